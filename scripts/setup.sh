@@ -1,0 +1,31 @@
+#!/usr/bin/env bash
+# Brings a fresh Debian 12 machine (root) to everything Velorna needs to build, test and run.
+# Packages already installed are skipped; a second run does nothing but check.
+set -euo pipefail
+
+packages=(
+  build-essential cmake ninja-build pkg-config
+  libgtest-dev libgmock-dev libbenchmark-dev
+  libfluidsynth-dev fluidsynth fluid-soundfont-gm timgm6mb-soundfont
+  qt6-base-dev qt6-translations-l10n fonts-ipaexfont-gothic xvfb xauth
+  python3 python3-mido python3-numpy sox
+  openttd-openmsx planetblupi-music-midi
+  time clang libclang-rt-14-dev clang-format util-linux
+)
+
+missing=()
+for p in "${packages[@]}"; do
+  if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed"; then
+    missing+=("$p")
+  fi
+done
+
+if ((${#missing[@]})); then
+  echo "setup: installing ${missing[*]}"
+  SUDO=""
+  if [[ $(id -u) -ne 0 ]]; then SUDO="sudo"; fi
+  $SUDO apt-get update -qq
+  DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}"
+else
+  echo "setup: all packages present"
+fi

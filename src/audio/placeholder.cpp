@@ -1,0 +1,2 @@
+// Keeps the library non-empty until its first module lands.
+namespace velorna {}

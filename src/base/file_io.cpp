@@ -1,0 +1,2 @@
+// Filled in with the song model.
+namespace velorna {}

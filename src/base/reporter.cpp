@@ -1,0 +1,44 @@
+#include "base/reporter.h"
+
+namespace velorna {
+
+void RecordingReporter::Show(const Report& report) {
+  std::lock_guard lock(mutex_);
+  reports_.push_back(report);
+}
+
+std::vector<Report> RecordingReporter::reports() const {
+  std::lock_guard lock(mutex_);
+  return reports_;
+}
+
+std::vector<std::string> RecordingReporter::texts() const {
+  std::lock_guard lock(mutex_);
+  std::vector<std::string> out;
+  out.reserve(reports_.size());
+  for (const auto& r : reports_) out.push_back(r.text);
+  return out;
+}
+
+bool RecordingReporter::Contains(const std::string& text_part) const {
+  std::lock_guard lock(mutex_);
+  for (const auto& r : reports_)
+    if (r.text.find(text_part) != std::string::npos) return true;
+  return false;
+}
+
+void RecordingReporter::Clear() {
+  std::lock_guard lock(mutex_);
+  reports_.clear();
+}
+
+void OnceReporter::Show(const Report& report) {
+  {
+    std::lock_guard lock(mutex_);
+    if (!shown_.insert(report.text).second) return;
+  }
+  // Shown outside the lock: the target may block until the user answers.
+  target_.Show(report);
+}
+
+}  // namespace velorna

@@ -1,0 +1,7 @@
+#include "conversion/version.h"
+
+namespace velorna {
+
+const char* VersionString() { return VELORNA_VERSION; }
+
+}  // namespace velorna

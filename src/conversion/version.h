@@ -1,0 +1,7 @@
+#pragma once
+
+namespace velorna {
+
+const char* VersionString();
+
+}  // namespace velorna

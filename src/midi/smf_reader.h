@@ -1,0 +1,29 @@
+// Reading Standard MIDI Files (format 0 and 1, optional MacBinary header) and preparing
+// them into the single-track song in note form that a conversion works on.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <span>
+#include <string>
+
+#include "midi/midi_types.h"
+
+namespace velorna {
+
+// Asked for a path containing '*': gets the pattern, returns the chosen file or nothing.
+using FileOpenHook = std::function<std::optional<std::string>(const std::string& pattern)>;
+
+MidiLoader LoadSmf(MidiContext& ctx, const std::string& path, const FileOpenHook& hook = {});
+MidiLoader LoadSmfFromBytes(MidiContext& ctx, std::span<const uint8_t> bytes,
+                            const std::string& name = "<memory>");
+void PrepareSong(MidiContext& ctx, MidiLoader& loader);
+
+// Fills `track` from the chunk at `pos` of `image` and decodes it; returns the bytes the
+// caller advances by.
+int64_t ReadTrackChunk(MidiContext& ctx, MidiTrack& track, std::span<const uint8_t> image,
+                       int64_t pos);
+std::unique_ptr<MidiFormat1Data> SplitByChannel(MidiContext& ctx, const MidiFormat0Data& song);
+
+}  // namespace velorna

@@ -1,0 +1,26 @@
+// Copies, destruction and event-list editing. Every operation keeps the absolute time of
+// each event that stays in the list.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+
+#include "midi/midi_types.h"
+
+namespace velorna {
+
+std::unique_ptr<MidiFormat0Data> CopySong(MidiContext& ctx, const MidiFormat0Data& song);
+void DestroySong(MidiContext& ctx, std::unique_ptr<MidiFormat0Data>& song);
+void DestroySong(MidiContext& ctx, std::unique_ptr<MidiFormat1Data>& song);
+std::unique_ptr<MidiTrack> CopyTrack(MidiContext& ctx, int32_t capacity, const MidiTrack& source);
+// Releases the track's events and buffers (warning for events of 256 bytes or more).
+void DestroyTrack(MidiContext& ctx, MidiTrack& track);
+
+// Both report MDTK 0x0D000006 on a full track and then drop the event (returning false).
+bool AppendEvent(MidiContext& ctx, MidiTrack& track, MidiEvent event);
+// mode 2: before every event of time t; other modes: after them, before an End of Track.
+bool InsertEventAtTime(MidiContext& ctx, MidiEvent event, MidiTrack& track, int64_t t, int mode);
+void RemoveDisabledEvents(MidiTrack& track);
+void AppendDefaultBendRange(MidiContext& ctx, MidiTrack& track, int channel);
+
+}  // namespace velorna

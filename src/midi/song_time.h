@@ -1,0 +1,14 @@
+// A song's length in ticks and its playing time in seconds.
+#pragma once
+
+#include <cstdint>
+
+#include "midi/midi_types.h"
+
+namespace velorna {
+
+int64_t TrackLengthTicks(MidiContext& ctx, const MidiTrack& track);
+// `division` is the raw header field: SMPTE timing when its high bit is set.
+double TicksToSeconds(const MidiTrack& track, int64_t limit, int32_t division);
+
+}  // namespace velorna
