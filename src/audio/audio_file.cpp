@@ -59,17 +59,23 @@ bool WriteAll(int fd, std::span<const uint8_t> bytes) {
 
 }  // namespace
 
-bool ReplaceFileContents(const std::string& path, std::span<const uint8_t> bytes) {
+bool ReplaceFileContents(const std::string& path,
+                         const std::function<bool(const ByteSink&)>& produce) {
   std::string tempPath;
   const int fd = CreateUniqueSibling(path, tempPath);
   if (fd < 0) return false;
-  const bool written = WriteAll(fd, bytes);
+  const bool written =
+      produce([fd](std::span<const uint8_t> bytes) { return WriteAll(fd, bytes); });
   const bool closed = close(fd) == 0;
   if (!written || !closed || std::rename(tempPath.c_str(), path.c_str()) != 0) {
     std::remove(tempPath.c_str());
     return false;
   }
   return true;
+}
+
+bool ReplaceFileContents(const std::string& path, std::span<const uint8_t> bytes) {
+  return ReplaceFileContents(path, [bytes](const ByteSink& sink) { return sink(bytes); });
 }
 
 }  // namespace velorna

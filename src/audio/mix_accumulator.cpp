@@ -1,6 +1,8 @@
 #include "audio/mix_accumulator.h"
 
 #include <algorithm>
+#include <array>
+#include <bit>
 #include <cstring>
 #include <limits>
 #include <new>
@@ -34,6 +36,18 @@ void AddSamples(std::vector<int32_t>& sum, int64_t first, uint64_t count, Sample
   const uint64_t n = std::min<uint64_t>(count - skip, sum.size() - static_cast<uint64_t>(first));
   int32_t* dst = sum.data() + first;
   for (uint64_t i = 0; i < n; ++i) dst[i] = AddSaturated(dst[i], sampleAt(skip + i));
+}
+
+// Little-endian 16-bit output of each sum, clipped to the 16-bit range.
+void SaturateTo16(std::span<const int32_t> sums, uint8_t* out) {
+  for (size_t i = 0; i < sums.size(); ++i) {
+    const auto v = static_cast<int16_t>(std::clamp<int32_t>(sums[i], -32768, 32767));
+    if constexpr (std::endian::native == std::endian::little) {
+      std::memcpy(out + i * 2, &v, 2);
+    } else {
+      audio_bytes::PutLe16(out + i * 2, static_cast<uint16_t>(v));
+    }
+  }
 }
 
 CWaveData AccumulatorFormat() {
@@ -118,25 +132,20 @@ bool WriteMixAccumulator(Reporter& reporter, const MixAccumulator& acc, const st
     reporter.ShowText(audio_msg::kTooLarge);
     return false;
   }
-  std::vector<uint8_t> image;
-  try {
-    image.resize(kWaveHeaderBytes + sampleBytes);
-  } catch (const std::bad_alloc&) {
-    reporter.ShowText(audio_msg::kCannotOpen);
-    return false;
-  }
-  const auto header = MakeWaveHeader(acc.format, sampleBytes);
-  std::memcpy(image.data(), header.data(), header.size());
-  uint8_t* out = image.data() + kWaveHeaderBytes;
-  for (size_t i = 0; i < acc.sum.size(); ++i) {
-    const int32_t v = std::clamp<int32_t>(acc.sum[i], -32768, 32767);
-    audio_bytes::PutLe16(out + i * 2, static_cast<uint16_t>(v));
-  }
-  if (!ReplaceFileContents(path, image)) {
-    reporter.ShowText(audio_msg::kCannotOpen);
-    return false;
-  }
-  return true;
+  // Saturated in blocks as they are written: no second whole-song buffer.
+  const bool written = ReplaceFileContents(path, [&](const ByteSink& sink) {
+    if (!sink(MakeWaveHeader(acc.format, sampleBytes))) return false;
+    constexpr size_t kBlockSamples = 32768;
+    std::array<uint8_t, kBlockSamples * 2> block;
+    for (size_t first = 0; first < acc.sum.size(); first += kBlockSamples) {
+      const size_t n = std::min(kBlockSamples, acc.sum.size() - first);
+      SaturateTo16(std::span(acc.sum).subspan(first, n), block.data());
+      if (!sink(std::span<const uint8_t>(block.data(), n * 2))) return false;
+    }
+    return true;
+  });
+  if (!written) reporter.ShowText(audio_msg::kCannotOpen);
+  return written;
 }
 
 }  // namespace velorna
