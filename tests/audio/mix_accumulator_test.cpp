@@ -5,6 +5,7 @@
 #include <cstring>
 #include <filesystem>
 
+#include "support/smf_bytes.h"
 #include "support/sound_files.h"
 #include "support/temp_dir.h"
 

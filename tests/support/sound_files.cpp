@@ -2,8 +2,8 @@
 
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
-#include <iterator>
+
+#include "support/smf_bytes.h"
 
 namespace velorna::test {
 
@@ -25,17 +25,6 @@ std::vector<int32_t> SoxDecode32(const std::filesystem::path& path) {
   std::vector<int32_t> samples(bytes.size() / 4);
   std::memcpy(samples.data(), bytes.data(), samples.size() * 4);
   return samples;
-}
-
-std::vector<uint8_t> ReadBytes(const std::filesystem::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), {});
-}
-
-void WriteBytes(const std::filesystem::path& path, const std::vector<uint8_t>& bytes) {
-  std::ofstream out(path, std::ios::binary);
-  out.write(reinterpret_cast<const char*>(bytes.data()),
-            static_cast<std::streamsize>(bytes.size()));
 }
 
 }  // namespace velorna::test

@@ -16,7 +16,4 @@ bool MakeSoxSound(const std::filesystem::path& path, int rate, int bits, int cha
 // The file's samples as sox decodes them, 32-bit signed, interleaved.
 std::vector<int32_t> SoxDecode32(const std::filesystem::path& path);
 
-std::vector<uint8_t> ReadBytes(const std::filesystem::path& path);
-void WriteBytes(const std::filesystem::path& path, const std::vector<uint8_t>& bytes);
-
 }  // namespace velorna::test
