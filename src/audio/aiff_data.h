@@ -73,8 +73,8 @@ class CAiffData {
 // Whole Hz of an 80-bit IEEE extended value, truncated; 0 outside 1..768000.
 uint32_t ExtendedToSampleRate(std::span<const uint8_t, 10> extended);
 
-// Rewrites an AIFF file as a 16-bit-safe WAV file in the program's header layout: 16-bit and
-// 24-bit samples byte-swapped, 8-bit re-biased to unsigned. False when nothing was written.
+// Rewrites an AIFF file as a WAV file in the program's header layout: 16-bit and 24-bit
+// samples byte-swapped, 8-bit ones re-biased to unsigned. False when nothing was written.
 bool ConvertAiffToWave(Reporter& reporter, const std::string& aiffPath,
                        const std::string& wavePath);
 

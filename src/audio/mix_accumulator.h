@@ -35,7 +35,8 @@ std::optional<MixAccumulator> CreateMixAccumulator(Reporter& reporter, int64_t s
 bool MixWaveFile(Reporter& reporter, MixAccumulator& acc, const std::string& path);
 
 // Adds a rendering held in memory (interleaved 16-bit stereo at 44100 Hz) whose first frame
-// falls on song frame `startFrame`; the parts outside the accumulator are dropped.
+// falls on song frame `startFrame`; the parts outside the accumulator are dropped. Not
+// synchronised: threads adding into one accumulator take turns under the caller's lock.
 void MixSamples(MixAccumulator& acc, std::span<const int16_t> interleavedStereo,
                 int64_t startFrame);
 
