@@ -235,14 +235,17 @@ void SetPitchBendAt(MidiContext& ctx, MidiTrack& track, int msb, int lsb, int64_
                     int channel) {
   std::ptrdiff_t lastBend = -1;
   std::ptrdiff_t lastReset = -1;
+  std::ptrdiff_t firstNote = -1;
   int64_t now = 0;
   for (size_t k = 0; k < track.events.size(); ++k) {
     now += track.events[k].delta;
     if (now > time) break;
     const MidiEvent& e = track.events[k];
     if (now < time || e.channel != channel) continue;
-    if (e.status == st::kPitchBend) lastBend = static_cast<std::ptrdiff_t>(k);
-    if (IsControl(e, cc::kResetAll)) lastReset = static_cast<std::ptrdiff_t>(k);
+    const auto at = static_cast<std::ptrdiff_t>(k);
+    if (e.status == st::kPitchBend) lastBend = at;
+    if (IsControl(e, cc::kResetAll)) lastReset = at;
+    if ((e.status == st::kNote || e.status == st::kNoteOn) && firstNote < 0) firstNote = at;
   }
   if (lastBend >= 0 && lastBend > lastReset) {
     track.events[static_cast<size_t>(lastBend)].value = msb;
@@ -252,11 +255,13 @@ void SetPitchBendAt(MidiContext& ctx, MidiTrack& track, int msb, int lsb, int64_
   MidiEvent bend = MakeBend(channel, 0);
   bend.value = msb;
   bend.note = lsb;
-  // A reset of all controllers would undo a bend in front of it.
-  if (lastReset >= 0) {
+  // Behind a reset of all controllers, which would undo it, and in front of the tick's notes.
+  if (firstNote > lastReset) {
+    InsertBefore(ctx, track, static_cast<size_t>(firstNote), std::move(bend));
+  } else if (lastReset >= 0) {
     InsertBehind(ctx, track, static_cast<size_t>(lastReset), std::move(bend));
   } else {
-    InsertEventAtTime(ctx, std::move(bend), track, time, 2);
+    InsertEventAtTime(ctx, std::move(bend), track, time, 1);
   }
 }
 
@@ -289,33 +294,54 @@ std::unique_ptr<MidiFormat0Data> BuildSingleNoteCopy(MidiContext& ctx, const Mid
   track.state = ts::kNotes;
 
   const size_t n = source->events.size();
+  const size_t noteIndex = static_cast<size_t>(i);
   const bool endsWithEndOfTrack = source->events.back().IsEndOfTrack();
   if (!endsWithEndOfTrack) ctx.reporter->ShowText("err3");
   int64_t last = 0;
+  auto append = [&](const MidiEvent& e, int64_t time) {
+    MidiEvent kept = e;
+    kept.delta = DeltaBetween(last, time);
+    last = time;
+    return AppendEvent(ctx, track, std::move(kept));
+  };
+  // The note goes behind every other event kept at its tick, so that the tick's set-up,
+  // and then the retuning, stand in front of it.
+  bool notePending = true;
+  auto flushNote = [&] {
+    if (notePending) append(note, t);
+    notePending = false;
+  };
   for (size_t k = 0; k < n; ++k) {
     const MidiEvent& e = source->events[k];
-    const bool isNote = k == static_cast<size_t>(i);
     if (k + 1 == n && endsWithEndOfTrack) {
-      MidiEvent eot = e;
-      eot.delta = DeltaBetween(last, end);
-      AppendEvent(ctx, track, std::move(eot));
+      flushNote();
+      append(e, std::max(end, last));
       break;
     }
-    const bool keep = isNote || (e.status != st::kNote && e.status != st::kDisabled &&
-                                 (e.channel == ch || e.channel == kNoChannel) &&
-                                 (k < static_cast<size_t>(i) || times[k] <= end));
+    if (k == noteIndex) continue;
+    const bool keep = e.status != st::kNote && e.status != st::kDisabled &&
+                      (e.channel == ch || e.channel == kNoChannel) &&
+                      (k < noteIndex || times[k] <= end);
     if (!keep) continue;
-    MidiEvent kept = e;
-    kept.delta = DeltaBetween(last, times[k]);
-    last = times[k];
-    const bool behindNote = !rhythm && times[k] > t && e.channel == ch;
-    if (behindNote && e.status == st::kPitchBend) SetBend(kept, shift(BendOf(e)));
-    if (!AppendEvent(ctx, track, std::move(kept))) break;
+    if (k > noteIndex && times[k] > t) flushNote();
+    const bool ownChannel = !rhythm && e.channel == ch;
+    if (ownChannel && e.status == st::kPitchBend) {
+      // A bend at the note's tick is part of the base; the retuning bend replaces it.
+      if (times[k] == t) continue;
+      if (times[k] > t) {
+        MidiEvent shifted = e;
+        SetBend(shifted, shift(BendOf(e)));
+        if (!append(shifted, times[k])) break;
+        continue;
+      }
+    }
+    if (!append(e, times[k])) break;
     // A reset inside the window re-centres the bend; the note must stay retuned.
-    if (behindNote && IsControl(e, cc::kResetAll)) {
-      AppendEvent(ctx, track, MakeBend(ch, shift(kCentreBend)));
+    if (ownChannel && times[k] > t && IsControl(e, cc::kResetAll)) {
+      append(MakeBend(ch, shift(kCentreBend)), times[k]);
     }
   }
+  flushNote();
   if (rhythm) return copy;
 
   const int bend = shift(BaseBend(*source, times, ch, t));
