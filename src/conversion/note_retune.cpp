@@ -67,7 +67,6 @@ bool IsRhythmPart(const MidiTrack& track, const std::vector<int64_t>& times, int
   for (size_t k = 0; k < times.size() && times[k] <= t; ++k) {
     const MidiEvent& e = track.events[k];
     if (e.status != st::kSysEx || e.kind != sysex::kRhythmPart || e.channel != ch) continue;
-    if (!AppliesAt(e, times[k], ch, t)) continue;
     map = e.data.size() > kRhythmMapByte ? e.data[kRhythmMapByte] : e.value;
   }
   return map != 0;
