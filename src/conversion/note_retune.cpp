@@ -166,7 +166,27 @@ int32_t DeltaBetween(int64_t from, int64_t to) {
       std::clamp<int64_t>(to - from, 0, std::numeric_limits<int32_t>::max()));
 }
 
+NoteRetuning Describe(const MidiFormat0Data& song, const std::vector<int64_t>& times,
+                      const MidiEvent& note, int64_t t, const CentTable& cents) {
+  NoteRetuning r;
+  const int ch = note.channel;
+  r.rhythmPart = IsRhythmPart(*song.track, times, ch, t);
+  r.sensitivity = FindBendSensitivity(song, ch, t);
+  r.defaultRange = r.sensitivity <= 0;
+  if (r.defaultRange) r.sensitivity = 2;
+  r.offset = BendOffset(cents[static_cast<size_t>(((note.note % 12) + 12) % 12)], r.sensitivity);
+  r.baseBend = BaseBend(*song.track, times, ch, t);
+  r.bend = ClampBend(int64_t{r.baseBend} - r.offset);
+  return r;
+}
+
 }  // namespace
+
+NoteRetuning DescribeRetuning(const MidiFormat0Data& song, int32_t i, int64_t t,
+                              const CentTable& cents) {
+  const std::vector<int64_t> times = AbsoluteTimes(*song.track);
+  return Describe(song, times, song.track->events[static_cast<size_t>(i)], t, cents);
+}
 
 int BendOffset(int cents, double sensitivity) {
   int64_t rangeCents = std::llround(sensitivity * 100.0);
@@ -276,13 +296,10 @@ std::unique_ptr<MidiFormat0Data> BuildSingleNoteCopy(MidiContext& ctx, const Mid
   const MidiEvent& note = source->events[static_cast<size_t>(i)];
   const int ch = note.channel;
   const int64_t end = WindowEnd(*source, times, ch, t + std::max(note.duration, 0));
-  const bool rhythm = IsRhythmPart(*source, times, ch, t);
-
-  double sensitivity = FindBendSensitivity(song, ch, t);
-  const bool defaultRange = sensitivity <= 0;
-  if (defaultRange) sensitivity = 2;
-  const int offset =
-      BendOffset(cents[static_cast<size_t>(((note.note % 12) + 12) % 12)], sensitivity);
+  const NoteRetuning retuning = Describe(song, times, note, t, cents);
+  const bool rhythm = retuning.rhythmPart;
+  const bool defaultRange = retuning.defaultRange;
+  const int offset = retuning.offset;
   auto shift = [offset](int bend) { return ClampBend(int64_t{bend} - offset); };
 
   auto copy = std::make_unique<MidiFormat0Data>();
@@ -343,7 +360,7 @@ std::unique_ptr<MidiFormat0Data> BuildSingleNoteCopy(MidiContext& ctx, const Mid
   flushNote();
   if (rhythm) return copy;
 
-  const int bend = shift(BaseBend(*source, times, ch, t));
+  const int bend = retuning.bend;
   SetPitchBendAt(ctx, track, bend >> 7, bend & 127, t, ch);
   if (defaultRange) {
     // In front of the retuning bend: behind the End of Track it would come too late.

@@ -27,6 +27,18 @@ inline constexpr int kMaxBend = 16383;
 // of the song's note-form track.
 std::unique_ptr<MidiFormat0Data> BuildSingleNoteCopy(MidiContext& ctx, const MidiFormat0Data& song,
                                                      int32_t i, int64_t t, const CentTable& cents);
+// How note i at time t is retuned: what the copy's bend is made of.
+struct NoteRetuning {
+  bool rhythmPart = false;     // a GS rhythm part: no bend at all
+  double sensitivity = 2;      // range in semitones used for the offset
+  bool defaultRange = false;   // the song sets none, so the copy sets 2
+  int offset = 0;              // subtracted from the base
+  int baseBend = kCentreBend;  // the channel's bend that applies to the note
+  int bend = kCentreBend;      // base - offset, clamped
+};
+NoteRetuning DescribeRetuning(const MidiFormat0Data& song, int32_t i, int64_t t,
+                              const CentTable& cents);
+
 // Pitch-bend range in semitones (cents as the fraction) that applies at `time`; 0 when the
 // song sets none, or sets 0.
 double FindBendSensitivity(const MidiFormat0Data& song, int channel, int64_t time);
