@@ -28,7 +28,8 @@ void PrependMasterVolume(MidiContext& ctx, MidiTrack& track);
 // chunk), resetting the show-once warnings first; then state 1.
 void DecodeTrackEvents(MidiContext& ctx, MidiTrack& track);
 // Decodes a whole chunk (header included) given as bytes in memory into `track`, which
-// is emptied first. At most `capacity` bytes are taken.
+// is emptied first. The span's size is the chunk's extent (the header's length field is
+// not consulted); at most `capacity` bytes are taken.
 void DecodeTrackBytes(MidiContext& ctx, MidiTrack& track,
                       std::span<const uint8_t> chunkIncludingHeader);
 

@@ -2,11 +2,13 @@
 
 #include <gtest/gtest.h>
 
+#include <random>
 #include <string>
 #include <vector>
 
 #include "base/library_error.h"
 #include "midi/midi_test_helpers.h"
+#include "midi/note_pairing.h"
 #include "support/test_paths.h"
 
 namespace velorna {
@@ -382,6 +384,29 @@ TEST(TrackDecoder, TruncatedEventsKeepTheBytesPresent) {
     EXPECT_TRUE(load.Codes().empty());
     EXPECT_EQ(track.count(), 0);
     EXPECT_EQ(track.state, ts::kEvents);
+  }
+}
+
+// Arbitrary bytes end decoding at the chunk's end, and the passes after it cope with
+// whatever came out.
+TEST(TrackDecoder, ArbitraryBytesDecodeAndPairWithoutFault) {
+  std::mt19937 random(11);
+  for (int round = 0; round < 400; ++round) {
+    Bytes chunk{'M', 'T', 'r', 'k', 0, 0, 0, 0};
+    const size_t n = random() % 300;
+    for (size_t i = 0; i < n; ++i) {
+      // Favour small deltas and status bytes so that most bytes frame real events.
+      const uint32_t r = random();
+      chunk.push_back(static_cast<uint8_t>(r % 4 == 0 ? 0xF0 | (r >> 8) % 16 : r >> 8));
+    }
+    Load load;
+    MidiTrack track = load.Decode(chunk);
+    ASSERT_EQ(track.pos, track.length);
+    ASSERT_EQ(track.state, ts::kEvents);
+    EventsToNotes(load.ctx, track);
+    NotesToEvents(load.ctx, track);
+    EventsToNotes(load.ctx, track);
+    EXPECT_EQ(track.state, ts::kNotes);
   }
 }
 
