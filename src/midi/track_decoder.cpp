@@ -57,19 +57,19 @@ Vlq ReadVlqAt(MidiContext& ctx, const MidiTrack& track, int64_t at) {
   }
 }
 
-// `size` bytes of the chunk from `at` (0 past its end), followed by 8 zero bytes.
-void CopyChunkBytes(const MidiTrack& track, int64_t at, int32_t size, MidiEvent& e) {
-  e.size = size;
-  e.data.assign(static_cast<size_t>(size) + 8, 0);
-  for (int32_t i = 0; i < size; ++i) e.data[static_cast<size_t>(i)] = ByteAt(track, at + i);
-}
-
+// `size` bytes of data: the first `present` from the chunk at `at`, then zeros, then the
+// 8 zero bytes every buffer carries.
 void CopyPayload(const MidiTrack& track, int64_t at, int32_t size, int64_t present, MidiEvent& e) {
   e.size = size;
   e.data.assign(static_cast<size_t>(size) + 8, 0);
   for (int64_t i = 0; i < std::min<int64_t>(size, present); ++i) {
     e.data[static_cast<size_t>(i)] = ByteAt(track, at + i);
   }
+}
+
+// `size` bytes of the chunk from `at` (0 past its end).
+void CopyChunkBytes(const MidiTrack& track, int64_t at, int32_t size, MidiEvent& e) {
+  CopyPayload(track, at, size, size, e);
 }
 
 // The frame of an event with a variable-length length after `headBytes` bytes at `pos`
