@@ -97,9 +97,12 @@ ParseResult ParseCommandLine(const std::vector<std::string>& args) {
       if (!value(o.soundFont)) return fail("--soundfont needs a path");
     } else if (a == "--engine") {
       if (!value(v)) return fail("--engine needs fast or files");
-      if (v == "fast") o.engine = Engine::kFast;
-      else if (v == "files") o.engine = Engine::kFiles;
-      else return fail("--engine needs fast or files: " + v);
+      if (v == "fast")
+        o.engine = Engine::kFast;
+      else if (v == "files")
+        o.engine = Engine::kFiles;
+      else
+        return fail("--engine needs fast or files: " + v);
     } else if (a == "--jobs") {
       if (!value(v)) return fail("--jobs needs a number");
       const auto [ptr, ec] = std::from_chars(v.data(), v.data() + v.size(), o.jobs);

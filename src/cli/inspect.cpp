@@ -21,7 +21,7 @@ void PrintEvents(const MidiFormat0Data& song) {
   }
 }
 
-void PrintBends(MidiContext& ctx, const MidiFormat0Data& song, const CentTable& cents) {
+void PrintBends(const MidiFormat0Data& song, const CentTable& cents) {
   std::printf("# index tick channel note pitch-class cents sensitivity base-bend bend\n");
   int64_t tick = 0;
   const auto& events = song.track->events;
@@ -35,12 +35,12 @@ void PrintBends(MidiContext& ctx, const MidiFormat0Data& song, const CentTable& 
       std::printf("drum\n");
       continue;
     }
-    const NoteRetuning r = DescribeRetuning(ctx, song, static_cast<int32_t>(i), tick, cents);
+    const NoteRetuning r = DescribeRetuning(song, static_cast<int32_t>(i), tick, cents);
     if (r.rhythmPart) {
       std::printf("rhythm\n");
       continue;
     }
-    std::printf("%d %d %d %d\n", cents[pc], r.sensitivity, r.baseBend, r.bend);
+    std::printf("%d %d %d %d\n", cents[pc], static_cast<int>(r.sensitivity), r.baseBend, r.bend);
   }
 }
 
@@ -61,9 +61,7 @@ bool Inspect(const CliOptions& options, Reporter& reporter) {
   int seconds = 0;
   if (!LoadAndPrepareSong(ctx, options.inputs[0], {}, song, seconds)) return false;
   if (options.bends) {
-    SilentReporter silent;
-    MidiContext quiet(silent);
-    PrintBends(quiet, *song, cents);
+    PrintBends(*song, cents);
   } else {
     PrintEvents(*song);
   }

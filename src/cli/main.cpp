@@ -89,7 +89,8 @@ int Convert(const CliOptions& cli, ConsoleOutput& console) {
     g_cancel.store(&control.m_cancel);
     if (g_interrupted.load()) control.m_cancel.store(1);
     console.SetSong(std::filesystem::path(cli.inputs[i]).filename().string());
-    const ConversionResult result = RunConversion(cli.inputs[i], options, control, console, console);
+    const ConversionResult result =
+        RunConversion(cli.inputs[i], options, control, console, console);
     g_cancel.store(nullptr);
     console.EndProgress();
     if (result == ConversionResult::kNotWritten) {

@@ -11,7 +11,8 @@ namespace velorna::cli {
 
 class ConsoleOutput final : public Reporter, public JobObserver {
  public:
-  ConsoleOutput(bool showProgress, bool terminal) : showProgress_(showProgress), terminal_(terminal) {}
+  ConsoleOutput(bool showProgress, bool terminal)
+      : showProgress_(showProgress), terminal_(terminal) {}
 
   void Show(const Report& report) override;
   void ShowProgress(const std::string& progressText, const std::string& elapsedText) override;

@@ -11,8 +11,8 @@
 #include "audio/rendering_service.h"
 #include "conversion/job_files.h"
 #include "conversion/song_loading.h"
-#include "midi/song_edit.h"
 #include "midi/smf_writer.h"
+#include "midi/song_edit.h"
 
 namespace velorna {
 
@@ -27,10 +27,10 @@ struct FileJob {
   const ConversionOptions& options;
   JobControl& control;
   JobObserver& observer;
-  Reporter& reporter;      // shows each distinct text once
-  SilentReporter silent;   // the job's own temporary files report nothing
+  Reporter& reporter;     // shows each distinct text once
+  SilentReporter silent;  // the job's own temporary files report nothing
   RenderingService rendering;
-  MixAccumulator accumulator;
+  std::optional<MixAccumulator> accumulator;
   JobFiles files;
 };
 
@@ -40,7 +40,7 @@ void RenderCopy(FileJob& job, MidiFormat0Data& copy) {
   MidiContext quiet(job.silent);
   if (!WriteSmf(quiet, copy, job.files.midi)) return;
   if (RenderMidiToWave(job.rendering, job.reporter, job.files.midi, job.files.wav))
-    MixWaveFile(job.accumulator, job.reporter, job.files.wav);
+    MixWaveFile(job.reporter, *job.accumulator, job.files.wav);
 }
 
 void DrumPass(FileJob& job, const MidiFormat0Data& song) {
@@ -64,7 +64,7 @@ void NotePasses(FileJob& job, const MidiFormat0Data& song) {
     t += events[i].delta;
     if (events[i].status != st::kNote || events[i].channel == kDrumChannel) continue;
     auto copy = BuildSingleNoteCopy(ctx, song, static_cast<int32_t>(i), t, job.options.cents);
-    RenderCopy(job, *copy);
+    if (copy) RenderCopy(job, *copy);
   }
 }
 
@@ -100,7 +100,8 @@ ConversionResult RunConversion(const std::string& path, const ConversionOptions&
     StopRendering(job.rendering);
     return ConversionResult::kNotWritten;
   }
-  if (!CreateMixAccumulator(job.accumulator, once, seconds)) {
+  job.accumulator = CreateMixAccumulator(once, seconds);
+  if (!job.accumulator) {
     RemoveJobFiles(job.files);
     StopRendering(job.rendering);
     return ConversionResult::kNotWritten;
@@ -114,8 +115,8 @@ ConversionResult RunConversion(const std::string& path, const ConversionOptions&
   // Finish.
   const bool stopped = control.m_cancel.load() != 0;
   RemoveJobFiles(job.files);
-  const bool written = WriteMixAccumulator(job.accumulator, once, output);
-  job.accumulator = MixAccumulator{};
+  const bool written = WriteMixAccumulator(once, *job.accumulator, output);
+  job.accumulator.reset();
   StopRendering(job.rendering);
   control.m_progress = 100;
   ShowProgress(control, observer);

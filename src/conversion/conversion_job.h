@@ -17,11 +17,11 @@ enum class Engine { kFast, kFiles };
 
 struct ConversionOptions {
   CentTable cents = kPureIntervalCents;
-  std::string soundFont;    // empty: the first default SoundFont that exists
-  std::string outputPath;   // empty: the input's base name + ".wav"
+  std::string soundFont;   // empty: the first default SoundFont that exists
+  std::string outputPath;  // empty: the input's base name + ".wav"
   Engine engine = Engine::kFiles;
-  int jobs = 0;             // worker threads for the fast engine; 0: one per core
-  bool verbose = false;     // pass the synthesizer's own log on as messages
+  int jobs = 0;          // worker threads for the fast engine; 0: one per core
+  bool verbose = false;  // pass the synthesizer's own log on as messages
   FileOpenHook fileOpenHook;
 };
 
@@ -49,6 +49,5 @@ enum class ConversionResult { kWritten, kWrittenAfterStop, kNotWritten };
 
 ConversionResult RunConversion(const std::string& path, const ConversionOptions& options,
                                JobControl& control, JobObserver& observer, Reporter& reporter);
-
 
 }  // namespace velorna

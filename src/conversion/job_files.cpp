@@ -23,7 +23,9 @@ std::string BaseName(const std::string& inputPath) {
 
 }  // namespace
 
-std::string OutputPathFor(const std::string& inputPath) { return BaseName(inputPath) + ".wav"; }
+std::string OutputPathFor(const std::string& inputPath) {
+  return BaseName(inputPath) + ".wav";
+}
 
 bool FolderTakesNewFile(const std::string& path) {
   fs::path folder = fs::path(path).parent_path();

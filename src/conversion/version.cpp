@@ -2,6 +2,8 @@
 
 namespace velorna {
 
-const char* VersionString() { return VELORNA_VERSION; }
+const char* VersionString() {
+  return VELORNA_VERSION;
+}
 
 }  // namespace velorna

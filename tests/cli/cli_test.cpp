@@ -127,9 +127,9 @@ TEST(CliConvert, CtrlCStopsLikeTheStopButton) {
   interrupt.interruptWhen = [](const std::string& err) {
     return err.find("5％") != std::string::npos || err.find("10％") != std::string::npos;
   };
-  const ProcessResult r = Cli(
-      {"convert", "--soundfont", kSoundFont, "--engine", "files", (dir / "long.mid").string()},
-      interrupt);
+  const ProcessResult r =
+      Cli({"convert", "--soundfont", kSoundFont, "--engine", "files", (dir / "long.mid").string()},
+          interrupt);
   EXPECT_EQ(r.exitStatus, 130) << r.err;
   EXPECT_TRUE(IsWav(dir / "long.wav"));
   EXPECT_NE(r.err.find("変換が終了しました。"), std::string::npos);
@@ -166,8 +166,8 @@ TEST(CliInspect, BendsOfTheWorkedExample) {
 TEST(CliInspect, DrumNotesAreMarked) {
   TempDir dir;
   WriteBytes(dir / "song.mid", ShortSong());
-  const ProcessResult r = Cli({"inspect", "--bends", "--cents", "0,0,0,0,0,0,0,0,0,0,0,0",
-                               (dir / "song.mid").string()});
+  const ProcessResult r = Cli(
+      {"inspect", "--bends", "--cents", "0,0,0,0,0,0,0,0,0,0,0,0", (dir / "song.mid").string()});
   ASSERT_EQ(r.exitStatus, 0) << r.err;
   EXPECT_NE(r.out.find(" 0 9 36 0 drum\n"), std::string::npos) << r.out;
 }

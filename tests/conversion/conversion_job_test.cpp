@@ -19,7 +19,8 @@ const char kSoundFont[] = "/usr/share/sounds/sf2/TimGM6mb.sf2";
 
 class CountingObserver : public JobObserver {
  public:
-  explicit CountingObserver(JobControl* stopAfterFirstNote = nullptr) : control_(stopAfterFirstNote) {}
+  explicit CountingObserver(JobControl* stopAfterFirstNote = nullptr)
+      : control_(stopAfterFirstNote) {}
   void ShowProgress(const std::string& progress, const std::string& elapsed) override {
     last = progress;
     lastElapsed = elapsed;
@@ -84,7 +85,8 @@ TEST(ConversionJob, DrumsOnlySongIsTheDrumPassAloneAndTuningDoesNotReachIt) {
             ConversionResult::kWritten);
   EXPECT_EQ(ReadBytes(dir / "drums.wav"), pure);
   EXPECT_EQ(observer.last, "100％");
-  EXPECT_EQ(messages.texts(), (std::vector<std::string>{"変換が終了しました。", "変換が終了しました。"}));
+  EXPECT_EQ(messages.texts(),
+            (std::vector<std::string>{"変換が終了しました。", "変換が終了しました。"}));
   // One second of song plus one: the accumulator's whole seconds.
   EXPECT_EQ(WavDataBytes(dir / "drums.wav"), 2u * 176400u);
 }

@@ -85,7 +85,8 @@ TEST(Pitch, EveryNoteIsShiftedByItsOffset) {
   const Bytes equal = Convert(dir / "organ.mid", zero, Engine::kFiles);
   const Bytes pure = Convert(dir / "organ.mid", kPureIntervalCents, Engine::kFiles);
   for (size_t i = 0; i < played.size(); ++i) {
-    const double shift = 1200 * std::log2(MeasuredHz(pure, played[i]) / MeasuredHz(equal, played[i]));
+    const double shift =
+        1200 * std::log2(MeasuredHz(pure, played[i]) / MeasuredHz(equal, played[i]));
     EXPECT_NEAR(shift, kPureIntervalCents[played[i].note % 12], 1.5)
         << "note " << played[i].note << " on channel " << channels[i];
   }

@@ -9,7 +9,7 @@
 namespace velorna::test {
 
 struct ProcessResult {
-  int exitStatus = -1;   // exit code, or 128 + signal when killed
+  int exitStatus = -1;  // exit code, or 128 + signal when killed
   std::string out;
   std::string err;
 };

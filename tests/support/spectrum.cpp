@@ -46,7 +46,8 @@ double PeakFrequency(std::span<const float> samples, double sampleRate, double l
   size_t best = lo + 1;
   for (size_t k = lo + 1; k < hi; ++k)
     if (std::abs(a[k]) > std::abs(a[best])) best = k;
-  const double y0 = std::log(std::abs(a[best - 1]) + 1e-30), y1 = std::log(std::abs(a[best]) + 1e-30),
+  const double y0 = std::log(std::abs(a[best - 1]) + 1e-30),
+               y1 = std::log(std::abs(a[best]) + 1e-30),
                y2 = std::log(std::abs(a[best + 1]) + 1e-30);
   const double shift = 0.5 * (y0 - y2) / (y0 - 2 * y1 + y2);
   return (static_cast<double>(best) + shift) * binHz;
