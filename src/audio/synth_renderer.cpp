@@ -4,6 +4,8 @@
 #include <array>
 #include <cmath>
 
+#include "audio/chorus.h"
+#include "audio/reverb.h"
 #include "base/limits.h"
 
 namespace velorna {
@@ -16,21 +18,16 @@ constexpr float kHalfStep = 0.5f / 32768.0f;
 
 using Block = std::array<float, kBlockFrames>;
 
-void ApplyRenderSettings(fluid_settings_t* s) {
-  fluid_settings_setnum(s, "synth.sample-rate", kSampleRate);
+// Dry voices with their sends handed out, at FluidSynth's default gain.
+DrySynth MakeRenderSynth() {
+  FluidSettingsPtr settings = MakeDrySynthSettings();
+  if (!settings) return {};
+  fluid_settings_t* s = settings.get();
   fluid_settings_setnum(s, "synth.gain", 0.2);
   fluid_settings_setint(s, "synth.polyphony", 256);
-  fluid_settings_setint(s, "synth.audio-channels", 1);
-  fluid_settings_setint(s, "synth.audio-groups", 1);
-  fluid_settings_setint(s, "synth.effects-channels", 2);
-  fluid_settings_setint(s, "synth.effects-groups", 1);
-  // Our own effects replace the synthesizer's, whose modulation depends on how long it
-  // has run; with LADSPA on, the raw sends come out in the effect buffers.
-  fluid_settings_setint(s, "synth.reverb.active", 0);
-  fluid_settings_setint(s, "synth.chorus.active", 0);
-  fluid_settings_setint(s, "synth.ladspa.active", 1);
-  fluid_settings_setint(s, "synth.threadsafe-api", 0);
+  fluid_settings_setint(s, "synth.threadsafe-api", 0);  // one thread per synthesizer
   fluid_settings_setint(s, "synth.cpu-cores", 1);
+  return MakeDrySynth(std::move(settings));
 }
 
 // Keeps the shared SoundFont out of the borrower's hands when the borrower is deleted.
@@ -58,14 +55,15 @@ class SendEffects {
   // Adds the effects of one block of sends, at song sample `songSample`, into left/right.
   void Add(int64_t songSample, const Block& reverbSend, const Block& chorusSend, Block& left,
            Block& right) {
-    (void)songSample;
-    (void)reverbSend;
-    (void)chorusSend;
-    (void)left;
-    (void)right;
+    reverb_.Process(songSample, reverbSend, left, right);
+    chorus_.Process(songSample, chorusSend, left, right);
   }
   // True when silence in gives exact silence out from here on.
-  bool IsSilent() const { return true; }
+  bool IsSilent() const { return reverb_.IsSilent() && chorus_.IsSilent(); }
+
+ private:
+  Reverb reverb_;
+  Chorus chorus_;
 };
 
 void SendEvent(fluid_synth_t* synth, const std::vector<uint8_t>& m) {
@@ -110,13 +108,10 @@ void SendEvent(fluid_synth_t* synth, const std::vector<uint8_t>& m) {
 
 // One block of the synthesizer: dry stereo plus the mono reverb and chorus sends.
 struct SynthBlock {
-  Block left{}, right{}, reverbSend{}, chorusSend{}, unused1{}, unused3{};
+  Block left{}, right{}, reverbSend{}, chorusSend{};
 
-  void Render(fluid_synth_t* synth) {
-    for (Block* b : {&left, &right, &reverbSend, &chorusSend, &unused1, &unused3}) b->fill(0.0f);
-    float* fx[4] = {reverbSend.data(), unused1.data(), chorusSend.data(), unused3.data()};
-    float* dry[2] = {left.data(), right.data()};
-    fluid_synth_process(synth, kBlockFrames, 4, fx, 2, dry);
+  bool Render(fluid_synth_t* synth) {
+    return ProcessDryWithSends(synth, DrySynthBlock{left, right, reverbSend, chorusSend});
   }
 };
 
@@ -172,14 +167,12 @@ void RouteSynthLog(Reporter* verboseTarget) {
 std::unique_ptr<LoadedSoundFont> LoadSoundFont(const std::string& path) {
   auto font = std::make_unique<LoadedSoundFont>();
   font->path = path;
-  font->settings.reset(new_fluid_settings());
-  if (!font->settings) return nullptr;
-  ApplyRenderSettings(font->settings.get());
-  font->owner.reset(new_fluid_synth(font->settings.get()));
-  if (!font->owner) return nullptr;
-  const int id = fluid_synth_sfload(font->owner.get(), path.c_str(), 0);
+  font->owner = MakeRenderSynth();
+  fluid_synth_t* owner = font->owner.synth.get();
+  if (owner == nullptr) return nullptr;
+  const int id = fluid_synth_sfload(owner, path.c_str(), 0);
   if (id == FLUID_FAILED) return nullptr;
-  font->sfont = fluid_synth_get_sfont_by_id(font->owner.get(), id);
+  font->sfont = fluid_synth_get_sfont_by_id(owner, id);
   if (font->sfont == nullptr) return nullptr;
   return font;
 }
@@ -199,9 +192,10 @@ bool RenderTimedEvents(const LoadedSoundFont& font, std::span<const TimedEvent> 
   if (!events.empty() && events.back().blockStart > kMaxRenderFrames - 2 * kTailLimitFrames - 128)
     return false;
 
-  FluidSynthPtr synth(new_fluid_synth(font.settings.get()));
-  if (!synth) return false;
-  SoundFontLoan loan(synth.get(), font.sfont);  // returned before the synthesizer goes
+  const DrySynth dry = MakeRenderSynth();
+  fluid_synth_t* synth = dry.synth.get();
+  if (synth == nullptr) return false;
+  SoundFontLoan loan(synth, font.sfont);  // returned before the synthesizer goes
   if (!loan.ok()) return false;
 
   SendEffects effects;
@@ -209,10 +203,11 @@ bool RenderTimedEvents(const LoadedSoundFont& font, std::span<const TimedEvent> 
   OutputBuilder output(out);
   const bool skip = options.skipSilence;
   const auto silent = [&] {
-    return fluid_synth_get_active_voice_count(synth.get()) == 0 && effects.IsSilent();
+    return fluid_synth_get_active_voice_count(synth) == 0 && effects.IsSilent();
   };
+  bool synthOk = true;
   const auto renderBlock = [&](int64_t pos) {
-    block.Render(synth.get());
+    synthOk = block.Render(synth) && synthOk;
     effects.Add(pos, block.reverbSend, block.chorusSend, block.left, block.right);
     output.Append(pos, block.left, block.right);
   };
@@ -230,14 +225,14 @@ bool RenderTimedEvents(const LoadedSoundFont& font, std::span<const TimedEvent> 
       pos += kBlockFrames;
     }
     while (next < events.size() && events[next].blockStart == due) {
-      SendEvent(synth.get(), events[next].message);
+      SendEvent(synth, events[next].message);
       ++next;
     }
   }
 
   // Voices ring on after the last event until they end, for at most the tail limit.
   const int64_t voiceLimit = pos + kTailLimitFrames;
-  while (pos < voiceLimit && fluid_synth_get_active_voice_count(synth.get()) > 0) {
+  while (pos < voiceLimit && fluid_synth_get_active_voice_count(synth) > 0) {
     renderBlock(pos);
     pos += kBlockFrames;
   }
@@ -254,7 +249,7 @@ bool RenderTimedEvents(const LoadedSoundFont& font, std::span<const TimedEvent> 
     pos += kBlockFrames;
   }
   output.PadTo(pos);
-  return true;
+  return synthOk;
 }
 
 }  // namespace velorna

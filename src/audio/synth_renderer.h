@@ -11,24 +11,15 @@
 #include <vector>
 
 #include "audio/render_timing.h"
+#include "audio/synth_sends.h"
 #include "base/reporter.h"
 
 namespace velorna {
 
-struct FluidSettingsDeleter {
-  void operator()(fluid_settings_t* s) const { delete_fluid_settings(s); }
-};
-struct FluidSynthDeleter {
-  void operator()(fluid_synth_t* s) const { delete_fluid_synth(s); }
-};
-using FluidSettingsPtr = std::unique_ptr<fluid_settings_t, FluidSettingsDeleter>;
-using FluidSynthPtr = std::unique_ptr<fluid_synth_t, FluidSynthDeleter>;
-
 // A SoundFont loaded once and lent to every synthesizer of one thread. The owner
 // synthesizer holds it; it goes when the owner goes, so it must outlive every borrower.
 struct LoadedSoundFont {
-  FluidSettingsPtr settings;  // the rendering settings, shared by the borrowers
-  FluidSynthPtr owner;
+  DrySynth owner;
   fluid_sfont_t* sfont = nullptr;  // owned by `owner`
   std::string path;
 };
