@@ -126,9 +126,9 @@ TEST(SmfReference, RealSongsMatchAnIndependentReading) {
   }
 }
 
-// tests/data/corpus/expected.tsv: file, then "notes" (equal to the independent reading) or
-// "refused <messages>", then the messages a successful load shows. With
-// VELORNA_WRITE_CORPUS_TABLE set the table is written from what the loader does instead.
+// tests/data/corpus/expected.tsv: file, then "notes" (notes and playing time equal to the
+// independent reading) or "refused <messages>", then the messages a successful load shows.
+// With VELORNA_WRITE_CORPUS_TABLE set the table is written from what the loader does.
 TEST(SmfReference, CorpusFilesGiveTheirExpectedResult) {
   const fs::path folder = test::DataDir() / "corpus";
   const fs::path table = folder / "expected.tsv";
@@ -170,6 +170,7 @@ TEST(SmfReference, CorpusFilesGiveTheirExpectedResult) {
       const Reading expected = ReadWithReference(file);
       ASSERT_TRUE(expected.ok) << JoinMessages(expected.messages);
       EXPECT_EQ(loaded.notes, expected.notes);
+      EXPECT_NEAR(loaded.seconds, expected.seconds, 0.001);
     } else {
       EXPECT_FALSE(loaded.ok);
       EXPECT_EQ("refused " + JoinMessages(loaded.messages), result);

@@ -60,7 +60,7 @@ TEST(SongTime, LimitClipsAndTheWalkEndsAtTheLastEvent) {
   const MidiTrack t = Track(1, {Ev(st::kControl, 960), End(960)});
   EXPECT_DOUBLE_EQ(TicksToSeconds(t, 480, 480), 0.5);
   EXPECT_DOUBLE_EQ(TicksToSeconds(t, 0, 480), 0.0);
-  EXPECT_DOUBLE_EQ(TicksToSeconds(t, 100000, 480), 4.0);  // nothing after the last event
+  EXPECT_DOUBLE_EQ(TicksToSeconds(t, 100000, 480), 2.0);  // nothing after the last event
 
   const MidiTrack empty = Track(2, {});
   SilentReporter silent;
@@ -76,7 +76,7 @@ TEST(SongTime, SmpteDivisionRunsInRealTime) {
   EXPECT_DOUBLE_EQ(Seconds(t, 0xE728), 2.0);
   EXPECT_DOUBLE_EQ(Seconds(Track(1, {End(2400)}), 0xE864), 1.0);   // 24 x 100
   EXPECT_DOUBLE_EQ(Seconds(Track(1, {End(3000)}), 0xE264), 1.0);   // 30 x 100
-  EXPECT_NEAR(Seconds(Track(1, {End(2997)}), 0xE364), 1.0, 1e-9);  // 29.97 x 100
+  EXPECT_NEAR(Seconds(Track(1, {End(30000)}), 0xE364), 10.01, 1e-9);  // 30000/1001 x 100
   EXPECT_TRUE(IsSmpteDivision(0xE728));
   EXPECT_FALSE(IsSmpteDivision(480));
 }
