@@ -253,7 +253,7 @@ int64_t ReadTrackChunk(MidiContext& ctx, MidiTrack& track, std::span<const uint8
   // A chunk that cannot be read leaves a track without events in events form, which the
   // following steps treat like any other empty track.
   track.state = ts::kEvents;
-  ctx.decoder.ResetShowOnce();
+  ctx.decoder.ResetShowOnce();  // also for a chunk that cannot be read
 
   const auto size = static_cast<int64_t>(image.size());
   if (pos < 0 || pos > size || !IsTrackTag(image, static_cast<size_t>(pos))) {
@@ -275,12 +275,7 @@ int64_t ReadTrackChunk(MidiContext& ctx, MidiTrack& track, std::span<const uint8
   track.length = static_cast<int32_t>(length);
   track.pos = static_cast<int32_t>(kChunkHeaderBytes);
   track.state = ts::kRaw;
-  while (track.pos < track.length) {
-    const int32_t before = track.pos;
-    ParseEvent(ctx, track);
-    if (track.pos <= before) break;  // never loop on bytes the decoder cannot pass
-  }
-  track.state = ts::kEvents;
+  DecodeTrackEvents(ctx, track);
   return length;
 }
 
