@@ -74,8 +74,8 @@ TEST(SongTime, SmpteDivisionRunsInRealTime) {
   // 25 frames of 40 ticks: a millisecond per tick, whatever the tempo says.
   const MidiTrack t = Track(1, {Tempo(0, 250000), End(2000)});
   EXPECT_DOUBLE_EQ(Seconds(t, 0xE728), 2.0);
-  EXPECT_DOUBLE_EQ(Seconds(Track(1, {End(2400)}), 0xE864), 1.0);   // 24 x 100
-  EXPECT_DOUBLE_EQ(Seconds(Track(1, {End(3000)}), 0xE264), 1.0);   // 30 x 100
+  EXPECT_DOUBLE_EQ(Seconds(Track(1, {End(2400)}), 0xE864), 1.0);      // 24 x 100
+  EXPECT_DOUBLE_EQ(Seconds(Track(1, {End(3000)}), 0xE264), 1.0);      // 30 x 100
   EXPECT_NEAR(Seconds(Track(1, {End(30000)}), 0xE364), 10.01, 1e-9);  // 30000/1001 x 100
   EXPECT_TRUE(IsSmpteDivision(0xE728));
   EXPECT_FALSE(IsSmpteDivision(480));
