@@ -9,6 +9,7 @@
 
 #include "audio/mix_accumulator.h"
 #include "audio/rendering_service.h"
+#include "conversion/fast_conversion.h"
 #include "conversion/job_files.h"
 #include "conversion/song_loading.h"
 #include "midi/smf_writer.h"
@@ -109,8 +110,13 @@ ConversionResult RunConversion(const std::string& path, const ConversionOptions&
 
   control.m_progress = 0;
   ShowProgress(control, observer);
-  DrumPass(job, *song);
-  NotePasses(job, *song);
+  if (options.engine == Engine::kFast) {
+    MixAllRenderingsFast(*song, job.rendering.soundFontPath, options, control, observer, once,
+                         *job.accumulator);
+  } else {
+    DrumPass(job, *song);
+    NotePasses(job, *song);
+  }
 
   // Finish.
   const bool stopped = control.m_cancel.load() != 0;
