@@ -9,11 +9,11 @@
 
 #include "audio/mix_accumulator.h"
 #include "audio/rendering_service.h"
+#include "conversion/drum_copy.h"
 #include "conversion/fast_conversion.h"
 #include "conversion/job_files.h"
 #include "conversion/song_loading.h"
 #include "midi/smf_writer.h"
-#include "midi/song_edit.h"
 
 namespace velorna {
 
@@ -46,11 +46,8 @@ void RenderCopy(FileJob& job, MidiFormat0Data& copy) {
 
 void DrumPass(FileJob& job, const MidiFormat0Data& song) {
   MidiContext quiet(job.silent);
-  auto copy = CopySong(quiet, song);
-  for (auto& e : copy->track->events)
-    if (e.channel != kDrumChannel && e.channel != kNoChannel) e.status = st::kDisabled;
-  RemoveDisabledEvents(*copy->track);
-  RenderCopy(job, *copy);
+  auto copy = BuildDrumCopy(quiet, song);
+  if (copy) RenderCopy(job, *copy);
 }
 
 void NotePasses(FileJob& job, const MidiFormat0Data& song) {

@@ -1,0 +1,53 @@
+// A rendering that stops short of the effects: the dry voices and the raw reverb and chorus
+// sends, block by block at their song frames, with the timing, silence skipping and voice
+// tail of RenderTimedEvents. Because the effects are linear and run on song time, the
+// sends of many renderings can be summed and run through the effects once.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <vector>
+
+#include "audio/render_synth.h"
+#include "audio/render_timing.h"
+#include "audio/synth_renderer.h"
+#include "base/limits.h"
+
+namespace velorna {
+
+struct DryBlock {
+  int64_t frame = 0;  // song frame of the block's first sample
+  std::array<float, kBlockFrames> left{}, right{}, reverbSend{}, chorusSend{};
+};
+
+class DryRendering {
+ public:
+  // A fresh synthesizer borrowing `font`, which must outlive this rendering. False when the
+  // synthesizer can't be made or the events are not in block order.
+  bool Start(const LoadedSoundFont& font, std::vector<TimedEvent> events);
+
+  // Renders every block that starts before `limit`, handing each to `sink`; stretches
+  // where no voice sounds are skipped. False once FluidSynth has reported an error.
+  bool RenderUntil(int64_t limit, const std::function<void(const DryBlock&)>& sink);
+
+  bool finished() const { return phase_ == Phase::kDone; }
+  // Nothing before this song frame is still to come.
+  int64_t position() const { return pos_; }
+
+ private:
+  enum class Phase { kEvents, kVoiceTail, kDone };
+
+  std::vector<TimedEvent> events_;
+  size_t next_ = 0;
+  int64_t pos_ = 0;
+  int64_t voiceLimit_ = 0;
+  Phase phase_ = Phase::kDone;
+  bool ok_ = true;
+  DryBlock block_;
+  DrySynth synth_;
+  std::optional<SoundFontLoan> loan_;  // declared after the synthesizer: returned first
+};
+
+}  // namespace velorna

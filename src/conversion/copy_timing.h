@@ -1,0 +1,18 @@
+// The events a copy's rendering gets, without writing the copy to a file: the file-based
+// road writes each copy and reads it back, and the writer settles the order of the events
+// within a tick, so the same order is settled here.
+#pragma once
+
+#include <optional>
+#include <vector>
+
+#include "audio/render_timing.h"
+#include "midi/midi_types.h"
+
+namespace velorna {
+
+// Timed events of a copy in note form, in the order its written file holds them. The copy
+// is left in events form. Nothing when the copy is not in note form or has no time.
+std::optional<std::vector<TimedEvent>> TimeCopyAsWritten(MidiContext& ctx, MidiFormat0Data& copy);
+
+}  // namespace velorna

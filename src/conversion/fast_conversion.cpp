@@ -1,0 +1,276 @@
+#include "conversion/fast_conversion.h"
+
+#include <algorithm>
+#include <condition_variable>
+#include <limits>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+#include "audio/dry_rendering.h"
+#include "audio/song_sums.h"
+#include "conversion/copy_timing.h"
+#include "conversion/drum_copy.h"
+#include "conversion/note_index.h"
+
+namespace velorna {
+
+namespace {
+
+constexpr int64_t kNever = std::numeric_limits<int64_t>::max();
+// How far ahead of the first unfinished frame notes may be taken: bounds the sums held.
+constexpr int64_t kLookAheadFrames = 20 * 44100;
+// The drum pass goes on in steps of this much song time, between notes.
+constexpr int64_t kDrumStepFrames = 2 * kSumChunkFrames;
+// A rendering's blocks are added in runs of at most this many frames.
+constexpr int64_t kRunFrames = 4 * kSumChunkFrames;
+// How often the coordinating thread refreshes progress and mixes finished sums.
+constexpr auto kRefresh = std::chrono::milliseconds(100);
+
+struct NoteTask {
+  int32_t event = 0;       // position in the prepared track
+  int64_t startFrame = 0;  // the block its rendering starts at: nothing of it comes before
+};
+
+// Pitched notes in song order with the block where each one's note-on reaches the
+// synthesizer, timed as the copies will be.
+std::vector<NoteTask> PlanNotes(const MidiFormat0Data& song, const SongNoteIndex& index) {
+  const auto& events = song.track->events;
+  SongClock clock(song.division);
+  for (size_t k = 0; k < events.size(); ++k) {
+    if (events[k].status == st::kMeta && events[k].kind == meta::kTempo)
+      clock.AddTempo(index.times[k], events[k].value);
+  }
+  std::vector<NoteTask> notes;
+  for (size_t k = 0; k < events.size(); ++k) {
+    if (events[k].status != st::kNote || events[k].channel == kDrumChannel) continue;
+    const int64_t sample = SongSampleOfMicroseconds(clock.Microseconds(index.times[k]));
+    notes.push_back(NoteTask{static_cast<int32_t>(k), BlockStartAtOrAfter(sample)});
+  }
+  return notes;
+}
+
+class FastJob {
+ public:
+  FastJob(const MidiFormat0Data& song, const SongNoteIndex& index, const ConversionOptions& options,
+          JobControl& control, Reporter& reporter, int workers)
+      : song_(song),
+        index_(index),
+        options_(options),
+        control_(control),
+        reporter_(reporter),
+        workers_(workers) {
+    notes_ = PlanNotes(song, index);
+    done_.assign(notes_.size(), 0);
+  }
+
+  void Work(const std::string& soundFontPath);
+  // Mixes finished sums into the accumulator as the workers go, and shows progress;
+  // returns when everything is mixed.
+  void Coordinate(JobObserver& observer, MixAccumulator& accumulator);
+  bool anyWorkerStarted() const { return drumOwnerFound_; }
+
+ private:
+  enum class Task { kNone, kDrums, kNote, kWait };
+
+  // All of these run under the lock.
+  Task ChooseTask(bool drumOwner) const;
+  int64_t FinishedBefore() const;
+  bool AllDone() const;
+  int32_t FirstUnfinishedEvent() const;
+
+  void StartDrums(const LoadedSoundFont& font);
+  void RenderNote(const LoadedSoundFont& font, size_t n);
+  void RenderDrumStep(int64_t limit);
+  void Drain(DryRendering& rendering, int64_t limit);
+
+  const MidiFormat0Data& song_;
+  const SongNoteIndex& index_;
+  const ConversionOptions& options_;
+  JobControl& control_;
+  Reporter& reporter_;
+
+  mutable std::mutex mutex_;
+  std::condition_variable changed_;
+  std::vector<NoteTask> notes_;
+  std::vector<char> done_;
+  size_t nextNote_ = 0;     // the first note not yet taken
+  size_t firstUndone_ = 0;  // the first note not yet rendered
+  int workers_;             // still running
+  // The drum pass stays on the thread whose SoundFont it borrows.
+  bool drumOwnerFound_ = false;
+  DryRendering drums_;
+  bool drumsBusy_ = false;
+  int64_t drumsAt_ = 0;  // nothing of the drum pass is still to come before this frame
+  SongSums sums_;
+};
+
+int64_t FastJob::FinishedBefore() const {
+  int64_t frame = drumsAt_;
+  if (firstUndone_ < nextNote_) {
+    frame = std::min(frame, notes_[firstUndone_].startFrame);
+  } else if (nextNote_ < notes_.size() && !control_.m_cancel.load()) {
+    frame = std::min(frame, notes_[nextNote_].startFrame);
+  }
+  return frame;
+}
+
+bool FastJob::AllDone() const {
+  if (drumsBusy_ || firstUndone_ < nextNote_) return false;
+  if (workers_ == 0) return true;
+  const bool notesLeft = nextNote_ < notes_.size() && !control_.m_cancel.load();
+  return !notesLeft && drumsAt_ == kNever;
+}
+
+int32_t FastJob::FirstUnfinishedEvent() const {
+  if (firstUndone_ < notes_.size()) return notes_[firstUndone_].event;
+  return song_.track->count();
+}
+
+FastJob::Task FastJob::ChooseTask(bool drumOwner) const {
+  const bool drumsLeft = drumOwner && drumsAt_ != kNever;
+  const bool notesOpen = nextNote_ < notes_.size() && !control_.m_cancel.load();
+  // The drum pass keeps up with the notes, so finished stretches can be mixed and freed.
+  if (drumsLeft && (!notesOpen || drumsAt_ <= notes_[nextNote_].startFrame)) return Task::kDrums;
+  if (notesOpen && notes_[nextNote_].startFrame < FinishedBefore() + kLookAheadFrames)
+    return Task::kNote;
+  if (drumsLeft) return Task::kDrums;
+  return notesOpen ? Task::kWait : Task::kNone;
+}
+
+void FastJob::StartDrums(const LoadedSoundFont& font) {
+  SilentReporter silent;
+  MidiContext quiet(silent);
+  auto copy = BuildDrumCopy(quiet, song_);
+  auto events = copy ? TimeCopyAsWritten(quiet, *copy) : std::nullopt;
+  const bool started = events && drums_.Start(font, std::move(*events));
+  std::lock_guard lock(mutex_);
+  drumsAt_ = started ? 0 : kNever;
+  changed_.notify_all();
+}
+
+void FastJob::Drain(DryRendering& rendering, int64_t limit) {
+  BlockRun run;
+  const auto flush = [&] {
+    if (run.frames() == 0) return;
+    std::lock_guard lock(mutex_);
+    sums_.Add(run);
+    run.Clear();
+  };
+  rendering.RenderUntil(limit, [&](const DryBlock& block) {
+    if (run.frames() >= kRunFrames || !run.Append(block)) {
+      flush();
+      run.Append(block);
+    }
+  });
+  flush();
+}
+
+void FastJob::RenderDrumStep(int64_t limit) {
+  Drain(drums_, limit);
+  std::lock_guard lock(mutex_);
+  drumsAt_ = drums_.finished() ? kNever : drums_.position();
+  drumsBusy_ = false;
+  changed_.notify_all();
+}
+
+void FastJob::RenderNote(const LoadedSoundFont& font, size_t n) {
+  MidiContext ctx(reporter_);
+  auto copy = BuildIndexedNoteCopy(ctx, index_, notes_[n].event, options_.cents);
+  if (copy) {
+    // The copy is the job's own: what settling its order finds is no concern of the user.
+    SilentReporter silent;
+    MidiContext quiet(silent);
+    auto events = TimeCopyAsWritten(quiet, *copy);
+    DryRendering rendering;
+    if (events && rendering.Start(font, std::move(*events))) Drain(rendering, kNever);
+  }
+  std::lock_guard lock(mutex_);
+  done_[n] = 1;
+  while (firstUndone_ < nextNote_ && done_[firstUndone_]) ++firstUndone_;
+  changed_.notify_all();
+}
+
+void FastJob::Work(const std::string& soundFontPath) {
+  // A SoundFont's voices count their references without locks: one per thread.
+  const std::unique_ptr<LoadedSoundFont> font = LoadSoundFont(soundFontPath);
+  std::unique_lock lock(mutex_);
+  const bool drumOwner = font && !drumOwnerFound_;
+  if (drumOwner) {
+    drumOwnerFound_ = true;
+    lock.unlock();
+    StartDrums(*font);
+    lock.lock();
+  }
+  while (font) {
+    const Task task = ChooseTask(drumOwner);
+    if (task == Task::kNone) break;
+    if (task == Task::kWait) {
+      changed_.wait(lock);
+      continue;
+    }
+    if (task == Task::kDrums) {
+      drumsBusy_ = true;
+      const int64_t limit = drumsAt_ + kDrumStepFrames;
+      lock.unlock();
+      RenderDrumStep(limit);
+    } else {
+      const size_t n = nextNote_++;
+      lock.unlock();
+      RenderNote(*font, n);
+    }
+    lock.lock();
+  }
+  --workers_;
+  if (drumOwner) drumsAt_ = kNever;  // complete, or nobody left to render it
+  changed_.notify_all();
+}
+
+void FastJob::Coordinate(JobObserver& observer, MixAccumulator& accumulator) {
+  SumFinisher finisher(accumulator);
+  const int64_t eventCount = song_.track->count();
+  for (;;) {
+    std::map<int64_t, std::unique_ptr<SongSums::Chunk>> finished;
+    int64_t before = 0;
+    bool done = false;
+    int32_t first = 0;
+    {
+      std::unique_lock lock(mutex_);
+      changed_.wait_for(lock, kRefresh);
+      changed_.notify_all();  // a Stop wakes workers waiting for room
+      done = AllDone();
+      before = done ? kNever : FinishedBefore() / kSumChunkFrames * kSumChunkFrames;
+      finished = sums_.TakeChunksBefore(before);
+      first = FirstUnfinishedEvent();
+    }
+    finisher.Finish(finished, before);
+    control_.m_progress = eventCount > 0 ? static_cast<int>(100 * int64_t{first} / eventCount) : 0;
+    ShowProgress(control_, observer);
+    if (done) return;
+  }
+}
+
+}  // namespace
+
+bool MixAllRenderingsFast(const MidiFormat0Data& song, const std::string& soundFontPath,
+                          const ConversionOptions& options, JobControl& control,
+                          JobObserver& observer, Reporter& reporter, MixAccumulator& accumulator) {
+  const std::unique_ptr<SongNoteIndex> index = IndexSong(song);
+  if (!index) return false;
+  int jobs =
+      options.jobs > 0 ? options.jobs : static_cast<int>(std::thread::hardware_concurrency());
+  jobs = std::max(1, jobs);
+  FastJob job(song, *index, options, control, reporter, jobs);
+  {
+    std::vector<std::jthread> workers;
+    for (int w = 0; w < jobs; ++w) workers.emplace_back([&] { job.Work(soundFontPath); });
+    job.Coordinate(observer, accumulator);
+  }
+  if (!job.anyWorkerStarted()) {
+    reporter.ShowText("ソフトウェア音源が使用できません。 (" + soundFontPath + ")");
+    return false;
+  }
+  return true;
+}
+
+}  // namespace velorna
