@@ -57,33 +57,25 @@ int32_t AppendSizedData(std::vector<uint8_t>& out, const MidiEvent& e) {
   return static_cast<int32_t>(bytes.size());
 }
 
-// Walks every tick and brings the events `moves` picks to its front, deltas staying at
-// their positions so every event keeps its tick. A stable walk rotates the picked event
-// into place; the other exchanges it with the event at the front of the group.
+// Brings the events `moves` picks to the front of their tick, keeping the order of the
+// events it moves and of those it passes; the deltas stay at their positions, so every
+// event keeps its tick. Exchanging instead of keeping the order would put a bank select
+// behind its program change, or a note-off behind a note-on of the same pitch (which then
+// ends the new note instead of the old one), and a rewritten song would differ from the
+// first writing.
 template <typename Moves>
-void MoveToTickFront(MidiTrack& track, Moves moves, bool stable) {
+void MoveToTickFront(MidiTrack& track, Moves moves) {
   auto& ev = track.events;
-  size_t g = 0;
-  for (size_t j = 0; j < ev.size(); ++j) {
-    if (ev[j].delta != 0) {
-      // The event that opens a tick is already in front of everything else there.
-      g = moves(ev[j]) ? j + 1 : j;
-      continue;
-    }
-    if (!moves(ev[j])) continue;
-    if (j != g) {
-      if (stable) {
-        std::vector<int32_t> deltas;
-        for (size_t k = g; k <= j; ++k) deltas.push_back(ev[k].delta);
-        std::rotate(ev.begin() + static_cast<ptrdiff_t>(g), ev.begin() + static_cast<ptrdiff_t>(j),
-                    ev.begin() + static_cast<ptrdiff_t>(j + 1));
-        for (size_t k = g; k <= j; ++k) ev[k].delta = deltas[k - g];
-      } else {
-        std::swap(ev[g], ev[j]);
-        std::swap(ev[g].delta, ev[j].delta);
-      }
-    }
-    ++g;
+  size_t start = 0;
+  while (start < ev.size()) {
+    size_t end = start + 1;
+    while (end < ev.size() && ev[end].delta == 0) ++end;
+    const int32_t delta = ev[start].delta;
+    std::stable_partition(ev.begin() + static_cast<ptrdiff_t>(start),
+                          ev.begin() + static_cast<ptrdiff_t>(end), moves);
+    ev[start].delta = delta;
+    for (size_t k = start + 1; k < end; ++k) ev[k].delta = 0;
+    start = end;
   }
 }
 
@@ -249,20 +241,14 @@ void SetupEventsFirst(MidiContext& ctx, MidiTrack& track) {
     Warn(ctx, code::kMdtkInternal);
     return;
   }
-  MoveToTickFront(
-      track,
-      [](const MidiEvent& e) {
-        return e.status != st::kNoteOn && e.status != st::kNoteOff && !e.IsEndOfTrack();
-      },
-      false);
+  MoveToTickFront(track, [](const MidiEvent& e) {
+    return e.status != st::kNoteOn && e.status != st::kNoteOff && !e.IsEndOfTrack();
+  });
 }
 
 void SysExFirst(MidiTrack& track) {
-  // Stable, so the set-up events it passes keep their order: a bank select must stay
-  // ahead of the program change it selects for.
   MoveToTickFront(
-      track, [](const MidiEvent& e) { return e.status == st::kSysEx || e.status == st::kEscape; },
-      true);
+      track, [](const MidiEvent& e) { return e.status == st::kSysEx || e.status == st::kEscape; });
 }
 
 }  // namespace velorna

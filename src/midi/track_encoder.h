@@ -22,6 +22,7 @@ int32_t EncodeEvent(MidiContext& ctx, const MidiEvent& e, std::vector<uint8_t>& 
 int32_t EncodeMetaEvent(MidiContext& ctx, const MidiEvent& e, std::vector<uint8_t>& out);
 // Within each tick, move the set-up events (everything but note-ons, note-offs and the
 // End of Track) ahead of the notes; SysExFirst then moves system exclusives ahead of those.
+// Both keep the order of the events they move and of those they pass.
 void SetupEventsFirst(MidiContext& ctx, MidiTrack& track);
 void SysExFirst(MidiTrack& track);
 

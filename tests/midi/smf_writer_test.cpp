@@ -132,6 +132,20 @@ TEST_F(SmfWriter, NoteSongComesBackInNoteFormWithItsSetupAhead) {
   EXPECT_EQ(back[3].tick, 480);  // the End of Track moved behind the last note-off
 }
 
+TEST_F(SmfWriter, RepeatedNoteAtATickWithSetupEventsKeepsBothNotes) {
+  // Two notes end at tick 96, where the same pitch starts again after another note and
+  // ahead of two controllers: no note-off may land behind the new note-on.
+  auto song = Song(2, {Note(0, 60, 0, 96), Note(0, 50, 0, 96), Note(0, 60, 96, 200),
+                       Note(0, 64, 0, 200), Control(0, 7, 100), Control(0, 10, 64), EndOfTrack(0)});
+  const auto notes = test::Notes(*song->track);
+  Bytes out;
+  ASSERT_TRUE(WriteSmfToMemory(ctx, *song, out));
+  EXPECT_EQ(test::Notes(*song->track), notes);
+  Bytes again;
+  ASSERT_TRUE(WriteSmfToMemory(ctx, *song, again));
+  EXPECT_EQ(again, out);
+}
+
 TEST_F(SmfWriter, ImageOnlySongWritesItsImage) {
   MidiFormat0Data song;
   song.bytes = {1, 2, 3, 4, 5};
@@ -191,7 +205,8 @@ TEST_F(SmfWriter, TrackTooLongForTheImageEndsEarlyButStaysValid) {
     e.size = 250;
     e.data.assign(e.size + 8, 0x11);
     e.data[0] = 0xF0;
-    e.data[1] = 0x01;  // not a valid length, but the encoder writes data as it stands
+    e.data[1] = 0x81;  // 247 bytes follow
+    e.data[2] = 0x77;
     e.data[e.size - 1] = 0xF7;
     events.push_back(std::move(e));
   }
@@ -216,8 +231,9 @@ TEST_F(SmfWriter, TrackTooLongForTheImageEndsEarlyButStaysValid) {
   EXPECT_EQ(again, file);
 }
 
-// Every song of the set, prepared, survives the writer: same notes, same other events in
-// the writer's order, and a second write gives the same bytes.
+// Every song of the set, prepared, survives the writer: same notes (as far as a file can
+// carry nested notes of one pitch), same other events in the writer's order, and a second
+// write gives the same bytes.
 TEST_F(SmfWriter, PreparedSongsRoundTrip) {
   std::vector<fs::path> songs;
   for (const auto& entry : fs::directory_iterator(kSongFolder))
@@ -231,7 +247,8 @@ TEST_F(SmfWriter, PreparedSongsRoundTrip) {
     PrepareSong(ctx, loader);
     ASSERT_TRUE(loader.song && loader.song->track);
     MidiFormat0Data& song = *loader.song;
-    const auto notes = test::Notes(*song.track);
+    const auto notes = test::NotesAsWritten(*song.track);
+    const bool nested = notes != test::Notes(*song.track);
     const auto others = test::OtherEventsInWriterOrder(ctx, *song.track);
 
     const fs::path first = dir / source.filename();
@@ -240,9 +257,15 @@ TEST_F(SmfWriter, PreparedSongsRoundTrip) {
     EXPECT_EQ(test::Notes(*song.track), notes);
     EXPECT_EQ(test::OtherEvents(*song.track), others);
 
-    Bytes second;
-    ASSERT_TRUE(WriteSmfToMemory(ctx, song, second));
-    EXPECT_EQ(second, test::ReadBytes(first));
+    Bytes previous = test::ReadBytes(first);
+    // Re-paired nested notes end at other note-offs, which may sit elsewhere in their
+    // tick; from the second writing on the bytes stay the same.
+    if (nested) {
+      ASSERT_TRUE(WriteSmfToMemory(ctx, song, previous));
+    }
+    Bytes next;
+    ASSERT_TRUE(WriteSmfToMemory(ctx, song, next));
+    EXPECT_EQ(next, previous);
   }
   const std::string check =
       "/usr/bin/python3 -c 'import glob, sys, mido\n"

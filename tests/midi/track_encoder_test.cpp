@@ -315,12 +315,12 @@ TEST_F(Encoder, SetupEventsMoveAheadOfNotesWithinTheirTick) {
   EXPECT_EQ(t.events[1].status, st::kControl);
   EXPECT_EQ(t.events[2].status, st::kNoteOn);
 
-  // note-on A, note-on B, controller: the walk exchanges, it does not rotate.
+  // note-on A, note-on B, controller: the notes keep their order.
   MidiTrack u = Track({NoteOn(0, 60), NoteOn(0, 64), Control(0, 10, 64), EndOfTrack()});
   SetupEventsFirst(ctx, u);
   EXPECT_EQ(u.events[0].status, st::kControl);
-  EXPECT_EQ(u.events[1].note, 64);
-  EXPECT_EQ(u.events[2].note, 60);
+  EXPECT_EQ(u.events[1].note, 60);
+  EXPECT_EQ(u.events[2].note, 64);
 
   MidiTrack raw = Track({EndOfTrack()});
   raw.state = ts::kNotes;

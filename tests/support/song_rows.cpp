@@ -1,6 +1,9 @@
 #include "support/song_rows.h"
 
 #include <algorithm>
+#include <map>
+#include <set>
+#include <utility>
 
 #include "midi/note_pairing.h"
 #include "midi/track_encoder.h"
@@ -19,13 +22,38 @@ std::ostream& operator<<(std::ostream& os, const EventRow& r) {
   return os << "}";
 }
 
-std::vector<NoteRow> Notes(const MidiTrack& track) {
+namespace {
+
+// In track order, which is time order.
+std::vector<NoteRow> KeptNotes(const MidiTrack& track) {
   std::vector<NoteRow> rows;
   int64_t tick = 0;
   for (const MidiEvent& e : track.events) {
     tick += e.delta;
     if (e.status == st::kNote && e.duration > 0 && e.velocity > 0)
       rows.push_back({tick, e.channel, e.note, e.velocity, e.duration});
+  }
+  return rows;
+}
+
+}  // namespace
+
+std::vector<NoteRow> Notes(const MidiTrack& track) {
+  auto rows = KeptNotes(track);
+  std::sort(rows.begin(), rows.end());
+  return rows;
+}
+
+std::vector<NoteRow> NotesAsWritten(const MidiTrack& track) {
+  auto rows = KeptNotes(track);
+  std::map<std::pair<int, int>, std::multiset<int64_t>> ends;
+  for (const NoteRow& r : rows) ends[{r.channel, r.note}].insert(r.tick + r.duration);
+  for (NoteRow& r : rows) {
+    auto& free = ends[{r.channel, r.note}];
+    const auto end = free.upper_bound(r.tick);
+    if (end == free.end()) continue;
+    r.duration = static_cast<int>(*end - r.tick);
+    free.erase(end);
   }
   std::sort(rows.begin(), rows.end());
   return rows;
@@ -37,7 +65,10 @@ std::vector<EventRow> OtherEvents(const MidiTrack& track) {
   for (const MidiEvent& e : track.events) {
     tick += e.delta;
     if (e.status == st::kNote || e.status == st::kNoteOn || e.status == st::kNoteOff) continue;
-    const size_t n = std::min(static_cast<size_t>(std::max(e.size, 0)), e.data.size());
+    const bool fromData = e.status == st::kKeyPressure || e.status == st::kSysEx ||
+                          e.status == st::kEscape || e.status == st::kMeta;
+    const size_t n =
+        fromData ? std::min(static_cast<size_t>(std::max(e.size, 0)), e.data.size()) : 0;
     rows.push_back(
         {tick, e.status, e.channel, e.kind, e.value, e.note,
          std::vector<uint8_t>(e.data.begin(), e.data.begin() + static_cast<ptrdiff_t>(n))});

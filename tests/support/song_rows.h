@@ -27,16 +27,18 @@ struct EventRow {
   uint32_t kind = 0;
   int value = 0;
   int note = 0;
-  std::vector<uint8_t> data;  // the `size` bytes the event carries
+  std::vector<uint8_t> data;  // the `size` bytes of an event written from its data
   bool operator==(const EventRow&) const = default;
 };
 
 std::ostream& operator<<(std::ostream& os, const NoteRow& r);
 std::ostream& operator<<(std::ostream& os, const EventRow& r);
 
-// Notes (status 16) that the writer keeps (a duration and a velocity), sorted: the writer
-// may reorder notes within a tick.
+// Notes (status 16) that the writer keeps (a duration and a velocity), sorted.
 std::vector<NoteRow> Notes(const MidiTrack& track);
+// The same notes as a file carries them: where notes of one channel and pitch overlap,
+// each note-on ends at the first free note-off after it, so nested notes swap their ends.
+std::vector<NoteRow> NotesAsWritten(const MidiTrack& track);
 // Every event that is neither a note nor a note-on or note-off, in track order.
 std::vector<EventRow> OtherEvents(const MidiTrack& track);
 // The other events of a note-form track in the order the writer puts them: a copy goes
