@@ -146,6 +146,22 @@ TEST_F(SmfWriter, RepeatedNoteAtATickWithSetupEventsKeepsBothNotes) {
   EXPECT_EQ(again, out);
 }
 
+TEST_F(SmfWriter, LongTextsReadBackTheSame) {
+  auto text = [](uint32_t kind, size_t n) {
+    MidiEvent e = Event(st::kMeta, kNoChannel, 0);
+    e.kind = kind;
+    e.size = static_cast<int32_t>(n);
+    e.data.assign(n + 8, 0);
+    for (size_t i = 0; i < n; ++i) e.data[i] = static_cast<uint8_t>('a' + i % 26);
+    return e;
+  };
+  auto song = Song(1, {text(meta::kTrackName, 200), text(5, 200), text(7, 130), EndOfTrack(10)});
+  const auto others = test::OtherEvents(*song->track);
+  Bytes out;
+  ASSERT_TRUE(WriteSmfToMemory(ctx, *song, out));
+  EXPECT_EQ(test::OtherEvents(*song->track), others);
+}
+
 TEST_F(SmfWriter, ImageOnlySongWritesItsImage) {
   MidiFormat0Data song;
   song.bytes = {1, 2, 3, 4, 5};
