@@ -10,6 +10,8 @@ std::optional<std::vector<TimedEvent>> TimeCopyAsWritten(MidiContext& ctx, MidiF
   MidiTrack& track = *copy.track;
   // The writer's steps before encoding, in its order.
   NotesToEvents(ctx, track);
+  // The writer refuses a track without its End of Track: such a copy is never rendered.
+  if (track.events.empty() || !track.events.back().IsEndOfTrack()) return std::nullopt;
   SetupEventsFirst(ctx, track);
   SysExFirst(track);
   NoteOffsBeforeNoteOns(ctx, track);

@@ -12,7 +12,8 @@
 namespace velorna {
 
 // Timed events of a copy in note form, in the order its written file holds them. The copy
-// is left in events form. Nothing when the copy is not in note form or has no time.
+// is left in events form. Nothing when the copy is not in note form, has no time, or could
+// not be written (no End of Track).
 std::optional<std::vector<TimedEvent>> TimeCopyAsWritten(MidiContext& ctx, MidiFormat0Data& copy);
 
 }  // namespace velorna

@@ -124,8 +124,9 @@ TEST(ConversionJob, LeavesNoTemporaryFilesAndTouchesNoneOfTheUsers) {
   EXPECT_EQ(ReadBytes(dir / "song_tmp.wav"), (Bytes{'m', 'i', 'n', 'e'}));
   for (auto& e : fs::directory_iterator(fs::temp_directory_path())) {
     const std::string name = e.path().filename().string();
-    if (name.rfind("velorna-", 0) == 0 && name.rfind("velorna-test-", 0) != 0)
+    if (name.rfind("velorna-", 0) == 0 && name.rfind("velorna-test-", 0) != 0) {
       EXPECT_TRUE(before.count(name)) << "left behind: " << name;
+    }
   }
   std::set<std::string> names;
   for (auto& e : fs::directory_iterator(dir.path())) names.insert(e.path().filename().string());

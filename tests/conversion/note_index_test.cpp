@@ -72,6 +72,7 @@ int CompareEveryNote(const MidiFormat0Data& song, const CentTable& cents = kPure
   EXPECT_TRUE(index);
   if (!index) return 0;
   int compared = 0;
+  const bool failedBefore = ::testing::Test::HasFailure();
   int64_t t = 0;
   for (int32_t i = 0; i < song.track->count(); ++i) {
     const MidiEvent& e = song.track->events[static_cast<size_t>(i)];
@@ -91,11 +92,9 @@ int CompareEveryNote(const MidiFormat0Data& song, const CentTable& cents = kPure
     SilentReporter silent;
     MidiContext quiet(silent);
     const auto direct = TimeCopyAsWritten(quiet, *actual);
-    if (!direct) {
-      ADD_FAILURE() << "no timing";
-      return compared;
-    }
-    EXPECT_FALSE(viaFile.empty());
+    // A copy the writer refuses is not rendered on either road.
+    EXPECT_EQ(viaFile.empty(), !direct);
+    if (!direct) continue;
     EXPECT_EQ(viaFile.size(), direct->size());
     for (size_t k = 0; k < std::min(viaFile.size(), direct->size()); ++k) {
       EXPECT_EQ(viaFile[k].songSample, (*direct)[k].songSample) << "timed event " << k;
@@ -103,7 +102,7 @@ int CompareEveryNote(const MidiFormat0Data& song, const CentTable& cents = kPure
       EXPECT_EQ(viaFile[k].message, (*direct)[k].message) << "timed event " << k;
     }
     ++compared;
-    if (::testing::Test::HasFailure()) break;
+    if (::testing::Test::HasFailure() && !failedBefore) break;  // one note's report is enough
   }
   EXPECT_EQ(fileRoad.texts(), indexed.texts());
   return compared;
@@ -132,8 +131,8 @@ TEST_P(CorpusCopies, EveryNoteMatchesTheFileRoad) {
 
 INSTANTIATE_TEST_SUITE_P(
     Songs, CorpusCopies,
-    ::testing::Values("test-all-gs-sounds.mid", "test-all-xg-sounds.mid",
-                      "test-control-40-damper.mid", "test-c-major-scale.mid",
+    ::testing::Values("test-all-gs-sounds.mid", "test-control-40-damper.mid",
+                      "test-c-major-scale.mid",
                       "/usr/share/games/openttd/baseset/openmsx/5432gone_redfarn.mid",
                       "/usr/share/games/openttd/baseset/openmsx/coconut_run2.mid",
                       "/usr/share/games/openttd/baseset/openmsx/tttheme2.mid"),
@@ -151,20 +150,20 @@ TEST(IndexedCopies, SetUpAndWindowsOfEveryKind) {
       {Tempo(0, 500000), Program(0, 0, 19), Control(0, 0, 64, 127), Note(0, 0, 60, 100),
        Note(0, 1, 62, 50), test::Bend(0, 1, 9000)},
       BendRange(10, 1, 12),
-      {Note(0, 1, 64, 300), test::Bend(40, 1, 7000), Control(20, 0, 121, 0), Note(0, 0, 67, 30),
-       Control(40, 0, 64, 0), Tempo(0, 400000), Note(0, 2, 48, 200), RhythmPart(0, 2, 1),
-       Note(50, 2, 50, 10), Control(0, 3, 66, 100), Note(0, 3, 55, 10), Note(0, 3, 57, 10),
-       Control(20, 1, 121, 0), Note(0, 1, 60, 0), test::Bend(5, 0, 100), Note(0, 0, 72, 40),
-       Note(0, 9, 36, 20), Control(10, 0, 64, 100), Note(30, 0, 71, 10), EndOfTrack(500)},
+      {Note(0, 1, 64, 300),    test::Bend(40, 1, 7000), Control(20, 0, 121, 0), Note(0, 0, 67, 30),
+       Control(40, 0, 64, 0),  Tempo(0, 400000),        Note(0, 2, 48, 200),    RhythmPart(0, 2, 1),
+       Note(50, 2, 50, 10),    Control(0, 3, 66, 100),  Note(0, 3, 55, 10),     Note(0, 3, 57, 10),
+       Control(20, 1, 121, 0), Note(0, 1, 60, 0),       test::Bend(5, 0, 100),  Note(0, 0, 72, 40),
+       Note(0, 9, 36, 20),     Control(10, 0, 64, 100), Note(30, 0, 71, 10),    EndOfTrack(500)},
   }));
-  EXPECT_EQ(CompareEveryNote(*song), 14);
+  EXPECT_EQ(CompareEveryNote(*song), 11);
   EXPECT_EQ(CompareEveryNote(*song, CentTable{-100, 100, 50, -50, 0, 1, -1, 99, -99, 3, 7, -7}),
-            14);
+            11);
 }
 
-TEST(IndexedCopies, SongWithoutEndOfTrackStillMatches) {
+TEST(IndexedCopies, SongWithoutEndOfTrackGivesTheSameCopiesAndNoRendering) {
   const auto song = MakeSong({Note(0, 0, 60, 10), Program(20, 0, 1), Note(0, 0, 62, 5)});
-  EXPECT_EQ(CompareEveryNote(*song), 2);
+  EXPECT_EQ(CompareEveryNote(*song), 0);
 }
 
 TEST(IndexedCopies, NoIndexForASongNotInNoteForm) {
