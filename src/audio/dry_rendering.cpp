@@ -2,9 +2,15 @@
 
 namespace velorna {
 
-bool DryRendering::Start(const LoadedSoundFont& font, std::vector<TimedEvent> events) {
+void DryRendering::Release() {
   loan_.reset();
-  synth_ = DrySynth{};
+  // The synthesizer before its settings.
+  synth_.synth.reset();
+  synth_.settings.reset();
+}
+
+bool DryRendering::Start(const LoadedSoundFont& font, std::vector<TimedEvent> events) {
+  Release();
   phase_ = Phase::kDone;
   for (size_t i = 0; i < events.size(); ++i) {
     if (events[i].blockStart < 0 || (i > 0 && events[i].blockStart < events[i - 1].blockStart))
@@ -58,8 +64,7 @@ bool DryRendering::RenderUntil(int64_t limit, const std::function<void(const Dry
   while (phase_ == Phase::kVoiceTail) {
     if (pos_ >= voiceLimit_ || !sounding()) {
       phase_ = Phase::kDone;
-      loan_.reset();
-      synth_ = DrySynth{};
+      Release();
       break;
     }
     if (pos_ >= limit) return ok_;

@@ -38,6 +38,7 @@ class DryRendering {
 
  private:
   enum class Phase { kEvents, kVoiceTail, kDone };
+  void Release();
 
   std::vector<TimedEvent> events_;
   size_t next_ = 0;

@@ -19,7 +19,7 @@ struct ConversionOptions {
   CentTable cents = kPureIntervalCents;
   std::string soundFont;   // empty: the first default SoundFont that exists
   std::string outputPath;  // empty: the input's base name + ".wav"
-  Engine engine = Engine::kFiles;
+  Engine engine = Engine::kFast;
   int jobs = 0;          // worker threads for the fast engine; 0: one per core
   bool verbose = false;  // pass the synthesizer's own log on as messages
   FileOpenHook fileOpenHook;
