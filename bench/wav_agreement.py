@@ -38,7 +38,7 @@ def main():
     ref = numpy.pad(ref, (0, n - len(ref)))
     out = numpy.pad(out, (0, n - len(out)))
     err = ref - out
-    window = 2 * rate
+    window = 2 * rate  # one second of interleaved stereo samples
     worst, worst_at = math.inf, 0
     for start in range(0, n, window):
         r = ref[start:start + window]
