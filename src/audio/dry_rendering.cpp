@@ -4,22 +4,29 @@ namespace velorna {
 
 void DryRendering::Release() {
   loan_.reset();
-  // The synthesizer before its settings.
-  synth_.synth.reset();
-  synth_.settings.reset();
+  synth_.reset();
 }
 
-bool DryRendering::Start(const LoadedSoundFont& font, std::vector<TimedEvent> events) {
+void DryRendering::Stop() {
+  phase_ = Phase::kDone;
+  Release();
+}
+
+bool DryRendering::Start(const LoadedSoundFont& font, fluid_settings_t* settings,
+                         std::vector<TimedEvent> events) {
   Release();
   phase_ = Phase::kDone;
   for (size_t i = 0; i < events.size(); ++i) {
     if (events[i].blockStart < 0 || (i > 0 && events[i].blockStart < events[i - 1].blockStart))
       return false;
   }
-  synth_ = MakeRenderSynth();
-  if (!synth_.synth) return false;
-  loan_.emplace(synth_.synth.get(), font.sfont);
-  if (!loan_->ok()) return false;
+  synth_ = MakeRenderSynth(settings);
+  if (!synth_) return false;
+  loan_.emplace(synth_.get(), font.sfont);
+  if (!loan_->ok()) {
+    Release();
+    return false;
+  }
   events_ = std::move(events);
   next_ = 0;
   pos_ = 0;
@@ -29,7 +36,7 @@ bool DryRendering::Start(const LoadedSoundFont& font, std::vector<TimedEvent> ev
 }
 
 bool DryRendering::RenderUntil(int64_t limit, const std::function<void(const DryBlock&)>& sink) {
-  fluid_synth_t* synth = synth_.synth.get();
+  fluid_synth_t* synth = synth_.get();
   const auto sounding = [&] { return fluid_synth_get_active_voice_count(synth) > 0; };
   const auto render = [&] {
     ok_ = ProcessDryWithSends(synth, DrySynthBlock{block_.left, block_.right, block_.reverbSend,

@@ -24,13 +24,18 @@ struct DryBlock {
 
 class DryRendering {
  public:
-  // A fresh synthesizer borrowing `font`, which must outlive this rendering. False when the
-  // synthesizer can't be made or the events are not in block order.
-  bool Start(const LoadedSoundFont& font, std::vector<TimedEvent> events);
+  // A fresh synthesizer borrowing `font`, made from `settings` (MakeRenderSettings; both
+  // must outlive this rendering). False when the synthesizer can't be made or the events
+  // are not in block order.
+  bool Start(const LoadedSoundFont& font, fluid_settings_t* settings,
+             std::vector<TimedEvent> events);
 
   // Renders every block that starts before `limit`, handing each to `sink`; stretches
   // where no voice sounds are skipped. False once FluidSynth has reported an error.
   bool RenderUntil(int64_t limit, const std::function<void(const DryBlock&)>& sink);
+
+  // Ends the rendering here and returns the SoundFont.
+  void Stop();
 
   bool finished() const { return phase_ == Phase::kDone; }
   // Nothing before this song frame is still to come.
@@ -47,7 +52,7 @@ class DryRendering {
   Phase phase_ = Phase::kDone;
   bool ok_ = true;
   DryBlock block_;
-  DrySynth synth_;
+  FluidSynthPtr synth_;
   std::optional<SoundFontLoan> loan_;  // declared after the synthesizer: returned first
 };
 

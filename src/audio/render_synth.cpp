@@ -2,15 +2,23 @@
 
 namespace velorna {
 
-DrySynth MakeRenderSynth() {
+FluidSettingsPtr MakeRenderSettings() {
   FluidSettingsPtr settings = MakeDrySynthSettings();
-  if (!settings) return {};
+  if (!settings) return nullptr;
   fluid_settings_t* s = settings.get();
   fluid_settings_setnum(s, "synth.gain", 0.2);
   fluid_settings_setint(s, "synth.polyphony", 256);
   fluid_settings_setint(s, "synth.threadsafe-api", 0);  // one thread per synthesizer
   fluid_settings_setint(s, "synth.cpu-cores", 1);
-  return MakeDrySynth(std::move(settings));
+  return settings;
+}
+
+DrySynth MakeRenderSynth() {
+  return MakeDrySynth(MakeRenderSettings());
+}
+
+FluidSynthPtr MakeRenderSynth(fluid_settings_t* settings) {
+  return FluidSynthPtr(settings ? new_fluid_synth(settings) : nullptr);
 }
 
 SoundFontLoan::SoundFontLoan(fluid_synth_t* synth, fluid_sfont_t* sfont)

@@ -14,6 +14,13 @@ namespace velorna {
 // A fresh synthesizer; synth is null when FluidSynth could not make one.
 DrySynth MakeRenderSynth();
 
+// The settings of MakeRenderSynth, to make many synthesizers from: making settings probes
+// the sound devices, which costs more than a short rendering. They must outlive the
+// synthesizers made from them.
+FluidSettingsPtr MakeRenderSettings();
+// Null when FluidSynth could not make one.
+FluidSynthPtr MakeRenderSynth(fluid_settings_t* settings);
+
 // Lends a SoundFont loaded by another synthesizer, and takes it back before the borrower is
 // deleted, so that deleting the borrower never frees the shared SoundFont.
 class SoundFontLoan {

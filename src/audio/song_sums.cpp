@@ -32,10 +32,9 @@ bool BlockRun::Append(const DryBlock& block) {
   if (frames() == 0) startFrame = block.frame;
   const std::array<const float*, kSumLanes> from = {
       block.left.data(), block.right.data(), block.reverbSend.data(), block.chorusSend.data()};
-  for (int lane = 0; lane < kSumLanes; ++lane) {
-    std::vector<int64_t>& to = lanes[static_cast<size_t>(lane)];
-    for (int i = 0; i < kBlockFrames; ++i)
-      to.push_back(ToFixed(from[static_cast<size_t>(lane)][i]));
+  for (size_t lane = 0; lane < kSumLanes; ++lane) {
+    std::vector<float>& to = lanes[lane];
+    to.insert(to.end(), from[lane], from[lane] + kBlockFrames);
   }
   return true;
 }
@@ -53,8 +52,8 @@ void SongSums::Add(const BlockRun& run) {
       if (!chunk) chunk = std::make_unique<Chunk>();
       for (size_t lane = 0; lane < kSumLanes; ++lane) {
         int64_t* to = chunk->lanes[lane].data() + offset;
-        const int64_t* from = run.lanes[lane].data() + j;
-        for (int64_t k = 0; k < n; ++k) to[k] += from[k];
+        const float* from = run.lanes[lane].data() + j;
+        for (int64_t k = 0; k < n; ++k) to[k] += ToFixed(from[k]);
       }
     }
     j += n;

@@ -21,14 +21,17 @@ inline constexpr int kSumLanes = 4;  // dry left, dry right, reverb send, chorus
 inline constexpr int64_t kSumChunkFrames = 16384;
 static_assert(kSumChunkFrames % kBlockFrames == 0);
 
-// Consecutive blocks of one rendering in fixed point, gathered before they are added.
+// Consecutive blocks of one rendering, gathered before they are added.
 struct BlockRun {
   int64_t startFrame = 0;
-  std::array<std::vector<int64_t>, kSumLanes> lanes;
+  std::array<std::vector<float>, kSumLanes> lanes;
 
   int64_t frames() const { return static_cast<int64_t>(lanes[0].size()); }
   void Clear() {
     for (auto& lane : lanes) lane.clear();
+  }
+  void Reserve(int64_t frames) {
+    for (auto& lane : lanes) lane.reserve(static_cast<size_t>(frames));
   }
   // False when the block does not follow on from the run (the run must be added first).
   bool Append(const DryBlock& block);

@@ -79,10 +79,16 @@ class FastJob {
   bool AllDone() const;
   int32_t FirstUnfinishedEvent() const;
 
-  void StartDrums(const LoadedSoundFont& font);
-  void RenderNote(const LoadedSoundFont& font, size_t n);
-  void RenderDrumStep(int64_t limit);
-  void Drain(DryRendering& rendering, int64_t limit);
+  // What one worker thread renders with.
+  struct Worker {
+    FluidSettingsPtr settings;
+    std::unique_ptr<LoadedSoundFont> font;
+    BlockRun run;
+  };
+  void StartDrums(Worker& worker);
+  void RenderNote(Worker& worker, size_t n);
+  void RenderDrumStep(Worker& worker, int64_t limit);
+  void Drain(Worker& worker, DryRendering& rendering, int64_t limit);
 
   const MidiFormat0Data& song_;
   const SongNoteIndex& index_;
@@ -138,19 +144,21 @@ FastJob::Task FastJob::ChooseTask(bool drumOwner) const {
   return notesOpen ? Task::kWait : Task::kNone;
 }
 
-void FastJob::StartDrums(const LoadedSoundFont& font) {
+void FastJob::StartDrums(Worker& worker) {
   SilentReporter silent;
   MidiContext quiet(silent);
   auto copy = BuildDrumCopy(quiet, song_);
   auto events = copy ? TimeCopyAsWritten(quiet, *copy) : std::nullopt;
-  const bool started = events && drums_.Start(font, std::move(*events));
+  const bool started =
+      events && drums_.Start(*worker.font, worker.settings.get(), std::move(*events));
   std::lock_guard lock(mutex_);
   drumsAt_ = started ? 0 : kNever;
   changed_.notify_all();
 }
 
-void FastJob::Drain(DryRendering& rendering, int64_t limit) {
-  BlockRun run;
+void FastJob::Drain(Worker& worker, DryRendering& rendering, int64_t limit) {
+  BlockRun& run = worker.run;
+  run.Clear();
   const auto flush = [&] {
     if (run.frames() == 0) return;
     std::lock_guard lock(mutex_);
@@ -166,15 +174,15 @@ void FastJob::Drain(DryRendering& rendering, int64_t limit) {
   flush();
 }
 
-void FastJob::RenderDrumStep(int64_t limit) {
-  Drain(drums_, limit);
+void FastJob::RenderDrumStep(Worker& worker, int64_t limit) {
+  Drain(worker, drums_, limit);
   std::lock_guard lock(mutex_);
   drumsAt_ = drums_.finished() ? kNever : drums_.position();
   drumsBusy_ = false;
   changed_.notify_all();
 }
 
-void FastJob::RenderNote(const LoadedSoundFont& font, size_t n) {
+void FastJob::RenderNote(Worker& worker, size_t n) {
   MidiContext ctx(reporter_);
   auto copy = BuildIndexedNoteCopy(ctx, index_, notes_[n].event, options_.cents);
   if (copy) {
@@ -183,7 +191,8 @@ void FastJob::RenderNote(const LoadedSoundFont& font, size_t n) {
     MidiContext quiet(silent);
     auto events = TimeCopyAsWritten(quiet, *copy);
     DryRendering rendering;
-    if (events && rendering.Start(font, std::move(*events))) Drain(rendering, kNever);
+    if (events && rendering.Start(*worker.font, worker.settings.get(), std::move(*events)))
+      Drain(worker, rendering, kNever);
   }
   std::lock_guard lock(mutex_);
   done_[n] = 1;
@@ -192,17 +201,20 @@ void FastJob::RenderNote(const LoadedSoundFont& font, size_t n) {
 }
 
 void FastJob::Work(const std::string& soundFontPath) {
+  Worker worker;
+  worker.settings = MakeRenderSettings();
   // A SoundFont's voices count their references without locks: one per thread.
-  const std::unique_ptr<LoadedSoundFont> font = LoadSoundFont(soundFontPath);
+  if (worker.settings) worker.font = LoadSoundFont(soundFontPath);
+  worker.run.Reserve(kRunFrames);
   std::unique_lock lock(mutex_);
-  const bool drumOwner = font && !drumOwnerFound_;
+  const bool drumOwner = worker.font && !drumOwnerFound_;
   if (drumOwner) {
     drumOwnerFound_ = true;
     lock.unlock();
-    StartDrums(*font);
+    StartDrums(worker);
     lock.lock();
   }
-  while (font) {
+  while (worker.font) {
     const Task task = ChooseTask(drumOwner);
     if (task == Task::kNone) break;
     if (task == Task::kWait) {
@@ -213,16 +225,19 @@ void FastJob::Work(const std::string& soundFontPath) {
       drumsBusy_ = true;
       const int64_t limit = drumsAt_ + kDrumStepFrames;
       lock.unlock();
-      RenderDrumStep(limit);
+      RenderDrumStep(worker, limit);
     } else {
       const size_t n = nextNote_++;
       lock.unlock();
-      RenderNote(*font, n);
+      RenderNote(worker, n);
     }
     lock.lock();
   }
   --workers_;
-  if (drumOwner) drumsAt_ = kNever;  // complete, or nobody left to render it
+  if (drumOwner) {
+    drums_.Stop();      // it borrows this thread's SoundFont
+    drumsAt_ = kNever;  // complete, or nobody left to render it
+  }
   changed_.notify_all();
 }
 

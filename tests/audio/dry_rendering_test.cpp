@@ -52,8 +52,9 @@ std::vector<int16_t> DryThenEffects(const LoadedSoundFont& font, std::vector<Tim
                                     int64_t step, size_t frames) {
   const size_t padded = (frames + kBlockFrames - 1) / kBlockFrames * kBlockFrames;
   std::vector<float> left(padded), right(padded), reverbSend(padded), chorusSend(padded);
+  const FluidSettingsPtr settings = MakeRenderSettings();
   DryRendering dry;
-  EXPECT_TRUE(dry.Start(font, std::move(events)));
+  EXPECT_TRUE(dry.Start(font, settings.get(), std::move(events)));
   int64_t limit = 0;
   int64_t last = -1;
   while (!dry.finished()) {
@@ -104,8 +105,9 @@ TEST_F(DryRenderingTest, NothingBeforeTheFirstNoteAndNothingAfterTheVoicesEnd) {
   TrackBuilder b;
   b.Program(0, 0, 0).Control(480, 0, 7, 100).NoteOn(4800, 0, 60).NoteOff(4900, 0, 60);
   b.Control(48000, 0, 7, 90).End(48000);
+  const FluidSettingsPtr settings = MakeRenderSettings();
   DryRendering dry;
-  ASSERT_TRUE(dry.Start(*font, Timed(b.Build())));
+  ASSERT_TRUE(dry.Start(*font, settings.get(), Timed(b.Build())));
   std::vector<int64_t> frames;
   ASSERT_TRUE(
       dry.RenderUntil(kEverything, [&](const DryBlock& block) { frames.push_back(block.frame); }));
@@ -119,8 +121,9 @@ TEST_F(DryRenderingTest, UnorderedEventsAreRefused) {
   std::vector<TimedEvent> events(2);
   events[0].blockStart = 128;
   events[1].blockStart = 64;
+  const FluidSettingsPtr settings = MakeRenderSettings();
   DryRendering dry;
-  EXPECT_FALSE(dry.Start(*font, events));
+  EXPECT_FALSE(dry.Start(*font, settings.get(), events));
   EXPECT_TRUE(dry.finished());
 }
 
