@@ -24,14 +24,15 @@ trap 'rm -rf "$work"' EXIT
 
 seconds() { /usr/bin/time -f %e -o "$work/time" "$@" >/dev/null 2>&1; cat "$work/time"; }
 
-printf '%-28s %9s %9s %8s %10s %6s\n' song files_s fast_s snr_db worst_1s_db at_s
+printf '%-28s %8s %8s %7s %11s %5s %8s %7s\n' song files_s fast_s snr_db worst_1s_db at_s ref_peak max_err
 for song in "$@"; do
   name=$(basename "$song" .mid)
   files=$(seconds "$cli" convert --quiet --engine files --soundfont "$soundfont" \
     -o "$work/$name.files.wav" "$song")
   fast=$(seconds "$cli" convert --quiet --engine fast "${jobs[@]}" --soundfont "$soundfont" \
     -o "$work/$name.fast.wav" "$song")
-  read -r snr worst at < <(/usr/bin/python3 "$root/bench/wav_agreement.py" \
+  read -r snr worst at peak err < <(/usr/bin/python3 "$root/bench/wav_agreement.py" \
     "$work/$name.files.wav" "$work/$name.fast.wav")
-  printf '%-28s %9s %9s %8s %10s %6s\n' "$name" "$files" "$fast" "$snr" "$worst" "$at"
+  printf '%-28s %8s %8s %7s %11s %5s %8s %7s\n' "$name" "$files" "$fast" "$snr" "$worst" "$at" \
+    "$peak" "$err"
 done

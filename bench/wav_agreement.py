@@ -3,7 +3,8 @@
 any one-second window, with the first file as the reference.
 
 usage: wav_agreement.py REFERENCE.wav OUTPUT.wav
-Prints: snr_db worst_window_db worst_window_second
+Prints: snr_db worst_window_db worst_window_second peak_of_reference_there max_error_there
+(in 16-bit steps: a near-silent window shows the reference's own rounding noise)
 """
 import math
 import sys
@@ -39,7 +40,7 @@ def main():
     out = numpy.pad(out, (0, n - len(out)))
     err = ref - out
     window = 2 * rate  # one second of interleaved stereo samples
-    worst, worst_at = math.inf, 0
+    worst, worst_at, peak, max_err = math.inf, 0, 0, 0
     for start in range(0, n, window):
         r = ref[start:start + window]
         if not numpy.any(r) and not numpy.any(err[start:start + window]):
@@ -47,7 +48,9 @@ def main():
         value = snr(r, err[start:start + window])
         if value < worst:
             worst, worst_at = value, start // window
-    print(f"{snr(ref, err):.2f} {worst:.2f} {worst_at}")
+            peak = int(numpy.max(numpy.abs(r)))
+            max_err = int(numpy.max(numpy.abs(err[start:start + window])))
+    print(f"{snr(ref, err):.2f} {worst:.2f} {worst_at} {peak} {max_err}")
 
 
 if __name__ == "__main__":
