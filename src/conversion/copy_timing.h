@@ -16,4 +16,10 @@ namespace velorna {
 // not be written (no End of Track).
 std::optional<std::vector<TimedEvent>> TimeCopyAsWritten(MidiContext& ctx, MidiFormat0Data& copy);
 
+// Drops the channel-pressure and pitch-bend messages that a later one of the same channel
+// replaces before the first note-on. No voice sounds before it, so such a message only sets
+// a value the later one overwrites: the rendering stays the same to the bit, and a note
+// late in a song with thousands of such messages is not slowed by each of them.
+void DropReplacedSetUp(std::vector<TimedEvent>& events);
+
 }  // namespace velorna

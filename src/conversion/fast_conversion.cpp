@@ -190,6 +190,7 @@ void FastJob::RenderNote(Worker& worker, size_t n) {
     SilentReporter silent;
     MidiContext quiet(silent);
     auto events = TimeCopyAsWritten(quiet, *copy);
+    if (events) DropReplacedSetUp(*events);
     DryRendering rendering;
     if (events && rendering.Start(*worker.font, worker.settings.get(), std::move(*events)))
       Drain(worker, rendering, kNever);
