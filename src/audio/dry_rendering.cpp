@@ -13,9 +13,11 @@ void DryRendering::Stop() {
 }
 
 bool DryRendering::Start(const LoadedSoundFont& font, fluid_settings_t* settings,
-                         std::vector<TimedEvent> events) {
+                         std::vector<TimedEvent> events, bool refuseFull) {
   Release();
   phase_ = Phase::kDone;
+  refuseFull_ = refuseFull;
+  full_ = false;
   for (size_t i = 0; i < events.size(); ++i) {
     if (events[i].blockStart < 0 || (i > 0 && events[i].blockStart < events[i - 1].blockStart))
       return false;
@@ -66,6 +68,12 @@ bool DryRendering::RenderUntil(int64_t limit, const std::function<void(const Dry
     while (next_ < events_.size() && events_[next_].blockStart == due) {
       SendEvent(synth, events_[next_].message);
       ++next_;
+    }
+    if (refuseFull_ &&
+        fluid_synth_get_active_voice_count(synth) >= fluid_synth_get_polyphony(synth)) {
+      full_ = true;  // a voice may have been refused or stolen
+      Stop();
+      return false;
     }
   }
   while (phase_ == Phase::kVoiceTail) {

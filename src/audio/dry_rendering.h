@@ -27,8 +27,12 @@ class DryRendering {
   // A fresh synthesizer borrowing `font`, made from `settings` (MakeRenderSettings; both
   // must outlive this rendering). False when the synthesizer can't be made or the events
   // are not in block order.
+  //
+  // With `refuseFull`, the rendering stops as soon as its voices fill the synthesizer's
+  // polyphony (full() tells): a synthesizer with few voices is far cheaper to make, and
+  // renders exactly like a large one as long as no voice had to be refused or stolen.
   bool Start(const LoadedSoundFont& font, fluid_settings_t* settings,
-             std::vector<TimedEvent> events);
+             std::vector<TimedEvent> events, bool refuseFull = false);
 
   // Renders every block that starts before `limit`, handing each to `sink`; stretches
   // where no voice sounds are skipped. False once FluidSynth has reported an error.
@@ -38,6 +42,9 @@ class DryRendering {
   void Stop();
 
   bool finished() const { return phase_ == Phase::kDone; }
+  bool full() const { return full_; }
+  // The events given to Start, for rendering them again after full().
+  std::vector<TimedEvent> TakeEvents() { return std::move(events_); }
   // Nothing before this song frame is still to come.
   int64_t position() const { return pos_; }
 
@@ -51,6 +58,8 @@ class DryRendering {
   int64_t voiceLimit_ = 0;
   Phase phase_ = Phase::kDone;
   bool ok_ = true;
+  bool refuseFull_ = false;
+  bool full_ = false;
   DryBlock block_;
   FluidSynthPtr synth_;
   std::optional<SoundFontLoan> loan_;  // declared after the synthesizer: returned first

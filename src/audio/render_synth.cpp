@@ -2,12 +2,12 @@
 
 namespace velorna {
 
-FluidSettingsPtr MakeRenderSettings() {
+FluidSettingsPtr MakeRenderSettings(int polyphony) {
   FluidSettingsPtr settings = MakeDrySynthSettings();
   if (!settings) return nullptr;
   fluid_settings_t* s = settings.get();
   fluid_settings_setnum(s, "synth.gain", 0.2);
-  fluid_settings_setint(s, "synth.polyphony", 256);
+  fluid_settings_setint(s, "synth.polyphony", polyphony);
   fluid_settings_setint(s, "synth.threadsafe-api", 0);  // one thread per synthesizer
   fluid_settings_setint(s, "synth.cpu-cores", 1);
   return settings;

@@ -14,10 +14,13 @@ namespace velorna {
 // A fresh synthesizer; synth is null when FluidSynth could not make one.
 DrySynth MakeRenderSynth();
 
+inline constexpr int kRenderPolyphony = 256;
+
 // The settings of MakeRenderSynth, to make many synthesizers from: making settings probes
 // the sound devices, which costs more than a short rendering. They must outlive the
-// synthesizers made from them.
-FluidSettingsPtr MakeRenderSettings();
+// synthesizers made from them. Only a rendering that never fills them may use fewer voices
+// (see DryRendering).
+FluidSettingsPtr MakeRenderSettings(int polyphony = kRenderPolyphony);
 // Null when FluidSynth could not make one.
 FluidSynthPtr MakeRenderSynth(fluid_settings_t* settings);
 

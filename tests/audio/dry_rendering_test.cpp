@@ -49,12 +49,12 @@ MidiTrack Phrases() {
 // The dry blocks laid out in song time with the effects run over their sends afterwards,
 // from frame 0 for `frames` frames, in 16 bits.
 std::vector<int16_t> DryThenEffects(const LoadedSoundFont& font, std::vector<TimedEvent> events,
-                                    int64_t step, size_t frames) {
+                                    int64_t step, size_t frames, int polyphony = kRenderPolyphony) {
   const size_t padded = (frames + kBlockFrames - 1) / kBlockFrames * kBlockFrames;
   std::vector<float> left(padded), right(padded), reverbSend(padded), chorusSend(padded);
-  const FluidSettingsPtr settings = MakeRenderSettings();
+  const FluidSettingsPtr settings = MakeRenderSettings(polyphony);
   DryRendering dry;
-  EXPECT_TRUE(dry.Start(font, settings.get(), std::move(events)));
+  EXPECT_TRUE(dry.Start(font, settings.get(), std::move(events), true));
   int64_t limit = 0;
   int64_t last = -1;
   while (!dry.finished()) {
@@ -99,6 +99,29 @@ TEST_F(DryRenderingTest, DryBlocksWithTheEffectsAfterwardsAreTheWholeRendering) 
     EXPECT_EQ(DryThenEffects(*font, events, step, reference.size() / 2), reference)
         << "step " << step;
   }
+  // A synthesizer with few voices renders the same while its voices never fill it.
+  EXPECT_EQ(DryThenEffects(*font, events, 5000, reference.size() / 2, 8), reference);
+}
+
+TEST_F(DryRenderingTest, FullPolyphonyStopsBeforeAnythingIsHandedOut) {
+  TrackBuilder b;
+  b.Program(0, 0, 0).NoteOn(480, 0, 60).NoteOn(480, 0, 64).NoteOn(480, 0, 67);
+  b.NoteOff(960, 0, 60).NoteOff(960, 0, 64).NoteOff(960, 0, 67).End(960);
+  const std::vector<TimedEvent> events = Timed(b.Build());
+  const FluidSettingsPtr twoVoices = MakeRenderSettings(2);
+  DryRendering dry;
+  ASSERT_TRUE(dry.Start(*font, twoVoices.get(), events, true));
+  int blocks = 0;
+  EXPECT_FALSE(dry.RenderUntil(kEverything, [&](const DryBlock&) { ++blocks; }));
+  EXPECT_TRUE(dry.full());
+  EXPECT_TRUE(dry.finished());
+  EXPECT_EQ(blocks, 0);
+  // Rendered again with the full polyphony, from the events it hands back.
+  const FluidSettingsPtr settings = MakeRenderSettings();
+  ASSERT_TRUE(dry.Start(*font, settings.get(), dry.TakeEvents(), true));
+  EXPECT_TRUE(dry.RenderUntil(kEverything, [&](const DryBlock&) { ++blocks; }));
+  EXPECT_FALSE(dry.full());
+  EXPECT_GT(blocks, 100);
 }
 
 TEST_F(DryRenderingTest, NothingBeforeTheFirstNoteAndNothingAfterTheVoicesEnd) {
