@@ -261,7 +261,8 @@ void FastJob::Coordinate(JobObserver& observer, MixAccumulator& accumulator) {
     int32_t first = 0;
     {
       std::unique_lock lock(mutex_);
-      changed_.wait_for(lock, kRefresh);
+      // Woken by the end of the work, otherwise at the pace of the progress display.
+      changed_.wait_for(lock, kRefresh, [&] { return AllDone(); });
       changed_.notify_all();  // a Stop wakes workers waiting for room
       done = AllDone();
       before = done ? kNever : FinishedBefore() / kSumChunkFrames * kSumChunkFrames;
