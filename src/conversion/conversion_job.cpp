@@ -108,8 +108,14 @@ ConversionResult RunConversion(const std::string& path, const ConversionOptions&
   control.m_progress = 0;
   ShowProgress(control, observer);
   if (options.engine == Engine::kFast) {
-    MixAllRenderingsFast(*song, job.rendering.soundFontPath, options, control, observer, once,
-                         *job.accumulator);
+    // A job whose rendering never started has nothing to write: a silent WAV would pass
+    // for a conversion.
+    if (!MixAllRenderingsFast(*song, job.rendering.soundFontPath, options, control, observer, once,
+                              *job.accumulator)) {
+      RemoveJobFiles(job.files);
+      StopRendering(job.rendering);
+      return ConversionResult::kNotWritten;
+    }
   } else {
     DrumPass(job, *song);
     NotePasses(job, *song);

@@ -9,6 +9,7 @@
 
 #include "audio/dry_rendering.h"
 #include "audio/song_sums.h"
+#include "base/library_error.h"
 #include "conversion/copy_timing.h"
 #include "conversion/drum_copy.h"
 #include "conversion/note_index.h"
@@ -282,10 +283,19 @@ bool MixAllRenderingsFast(const MidiFormat0Data& song, const std::string& soundF
                           const ConversionOptions& options, JobControl& control,
                           JobObserver& observer, Reporter& reporter, MixAccumulator& accumulator) {
   const std::unique_ptr<SongNoteIndex> index = IndexSong(song);
-  if (!index) return false;
+  if (!index) {
+    ShowMdtkError(reporter, code::kMdtkInternal);
+    return false;
+  }
   int jobs =
       options.jobs > 0 ? options.jobs : static_cast<int>(std::thread::hardware_concurrency());
-  jobs = std::max(1, jobs);
+  // Every thread loads its own SoundFont: no more threads than there are renderings.
+  const auto& events = song.track->events;
+  const int64_t renderings =
+      1 + std::count_if(events.begin(), events.end(), [](const MidiEvent& e) {
+        return e.status == st::kNote && e.channel != kDrumChannel;
+      });
+  jobs = static_cast<int>(std::clamp<int64_t>(jobs, 1, renderings));
   FastJob job(song, *index, options, control, reporter, jobs);
   {
     std::vector<std::jthread> workers;
