@@ -24,15 +24,16 @@ trap 'rm -rf "$work"' EXIT
 
 seconds() { /usr/bin/time -f %e -o "$work/time" "$@" >/dev/null 2>&1; cat "$work/time"; }
 
-printf '%-28s %8s %8s %7s %11s %5s %8s %7s\n' song files_s fast_s snr_db worst_1s_db at_s ref_peak max_err
+printf '%-24s %8s %7s %7s %11s %5s %8s %7s %14s\n' song files_s fast_s snr_db worst_1s_db at_s \
+  ref_peak max_err worst_audible
 for song in "$@"; do
   name=$(basename "$song" .mid)
   files=$(seconds "$cli" convert --quiet --engine files --soundfont "$soundfont" \
     -o "$work/$name.files.wav" "$song")
   fast=$(seconds "$cli" convert --quiet --engine fast "${jobs[@]}" --soundfont "$soundfont" \
     -o "$work/$name.fast.wav" "$song")
-  read -r snr worst at peak err < <(/usr/bin/python3 "$root/bench/wav_agreement.py" \
+  read -r snr worst at peak err audible < <(/usr/bin/python3 "$root/bench/wav_agreement.py" \
     "$work/$name.files.wav" "$work/$name.fast.wav")
-  printf '%-28s %8s %8s %7s %11s %5s %8s %7s\n' "$name" "$files" "$fast" "$snr" "$worst" "$at" \
-    "$peak" "$err"
+  printf '%-24s %8s %7s %7s %11s %5s %8s %7s %14s\n' "$name" "$files" "$fast" "$snr" "$worst" \
+    "$at" "$peak" "$err" "$audible"
 done

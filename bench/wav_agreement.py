@@ -4,7 +4,9 @@ any one-second window, with the first file as the reference.
 
 usage: wav_agreement.py REFERENCE.wav OUTPUT.wav
 Prints: snr_db worst_window_db worst_window_second peak_of_reference_there max_error_there
-(in 16-bit steps: a near-silent window shows the reference's own rounding noise)
+worst_audible_window_db
+(levels in 16-bit steps: a near-silent window shows the reference's own rounding noise; the
+last figure leaves out windows whose reference peaks below 100 steps, -50 dBFS)
 """
 import math
 import sys
@@ -41,16 +43,19 @@ def main():
     err = ref - out
     window = 2 * rate  # one second of interleaved stereo samples
     worst, worst_at, peak, max_err = math.inf, 0, 0, 0
+    worst_audible = math.inf
     for start in range(0, n, window):
         r = ref[start:start + window]
         if not numpy.any(r) and not numpy.any(err[start:start + window]):
             continue
         value = snr(r, err[start:start + window])
+        if numpy.max(numpy.abs(r)) >= 100:
+            worst_audible = min(worst_audible, value)
         if value < worst:
             worst, worst_at = value, start // window
             peak = int(numpy.max(numpy.abs(r)))
             max_err = int(numpy.max(numpy.abs(err[start:start + window])))
-    print(f"{snr(ref, err):.2f} {worst:.2f} {worst_at} {peak} {max_err}")
+    print(f"{snr(ref, err):.2f} {worst:.2f} {worst_at} {peak} {max_err} {worst_audible:.2f}")
 
 
 if __name__ == "__main__":
