@@ -309,7 +309,7 @@ void CVelornaDlg::OnWorkerEnded() {
   m_job.m_running = 0;
   if (m_closing) {
     m_closing = false;
-    setEnabled(true);
+    SetControlsEnabled(true);
     QDialog::done(m_closeResult);
   }
 }
@@ -334,10 +334,17 @@ void CVelornaDlg::done(int result) {
     m_job.m_cancel = 1;
     m_closing = true;
     m_closeResult = result;
-    setEnabled(false);
+    SetControlsEnabled(false);
     return;
   }
   QDialog::done(result);
+}
+
+void CVelornaDlg::SetControlsEnabled(bool enabled) {
+  // Only the controls: a box that is up must stay answerable, or the worker never ends.
+  for (QWidget* w : findChildren<QWidget*>(QString(), Qt::FindDirectChildrenOnly)) {
+    if (!w->isWindow()) w->setEnabled(enabled && w != m_upperC);
+  }
 }
 
 void CVelornaDlg::OnReset() {

@@ -73,6 +73,7 @@ class CVelornaDlg : public QDialog {
   void BuildLayout();
   void ConversionThreadProc(std::string path, ConversionOptions options);
   void OnWorkerEnded();
+  void SetControlsEnabled(bool enabled);
   CentTable ReadOffsets() const;
   void ShowMessage(const QString& text);
   std::optional<std::string> AskPatternFromWorker(const std::string& pattern);

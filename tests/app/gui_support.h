@@ -17,8 +17,9 @@ T* Control(QWidget& dialog, int id) {
   return dialog.findChild<T*>(QString::number(id));
 }
 
-// Watches for modal windows and answers them: message boxes are recorded and confirmed
-// (unless held), any other modal dialog goes to `other` when set, else is rejected.
+// Watches for modal windows and answers them from the event loop (a click that opens a box
+// may not return until the box is closed): message boxes are recorded and confirmed once
+// `ready` agrees, any other modal dialog goes to `other` when set, else is rejected.
 class ModalAnswerer : public QObject {
  public:
   ModalAnswerer() {
@@ -28,7 +29,7 @@ class ModalAnswerer : public QObject {
   }
 
   QStringList texts;
-  bool hold = false;  // leave message boxes up
+  std::function<bool(QMessageBox&)> ready;  // false: leave the box up for now
   std::function<void(QDialog&)> other;
 
   QMessageBox* OpenBox() const {
@@ -40,7 +41,7 @@ class ModalAnswerer : public QObject {
     QWidget* modal = QApplication::activeModalWidget();
     if (modal == nullptr || modal == m_seen) return;
     if (auto* box = qobject_cast<QMessageBox*>(modal)) {
-      if (hold) return;
+      if (ready && !ready(*box)) return;
       texts << box->text();
       box->button(QMessageBox::Ok)->click();
     } else if (auto* dialog = qobject_cast<QDialog*>(modal)) {

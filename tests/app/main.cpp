@@ -3,6 +3,9 @@
 
 #include "app/dialog_test.h"
 #include "app/velorna_app.h"
+#ifdef VELORNA_HAVE_JOB
+#include "app/conversion_test.h"
+#endif
 
 int main(int argc, char** argv) {
   velorna::CVelornaApp app(argc, argv);
@@ -11,5 +14,11 @@ int main(int argc, char** argv) {
     velorna::test::DialogTest test;
     failures += QTest::qExec(&test, argc, argv);
   }
+#ifdef VELORNA_HAVE_JOB
+  {
+    velorna::test::ConversionTest test;
+    failures += QTest::qExec(&test, argc, argv);
+  }
+#endif
   return failures == 0 ? 0 : 1;
 }
