@@ -34,6 +34,12 @@ struct JobDialog {
   QPushButton& convert() const { return *Control<QPushButton>(*dialog, 1001); }
   QString progress() const { return Control<QLabel>(*dialog, 1010)->text(); }
   QString elapsed() const { return Control<QLabel>(*dialog, 1016)->text(); }
+  // Clicks Convert and waits until the note passes have begun.
+  bool StartAndWaitForNotes() {
+    QTest::mouseClick(&convert(), Qt::LeftButton);
+    const QRegularExpression started(QStringLiteral("^[1-9]\\d*％$"));
+    return QTest::qWaitFor([&] { return started.match(progress()).hasMatch(); }, kJobTimeoutMs);
+  }
   bool WaitUntilIdle() const {
     return QTest::qWaitFor([this] { return !dialog->IsConverting(); }, kJobTimeoutMs);
   }
@@ -107,14 +113,10 @@ void ConversionTest::convertShowsProgressAndEnds() {
 
 void ConversionTest::stopTwiceWritesWhatWasMixed() {
   TempDir dir;
-  const auto song = dir / "long.mid";
-  WriteShortSong(song, {.notes = 120});
-  JobDialog job(song);
+  WriteShortSong(dir / "long.mid", {.notes = 120});
+  JobDialog job(dir / "long.mid");
   ModalAnswerer answerer;
-
-  QTest::mouseClick(&job.convert(), Qt::LeftButton);
-  const QRegularExpression started(QStringLiteral("^[1-9]\\d*％$"));
-  QVERIFY(QTest::qWaitFor([&] { return started.match(job.progress()).hasMatch(); }, kJobTimeoutMs));
+  QVERIFY(job.StartAndWaitForNotes());
   QTest::mouseClick(&job.convert(), Qt::LeftButton);
   QTest::mouseClick(&job.convert(), Qt::LeftButton);
   QCOMPARE(job.asked, 1);
@@ -188,14 +190,10 @@ void ConversionTest::closeWhileAMessageBoxIsUp() {
 
 void ConversionTest::destroyingTheDialogStopsTheJob() {
   TempDir dir;
-  const auto song = dir / "gone.mid";
-  WriteShortSong(song, {.notes = 120});
-  JobDialog job(song);
+  WriteShortSong(dir / "gone.mid", {.notes = 120});
+  JobDialog job(dir / "gone.mid");
   ModalAnswerer answerer;
-
-  QTest::mouseClick(&job.convert(), Qt::LeftButton);
-  const QRegularExpression started(QStringLiteral("^\\d+％$"));
-  QVERIFY(QTest::qWaitFor([&] { return started.match(job.progress()).hasMatch(); }, kJobTimeoutMs));
+  QVERIFY(job.StartAndWaitForNotes());
   job.dialog.reset();  // waits for the worker, which stops at its next event
   QVERIFY(IsWav(dir / "gone.wav"));
   QTest::qWait(50);
