@@ -1,6 +1,7 @@
 #include "app/conversion_test.h"
 
 #include <QLabel>
+#include <QObject>
 #include <QPushButton>
 #include <QRegularExpression>
 #include <QTest>
@@ -15,6 +16,19 @@
 #include "support/temp_dir.h"
 
 namespace velorna::test {
+
+// Convert and Stop with the real conversion job on short songs.
+class ConversionTest : public QObject {
+  Q_OBJECT
+
+ private slots:
+  void convertShowsProgressAndEnds();
+  void stopTwiceWritesWhatWasMixed();
+  void doubleClickStartsOneJob();
+  void closeWhileAMessageBoxIsUp();
+  void destroyingTheDialogStopsTheJob();
+};
+
 namespace {
 
 constexpr char kEndMessage[] = "変換が終了しました。";
@@ -200,4 +214,12 @@ void ConversionTest::destroyingTheDialogStopsTheJob() {
   QVERIFY(answerer.texts.isEmpty());
 }
 
+int RunConversionTests(int argc, char** argv) {
+  ConversionTest test;
+  return QTest::qExec(&test, argc, argv);
+}
+
 }  // namespace velorna::test
+
+// The class lives in this file so that it is moc'ed only when this file is built.
+#include "conversion_test.moc"

@@ -15,10 +15,7 @@ int main(int argc, char** argv) {
     failures += QTest::qExec(&test, argc, argv);
   }
 #ifdef VELORNA_HAVE_JOB
-  {
-    velorna::test::ConversionTest test;
-    failures += QTest::qExec(&test, argc, argv);
-  }
+  failures += velorna::test::RunConversionTests(argc, argv);
 #endif
   return failures == 0 ? 0 : 1;
 }
