@@ -21,6 +21,9 @@ bool AppendEvent(MidiContext& ctx, MidiTrack& track, MidiEvent event);
 // mode 2: before every event of time t; other modes: after them, before an End of Track.
 bool InsertEventAtTime(MidiContext& ctx, MidiEvent event, MidiTrack& track, int64_t t, int mode);
 void RemoveDisabledEvents(MidiTrack& track);
+// Control change `controller` = value on the channel, delta 0, no data.
+MidiEvent MakeControlChange(int channel, uint32_t controller, int32_t value);
+// Controllers 101 = 0, 100 = 0, 6 = 2 (bend range 2 semitones), appended at the very end.
 void AppendDefaultBendRange(MidiContext& ctx, MidiTrack& track, int channel);
 
 }  // namespace velorna

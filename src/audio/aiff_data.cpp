@@ -1,0 +1,158 @@
+#include "audio/aiff_data.h"
+
+#include <algorithm>
+#include <cstring>
+#include <new>
+
+#include "audio/audio_file.h"
+#include "audio/audio_messages.h"
+#include "audio/byte_order.h"
+#include "audio/wave_data.h"
+#include "base/library_error.h"
+
+namespace velorna {
+
+using audio_bytes::Be16;
+using audio_bytes::Be32;
+
+CAiffChunk::CAiffChunk(std::span<const uint8_t> chunk) {
+  std::memcpy(id.data(), chunk.data(), 4);
+  size = Be32(chunk.data() + 4);
+  data.assign(chunk.begin() + 8, chunk.begin() + 8 + size);
+}
+
+bool CAiffChunk::Is(std::string_view name) const {
+  return std::memcmp(id.data(), name.data(), 4) == 0;
+}
+
+uint32_t ExtendedToSampleRate(std::span<const uint8_t, 10> extended) {
+  if (extended[0] & 0x80) return 0;  // negative
+  const int exponent = Be16(extended.data()) & 0x7FFF;
+  const uint64_t mantissa = (uint64_t{Be32(extended.data() + 2)} << 32) | Be32(extended.data() + 6);
+  // value = mantissa × 2^(exponent - 16383 - 63); the integer part is a right shift.
+  const int shift = 16383 + 63 - exponent;
+  if (shift <= 0 || shift >= 64) return 0;
+  const uint64_t hz = mantissa >> shift;
+  return hz >= 1 && hz <= 768000 ? static_cast<uint32_t>(hz) : 0;
+}
+
+CCommonChunk::CCommonChunk(std::span<const uint8_t> chunk) : CAiffChunk(chunk) {
+  if (data.size() < 18) return;  // fields stay 0 and the chunk is refused
+  numChannels = Be16(&data[0]);
+  numSampleFrames = Be32(&data[2]);
+  sampleSize = Be16(&data[6]);
+  sampleRate = ExtendedToSampleRate(std::span<const uint8_t, 10>(&data[8], 10));
+}
+
+CSoundDataChunk::CSoundDataChunk(std::span<const uint8_t> chunk) : CAiffChunk(chunk) {
+  if (data.size() < 8) return;
+  offset = Be32(&data[0]);
+  blockSize = Be32(&data[4]);
+  soundLength = size - 8;
+}
+
+std::span<const uint8_t> CSoundDataChunk::SoundBytes() const {
+  if (soundLength == 0) return {};
+  return std::span<const uint8_t>(data).subspan(8, soundLength);
+}
+
+CFormChunk::CFormChunk(Reporter& reporter, std::span<const uint8_t> chunk) : CAiffChunk(chunk) {
+  if (!Is("FORM")) reporter.ShowText(audio_msg::kAiffError);
+  if (data.size() < 4 || std::memcmp(data.data(), "AIFF", 4) != 0) {
+    reporter.ShowText(audio_msg::kAiffError);
+  }
+  // Tools put COMT, MARK, INST and others around COMM and SSND: look both up by id.
+  uint64_t position = 4;
+  while (position + 8 <= data.size() && !(common && soundData)) {
+    const uint64_t length = Be32(&data[position + 4]);
+    if (data.size() - position - 8 < length) break;
+    const auto sub = std::span<const uint8_t>(data).subspan(position, 8 + length);
+    if (!common && std::memcmp(sub.data(), "COMM", 4) == 0) {
+      common = std::make_unique<CCommonChunk>(sub);
+    } else if (!soundData && std::memcmp(sub.data(), "SSND", 4) == 0) {
+      soundData = std::make_unique<CSoundDataChunk>(sub);
+    }
+    position += 8 + length + (length & 1);  // odd sizes are padded
+  }
+  if (!common || !soundData) reporter.ShowText(audio_msg::kAiffError);
+}
+
+CAiffData::CAiffData(Reporter& reporter, const std::string& path) {
+  auto bytes = ReadWholeFile(path);
+  if (!bytes) {
+    ShowLibraryError(reporter, LibraryModule::GENE, code::kGeneFileOpen, msg::kFileOpenFailed);
+    return;
+  }
+  image = std::move(*bytes);
+  fileLength = image.size();
+  const uint64_t formLength = image.size() >= 8 ? Be32(&image[4]) : 0;
+  if (image.size() < 8 || image.size() - 8 < formLength) {
+    reporter.ShowText(audio_msg::kAiffError);
+    return;
+  }
+  form =
+      std::make_unique<CFormChunk>(reporter, std::span<const uint8_t>(image).first(8 + formLength));
+}
+
+namespace {
+
+// AIFF samples are big-endian and 8-bit ones signed; WAV wants little-endian and unsigned.
+void CopyAsWaveSamples(std::span<const uint8_t> in, uint16_t bits, std::span<uint8_t> out) {
+  switch (bits) {
+    case 8:
+      for (size_t i = 0; i < out.size(); ++i) out[i] = in[i] ^ 0x80;
+      break;
+    case 16:
+      for (size_t i = 0; i + 1 < out.size(); i += 2) {
+        out[i] = in[i + 1];
+        out[i + 1] = in[i];
+      }
+      break;
+    case 24:
+      for (size_t i = 0; i + 2 < out.size(); i += 3) {
+        out[i] = in[i + 2];
+        out[i + 1] = in[i + 1];
+        out[i + 2] = in[i];
+      }
+      break;
+    default:
+      std::copy_n(in.begin(), out.size(), out.begin());
+  }
+}
+
+}  // namespace
+
+bool ConvertAiffToWave(Reporter& reporter, const std::string& aiffPath,
+                       const std::string& wavePath) {
+  try {
+    const CAiffData aiff(reporter, aiffPath);
+    if (!aiff.form || !aiff.form->common || !aiff.form->soundData) return false;
+    const CCommonChunk& common = *aiff.form->common;
+    const uint16_t bits = common.sampleSize;
+    const uint16_t channels = common.numChannels;
+    if (channels == 0 || bits < 8 || aiff.form->soundData->data.size() < 8) {
+      reporter.ShowText(audio_msg::kAiffError);
+      return false;
+    }
+    const auto sound = aiff.form->soundData->SoundBytes();
+    const uint64_t sampleWidth = (bits + 7u) / 8u;
+    const uint64_t frameBytes = sampleWidth * channels;
+    const uint64_t frames = sound.size() / frameBytes;  // an incomplete last frame is dropped
+
+    CWaveData wave;
+    wave.formatTag = kWaveFormatPcm;
+    wave.channels = channels;
+    wave.sampleRate = common.sampleRate;
+    wave.byteRate = static_cast<uint32_t>(frameBytes * common.sampleRate);
+    wave.blockAlign = static_cast<uint16_t>(frameBytes);
+    wave.bitsPerSample = bits;
+    wave.samples.resize(frames * frameBytes);
+    CopyAsWaveSamples(sound, bits, wave.samples);
+    return WriteWaveFile(reporter, wavePath, wave);
+  } catch (const std::bad_alloc&) {
+    reporter.ShowText(audio_msg::kCannotOpen);
+    return false;
+  }
+}
+
+}  // namespace velorna

@@ -1,0 +1,81 @@
+// AIFF files as delivered by the synthesizer: a FORM chunk holding COMM and SSND, read into
+// a small tree of chunk objects and rewritten as a WAV file.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <memory>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "base/reporter.h"
+
+namespace velorna {
+
+class CAiffChunk {
+ public:
+  virtual ~CAiffChunk() = default;
+
+  bool Is(std::string_view name) const;
+
+  uint32_t size = 0;          // data length, from the big-endian header field
+  std::vector<uint8_t> data;  // copy of the chunk's data
+  std::array<char, 4> id{};
+
+ protected:
+  // `chunk` is the 8-byte header plus all `size` data bytes.
+  explicit CAiffChunk(std::span<const uint8_t> chunk);
+};
+
+class CCommonChunk : public CAiffChunk {
+ public:
+  explicit CCommonChunk(std::span<const uint8_t> chunk);
+
+  uint16_t numChannels = 0;
+  uint32_t numSampleFrames = 0;
+  uint16_t sampleSize = 0;  // bits per sample
+  uint32_t sampleRate = 0;  // whole Hz; 0 when missing or outside 1..768000
+};
+
+class CSoundDataChunk : public CAiffChunk {
+ public:
+  explicit CSoundDataChunk(std::span<const uint8_t> chunk);
+
+  // The sound begins right after offset and blockSize.
+  std::span<const uint8_t> SoundBytes() const;
+
+  uint32_t offset = 0;
+  uint32_t blockSize = 0;
+  uint32_t soundLength = 0;  // size - 8; 0 for a chunk too short to hold the two fields
+};
+
+class CFormChunk : public CAiffChunk {
+ public:
+  // Finds COMM and SSND by id; either stays null when missing or when the walk meets a
+  // chunk running past the form's end ("Aiff Error" is shown then).
+  CFormChunk(Reporter& reporter, std::span<const uint8_t> chunk);
+
+  std::unique_ptr<CCommonChunk> common;
+  std::unique_ptr<CSoundDataChunk> soundData;
+};
+
+class CAiffData {
+ public:
+  CAiffData(Reporter& reporter, const std::string& path);
+
+  uint64_t fileLength = 0;
+  std::vector<uint8_t> image;
+  std::unique_ptr<CFormChunk> form;  // null when the file could not be read or is too short
+};
+
+// Whole Hz of an 80-bit IEEE extended value, truncated; 0 outside 1..768000.
+uint32_t ExtendedToSampleRate(std::span<const uint8_t, 10> extended);
+
+// Rewrites an AIFF file as a WAV file in the program's header layout: 16-bit and 24-bit
+// samples byte-swapped, 8-bit ones re-biased to unsigned. False when nothing was written.
+bool ConvertAiffToWave(Reporter& reporter, const std::string& aiffPath,
+                       const std::string& wavePath);
+
+}  // namespace velorna

@@ -1,0 +1,151 @@
+#include "audio/mix_accumulator.h"
+
+#include <algorithm>
+#include <array>
+#include <bit>
+#include <cstring>
+#include <limits>
+#include <new>
+
+#include "audio/audio_file.h"
+#include "audio/audio_messages.h"
+#include "audio/byte_order.h"
+#include "base/limits.h"
+
+namespace velorna {
+namespace {
+
+// Saturates at the 32-bit bounds: only some 65536 full-scale renderings on one sample
+// could reach them.
+inline int32_t AddSaturated(int32_t a, int32_t b) {
+  const int64_t s = int64_t{a} + b;
+  return static_cast<int32_t>(std::clamp<int64_t>(s, std::numeric_limits<int32_t>::min(),
+                                                  std::numeric_limits<int32_t>::max()));
+}
+
+// Adds `count` samples produced by sampleAt(i) from sum position `first` on; both mixing
+// paths go through here so they give the same sums.
+template <typename SampleAt>
+void AddSamples(std::vector<int32_t>& sum, int64_t first, uint64_t count, SampleAt sampleAt) {
+  uint64_t skip = 0;
+  if (first < 0) {
+    skip = static_cast<uint64_t>(-first);
+    first = 0;
+  }
+  if (skip >= count || static_cast<uint64_t>(first) >= sum.size()) return;
+  const uint64_t n = std::min<uint64_t>(count - skip, sum.size() - static_cast<uint64_t>(first));
+  int32_t* dst = sum.data() + first;
+  for (uint64_t i = 0; i < n; ++i) dst[i] = AddSaturated(dst[i], sampleAt(skip + i));
+}
+
+// Little-endian 16-bit output of each sum, clipped to the 16-bit range.
+void SaturateTo16(std::span<const int32_t> sums, uint8_t* out) {
+  for (size_t i = 0; i < sums.size(); ++i) {
+    const auto v = static_cast<int16_t>(std::clamp<int32_t>(sums[i], -32768, 32767));
+    if constexpr (std::endian::native == std::endian::little) {
+      std::memcpy(out + i * 2, &v, 2);
+    } else {
+      audio_bytes::PutLe16(out + i * 2, static_cast<uint16_t>(v));
+    }
+  }
+}
+
+CWaveData AccumulatorFormat() {
+  CWaveData f;
+  f.formatTag = kWaveFormatPcm;
+  f.channels = kChannels;
+  f.sampleRate = kSampleRate;
+  f.byteRate = kSampleRate * kChannels * 2;
+  f.blockAlign = kChannels * 2;
+  f.bitsPerSample = 16;
+  return f;
+}
+
+// Channels, depth and rate of a rendering brought to the accumulator's; false when that
+// cannot be done. Depth goes first so mono 24-bit data is widened as whole samples.
+bool BringToAccumulatorFormat(Reporter& reporter, CWaveData& r) {
+  const bool known = r.formatTag == kWaveFormatPcm && (r.channels == 1 || r.channels == 2) &&
+                     (r.bitsPerSample == 8 || r.bitsPerSample == 16 || r.bitsPerSample == 24);
+  if (!known || r.sampleRate == 0) {
+    reporter.ShowText(audio_msg::kWrongFormat);
+    return false;
+  }
+  if (r.bitsPerSample == 8) Convert8BitTo16Bit(r);
+  if (r.bitsPerSample == 24) Convert24BitTo16Bit(r);
+  if (r.channels == 1) ConvertMonoToStereo(r);
+  if (!ResampleWave(r, kSampleRate)) {
+    reporter.ShowText(audio_msg::kWrongFormat);
+    return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+std::optional<MixAccumulator> CreateMixAccumulator(Reporter& reporter, int64_t seconds) {
+  seconds = std::max<int64_t>(seconds, 0);
+  constexpr uint64_t kBytesPerSecond = uint64_t{kSampleRate} * kChannels * 2;
+  if (static_cast<uint64_t>(seconds) > kMaxWavDataBytes / kBytesPerSecond) {
+    reporter.ShowText(audio_msg::kTooLarge);
+    return std::nullopt;
+  }
+  MixAccumulator acc;
+  acc.format = AccumulatorFormat();
+  try {
+    acc.sum.assign(static_cast<size_t>(seconds) * kSampleRate * kChannels, 0);
+  } catch (const std::bad_alloc&) {
+    reporter.ShowText(audio_msg::kOutOfMemory);
+    return std::nullopt;
+  }
+  return acc;
+}
+
+bool MixWaveFile(Reporter& reporter, MixAccumulator& acc, const std::string& path) {
+  CWaveData r = ReadWaveFile(reporter, path);
+  if (r.samples.empty()) return false;
+  try {
+    if (!BringToAccumulatorFormat(reporter, r)) return false;
+  } catch (const std::bad_alloc&) {
+    reporter.ShowText(audio_msg::kOutOfMemory);
+    return false;
+  }
+  const uint8_t* bytes = r.samples.data();
+  AddSamples(acc.sum, 0, r.samples.size() / 2, [bytes](uint64_t i) {
+    return int32_t{static_cast<int16_t>(audio_bytes::Le16(bytes + i * 2))};
+  });
+  return true;
+}
+
+void MixSamples(MixAccumulator& acc, std::span<const int16_t> interleavedStereo,
+                int64_t startFrame) {
+  // Frames this far out cannot overlap the accumulator; keeps startFrame * 2 in range.
+  constexpr int64_t kFar = int64_t{1} << 60;
+  if (startFrame >= kFar || startFrame <= -kFar) return;
+  const int16_t* src = interleavedStereo.data();
+  AddSamples(acc.sum, startFrame * kChannels, interleavedStereo.size(),
+             [src](uint64_t i) { return int32_t{src[i]}; });
+}
+
+bool WriteMixAccumulator(Reporter& reporter, const MixAccumulator& acc, const std::string& path) {
+  const uint64_t sampleBytes = SampleBytes(acc);
+  if (sampleBytes > kMaxWavDataBytes) {
+    reporter.ShowText(audio_msg::kTooLarge);
+    return false;
+  }
+  // Saturated in blocks as they are written: no second whole-song buffer.
+  const bool written = ReplaceFileContents(path, [&](const ByteSink& sink) {
+    if (!sink(MakeWaveHeader(acc.format, sampleBytes))) return false;
+    constexpr size_t kBlockSamples = 32768;
+    std::array<uint8_t, kBlockSamples * 2> block;
+    for (size_t first = 0; first < acc.sum.size(); first += kBlockSamples) {
+      const size_t n = std::min(kBlockSamples, acc.sum.size() - first);
+      SaturateTo16(std::span(acc.sum).subspan(first, n), block.data());
+      if (!sink(std::span<const uint8_t>(block.data(), n * 2))) return false;
+    }
+    return true;
+  });
+  if (!written) reporter.ShowText(audio_msg::kCannotOpen);
+  return written;
+}
+
+}  // namespace velorna

@@ -1,0 +1,47 @@
+// The sum of all renderings of a song, 44100 Hz 16-bit stereo, written as the output WAV.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "audio/wave_data.h"
+#include "base/reporter.h"
+
+namespace velorna {
+
+// Each sample is summed in 32 bits and brought to 16 bits only when written, so loud
+// overlapping renderings clip instead of wrapping and the order of adding does not matter.
+struct MixAccumulator {
+  CWaveData format;          // 1, 2, 44100, 176400, 4, 16; its samples stay empty
+  std::vector<int32_t> sum;  // two per frame, left before right
+};
+
+inline uint64_t SampleBytes(const MixAccumulator& acc) {
+  return acc.sum.size() * 2;
+}
+inline uint64_t FrameCount(const MixAccumulator& acc) {
+  return acc.sum.size() / 2;
+}
+
+// `seconds` × 44100 zeroed frames. A length past the WAV size limit shows "出力が大きすぎます。"
+// before anything is allocated and gives nullopt.
+std::optional<MixAccumulator> CreateMixAccumulator(Reporter& reporter, int64_t seconds);
+
+// Reads a rendered WAV file, brings it to the accumulator's format and adds it from the
+// first frame. False when nothing was added (the reason has been shown).
+bool MixWaveFile(Reporter& reporter, MixAccumulator& acc, const std::string& path);
+
+// Adds a rendering held in memory (interleaved 16-bit stereo at 44100 Hz) whose first frame
+// falls on song frame `startFrame`; the parts outside the accumulator are dropped. Not
+// synchronised: threads adding into one accumulator take turns under the caller's lock.
+void MixSamples(MixAccumulator& acc, std::span<const int16_t> interleavedStereo,
+                int64_t startFrame);
+
+// Writes the accumulator with every sum saturated to -32768..32767. The file is replaced
+// only once complete. Shows "ファイルが開けませんでした。" and returns false on failure.
+bool WriteMixAccumulator(Reporter& reporter, const MixAccumulator& acc, const std::string& path);
+
+}  // namespace velorna

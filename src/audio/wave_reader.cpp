@@ -1,0 +1,176 @@
+#include <algorithm>
+#include <cstring>
+#include <new>
+#include <optional>
+#include <string_view>
+
+#include "audio/audio_file.h"
+#include "audio/audio_messages.h"
+#include "audio/byte_order.h"
+#include "audio/wave_data.h"
+
+namespace velorna {
+namespace {
+
+using audio_bytes::Le16;
+using audio_bytes::Le32;
+
+struct ChunkHeader {
+  uint64_t start = 0;  // offset of the id
+  std::array<char, 4> id{};
+  uint32_t size = 0;
+  bool complete = false;  // the data lies within the image
+
+  bool Is(std::string_view name) const { return std::memcmp(id.data(), name.data(), 4) == 0; }
+  uint64_t DataStart() const { return start + 8; }
+  // RIFF pads odd-sized chunks with one byte.
+  uint64_t Next() const { return start + 8 + size + (size & 1u); }
+};
+
+class ChunkWalk {
+ public:
+  explicit ChunkWalk(std::span<const uint8_t> image) : image_(image) {}
+
+  std::optional<ChunkHeader> At(uint64_t pos) const {
+    if (pos > image_.size() || image_.size() - pos < 8) return std::nullopt;
+    ChunkHeader c;
+    c.start = pos;
+    std::memcpy(c.id.data(), image_.data() + pos, 4);
+    c.size = Le32(image_.data() + pos + 4);
+    c.complete = image_.size() - pos - 8 >= c.size;
+    return c;
+  }
+
+  bool IdAt(uint64_t pos, std::string_view name) const {
+    return pos <= image_.size() && image_.size() - pos >= 4 &&
+           std::memcmp(image_.data() + pos, name.data(), 4) == 0;
+  }
+
+ private:
+  std::span<const uint8_t> image_;
+};
+
+// Ids are shown as read, with anything unprintable masked so the message stays valid text.
+std::string ShownId(const std::array<char, 4>& id) {
+  std::string text(id.begin(), id.end());
+  for (char& ch : text) {
+    if (ch < 0x20 || ch > 0x7E) ch = '?';
+  }
+  return text;
+}
+
+void ShowTagReport(Reporter& reporter, const std::string& id) {
+  reporter.ShowText(audio_msg::kUnknownTag + " [" + id + "]");
+}
+
+// The standard GUID tail that follows the format code in an extensible subformat.
+constexpr uint8_t kSubformatGuidTail[14] = {0x00, 0x00, 0x00, 0x00, 0x10, 0x00, 0x80,
+                                            0x00, 0x00, 0xAA, 0x00, 0x38, 0x9B, 0x71};
+
+void ReadFormat(const uint8_t* data, uint32_t size, CWaveData& wave) {
+  wave.formatTag = Le16(data);
+  wave.channels = Le16(data + 2);
+  wave.sampleRate = Le32(data + 4);
+  wave.byteRate = Le32(data + 8);
+  wave.blockAlign = Le16(data + 12);
+  wave.bitsPerSample = Le16(data + 14);
+  // Extensible files (sox writes 24-bit so) carry the real format code in their subformat.
+  if (wave.formatTag == kWaveFormatExtensible && size >= 40 &&
+      std::memcmp(data + 26, kSubformatGuidTail, sizeof kSubformatGuidTail) == 0) {
+    wave.formatTag = Le16(data + 24);
+  }
+}
+
+constexpr std::string_view kSkippedIds[] = {"PAD ", "bext", "minf", "elm1", "vphd", "sav1",
+                                            "pad ", "elmo", "regn", "ovwf", "umid"};
+
+bool IsSkippedId(const ChunkHeader& c) {
+  return std::any_of(std::begin(kSkippedIds), std::end(kSkippedIds),
+                     [&](std::string_view id) { return c.Is(id); });
+}
+
+CWaveData ParseWave(Reporter& reporter, std::span<const uint8_t> image) {
+  CWaveData wave;
+  const ChunkWalk walk(image);
+  if (!walk.IdAt(0, "RIFF")) {
+    ShowTagReport(reporter, "RIFF");
+    return wave;
+  }
+  std::memcpy(wave.riffId.data(), image.data(), 4);
+  if (image.size() >= 8) wave.riffSize = Le32(image.data() + 4);
+  if (!walk.IdAt(8, "WAVE")) {
+    ShowTagReport(reporter, "WAVE");
+    return wave;
+  }
+  std::memcpy(wave.waveId.data(), image.data() + 8, 4);
+
+  auto broken = [&] {
+    reporter.ShowText(audio_msg::kBrokenWave);
+    return CWaveData{};
+  };
+  uint64_t pos = 12;
+  auto skipIf = [&](std::string_view id) {
+    const auto c = walk.At(pos);
+    if (!c || !c->Is(id)) return true;
+    if (!c->complete) return false;
+    pos = c->Next();
+    return true;
+  };
+  for (std::string_view id : {"PAD ", "bext", "minf", "elm1"}) {
+    if (!skipIf(id)) return broken();
+  }
+
+  const auto fmt = walk.At(pos);
+  if (!fmt || !fmt->Is("fmt ")) {
+    ShowTagReport(reporter, "fmt ");
+    return wave;
+  }
+  if (!fmt->complete || fmt->size < 16) return broken();
+  wave.fmtId = fmt->id;
+  wave.fmtSize = fmt->size;
+  ReadFormat(image.data() + fmt->DataStart(), fmt->size, wave);
+  pos = fmt->Next();
+
+  if (const auto fact = walk.At(pos); fact && fact->Is("fact")) {
+    if (fact->size != 4) {
+      ShowTagReport(reporter, "fact");
+      return CWaveData{};
+    }
+    if (!fact->complete) return broken();
+    pos = fact->Next();
+  }
+  for (auto c = walk.At(pos); c && IsSkippedId(*c); c = walk.At(pos)) {
+    if (!c->complete) return broken();
+    pos = c->Next();
+  }
+  for (auto c = walk.At(pos);; c = walk.At(pos)) {
+    if (!c || !c->complete) return broken();
+    if (c->Is("data")) {
+      wave.dataId = c->id;
+      wave.dataSize = c->size;
+      const auto* begin = image.data() + c->DataStart();
+      wave.samples.assign(begin, begin + c->size);
+      return wave;
+    }
+    ShowTagReport(reporter, ShownId(c->id));
+    pos = c->Next();
+  }
+}
+
+}  // namespace
+
+CWaveData ReadWaveFile(Reporter& reporter, const std::string& path) {
+  const auto image = ReadWholeFile(path);
+  if (!image) {
+    reporter.ShowText(audio_msg::kFileNotFound);
+    return {};
+  }
+  try {
+    return ParseWave(reporter, *image);
+  } catch (const std::bad_alloc&) {
+    reporter.ShowText(audio_msg::kOutOfMemory);
+    return {};
+  }
+}
+
+}  // namespace velorna

@@ -1,0 +1,87 @@
+#include "midi/event_data.h"
+
+#include <algorithm>
+
+#include "base/file_io.h"
+#include "base/library_error.h"
+
+namespace velorna {
+
+namespace {
+
+constexpr int32_t kSlack = 8;  // zero bytes kept behind the data
+
+void ShowDataError(MidiContext& ctx) {
+  ShowLibraryError(*ctx.reporter, LibraryModule::MUEV, code::kMuevDataError, msg::kEventDataError);
+}
+
+}  // namespace
+
+void SetEventData(MidiContext& ctx, MidiEvent& e, std::span<const uint8_t> bytes) {
+  const int32_t n = static_cast<int32_t>(bytes.size());
+  // The source may be the event's own data: copy before letting go of the old buffer.
+  std::vector<uint8_t> buffer = GeneAlloc(*ctx.reporter, bytes.size() + kSlack);
+  if (buffer.empty()) {
+    e.data.clear();
+    e.size = 0;
+    return;
+  }
+  std::copy(bytes.begin(), bytes.end(), buffer.begin());
+  e.data = std::move(buffer);
+  e.size = n;
+  if (n > kEventDataWarnSize) {
+    ShowLibraryError(*ctx.reporter, LibraryModule::MUEV, code::kMuevTooLarge,
+                     msg::kEventDataTooLarge);
+  }
+}
+
+uint8_t EventDataByte(MidiContext& ctx, const MidiEvent& e, int64_t i) {
+  const int64_t limit = std::min<int64_t>(int64_t{e.size} + kSlack, e.data.size());
+  if (e.data.empty() || i < 0 || i >= limit) {
+    ShowDataError(ctx);
+    return 0;
+  }
+  return e.data[static_cast<size_t>(i)];
+}
+
+int32_t CopyEventDataOut(MidiContext& ctx, const MidiEvent& e, std::span<uint8_t> out) {
+  if (e.data.empty() || e.size < 0) {
+    ShowDataError(ctx);
+    return 0;
+  }
+  const size_t want = std::min(static_cast<size_t>(e.size), e.data.size());
+  const size_t n = std::min(want, out.size());
+  // A destination too small for the data gets what fits, never more.
+  if (n < static_cast<size_t>(e.size)) ShowDataError(ctx);
+  std::copy_n(e.data.begin(), n, out.begin());
+  return static_cast<int32_t>(n);
+}
+
+void TerminateEventData(MidiContext& ctx, MidiEvent& e, int32_t n) {
+  if (e.data.empty() || n < 0) {
+    ShowDataError(ctx);
+    return;
+  }
+  if (int64_t{n} >= int64_t{e.size} + kSlack || static_cast<size_t>(n) >= e.data.size()) {
+    e.data.resize(static_cast<size_t>(n) + 9, 0);
+  }
+  e.data[static_cast<size_t>(n)] = 0;
+}
+
+void CopyEvent(MidiEvent& to, const MidiEvent& from) {
+  const int32_t channel = to.channel;
+  to = from;
+  to.channel = channel;
+}
+
+void MakeMasterVolume(MidiEvent& e) {
+  static constexpr uint8_t kBytes[] = {0xF0, 0x07, 0x7F, 0x7F, 0x04, 0x01, 0x00, 0x7F, 0xF7};
+  e.status = st::kSysEx;
+  e.kind = sysex::kMasterVolume;
+  e.value = 127;
+  e.size = sizeof kBytes;
+  e.data.assign(sizeof kBytes + kSlack, 0);
+  std::copy(std::begin(kBytes), std::end(kBytes), e.data.begin());
+}
+
+}  // namespace velorna

@@ -1,0 +1,295 @@
+#include "conversion/note_retune.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "support/song_builder.h"
+
+namespace velorna {
+namespace {
+
+using test::Bend;
+using test::BendRange;
+using test::Control;
+using test::Describe;
+using test::EndOfTrack;
+using test::Events;
+using test::MakeSong;
+using test::MakeTrack;
+using test::Note;
+using test::Program;
+using test::RhythmPart;
+using test::Tempo;
+using Lines = std::vector<std::string>;
+
+// Pitch classes of the notes used below, with the pure-interval cents they get:
+// C 60 / 72: 0, D 62: +4, E 64: -14, G 67: +2.
+struct NoteRetuneTest : ::testing::Test {
+  RecordingReporter rec;
+  MidiContext ctx{rec};
+
+  Lines CopyOf(const MidiFormat0Data& song, int32_t i,
+               const CentTable& cents = kPureIntervalCents) {
+    const int64_t t = test::AbsoluteTimes(*song.track)[static_cast<size_t>(i)];
+    auto copy = BuildSingleNoteCopy(ctx, song, i, t, cents);
+    if (!copy || !copy->track) return {"no copy"};
+    return Describe(*copy->track);
+  }
+};
+
+const Lines kDefaultRange{"+0 cc ch0 101=0", "+0 cc ch0 100=0", "+0 cc ch0 6=2"};
+
+Lines Join(std::initializer_list<Lines> parts) {
+  Lines all;
+  for (const Lines& part : parts) all.insert(all.end(), part.begin(), part.end());
+  return all;
+}
+
+TEST(BendValue, TableOfOffsets) {
+  struct Row {
+    int cents;
+    double range;
+    int offset, bend, value, note;
+  };
+  const Row rows[] = {
+      {0, 2, 0, 8192, 64, 0},           {12, 2, -491, 8683, 67, 107},
+      {-16, 2, 655, 7537, 58, 113},     {100, 2, -4095, 12287, 95, 127},
+      {-100, 2, 4095, 4097, 32, 1},     {18, 3, -491, 8683, 67, 107},
+      {100, 12, -682, 8874, 69, 42},    {50, 1, -4095, 12287, 95, 127},
+      {100, 2.5, -3276, 11468, 89, 76},
+  };
+  for (const Row& r : rows) {
+    SCOPED_TRACE(testing::Message() << "c=" << r.cents << " s=" << r.range);
+    EXPECT_EQ(BendOffset(r.cents, r.range), r.offset);
+    const int bend = BendValue(kCentreBend, r.cents, r.range);
+    EXPECT_EQ(bend, r.bend);
+    EXPECT_EQ(bend >> 7, r.value);
+    EXPECT_EQ(bend & 127, r.note);
+  }
+}
+
+TEST(BendValue, ClampedIntoFourteenBits) {
+  EXPECT_EQ(BendValue(16000, 100, 1), 16383);
+  EXPECT_EQ(BendValue(100, -100, 1), 0);
+  EXPECT_EQ(BendValue(16383, 0, 2), 16383);
+}
+
+TEST_F(NoteRetuneTest, WorkedExample) {
+  const auto song = MakeSong({Tempo(0, 500000), Program(0, 0, 0), Note(0, 0, 60, 480),
+                              Note(0, 1, 64, 480), Note(480, 0, 67, 480), EndOfTrack(480)});
+  const Lines source = Describe(*song->track);
+
+  // G (+2 cents): nothing to cut; the bend 8192 + 81 and the default range stand in front
+  // of the note, at its time.
+  EXPECT_EQ(CopyOf(*song, 4),
+            Join({{"+0 tempo 500000", "+0 program ch0 0", "+480 cc ch0 101=0", "+0 cc ch0 100=0",
+                   "+0 cc ch0 6=2", "+0 bend ch0 8273", "+0 note ch0 67 dur480", "+480 eot"}}));
+  // C (0 cents): E and G go; the End of Track follows C at 480.
+  EXPECT_EQ(CopyOf(*song, 2), Join({{"+0 tempo 500000", "+0 program ch0 0"},
+                                    kDefaultRange,
+                                    {"+0 bend ch0 8192", "+0 note ch0 60 dur480", "+480 eot"}}));
+
+  auto copy = BuildSingleNoteCopy(ctx, *song, 2, 0, kPureIntervalCents);
+  EXPECT_EQ(copy->division, 480);
+  EXPECT_EQ(copy->state, 2);
+  EXPECT_EQ(copy->track->state, ts::kNotes);
+  EXPECT_TRUE(copy->bytes.empty());
+  EXPECT_EQ(Describe(*song->track), source);
+  EXPECT_TRUE(rec.texts().empty());
+}
+
+TEST_F(NoteRetuneTest, SongRangeIsUsedAndNoDefaultAdded) {
+  const auto song = MakeSong(Events({BendRange(0, 0, 12), {Note(0, 0, 60, 10), EndOfTrack(10)}}));
+  CentTable sharp;
+  sharp.fill(100);
+  EXPECT_EQ(CopyOf(*song, 3, sharp),
+            (Lines{"+0 cc ch0 101=0", "+0 cc ch0 100=0", "+0 cc ch0 6=12", "+0 bend ch0 8874",
+                   "+0 note ch0 60 dur10", "+10 eot"}));
+}
+
+TEST_F(NoteRetuneTest, BendAtTheNotesTickIsTheBase) {
+  // E bends up and comes back at D's tick: D must start from the centre, not from the top.
+  const auto song = MakeSong(Events({BendRange(0, 0, 2),
+                                     {Note(0, 0, 64, 480), Bend(240, 0, 12288), Bend(240, 0, 8192),
+                                      Note(0, 0, 62, 480), EndOfTrack(480)}}));
+  EXPECT_EQ(
+      CopyOf(*song, 6),
+      Join({kDefaultRange,
+            {"+240 bend ch0 12288", "+240 bend ch0 8355", "+0 note ch0 62 dur480", "+480 eot"}}));
+
+  // Same tick, the bend listed behind the note: still the base.
+  const auto behind =
+      MakeSong({Bend(0, 0, 10000), Note(0, 0, 60, 100), Bend(0, 0, 9000), EndOfTrack(100)});
+  EXPECT_EQ(CopyOf(*behind, 1),
+            Join({kDefaultRange, {"+0 bend ch0 9000", "+0 note ch0 60 dur100", "+100 eot"}}));
+}
+
+TEST_F(NoteRetuneTest, BendsInsideTheNoteAreShiftedLikeTheNote) {
+  const auto song = MakeSong(Events({BendRange(0, 0, 2),
+                                     {Note(0, 0, 64, 480), Bend(240, 0, 12288), Bend(240, 0, 8192),
+                                      Note(0, 0, 62, 480), EndOfTrack(480)}}));
+  // E is -14 cents: offset +573 on the retuning bend and on both bends up to its end.
+  EXPECT_EQ(CopyOf(*song, 3), Join({kDefaultRange,
+                                    {"+0 bend ch0 7619", "+0 note ch0 64 dur480",
+                                     "+240 bend ch0 11715", "+240 bend ch0 7619", "+0 eot"}}));
+}
+
+TEST_F(NoteRetuneTest, ResetAllControllersCentresTheBaseAndNullsTheRegisters) {
+  // After the reset, data entry 1 no longer reaches the bend range: it stays 12.
+  const auto song =
+      MakeSong(Events({BendRange(0, 0, 12),
+                       {Bend(0, 0, 12000), Control(100, 0, 121, 0), Control(0, 0, 6, 1),
+                        Note(100, 0, 62, 100), EndOfTrack(100)}}));
+  EXPECT_EQ(FindBendSensitivity(*song, 0, 200), 12);
+  EXPECT_EQ(CopyOf(*song, 6), (Lines{"+0 cc ch0 101=0", "+0 cc ch0 100=0", "+0 cc ch0 6=12",
+                                     "+0 bend ch0 12000", "+100 cc ch0 121=0", "+0 cc ch0 6=1",
+                                     "+100 bend ch0 8219", "+0 note ch0 62 dur100", "+100 eot"}));
+
+  // A reset at the note's tick, behind a bend of that tick: the retuning bend follows it.
+  const auto sameTick = MakeSong(
+      Events({BendRange(0, 0, 2),
+              {Bend(50, 0, 10000), Note(0, 0, 60, 10), Control(0, 0, 121, 0), EndOfTrack(10)}}));
+  EXPECT_EQ(CopyOf(*sameTick, 4),
+            Join({kDefaultRange,
+                  {"+50 cc ch0 121=0", "+0 bend ch0 8192", "+0 note ch0 60 dur10", "+10 eot"}}));
+
+  // A reset while the note sounds: the note is bent back to its tuning right after it.
+  const auto inside = MakeSong(
+      Events({BendRange(0, 0, 2), {Note(0, 0, 64, 100), Control(50, 0, 121, 0), EndOfTrack(50)}}));
+  EXPECT_EQ(CopyOf(*inside, 3), Join({kDefaultRange,
+                                      {"+0 bend ch0 7619", "+0 note ch0 64 dur100",
+                                       "+50 cc ch0 121=0", "+0 bend ch0 7619", "+50 eot"}}));
+}
+
+TEST_F(NoteRetuneTest, SensitivityFollowsTheRegisters) {
+  // An NRPN selected after RPN 0,0 takes the data entry.
+  const auto nrpn = MakeSong(Events({BendRange(0, 0, 12),
+                                     {Control(0, 0, 99, 1), Control(0, 0, 98, 8),
+                                      Control(0, 0, 6, 64), Note(10, 0, 60, 5), EndOfTrack(5)}}));
+  EXPECT_EQ(FindBendSensitivity(*nrpn, 0, 10), 12);
+
+  // Registers start null: a data entry without RPN selection sets nothing.
+  const auto bare = MakeSong({Control(0, 0, 6, 5), Note(0, 0, 60, 5), EndOfTrack(5)});
+  EXPECT_EQ(FindBendSensitivity(*bare, 0, 0), 0);
+
+  // Data entry LSB adds cents.
+  const auto fine = MakeSong(Events({BendRange(0, 0, 2, 50), {EndOfTrack(5)}}));
+  EXPECT_EQ(FindBendSensitivity(*fine, 0, 0), 2.5);
+
+  // Only the channel's own events up to the time count; a range set at that tick does.
+  const auto timing = MakeSong(
+      Events({BendRange(0, 1, 7), BendRange(10, 0, 3), BendRange(10, 0, 5), {EndOfTrack(5)}}));
+  EXPECT_EQ(FindBendSensitivity(*timing, 0, 9), 0);
+  EXPECT_EQ(FindBendSensitivity(*timing, 0, 10), 3);
+  EXPECT_EQ(FindBendSensitivity(*timing, 0, 19), 3);
+  EXPECT_EQ(FindBendSensitivity(*timing, 0, 20), 5);
+  EXPECT_EQ(FindBendSensitivity(*timing, 1, 0), 7);
+}
+
+TEST_F(NoteRetuneTest, RangeZeroGetsTheDefaultRangeInFrontOfTheBend) {
+  const auto song = MakeSong(Events({BendRange(0, 0, 0), {Note(0, 0, 67, 100), EndOfTrack(100)}}));
+  EXPECT_EQ(FindBendSensitivity(*song, 0, 0), 0);
+  // The song's own range 0 at the same tick stands first, so the default overrides it.
+  EXPECT_EQ(CopyOf(*song, 3), Join({{"+0 cc ch0 101=0", "+0 cc ch0 100=0", "+0 cc ch0 6=0"},
+                                    kDefaultRange,
+                                    {"+0 bend ch0 8273", "+0 note ch0 67 dur100", "+100 eot"}}));
+}
+
+TEST_F(NoteRetuneTest, LastRhythmPartSettingDecides) {
+  const std::vector<MidiEvent> tail{Note(100, 0, 60, 10), EndOfTrack(10)};
+  // Made a rhythm part, then back to normal: retuned.
+  const auto back = MakeSong(Events({{RhythmPart(0, 0, 1), RhythmPart(50, 0, 0)}, tail}));
+  EXPECT_EQ(CopyOf(*back, 2), Join({{"+0 sysex ch0 class18 1", "+50 sysex ch0 class18 0"},
+                                    {"+100 cc ch0 101=0"},
+                                    {"+0 cc ch0 100=0", "+0 cc ch0 6=2", "+0 bend ch0 8192",
+                                     "+0 note ch0 60 dur10", "+10 eot"}}));
+  // Normal, then a rhythm part (map 2): no bend, no range.
+  const auto drums = MakeSong(Events({{RhythmPart(0, 0, 0), RhythmPart(50, 0, 2)}, tail}));
+  EXPECT_EQ(CopyOf(*drums, 2), (Lines{"+0 sysex ch0 class18 0", "+50 sysex ch0 class18 2",
+                                      "+100 note ch0 60 dur10", "+10 eot"}));
+  // Another channel's setting, or one after the note, does not count.
+  const auto other =
+      MakeSong({RhythmPart(0, 1, 1), Note(150, 0, 60, 10), RhythmPart(5, 0, 1), EndOfTrack(5)});
+  const Lines copy = CopyOf(*other, 1);
+  EXPECT_NE(std::find(copy.begin(), copy.end(), "+0 bend ch0 8192"), copy.end());
+}
+
+TEST_F(NoteRetuneTest, HeldPedalKeepsTheWindowOpenUntilItsRelease) {
+  const std::vector<MidiEvent> afterNote{Control(50, 0, 7, 80),   Bend(50, 0, 9000),
+                                         Control(100, 0, 11, 60), Control(100, 0, 64, 0),
+                                         Control(100, 0, 7, 10),  EndOfTrack(100)};
+  const auto pedalled = MakeSong(
+      Events({BendRange(0, 0, 2), {Control(0, 0, 64, 127), Note(0, 0, 64, 100)}, afterNote}));
+  EXPECT_EQ(
+      CopyOf(*pedalled, 4),
+      Join({kDefaultRange,
+            {"+0 cc ch0 64=127", "+0 bend ch0 7619", "+0 note ch0 64 dur100", "+50 cc ch0 7=80",
+             "+50 bend ch0 8427", "+100 cc ch0 11=60", "+100 cc ch0 64=0", "+0 eot"}}));
+
+  // Without the pedal the window ends with the note, the bend at its end still in it.
+  const auto plain = MakeSong(Events({BendRange(0, 0, 2), {Note(0, 0, 64, 100)}, afterNote}));
+  EXPECT_EQ(CopyOf(*plain, 3), Join({kDefaultRange,
+                                     {"+0 bend ch0 7619", "+0 note ch0 64 dur100",
+                                      "+50 cc ch0 7=80", "+50 bend ch0 8427", "+0 eot"}}));
+
+  // Sostenuto never released: everything of the channel up to the song's end.
+  const auto held =
+      MakeSong({Control(0, 0, 66, 100), Note(0, 0, 60, 10), Control(20, 0, 7, 1), EndOfTrack(30)});
+  EXPECT_EQ(CopyOf(*held, 1),
+            Join({{"+0 cc ch0 66=100"},
+                  kDefaultRange,
+                  {"+0 bend ch0 8192", "+0 note ch0 60 dur10", "+20 cc ch0 7=1", "+30 eot"}}));
+}
+
+TEST_F(NoteRetuneTest, TempoChangeInsideTheNoteIsKept) {
+  const auto song =
+      MakeSong({Tempo(0, 500000), Note(0, 0, 60, 480), Tempo(240, 250000), Note(0, 1, 62, 10),
+                Control(0, 1, 7, 1), Tempo(480, 400000), EndOfTrack(0)});
+  EXPECT_EQ(CopyOf(*song, 1),
+            Join({{"+0 tempo 500000"},
+                  kDefaultRange,
+                  {"+0 bend ch0 8192", "+0 note ch0 60 dur480", "+240 tempo 250000", "+240 eot"}}));
+}
+
+TEST_F(NoteRetuneTest, MissingEndOfTrackShowsErr3AndGoesOn) {
+  const auto song = MakeSong({Note(0, 0, 60, 10), Program(20, 0, 1)});
+  auto copy = BuildSingleNoteCopy(ctx, *song, 0, 0, kPureIntervalCents);
+  ASSERT_TRUE(copy);
+  EXPECT_EQ(rec.texts(), (Lines{"err3"}));
+  EXPECT_EQ(rec.reports()[0].module, "");
+  EXPECT_EQ(Describe(*copy->track),
+            Join({kDefaultRange, {"+0 bend ch0 8192", "+0 note ch0 60 dur10"}}));
+}
+
+TEST_F(NoteRetuneTest, IndexThatIsNoNoteGivesNoCopy) {
+  const auto song = MakeSong({Program(0, 0, 1), Note(0, 0, 60, 10), EndOfTrack(10)});
+  EXPECT_EQ(BuildSingleNoteCopy(ctx, *song, 0, 0, kPureIntervalCents), nullptr);
+  EXPECT_EQ(BuildSingleNoteCopy(ctx, *song, 7, 0, kPureIntervalCents), nullptr);
+  EXPECT_EQ(rec.texts().size(), 2u);
+  EXPECT_EQ(rec.texts()[0], "MDTK0D000001 Midiのトラックデータで内部エラーが発生しました。");
+}
+
+TEST_F(NoteRetuneTest, SetPitchBendAtOverwritesOrInsertsWhereItActs) {
+  MidiTrack track =
+      MakeTrack({Bend(10, 0, 1), Bend(0, 1, 2), Bend(0, 0, 3), Note(0, 0, 60, 5), EndOfTrack(5)});
+  SetPitchBendAt(ctx, track, 70, 5, 10, 0);
+  EXPECT_EQ(Describe(track), (Lines{"+10 bend ch0 1", "+0 bend ch1 2", "+0 bend ch0 8965",
+                                    "+0 note ch0 60 dur5", "+5 eot"}));
+
+  MidiTrack reset = MakeTrack({Bend(10, 0, 1), Control(0, 0, 121, 0), Note(0, 0, 60, 5),
+                               Control(0, 0, 7, 1), EndOfTrack(5)});
+  SetPitchBendAt(ctx, reset, 64, 0, 10, 0);
+  EXPECT_EQ(Describe(reset), (Lines{"+10 bend ch0 1", "+0 cc ch0 121=0", "+0 bend ch0 8192",
+                                    "+0 note ch0 60 dur5", "+0 cc ch0 7=1", "+5 eot"}));
+
+  MidiTrack between = MakeTrack({Program(10, 0, 1), Program(10, 0, 2), EndOfTrack(5)});
+  SetPitchBendAt(ctx, between, 64, 0, 15, 0);
+  EXPECT_EQ(Describe(between),
+            (Lines{"+10 program ch0 1", "+5 bend ch0 8192", "+5 program ch0 2", "+5 eot"}));
+  EXPECT_TRUE(rec.texts().empty());
+}
+
+}  // namespace
+}  // namespace velorna
