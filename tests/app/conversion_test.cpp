@@ -12,7 +12,7 @@
 #include "app/gui_support.h"
 #include "app/short_song.h"
 #include "app/velorna_dlg.h"
-#include "support/file_bytes.h"
+#include "support/smf_bytes.h"
 #include "support/temp_dir.h"
 
 namespace velorna::test {

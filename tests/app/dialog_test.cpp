@@ -16,7 +16,7 @@
 
 #include "app/gui_support.h"
 #include "app/velorna_app.h"
-#include "support/file_bytes.h"
+#include "support/smf_bytes.h"
 #include "support/temp_dir.h"
 
 namespace velorna::test {

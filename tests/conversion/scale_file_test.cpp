@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "support/file_bytes.h"
+#include "support/smf_bytes.h"
 #include "support/temp_dir.h"
 
 namespace velorna {
