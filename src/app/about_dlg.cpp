@@ -6,8 +6,6 @@
 #include <QLabel>
 #include <QVBoxLayout>
 
-#include "conversion/version.h"
-
 namespace velorna {
 
 CAboutDlg::CAboutDlg(QWidget* parent) : QDialog(parent) {
@@ -20,7 +18,7 @@ CAboutDlg::CAboutDlg(QWidget* parent) : QDialog(parent) {
 
   auto* text = new QLabel(
       QStringLiteral("Velorna Version %1\n\n純正律などの音律で MIDI ファイルを WAV に変換します。")
-          .arg(QString::fromUtf8(VersionString())),
+          .arg(QStringLiteral(VELORNA_VERSION)),
       this);
   text->setObjectName(QStringLiteral("version"));
 

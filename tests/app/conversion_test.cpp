@@ -221,5 +221,4 @@ int RunConversionTests(int argc, char** argv) {
 
 }  // namespace velorna::test
 
-// The class lives in this file so that it is moc'ed only when this file is built.
 #include "conversion_test.moc"

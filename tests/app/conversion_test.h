@@ -1,4 +1,4 @@
-// Convert and Stop with the real conversion job; built only when the job links.
+// Convert and Stop with the real conversion job.
 #pragma once
 
 namespace velorna::test {

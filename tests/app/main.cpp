@@ -1,11 +1,9 @@
 // Runs every GUI test class inside the program's own application object.
 #include <QTest>
 
+#include "app/conversion_test.h"
 #include "app/dialog_test.h"
 #include "app/velorna_app.h"
-#ifdef VELORNA_HAVE_JOB
-#include "app/conversion_test.h"
-#endif
 
 int main(int argc, char** argv) {
   velorna::CVelornaApp app(argc, argv);
@@ -14,8 +12,6 @@ int main(int argc, char** argv) {
     velorna::test::DialogTest test;
     failures += QTest::qExec(&test, argc, argv);
   }
-#ifdef VELORNA_HAVE_JOB
   failures += velorna::test::RunConversionTests(argc, argv);
-#endif
   return failures == 0 ? 0 : 1;
 }
