@@ -7,9 +7,9 @@
 #include <limits>
 #include <new>
 
-#include "audio/audio_file.h"
 #include "audio/audio_messages.h"
 #include "audio/byte_order.h"
+#include "base/file_io.h"
 #include "base/limits.h"
 
 namespace velorna {
@@ -101,7 +101,10 @@ std::optional<MixAccumulator> CreateMixAccumulator(Reporter& reporter, int64_t s
 }
 
 bool MixWaveFile(Reporter& reporter, MixAccumulator& acc, const std::string& path) {
-  CWaveData r = ReadWaveFile(reporter, path);
+  return MixWaveData(reporter, acc, ReadWaveFile(reporter, path));
+}
+
+bool MixWaveData(Reporter& reporter, MixAccumulator& acc, CWaveData r) {
   if (r.samples.empty()) return false;
   try {
     if (!BringToAccumulatorFormat(reporter, r)) return false;
@@ -133,17 +136,16 @@ bool WriteMixAccumulator(Reporter& reporter, const MixAccumulator& acc, const st
     return false;
   }
   // Saturated in blocks as they are written: no second whole-song buffer.
-  const bool written = ReplaceFileContents(path, [&](const ByteSink& sink) {
-    if (!sink(MakeWaveHeader(acc.format, sampleBytes))) return false;
-    constexpr size_t kBlockSamples = 32768;
-    std::array<uint8_t, kBlockSamples * 2> block;
-    for (size_t first = 0; first < acc.sum.size(); first += kBlockSamples) {
-      const size_t n = std::min(kBlockSamples, acc.sum.size() - first);
-      SaturateTo16(std::span(acc.sum).subspan(first, n), block.data());
-      if (!sink(std::span<const uint8_t>(block.data(), n * 2))) return false;
-    }
-    return true;
-  });
+  AtomicFile file(path);
+  bool written = file.Write(MakeWaveHeader(acc.format, sampleBytes));
+  constexpr size_t kBlockSamples = 32768;
+  std::array<uint8_t, kBlockSamples * 2> block;
+  for (size_t first = 0; written && first < acc.sum.size(); first += kBlockSamples) {
+    const size_t n = std::min(kBlockSamples, acc.sum.size() - first);
+    SaturateTo16(std::span(acc.sum).subspan(first, n), block.data());
+    written = file.Write(std::span<const uint8_t>(block.data(), n * 2));
+  }
+  written = written && file.Commit();
   if (!written) reporter.ShowText(audio_msg::kCannotOpen);
   return written;
 }

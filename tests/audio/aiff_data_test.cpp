@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <filesystem>
 #include <tuple>
 
 #include "audio/wave_data.h"
@@ -193,10 +194,14 @@ TEST(ConvertAiffToWave, UnusableFilesWriteNothing) {
   EXPECT_TRUE(c.ok);
   EXPECT_EQ(c.texts, aiffError);
 
+  // A missing file: the file helper names the path, then the reason.
   RecordingReporter rec;
-  EXPECT_FALSE(ConvertAiffToWave(rec, (dir / "absent.aiff").string(), (dir / "x.wav").string()));
-  ASSERT_EQ(rec.texts().size(), 1u);
-  EXPECT_EQ(rec.reports()[0].module, "GENE");
+  const std::string absent = (dir / "absent.aiff").string();
+  EXPECT_FALSE(ConvertAiffToWave(rec, absent, (dir / "x.wav").string()));
+  ASSERT_EQ(rec.texts().size(), 2u);
+  EXPECT_EQ(rec.texts()[0], absent);
+  EXPECT_EQ(rec.reports()[1].module, "GENE");
+  EXPECT_FALSE(std::filesystem::exists(dir / "x.wav"));
 }
 
 TEST(ConvertAiffToWave, TruncatedFilesStayInBounds) {
