@@ -144,6 +144,11 @@ bool AiffToWaveData(Reporter& reporter, const CAiffData& aiff, CWaveData& wave) 
   const auto sound = aiff.form->soundData->SoundBytes();
   const uint64_t sampleWidth = (bits + 7u) / 8u;
   const uint64_t frameBytes = sampleWidth * channels;
+  // The WAV header keeps the frame size in 16 bits and the byte rate in 32.
+  if (frameBytes > 0xFFFF || frameBytes * common.sampleRate > 0xFFFFFFFFu) {
+    reporter.ShowText(audio_msg::kAiffError);
+    return false;
+  }
   const uint64_t frames = sound.size() / frameBytes;  // an incomplete last frame is dropped
 
   wave = CWaveData{};

@@ -186,6 +186,14 @@ TEST(ConvertAiffToWave, UnusableFilesWriteNothing) {
   c = Convert(dir, Form({Comm(2, 16), Chunk("SSND", {0, 0, 0})}));
   EXPECT_FALSE(c.ok);
   EXPECT_EQ(c.texts, aiffError);
+  // Frames too wide for the WAV header's 16-bit block size or 32-bit byte rate.
+  c = Convert(dir, Form({Comm(4608, 7168), Ssnd({1, 2})}));
+  EXPECT_FALSE(c.ok);
+  EXPECT_EQ(c.texts, aiffError);
+  const std::vector<uint8_t> rate768000 = {0x40, 0x12, 0xBB, 0x80, 0, 0, 0, 0, 0, 0};
+  c = Convert(dir, Form({Comm(4095, 128, rate768000), Ssnd({1, 2})}));
+  EXPECT_FALSE(c.ok);
+  EXPECT_EQ(c.texts, aiffError);
 
   // A form type other than AIFF is reported, and reading goes on.
   auto image = Form({Comm(2, 16), Ssnd({1, 2, 3, 4})});
