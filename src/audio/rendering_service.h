@@ -4,11 +4,16 @@
 #include <memory>
 #include <string>
 
+#include "audio/synth_renderer.h"
 #include "base/reporter.h"
 
 namespace velorna {
 
-struct RenderingState;  // the loaded SoundFont and what the synthesizer layer keeps
+// What the synthesizer layer keeps for the job.
+struct RenderingState {
+  std::unique_ptr<LoadedSoundFont> font;
+  RenderOptions options;
+};
 
 struct RenderingService {
   RenderingService();
@@ -17,20 +22,27 @@ struct RenderingService {
   RenderingService& operator=(const RenderingService&) = delete;
 
   std::string soundFontPath;  // the SoundFont in use once started
-  bool verbose = false;       // pass the synthesizer's own log to the reporter
+  // Pass the synthesizer's own log to the reporter given to StartRendering, which must then
+  // outlive the service or StopRendering.
+  bool verbose = false;
   std::unique_ptr<RenderingState> state;
 };
 
-// The SoundFont the front end names, else the first default that exists.
+// The first of the SoundFonts Debian installs that exists (FluidR3_GM, default-GM, then
+// TimGM6mb); the first of them when none does.
 std::string DefaultSoundFontPath();
 
-// Loads the SoundFont; shows "ソフトウェア音源が使用できません。 (PATH)" and returns false
-// when none loads.
+// Loads the SoundFont the front end names, or else the first default that loads; shows
+// "ソフトウェア音源が使用できません。 (PATH)" and returns false when none loads.
 bool StartRendering(RenderingService& service, Reporter& reporter, const std::string& soundFont);
+// The AIFF a rendering goes to: wavPath cut at the last "." of its file name, plus ".aiff".
+std::string AiffPathFor(const std::string& wavPath);
+
 // Renders the MIDI file into an AIFF beside wavPath, then converts it to wavPath.
 // "エラー発生 PATH" and false when the file can't be read or rendered.
 bool RenderMidiToWave(RenderingService& service, Reporter& reporter, const std::string& midiPath,
                       const std::string& wavPath);
+// Releases the SoundFont; the synthesizer's log goes nowhere again.
 void StopRendering(RenderingService& service);
 
 }  // namespace velorna

@@ -11,4 +11,10 @@ int64_t TrackLengthTicks(MidiContext& ctx, const MidiTrack& track);
 // `division` is the raw header field: SMPTE timing when its high bit is set.
 double TicksToSeconds(const MidiTrack& track, int64_t limit, int32_t division);
 
+// SMPTE timing: frames per second (24, 25, 29.97, 30) times ticks per frame.
+bool IsSmpteDivision(int32_t division);
+// Ticks have a length: a non-zero tick count, or SMPTE with a known frame rate and at
+// least one tick per frame.
+bool IsUsableDivision(int32_t division);
+
 }  // namespace velorna

@@ -1,0 +1,59 @@
+// When each event of a song reaches the synthesizer. Every engine times events with these
+// functions, so renderings made by different engines line up sample for sample.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <vector>
+
+#include "midi/midi_types.h"
+
+namespace velorna {
+
+// One event as the synthesizer gets it.
+struct TimedEvent {
+  int64_t songSample = 0;  // floor(µs × 44100 / 1,000,000) of the event's time
+  int64_t blockStart = 0;  // the first block boundary (grid from sample 0) at or after it
+  // The complete message: status byte and data bytes, or F0 payload F7.
+  std::vector<uint8_t> message;
+};
+
+int64_t SongSampleOfMicroseconds(int64_t microseconds);
+int64_t BlockStartAtOrAfter(int64_t songSample);
+
+// Ticks to microseconds under a tempo map or an SMPTE rate (`division` is the raw header
+// field). Tempo changes must be added in tick order.
+class SongClock {
+ public:
+  explicit SongClock(int32_t division);
+  // False for a division that gives no time (0 ticks per quarter note or per frame).
+  bool valid() const { return valid_; }
+  void AddTempo(int64_t tick, int32_t microsecondsPerQuarter);
+  int64_t Microseconds(int64_t tick) const;
+
+ private:
+  struct Segment {
+    int64_t tick;
+    __int128 scaledTime;  // µs × ticks-per-quarter at `tick`, exact
+    int64_t tempo;
+  };
+  bool valid_ = false;
+  bool smpte_ = false;
+  int64_t ticksPerQuarter_ = 0;
+  int64_t smpteNumerator_ = 0;  // µs of one tick = numerator / denominator
+  int64_t smpteDenominator_ = 1;
+  std::vector<Segment> segments_;
+};
+
+// The message an event is sent as; empty for events that make no sound (meta, disabled,
+// incomplete system-exclusive packets).
+std::vector<uint8_t> SynthMessageOf(const MidiEvent& event);
+
+// Timed events of tracks in events form, played together; a single track keeps its order,
+// several are interleaved by tick, earlier tracks first. Nothing for an untimed division.
+std::optional<std::vector<TimedEvent>> TimeTrackEvents(std::span<const MidiTrack* const> tracks,
+                                                       int32_t division);
+std::optional<std::vector<TimedEvent>> TimeTrackEvents(const MidiTrack& track, int32_t division);
+
+}  // namespace velorna

@@ -1,0 +1,255 @@
+#include "audio/synth_renderer.h"
+
+#include <algorithm>
+#include <array>
+#include <cmath>
+
+#include "audio/chorus.h"
+#include "audio/reverb.h"
+#include "base/limits.h"
+
+namespace velorna {
+namespace {
+
+// Longest rendering a WAV file can hold, in frames.
+constexpr int64_t kMaxRenderFrames = static_cast<int64_t>(kMaxWavDataBytes / 4);
+// Below half a 16-bit step a sample rounds to 0.
+constexpr float kHalfStep = 0.5f / 32768.0f;
+
+using Block = std::array<float, kBlockFrames>;
+
+// Dry voices with their sends handed out, at FluidSynth's default gain.
+DrySynth MakeRenderSynth() {
+  FluidSettingsPtr settings = MakeDrySynthSettings();
+  if (!settings) return {};
+  fluid_settings_t* s = settings.get();
+  fluid_settings_setnum(s, "synth.gain", 0.2);
+  fluid_settings_setint(s, "synth.polyphony", 256);
+  fluid_settings_setint(s, "synth.threadsafe-api", 0);  // one thread per synthesizer
+  fluid_settings_setint(s, "synth.cpu-cores", 1);
+  return MakeDrySynth(std::move(settings));
+}
+
+// Keeps the shared SoundFont out of the borrower's hands when the borrower is deleted.
+class SoundFontLoan {
+ public:
+  SoundFontLoan(fluid_synth_t* synth, fluid_sfont_t* sfont) : synth_(synth), sfont_(sfont) {
+    added_ = fluid_synth_add_sfont(synth_, sfont_) != FLUID_FAILED;
+  }
+  ~SoundFontLoan() {
+    if (added_) fluid_synth_remove_sfont(synth_, sfont_);
+  }
+  SoundFontLoan(const SoundFontLoan&) = delete;
+  SoundFontLoan& operator=(const SoundFontLoan&) = delete;
+  bool ok() const { return added_; }
+
+ private:
+  fluid_synth_t* synth_;
+  fluid_sfont_t* sfont_;
+  bool added_ = false;
+};
+
+// The program's own reverb and chorus, fed with the synthesizer's sends.
+class SendEffects {
+ public:
+  // Adds the effects of one block of sends, at song sample `songSample`, into left/right.
+  void Add(int64_t songSample, const Block& reverbSend, const Block& chorusSend, Block& left,
+           Block& right) {
+    reverb_.Process(songSample, reverbSend, left, right);
+    chorus_.Process(songSample, chorusSend, left, right);
+  }
+  // True when silence in gives exact silence out from here on.
+  bool IsSilent() const { return reverb_.IsSilent() && chorus_.IsSilent(); }
+
+ private:
+  Reverb reverb_;
+  Chorus chorus_;
+};
+
+void SendEvent(fluid_synth_t* synth, const std::vector<uint8_t>& m) {
+  if (m.empty()) return;
+  const int type = m[0] & 0xF0;
+  const int channel = m[0] & 0x0F;
+  const int d1 = m.size() > 1 ? m[1] : 0;
+  const int d2 = m.size() > 2 ? m[2] : 0;
+  switch (type) {
+    case 0x80:
+      fluid_synth_noteoff(synth, channel, d1);
+      break;
+    case 0x90:
+      fluid_synth_noteon(synth, channel, d1, d2);
+      break;
+    case 0xA0:
+      fluid_synth_key_pressure(synth, channel, d1, d2);
+      break;
+    case 0xB0:
+      fluid_synth_cc(synth, channel, d1, d2);
+      break;
+    case 0xC0:
+      fluid_synth_program_change(synth, channel, d1);
+      break;
+    case 0xD0:
+      fluid_synth_channel_pressure(synth, channel, d1);
+      break;
+    case 0xE0:
+      fluid_synth_pitch_bend(synth, channel, d1 | (d2 << 7));
+      break;
+    case 0xF0:
+      // The synthesizer wants the message without its F0 and F7 framing.
+      if (m[0] == 0xF0 && m.size() >= 2) {
+        fluid_synth_sysex(synth, reinterpret_cast<const char*>(m.data()) + 1,
+                          static_cast<int>(m.size()) - 2, nullptr, nullptr, nullptr, 0);
+      }
+      break;
+    default:
+      break;
+  }
+}
+
+// One block of the synthesizer: dry stereo plus the mono reverb and chorus sends.
+struct SynthBlock {
+  Block left{}, right{}, reverbSend{}, chorusSend{};
+
+  bool Render(fluid_synth_t* synth) {
+    return ProcessDryWithSends(synth, DrySynthBlock{left, right, reverbSend, chorusSend});
+  }
+};
+
+// Collects converted blocks; skipped stretches before the first block are left out, later
+// ones become zeros.
+class OutputBuilder {
+ public:
+  explicit OutputBuilder(Rendering& out) : out_(out) {}
+
+  void Append(int64_t frame, const Block& left, const Block& right) {
+    PadTo(frame);
+    for (int i = 0; i < kBlockFrames; ++i) {
+      out_.samples.push_back(FloatToSample(left[i]));
+      out_.samples.push_back(FloatToSample(right[i]));
+    }
+  }
+  void PadTo(int64_t frame) {
+    if (!started_) {
+      out_.startFrame = frame;
+      started_ = true;
+    } else if (frame > out_.endFrame()) {
+      out_.samples.resize(static_cast<size_t>(frame - out_.startFrame) * 2, 0);
+    }
+  }
+
+ private:
+  Rendering& out_;
+  bool started_ = false;
+};
+
+bool BelowHalfStep(const Block& left, const Block& right) {
+  for (int i = 0; i < kBlockFrames; ++i) {
+    if (std::fabs(left[i]) >= kHalfStep || std::fabs(right[i]) >= kHalfStep) return false;
+  }
+  return true;
+}
+
+void DropLog(int, const char*, void*) {}
+
+void ForwardLog(int, const char* message, void* data) {
+  static_cast<Reporter*>(data)->ShowText(std::string("FluidSynth: ") + message);
+}
+
+}  // namespace
+
+void RouteSynthLog(Reporter* verboseTarget) {
+  for (int level : {FLUID_PANIC, FLUID_ERR, FLUID_WARN, FLUID_INFO}) {
+    fluid_set_log_function(level, verboseTarget ? ForwardLog : DropLog, verboseTarget);
+  }
+  fluid_set_log_function(FLUID_DBG, DropLog, nullptr);
+}
+
+std::unique_ptr<LoadedSoundFont> LoadSoundFont(const std::string& path) {
+  auto font = std::make_unique<LoadedSoundFont>();
+  font->path = path;
+  font->owner = MakeRenderSynth();
+  fluid_synth_t* owner = font->owner.synth.get();
+  if (owner == nullptr) return nullptr;
+  const int id = fluid_synth_sfload(owner, path.c_str(), 0);
+  if (id == FLUID_FAILED) return nullptr;
+  font->sfont = fluid_synth_get_sfont_by_id(owner, id);
+  if (font->sfont == nullptr) return nullptr;
+  return font;
+}
+
+int16_t FloatToSample(float x) {
+  const long v = std::lround(static_cast<double>(x) * 32768.0);
+  return static_cast<int16_t>(std::clamp<long>(v, -32768, 32767));
+}
+
+bool RenderTimedEvents(const LoadedSoundFont& font, std::span<const TimedEvent> events,
+                       Rendering& out, const RenderOptions& options) {
+  out = Rendering{};
+  for (size_t i = 0; i < events.size(); ++i) {
+    if (events[i].blockStart < 0 || (i > 0 && events[i].blockStart < events[i - 1].blockStart))
+      return false;
+  }
+  if (!events.empty() && events.back().blockStart > kMaxRenderFrames - 2 * kTailLimitFrames - 128)
+    return false;
+
+  const DrySynth dry = MakeRenderSynth();
+  fluid_synth_t* synth = dry.synth.get();
+  if (synth == nullptr) return false;
+  SoundFontLoan loan(synth, font.sfont);  // returned before the synthesizer goes
+  if (!loan.ok()) return false;
+
+  SendEffects effects;
+  SynthBlock block;
+  OutputBuilder output(out);
+  const bool skip = options.skipSilence;
+  const auto silent = [&] {
+    return fluid_synth_get_active_voice_count(synth) == 0 && effects.IsSilent();
+  };
+  bool synthOk = true;
+  const auto renderBlock = [&](int64_t pos) {
+    synthOk = block.Render(synth) && synthOk;
+    effects.Add(pos, block.reverbSend, block.chorusSend, block.left, block.right);
+    output.Append(pos, block.left, block.right);
+  };
+
+  int64_t pos = 0;
+  size_t next = 0;
+  while (next < events.size()) {
+    const int64_t due = events[next].blockStart;
+    while (pos < due) {
+      if (skip && silent()) {
+        pos = due;  // nothing sounds until the event: exactly zero
+        break;
+      }
+      renderBlock(pos);
+      pos += kBlockFrames;
+    }
+    while (next < events.size() && events[next].blockStart == due) {
+      SendEvent(synth, events[next].message);
+      ++next;
+    }
+  }
+
+  // Voices ring on after the last event until they end, for at most the tail limit.
+  const int64_t voiceLimit = pos + kTailLimitFrames;
+  while (pos < voiceLimit && fluid_synth_get_active_voice_count(synth) > 0) {
+    renderBlock(pos);
+    pos += kBlockFrames;
+  }
+
+  // Then the effects alone, until a whole block rounds to silence.
+  const int64_t effectLimit = pos + kTailLimitFrames;
+  Block silence{};
+  while (pos < effectLimit && !(skip && effects.IsSilent())) {
+    block.left.fill(0.0f);
+    block.right.fill(0.0f);
+    effects.Add(pos, silence, silence, block.left, block.right);
+    if (BelowHalfStep(block.left, block.right)) break;
+    output.Append(pos, block.left, block.right);
+    pos += kBlockFrames;
+  }
+  output.PadTo(pos);
+  return synthOk;
+}
+
+}  // namespace velorna
