@@ -9,10 +9,12 @@ build="$root/build/fuzz"
 findings="$root/fuzz/findings"
 total_start=$SECONDS
 
-# target  runs  max_len  timeout(s): runs are sized to some 20-40 s per target on one core.
+# target  runs  max_len  timeout(s)  [more seed folders]: runs are sized to some 20-40 s
+# per target on one core.
 plan=(
   "aiff  1500000 16384 10"
   "wav     50000 16384 10"
+  "smf     60000 32768 10 tests/data/corpus"
 )
 
 start=$SECONDS
@@ -33,15 +35,17 @@ common=(-rss_limit_mb=2048 -print_final_stats=0)
 
 failed=0
 for line in "${plan[@]}"; do
-  read -r name runs max_len timeout <<<"$line"
+  read -r name runs max_len timeout extra <<<"$line"
   binary="$build/fuzz/fuzz_$name"
+  seeds=("$root/fuzz/corpus/$name" "$root/fuzz/regressions/$name")
+  for folder in $extra; do seeds+=("$root/$folder"); done
   log=$(mktemp)
   mkdir -p "$findings/$name"
 
   # Replay: every stored input whole, whatever its length.
   start=$SECONDS
-  mapfile -t inputs < <(find "$root/fuzz/corpus/$name" "$root/fuzz/regressions/$name" \
-    -type f 2>/dev/null | sort)
+  mapfile -t inputs < <(find "${seeds[@]}" -type f -name '[!.]*' ! -name '*.md' \
+    ! -name '*.tsv' 2>/dev/null | sort)
   if ((${#inputs[@]})); then
     if ! "$binary" "${common[@]}" -timeout="$timeout" \
       -artifact_prefix="$findings/$name/" "${inputs[@]}" >"$log" 2>&1; then
@@ -57,7 +61,7 @@ for line in "${plan[@]}"; do
   scratch=$(mktemp -d)
   if ! "$binary" "${common[@]}" -seed=1 -runs="$runs" -max_len="$max_len" \
     -timeout="$timeout" -artifact_prefix="$findings/$name/" \
-    "$scratch" "$root/fuzz/corpus/$name" "$root/fuzz/regressions/$name" >"$log" 2>&1; then
+    "$scratch" "${seeds[@]}" >"$log" 2>&1; then
     echo "fuzz: $name: fuzzing FAILED (reproduce: scripts/fuzz-ci.sh; input in $findings/$name/)"
     tail -n 40 "$log"
     failed=1
