@@ -6,7 +6,6 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
-#include <limits>
 #include <string_view>
 #include <utility>
 
@@ -68,12 +67,6 @@ int64_t SkipForeignChunks(Bytes image, int64_t pos) {
     pos += static_cast<int64_t>(kChunkHeaderBytes) + Be32(image, static_cast<size_t>(pos) + 4);
   }
   return std::min(pos, size);
-}
-
-// A channel's gap is the sum of many other channels' deltas and may pass the 32-bit range;
-// it is held at the largest delta rather than wrapping to a negative one.
-int32_t SplitDelta(int64_t elapsed) {
-  return static_cast<int32_t>(std::min<int64_t>(elapsed, std::numeric_limits<int32_t>::max()));
 }
 
 // Counts what a load shows, so that a load that fails silently can still say why.
@@ -311,7 +304,7 @@ std::unique_ptr<MidiFormat1Data> SplitByChannel(MidiContext& ctx, const MidiForm
         eot.status = st::kMeta;
         eot.kind = meta::kEndOfTrack;
         eot.channel = kNoChannel;
-        eot.delta = SplitDelta(elapsed[static_cast<size_t>(k)]);
+        eot.delta = ToDelta(elapsed[static_cast<size_t>(k)]);
         AppendEvent(ctx, track, std::move(eot));
       }
       elapsed.fill(0);
@@ -325,7 +318,7 @@ std::unique_ptr<MidiFormat1Data> SplitByChannel(MidiContext& ctx, const MidiForm
       k = 0;
     }
     MidiEvent copy = e;
-    copy.delta = SplitDelta(elapsed[k]);
+    copy.delta = ToDelta(elapsed[k]);
     elapsed[k] = 0;
     AppendEvent(ctx, *multi->tracks[k], std::move(copy));
   }
