@@ -14,7 +14,7 @@ total_start=$SECONDS
 plan=(
   "aiff  1500000 16384 10"
   "wav     50000 16384 10"
-  "smf     60000 32768 10 tests/data/corpus"
+  "smf     15000  8192 10 tests/data/corpus"
 )
 
 start=$SECONDS
