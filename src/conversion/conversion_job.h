@@ -17,10 +17,11 @@ enum class Engine { kFast, kFiles };
 
 struct ConversionOptions {
   CentTable cents = kPureIntervalCents;
-  std::string soundFont;    // empty: the first default SoundFont that exists
-  std::string outputPath;   // empty: the input's base name + ".wav"
-  Engine engine = Engine::kFast;
-  int jobs = 0;             // worker threads for the fast engine; 0: one per core
+  std::string soundFont;   // empty: the first default SoundFont that exists
+  std::string outputPath;  // empty: the input's base name + ".wav"
+  Engine engine = Engine::kFiles;
+  int jobs = 0;          // worker threads for the fast engine; 0: one per core
+  bool verbose = false;  // pass the synthesizer's own log on as messages
   FileOpenHook fileOpenHook;
 };
 
@@ -41,12 +42,12 @@ class JobObserver {
   virtual void ShowProgress(const std::string& progressText, const std::string& elapsedText) = 0;
 };
 
+// Refreshes the progress ("%d％") and elapsed-time ("%02d:%02d") texts.
+void ShowProgress(const JobControl& control, JobObserver& observer);
+
 enum class ConversionResult { kWritten, kWrittenAfterStop, kNotWritten };
 
 ConversionResult RunConversion(const std::string& path, const ConversionOptions& options,
                                JobControl& control, JobObserver& observer, Reporter& reporter);
-
-// The output name for an input: the file name cut at its last "." plus ".wav".
-std::string OutputPathFor(const std::string& inputPath);
 
 }  // namespace velorna

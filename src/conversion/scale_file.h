@@ -23,6 +23,7 @@ std::optional<ScaleSettings> DecodeScaleFile(const uint8_t* bytes, size_t size);
 // Written to a new file renamed over the target, so a failed save leaves no truncated file.
 bool SaveScaleFile(const std::string& path, const ScaleSettings& settings);
 enum class ScaleLoadError { kNone, kCannotOpen, kTooShort };
-std::optional<ScaleSettings> LoadScaleFile(const std::string& path, ScaleLoadError* error = nullptr);
+std::optional<ScaleSettings> LoadScaleFile(const std::string& path,
+                                           ScaleLoadError* error = nullptr);
 
 }  // namespace velorna

@@ -59,7 +59,9 @@ TrackBytes& TrackBytes::Text(uint32_t delta, uint8_t metaType, const std::string
   return *this;
 }
 
-TrackBytes& TrackBytes::EndOfTrack(uint32_t delta) { return Event(delta, {0xFF, 0x2F, 0x00}); }
+TrackBytes& TrackBytes::EndOfTrack(uint32_t delta) {
+  return Event(delta, {0xFF, 0x2F, 0x00});
+}
 
 Bytes TrackBytes::Chunk() const {
   Bytes out{'M', 'T', 'r', 'k'};
@@ -84,7 +86,8 @@ Bytes SmfFile(int format, int division, const std::vector<TrackBytes>& tracks) {
 
 void WriteBytes(const std::filesystem::path& path, const Bytes& bytes) {
   std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+  out.write(reinterpret_cast<const char*>(bytes.data()),
+            static_cast<std::streamsize>(bytes.size()));
   if (!out) throw std::runtime_error("cannot write " + path.string());
 }
 

@@ -6,7 +6,11 @@
 
 namespace velorna::test {
 
-inline std::filesystem::path DataDir() { return VELORNA_TEST_DATA; }
-inline std::string CliPath() { return VELORNA_CLI_PATH; }
+inline std::filesystem::path DataDir() {
+  return VELORNA_TEST_DATA;
+}
+inline std::string CliPath() {
+  return VELORNA_CLI_PATH;
+}
 
 }  // namespace velorna::test

@@ -1,0 +1,133 @@
+#include "cli/cli_options.h"
+
+#include <charconv>
+#include <sstream>
+
+namespace velorna::cli {
+
+const char kHelpText[] = R"(usage: velorna-cli convert [options] SONG.mid...
+       velorna-cli inspect [--bends] [--cents LIST | --scale FILE] SONG.mid
+       velorna-cli --help | --version
+
+convert   Renders each SONG.mid to a WAV file (44100 Hz, 16-bit stereo) in which every
+          pitched note is retuned by the offset of its pitch class. The WAV goes beside
+          the song: its name cut at the last "." plus ".wav".
+inspect   Prints the prepared song, one event a line:
+          tick channel status note velocity duration kind value
+          With --bends, one line per pitched note instead:
+          index tick channel note pitch-class cents sensitivity base-bend bend
+          ("rhythm" or "drum" replaces the last four for notes that are not retuned).
+
+options:
+  -o, --output OUT.wav   write the WAV here (one input only)
+  --cents C,C#,D,...,B   the twelve offsets in cents, each -100..100
+                         (default 0,12,4,16,-14,-2,-10,2,14,-16,18,-12: pure intervals)
+  --scale FILE.sca       read the twelve offsets from a scale file (64 bytes)
+  --soundfont PATH       the SoundFont to play with (default: FluidR3_GM.sf2, else
+                         default-GM.sf2 in /usr/share/sounds/sf2, else TimGM6mb.sf2)
+  --engine files         one temporary MIDI and WAV file per note (the reference)
+  --quiet                no progress display
+  --verbose              also show the synthesizer's own log
+  --help                 this text
+  --version              the version
+
+Ctrl-C stops a conversion like the dialog's Stop button: the WAV then holds what was
+mixed so far. Exit status: 0 every output written, 1 an output not written, 2 usage
+error, 130 stopped by Ctrl-C.
+)";
+
+std::optional<CentTable> ParseCents(const std::string& text) {
+  CentTable cents{};
+  size_t n = 0;
+  std::stringstream in(text);
+  std::string item;
+  while (std::getline(in, item, ',')) {
+    if (n == cents.size() || item.empty()) return std::nullopt;
+    int v = 0;
+    const char* end = item.data() + item.size();
+    const auto [ptr, ec] = std::from_chars(item.data() + (item[0] == '+'), end, v);
+    if (ec != std::errc() || ptr != end || v < -100 || v > 100) return std::nullopt;
+    cents[n++] = v;
+  }
+  if (n != cents.size() || (!text.empty() && text.back() == ',')) return std::nullopt;
+  return cents;
+}
+
+ParseResult ParseCommandLine(const std::vector<std::string>& args) {
+  CliOptions o;
+  size_t i = 0;
+  auto fail = [](std::string why) { return ParseResult{std::nullopt, std::move(why)}; };
+  if (args.empty()) return fail("no command given");
+  const std::string& first = args[0];
+  if (first == "--help" || first == "-h" || first == "help") {
+    o.command = Command::kHelp;
+    return ParseResult{o, {}};
+  }
+  if (first == "--version") {
+    o.command = Command::kVersion;
+    return ParseResult{o, {}};
+  }
+  if (first == "convert") {
+    o.command = Command::kConvert;
+  } else if (first == "inspect") {
+    o.command = Command::kInspect;
+  } else {
+    return fail("unknown command: " + first);
+  }
+  for (i = 1; i < args.size(); ++i) {
+    const std::string& a = args[i];
+    auto value = [&](std::string& out) -> bool {
+      if (i + 1 >= args.size()) return false;
+      out = args[++i];
+      return true;
+    };
+    std::string v;
+    if (a == "--help" || a == "-h") {
+      o.command = Command::kHelp;
+      return ParseResult{o, {}};
+    } else if (a == "-o" || a == "--output") {
+      if (!value(o.output)) return fail(a + " needs a file name");
+    } else if (a == "--cents") {
+      if (!value(v)) return fail("--cents needs twelve offsets");
+      o.cents = ParseCents(v);
+      if (!o.cents) return fail("--cents needs twelve integers from -100 to 100: " + v);
+    } else if (a == "--scale") {
+      if (!value(o.scaleFile)) return fail("--scale needs a file name");
+    } else if (a == "--soundfont") {
+      if (!value(o.soundFont)) return fail("--soundfont needs a path");
+    } else if (a == "--engine") {
+      if (!value(v)) return fail("--engine needs fast or files");
+      if (v == "fast")
+        o.engine = Engine::kFast;
+      else if (v == "files")
+        o.engine = Engine::kFiles;
+      else
+        return fail("--engine needs fast or files: " + v);
+    } else if (a == "--jobs") {
+      if (!value(v)) return fail("--jobs needs a number");
+      const auto [ptr, ec] = std::from_chars(v.data(), v.data() + v.size(), o.jobs);
+      if (ec != std::errc() || ptr != v.data() + v.size() || o.jobs < 1 || o.jobs > 256)
+        return fail("--jobs needs a number from 1 to 256: " + v);
+    } else if (a == "--quiet" || a == "-q") {
+      o.quiet = true;
+    } else if (a == "--verbose" || a == "-v") {
+      o.verbose = true;
+    } else if (a == "--bends" && o.command == Command::kInspect) {
+      o.bends = true;
+    } else if (a == "--") {
+      for (++i; i < args.size(); ++i) o.inputs.push_back(args[i]);
+    } else if (!a.empty() && a[0] == '-' && a != "-") {
+      return fail("unknown option: " + a);
+    } else {
+      o.inputs.push_back(a);
+    }
+  }
+  if (o.inputs.empty()) return fail("no MIDI file given");
+  if (o.cents && !o.scaleFile.empty()) return fail("--cents and --scale exclude each other");
+  if (!o.output.empty() && o.inputs.size() != 1) return fail("-o takes a single input");
+  if (o.command == Command::kInspect && o.inputs.size() != 1)
+    return fail("inspect takes a single MIDI file");
+  return ParseResult{o, {}};
+}
+
+}  // namespace velorna::cli

@@ -1,0 +1,21 @@
+#include "conversion/song_loading.h"
+
+#include "midi/song_edit.h"
+#include "midi/song_time.h"
+
+namespace velorna {
+
+bool LoadAndPrepareSong(MidiContext& ctx, const std::string& path, const FileOpenHook& hook,
+                        std::unique_ptr<MidiFormat0Data>& song, int& seconds) {
+  MidiLoader loader = LoadSmf(ctx, path, hook);
+  if (loader.fileLength == 0) return false;
+  PrepareSong(ctx, loader);
+  if (!loader.song || !loader.song->track) return false;
+  const int64_t ticks = TrackLengthTicks(ctx, *loader.song->track);
+  const double playing = TicksToSeconds(*loader.song->track, ticks, loader.song->division);
+  song = std::move(loader.song);
+  seconds = static_cast<int>(playing) + 1;
+  return true;
+}
+
+}  // namespace velorna

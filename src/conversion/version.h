@@ -1,7 +1,0 @@
-#pragma once
-
-namespace velorna {
-
-const char* VersionString();
-
-}  // namespace velorna

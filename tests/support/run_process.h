@@ -1,0 +1,26 @@
+// Runs a program as a user would: arguments, captured output, exit status.
+#pragma once
+
+#include <chrono>
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace velorna::test {
+
+struct ProcessResult {
+  int exitStatus = -1;  // exit code, or 128 + signal when killed
+  std::string out;
+  std::string err;
+};
+
+struct ProcessOptions {
+  bool unprivileged = false;  // run as nobody (CI runs as root, where permissions deny nothing)
+  // Called with the stderr seen so far; returning true sends SIGINT once.
+  std::function<bool(const std::string& err)> interruptWhen;
+  std::chrono::seconds timeout{300};
+};
+
+ProcessResult RunProcess(const std::vector<std::string>& argv, const ProcessOptions& options = {});
+
+}  // namespace velorna::test
