@@ -5,9 +5,9 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <atomic>
 #include <cerrno>
-#include <filesystem>
+
+#include "base/file_io.h"
 
 namespace velorna {
 namespace {
@@ -26,43 +26,6 @@ int32_t GetInt32(const uint8_t* at) {
   uint32_t u = 0;
   for (int i = 0; i < 4; ++i) u |= static_cast<uint32_t>(at[i]) << (8 * i);
   return static_cast<int32_t>(u);
-}
-
-bool WriteAll(int fd, const uint8_t* data, size_t size) {
-  while (size > 0) {
-    const ssize_t n = ::write(fd, data, size);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      return false;
-    }
-    data += n;
-    size -= static_cast<size_t>(n);
-  }
-  return true;
-}
-
-// A new file beside the target, renamed over it once complete: a full disk or a killed
-// process never leaves a truncated scale file behind.
-bool WriteReplacing(const std::string& path, const uint8_t* data, size_t size) {
-  static std::atomic<unsigned> serial{0};
-  const std::filesystem::path target(path);
-  std::string temp;
-  int fd = -1;
-  for (int attempt = 0; attempt < 100 && fd < 0; ++attempt) {
-    temp = (target.parent_path() /
-            ("." + target.filename().string() + ".tmp" + std::to_string(::getpid()) + "-" +
-             std::to_string(serial.fetch_add(1))))
-               .string();
-    fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-    if (fd < 0 && errno != EEXIST) return false;
-  }
-  if (fd < 0) return false;
-  bool ok = WriteAll(fd, data, size);
-  ok = (::fsync(fd) == 0) && ok;
-  ok = (::close(fd) == 0) && ok;
-  if (ok) ok = ::rename(temp.c_str(), path.c_str()) == 0;
-  if (!ok) ::unlink(temp.c_str());
-  return ok;
 }
 
 }  // namespace
@@ -91,7 +54,8 @@ std::optional<ScaleSettings> DecodeScaleFile(const uint8_t* bytes, size_t size) 
 
 bool SaveScaleFile(const std::string& path, const ScaleSettings& settings) {
   const auto bytes = EncodeScaleFile(settings);
-  return WriteReplacing(path, bytes.data(), bytes.size());
+  // Renamed over the target once complete: a full disk never leaves a truncated file.
+  return WriteFileAtomically(path, bytes);
 }
 
 std::optional<ScaleSettings> LoadScaleFile(const std::string& path, ScaleLoadError* error) {
