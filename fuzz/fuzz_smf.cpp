@@ -1,15 +1,38 @@
-// MIDI file image → loaded and prepared into the one-track song a conversion works on,
-// and its playing time measured as the conversion sizes its mix.
+// MIDI file image → loaded and prepared into the one-track song a conversion works on, its
+// playing time measured as the conversion sizes its mix, then written as the conversion
+// writes each copy and read back.
+#include <algorithm>
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
 #include <span>
+#include <tuple>
+#include <vector>
 
 #include "fuzz_reporter.h"
 #include "midi/smf_reader.h"
+#include "midi/smf_writer.h"
 #include "midi/song_time.h"
 
 using namespace velorna;
+
+namespace {
+
+using NoteRow = std::tuple<int64_t, int, int, int, int>;  // tick, channel, key, velocity, length
+
+std::vector<NoteRow> SortedNotes(const MidiTrack& track) {
+  std::vector<NoteRow> rows;
+  int64_t at = 0;
+  for (const MidiEvent& e : track.events) {
+    fuzz::Require(e.delta >= 0, "deltas are never negative");
+    at += e.delta;
+    if (e.status == st::kNote) rows.emplace_back(at, e.channel, e.note, e.velocity, e.duration);
+  }
+  std::sort(rows.begin(), rows.end());
+  return rows;
+}
+
+}  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   fuzz::CheckingReporter reporter;
@@ -21,12 +44,32 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   }
   PrepareSong(ctx, loader);
   if (!loader.song) return 0;
-  const MidiFormat0Data& song = *loader.song;
+  MidiFormat0Data& song = *loader.song;
   fuzz::Require(song.track != nullptr, "a prepared song has its track");
   fuzz::Require(song.track->events.size() <= static_cast<size_t>(kMaxEventsPerTrack),
                 "the event limit holds");
+  SortedNotes(*song.track);
   const int64_t ticks = TrackLengthTicks(ctx, *song.track);
   const double seconds = TicksToSeconds(*song.track, ticks, song.division);
   fuzz::Require(std::isfinite(seconds) && seconds >= 0, "a playing time in seconds");
+
+  // The writer rebuilds the song from the bytes it wrote; those bytes must load again with
+  // the same notes, and writing the rebuilt song must give the same bytes.
+  std::vector<uint8_t> written;
+  if (!WriteSmfToMemory(ctx, song, written)) return 0;
+  fuzz::Require(song.track != nullptr && song.state == ts::kNotes, "the song survives writing");
+  const std::vector<NoteRow> notes = SortedNotes(*song.track);
+  std::vector<uint8_t> again;
+  fuzz::Require(WriteSmfToMemory(ctx, song, again), "a written song writes again");
+  fuzz::Require(again == written, "writing is stable");
+
+  fuzz::CheckingReporter rereadReporter;
+  MidiContext reread(rereadReporter);
+  MidiLoader back = LoadSmfFromBytes(reread, written);
+  if (notes.empty()) return 0;
+  fuzz::Require(back.fileLength != 0 && back.multiTrack != nullptr, "a written song loads");
+  PrepareSong(reread, back);
+  fuzz::Require(back.song && back.song->track, "a written song prepares");
+  fuzz::Require(SortedNotes(*back.song->track) == notes, "notes survive writing and reading");
   return 0;
 }

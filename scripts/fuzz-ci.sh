@@ -15,6 +15,7 @@ plan=(
   "aiff  1500000 16384 10"
   "wav     50000 16384 10"
   "smf     15000  8192 10 tests/data/corpus"
+  "scale  500000   256 10"
 )
 
 start=$SECONDS
