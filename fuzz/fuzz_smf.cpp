@@ -2,6 +2,7 @@
 // playing time measured as the conversion sizes its mix, then written as the conversion
 // writes each copy and read back.
 #include <algorithm>
+#include <climits>
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
@@ -66,7 +67,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   fuzz::CheckingReporter rereadReporter;
   MidiContext reread(rereadReporter);
   MidiLoader back = LoadSmfFromBytes(reread, written);
-  if (notes.empty()) return 0;
+  // Deltas are 32-bit: past 2^31 ticks the reader's split by channel holds a channel's
+  // gap at the largest delta, so only shorter songs come back tick for tick.
+  if (notes.empty() || TrackLengthTicks(ctx, *song.track) > INT32_MAX) return 0;
   fuzz::Require(back.fileLength != 0 && back.multiTrack != nullptr, "a written song loads");
   PrepareSong(reread, back);
   fuzz::Require(back.song && back.song->track, "a written song prepares");
