@@ -50,6 +50,7 @@ void DrumPass(FileJob& job, const MidiFormat0Data& song) {
   for (auto& e : copy->track->events)
     if (e.channel != kDrumChannel && e.channel != kNoChannel) e.status = st::kDisabled;
   RemoveDisabledEvents(*copy->track);
+  PassPoint(job.control, JobPoint::kDrumPass);
   RenderCopy(job, *copy);
 }
 
@@ -59,6 +60,7 @@ void NotePasses(FileJob& job, const MidiFormat0Data& song) {
   MidiContext ctx(job.reporter);
   int64_t t = 0;
   for (int64_t i = 0; i < count; ++i) {
+    PassPoint(job.control, JobPoint::kNote);
     if (job.control.m_cancel.load()) break;
     job.control.m_progress = static_cast<int>(100 * i / count);
     ShowProgress(job.control, job.observer);
@@ -95,6 +97,7 @@ ConversionResult RunConversion(const std::string& path, const ConversionOptions&
     StopRendering(job.rendering);
     return ConversionResult::kNotWritten;
   }
+  PassPoint(control, JobPoint::kLoaded);
   const std::string output = options.outputPath.empty() ? OutputPathFor(path) : options.outputPath;
   if (!FolderTakesNewFile(output) || !MakeJobFiles(path, job.files)) {
     once.ShowText(kCannotOpen);
@@ -121,6 +124,7 @@ ConversionResult RunConversion(const std::string& path, const ConversionOptions&
   // Finish.
   const bool stopped = control.m_cancel.load() != 0;
   RemoveJobFiles(job.files);
+  PassPoint(control, JobPoint::kWriting);
   const bool written = WriteMixAccumulator(once, *job.accumulator, output);
   job.accumulator.reset();
   StopRendering(job.rendering);

@@ -46,12 +46,14 @@ bool MixAllRenderingsFast(const MidiFormat0Data& song, const std::string& soundF
   for (auto& e : drums->track->events)
     if (e.channel != kDrumChannel && e.channel != kNoChannel) e.status = st::kDisabled;
   RemoveDisabledEvents(*drums->track);
+  PassPoint(control, JobPoint::kDrumPass);
   RenderCopy(*font, *drums, accumulator);
 
   const auto& events = song.track->events;
   const auto count = static_cast<int64_t>(events.size());
   int64_t t = 0;
   for (int64_t i = 0; i < count; ++i) {
+    PassPoint(control, JobPoint::kNote);
     if (control.m_cancel.load()) break;
     control.m_progress = static_cast<int>(100 * i / count);
     ShowProgress(control, observer);
