@@ -14,7 +14,7 @@ total_start=$SECONDS
 plan=(
   "aiff  1500000 16384 10"
   "wav     50000 16384 10"
-  "smf     15000  8192 10 tests/data/corpus"
+  "smf      6000  8192 10 tests/data/corpus"
   "scale  500000   256 10"
 )
 
@@ -38,8 +38,10 @@ failed=0
 for line in "${plan[@]}"; do
   read -r name runs max_len timeout extra <<<"$line"
   binary="$build/fuzz/fuzz_$name"
-  seeds=("$root/fuzz/corpus/$name" "$root/fuzz/regressions/$name")
-  for folder in $extra; do seeds+=("$root/$folder"); done
+  seeds=()
+  for folder in "fuzz/corpus/$name" "fuzz/regressions/$name" $extra; do
+    if [[ -d "$root/$folder" ]]; then seeds+=("$root/$folder"); fi
+  done
   log=$(mktemp)
   mkdir -p "$findings/$name"
 
