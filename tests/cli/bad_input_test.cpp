@@ -134,6 +134,9 @@ Outcome RunCase(const TempDir& dir, const Case& c, int expectedExit,
   options.timeout = std::chrono::seconds(120);
   o.run = RunProcess(args, options);
   EXPECT_EQ(o.run.exitStatus, expectedExit) << o.run.err;
+  // A sanitizer build exits with 1 on a finding, like a conversion that wrote nothing.
+  EXPECT_EQ(o.run.err.find("Sanitizer"), std::string::npos) << o.run.err;
+  EXPECT_EQ(o.run.err.find("runtime error"), std::string::npos) << o.run.err;
   for (const auto& line : expectedLines)
     EXPECT_TRUE(HasLine(o.run.err, line)) << line << "\n" << o.run.err;
   o.wrote = o.run.exitStatus == 0 || o.run.exitStatus == 130;
