@@ -48,8 +48,13 @@ length = data / 176400
 print(f"{length:.3f} " + ("ok" if abs(length - playing) <= 1.0 else "FAIL length"))
 PY
 )
-  wav_seconds=${check%% *}
-  verdict=${check#* }
+  if [[ $check == FAIL* ]]; then
+    wav_seconds=0
+    verdict=$check
+  else
+    wav_seconds=${check%% *}
+    verdict=${check#* }
+  fi
   [[ $verdict == ok ]] || failed=1
   peak_mb=$((peak_kb / 1024))
   ((peak_mb > peak_all)) && peak_all=$peak_mb
