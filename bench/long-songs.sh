@@ -22,9 +22,12 @@ for song in "$songs"/*.mid; do
   cp "$song" "$work/$name.mid"
   read -r playing notes < <(/usr/bin/python3 - "$song" <<'PY'
 import sys, mido
-m = mido.MidiFile(sys.argv[1])
-notes = sum(1 for t in m.tracks for x in t if x.type == "note_on" and x.velocity > 0)
-print(f"{m.length:.3f} {notes}")
+try:
+    m = mido.MidiFile(sys.argv[1])
+    notes = sum(1 for t in m.tracks for x in t if x.type == "note_on" and x.velocity > 0)
+    print(f"{m.length:.3f} {notes}")
+except Exception:  # unreadable to mido: no length to check against
+    print("-1 0")
 PY
 )
   status=0
