@@ -33,7 +33,7 @@ PY
   status=0
   /usr/bin/time -f "%e %M" -o "$work/time" "$cli" convert --quiet "$@" "$work/$name.mid" \
     2>"$work/err" || status=$?
-  read -r seconds peak_kb <"$work/time"
+  read -r seconds peak_kb < <(tail -n 1 "$work/time")  # after any "Command exited" line
   check=$(/usr/bin/python3 - "$work/$name.wav" "$playing" "$status" <<'PY'
 import os, struct, sys
 path, playing, status = sys.argv[1], float(sys.argv[2]), int(sys.argv[3])
