@@ -5,6 +5,7 @@
 #include <cmath>
 
 #include "audio/chorus.h"
+#include "audio/render_synth.h"
 #include "audio/reverb.h"
 #include "base/limits.h"
 
@@ -17,37 +18,6 @@ constexpr int64_t kMaxRenderFrames = static_cast<int64_t>(kMaxWavDataBytes / 4);
 constexpr float kHalfStep = 0.5f / 32768.0f;
 
 using Block = std::array<float, kBlockFrames>;
-
-// Dry voices with their sends handed out, at FluidSynth's default gain.
-DrySynth MakeRenderSynth() {
-  FluidSettingsPtr settings = MakeDrySynthSettings();
-  if (!settings) return {};
-  fluid_settings_t* s = settings.get();
-  fluid_settings_setnum(s, "synth.gain", 0.2);
-  fluid_settings_setint(s, "synth.polyphony", 256);
-  fluid_settings_setint(s, "synth.threadsafe-api", 0);  // one thread per synthesizer
-  fluid_settings_setint(s, "synth.cpu-cores", 1);
-  return MakeDrySynth(std::move(settings));
-}
-
-// Keeps the shared SoundFont out of the borrower's hands when the borrower is deleted.
-class SoundFontLoan {
- public:
-  SoundFontLoan(fluid_synth_t* synth, fluid_sfont_t* sfont) : synth_(synth), sfont_(sfont) {
-    added_ = fluid_synth_add_sfont(synth_, sfont_) != FLUID_FAILED;
-  }
-  ~SoundFontLoan() {
-    if (added_) fluid_synth_remove_sfont(synth_, sfont_);
-  }
-  SoundFontLoan(const SoundFontLoan&) = delete;
-  SoundFontLoan& operator=(const SoundFontLoan&) = delete;
-  bool ok() const { return added_; }
-
- private:
-  fluid_synth_t* synth_;
-  fluid_sfont_t* sfont_;
-  bool added_ = false;
-};
 
 // The program's own reverb and chorus, fed with the synthesizer's sends.
 class SendEffects {
@@ -65,46 +35,6 @@ class SendEffects {
   Reverb reverb_;
   Chorus chorus_;
 };
-
-void SendEvent(fluid_synth_t* synth, const std::vector<uint8_t>& m) {
-  if (m.empty()) return;
-  const int type = m[0] & 0xF0;
-  const int channel = m[0] & 0x0F;
-  const int d1 = m.size() > 1 ? m[1] : 0;
-  const int d2 = m.size() > 2 ? m[2] : 0;
-  switch (type) {
-    case 0x80:
-      fluid_synth_noteoff(synth, channel, d1);
-      break;
-    case 0x90:
-      fluid_synth_noteon(synth, channel, d1, d2);
-      break;
-    case 0xA0:
-      fluid_synth_key_pressure(synth, channel, d1, d2);
-      break;
-    case 0xB0:
-      fluid_synth_cc(synth, channel, d1, d2);
-      break;
-    case 0xC0:
-      fluid_synth_program_change(synth, channel, d1);
-      break;
-    case 0xD0:
-      fluid_synth_channel_pressure(synth, channel, d1);
-      break;
-    case 0xE0:
-      fluid_synth_pitch_bend(synth, channel, d1 | (d2 << 7));
-      break;
-    case 0xF0:
-      // The synthesizer wants the message without its F0 and F7 framing.
-      if (m[0] == 0xF0 && m.size() >= 2) {
-        fluid_synth_sysex(synth, reinterpret_cast<const char*>(m.data()) + 1,
-                          static_cast<int>(m.size()) - 2, nullptr, nullptr, nullptr, 0);
-      }
-      break;
-    default:
-      break;
-  }
-}
 
 // One block of the synthesizer: dry stereo plus the mono reverb and chorus sends.
 struct SynthBlock {

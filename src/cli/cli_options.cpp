@@ -25,7 +25,10 @@ options:
   --scale FILE.sca       read the twelve offsets from a scale file (64 bytes)
   --soundfont PATH       the SoundFont to play with (default: FluidR3_GM.sf2, else
                          default-GM.sf2 in /usr/share/sounds/sf2, else TimGM6mb.sf2)
-  --engine files         one temporary MIDI and WAV file per note (the reference)
+  --engine fast|files    fast (default): every note rendered in memory from where it
+                         starts, spread over threads; files: one temporary MIDI and
+                         WAV file per note (the reference, much slower)
+  --jobs N               threads for the fast engine (default: one per core)
   --quiet                no progress display
   --verbose              also show the synthesizer's own log
   --help                 this text

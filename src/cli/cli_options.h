@@ -18,8 +18,8 @@ struct CliOptions {
   std::optional<CentTable> cents;
   std::string scaleFile;
   std::string soundFont;
-  Engine engine = Engine::kFiles;
-  int jobs = 0;
+  Engine engine = Engine::kFast;
+  int jobs = 0;  // 0: one per core
   bool quiet = false;
   bool verbose = false;
   bool bends = false;  // inspect --bends

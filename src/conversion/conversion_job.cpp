@@ -9,11 +9,11 @@
 
 #include "audio/mix_accumulator.h"
 #include "audio/rendering_service.h"
+#include "conversion/drum_copy.h"
 #include "conversion/fast_conversion.h"
 #include "conversion/job_files.h"
 #include "conversion/song_loading.h"
 #include "midi/smf_writer.h"
-#include "midi/song_edit.h"
 
 namespace velorna {
 
@@ -46,12 +46,9 @@ void RenderCopy(FileJob& job, MidiFormat0Data& copy) {
 
 void DrumPass(FileJob& job, const MidiFormat0Data& song) {
   MidiContext quiet(job.silent);
-  auto copy = CopySong(quiet, song);
-  for (auto& e : copy->track->events)
-    if (e.channel != kDrumChannel && e.channel != kNoChannel) e.status = st::kDisabled;
-  RemoveDisabledEvents(*copy->track);
+  auto copy = BuildDrumCopy(quiet, song);
   PassPoint(job.control, JobPoint::kDrumPass);
-  RenderCopy(job, *copy);
+  if (copy) RenderCopy(job, *copy);
 }
 
 void NotePasses(FileJob& job, const MidiFormat0Data& song) {
@@ -114,8 +111,14 @@ ConversionResult RunConversion(const std::string& path, const ConversionOptions&
   control.m_progress = 0;
   ShowProgress(control, observer);
   if (options.engine == Engine::kFast) {
-    MixAllRenderingsFast(*song, job.rendering.soundFontPath, options, control, observer, once,
-                         *job.accumulator);
+    // A job whose rendering never started has nothing to write: a silent WAV would pass
+    // for a conversion.
+    if (!MixAllRenderingsFast(*song, job.rendering.soundFontPath, options, control, observer, once,
+                              *job.accumulator)) {
+      RemoveJobFiles(job.files);
+      StopRendering(job.rendering);
+      return ConversionResult::kNotWritten;
+    }
   } else {
     DrumPass(job, *song);
     NotePasses(job, *song);

@@ -20,7 +20,7 @@ struct ConversionOptions {
   CentTable cents = kPureIntervalCents;
   std::string soundFont;   // empty: the first default SoundFont that exists
   std::string outputPath;  // empty: the input's base name + ".wav"
-  Engine engine = Engine::kFiles;
+  Engine engine = Engine::kFast;
   int jobs = 0;          // worker threads for the fast engine; 0: one per core
   bool verbose = false;  // pass the synthesizer's own log on as messages
   FileOpenHook fileOpenHook;
@@ -38,7 +38,7 @@ struct JobControl {
   std::atomic<int> m_progress{0};
   std::atomic<int> m_running{0};
   std::chrono::steady_clock::time_point m_startTick = std::chrono::steady_clock::now();
-  std::function<void(JobPoint)> testHook;  // called on the job's thread at each point
+  std::function<void(JobPoint)> testHook;  // called by whichever thread reaches the point
 };
 
 inline void PassPoint(JobControl& control, JobPoint point) {

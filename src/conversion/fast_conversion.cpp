@@ -1,34 +1,282 @@
 #include "conversion/fast_conversion.h"
 
-#include <memory>
+#include <algorithm>
+#include <condition_variable>
+#include <limits>
+#include <mutex>
+#include <thread>
 #include <vector>
 
-#include "audio/render_timing.h"
-#include "audio/synth_renderer.h"
-#include "midi/smf_reader.h"
-#include "midi/smf_writer.h"
-#include "midi/song_edit.h"
+#include "audio/dry_rendering.h"
+#include "audio/song_sums.h"
+#include "base/library_error.h"
+#include "conversion/copy_timing.h"
+#include "conversion/drum_copy.h"
+#include "conversion/note_index.h"
 
 namespace velorna {
 
 namespace {
 
-constexpr int64_t kSmfHeaderBytes = 14;
+constexpr int64_t kNever = std::numeric_limits<int64_t>::max();
+// How far ahead of the first unfinished frame notes may be taken: bounds the sums held.
+constexpr int64_t kLookAheadFrames = 20 * 44100;
+// The drum pass goes on in steps of this much song time, between notes.
+constexpr int64_t kDrumStepFrames = 2 * kSumChunkFrames;
+// A rendering's blocks are added in runs of at most this many frames.
+constexpr int64_t kRunFrames = 4 * kSumChunkFrames;
+// Voices of the synthesizers that render single notes: a note rarely starts more than a few.
+constexpr int kNoteVoices = 32;
+// How often the coordinating thread refreshes progress and mixes finished sums.
+constexpr auto kRefresh = std::chrono::milliseconds(100);
 
-// One copy, rendered as the file-based road would hear it: written, read back in file order,
-// timed and rendered, then added where its sound begins.
-void RenderCopy(const LoadedSoundFont& font, MidiFormat0Data& copy, MixAccumulator& accumulator) {
+struct NoteTask {
+  int32_t event = 0;       // position in the prepared track
+  int64_t startFrame = 0;  // the block its rendering starts at: nothing of it comes before
+};
+
+// Pitched notes in song order with the block where each one's note-on reaches the
+// synthesizer, timed as the copies will be.
+std::vector<NoteTask> PlanNotes(const MidiFormat0Data& song, const SongNoteIndex& index) {
+  const auto& events = song.track->events;
+  SongClock clock(song.division);
+  for (size_t k = 0; k < events.size(); ++k) {
+    if (events[k].status == st::kMeta && events[k].kind == meta::kTempo)
+      clock.AddTempo(index.times[k], events[k].value);
+  }
+  std::vector<NoteTask> notes;
+  for (size_t k = 0; k < events.size(); ++k) {
+    if (events[k].status != st::kNote || events[k].channel == kDrumChannel) continue;
+    const int64_t sample = SongSampleOfMicroseconds(clock.Microseconds(index.times[k]));
+    notes.push_back(NoteTask{static_cast<int32_t>(k), BlockStartAtOrAfter(sample)});
+  }
+  return notes;
+}
+
+class FastJob {
+ public:
+  FastJob(const MidiFormat0Data& song, const SongNoteIndex& index, const ConversionOptions& options,
+          JobControl& control, Reporter& reporter, int workers)
+      : song_(song),
+        index_(index),
+        options_(options),
+        control_(control),
+        reporter_(reporter),
+        workers_(workers) {
+    notes_ = PlanNotes(song, index);
+    done_.assign(notes_.size(), 0);
+  }
+
+  void Work(const std::string& soundFontPath);
+  // Mixes finished sums into the accumulator as the workers go, and shows progress;
+  // returns when everything is mixed.
+  void Coordinate(JobObserver& observer, MixAccumulator& accumulator);
+  bool anyWorkerStarted() const { return drumOwnerFound_; }
+
+ private:
+  enum class Task { kNone, kDrums, kNote, kWait };
+
+  // All of these run under the lock.
+  Task ChooseTask(bool drumOwner) const;
+  int64_t FinishedBefore() const;
+  bool AllDone() const;
+  int32_t FirstUnfinishedEvent() const;
+
+  // What one worker thread renders with.
+  struct Worker {
+    FluidSettingsPtr settings;
+    FluidSettingsPtr fewVoices;  // for single notes: made in a tenth of the time
+    std::unique_ptr<LoadedSoundFont> font;
+    BlockRun run;
+  };
+  void StartDrums(Worker& worker);
+  void RenderNote(Worker& worker, size_t n);
+  void RenderDrumStep(Worker& worker, int64_t limit);
+  void Drain(Worker& worker, DryRendering& rendering, int64_t limit);
+
+  const MidiFormat0Data& song_;
+  const SongNoteIndex& index_;
+  const ConversionOptions& options_;
+  JobControl& control_;
+  Reporter& reporter_;
+
+  mutable std::mutex mutex_;
+  std::condition_variable changed_;
+  std::vector<NoteTask> notes_;
+  std::vector<char> done_;
+  size_t nextNote_ = 0;     // the first note not yet taken
+  size_t firstUndone_ = 0;  // the first note not yet rendered
+  int workers_;             // still running
+  // The drum pass stays on the thread whose SoundFont it borrows.
+  bool drumOwnerFound_ = false;
+  DryRendering drums_;
+  bool drumsBusy_ = false;
+  int64_t drumsAt_ = 0;  // nothing of the drum pass is still to come before this frame
+  SongSums sums_;
+};
+
+int64_t FastJob::FinishedBefore() const {
+  int64_t frame = drumsAt_;
+  if (firstUndone_ < nextNote_) {
+    frame = std::min(frame, notes_[firstUndone_].startFrame);
+  } else if (nextNote_ < notes_.size() && !control_.m_cancel.load()) {
+    frame = std::min(frame, notes_[nextNote_].startFrame);
+  }
+  return frame;
+}
+
+bool FastJob::AllDone() const {
+  if (drumsBusy_ || firstUndone_ < nextNote_) return false;
+  if (workers_ == 0) return true;
+  const bool notesLeft = nextNote_ < notes_.size() && !control_.m_cancel.load();
+  return !notesLeft && drumsAt_ == kNever;
+}
+
+int32_t FastJob::FirstUnfinishedEvent() const {
+  if (firstUndone_ < notes_.size()) return notes_[firstUndone_].event;
+  return song_.track->count();
+}
+
+FastJob::Task FastJob::ChooseTask(bool drumOwner) const {
+  const bool drumsLeft = drumOwner && drumsAt_ != kNever;
+  const bool notesOpen = nextNote_ < notes_.size() && !control_.m_cancel.load();
+  // The drum pass keeps up with the notes, so finished stretches can be mixed and freed.
+  if (drumsLeft && (!notesOpen || drumsAt_ <= notes_[nextNote_].startFrame)) return Task::kDrums;
+  if (notesOpen && notes_[nextNote_].startFrame < FinishedBefore() + kLookAheadFrames)
+    return Task::kNote;
+  if (drumsLeft) return Task::kDrums;
+  return notesOpen ? Task::kWait : Task::kNone;
+}
+
+void FastJob::StartDrums(Worker& worker) {
   SilentReporter silent;
   MidiContext quiet(silent);
-  std::vector<uint8_t> bytes;
-  if (!WriteSmfToMemory(quiet, copy, bytes)) return;
-  MidiTrack track;
-  if (ReadTrackChunk(quiet, track, bytes, kSmfHeaderBytes) <= 0) return;
-  const auto events = TimeTrackEvents(track, copy.division);
-  if (!events) return;
-  Rendering rendering;
-  if (RenderTimedEvents(font, *events, rendering))
-    MixSamples(accumulator, rendering.samples, rendering.startFrame);
+  auto copy = BuildDrumCopy(quiet, song_);
+  PassPoint(control_, JobPoint::kDrumPass);
+  auto events = copy ? TimeCopyAsWritten(quiet, *copy) : std::nullopt;
+  const bool started =
+      events && drums_.Start(*worker.font, worker.settings.get(), std::move(*events));
+  std::lock_guard lock(mutex_);
+  drumsAt_ = started ? 0 : kNever;
+  changed_.notify_all();
+}
+
+void FastJob::Drain(Worker& worker, DryRendering& rendering, int64_t limit) {
+  BlockRun& run = worker.run;
+  run.Clear();
+  const auto flush = [&] {
+    if (run.frames() == 0) return;
+    std::lock_guard lock(mutex_);
+    sums_.Add(run);
+    run.Clear();
+  };
+  rendering.RenderUntil(limit, [&](const DryBlock& block) {
+    if (run.frames() >= kRunFrames || !run.Append(block)) {
+      flush();
+      run.Append(block);
+    }
+  });
+  flush();
+}
+
+void FastJob::RenderDrumStep(Worker& worker, int64_t limit) {
+  Drain(worker, drums_, limit);
+  std::lock_guard lock(mutex_);
+  drumsAt_ = drums_.finished() ? kNever : drums_.position();
+  drumsBusy_ = false;
+  changed_.notify_all();
+}
+
+void FastJob::RenderNote(Worker& worker, size_t n) {
+  MidiContext ctx(reporter_);
+  auto copy = BuildIndexedNoteCopy(ctx, index_, notes_[n].event, options_.cents);
+  if (copy) {
+    // The copy is the job's own: what settling its order finds is no concern of the user.
+    SilentReporter silent;
+    MidiContext quiet(silent);
+    auto events = TimeCopyAsWritten(quiet, *copy);
+    if (events) DropReplacedSetUp(*events);
+    DryRendering rendering;
+    // Nothing is handed out before the note's voices start, so a note whose voices fill
+    // the small synthesizer is simply rendered again with the full polyphony.
+    if (events && rendering.Start(*worker.font, worker.fewVoices.get(), std::move(*events), true))
+      Drain(worker, rendering, kNever);
+    if (rendering.full() &&
+        rendering.Start(*worker.font, worker.settings.get(), rendering.TakeEvents()))
+      Drain(worker, rendering, kNever);
+  }
+  std::lock_guard lock(mutex_);
+  done_[n] = 1;
+  while (firstUndone_ < nextNote_ && done_[firstUndone_]) ++firstUndone_;
+  changed_.notify_all();
+}
+
+void FastJob::Work(const std::string& soundFontPath) {
+  Worker worker;
+  worker.settings = MakeRenderSettings();
+  worker.fewVoices = MakeRenderSettings(kNoteVoices);
+  // A SoundFont's voices count their references without locks: one per thread.
+  if (worker.settings && worker.fewVoices) worker.font = LoadSoundFont(soundFontPath);
+  worker.run.Reserve(kRunFrames);
+  std::unique_lock lock(mutex_);
+  const bool drumOwner = worker.font && !drumOwnerFound_;
+  if (drumOwner) {
+    drumOwnerFound_ = true;
+    lock.unlock();
+    StartDrums(worker);
+    lock.lock();
+  }
+  while (worker.font) {
+    const Task task = ChooseTask(drumOwner);
+    if (task == Task::kNone) break;
+    if (task == Task::kWait) {
+      changed_.wait(lock);
+      continue;
+    }
+    if (task == Task::kDrums) {
+      drumsBusy_ = true;
+      const int64_t limit = drumsAt_ + kDrumStepFrames;
+      lock.unlock();
+      RenderDrumStep(worker, limit);
+    } else {
+      const size_t n = nextNote_++;
+      lock.unlock();
+      PassPoint(control_, JobPoint::kNote);
+      RenderNote(worker, n);
+    }
+    lock.lock();
+  }
+  --workers_;
+  if (drumOwner) {
+    drums_.Stop();      // it borrows this thread's SoundFont
+    drumsAt_ = kNever;  // complete, or nobody left to render it
+  }
+  changed_.notify_all();
+}
+
+void FastJob::Coordinate(JobObserver& observer, MixAccumulator& accumulator) {
+  SumFinisher finisher(accumulator);
+  const int64_t eventCount = song_.track->count();
+  for (;;) {
+    std::map<int64_t, std::unique_ptr<SongSums::Chunk>> finished;
+    int64_t before = 0;
+    bool done = false;
+    int32_t first = 0;
+    {
+      std::unique_lock lock(mutex_);
+      // Woken by the end of the work, otherwise at the pace of the progress display.
+      changed_.wait_for(lock, kRefresh, [&] { return AllDone(); });
+      changed_.notify_all();  // a Stop wakes workers waiting for room
+      done = AllDone();
+      before = done ? kNever : FinishedBefore() / kSumChunkFrames * kSumChunkFrames;
+      finished = sums_.TakeChunksBefore(before);
+      first = FirstUnfinishedEvent();
+    }
+    finisher.Finish(finished, before);
+    control_.m_progress = eventCount > 0 ? static_cast<int>(100 * int64_t{first} / eventCount) : 0;
+    ShowProgress(control_, observer);
+    if (done) return;
+  }
 }
 
 }  // namespace
@@ -36,32 +284,29 @@ void RenderCopy(const LoadedSoundFont& font, MidiFormat0Data& copy, MixAccumulat
 bool MixAllRenderingsFast(const MidiFormat0Data& song, const std::string& soundFontPath,
                           const ConversionOptions& options, JobControl& control,
                           JobObserver& observer, Reporter& reporter, MixAccumulator& accumulator) {
-  const auto font = LoadSoundFont(soundFontPath);
-  if (!font) return false;
-  MidiContext ctx(reporter);
-  SilentReporter silent;
-  MidiContext quiet(silent);
-
-  auto drums = CopySong(quiet, song);
-  for (auto& e : drums->track->events)
-    if (e.channel != kDrumChannel && e.channel != kNoChannel) e.status = st::kDisabled;
-  RemoveDisabledEvents(*drums->track);
-  PassPoint(control, JobPoint::kDrumPass);
-  RenderCopy(*font, *drums, accumulator);
-
+  const std::unique_ptr<SongNoteIndex> index = IndexSong(song);
+  if (!index) {
+    ShowMdtkError(reporter, code::kMdtkInternal);
+    return false;
+  }
+  int jobs =
+      options.jobs > 0 ? options.jobs : static_cast<int>(std::thread::hardware_concurrency());
+  // Every thread loads its own SoundFont: no more threads than there are renderings.
   const auto& events = song.track->events;
-  const auto count = static_cast<int64_t>(events.size());
-  int64_t t = 0;
-  for (int64_t i = 0; i < count; ++i) {
-    PassPoint(control, JobPoint::kNote);
-    if (control.m_cancel.load()) break;
-    control.m_progress = static_cast<int>(100 * i / count);
-    ShowProgress(control, observer);
-    t += events[static_cast<size_t>(i)].delta;
-    const MidiEvent& e = events[static_cast<size_t>(i)];
-    if (e.status != st::kNote || e.channel == kDrumChannel) continue;
-    auto copy = BuildSingleNoteCopy(ctx, song, static_cast<int32_t>(i), t, options.cents);
-    if (copy) RenderCopy(*font, *copy, accumulator);
+  const int64_t renderings =
+      1 + std::count_if(events.begin(), events.end(), [](const MidiEvent& e) {
+        return e.status == st::kNote && e.channel != kDrumChannel;
+      });
+  jobs = static_cast<int>(std::clamp<int64_t>(jobs, 1, renderings));
+  FastJob job(song, *index, options, control, reporter, jobs);
+  {
+    std::vector<std::jthread> workers;
+    for (int w = 0; w < jobs; ++w) workers.emplace_back([&] { job.Work(soundFontPath); });
+    job.Coordinate(observer, accumulator);
+  }
+  if (!job.anyWorkerStarted()) {
+    reporter.ShowText("ソフトウェア音源が使用できません。 (" + soundFontPath + ")");
+    return false;
   }
   return true;
 }

@@ -298,7 +298,6 @@ std::unique_ptr<MidiFormat0Data> BuildSingleNoteCopy(MidiContext& ctx, const Mid
   const int64_t end = WindowEnd(*source, times, ch, t + std::max(note.duration, 0));
   const NoteRetuning retuning = Describe(song, times, note, t, cents);
   const bool rhythm = retuning.rhythmPart;
-  const bool defaultRange = retuning.defaultRange;
   const int offset = retuning.offset;
   auto shift = [offset](int bend) { return ClampBend(int64_t{bend} - offset); };
 
@@ -358,21 +357,25 @@ std::unique_ptr<MidiFormat0Data> BuildSingleNoteCopy(MidiContext& ctx, const Mid
     }
   }
   flushNote();
-  if (rhythm) return copy;
+  AddRetuningBend(ctx, track, retuning, t, ch);
+  return copy;
+}
 
+void AddRetuningBend(MidiContext& ctx, MidiTrack& copy, const NoteRetuning& retuning, int64_t t,
+                     int channel) {
+  if (retuning.rhythmPart) return;
   const int bend = retuning.bend;
-  SetPitchBendAt(ctx, track, bend >> 7, bend & 127, t, ch);
-  if (defaultRange) {
+  SetPitchBendAt(ctx, copy, bend >> 7, bend & 127, t, channel);
+  if (retuning.defaultRange) {
     // In front of the retuning bend: behind the End of Track it would come too late.
-    const std::ptrdiff_t at = LastBendAt(track, t, ch);
+    const std::ptrdiff_t at = LastBendAt(copy, t, channel);
     if (at >= 0) {
       const size_t b = static_cast<size_t>(at);
-      InsertBefore(ctx, track, b, MakeControlChange(ch, 6, 2));
-      InsertBefore(ctx, track, b, MakeControlChange(ch, 100, 0));
-      InsertBefore(ctx, track, b, MakeControlChange(ch, 101, 0));
+      InsertBefore(ctx, copy, b, MakeControlChange(channel, 6, 2));
+      InsertBefore(ctx, copy, b, MakeControlChange(channel, 100, 0));
+      InsertBefore(ctx, copy, b, MakeControlChange(channel, 101, 0));
     }
   }
-  return copy;
 }
 
 }  // namespace velorna

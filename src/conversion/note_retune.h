@@ -39,6 +39,11 @@ struct NoteRetuning {
 NoteRetuning DescribeRetuning(const MidiFormat0Data& song, int32_t i, int64_t t,
                               const CentTable& cents);
 
+// Puts the retuning bend at t into a copy whose events are chosen: the song's bend range
+// in front of it where the song sets none. Nothing for a rhythm part.
+void AddRetuningBend(MidiContext& ctx, MidiTrack& copy, const NoteRetuning& retuning, int64_t t,
+                     int channel);
+
 // Pitch-bend range in semitones (cents as the fraction) that applies at `time`; 0 when the
 // song sets none, or sets 0.
 double FindBendSensitivity(const MidiFormat0Data& song, int channel, int64_t time);

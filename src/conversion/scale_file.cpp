@@ -53,8 +53,8 @@ std::optional<ScaleSettings> DecodeScaleFile(const uint8_t* bytes, size_t size) 
 }
 
 bool SaveScaleFile(const std::string& path, const ScaleSettings& settings) {
+  // A new file renamed over the target: a full disk never leaves a truncated scale file.
   const auto bytes = EncodeScaleFile(settings);
-  // Renamed over the target once complete: a full disk never leaves a truncated file.
   return WriteFileAtomically(path, bytes);
 }
 

@@ -9,21 +9,14 @@
 #include <string>
 #include <vector>
 
+#include "support/smf_bytes.h"
 #include "support/temp_dir.h"
 
 namespace velorna {
 namespace {
 
-std::vector<uint8_t> ReadBytes(const std::filesystem::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
-
-void WriteBytes(const std::filesystem::path& path, const std::vector<uint8_t>& bytes) {
-  std::ofstream out(path, std::ios::binary);
-  out.write(reinterpret_cast<const char*>(bytes.data()),
-            static_cast<std::streamsize>(bytes.size()));
-}
+using test::ReadBytes;
+using test::WriteBytes;
 
 std::vector<uint8_t> Int32Le(int32_t v) {
   const auto u = static_cast<uint32_t>(v);

@@ -1,0 +1,48 @@
+#include "app/dialog_bridge.h"
+
+#include <QLabel>
+#include <QMetaObject>
+#include <QString>
+#include <QThread>
+#include <cstdio>
+
+#include "app/velorna_dlg.h"
+
+namespace velorna {
+namespace {
+
+constexpr char kEndMessage[] = "変換が終了しました。";
+
+}  // namespace
+
+void DialogReporter::Show(const Report& report) {
+  CVelornaDlg& dlg = m_dialog;
+  auto show = [&dlg, &report] {
+    if (dlg.IsClosing()) {
+      // Nobody is left to read a box: the closing dialog only waits for the job to end.
+      if (report.text != kEndMessage) std::fprintf(stderr, "%s\n", report.text.c_str());
+      return;
+    }
+    dlg.ShowMessage(QString::fromStdString(report.text));
+  };
+  if (QThread::currentThread() == dlg.thread()) {
+    show();
+  } else {
+    // The worker waits until the user has closed the box.
+    QMetaObject::invokeMethod(&dlg, show, Qt::BlockingQueuedConnection);
+  }
+}
+
+void DialogObserver::ShowProgress(const std::string& progressText, const std::string& elapsedText) {
+  CVelornaDlg& dlg = m_dialog;
+  QMetaObject::invokeMethod(
+      &dlg,
+      [&dlg, progress = QString::fromStdString(progressText),
+       elapsed = QString::fromStdString(elapsedText)] {
+        dlg.m_progressField->setText(progress);
+        dlg.m_elapsedField->setText(elapsed);
+      },
+      Qt::QueuedConnection);
+}
+
+}  // namespace velorna

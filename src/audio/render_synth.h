@@ -1,0 +1,46 @@
+// The synthesizer every rendering uses, made the same way for every engine: FluidSynth's
+// default gain, 256 voices, dry voices with their sends handed out.
+#pragma once
+
+#include <fluidsynth.h>
+
+#include <cstdint>
+#include <vector>
+
+#include "audio/synth_sends.h"
+
+namespace velorna {
+
+// A fresh synthesizer; synth is null when FluidSynth could not make one.
+DrySynth MakeRenderSynth();
+
+inline constexpr int kRenderPolyphony = 256;
+
+// The settings of MakeRenderSynth, to make many synthesizers from: making settings probes
+// the sound devices, which costs more than a short rendering. They must outlive the
+// synthesizers made from them. Only a rendering that never fills them may use fewer voices
+// (see DryRendering).
+FluidSettingsPtr MakeRenderSettings(int polyphony = kRenderPolyphony);
+// Null when FluidSynth could not make one.
+FluidSynthPtr MakeRenderSynth(fluid_settings_t* settings);
+
+// Lends a SoundFont loaded by another synthesizer, and takes it back before the borrower is
+// deleted, so that deleting the borrower never frees the shared SoundFont.
+class SoundFontLoan {
+ public:
+  SoundFontLoan(fluid_synth_t* synth, fluid_sfont_t* sfont);
+  ~SoundFontLoan();
+  SoundFontLoan(const SoundFontLoan&) = delete;
+  SoundFontLoan& operator=(const SoundFontLoan&) = delete;
+  bool ok() const { return added_; }
+
+ private:
+  fluid_synth_t* synth_;
+  fluid_sfont_t* sfont_;
+  bool added_ = false;
+};
+
+// Sends one complete message (status and data bytes, or F0 payload F7) to the synthesizer.
+void SendEvent(fluid_synth_t* synth, const std::vector<uint8_t>& message);
+
+}  // namespace velorna

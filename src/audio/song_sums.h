@@ -1,0 +1,84 @@
+// Song-time sums of the dry voices and raw sends of many renderings. They are summed in
+// fixed point, so the order in which renderings arrive (from any number of threads) never
+// changes a bit of the result; stretches that are complete run through the effects once,
+// are rounded to 16 bits and go to the accumulator.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <vector>
+
+#include "audio/chorus.h"
+#include "audio/dry_rendering.h"
+#include "audio/mix_accumulator.h"
+#include "audio/reverb.h"
+
+namespace velorna {
+
+inline constexpr int kSumLanes = 4;  // dry left, dry right, reverb send, chorus send
+inline constexpr int64_t kSumChunkFrames = 16384;
+static_assert(kSumChunkFrames % kBlockFrames == 0);
+
+// Consecutive blocks of one rendering, gathered before they are added.
+struct BlockRun {
+  int64_t startFrame = 0;
+  std::array<std::vector<float>, kSumLanes> lanes;
+
+  int64_t frames() const { return static_cast<int64_t>(lanes[0].size()); }
+  void Clear() {
+    for (auto& lane : lanes) lane.clear();
+  }
+  void Reserve(int64_t frames) {
+    for (auto& lane : lanes) lane.reserve(static_cast<size_t>(frames));
+  }
+  // False when the block does not follow on from the run (the run must be added first).
+  bool Append(const DryBlock& block);
+};
+
+class SongSums {
+ public:
+  SongSums() = default;
+  SongSums(const SongSums&) = delete;
+  SongSums& operator=(const SongSums&) = delete;
+
+  // Adds a run. Not synchronised: callers on several threads take turns. Frames before
+  // the finished point are dropped (they can no longer change the output).
+  void Add(const BlockRun& run);
+
+  // Removes the chunks wholly before `frame` (all of them when `frame` is past the end) and
+  // returns them for FinishChunks. Not synchronised, like Add.
+  struct Chunk {
+    std::array<std::array<int64_t, kSumChunkFrames>, kSumLanes> lanes{};
+  };
+  std::map<int64_t, std::unique_ptr<Chunk>> TakeChunksBefore(int64_t frame);
+
+  int64_t heldChunks() const { return static_cast<int64_t>(chunks_.size()); }
+
+ private:
+  std::map<int64_t, std::unique_ptr<Chunk>> chunks_;  // by chunk number
+  int64_t takenBefore_ = 0;                           // chunk number
+};
+
+// Runs the effects over finished sums in song order and mixes the result into the
+// accumulator. Used from one thread.
+class SumFinisher {
+ public:
+  explicit SumFinisher(MixAccumulator& acc) : acc_(acc) {}
+  // Mixes every frame from where the last call stopped up to `untilFrame` (a multiple of
+  // kSumChunkFrames, or the end of the accumulator); `chunks` holds whatever of that
+  // stretch was summed, the rest counts as silence.
+  void Finish(const std::map<int64_t, std::unique_ptr<SongSums::Chunk>>& chunks,
+              int64_t untilFrame);
+  int64_t finished() const { return finished_; }
+
+ private:
+  MixAccumulator& acc_;
+  Reverb reverb_;
+  Chorus chorus_;
+  int64_t finished_ = 0;
+  std::vector<int16_t> out_;
+};
+
+}  // namespace velorna

@@ -1,0 +1,57 @@
+#include "conversion/copy_timing.h"
+
+#include <algorithm>
+#include <array>
+#include <iterator>
+
+#include "midi/note_pairing.h"
+#include "midi/track_encoder.h"
+
+namespace velorna {
+
+std::optional<std::vector<TimedEvent>> TimeCopyAsWritten(MidiContext& ctx, MidiFormat0Data& copy) {
+  if (!copy.track || copy.track->state != ts::kNotes) return std::nullopt;
+  MidiTrack& track = *copy.track;
+  // The writer's steps before encoding, in its order.
+  NotesToEvents(ctx, track);
+  // The writer refuses a track without its End of Track: such a copy is never rendered.
+  if (track.events.empty() || !track.events.back().IsEndOfTrack()) return std::nullopt;
+  SetupEventsFirst(ctx, track);
+  SysExFirst(track);
+  NoteOffsBeforeNoteOns(ctx, track);
+  copy.state = 1;
+  return TimeTrackEvents(track, copy.division);
+}
+
+void DropReplacedSetUp(std::vector<TimedEvent>& events) {
+  const auto isNoteOn = [](const TimedEvent& e) {
+    return e.message.size() >= 3 && (e.message[0] & 0xF0) == 0x90 && e.message[2] != 0;
+  };
+  const auto firstNoteOn = std::find_if(events.begin(), events.end(), isNoteOn);
+  // Walking back from the note-on, the first pressure or bend of a channel met is the one
+  // that counts.
+  std::array<bool, 32> seen{};  // 16 channels of pressure, then 16 of bend
+  std::vector<bool> drop(events.size(), false);
+  bool any = false;
+  for (auto it = std::make_reverse_iterator(firstNoteOn); it != events.rend(); ++it) {
+    if (it->message.empty()) continue;
+    const int type = it->message[0] & 0xF0;
+    if (type != 0xD0 && type != 0xE0) continue;
+    const size_t slot = (type == 0xE0 ? 16 : 0) + (it->message[0] & 0x0F);
+    if (seen[slot]) {
+      drop[static_cast<size_t>(events.rend() - it - 1)] = true;
+      any = true;
+    }
+    seen[slot] = true;
+  }
+  if (!any) return;
+  size_t kept = 0;
+  for (size_t k = 0; k < events.size(); ++k) {
+    if (drop[k]) continue;
+    if (kept != k) events[kept] = std::move(events[k]);
+    ++kept;
+  }
+  events.resize(kept);
+}
+
+}  // namespace velorna

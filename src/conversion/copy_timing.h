@@ -1,0 +1,25 @@
+// The events a copy's rendering gets, without writing the copy to a file: the file-based
+// road writes each copy and reads it back, and the writer settles the order of the events
+// within a tick, so the same order is settled here.
+#pragma once
+
+#include <optional>
+#include <vector>
+
+#include "audio/render_timing.h"
+#include "midi/midi_types.h"
+
+namespace velorna {
+
+// Timed events of a copy in note form, in the order its written file holds them. The copy
+// is left in events form. Nothing when the copy is not in note form, has no time, or could
+// not be written (no End of Track).
+std::optional<std::vector<TimedEvent>> TimeCopyAsWritten(MidiContext& ctx, MidiFormat0Data& copy);
+
+// Drops the channel-pressure and pitch-bend messages that a later one of the same channel
+// replaces before the first note-on. No voice sounds before it, so such a message only sets
+// a value the later one overwrites: the rendering stays the same to the bit, and a note
+// late in a song with thousands of such messages is not slowed by each of them.
+void DropReplacedSetUp(std::vector<TimedEvent>& events);
+
+}  // namespace velorna

@@ -1,0 +1,63 @@
+// Helpers of the GUI tests: finding controls by id, answering modal boxes, waiting.
+#pragma once
+
+#include <QApplication>
+#include <QDialog>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QSpinBox>
+#include <QStringList>
+#include <QTimer>
+#include <functional>
+
+namespace velorna::test {
+
+template <typename T>
+T* Control(QWidget& dialog, int id) {
+  return dialog.findChild<T*>(QString::number(id));
+}
+
+// Watches for modal windows and answers them from the event loop (a click that opens a box
+// may not return until the box is closed): message boxes are recorded and confirmed once
+// `ready` agrees, any other modal dialog goes to `other` when set, else is rejected.
+class ModalAnswerer : public QObject {
+ public:
+  ModalAnswerer() {
+    m_timer.setInterval(10);
+    connect(&m_timer, &QTimer::timeout, this, [this] { Poll(); });
+    m_timer.start();
+  }
+
+  QStringList texts;
+  std::function<bool(QMessageBox&)> ready;  // false: leave the box up for now
+  std::function<void(QDialog&)> other;
+
+  QMessageBox* OpenBox() const {
+    return qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+  }
+
+ private:
+  void Poll() {
+    QWidget* modal = QApplication::activeModalWidget();
+    if (modal == nullptr || modal == m_seen) return;
+    if (auto* box = qobject_cast<QMessageBox*>(modal)) {
+      if (ready && !ready(*box)) return;
+      texts << box->text();
+      box->button(QMessageBox::Ok)->click();
+    } else if (auto* dialog = qobject_cast<QDialog*>(modal)) {
+      if (dialog->inherits("velorna::CVelornaDlg")) return;
+      m_seen = dialog;
+      if (other) {
+        other(*dialog);
+      } else {
+        dialog->reject();
+      }
+      m_seen = nullptr;
+    }
+  }
+
+  QTimer m_timer;
+  QWidget* m_seen = nullptr;
+};
+
+}  // namespace velorna::test

@@ -1,0 +1,17 @@
+// Runs every GUI test class inside the program's own application object.
+#include <QTest>
+
+#include "app/conversion_test.h"
+#include "app/dialog_test.h"
+#include "app/velorna_app.h"
+
+int main(int argc, char** argv) {
+  velorna::CVelornaApp app(argc, argv);
+  int failures = 0;
+  {
+    velorna::test::DialogTest test;
+    failures += QTest::qExec(&test, argc, argv);
+  }
+  failures += velorna::test::RunConversionTests(argc, argv);
+  return failures == 0 ? 0 : 1;
+}

@@ -1,0 +1,185 @@
+// The in-memory engine end to end, against the file-based engine as the reference.
+#include "conversion/fast_conversion.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstring>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "conversion/conversion_job.h"
+#include "support/smf_bytes.h"
+#include "support/temp_dir.h"
+
+namespace velorna::test {
+namespace {
+
+namespace fs = std::filesystem;
+const char kSoundFont[] = "/usr/share/sounds/sf2/TimGM6mb.sf2";
+
+class ProgressLog : public JobObserver {
+ public:
+  // Requests a Stop once the progress first passes `stopAbove` percent.
+  explicit ProgressLog(JobControl* control = nullptr, int stopAbove = 0)
+      : control_(control), stopAbove_(stopAbove) {}
+  void ShowProgress(const std::string& progress, const std::string&) override {
+    const int percent = std::stoi(progress);
+    if (percent < last) backwards = true;
+    last = percent;
+    if (control_ && percent > stopAbove_) control_->m_cancel = 1;
+  }
+  int last = -1;
+  bool backwards = false;
+
+ private:
+  JobControl* control_;
+  int stopAbove_;
+};
+
+// About ten seconds: a pedalled piano, strings with reverb, chorus, a bend range and bends,
+// an organ, drums, and a tempo change half way.
+Bytes TenSecondSong(bool withPitchedNotes = true) {
+  TrackBytes t;
+  t.Tempo(0, 500000).Program(0, 0, 0).Program(0, 1, 48).Program(0, 2, 19);
+  t.Control(0, 1, 91, 110).Control(0, 1, 93, 90).Control(0, 0, 91, 60);
+  t.Control(0, 1, 101, 0).Control(0, 1, 100, 0).Control(0, 1, 6, 7);
+  const int scale[] = {0, 2, 4, 5, 7, 9, 11, 12};
+  uint32_t pending = 0;
+  for (int bar = 0; bar < 8; ++bar) {
+    if (bar == 4) {
+      t.Tempo(pending, 400000);
+      pending = 0;
+    }
+    if (withPitchedNotes) {
+      t.Control(pending, 0, 64, 127).NoteOn(0, 1, 55 + scale[bar], 70).NoteOn(0, 2, 48, 50);
+      pending = 0;
+    }
+    for (int beat = 0; beat < 4; ++beat) {
+      t.NoteOn(pending, 9, beat % 2 ? 38 : 36, 100);
+      if (withPitchedNotes) t.NoteOn(0, 0, 60 + scale[(bar + 2 * beat) % 8], 80);
+      t.NoteOff(120, 9, beat % 2 ? 38 : 36);
+      if (withPitchedNotes) {
+        t.Event(0, {0xE1, 0, static_cast<uint8_t>(60 + 4 * beat)});
+        t.NoteOff(120, 0, 60 + scale[(bar + 2 * beat) % 8]);
+        pending = 240;
+      } else {
+        pending = 360;
+      }
+    }
+    if (withPitchedNotes) {
+      t.NoteOff(pending - 10, 1, 55 + scale[bar]).NoteOff(0, 2, 48).Control(0, 0, 64, 0);
+      pending = 10;
+    }
+  }
+  t.EndOfTrack(pending + 480);
+  return SmfFile(0, 480, {t});
+}
+
+std::vector<int16_t> WavSamples(const fs::path& path) {
+  const Bytes b = ReadBytes(path);
+  size_t at = 12;
+  while (at + 8 <= b.size()) {
+    const size_t size = b[at + 4] | b[at + 5] << 8 | b[at + 6] << 16 | size_t{b[at + 7]} << 24;
+    if (std::memcmp(&b[at], "data", 4) == 0) {
+      std::vector<int16_t> samples(std::min(size, b.size() - at - 8) / 2);
+      std::memcpy(samples.data(), &b[at + 8], samples.size() * 2);
+      return samples;
+    }
+    at += 8 + size + (size & 1);
+  }
+  return {};
+}
+
+double Snr(const int16_t* ref, const int16_t* out, size_t n) {
+  double signal = 0, noise = 0;
+  for (size_t i = 0; i < n; ++i) {
+    const double r = ref[i];
+    const double e = r - out[i];
+    signal += r * r;
+    noise += e * e;
+  }
+  if (noise == 0) return INFINITY;
+  return 10 * std::log10(signal / noise);
+}
+
+struct FastConversion : ::testing::Test {
+  ConversionResult Convert(const fs::path& song, Engine engine, int jobs, const fs::path& out,
+                           JobObserver* observer = nullptr, JobControl* control = nullptr) {
+    ConversionOptions options;
+    options.soundFont = kSoundFont;
+    options.engine = engine;
+    options.jobs = jobs;
+    options.outputPath = out.string();
+    JobControl own;
+    ProgressLog quiet;
+    return RunConversion(song.string(), options, control ? *control : own,
+                         observer ? *observer : quiet, messages);
+  }
+  TempDir dir;
+  RecordingReporter messages;
+};
+
+TEST_F(FastConversion, AgreesWithTheFileRoadAndGivesTheSameBytesOnAnyNumberOfThreads) {
+  WriteBytes(dir / "song.mid", TenSecondSong());
+  ProgressLog progress;
+  ASSERT_EQ(Convert(dir / "song.mid", Engine::kFast, 1, dir / "fast1.wav", &progress),
+            ConversionResult::kWritten);
+  EXPECT_EQ(progress.last, 100);
+  EXPECT_FALSE(progress.backwards);
+  ASSERT_EQ(Convert(dir / "song.mid", Engine::kFast, 2, dir / "fast2.wav"),
+            ConversionResult::kWritten);
+  ASSERT_EQ(Convert(dir / "song.mid", Engine::kFiles, 0, dir / "files.wav"),
+            ConversionResult::kWritten);
+  EXPECT_EQ(ReadBytes(dir / "fast1.wav"), ReadBytes(dir / "fast2.wav"));
+
+  const std::vector<int16_t> ref = WavSamples(dir / "files.wav");
+  const std::vector<int16_t> out = WavSamples(dir / "fast1.wav");
+  ASSERT_EQ(ref.size(), out.size());
+  ASSERT_GT(ref.size(), 2u * 44100 * 9);
+  const double snr = Snr(ref.data(), out.data(), ref.size());
+  EXPECT_GE(snr, 50.0);
+  double worst = INFINITY;
+  constexpr size_t kSecond = 2 * 44100;
+  for (size_t at = 0; at + kSecond <= ref.size(); at += kSecond) {
+    worst = std::min(worst, Snr(&ref[at], &out[at], kSecond));
+  }
+  EXPECT_GE(worst, 35.0);
+  RecordProperty("snr_db", std::to_string(snr));
+  RecordProperty("worst_second_db", std::to_string(worst));
+  EXPECT_EQ(messages.texts(), std::vector<std::string>(3, "変換が終了しました。"));
+}
+
+TEST_F(FastConversion, StopKeepsTheDrumPassAndWritesAValidWav) {
+  WriteBytes(dir / "song.mid", TenSecondSong());
+  WriteBytes(dir / "drums.mid", TenSecondSong(false));
+  ASSERT_EQ(Convert(dir / "drums.mid", Engine::kFast, 1, dir / "drums.wav"),
+            ConversionResult::kWritten);
+  // Stopped before any note: exactly the drum pass.
+  JobControl stopped;
+  stopped.m_cancel = 1;
+  ProgressLog progress;
+  ASSERT_EQ(Convert(dir / "song.mid", Engine::kFast, 2, dir / "stopped.wav", &progress, &stopped),
+            ConversionResult::kWrittenAfterStop);
+  EXPECT_EQ(progress.last, 100);
+  EXPECT_EQ(ReadBytes(dir / "stopped.wav"), ReadBytes(dir / "drums.wav"));
+
+  // Stopped part way: more than the drums, less than the whole song.
+  JobControl partway;
+  ProgressLog stopper(&partway, 30);
+  ASSERT_EQ(Convert(dir / "song.mid", Engine::kFast, 1, dir / "partway.wav", &stopper, &partway),
+            ConversionResult::kWrittenAfterStop);
+  ASSERT_EQ(Convert(dir / "song.mid", Engine::kFast, 1, dir / "whole.wav"),
+            ConversionResult::kWritten);
+  const auto drums = WavSamples(dir / "drums.wav");
+  const auto part = WavSamples(dir / "partway.wav");
+  const auto whole = WavSamples(dir / "whole.wav");
+  ASSERT_EQ(part.size(), whole.size());
+  EXPECT_NE(part, drums);
+  EXPECT_NE(part, whole);
+  EXPECT_EQ(messages.texts(), std::vector<std::string>(4, "変換が終了しました。"));
+}
+
+}  // namespace
+}  // namespace velorna::test
