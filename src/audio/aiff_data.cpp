@@ -2,13 +2,13 @@
 
 #include <algorithm>
 #include <cstring>
+#include <filesystem>
 #include <new>
 
-#include "audio/audio_file.h"
 #include "audio/audio_messages.h"
 #include "audio/byte_order.h"
 #include "audio/wave_data.h"
-#include "base/library_error.h"
+#include "base/file_io.h"
 
 namespace velorna {
 
@@ -78,12 +78,22 @@ CFormChunk::CFormChunk(Reporter& reporter, std::span<const uint8_t> chunk) : CAi
 }
 
 CAiffData::CAiffData(Reporter& reporter, const std::string& path) {
-  auto bytes = ReadWholeFile(path);
-  if (!bytes) {
-    ShowLibraryError(reporter, LibraryModule::GENE, code::kGeneFileOpen, msg::kFileOpenFailed);
-    return;
-  }
-  image = std::move(*bytes);
+  const int64_t length = QueryFileSize(reporter, path);
+  std::vector<uint8_t> bytes = GeneAlloc(reporter, static_cast<size_t>(length));
+  if (bytes.size() != static_cast<size_t>(length)) return;  // shown by GeneAlloc
+  // A missing file reads as nothing here; ReadFileToBuffer has shown why.
+  const int64_t got = ReadFileToBuffer(reporter, path, bytes);
+  if (got == 0 && !std::filesystem::is_regular_file(std::filesystem::path(path))) return;
+  bytes.resize(static_cast<size_t>(got));
+  Parse(reporter, std::move(bytes));
+}
+
+CAiffData::CAiffData(Reporter& reporter, std::vector<uint8_t> fileImage) {
+  Parse(reporter, std::move(fileImage));
+}
+
+void CAiffData::Parse(Reporter& reporter, std::vector<uint8_t> fileImage) {
+  image = std::move(fileImage);
   fileLength = image.size();
   const uint64_t formLength = image.size() >= 8 ? Be32(&image[4]) : 0;
   if (image.size() < 8 || image.size() - 8 < formLength) {
@@ -122,32 +132,42 @@ void CopyAsWaveSamples(std::span<const uint8_t> in, uint16_t bits, std::span<uin
 
 }  // namespace
 
+bool AiffToWaveData(Reporter& reporter, const CAiffData& aiff, CWaveData& wave) {
+  if (!aiff.form || !aiff.form->common || !aiff.form->soundData) return false;
+  const CCommonChunk& common = *aiff.form->common;
+  const uint16_t bits = common.sampleSize;
+  const uint16_t channels = common.numChannels;
+  if (channels == 0 || bits < 8 || aiff.form->soundData->data.size() < 8) {
+    reporter.ShowText(audio_msg::kAiffError);
+    return false;
+  }
+  const auto sound = aiff.form->soundData->SoundBytes();
+  const uint64_t sampleWidth = (bits + 7u) / 8u;
+  const uint64_t frameBytes = sampleWidth * channels;
+  // The WAV header keeps the frame size in 16 bits and the byte rate in 32.
+  if (frameBytes > 0xFFFF || frameBytes * common.sampleRate > 0xFFFFFFFFu) {
+    reporter.ShowText(audio_msg::kAiffError);
+    return false;
+  }
+  const uint64_t frames = sound.size() / frameBytes;  // an incomplete last frame is dropped
+
+  wave = CWaveData{};
+  wave.formatTag = kWaveFormatPcm;
+  wave.channels = channels;
+  wave.sampleRate = common.sampleRate;
+  wave.byteRate = static_cast<uint32_t>(frameBytes * common.sampleRate);
+  wave.blockAlign = static_cast<uint16_t>(frameBytes);
+  wave.bitsPerSample = bits;
+  wave.samples.resize(frames * frameBytes);
+  CopyAsWaveSamples(sound, bits, wave.samples);
+  return true;
+}
+
 bool ConvertAiffToWave(Reporter& reporter, const std::string& aiffPath,
                        const std::string& wavePath) {
   try {
-    const CAiffData aiff(reporter, aiffPath);
-    if (!aiff.form || !aiff.form->common || !aiff.form->soundData) return false;
-    const CCommonChunk& common = *aiff.form->common;
-    const uint16_t bits = common.sampleSize;
-    const uint16_t channels = common.numChannels;
-    if (channels == 0 || bits < 8 || aiff.form->soundData->data.size() < 8) {
-      reporter.ShowText(audio_msg::kAiffError);
-      return false;
-    }
-    const auto sound = aiff.form->soundData->SoundBytes();
-    const uint64_t sampleWidth = (bits + 7u) / 8u;
-    const uint64_t frameBytes = sampleWidth * channels;
-    const uint64_t frames = sound.size() / frameBytes;  // an incomplete last frame is dropped
-
     CWaveData wave;
-    wave.formatTag = kWaveFormatPcm;
-    wave.channels = channels;
-    wave.sampleRate = common.sampleRate;
-    wave.byteRate = static_cast<uint32_t>(frameBytes * common.sampleRate);
-    wave.blockAlign = static_cast<uint16_t>(frameBytes);
-    wave.bitsPerSample = bits;
-    wave.samples.resize(frames * frameBytes);
-    CopyAsWaveSamples(sound, bits, wave.samples);
+    if (!AiffToWaveData(reporter, CAiffData(reporter, aiffPath), wave)) return false;
     return WriteWaveFile(reporter, wavePath, wave);
   } catch (const std::bad_alloc&) {
     reporter.ShowText(audio_msg::kCannotOpen);

@@ -10,6 +10,7 @@
 #include <string_view>
 #include <vector>
 
+#include "audio/wave_data.h"
 #include "base/reporter.h"
 
 namespace velorna {
@@ -64,14 +65,23 @@ class CFormChunk : public CAiffChunk {
 class CAiffData {
  public:
   CAiffData(Reporter& reporter, const std::string& path);
+  // The same reading of a file image already in memory.
+  CAiffData(Reporter& reporter, std::vector<uint8_t> fileImage);
 
   uint64_t fileLength = 0;
   std::vector<uint8_t> image;
   std::unique_ptr<CFormChunk> form;  // null when the file could not be read or is too short
+
+ private:
+  void Parse(Reporter& reporter, std::vector<uint8_t> fileImage);
 };
 
 // Whole Hz of an 80-bit IEEE extended value, truncated; 0 outside 1..768000.
 uint32_t ExtendedToSampleRate(std::span<const uint8_t, 10> extended);
+
+// The sound of a read AIFF file in WAV form: 16-bit and 24-bit samples byte-swapped, 8-bit
+// ones re-biased to unsigned. False (reported) when the file holds no usable sound.
+bool AiffToWaveData(Reporter& reporter, const CAiffData& aiff, CWaveData& wave);
 
 // Rewrites an AIFF file as a WAV file in the program's header layout: 16-bit and 24-bit
 // samples byte-swapped, 8-bit ones re-biased to unsigned. False when nothing was written.

@@ -3,13 +3,14 @@
 #include <algorithm>
 #include <array>
 #include <bit>
+#include <cmath>
 #include <cstring>
 #include <limits>
 #include <new>
 
-#include "audio/audio_file.h"
 #include "audio/audio_messages.h"
 #include "audio/byte_order.h"
+#include "base/file_io.h"
 #include "base/limits.h"
 
 namespace velorna {
@@ -61,15 +62,35 @@ CWaveData AccumulatorFormat() {
   return f;
 }
 
+// Keeps only the source frames that reach into a mix of `mixFrames` frames. A low rate
+// or an overlong rendering would otherwise be converted whole: a 16 KB file at 1 Hz is
+// gigabytes at 44100 Hz. Mix frame i reads source frames floor(i / ratio) and the one
+// after it; 2 / ratio more keep the resampled length past the mix's end, so every frame
+// that is added comes out as it would from the whole rendering.
+void DropFramesPastTheMix(CWaveData& r, uint64_t mixFrames) {
+  const uint64_t frameBytes = uint64_t{r.channels} * (r.bitsPerSample / 8u);
+  if (mixFrames == 0) {
+    r.samples.clear();
+    return;
+  }
+  const double ratio = static_cast<double>(kSampleRate) / r.sampleRate;
+  const double keep =
+      std::floor(static_cast<double>(mixFrames - 1) / ratio) + 2.0 + std::ceil(2.0 / ratio);
+  if (keep * static_cast<double>(frameBytes) < static_cast<double>(r.samples.size())) {
+    r.samples.resize(static_cast<size_t>(keep) * frameBytes);
+  }
+}
+
 // Channels, depth and rate of a rendering brought to the accumulator's; false when that
 // cannot be done. Depth goes first so mono 24-bit data is widened as whole samples.
-bool BringToAccumulatorFormat(Reporter& reporter, CWaveData& r) {
+bool BringToAccumulatorFormat(Reporter& reporter, CWaveData& r, uint64_t mixFrames) {
   const bool known = r.formatTag == kWaveFormatPcm && (r.channels == 1 || r.channels == 2) &&
                      (r.bitsPerSample == 8 || r.bitsPerSample == 16 || r.bitsPerSample == 24);
   if (!known || r.sampleRate == 0) {
     reporter.ShowText(audio_msg::kWrongFormat);
     return false;
   }
+  DropFramesPastTheMix(r, mixFrames);
   if (r.bitsPerSample == 8) Convert8BitTo16Bit(r);
   if (r.bitsPerSample == 24) Convert24BitTo16Bit(r);
   if (r.channels == 1) ConvertMonoToStereo(r);
@@ -101,10 +122,13 @@ std::optional<MixAccumulator> CreateMixAccumulator(Reporter& reporter, int64_t s
 }
 
 bool MixWaveFile(Reporter& reporter, MixAccumulator& acc, const std::string& path) {
-  CWaveData r = ReadWaveFile(reporter, path);
+  return MixWaveData(reporter, acc, ReadWaveFile(reporter, path));
+}
+
+bool MixWaveData(Reporter& reporter, MixAccumulator& acc, CWaveData r) {
   if (r.samples.empty()) return false;
   try {
-    if (!BringToAccumulatorFormat(reporter, r)) return false;
+    if (!BringToAccumulatorFormat(reporter, r, FrameCount(acc))) return false;
   } catch (const std::bad_alloc&) {
     reporter.ShowText(audio_msg::kOutOfMemory);
     return false;
@@ -133,17 +157,16 @@ bool WriteMixAccumulator(Reporter& reporter, const MixAccumulator& acc, const st
     return false;
   }
   // Saturated in blocks as they are written: no second whole-song buffer.
-  const bool written = ReplaceFileContents(path, [&](const ByteSink& sink) {
-    if (!sink(MakeWaveHeader(acc.format, sampleBytes))) return false;
-    constexpr size_t kBlockSamples = 32768;
-    std::array<uint8_t, kBlockSamples * 2> block;
-    for (size_t first = 0; first < acc.sum.size(); first += kBlockSamples) {
-      const size_t n = std::min(kBlockSamples, acc.sum.size() - first);
-      SaturateTo16(std::span(acc.sum).subspan(first, n), block.data());
-      if (!sink(std::span<const uint8_t>(block.data(), n * 2))) return false;
-    }
-    return true;
-  });
+  AtomicFile file(path);
+  bool written = file.Write(MakeWaveHeader(acc.format, sampleBytes));
+  constexpr size_t kBlockSamples = 32768;
+  std::array<uint8_t, kBlockSamples * 2> block;
+  for (size_t first = 0; written && first < acc.sum.size(); first += kBlockSamples) {
+    const size_t n = std::min(kBlockSamples, acc.sum.size() - first);
+    SaturateTo16(std::span(acc.sum).subspan(first, n), block.data());
+    written = file.Write(std::span<const uint8_t>(block.data(), n * 2));
+  }
+  written = written && file.Commit();
   if (!written) reporter.ShowText(audio_msg::kCannotOpen);
   return written;
 }

@@ -33,6 +33,8 @@ std::optional<MixAccumulator> CreateMixAccumulator(Reporter& reporter, int64_t s
 // Reads a rendered WAV file, brings it to the accumulator's format and adds it from the
 // first frame. False when nothing was added (the reason has been shown).
 bool MixWaveFile(Reporter& reporter, MixAccumulator& acc, const std::string& path);
+// The same for a rendering already read; a record without samples adds nothing.
+bool MixWaveData(Reporter& reporter, MixAccumulator& acc, CWaveData wave);
 
 // Adds a rendering held in memory (interleaved 16-bit stereo at 44100 Hz) whose first frame
 // falls on song frame `startFrame`; the parts outside the accumulator are dropped. Not

@@ -42,6 +42,10 @@ inline uint64_t SampleBytes(const CWaveData& wave) {
 // looked at). sampleBytes must not exceed kMaxWavDataBytes.
 std::array<uint8_t, kWaveHeaderBytes> MakeWaveHeader(const CWaveData& format, uint64_t sampleBytes);
 
+// Reads a WAV file image held in memory. On failure the record has no samples and the
+// reason has been shown.
+CWaveData ReadWaveImage(Reporter& reporter, std::span<const uint8_t> image);
+
 // Reads a WAV file. On failure the record has no samples and the reason has been shown.
 CWaveData ReadWaveFile(Reporter& reporter, const std::string& path);
 

@@ -1,10 +1,13 @@
 #include <algorithm>
 #include <cstring>
+#include <filesystem>
+#include <fstream>
 #include <new>
 #include <optional>
 #include <string_view>
+#include <system_error>
+#include <vector>
 
-#include "audio/audio_file.h"
 #include "audio/audio_messages.h"
 #include "audio/byte_order.h"
 #include "audio/wave_data.h"
@@ -157,20 +160,52 @@ CWaveData ParseWave(Reporter& reporter, std::span<const uint8_t> image) {
   }
 }
 
+enum class WholeRead { kOk, kNoFile, kNoMemory };
+
+// The whole file, its length taken from the end as it is opened. A folder is no file.
+WholeRead ReadWholeFile(const std::string& path, std::vector<uint8_t>& bytes) {
+  std::error_code ec;
+  if (std::filesystem::is_directory(std::filesystem::path(path), ec)) return WholeRead::kNoFile;
+  std::ifstream in(path, std::ios::binary | std::ios::ate);
+  if (!in) return WholeRead::kNoFile;
+  const std::streamoff length = in.tellg();
+  if (length < 0) return WholeRead::kNoFile;
+  try {
+    bytes.resize(static_cast<size_t>(length));
+  } catch (const std::bad_alloc&) {
+    return WholeRead::kNoMemory;
+  } catch (const std::length_error&) {
+    return WholeRead::kNoMemory;
+  }
+  in.seekg(0);
+  if (!in.read(reinterpret_cast<char*>(bytes.data()), length)) return WholeRead::kNoFile;
+  return WholeRead::kOk;
+}
+
 }  // namespace
 
-CWaveData ReadWaveFile(Reporter& reporter, const std::string& path) {
-  const auto image = ReadWholeFile(path);
-  if (!image) {
-    reporter.ShowText(audio_msg::kFileNotFound);
-    return {};
-  }
+CWaveData ReadWaveImage(Reporter& reporter, std::span<const uint8_t> image) {
   try {
-    return ParseWave(reporter, *image);
+    return ParseWave(reporter, image);
   } catch (const std::bad_alloc&) {
     reporter.ShowText(audio_msg::kOutOfMemory);
     return {};
   }
+}
+
+CWaveData ReadWaveFile(Reporter& reporter, const std::string& path) {
+  std::vector<uint8_t> image;
+  switch (ReadWholeFile(path, image)) {
+    case WholeRead::kOk:
+      return ReadWaveImage(reporter, image);
+    case WholeRead::kNoFile:
+      reporter.ShowText(audio_msg::kFileNotFound);
+      return {};
+    case WholeRead::kNoMemory:
+      reporter.ShowText(audio_msg::kOutOfMemory);
+      return {};
+  }
+  return {};
 }
 
 }  // namespace velorna

@@ -1,10 +1,10 @@
 #include <cstring>
 #include <new>
 
-#include "audio/audio_file.h"
 #include "audio/audio_messages.h"
 #include "audio/byte_order.h"
 #include "audio/wave_data.h"
+#include "base/file_io.h"
 #include "base/limits.h"
 
 namespace velorna {
@@ -49,7 +49,7 @@ bool WriteWaveFile(Reporter& reporter, const std::string& path, const CWaveData&
   if (!wave.samples.empty()) {
     std::memcpy(image.data() + kWaveHeaderBytes, wave.samples.data(), wave.samples.size());
   }
-  if (!ReplaceFileContents(path, image)) {
+  if (!WriteFileAtomically(path, image)) {
     reporter.ShowText(audio_msg::kCannotOpen);
     return false;
   }

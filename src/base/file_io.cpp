@@ -93,47 +93,72 @@ int64_t QueryFileSize(Reporter& reporter, const std::string& path) {
   return static_cast<int64_t>(size);
 }
 
-bool WriteFileAtomically(const std::string& path, std::span<const uint8_t> bytes) {
+AtomicFile::AtomicFile(const std::string& path) : target_(path) {
   static std::atomic<unsigned> serial{0};
   const fs::path target = fs::path(path);
-  if (target.filename().empty()) return false;
-  const fs::path folder = target.parent_path();
-
-  std::string temp;
-  int fd = -1;
-  for (int attempt = 0; attempt < 100 && fd < 0; ++attempt) {
+  failed_ = true;
+  if (target.filename().empty()) return;
+  for (int attempt = 0; attempt < 100; ++attempt) {
     const fs::path name = "." + target.filename().string() + "." + std::to_string(getpid()) + "." +
                           std::to_string(serial.fetch_add(1)) + ".tmp";
-    temp = (folder / name).string();
-    fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-    if (fd < 0 && errno != EEXIST) return false;
+    temp_ = (target.parent_path() / name).string();
+    fd_ = ::open(temp_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    if (fd_ >= 0 || errno != EEXIST) break;
   }
-  if (fd < 0) return false;
+  failed_ = fd_ < 0;
+}
 
-  bool ok = true;
-  size_t done = 0;
-  while (ok && done < bytes.size()) {
-    const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
+AtomicFile::~AtomicFile() {
+  Discard();
+}
+
+void AtomicFile::Discard() {
+  if (fd_ < 0) return;
+  ::close(fd_);
+  fd_ = -1;
+  ::unlink(temp_.c_str());
+}
+
+bool AtomicFile::Write(std::span<const uint8_t> bytes) {
+  while (!failed_ && !bytes.empty()) {
+    const ssize_t n = ::write(fd_, bytes.data(), bytes.size());
     if (n < 0 && errno == EINTR) continue;
-    if (n <= 0)
-      ok = false;
-    else
-      done += static_cast<size_t>(n);
+    if (n <= 0) {
+      failed_ = true;
+    } else {
+      bytes = bytes.subspan(static_cast<size_t>(n));
+    }
   }
-  ok = ok && ::fsync(fd) == 0;
-  ok = (::close(fd) == 0) && ok;
-  ok = ok && std::rename(temp.c_str(), target.string().c_str()) == 0;
+  return !failed_;
+}
+
+bool AtomicFile::Commit() {
+  if (failed_ || fd_ < 0) {
+    Discard();
+    return false;
+  }
+  bool ok = ::fsync(fd_) == 0;
+  ok = (::close(fd_) == 0) && ok;
+  fd_ = -1;
+  ok = ok && std::rename(temp_.c_str(), target_.c_str()) == 0;
+  failed_ = true;  // the file is no longer ours to write
   if (!ok) {
-    ::unlink(temp.c_str());
+    ::unlink(temp_.c_str());
     return false;
   }
   // Make the rename itself durable; a failure here does not undo the write.
+  const fs::path folder = fs::path(target_).parent_path();
   const int dir = ::open(folder.empty() ? "." : folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   if (dir >= 0) {
     ::fsync(dir);
     ::close(dir);
   }
   return true;
+}
+
+bool WriteFileAtomically(const std::string& path, std::span<const uint8_t> bytes) {
+  AtomicFile file(path);
+  return file.Write(bytes) && file.Commit();
 }
 
 }  // namespace velorna

@@ -24,8 +24,31 @@ bool ReadFileExact(Reporter& reporter, const std::string& path, std::span<uint8_
 // Size of a regular file; 0 for a folder or a missing file.
 int64_t QueryFileSize(Reporter& reporter, const std::string& path);
 
-// Writes bytes to a new file beside `path` and renames it over `path` when complete, so a
-// failure leaves what stood there untouched. Returns false (nothing reported) on failure.
+// A file written under a fresh name beside `path` and renamed over `path` by Commit(), so a
+// failed or abandoned write leaves what stood there untouched. Lets long outputs be written
+// in blocks; the temporary file goes away with an uncommitted AtomicFile.
+class AtomicFile {
+ public:
+  explicit AtomicFile(const std::string& path);
+  ~AtomicFile();
+  AtomicFile(const AtomicFile&) = delete;
+  AtomicFile& operator=(const AtomicFile&) = delete;
+
+  // False once creating or any write has failed; later writes then do nothing.
+  bool Write(std::span<const uint8_t> bytes);
+  // Flushes and renames over the target. False (temporary removed) on any failure.
+  bool Commit();
+
+ private:
+  void Discard();
+
+  std::string target_;
+  std::string temp_;
+  int fd_ = -1;
+  bool failed_ = false;
+};
+
+// Whole contents in one go through AtomicFile. Returns false (nothing reported) on failure.
 bool WriteFileAtomically(const std::string& path, std::span<const uint8_t> bytes);
 
 }  // namespace velorna

@@ -47,6 +47,7 @@ void RenderCopy(FileJob& job, MidiFormat0Data& copy) {
 void DrumPass(FileJob& job, const MidiFormat0Data& song) {
   MidiContext quiet(job.silent);
   auto copy = BuildDrumCopy(quiet, song);
+  PassPoint(job.control, JobPoint::kDrumPass);
   if (copy) RenderCopy(job, *copy);
 }
 
@@ -56,6 +57,7 @@ void NotePasses(FileJob& job, const MidiFormat0Data& song) {
   MidiContext ctx(job.reporter);
   int64_t t = 0;
   for (int64_t i = 0; i < count; ++i) {
+    PassPoint(job.control, JobPoint::kNote);
     if (job.control.m_cancel.load()) break;
     job.control.m_progress = static_cast<int>(100 * i / count);
     ShowProgress(job.control, job.observer);
@@ -92,6 +94,7 @@ ConversionResult RunConversion(const std::string& path, const ConversionOptions&
     StopRendering(job.rendering);
     return ConversionResult::kNotWritten;
   }
+  PassPoint(control, JobPoint::kLoaded);
   const std::string output = options.outputPath.empty() ? OutputPathFor(path) : options.outputPath;
   if (!FolderTakesNewFile(output) || !MakeJobFiles(path, job.files)) {
     once.ShowText(kCannotOpen);
@@ -124,6 +127,7 @@ ConversionResult RunConversion(const std::string& path, const ConversionOptions&
   // Finish.
   const bool stopped = control.m_cancel.load() != 0;
   RemoveJobFiles(job.files);
+  PassPoint(control, JobPoint::kWriting);
   const bool written = WriteMixAccumulator(once, *job.accumulator, output);
   job.accumulator.reset();
   StopRendering(job.rendering);

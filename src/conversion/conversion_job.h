@@ -5,6 +5,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstdint>
+#include <functional>
 #include <string>
 
 #include "base/reporter.h"
@@ -25,6 +26,11 @@ struct ConversionOptions {
   FileOpenHook fileOpenHook;
 };
 
+// Points a running job passes, for tests that place a Stop exactly: the song is loaded,
+// the drum copy is about to be rendered, the next event is about to be looked at, the output is
+// about to be written.
+enum class JobPoint { kLoaded, kDrumPass, kNote, kWriting };
+
 // Shared between the job and its front end. The front end sets m_cancel; the job writes
 // m_progress. m_startTick is taken when the worker starts.
 struct JobControl {
@@ -32,7 +38,12 @@ struct JobControl {
   std::atomic<int> m_progress{0};
   std::atomic<int> m_running{0};
   std::chrono::steady_clock::time_point m_startTick = std::chrono::steady_clock::now();
+  std::function<void(JobPoint)> testHook;  // called by whichever thread reaches the point
 };
+
+inline void PassPoint(JobControl& control, JobPoint point) {
+  if (control.testHook) control.testHook(point);
+}
 
 // What the job tells its front end besides messages.
 class JobObserver {

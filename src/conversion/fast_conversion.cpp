@@ -152,6 +152,7 @@ void FastJob::StartDrums(Worker& worker) {
   SilentReporter silent;
   MidiContext quiet(silent);
   auto copy = BuildDrumCopy(quiet, song_);
+  PassPoint(control_, JobPoint::kDrumPass);
   auto events = copy ? TimeCopyAsWritten(quiet, *copy) : std::nullopt;
   const bool started =
       events && drums_.Start(*worker.font, worker.settings.get(), std::move(*events));
@@ -240,6 +241,7 @@ void FastJob::Work(const std::string& soundFontPath) {
     } else {
       const size_t n = nextNote_++;
       lock.unlock();
+      PassPoint(control_, JobPoint::kNote);
       RenderNote(worker, n);
     }
     lock.lock();

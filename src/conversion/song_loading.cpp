@@ -1,5 +1,7 @@
 #include "conversion/song_loading.h"
 
+#include <limits>
+
 #include "midi/song_edit.h"
 #include "midi/song_time.h"
 
@@ -14,7 +16,10 @@ bool LoadAndPrepareSong(MidiContext& ctx, const std::string& path, const FileOpe
   const int64_t ticks = TrackLengthTicks(ctx, *loader.song->track);
   const double playing = TicksToSeconds(*loader.song->track, ticks, loader.song->division);
   song = std::move(loader.song);
-  seconds = static_cast<int>(playing) + 1;
+  // A crafted file can claim years of playing time; held at the int range, the mix then
+  // refuses it as too long instead of the cast going wrong.
+  seconds = playing < std::numeric_limits<int>::max() - 1 ? static_cast<int>(playing) + 1
+                                                          : std::numeric_limits<int>::max();
   return true;
 }
 

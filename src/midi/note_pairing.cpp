@@ -72,7 +72,7 @@ void EndOfTrackLast(MidiTrack& track) {
   const auto eot =
       std::find_if(ev.begin(), ev.end(), [](const MidiEvent& e) { return e.IsEndOfTrack(); });
   if (eot == ev.end() || eot + 1 == ev.end()) return;
-  (eot + 1)->delta += eot->delta;
+  (eot + 1)->delta = ToDelta(int64_t{(eot + 1)->delta} + eot->delta);
   eot->delta = 0;
   std::rotate(eot, eot + 1, ev.end());
 }

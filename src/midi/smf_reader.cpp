@@ -304,7 +304,7 @@ std::unique_ptr<MidiFormat1Data> SplitByChannel(MidiContext& ctx, const MidiForm
         eot.status = st::kMeta;
         eot.kind = meta::kEndOfTrack;
         eot.channel = kNoChannel;
-        eot.delta = static_cast<int32_t>(elapsed[static_cast<size_t>(k)]);
+        eot.delta = ToDelta(elapsed[static_cast<size_t>(k)]);
         AppendEvent(ctx, track, std::move(eot));
       }
       elapsed.fill(0);
@@ -318,7 +318,7 @@ std::unique_ptr<MidiFormat1Data> SplitByChannel(MidiContext& ctx, const MidiForm
       k = 0;
     }
     MidiEvent copy = e;
-    copy.delta = static_cast<int32_t>(elapsed[k]);
+    copy.delta = ToDelta(elapsed[k]);
     elapsed[k] = 0;
     AppendEvent(ctx, *multi->tracks[k], std::move(copy));
   }

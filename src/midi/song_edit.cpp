@@ -10,10 +10,6 @@ namespace velorna {
 
 namespace {
 
-int32_t ToDelta(int64_t ticks) {
-  return static_cast<int32_t>(std::clamp<int64_t>(ticks, 0, std::numeric_limits<int32_t>::max()));
-}
-
 bool HasRoom(MidiContext& ctx, const MidiTrack& track) {
   if (track.count() < track.maxEvents()) return true;
   ShowMdtkError(*ctx.reporter, code::kMdtkTooMuchData);
@@ -135,6 +131,10 @@ bool InsertEventAtTime(MidiContext& ctx, MidiEvent event, MidiTrack& track, int6
   last.delta = ToDelta(int64_t{last.delta} - event.delta);
   events.insert(events.end() - 1, std::move(event));
   return true;
+}
+
+int32_t ToDelta(int64_t ticks) {
+  return static_cast<int32_t>(std::clamp<int64_t>(ticks, 0, std::numeric_limits<int32_t>::max()));
 }
 
 void RemoveDisabledEvents(MidiTrack& track) {

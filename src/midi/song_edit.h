@@ -21,6 +21,9 @@ bool AppendEvent(MidiContext& ctx, MidiTrack& track, MidiEvent event);
 // mode 2: before every event of time t; other modes: after them, before an End of Track.
 bool InsertEventAtTime(MidiContext& ctx, MidiEvent event, MidiTrack& track, int64_t t, int mode);
 void RemoveDisabledEvents(MidiTrack& track);
+// A tick distance as a delta: held to 0..INT32_MAX, since a gap made by joining or removing
+// events can pass the 32-bit range and must not wrap to a negative delta.
+int32_t ToDelta(int64_t ticks);
 // Control change `controller` = value on the channel, delta 0, no data.
 MidiEvent MakeControlChange(int channel, uint32_t controller, int32_t value);
 // Controllers 101 = 0, 100 = 0, 6 = 2 (bend range 2 semitones), appended at the very end.

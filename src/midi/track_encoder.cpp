@@ -57,6 +57,29 @@ int32_t AppendSizedData(std::vector<uint8_t>& out, const MidiEvent& e) {
   return static_cast<int32_t>(bytes.size());
 }
 
+// F0 and F7 events carry their own length field in `data`. One cut at a chunk's end (or
+// built by hand) can announce more bytes than it holds, and written as it is it would
+// swallow the events behind it, End of Track included: such a field is rewritten to what
+// follows it.
+int32_t AppendSysExData(std::vector<uint8_t>& out, const MidiEvent& e) {
+  const auto bytes = Payload(e);
+  if (bytes.empty()) return 0;
+  size_t at = 1;
+  uint32_t declared = 0;
+  bool ended = false;
+  while (!ended && at < bytes.size() && at < 5) {  // the decoder reads at most 4 bytes
+    declared = (declared << 7) | (bytes[at] & 0x7Fu);
+    ended = (bytes[at++] & 0x80) == 0;
+  }
+  const auto body = bytes.subspan(at);
+  if (ended && declared == body.size()) return AppendSizedData(out, e);
+  const size_t start = out.size();
+  out.push_back(bytes[0]);
+  AppendVarLen(out, static_cast<uint32_t>(body.size()));
+  Append(out, body);
+  return static_cast<int32_t>(out.size() - start);
+}
+
 // Brings the events `moves` picks to the front of their tick, keeping the order of the
 // events it moves and of those it passes; the deltas stay at their positions, so every
 // event keeps its tick. Exchanging instead of keeping the order would put a bank select
@@ -160,7 +183,7 @@ int32_t EncodeEvent(MidiContext& ctx, const MidiEvent& e, std::vector<uint8_t>& 
       break;
     case st::kSysEx:
     case st::kEscape:
-      return AppendSizedData(out, e);
+      return AppendSysExData(out, e);
     case st::kMeta:
       return EncodeMetaEvent(ctx, e, out);
     default:

@@ -70,7 +70,10 @@ void ClearTrack(MidiTrack& track) {
 void DeleteEventAt(MidiTrack& track, int32_t index) {
   if (index < 0 || index >= track.count()) return;
   const auto i = static_cast<size_t>(index);
-  if (i + 1 < track.events.size()) track.events[i + 1].delta += track.events[i].delta;
+  if (i + 1 < track.events.size()) {
+    MidiEvent& next = track.events[i + 1];
+    next.delta = ToDelta(int64_t{next.delta} + track.events[i].delta);
+  }
   track.events.erase(track.events.begin() + index);
 }
 

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <filesystem>
 #include <tuple>
 
 #include "audio/wave_data.h"
@@ -185,6 +186,14 @@ TEST(ConvertAiffToWave, UnusableFilesWriteNothing) {
   c = Convert(dir, Form({Comm(2, 16), Chunk("SSND", {0, 0, 0})}));
   EXPECT_FALSE(c.ok);
   EXPECT_EQ(c.texts, aiffError);
+  // Frames too wide for the WAV header's 16-bit block size or 32-bit byte rate.
+  c = Convert(dir, Form({Comm(4608, 7168), Ssnd({1, 2})}));
+  EXPECT_FALSE(c.ok);
+  EXPECT_EQ(c.texts, aiffError);
+  const std::vector<uint8_t> rate768000 = {0x40, 0x12, 0xBB, 0x80, 0, 0, 0, 0, 0, 0};
+  c = Convert(dir, Form({Comm(4095, 128, rate768000), Ssnd({1, 2})}));
+  EXPECT_FALSE(c.ok);
+  EXPECT_EQ(c.texts, aiffError);
 
   // A form type other than AIFF is reported, and reading goes on.
   auto image = Form({Comm(2, 16), Ssnd({1, 2, 3, 4})});
@@ -193,10 +202,14 @@ TEST(ConvertAiffToWave, UnusableFilesWriteNothing) {
   EXPECT_TRUE(c.ok);
   EXPECT_EQ(c.texts, aiffError);
 
+  // A missing file: the file helper names the path, then the reason.
   RecordingReporter rec;
-  EXPECT_FALSE(ConvertAiffToWave(rec, (dir / "absent.aiff").string(), (dir / "x.wav").string()));
-  ASSERT_EQ(rec.texts().size(), 1u);
-  EXPECT_EQ(rec.reports()[0].module, "GENE");
+  const std::string absent = (dir / "absent.aiff").string();
+  EXPECT_FALSE(ConvertAiffToWave(rec, absent, (dir / "x.wav").string()));
+  ASSERT_EQ(rec.texts().size(), 2u);
+  EXPECT_EQ(rec.texts()[0], absent);
+  EXPECT_EQ(rec.reports()[1].module, "GENE");
+  EXPECT_FALSE(std::filesystem::exists(dir / "x.wav"));
 }
 
 TEST(ConvertAiffToWave, TruncatedFilesStayInBounds) {

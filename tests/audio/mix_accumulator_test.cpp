@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <filesystem>
 
@@ -165,6 +166,52 @@ TEST(MixAccumulator, ConvertsChannelsDepthAndRateBeforeAdding) {
     EXPECT_EQ(acc.sum, memory.sum) << rate << " " << bits << " " << channels;
     // 0.2 s, less the silent tail of an interpolated rendering.
     EXPECT_NEAR(static_cast<double>(expected.size()), 0.2 * 44100 * 2, 8.0);
+  }
+}
+
+CWaveData MakeRendering(uint32_t rate, uint16_t channels, uint16_t bits,
+                        std::vector<uint8_t> bytes) {
+  CWaveData w;
+  w.formatTag = 1;
+  w.channels = channels;
+  w.sampleRate = rate;
+  w.blockAlign = static_cast<uint16_t>(channels * bits / 8);
+  w.byteRate = rate * w.blockAlign;
+  w.bitsPerSample = bits;
+  w.samples = std::move(bytes);
+  return w;
+}
+
+TEST(MixAccumulator, LowRateRenderingIsConvertedOnlyAsFarAsTheMixReaches) {
+  // 16000 frames at 1 Hz would be 2.8 GB at 44100 Hz; the mix needs one second of it.
+  std::vector<uint8_t> bytes(16000, 200);
+  bytes[0] = 128;
+  MixAccumulator acc = Create(1);
+  RecordingReporter rec;
+  ASSERT_TRUE(MixWaveData(rec, acc, MakeRendering(1, 1, 8, std::move(bytes))));
+  EXPECT_TRUE(rec.texts().empty());
+  // Between silence and 200 * 256 - 32768 = 18432 across the whole second.
+  EXPECT_EQ(acc.sum[0], 0);
+  EXPECT_EQ(acc.sum[2 * 22050], 9216);
+  EXPECT_EQ(acc.sum[2 * 44099], 18431);
+  EXPECT_EQ(acc.sum[2 * 44099 + 1], 18431);
+}
+
+TEST(MixAccumulator, CutRenderingGivesTheSameFramesAsTheWholeOne) {
+  for (const uint32_t rate : {7u, 8000u, 22050u, 44100u, 48000u, 96000u, 768000u}) {
+    for (const uint16_t channels : {1, 2}) {
+      // Three seconds of noise, mixed into one second and into four.
+      std::vector<uint8_t> bytes(size_t{rate} * 3 * channels * 2);
+      uint32_t x = 12345;
+      for (uint8_t& b : bytes) b = static_cast<uint8_t>((x = x * 1103515245u + 12345u) >> 24);
+      MixAccumulator shortMix = Create(1);
+      MixAccumulator longMix = Create(4);
+      RecordingReporter rec;
+      ASSERT_TRUE(MixWaveData(rec, shortMix, MakeRendering(rate, channels, 16, bytes)));
+      ASSERT_TRUE(MixWaveData(rec, longMix, MakeRendering(rate, channels, 16, bytes)));
+      EXPECT_TRUE(std::equal(shortMix.sum.begin(), shortMix.sum.end(), longMix.sum.begin()))
+          << rate << " Hz, " << channels << " channels";
+    }
   }
 }
 

@@ -137,5 +137,37 @@ TEST_F(FileIoTest, FailedAtomicWriteLeavesTheTargetAlone) {
   EXPECT_EQ(std::distance(fs::directory_iterator(dir.path()), fs::directory_iterator{}), 1);
 }
 
+TEST_F(FileIoTest, AtomicFileWrittenInBlocksAppearsOnlyOnCommit) {
+  const fs::path path = dir / "mix.wav";
+  WriteBytes(path, "old");
+  {
+    AtomicFile file(path.string());
+    ASSERT_TRUE(file.Write(std::vector<uint8_t>{'a', 'b'}));
+    ASSERT_TRUE(file.Write(std::vector<uint8_t>{}));
+    ASSERT_TRUE(file.Write(std::vector<uint8_t>{'c'}));
+    EXPECT_EQ(ReadAll(path), "old");
+    EXPECT_TRUE(file.Commit());
+    EXPECT_FALSE(file.Write(std::vector<uint8_t>{'d'}));  // committed: no longer ours
+  }
+  EXPECT_EQ(ReadAll(path), "abc");
+  EXPECT_EQ(std::distance(fs::directory_iterator(dir.path()), fs::directory_iterator{}), 1);
+}
+
+TEST_F(FileIoTest, AbandonedAtomicFileLeavesTheOldFileAndNoTemporary) {
+  const fs::path path = dir / "mix.wav";
+  WriteBytes(path, "old");
+  {
+    AtomicFile file(path.string());
+    ASSERT_TRUE(file.Write(std::vector<uint8_t>(100000, 7)));
+    EXPECT_EQ(std::distance(fs::directory_iterator(dir.path()), fs::directory_iterator{}), 2);
+  }
+  EXPECT_EQ(ReadAll(path), "old");
+  EXPECT_EQ(std::distance(fs::directory_iterator(dir.path()), fs::directory_iterator{}), 1);
+
+  AtomicFile nowhere((dir / "no" / "such.wav").string());
+  EXPECT_FALSE(nowhere.Write(std::vector<uint8_t>{1}));
+  EXPECT_FALSE(nowhere.Commit());
+}
+
 }  // namespace
 }  // namespace velorna

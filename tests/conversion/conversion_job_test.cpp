@@ -164,6 +164,22 @@ TEST(ConversionJob, LongCopyrightNoticeShowsNoMessage) {
   EXPECT_EQ(messages.texts(), (std::vector<std::string>{"変換が終了しました。"}));
 }
 
+TEST(ConversionJob, SongTooLongForAWavIsRefusedBeforeRendering) {
+  // The slowest tempo, one tick per quarter and the longest delta: some 140 years.
+  TempDir dir;
+  TrackBytes t;
+  t.Tempo(0, 0xFFFFFF).NoteOn(0, 0, 60, 90).NoteOff(0x0FFFFFFF, 0, 60).EndOfTrack(0);
+  WriteBytes(dir / "song.mid", SmfFile(0, 1, {t}));
+  WriteBytes(dir / "song.wav", Bytes{'o', 'l', 'd'});
+  RecordingReporter messages;
+  CountingObserver observer;
+  JobControl control;
+  EXPECT_EQ(RunConversion((dir / "song.mid").string(), Options(), control, observer, messages),
+            ConversionResult::kNotWritten);
+  EXPECT_EQ(messages.texts(), (std::vector<std::string>{"出力が大きすぎます。"}));
+  EXPECT_EQ(ReadBytes(dir / "song.wav"), (Bytes{'o', 'l', 'd'}));
+}
+
 TEST(ConversionJob, MissingSoundFontEndsTheJobWithItsMessage) {
   TempDir dir;
   WriteBytes(dir / "song.mid", Melody(3));

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <limits>
 #include <random>
 #include <tuple>
 #include <vector>
@@ -134,6 +135,16 @@ TEST(NotesToEvents, PlacesNoteOffsAndMovesTheEndOfTrack) {
   EXPECT_EQ(track.events[7].note, 65);
   EXPECT_EQ(track.events[7].velocity, 64);
   EXPECT_EQ(track.events[8].delta, 0);
+}
+
+TEST(NotesToEvents, EndOfTrackMovedPastALongGapDoesNotWrap) {
+  Load load;
+  const int32_t most = std::numeric_limits<int32_t>::max();
+  MidiTrack track = TrackOf({EndOfTrack(most), Ev(st::kControl, 5)}, ts::kNotes);
+  NotesToEvents(load.ctx, track);
+  ASSERT_EQ(Statuses(track), (std::vector<uint32_t>{st::kControl, st::kMeta}));
+  EXPECT_EQ(track.events[0].delta, most);  // held at the largest delta
+  EXPECT_EQ(track.events[1].delta, 0);
 }
 
 TEST(NotesToEvents, StaysWithinTheEventLimit) {

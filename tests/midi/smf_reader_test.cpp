@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <limits>
 #include <string>
 #include <tuple>
 #include <vector>
@@ -129,6 +130,25 @@ TEST_F(SmfReader, Format0SplitsByChannelIntoSeventeenTracks) {
   EXPECT_EQ(Times(track), (std::vector<int64_t>{0, 0, 0, 0, 10, 10, 180, 480}));
   EXPECT_TRUE(track.events.back().IsEndOfTrack());
   EXPECT_TRUE(rec.reports().empty());
+}
+
+TEST_F(SmfReader, Format0GapsPastThe32BitRangeDoNotWrap) {
+  // Nine maximal deltas on channel 1 put channel 0's next event 2.4 billion ticks later.
+  TrackBytes t;
+  t.NoteOn(0, 0, 60, 100).NoteOff(10, 0, 60);
+  for (int i = 0; i < 9; ++i) t.Control(0x0FFFFFFF, 1, 7, 100);
+  t.NoteOn(0, 0, 62, 100).NoteOff(10, 0, 62).EndOfTrack(0);
+  MidiLoader loader = Load(SmfFile(0, 96, {t}));
+  ASSERT_TRUE(loader.multiTrack);
+  for (const auto& track : loader.multiTrack->tracks) {
+    for (const MidiEvent& e : track->events) EXPECT_GE(e.delta, 0);
+  }
+  const auto notes = Notes(*loader.multiTrack->tracks[1]);
+  ASSERT_EQ(notes.size(), 2u);
+  EXPECT_EQ(std::get<0>(notes[1]), std::numeric_limits<int32_t>::max());
+  PrepareSong(ctx, loader);
+  ASSERT_TRUE(loader.song);
+  for (const MidiEvent& e : loader.song->track->events) EXPECT_GE(e.delta, 0);
 }
 
 TEST_F(SmfReader, MacBinaryHeaderIsSkipped) {

@@ -185,6 +185,19 @@ TEST_F(Encoder, SizeLargerThanDataIsNotReadPast) {
   EXPECT_EQ(Encode(name), (Bytes{0xFF, 0x03, 0x00}));
 }
 
+TEST_F(Encoder, SystemExclusiveLengthFieldMatchesWhatIsWritten) {
+  // As read from a chunk that ended inside the message: 0x60 bytes announced, 3 present.
+  EXPECT_EQ(Encode(WithData(st::kEscape, 0, {0xF7, 0x60, 0x01, 0x02, 0x03})),
+            (Bytes{0xF7, 0x03, 0x01, 0x02, 0x03}));
+  EXPECT_EQ(Encode(WithData(st::kSysEx, 0, {0xF0, 0x81, 0x00, 0x41, 0xF7})),
+            (Bytes{0xF0, 0x02, 0x41, 0xF7}));
+  // A field that agrees is written as it stands, even in a longer form than needed.
+  EXPECT_EQ(Encode(SysEx()), (Bytes{0xF0, 0x05, 0x7E, 0x7F, 0x09, 0x01, 0xF7}));
+  EXPECT_EQ(Encode(WithData(st::kSysEx, 0, {0xF0, 0x80, 0x01, 0xF7})),
+            (Bytes{0xF0, 0x80, 0x01, 0xF7}));
+  EXPECT_EQ(Encode(WithData(st::kSysEx, 0, {0xF0})), (Bytes{0xF0, 0x00}));
+}
+
 TEST_F(Encoder, MetaEvents) {
   MidiEvent tempo;
   tempo.status = st::kMeta;
@@ -272,6 +285,7 @@ TEST_F(Encoder, FullBufferEndsTheChunkWithACompleteHeader) {
   // exclusive still goes in, the note after it no longer does.
   Bytes body(100, 0x10);
   body.front() = 0xF0;
+  body[1] = 98;  // the length of what follows
   body.back() = 0xF7;
   MidiTrack t =
       Track({NoteOn(0, 60), WithData(st::kSysEx, 0, body, 5), NoteOn(0, 62, 5), EndOfTrack(5)});

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <limits>
 #include <string>
 #include <vector>
 
@@ -221,6 +222,11 @@ TEST_F(TrackMerge, DeleteClearAndFixEndOfTrack) {
   DeleteEventAt(t, 5);  // out of range: nothing happens
   DeleteEventAt(t, -1);
   EXPECT_EQ(Times(t), (std::vector<int64_t>{15, 22}));
+
+  // A removed event's delta joins the next one, held at the largest delta.
+  MidiTrack far = NoteTrack({Meta(47, std::numeric_limits<int32_t>::max()), Note(188, 0, 60)});
+  DeleteEventAt(far, 0);
+  EXPECT_EQ(far.events[0].delta, std::numeric_limits<int32_t>::max());
 
   MidiTrack eots = NoteTrack({Meta(47, 10), Meta(47, 10), Note(5, 0, 60), Meta(47, 5)});
   FixEndOfTrack(ctx, eots);

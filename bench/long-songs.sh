@@ -1,0 +1,70 @@
+#!/usr/bin/env bash
+# Converts the ten long songs of planetblupi-music-midi (10 to 29 minutes, up to 28,000
+# notes) with velorna-cli, one at a time, and reports for each the time taken and the peak
+# memory (maximum resident set size). Checks that every output is a WAV whose length is the
+# song's playing time, as an independent reader (mido) measures it, to within one second.
+#   bench/long-songs.sh [velorna-cli options...]   e.g. --engine files, --soundfont x.sf2
+# Needs a release build (scripts/build.sh release). Exit status 1 when a check fails.
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+cli="$root/build/release/src/cli/velorna-cli"
+songs=${SONGS:-/usr/share/planetblupi/music}  # SONGS=<folder> for other songs
+[[ -x "$cli" ]] || { echo "long-songs: build first: scripts/build.sh release" >&2; exit 2; }
+[[ -d "$songs" ]] || { echo "long-songs: install planetblupi-music-midi" >&2; exit 2; }
+
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+failed=0
+peak_all=0
+printf '%-14s %8s %8s %8s %9s %10s  %s\n' song notes "play s" "wav s" "time s" "peak MB" check
+for song in "$songs"/*.mid; do
+  name=$(basename "$song" .mid)
+  cp "$song" "$work/$name.mid"
+  read -r playing notes < <(/usr/bin/python3 - "$song" <<'PY'
+import sys, mido
+try:
+    m = mido.MidiFile(sys.argv[1])
+    notes = sum(1 for t in m.tracks for x in t if x.type == "note_on" and x.velocity > 0)
+    print(f"{m.length:.3f} {notes}")
+except Exception:  # unreadable to mido: no length to check against
+    print("-1 0")
+PY
+)
+  status=0
+  /usr/bin/time -f "%e %M" -o "$work/time" "$cli" convert --quiet "$@" "$work/$name.mid" \
+    2>"$work/err" || status=$?
+  read -r seconds peak_kb < <(tail -n 1 "$work/time")  # after any "Command exited" line
+  check=$(/usr/bin/python3 - "$work/$name.wav" "$playing" "$status" <<'PY'
+import os, struct, sys
+path, playing, status = sys.argv[1], float(sys.argv[2]), int(sys.argv[3])
+if status != 0 or not os.path.exists(path):
+    print(f"FAIL exit {status}, no WAV"); sys.exit()
+b = open(path, "rb").read(44)
+size = os.path.getsize(path)
+riff, wave, channels, rate, bits, data = (b[0:4], b[8:12], struct.unpack_from("<H", b, 22)[0],
+    struct.unpack_from("<I", b, 24)[0], struct.unpack_from("<H", b, 34)[0],
+    struct.unpack_from("<I", b, 40)[0])
+if riff != b"RIFF" or wave != b"WAVE" or (channels, rate, bits) != (2, 44100, 16) \
+        or data != size - 44:
+    print("FAIL not a whole 44100 Hz 16-bit stereo WAV"); sys.exit()
+length = data / 176400
+print(f"{length:.3f} " + ("ok" if abs(length - playing) <= 1.0 else "FAIL length"))
+PY
+)
+  if [[ $check == FAIL* ]]; then
+    wav_seconds=0
+    verdict=$check
+  else
+    wav_seconds=${check%% *}
+    verdict=${check#* }
+  fi
+  [[ $verdict == ok ]] || failed=1
+  peak_mb=$((peak_kb / 1024))
+  ((peak_mb > peak_all)) && peak_all=$peak_mb
+  printf '%-14s %8s %8.1f %8.1f %9s %10s  %s\n' "$name" "$notes" "$playing" "$wav_seconds" \
+    "$seconds" "$peak_mb" "$verdict"
+  [[ $verdict == ok ]] || sed 's/^/    /' "$work/err" | tail -n 5
+  rm -f "$work/$name.mid" "$work/$name.wav"
+done
+echo "long-songs: highest peak ${peak_all} MB"
+exit "$failed"

@@ -1,0 +1,144 @@
+// A Stop at every point of a conversion, with either engine: the job still writes a
+// complete WAV of the song's length over the old output, and leaves no file of its own.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <filesystem>
+#include <set>
+#include <string>
+#include <tuple>
+
+#include "conversion/conversion_job.h"
+#include "support/smf_bytes.h"
+#include "support/temp_dir.h"
+
+namespace velorna::test {
+namespace {
+
+namespace fs = std::filesystem;
+const char kSoundFont[] = "/usr/share/sounds/sf2/TimGM6mb.sf2";
+const Bytes kOldWav{'o', 'l', 'd'};
+
+class QuietObserver : public JobObserver {
+ public:
+  void ShowProgress(const std::string&, const std::string&) override {}
+};
+
+// Drums and twelve melody notes over two seconds (120 bpm, 480 ticks per quarter).
+Bytes Song() {
+  TrackBytes t;
+  t.Tempo(0, 500000).Program(0, 0, 0).NoteOn(0, 9, 36, 110).NoteOff(240, 9, 36);
+  for (int i = 0; i < 12; ++i) t.NoteOn(0, 0, 60 + i, 90).NoteOff(120, 0, 60 + i);
+  t.NoteOn(0, 9, 38, 110).NoteOff(240, 9, 38).EndOfTrack(0);
+  return SmfFile(0, 480, {t});
+}
+
+uint32_t Le32(const Bytes& b, size_t at) {
+  return b[at] | b[at + 1] << 8 | b[at + 2] << 16 | static_cast<uint32_t>(b[at + 3]) << 24;
+}
+
+bool Silent(const Bytes& wav) {
+  for (size_t i = 44; i < wav.size(); ++i)
+    if (wav[i] != 0) return false;
+  return true;
+}
+
+std::set<std::string> JobFoldersInTemp() {
+  std::set<std::string> names;
+  for (const auto& e : fs::directory_iterator(fs::temp_directory_path())) {
+    const std::string name = e.path().filename().string();
+    if (name.rfind("velorna-", 0) == 0 && name.rfind("velorna-test-", 0) != 0) names.insert(name);
+  }
+  return names;
+}
+
+std::string PointName(JobPoint p) {
+  switch (p) {
+    case JobPoint::kLoaded:
+      return "Loaded";
+    case JobPoint::kDrumPass:
+      return "DrumPass";
+    case JobPoint::kNote:
+      return "Note";
+    case JobPoint::kWriting:
+      return "Writing";
+  }
+  return "?";
+}
+
+using StopCase = std::tuple<Engine, JobPoint, int>;  // engine, point, passes before the stop
+
+class JobStop : public ::testing::TestWithParam<StopCase> {};
+
+TEST_P(JobStop, WritesACompleteWavAndLeavesNothingBehind) {
+  const auto [engine, point, passes] = GetParam();
+  TempDir dir;
+  WriteBytes(dir / "song.mid", Song());
+  WriteBytes(dir / "song.wav", kOldWav);
+  const auto foldersBefore = JobFoldersInTemp();
+
+  ConversionOptions options;
+  options.soundFont = kSoundFont;
+  options.engine = engine;
+  options.jobs = 1;  // notes taken in order, so the stop lands after the same ones
+  JobControl control;
+  std::atomic<int> seen{0};
+  control.testHook = [&, point = point, passes = passes](JobPoint p) {
+    if (p == point && seen++ == passes) control.m_cancel = 1;
+  };
+  QuietObserver observer;
+  RecordingReporter messages;
+  const ConversionResult result =
+      RunConversion((dir / "song.mid").string(), options, control, observer, messages);
+
+  // Once writing has begun everything is mixed: the stop no longer cuts anything short.
+  EXPECT_EQ(result, point == JobPoint::kWriting ? ConversionResult::kWritten
+                                                : ConversionResult::kWrittenAfterStop);
+  EXPECT_EQ(messages.texts(), std::vector<std::string>{"変換が終了しました。"});
+  const Bytes wav = ReadBytes(dir / "song.wav");
+  ASSERT_GE(wav.size(), 44u);
+  EXPECT_EQ(Le32(wav, 4), wav.size() - 8);
+  EXPECT_EQ(Le32(wav, 40), wav.size() - 44);
+  EXPECT_EQ(wav.size() - 44, 3u * 176400);  // two seconds of song, plus one
+  EXPECT_FALSE(Silent(wav)) << "the drums were mixed before any stop took effect";
+  EXPECT_EQ(std::distance(fs::directory_iterator(dir.path()), fs::directory_iterator{}), 2);
+  EXPECT_EQ(JobFoldersInTemp(), foldersBefore);
+}
+
+INSTANTIATE_TEST_SUITE_P(EveryPoint, JobStop,
+                         ::testing::Values(StopCase{Engine::kFiles, JobPoint::kLoaded, 0},
+                                           StopCase{Engine::kFiles, JobPoint::kDrumPass, 0},
+                                           StopCase{Engine::kFiles, JobPoint::kNote, 0},
+                                           StopCase{Engine::kFiles, JobPoint::kNote, 7},
+                                           StopCase{Engine::kFiles, JobPoint::kWriting, 0},
+                                           StopCase{Engine::kFast, JobPoint::kLoaded, 0},
+                                           StopCase{Engine::kFast, JobPoint::kDrumPass, 0},
+                                           StopCase{Engine::kFast, JobPoint::kNote, 7},
+                                           StopCase{Engine::kFast, JobPoint::kWriting, 0}),
+                         [](const ::testing::TestParamInfo<StopCase>& info) {
+                           const StopCase& c = info.param;
+                           return std::string(std::get<0>(c) == Engine::kFiles ? "Files" : "Fast") +
+                                  PointName(std::get<1>(c)) + std::to_string(std::get<2>(c));
+                         });
+
+// A Stop that comes before the job starts (while the file is still being chosen or read)
+// is seen at the first event: the drums are rendered and the WAV is written.
+TEST(JobStopEarly, StopBeforeTheStartStillGivesAWholeWav) {
+  TempDir dir;
+  WriteBytes(dir / "song.mid", Song());
+  WriteBytes(dir / "song.wav", kOldWav);
+  ConversionOptions options;
+  options.soundFont = kSoundFont;
+  JobControl control;
+  control.m_cancel = 1;
+  QuietObserver observer;
+  RecordingReporter messages;
+  EXPECT_EQ(RunConversion((dir / "song.mid").string(), options, control, observer, messages),
+            ConversionResult::kWrittenAfterStop);
+  const Bytes wav = ReadBytes(dir / "song.wav");
+  ASSERT_EQ(wav.size(), 44u + 3u * 176400);
+  EXPECT_FALSE(Silent(wav));
+}
+
+}  // namespace
+}  // namespace velorna::test
