@@ -110,22 +110,12 @@ TEST(ConversionJob, LeavesNoTemporaryFilesAndTouchesNoneOfTheUsers) {
   WriteBytes(dir / "song.mid", Melody(3));
   WriteBytes(dir / "song_tmp.mid", Bytes{'m', 'i', 'n', 'e'});
   WriteBytes(dir / "song_tmp.wav", Bytes{'m', 'i', 'n', 'e'});
-  // The job's private folder goes under TMPDIR: give it one of the test's own, so other
-  // tests running at the same time cannot show up in it.
-  TempDir temp;
-  const char* saved = std::getenv("TMPDIR");
-  const std::string savedValue = saved ? saved : "";
-  setenv("TMPDIR", temp.path().c_str(), 1);
+  ScopedTmpDir temp;
   RecordingReporter messages;
   CountingObserver observer;
   JobControl control;
   const ConversionResult result =
       RunConversion((dir / "song.mid").string(), Options(), control, observer, messages);
-  if (saved) {
-    setenv("TMPDIR", savedValue.c_str(), 1);
-  } else {
-    unsetenv("TMPDIR");
-  }
   ASSERT_EQ(result, ConversionResult::kWritten);
   EXPECT_EQ(ReadBytes(dir / "song_tmp.mid"), (Bytes{'m', 'i', 'n', 'e'}));
   EXPECT_EQ(ReadBytes(dir / "song_tmp.wav"), (Bytes{'m', 'i', 'n', 'e'}));

@@ -17,4 +17,20 @@ TempDir::~TempDir() {
   std::filesystem::remove_all(path_, ec);
 }
 
+ScopedTmpDir::ScopedTmpDir() {
+  if (const char* value = std::getenv("TMPDIR")) {
+    hadValue_ = true;
+    saved_ = value;
+  }
+  setenv("TMPDIR", dir_.path().c_str(), 1);
+}
+
+ScopedTmpDir::~ScopedTmpDir() {
+  if (hadValue_) {
+    setenv("TMPDIR", saved_.c_str(), 1);
+  } else {
+    unsetenv("TMPDIR");
+  }
+}
+
 }  // namespace velorna::test

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <filesystem>
+#include <string>
 
 namespace velorna::test {
 
@@ -17,6 +18,23 @@ class TempDir {
 
  private:
   std::filesystem::path path_;
+};
+
+// Points TMPDIR at a folder of its own for its lifetime, so a test can see exactly what a
+// job leaves in the temporary folder while other tests run beside it.
+class ScopedTmpDir {
+ public:
+  ScopedTmpDir();
+  ~ScopedTmpDir();
+  ScopedTmpDir(const ScopedTmpDir&) = delete;
+  ScopedTmpDir& operator=(const ScopedTmpDir&) = delete;
+
+  const std::filesystem::path& path() const { return dir_.path(); }
+
+ private:
+  TempDir dir_;
+  bool hadValue_ = false;
+  std::string saved_;
 };
 
 }  // namespace velorna::test
