@@ -8,13 +8,20 @@ namespace velorna {
 
 std::string_view ModuleTag(LibraryModule module) {
   switch (module) {
-    case LibraryModule::GENE: return "GENE";
-    case LibraryModule::MDEV: return "MDEV";
-    case LibraryModule::M0DT: return "M0DT";
-    case LibraryModule::M1DT: return "M1DT";
-    case LibraryModule::MDLD: return "MDLD";
-    case LibraryModule::MDTK: return "MDTK";
-    case LibraryModule::MUEV: return "MUEV";
+    case LibraryModule::GENE:
+      return "GENE";
+    case LibraryModule::MDEV:
+      return "MDEV";
+    case LibraryModule::M0DT:
+      return "M0DT";
+    case LibraryModule::M1DT:
+      return "M1DT";
+    case LibraryModule::MDLD:
+      return "MDLD";
+    case LibraryModule::MDTK:
+      return "MDTK";
+    case LibraryModule::MUEV:
+      return "MUEV";
   }
   return "GENE";
 }
@@ -47,7 +54,8 @@ constexpr std::array kM1dtTable{
     Entry{0x0300000B, "システムチャネルが重複しています。"},
     Entry{0x0300000C, "チャネルが重複しています。"},
     Entry{0x03000011,
-          "複数プログラムチェンジのトラックを分割しようとしましたが、使用できるチャネルがありませんでした。"},
+          "複数プログラムチェンジのトラックを分割しようとしましたが、使用できるチャネルがありません"
+          "でした。"},
     Entry{0x03000012, "ドラムトラックがありませんでした。"},
     Entry{0x03000015,
           "プログラムチェンジが設定されていないトラックがありましたので０を設定しました。"},

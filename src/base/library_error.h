@@ -50,7 +50,8 @@ inline constexpr std::string_view kLoadTooLarge =
 inline constexpr std::string_view kMidiOpenFailed = "Midiファイルが開けませんでした。";
 // MUEV
 inline constexpr std::string_view kEventDataTooLarge =
-    "イベントのデータサイズが大きすぎます。MFiの機種依存の音色設定が含まれている場合は問題ありません。";
+    "イベントのデータサイズが大きすぎます。MFiの機種依存の音色設定が含まれている場合は問題ありませ"
+    "ん。";
 inline constexpr std::string_view kEventDataError = "イベントのデータでエラーが発生しました。";
 // MDTK fallback and the texts sites pass for codes the table leaves to the fallback
 inline constexpr std::string_view kTrackFallback = "Midiのトラックデータでエラーが発生しました。";

@@ -13,9 +13,9 @@
 namespace velorna {
 
 struct Report {
-  std::string module;             // "GENE", "MDTK", ...; empty for plain texts
-  std::optional<uint32_t> code;   // the eight-digit code where the message has one
-  std::string text;               // exactly what is shown, e.g. "GENE01000002 メモリが不足しています。"
+  std::string module;            // "GENE", "MDTK", ...; empty for plain texts
+  std::optional<uint32_t> code;  // the eight-digit code where the message has one
+  std::string text;  // exactly what is shown, e.g. "GENE01000002 メモリが不足しています。"
 };
 
 // Implementations must be safe to call from any thread; Show returns when the user has

@@ -72,12 +72,12 @@ inline constexpr int32_t kNotes = 2;
 }  // namespace ts
 
 struct MidiTrack {
-  int32_t length = 0;                  // valid bytes in `bytes` (chunk incl. its header)
-  int32_t pos = 0;                     // read position while decoding
-  std::vector<uint8_t> bytes;          // allocated on demand, at most `capacity` bytes
+  int32_t length = 0;          // valid bytes in `bytes` (chunk incl. its header)
+  int32_t pos = 0;             // read position while decoding
+  std::vector<uint8_t> bytes;  // allocated on demand, at most `capacity` bytes
   int32_t capacity = kTrackCapacity;
   int32_t state = ts::kNew;
-  std::vector<MidiEvent> events;       // at most capacity / 3 of them
+  std::vector<MidiEvent> events;  // at most capacity / 3 of them
 
   int32_t count() const { return static_cast<int32_t>(events.size()); }
   int32_t maxEvents() const { return capacity / 3; }
