@@ -6,44 +6,12 @@
 #include <vector>
 
 #include "base/library_error.h"
+#include "conversion/channel_setup.h"
 #include "midi/song_edit.h"
 
 namespace velorna {
 
 namespace {
-
-namespace cc {
-constexpr uint32_t kDataEntryMsb = 6;
-constexpr uint32_t kDataEntryLsb = 38;
-constexpr uint32_t kSustain = 64;
-constexpr uint32_t kSostenuto = 66;
-constexpr uint32_t kNrpnLsb = 98;
-constexpr uint32_t kNrpnMsb = 99;
-constexpr uint32_t kRpnLsb = 100;
-constexpr uint32_t kRpnMsb = 101;
-constexpr uint32_t kResetAll = 121;
-}  // namespace cc
-
-constexpr int kRegisterNull = 127;
-constexpr int kPedalDown = 64;
-constexpr size_t kRhythmMapByte = 9;
-
-bool IsControl(const MidiEvent& e, uint32_t controller) {
-  return e.status == st::kControl && e.kind == controller;
-}
-
-int BendOf(const MidiEvent& e) {
-  return e.value * 128 + e.note;
-}
-
-void SetBend(MidiEvent& e, int bend) {
-  e.value = bend >> 7;
-  e.note = bend & 127;
-}
-
-int ClampBend(int64_t bend) {
-  return static_cast<int>(std::clamp<int64_t>(bend, 0, kMaxBend));
-}
 
 std::vector<int64_t> AbsoluteTimes(const MidiTrack& track) {
   std::vector<int64_t> times(track.events.size());
@@ -55,73 +23,22 @@ std::vector<int64_t> AbsoluteTimes(const MidiTrack& track) {
   return times;
 }
 
-// Set-up that applies to a note at time t on channel ch (the note itself is no set-up).
-bool AppliesAt(const MidiEvent& e, int64_t time, int ch, int64_t t) {
-  if (e.channel != ch && e.channel != kNoChannel) return false;
-  if (e.status == st::kNote || e.status == st::kDisabled) return false;
-  return time <= t;
-}
-
-bool IsRhythmPart(const MidiTrack& track, const std::vector<int64_t>& times, int ch, int64_t t) {
-  int map = 0;
+// The channel's set-up that applies to a note at time t: its events up to t.
+ChannelSetup SetupAt(const MidiTrack& track, const std::vector<int64_t>& times, int ch, int64_t t) {
+  ChannelSetup setup;
   for (size_t k = 0; k < times.size() && times[k] <= t; ++k) {
-    const MidiEvent& e = track.events[k];
-    if (e.status != st::kSysEx || e.kind != sysex::kRhythmPart || e.channel != ch) continue;
-    map = e.data.size() > kRhythmMapByte ? e.data[kRhythmMapByte] : e.value;
+    if (track.events[k].channel == ch) setup.Apply(track.events[k]);
   }
-  return map != 0;
+  return setup;
 }
 
-int BaseBend(const MidiTrack& track, const std::vector<int64_t>& times, int ch, int64_t t) {
-  int base = kCentreBend;
-  for (size_t k = 0; k < times.size() && times[k] <= t; ++k) {
-    const MidiEvent& e = track.events[k];
-    if (e.channel != ch || !AppliesAt(e, times[k], ch, t)) continue;
-    if (e.status == st::kPitchBend) base = BendOf(e);
-    if (IsControl(e, cc::kResetAll)) base = kCentreBend;
-  }
-  return base;
-}
-
-// Where the note stops sounding: its end, or, with a sustain or sostenuto pedal held there,
-// the first release of that pedal (the song's end when it is never released).
 int64_t WindowEnd(const MidiTrack& track, const std::vector<int64_t>& times, int ch,
                   int64_t noteEnd) {
-  bool held[2] = {false, false};
-  auto pedal = [](const MidiEvent& e) {
-    return IsControl(e, cc::kSustain) ? 0 : IsControl(e, cc::kSostenuto) ? 1 : -1;
-  };
-  size_t k = 0;
-  for (; k < times.size() && times[k] <= noteEnd; ++k) {
-    const MidiEvent& e = track.events[k];
-    if (e.channel != ch) continue;
-    if (const int p = pedal(e); p >= 0) held[p] = e.value >= kPedalDown;
-    if (IsControl(e, cc::kResetAll)) held[0] = held[1] = false;
+  SoundingWindow window(noteEnd);
+  for (size_t k = 0; k < times.size(); ++k) {
+    if (track.events[k].channel == ch && !window.Feed(track.events[k], times[k])) break;
   }
-  int64_t end = noteEnd;
-  for (; k < times.size() && (held[0] || held[1]); ++k) {
-    const MidiEvent& e = track.events[k];
-    if (e.channel != ch) continue;
-    const int p = pedal(e);
-    const bool reset = IsControl(e, cc::kResetAll);
-    if (reset || (p >= 0 && held[p] && e.value < kPedalDown)) {
-      end = times[k];
-      if (reset)
-        held[0] = held[1] = false;
-      else
-        held[p] = false;
-    }
-  }
-  if (held[0] || held[1]) end = std::max(end, times.empty() ? end : times.back());
-  return end;
-}
-
-MidiEvent MakeBend(int channel, int bend) {
-  MidiEvent e;
-  e.status = st::kPitchBend;
-  e.channel = channel;
-  SetBend(e, bend);
-  return e;
+  return window.End(times.empty() ? noteEnd : times.back());
 }
 
 // Inserts e at `index` at the time of the event standing there.
@@ -161,31 +78,13 @@ std::ptrdiff_t LastBendAt(const MidiTrack& track, int64_t time, int channel) {
   return found;
 }
 
-int32_t DeltaBetween(int64_t from, int64_t to) {
-  return static_cast<int32_t>(
-      std::clamp<int64_t>(to - from, 0, std::numeric_limits<int32_t>::max()));
-}
-
-NoteRetuning Describe(const MidiFormat0Data& song, const std::vector<int64_t>& times,
-                      const MidiEvent& note, int64_t t, const CentTable& cents) {
-  NoteRetuning r;
-  const int ch = note.channel;
-  r.rhythmPart = IsRhythmPart(*song.track, times, ch, t);
-  r.sensitivity = FindBendSensitivity(song, ch, t);
-  r.defaultRange = r.sensitivity <= 0;
-  if (r.defaultRange) r.sensitivity = 2;
-  r.offset = BendOffset(cents[static_cast<size_t>(((note.note % 12) + 12) % 12)], r.sensitivity);
-  r.baseBend = BaseBend(*song.track, times, ch, t);
-  r.bend = ClampBend(int64_t{r.baseBend} - r.offset);
-  return r;
-}
-
 }  // namespace
 
 NoteRetuning DescribeRetuning(const MidiFormat0Data& song, int32_t i, int64_t t,
                               const CentTable& cents) {
   const std::vector<int64_t> times = AbsoluteTimes(*song.track);
-  return Describe(song, times, song.track->events[static_cast<size_t>(i)], t, cents);
+  const MidiEvent& note = song.track->events[static_cast<size_t>(i)];
+  return SetupAt(*song.track, times, note.channel, t).RetuningOf(note, cents);
 }
 
 int BendOffset(int cents, double sensitivity) {
@@ -201,53 +100,14 @@ int BendValue(int base, int cents, double sensitivity) {
 
 double FindBendSensitivity(const MidiFormat0Data& song, int channel, int64_t time) {
   if (!song.track) return 0;
-  // The registers start null, as in a synthesizer after power-on.
-  int rpnMsb = kRegisterNull;
-  int rpnLsb = kRegisterNull;
-  bool nrpnSelected = false;
-  int semitones = -1;  // none set
-  int cents = 0;
+  BendRangeRegisters range;
   int64_t now = 0;
   for (const MidiEvent& e : song.track->events) {
     now += e.delta;
     if (now > time) break;
-    if (e.status != st::kControl || e.channel != channel) continue;
-    const bool rangeSelected = !nrpnSelected && rpnMsb == 0 && rpnLsb == 0;
-    switch (e.kind) {
-      case cc::kRpnMsb:
-        rpnMsb = e.value;
-        nrpnSelected = false;
-        break;
-      case cc::kRpnLsb:
-        rpnLsb = e.value;
-        nrpnSelected = false;
-        break;
-      case cc::kNrpnMsb:
-      case cc::kNrpnLsb:
-        nrpnSelected = true;
-        break;
-      case cc::kResetAll:
-        rpnMsb = rpnLsb = kRegisterNull;
-        nrpnSelected = false;
-        break;
-      case cc::kDataEntryMsb:
-        if (rangeSelected) {
-          semitones = e.value;
-          cents = 0;
-        }
-        break;
-      case cc::kDataEntryLsb:
-        if (rangeSelected) {
-          if (semitones < 0) semitones = 2;  // the synthesizer's own range
-          cents = e.value;
-        }
-        break;
-      default:
-        break;
-    }
+    if (e.status == st::kControl && e.channel == channel) range.Apply(e);
   }
-  if (semitones < 0) return 0;
-  return semitones + cents / 100.0;
+  return range.Sensitivity();
 }
 
 void SetPitchBendAt(MidiContext& ctx, MidiTrack& track, int msb, int lsb, int64_t time,
@@ -296,7 +156,7 @@ std::unique_ptr<MidiFormat0Data> BuildSingleNoteCopy(MidiContext& ctx, const Mid
   const MidiEvent& note = source->events[static_cast<size_t>(i)];
   const int ch = note.channel;
   const int64_t end = WindowEnd(*source, times, ch, t + std::max(note.duration, 0));
-  const NoteRetuning retuning = Describe(song, times, note, t, cents);
+  const NoteRetuning retuning = SetupAt(*source, times, ch, t).RetuningOf(note, cents);
   const bool rhythm = retuning.rhythmPart;
   const int offset = retuning.offset;
   auto shift = [offset](int bend) { return ClampBend(int64_t{bend} - offset); };
