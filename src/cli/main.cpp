@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "cli/cli_options.h"
-#include "cli/inspect.h"
+#include "cli/song_listing.h"
 #include "cli/stderr_reporter.h"
 #include "conversion/conversion_job.h"
 #include "conversion/job_files.h"

@@ -6,8 +6,8 @@
 #include <string>
 
 #include "conversion/conversion_job.h"
+#include "support/pitch_measure.h"
 #include "support/smf_bytes.h"
-#include "support/spectrum.h"
 #include "support/temp_dir.h"
 
 namespace velorna::test {

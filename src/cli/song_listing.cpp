@@ -1,4 +1,4 @@
-#include "cli/inspect.h"
+#include "cli/song_listing.h"
 
 #include <cstdio>
 #include <memory>

@@ -1,4 +1,4 @@
-#include "support/spectrum.h"
+#include "support/pitch_measure.h"
 
 #include <cmath>
 #include <complex>
