@@ -113,8 +113,11 @@ ConversionResult RunConversion(const std::string& path, const ConversionOptions&
   if (options.engine == Engine::kFast) {
     // A job whose rendering never started has nothing to write: a silent WAV would pass
     // for a conversion.
-    if (!MixAllRenderingsFast(*song, job.rendering.soundFontPath, options, control, observer, once,
-                              *job.accumulator)) {
+    // The engine renders with the SoundFont the service has just loaded, not a second copy.
+    std::unique_ptr<LoadedSoundFont> font =
+        job.rendering.state ? std::move(job.rendering.state->font) : nullptr;
+    if (!MixAllRenderingsFast(*song, job.rendering.soundFontPath, std::move(font), options, control,
+                              observer, once, *job.accumulator)) {
       RemoveJobFiles(job.files);
       StopRendering(job.rendering);
       return ConversionResult::kNotWritten;

@@ -68,6 +68,9 @@ class FastJob {
   }
 
   void Work(const std::string& soundFontPath);
+  // A SoundFont already loaded for the job, taken by the first worker instead of loading
+  // the file again.
+  void LendFont(std::unique_ptr<LoadedSoundFont> font) { spareFont_ = std::move(font); }
   // Mixes finished sums into the accumulator as the workers go, and shows progress;
   // returns when everything is mixed.
   void Coordinate(JobObserver& observer, MixAccumulator& accumulator);
@@ -101,6 +104,7 @@ class FastJob {
   Reporter& reporter_;
 
   mutable std::mutex mutex_;
+  std::unique_ptr<LoadedSoundFont> spareFont_;
   std::condition_variable changed_;
   std::vector<NoteTask> notes_;
   std::vector<char> done_;
@@ -216,7 +220,13 @@ void FastJob::Work(const std::string& soundFontPath) {
   worker.settings = MakeRenderSettings();
   worker.fewVoices = MakeRenderSettings(kNoteVoices);
   // A SoundFont's voices count their references without locks: one per thread.
-  if (worker.settings && worker.fewVoices) worker.font = LoadSoundFont(soundFontPath);
+  if (worker.settings && worker.fewVoices) {
+    {
+      std::lock_guard lock(mutex_);
+      worker.font = std::move(spareFont_);
+    }
+    if (!worker.font) worker.font = LoadSoundFont(soundFontPath);
+  }
   worker.run.Reserve(kRunFrames);
   std::unique_lock lock(mutex_);
   const bool drumOwner = worker.font && !drumOwnerFound_;
@@ -282,6 +292,7 @@ void FastJob::Coordinate(JobObserver& observer, MixAccumulator& accumulator) {
 }  // namespace
 
 bool MixAllRenderingsFast(const MidiFormat0Data& song, const std::string& soundFontPath,
+                          std::unique_ptr<LoadedSoundFont> loadedFont,
                           const ConversionOptions& options, JobControl& control,
                           JobObserver& observer, Reporter& reporter, MixAccumulator& accumulator) {
   const std::unique_ptr<SongNoteIndex> index = IndexSong(song);
@@ -299,6 +310,7 @@ bool MixAllRenderingsFast(const MidiFormat0Data& song, const std::string& soundF
       });
   jobs = static_cast<int>(std::clamp<int64_t>(jobs, 1, renderings));
   FastJob job(song, *index, options, control, reporter, jobs);
+  job.LendFont(std::move(loadedFont));
   {
     std::vector<std::jthread> workers;
     for (int w = 0; w < jobs; ++w) workers.emplace_back([&] { job.Work(soundFontPath); });
