@@ -38,6 +38,9 @@ class AtomicFile {
   bool Write(std::span<const uint8_t> bytes);
   // Flushes and renames over the target. False (temporary removed) on any failure.
   bool Commit();
+  // The open temporary file, for writers that seek back over what they wrote; -1 once
+  // creating it failed.
+  int Descriptor() const { return fd_; }
 
  private:
   void Discard();

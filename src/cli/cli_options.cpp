@@ -1,7 +1,11 @@
 #include "cli/cli_options.h"
 
 #include <charconv>
+#include <cmath>
+#include <filesystem>
 #include <sstream>
+
+#include "conversion/job_files.h"
 
 namespace velorna::cli {
 
@@ -9,9 +13,10 @@ const char kHelpText[] = R"(usage: velorna-cli convert [options] SONG.mid...
        velorna-cli inspect [--bends] [--cents LIST | --scale FILE] SONG.mid
        velorna-cli --help | --version
 
-convert   Renders each SONG.mid to a WAV file (44100 Hz, 16-bit stereo) in which every
-          pitched note is retuned by the offset of its pitch class. The WAV goes beside
-          the song: its name cut at the last "." plus ".wav".
+convert   Renders each SONG.mid to a sound file (44100 Hz stereo, by default a 16-bit
+          WAV) in which every pitched note is retuned by the offset of its pitch class.
+          The output goes beside the song: its name cut at the last "." plus ".wav"
+          (or the extension --format names).
 inspect   Prints the prepared song, one event a line:
           tick channel status note velocity duration kind value
           With --bends, one line per pitched note instead:
@@ -19,7 +24,13 @@ inspect   Prints the prepared song, one event a line:
           ("rhythm" or "drum" replaces the last four for notes that are not retuned).
 
 options:
-  -o, --output OUT.wav   write the WAV here (one input only)
+  -o, --output OUT       write the output here (one input only); its extension picks
+                         the type: .wav, .flac, .aiff or .aif
+  --format wav|flac|aiff the type of outputs named after their songs (default wav)
+  --bits 16|24           bits per sample (default 16)
+  --gain DB              raise or lower the whole mix by DB decibels, -60..60
+  --normalize            scale the whole mix so that its peak is at -1 dBFS (then
+                         --gain, if given, applies on top)
   --cents C,C#,D,...,B   the twelve offsets in cents, each -100..100
                          (default 0,12,4,16,-14,-2,-10,2,14,-16,18,-12: pure intervals)
   --scale FILE.sca       read the twelve offsets from a scale file (64 bytes)
@@ -56,9 +67,31 @@ std::optional<CentTable> ParseCents(const std::string& text) {
   return cents;
 }
 
+namespace {
+
+constexpr double kMaxGainDb = 60.0;
+
+std::optional<double> ParseDecibels(const std::string& text) {
+  double db = 0.0;
+  const char* end = text.data() + text.size();
+  const auto [ptr, ec] = std::from_chars(text.data() + (!text.empty() && text[0] == '+'), end, db);
+  if (ec != std::errc() || ptr != end || !(std::abs(db) <= kMaxGainDb)) return std::nullopt;
+  return db;
+}
+
+}  // namespace
+
+std::string OutputPathOf(const CliOptions& options, const std::string& input) {
+  if (!options.output.empty()) return options.output;
+  return std::filesystem::path(OutputPathFor(input))
+      .replace_extension(options.outputExtension)
+      .string();
+}
+
 ParseResult ParseCommandLine(const std::vector<std::string>& args) {
   CliOptions o;
   size_t i = 0;
+  bool formatGiven = false;
   auto fail = [](std::string why) { return ParseResult{std::nullopt, std::move(why)}; };
   if (args.empty()) return fail("no command given");
   const std::string& first = args[0];
@@ -111,6 +144,20 @@ ParseResult ParseCommandLine(const std::vector<std::string>& args) {
       const auto [ptr, ec] = std::from_chars(v.data(), v.data() + v.size(), o.jobs);
       if (ec != std::errc() || ptr != v.data() + v.size() || o.jobs < 1 || o.jobs > 256)
         return fail("--jobs needs a number from 1 to 256: " + v);
+    } else if (a == "--format" && o.command == Command::kConvert) {
+      if (!value(v) || !SoundFileTypeForExtension("." + v))
+        return fail("--format needs wav, flac or aiff: " + v);
+      o.outputExtension = "." + v;
+      formatGiven = true;
+    } else if (a == "--bits" && o.command == Command::kConvert) {
+      if (!value(v) || (v != "16" && v != "24")) return fail("--bits needs 16 or 24: " + v);
+      o.outputFormat.bits = v == "24" ? kHighBits : kPlainBits;
+    } else if (a == "--gain" && o.command == Command::kConvert) {
+      const std::optional<double> db = value(v) ? ParseDecibels(v) : std::nullopt;
+      if (!db) return fail("--gain needs decibels from -60 to 60: " + v);
+      o.outputFormat.gainDb = *db;
+    } else if (a == "--normalize" && o.command == Command::kConvert) {
+      o.outputFormat.normalize = true;
     } else if (a == "--quiet" || a == "-q") {
       o.quiet = true;
     } else if (a == "--verbose" || a == "-v") {
@@ -128,6 +175,11 @@ ParseResult ParseCommandLine(const std::vector<std::string>& args) {
   if (o.inputs.empty()) return fail("no MIDI file given");
   if (o.cents && !o.scaleFile.empty()) return fail("--cents and --scale exclude each other");
   if (!o.output.empty() && o.inputs.size() != 1) return fail("-o takes a single input");
+  if (!o.output.empty() && !SoundFileTypeFor(o.output))
+    return fail("the output's extension names no known type (.wav, .flac, .aiff, .aif): " +
+                o.output);
+  if (!o.output.empty() && formatGiven)
+    return fail("-o names the type by its extension; --format is for outputs named after songs");
   if (o.command == Command::kInspect && o.inputs.size() != 1)
     return fail("inspect takes a single MIDI file");
   return ParseResult{o, {}};

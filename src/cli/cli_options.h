@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "audio/sound_file_writer.h"
 #include "conversion/conversion_job.h"
 
 namespace velorna::cli {
@@ -23,6 +24,9 @@ struct CliOptions {
   bool quiet = false;
   bool verbose = false;
   bool bends = false;  // inspect --bends
+  // What is written: -o's extension names the type, else --format's for every input.
+  std::string outputExtension = ".wav";
+  OutputFormat outputFormat;
 };
 
 struct ParseResult {
@@ -33,6 +37,10 @@ struct ParseResult {
 ParseResult ParseCommandLine(const std::vector<std::string>& args);
 // "0,12,4,..." into twelve offsets of -100..100.
 std::optional<CentTable> ParseCents(const std::string& text);
+
+// Where the conversion of `input` goes: -o, else the input's base name with the
+// output extension.
+std::string OutputPathOf(const CliOptions& options, const std::string& input);
 
 extern const char kHelpText[];
 

@@ -12,7 +12,6 @@
 #include "cli/song_listing.h"
 #include "cli/stderr_reporter.h"
 #include "conversion/conversion_job.h"
-#include "conversion/job_files.h"
 #include "conversion/scale_file.h"
 
 namespace {
@@ -71,12 +70,13 @@ int Convert(const CliOptions& cli, ConsoleOutput& console) {
   options.engine = cli.engine;
   options.jobs = cli.jobs;
   options.verbose = cli.verbose;
+  options.outputFormat = cli.outputFormat;
 
   // Two inputs must never write one output: refused before anything starts.
   std::vector<std::string> outputs;
   std::set<std::string> seen;
   for (const auto& input : cli.inputs) {
-    const std::string out = cli.output.empty() ? OutputPathFor(input) : cli.output;
+    const std::string out = OutputPathOf(cli, input);
     if (!seen.insert(Canonical(out)).second)
       return Usage("two inputs would write the same output: " + out);
     outputs.push_back(out);

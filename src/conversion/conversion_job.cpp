@@ -9,6 +9,7 @@
 
 #include "audio/mix_accumulator.h"
 #include "audio/rendering_service.h"
+#include "audio/sound_file_writer.h"
 #include "conversion/drum_copy.h"
 #include "conversion/fast_conversion.h"
 #include "conversion/job_files.h"
@@ -131,7 +132,7 @@ ConversionResult RunConversion(const std::string& path, const ConversionOptions&
   const bool stopped = control.m_cancel.load() != 0;
   RemoveJobFiles(job.files);
   PassPoint(control, JobPoint::kWriting);
-  const bool written = WriteMixAccumulator(once, *job.accumulator, output);
+  const bool written = WriteSoundFile(once, *job.accumulator, options.outputFormat, output);
   job.accumulator.reset();
   StopRendering(job.rendering);
   control.m_progress = 100;

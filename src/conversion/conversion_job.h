@@ -8,6 +8,7 @@
 #include <functional>
 #include <string>
 
+#include "audio/sound_file_writer.h"
 #include "base/reporter.h"
 #include "conversion/note_retune.h"
 #include "midi/smf_reader.h"
@@ -20,6 +21,8 @@ struct ConversionOptions {
   CentTable cents = kPureIntervalCents;
   std::string soundFont;   // empty: the first default SoundFont that exists
   std::string outputPath;  // empty: the input's base name + ".wav"
+  // Depth and level of the output; its type follows outputPath's extension.
+  OutputFormat outputFormat;
   Engine engine = Engine::kFast;
   int jobs = 0;          // worker threads for the fast engine; 0: one per core
   bool verbose = false;  // pass the synthesizer's own log on as messages
