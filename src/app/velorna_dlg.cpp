@@ -16,6 +16,7 @@
 #include <QVBoxLayout>
 
 #include "app/about_dlg.h"
+#include "app/help_page.h"
 #include "app/offset_spin_box.h"
 #include "conversion/scale_file.h"
 
@@ -126,20 +127,11 @@ QString AskPathWithFileDialog(PathPrompt prompt, const QString& pattern) {
   return dialog.selectedFiles().constFirst();
 }
 
-QString FindHelpPage() {
-  const QString dir = QCoreApplication::applicationDirPath();
-  for (const QString& candidate : {dir + QStringLiteral("/help/index.htm"),
-                                   dir + QStringLiteral("/../share/velorna/help/index.htm")}) {
-    if (QFileInfo(candidate).isFile()) return QFileInfo(candidate).canonicalFilePath();
-  }
-  return {};
-}
-
 CVelornaDlg::CVelornaDlg(ConversionRunner runner, QWidget* parent)
     : QDialog(parent),
       m_hIcon(QStringLiteral(":/velorna/velorna.png")),
       m_runner(std::move(runner)),
-      m_helpPage(FindHelpPage()) {
+      m_helpPage(FindHelpPage(QCoreApplication::applicationDirPath())) {
   OnInitDialog();
 }
 

@@ -34,10 +34,6 @@ enum class PathPrompt { kOpenMidi, kSaveScale, kOpenScale, kOpenMidiPattern };
 using PathAsker = std::function<QString(PathPrompt prompt, const QString& pattern)>;
 QString AskPathWithFileDialog(PathPrompt prompt, const QString& pattern);
 
-// Where the program looks for its help page: beside the binary, then in the installed
-// share folder. Empty when there is none.
-QString FindHelpPage();
-
 inline constexpr int kKeyCount = 15;
 inline constexpr int kInitialKeyIndex = 7;
 

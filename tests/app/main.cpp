@@ -3,6 +3,7 @@
 
 #include "app/conversion_test.h"
 #include "app/dialog_test.h"
+#include "app/help_page_test.h"
 #include "app/velorna_app.h"
 
 int main(int argc, char** argv) {
@@ -13,5 +14,6 @@ int main(int argc, char** argv) {
     failures += QTest::qExec(&test, argc, argv);
   }
   failures += velorna::test::RunConversionTests(argc, argv);
+  failures += velorna::test::RunHelpPageTests(argc, argv);
   return failures == 0 ? 0 : 1;
 }

@@ -1,0 +1,75 @@
+#!/usr/bin/env bash
+# Installs Velorna into a folder of its own, checks that every file is where a desktop and
+# `man` look for it and that the desktop entry and metainfo validate, then converts the demo
+# song with the installed velorna-cli.
+#   install-test.sh --build BUILD_DIR   DESTDIR install of a configured, built tree
+#   install-test.sh --deb FILE.deb      the package's contents (dpkg-deb -x) and its control
+set -euo pipefail
+here=$(cd "$(dirname "$0")" && pwd)
+demo="$here/../examples/demo.mid"
+id=io.github.velorna.Velorna
+soundfont=/usr/share/sounds/sf2/TimGM6mb.sf2
+
+root=$(mktemp -d)
+trap 'rm -rf "$root"' EXIT
+fail() {
+  echo "install-test: $*" >&2
+  exit 1
+}
+
+case "${1:-}" in
+  --build)
+    DESTDIR="$root" cmake --install "$2" --prefix /usr >/dev/null
+    ;;
+  --deb)
+    dpkg-deb -x "$2" "$root"
+    control=$(dpkg-deb -f "$2" Package Depends Recommends)
+    for wanted in "Package: velorna" "libfluidsynth3" "libsndfile1" "libqt6widgets6" \
+      "fluid-soundfont-gm | timgm6mb-soundfont" "gstreamer1.0-plugins-good" \
+      "gstreamer1.0-plugins-base"; do
+      grep -qF "$wanted" <<<"$control" || fail "the control fields lack $wanted: $control"
+    done
+    ;;
+  *)
+    echo "usage: $0 --build BUILD_DIR | --deb FILE.deb" >&2
+    exit 2
+    ;;
+esac
+
+usr="$root/usr"
+for file in bin/velorna bin/velorna-cli share/velorna/help/index.htm \
+  "share/applications/$id.desktop" "share/metainfo/$id.metainfo.xml" \
+  "share/icons/hicolor/scalable/apps/$id.svg" "share/icons/hicolor/48x48/apps/$id.png" \
+  "share/icons/hicolor/256x256/apps/$id.png" \
+  share/man/man1/velorna.1.gz share/man/man1/velorna-cli.1.gz \
+  share/man/ja/man1/velorna.1.gz share/man/ja/man1/velorna-cli.1.gz; do
+  [[ -s "$usr/$file" ]] || fail "missing $file"
+done
+# The icon sizes are what their folders say.
+for size in 48 256; do
+  # A PNG's width and height are the two big-endian words after its signature and IHDR tag.
+  read -r w h < <(od -An -tu1 -j16 -N8 "$usr/share/icons/hicolor/${size}x$size/apps/$id.png" |
+    awk '{ print $1 * 16777216 + $2 * 65536 + $3 * 256 + $4, $5 * 16777216 + $6 * 65536 + $7 * 256 + $8 }')
+  [[ $w == "$size" && $h == "$size" ]] || fail "the $size px icon is $w x $h"
+done
+
+desktop-file-validate "$usr/share/applications/$id.desktop" || fail "desktop entry"
+grep -q '^MimeType=audio/midi;audio/x-midi;$' "$usr/share/applications/$id.desktop" ||
+  fail "the desktop entry does not open MIDI files"
+appstreamcli validate --no-net "$usr/share/metainfo/$id.metainfo.xml" >/dev/null ||
+  fail "metainfo: $(appstreamcli validate --no-net "$usr/share/metainfo/$id.metainfo.xml")"
+for page in "$usr"/share/man/man1/*.gz "$usr"/share/man/ja/man1/*.gz; do
+  warnings=$(zcat "$page" | groff -k -Tutf8 -man -ww -z 2>&1)
+  [[ -z "$warnings" ]] || fail "$page: $warnings"
+done
+
+# The installed program runs from where it was installed, with the system's libraries.
+"$usr/bin/velorna-cli" --version | grep -q '^velorna-cli ' || fail "velorna-cli --version"
+out="$root/demo.flac"
+"$usr/bin/velorna-cli" convert --quiet --soundfont "$soundfont" -o "$out" "$demo" ||
+  fail "converting the demo song"
+[[ $(soxi -t "$out") == flac && $(soxi -r "$out") == 44100 && $(soxi -c "$out") == 2 ]] ||
+  fail "the demo's output is not 44100 Hz stereo FLAC"
+seconds=$(soxi -D "$out")
+awk -v s="$seconds" 'BEGIN { exit !(s > 30 && s < 40) }' || fail "the demo lasts $seconds s"
+echo "install-test: all installed files in place, demo converted ($seconds s)"
