@@ -27,14 +27,6 @@ const Bytes kOld{'o', 'l', 'd'};
 const std::string kCannotOpen = "ファイルが開けませんでした。";
 constexpr uid_t kNobody = 65534;
 
-Bytes Song(int notes) {
-  TrackBytes t;
-  t.Tempo(0, 500000).Program(0, 0, 0);
-  for (int i = 0; i < notes; ++i) t.NoteOn(0, 0, 48 + i % 24, 90).NoteOff(120, 0, 48 + i % 24);
-  t.EndOfTrack(0);
-  return SmfFile(0, 480, {t});
-}
-
 ProcessResult Convert(const fs::path& input, const std::string& output,
                       const ProcessOptions& options = {}) {
   std::vector<std::string> args{CliPath(), "convert", "--quiet", "--soundfont", kSoundFont};
@@ -61,7 +53,7 @@ struct SharedFolder {
   fs::path song = dir / "song.mid";
   SharedFolder() {
     fs::permissions(dir.path(), fs::perms::all);
-    WriteBytes(song, Song(4));
+    WriteBytes(song, Melody(4));
     fs::permissions(song, fs::perms::owner_all | fs::perms::others_read);
   }
 };
@@ -70,7 +62,7 @@ TEST(OutputSafety, AnOutputIsNeverAnInput) {
   SharedFolder f;
   fs::create_symlink(f.song, f.dir / "link.wav");
   fs::create_hard_link(f.song, f.dir / "hard.wav");
-  WriteBytes(f.dir / "named.wav", Song(4));  // a song whose default output is itself
+  WriteBytes(f.dir / "named.wav", Melody(4));  // a song whose default output is itself
   const auto refused = [&](const fs::path& input, const std::string& output) {
     const ProcessResult r = Convert(input, output);
     EXPECT_EQ(r.exitStatus, 2) << output;
@@ -82,8 +74,8 @@ TEST(OutputSafety, AnOutputIsNeverAnInput) {
   refused(f.song, (f.dir / "link.wav").string());
   refused(f.song, (f.dir / "hard.wav").string());
   refused(f.dir / "named.wav", "");
-  EXPECT_EQ(ReadBytes(f.song), Song(4));
-  EXPECT_EQ(ReadBytes(f.dir / "named.wav"), Song(4));
+  EXPECT_EQ(ReadBytes(f.song), Melody(4));
+  EXPECT_EQ(ReadBytes(f.dir / "named.wav"), Melody(4));
   EXPECT_TRUE(fs::is_symlink(f.dir / "link.wav"));
 }
 
@@ -175,7 +167,7 @@ TEST(OutputSafety, ALongSongNameConvertsToItsDefaultOutput) {
   TempDir dir;
   // 250 bytes before ".mid", in two-byte characters: the longest names the folder takes.
   const std::string stem = std::string(240, 'a') + "ééééé";
-  WriteBytes(dir / (stem + ".mid"), Song(4));
+  WriteBytes(dir / (stem + ".mid"), Melody(4));
   const ProcessResult r = Convert(dir / (stem + ".mid"), "");
   EXPECT_EQ(r.exitStatus, 0) << r.err;
   EXPECT_GT(ReadBytes(dir / (stem + ".wav")).size(), 44u);
@@ -185,7 +177,7 @@ TEST(OutputSafety, ALongSongNameConvertsToItsDefaultOutput) {
 TEST(OutputSafety, SigtermLeavesTheOldOutputAndNoTemporaryFiles) {
   TempDir dir;
   ScopedTmpDir tmp;
-  WriteBytes(dir / "long.mid", Song(60));
+  WriteBytes(dir / "long.mid", Melody(60));
   WriteBytes(dir / "long.wav", kOld);
   ProcessOptions terminate;
   terminate.interruptSignal = SIGTERM;
@@ -204,12 +196,12 @@ TEST(OutputSafety, SigtermLeavesTheOldOutputAndNoTemporaryFiles) {
 
 TEST(InputSafety, PipesAreReadToTheirEndAndFifosNeverWait) {
   TempDir dir;
-  WriteBytes(dir / "song.mid", Song(4));
+  WriteBytes(dir / "song.mid", Melody(4));
   const std::string song = (dir / "song.mid").string();
   // As `inspect <(cat song.mid)` passes it: a pipe, named by its descriptor.
   int fds[2];
   ASSERT_EQ(::pipe(fds), 0);
-  const Bytes bytes = Song(4);
+  const Bytes bytes = Melody(4);
   ASSERT_EQ(::write(fds[1], bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size()));
   ::close(fds[1]);
   const ProcessResult piped =
