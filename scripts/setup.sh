@@ -6,7 +6,7 @@ set -euo pipefail
 packages=(
   build-essential cmake ninja-build pkg-config
   libgtest-dev libgmock-dev libbenchmark-dev
-  libfluidsynth-dev fluidsynth fluid-soundfont-gm timgm6mb-soundfont
+  libfluidsynth-dev libglib2.0-dev fluidsynth fluid-soundfont-gm timgm6mb-soundfont
   qt6-base-dev qt6-translations-l10n fonts-ipaexfont-gothic xvfb xauth
   python3 python3-mido python3-numpy sox
   openttd-openmsx planetblupi-music-midi

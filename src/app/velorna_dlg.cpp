@@ -18,6 +18,8 @@
 #include "app/about_dlg.h"
 #include "app/help_page.h"
 #include "app/offset_spin_box.h"
+#include "base/output_target.h"
+#include "conversion/job_files.h"
 #include "conversion/scale_file.h"
 
 namespace velorna {
@@ -30,6 +32,8 @@ constexpr char kNoStatus[] = "---";
 constexpr char kAboutEntry[] = "バージョン情報 Velorna(&A)...";
 constexpr char kSaveFailed[] = "設定ファイルを保存できませんでした。";
 constexpr char kBadScaleFile[] = "設定ファイルの形式が正しくありません。";
+constexpr char kOutputIsInput[] =
+    "出力ファイルが入力のMidiファイルと同じになるため、変換できません。\n入力: %1\n出力: %2";
 
 constexpr std::array<const char*, kKeyCount> kKeyNames{"Cb", "Gb", "Db", "Ab", "Eb", "Bb", "F", "C",
                                                        "G",  "D",  "A",  "E",  "B",  "F#", "C#"};
@@ -270,6 +274,13 @@ void CVelornaDlg::OnConvert() {
   m_job.m_cancel = 0;
   const QString path = m_askPath(PathPrompt::kOpenMidi, {});
   if (path.isEmpty()) return;
+  // The output goes beside the song under its name: a song named like a WAV would be lost.
+  const std::string input = path.toStdString();
+  const std::string output = OutputPathFor(input);
+  if (CheckOutput(output, {input}).problem == OutputProblem::kIsInput) {
+    ShowMessage(QString::fromUtf8(kOutputIsInput).arg(path, QString::fromStdString(output)));
+    return;
+  }
 
   ConversionOptions options;
   options.cents = ReadOffsets();

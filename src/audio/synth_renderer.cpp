@@ -5,6 +5,7 @@
 #include <cmath>
 
 #include "audio/chorus.h"
+#include "audio/glib_log.h"
 #include "audio/render_synth.h"
 #include "audio/reverb.h"
 #include "base/limits.h"
@@ -92,6 +93,7 @@ void RouteSynthLog(Reporter* verboseTarget) {
     fluid_set_log_function(level, verboseTarget ? ForwardLog : DropLog, verboseTarget);
   }
   fluid_set_log_function(FLUID_DBG, DropLog, nullptr);
+  RouteGLibLog(verboseTarget);
 }
 
 std::unique_ptr<LoadedSoundFont> LoadSoundFont(const std::string& path) {

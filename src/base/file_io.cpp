@@ -1,8 +1,10 @@
 #include "base/file_io.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <cstdio>
@@ -13,12 +15,58 @@
 #include <system_error>
 
 #include "base/library_error.h"
+#include "base/output_target.h"
+#include "base/run_files.h"
 
 namespace velorna {
 
 namespace fs = std::filesystem;
 
 namespace {
+
+constexpr mode_t kNewFileMode = 0666;  // less the umask, as every new file
+constexpr mode_t kPrivateMode = 0600;
+constexpr mode_t kModeBits = 07777;
+constexpr int kNameAttempts = 100;
+constexpr size_t kCopyBlockBytes = 1 << 16;
+constexpr size_t kReadBlockBytes = 1 << 16;
+
+struct UniqueFd {
+  explicit UniqueFd(int f) : fd(f) {}
+  ~UniqueFd() {
+    if (fd >= 0) ::close(fd);
+  }
+  UniqueFd(const UniqueFd&) = delete;
+  UniqueFd& operator=(const UniqueFd&) = delete;
+  int fd;
+};
+
+// Opens without waiting for the other end of a FIFO, then blocks as usual on reads and
+// writes. -1 (errno set) on failure.
+int OpenWithoutWaiting(const std::string& path, int flags) {
+  const int fd = ::open(path.c_str(), flags | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) return -1;
+  const int status = ::fcntl(fd, F_GETFL);
+  if (status == -1 || ::fcntl(fd, F_SETFL, status & ~O_NONBLOCK) == -1) {
+    const int error = errno;
+    ::close(fd);
+    errno = error;
+    return -1;
+  }
+  return fd;
+}
+
+// 0, or the errno value of the write that failed.
+int WriteAll(int fd, std::span<const uint8_t> bytes) {
+  while (!bytes.empty()) {
+    const ssize_t n = ::write(fd, bytes.data(), bytes.size());
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) return errno;
+    if (n == 0) return EIO;
+    bytes = bytes.subspan(static_cast<size_t>(n));
+  }
+  return 0;
+}
 
 struct FileCloser {
   void operator()(std::FILE* f) const { std::fclose(f); }
@@ -68,18 +116,6 @@ int64_t ReadFileToBuffer(Reporter& reporter, const std::string& path, std::span<
   return static_cast<int64_t>(ReadUpTo(f.get(), buffer));
 }
 
-bool ReadFileExact(Reporter& reporter, const std::string& path, std::span<uint8_t> buffer) {
-  File f = OpenForReading(path);
-  if (!f) {
-    ShowOpenFailed(reporter);
-    return false;
-  }
-  if (ReadUpTo(f.get(), buffer) != buffer.size()) {
-    ShowLibraryError(reporter, LibraryModule::GENE, code::kGeneDataTooLarge, msg::kDataTooLarge);
-  }
-  return true;
-}
-
 int64_t QueryFileSize(Reporter& reporter, const std::string& path) {
   std::error_code ec;
   const fs::path p = fs::path(path);
@@ -93,69 +129,160 @@ int64_t QueryFileSize(Reporter& reporter, const std::string& path) {
   return static_cast<int64_t>(size);
 }
 
-AtomicFile::AtomicFile(const std::string& path) : target_(path) {
-  static std::atomic<unsigned> serial{0};
-  const fs::path target = fs::path(path);
-  failed_ = true;
-  if (target.filename().empty()) return;
-  for (int attempt = 0; attempt < 100; ++attempt) {
-    const fs::path name = "." + target.filename().string() + "." + std::to_string(getpid()) + "." +
-                          std::to_string(serial.fetch_add(1)) + ".tmp";
-    temp_ = (target.parent_path() / name).string();
-    fd_ = ::open(temp_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-    if (fd_ >= 0 || errno != EEXIST) break;
+FileContents ReadWholeFile(const std::string& path, size_t maxBytes) {
+  FileContents contents;
+  const UniqueFd file(OpenWithoutWaiting(path, O_RDONLY));
+  struct stat st {};
+  if (file.fd < 0 || ::fstat(file.fd, &st) != 0 || S_ISDIR(st.st_mode)) return contents;
+  std::vector<uint8_t>& bytes = contents.bytes;
+  size_t have = 0;
+  try {
+    if (S_ISREG(st.st_mode)) bytes.reserve(std::min(static_cast<size_t>(st.st_size), maxBytes) + 1);
+    // One byte past the limit tells a file that is too large.
+    while (have <= maxBytes) {
+      bytes.resize(have + std::min(kReadBlockBytes, maxBytes + 1 - have));
+      const ssize_t n = ::read(file.fd, bytes.data() + have, bytes.size() - have);
+      if (n < 0 && errno == EINTR) continue;
+      if (n < 0) {
+        contents.status = ReadStatus::kReadFailed;
+        bytes.clear();
+        return contents;
+      }
+      if (n == 0) break;
+      have += static_cast<size_t>(n);
+    }
+  } catch (const std::bad_alloc&) {
+    contents.status = ReadStatus::kOutOfMemory;
+    bytes = {};
+    return contents;
   }
-  failed_ = fd_ < 0;
+  bytes.resize(std::min(have, maxBytes));
+  contents.status = have > maxBytes ? ReadStatus::kTooLarge : ReadStatus::kOk;
+  return contents;
+}
+
+AtomicFile::AtomicFile(const std::string& path) {
+  const OutputPlace place = LocateOutput(path);
+  target_ = place.path;
+  if (place.error != 0) {
+    Fail(place.error);
+    return;
+  }
+  if (place.exists && !S_ISREG(place.status.st_mode)) {
+    way_ = Way::kInPlace;
+    fd_ = OpenWithoutWaiting(target_, O_WRONLY | O_NOCTTY);
+    if (fd_ < 0) Fail(errno);
+    return;
+  }
+  const fs::path target(target_);
+  RemoveDeadRunFiles(target.parent_path().string());
+  static std::atomic<unsigned> serial{0};
+  // Private until the old file's owner and mode are carried over.
+  const mode_t mode = place.exists ? kPrivateMode : kNewFileMode;
+  {
+    TemporariesLock lock = LockTemporaries();
+    for (int attempt = 0; attempt < kNameAttempts; ++attempt) {
+      const std::string name = TemporaryNameFor(target.filename().string(), serial.fetch_add(1));
+      temp_ = (target.parent_path() / name).string();
+      fd_ = ::open(temp_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode);
+      if (fd_ >= 0 || errno != EEXIST) break;
+    }
+    if (fd_ < 0) {
+      temp_.clear();
+      Fail(errno);
+      return;
+    }
+    RecordTemporary(lock, temp_);
+  }
+  if (place.exists) {
+    const struct stat& old = place.status;
+    const bool carried = old.st_nlink == 1 && ::fchown(fd_, old.st_uid, old.st_gid) == 0 &&
+                         ::fchmod(fd_, old.st_mode & kModeBits) == 0;
+    if (!carried) way_ = Way::kCopyIn;
+  }
 }
 
 AtomicFile::~AtomicFile() {
   Discard();
 }
 
+bool AtomicFile::Fail(int error) {
+  failed_ = true;
+  if (error_ == 0) error_ = error != 0 ? error : EIO;
+  return false;
+}
+
 void AtomicFile::Discard() {
-  if (fd_ < 0) return;
-  ::close(fd_);
+  if (fd_ >= 0) ::close(fd_);
   fd_ = -1;
+  if (temp_.empty()) return;
+  TemporariesLock lock = LockTemporaries();
   ::unlink(temp_.c_str());
+  ForgetTemporary(lock, temp_);
+  temp_.clear();
 }
 
 bool AtomicFile::Write(std::span<const uint8_t> bytes) {
-  while (!failed_ && !bytes.empty()) {
-    const ssize_t n = ::write(fd_, bytes.data(), bytes.size());
+  if (failed_) return false;
+  const int error = WriteAll(fd_, bytes);
+  return error == 0 || Fail(error);
+}
+
+int AtomicFile::CopyIntoTarget() {
+  const UniqueFd from(::open(temp_.c_str(), O_RDONLY | O_CLOEXEC));
+  const UniqueFd to(::open(target_.c_str(), O_WRONLY | O_NOCTTY | O_CLOEXEC));
+  if (from.fd < 0 || to.fd < 0) return errno;
+  std::vector<uint8_t> block(kCopyBlockBytes);
+  off_t total = 0;
+  for (;;) {
+    const ssize_t n = ::read(from.fd, block.data(), block.size());
     if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) {
-      failed_ = true;
-    } else {
-      bytes = bytes.subspan(static_cast<size_t>(n));
-    }
+    if (n < 0) return errno;
+    if (n == 0) break;
+    if (const int error = WriteAll(to.fd, std::span(block.data(), static_cast<size_t>(n))))
+      return error;
+    total += n;
   }
-  return !failed_;
+  if (::ftruncate(to.fd, total) != 0 || ::fsync(to.fd) != 0) return errno;
+  return 0;
 }
 
 bool AtomicFile::Commit() {
   if (failed_ || fd_ < 0) {
     Discard();
-    return false;
+    return Fail(error_);
   }
-  bool ok = ::fsync(fd_) == 0;
-  ok = (::close(fd_) == 0) && ok;
+  int error = 0;
+  // Pipes and many devices cannot be synced; what they have taken is theirs.
+  if (::fsync(fd_) != 0 && !(way_ == Way::kInPlace && errno == EINVAL)) error = errno;
+  if (::close(fd_) != 0 && error == 0) error = errno;
   fd_ = -1;
-  ok = ok && std::rename(temp_.c_str(), target_.c_str()) == 0;
-  failed_ = true;  // the file is no longer ours to write
-  if (!ok) {
-    ::unlink(temp_.c_str());
-    return false;
+  if (error == 0 && way_ != Way::kInPlace) {
+    // Under the lock, so that a run ended by a signal sees the old or the new contents.
+    TemporariesLock lock = LockTemporaries();
+    if (way_ == Way::kRename) {
+      if (std::rename(temp_.c_str(), target_.c_str()) == 0) {
+        ForgetTemporary(lock, temp_);
+        temp_.clear();
+      } else {
+        error = errno;
+      }
+    } else {
+      error = CopyIntoTarget();
+    }
   }
-  // Make the rename itself durable; a failure here does not undo the write.
-  const fs::path folder = fs::path(target_).parent_path();
-  const int dir = ::open(folder.empty() ? "." : folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (dir >= 0) {
-    ::fsync(dir);
-    ::close(dir);
+  Discard();
+  if (error != 0) return Fail(error);
+  failed_ = true;  // the file is no longer ours to write
+  if (way_ == Way::kRename) {
+    // Make the rename itself durable; a failure here does not undo the write.
+    const fs::path folder = fs::path(target_).parent_path();
+    const UniqueFd dir(
+        ::open(folder.empty() ? "." : folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (dir.fd >= 0) ::fsync(dir.fd);
   }
   return true;
 }
-
 bool WriteFileAtomically(const std::string& path, std::span<const uint8_t> bytes) {
   AtomicFile file(path);
   return file.Write(bytes) && file.Commit();

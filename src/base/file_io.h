@@ -17,16 +17,31 @@ std::vector<uint8_t> GeneAlloc(Reporter& reporter, size_t bytes);
 // path, then GENE 0x01000007).
 int64_t ReadFileToBuffer(Reporter& reporter, const std::string& path, std::span<uint8_t> buffer);
 
-// Reads exactly buffer.size() bytes. A short read shows GENE 0x0100000A and still counts
-// as a success; a file that cannot be opened shows GENE 0x01000007 and fails.
-bool ReadFileExact(Reporter& reporter, const std::string& path, std::span<uint8_t> buffer);
+enum class ReadStatus { kOk, kCannotOpen, kTooLarge, kReadFailed, kOutOfMemory };
+
+struct FileContents {
+  ReadStatus status = ReadStatus::kCannotOpen;
+  std::vector<uint8_t> bytes;  // kTooLarge: the first maxBytes bytes
+};
+
+// Reads a regular file, a pipe or a FIFO to its end, reporting nothing. The file is opened
+// without waiting for a FIFO's writer: a FIFO nobody writes to reads as empty. A folder
+// cannot be opened; more than maxBytes bytes are kTooLarge.
+FileContents ReadWholeFile(const std::string& path, size_t maxBytes);
 
 // Size of a regular file; 0 for a folder or a missing file.
 int64_t QueryFileSize(Reporter& reporter, const std::string& path);
 
-// A file written under a fresh name beside `path` and renamed over `path` by Commit(), so a
-// failed or abandoned write leaves what stood there untouched. Lets long outputs be written
-// in blocks; the temporary file goes away with an uncommitted AtomicFile.
+// An output written as what stands at its name (see LocateOutput; symbolic links followed):
+// - nothing, or a file: written to a hidden file beside it and renamed over it by Commit(),
+//   carrying the old file's mode and owner over; a failed or abandoned write leaves what
+//   stood there untouched;
+// - a file with other names (hard links), or whose owner this user cannot give the new one:
+//   written beside it in the same way, then copied into the file itself by Commit(), so
+//   that every name sees the new contents and the owner and mode stay;
+// - a device, a FIFO or a socket: written in place, never replaced; a FIFO that nobody
+//   reads fails at once instead of waiting for a reader.
+// A file this user may not write is refused. Lets long outputs be written in blocks.
 class AtomicFile {
  public:
   explicit AtomicFile(const std::string& path);
@@ -34,21 +49,29 @@ class AtomicFile {
   AtomicFile(const AtomicFile&) = delete;
   AtomicFile& operator=(const AtomicFile&) = delete;
 
-  // False once creating or any write has failed; later writes then do nothing.
+  // False once opening or any write has failed; later writes then do nothing.
   bool Write(std::span<const uint8_t> bytes);
-  // Flushes and renames over the target. False (temporary removed) on any failure.
+  // Flushes and puts the contents in place. False (temporary removed) on any failure.
   bool Commit();
   // The open temporary file, for writers that seek back over what they wrote; -1 once
   // creating it failed.
   int Descriptor() const { return fd_; }
+  // Why opening, writing or committing failed (an errno value); 0 while all went well.
+  int error() const { return error_; }
 
  private:
+  enum class Way { kRename, kCopyIn, kInPlace };
+
+  bool Fail(int error);
+  int CopyIntoTarget();  // 0, or the errno value of what failed
   void Discard();
 
   std::string target_;
   std::string temp_;
+  Way way_ = Way::kRename;
   int fd_ = -1;
   bool failed_ = false;
+  int error_ = 0;
 };
 
 // Whole contents in one go through AtomicFile. Returns false (nothing reported) on failure.

@@ -46,8 +46,13 @@ options:
   --version              the version
 
 Ctrl-C stops a conversion like the dialog's Stop button: the WAV then holds what was
-mixed so far. Exit status: 0 every output written, 1 an output not written, 2 usage
-error, 130 stopped by Ctrl-C.
+mixed so far. SIGTERM (and SIGHUP) end it at once, leaving the output being written as
+it stood. An output is never one of the inputs; an existing output is replaced as what
+it is: a file keeps its mode, owner and other names, a symbolic link leads to the file
+that is written, a device or FIFO is written in place.
+Exit status: 0 every output written, 1 an output not written, 2 usage error (also an
+unreadable scale file or an output that is an input, for convert and inspect alike),
+130 stopped by Ctrl-C, 143 ended by SIGTERM, 129 by SIGHUP.
 )";
 
 std::optional<CentTable> ParseCents(const std::string& text) {
@@ -122,7 +127,7 @@ ParseResult ParseCommandLine(const std::vector<std::string>& args) {
       o.command = Command::kHelp;
       return ParseResult{o, {}};
     } else if (a == "-o" || a == "--output") {
-      if (!value(o.output)) return fail(a + " needs a file name");
+      if (!value(o.output) || o.output.empty()) return fail(a + " needs a file name");
     } else if (a == "--cents") {
       if (!value(v)) return fail("--cents needs twelve offsets");
       o.cents = ParseCents(v);

@@ -1,12 +1,21 @@
 // velorna-cli: the command-line front end over the conversion job.
+#include <pthread.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <csignal>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
+#include <optional>
 #include <set>
 #include <string>
+#include <thread>
 #include <vector>
+
+#include "audio/audio_messages.h"
+#include "base/output_target.h"
+#include "base/run_files.h"
 
 #include "cli/cli_options.h"
 #include "cli/song_listing.h"
@@ -22,24 +31,42 @@ using namespace velorna::cli;
 constexpr int kExitOk = 0;
 constexpr int kExitNotWritten = 1;
 constexpr int kExitUsage = 2;
-constexpr int kExitInterrupted = 130;
+constexpr int kExitBySignal = 128;  // plus the signal's number, as a shell reports it
+constexpr int kExitInterrupted = kExitBySignal + SIGINT;
 
-// Ctrl-C acts as the Stop button of the running job. A signal handler can reach nothing
-// but a global; it only stores into a lock-free atomic.
+// Ctrl-C acts as the Stop button of the running job; SIGTERM and SIGHUP end the run at once,
+// removing its temporary files, so that no output is replaced by a partial mix. The signals
+// are taken by a thread of their own and blocked in every other, so that what they do is
+// ordinary code rather than a handler's.
 std::atomic<int> g_interrupted{0};
 std::atomic<std::atomic<int>*> g_cancel{nullptr};
 
-extern "C" void OnInterrupt(int) {
-  g_interrupted.store(1);
-  if (auto* cancel = g_cancel.load()) cancel->store(1);
+void WatchSignals(sigset_t signals) {
+  for (;;) {
+    int signal = 0;
+    if (sigwait(&signals, &signal) != 0) continue;
+    if (signal == SIGINT) {
+      g_interrupted.store(1);
+      if (auto* cancel = g_cancel.load()) cancel->store(1);
+      continue;
+    }
+    // On a line of its own, below a progress bar that may be showing.
+    std::fprintf(stderr,
+                 "\nvelorna-cli: ended by SIG%s; the output being written was left as it stood\n",
+                 sigabbrev_np(signal));
+    RemoveTemporariesAndExit(kExitBySignal + signal);
+  }
 }
 
-void InstallInterruptHandler() {
-  struct sigaction sa {};
-  sa.sa_handler = OnInterrupt;
-  sigemptyset(&sa.sa_mask);
-  sigaction(SIGINT, &sa, nullptr);
-  sigaction(SIGTERM, &sa, nullptr);
+// Before any other thread exists, so that every thread inherits the blocked signals.
+void StartSignalWatcher() {
+  sigset_t signals;
+  sigemptyset(&signals);
+  for (int signal : {SIGINT, SIGTERM, SIGHUP}) sigaddset(&signals, signal);
+  pthread_sigmask(SIG_BLOCK, &signals, nullptr);
+  std::thread(WatchSignals, signals).detach();
+  // A FIFO output whose reader has gone fails its write instead of ending the program.
+  std::signal(SIGPIPE, SIG_IGN);
 }
 
 int Usage(const std::string& why) {
@@ -53,38 +80,51 @@ std::string Canonical(const std::string& path) {
   return ec ? path : p.string();
 }
 
-int Convert(const CliOptions& cli, ConsoleOutput& console) {
+// The offsets of --cents or --scale, or the default; nothing (after a usage message) when
+// the scale file cannot be used.
+std::optional<CentTable> ChosenCents(const CliOptions& cli) {
+  if (cli.scaleFile.empty()) return cli.cents.value_or(kPureIntervalCents);
+  ScaleLoadError error = ScaleLoadError::kNone;
+  auto scale = LoadScaleFile(cli.scaleFile, &error);
+  if (scale) return scale->cents;
+  Usage(error == ScaleLoadError::kTooShort
+            ? "not a scale file (shorter than 64 bytes): " + cli.scaleFile
+            : "cannot read the scale file: " + cli.scaleFile);
+  return std::nullopt;
+}
+
+int Convert(const CliOptions& cli, const CentTable& cents, ConsoleOutput& console) {
   ConversionOptions options;
-  if (cli.cents) options.cents = *cli.cents;
-  if (!cli.scaleFile.empty()) {
-    ScaleLoadError error = ScaleLoadError::kNone;
-    auto scale = LoadScaleFile(cli.scaleFile, &error);
-    if (!scale) {
-      return Usage(error == ScaleLoadError::kTooShort
-                       ? "not a scale file (shorter than 64 bytes): " + cli.scaleFile
-                       : "cannot read the scale file: " + cli.scaleFile);
-    }
-    options.cents = scale->cents;
-  }
+  options.cents = cents;
   options.soundFont = cli.soundFont;
   options.engine = cli.engine;
   options.jobs = cli.jobs;
   options.verbose = cli.verbose;
   options.outputFormat = cli.outputFormat;
 
-  // Two inputs must never write one output: refused before anything starts.
+  // Two inputs must never write one output, nor an output overwrite an input: refused
+  // before anything starts.
   std::vector<std::string> outputs;
   std::set<std::string> seen;
   for (const auto& input : cli.inputs) {
     const std::string out = OutputPathOf(cli, input);
     if (!seen.insert(Canonical(out)).second)
       return Usage("two inputs would write the same output: " + out);
+    const OutputCheck check = CheckOutput(out, cli.inputs);
+    if (check.problem == OutputProblem::kIsInput)
+      return Usage("the output " + out + " would overwrite the input " + check.input);
     outputs.push_back(out);
   }
 
   int status = kExitOk;
   for (size_t i = 0; i < cli.inputs.size() && !g_interrupted.load(); ++i) {
     options.outputPath = outputs[i];
+    if (const int error = LocateOutput(outputs[i]).error) {
+      console.ShowText(audio_msg::kCannotOpen);
+      console.ShowText(outputs[i] + ": " + std::strerror(error));
+      status = kExitNotWritten;
+      continue;
+    }
     JobControl control;
     g_cancel.store(&control.m_cancel);
     if (g_interrupted.load()) control.m_cancel.store(1);
@@ -118,13 +158,17 @@ int main(int argc, char** argv) {
       std::printf("velorna-cli %s\n", VELORNA_VERSION);
       return kExitOk;
     case Command::kInspect: {
+      const auto cents = ChosenCents(cli);
+      if (!cents) return kExitUsage;
       ConsoleOutput console(false, false);
-      return Inspect(cli, console) ? kExitOk : kExitNotWritten;
+      return Inspect(cli, *cents, console) ? kExitOk : kExitNotWritten;
     }
     case Command::kConvert: {
-      InstallInterruptHandler();
+      StartSignalWatcher();
       ConsoleOutput console(!cli.quiet, isatty(STDERR_FILENO) != 0);
-      return Convert(cli, console);
+      const auto cents = ChosenCents(cli);
+      if (!cents) return kExitUsage;
+      return Convert(cli, *cents, console);
     }
   }
   return kExitUsage;

@@ -1,11 +1,9 @@
 #include "conversion/job_files.h"
 
-#include <fcntl.h>
-#include <unistd.h>
-
-#include <cstdlib>
 #include <filesystem>
-#include <system_error>
+
+#include "base/output_target.h"
+#include "base/run_files.h"
 
 namespace velorna {
 
@@ -28,23 +26,12 @@ std::string OutputPathFor(const std::string& inputPath) {
 }
 
 bool FolderTakesNewFile(const std::string& path) {
-  fs::path folder = fs::path(path).parent_path();
-  if (folder.empty()) folder = ".";
-  std::string probe = (folder / ".velorna-probe-XXXXXX").string();
-  const int fd = mkstemp(probe.data());
-  if (fd < 0) return false;
-  close(fd);
-  unlink(probe.c_str());
-  return true;
+  return LocateOutput(path).error == 0;
 }
 
 bool MakeJobFiles(const std::string& inputPath, JobFiles& files) {
-  std::error_code ec;
-  fs::path temp = fs::temp_directory_path(ec);
-  if (ec) temp = "/tmp";
-  std::string pattern = (temp / "velorna-XXXXXX").string();
-  if (mkdtemp(pattern.data()) == nullptr) return false;
-  files.folder = pattern;
+  files.folder = MakeRunFolder();
+  if (files.folder.empty()) return false;
   // The private folder (mode 0700) is what makes these names safe: nobody else can place a
   // file or a link there, so the job only ever touches files it made itself.
   const std::string stem = fs::path(BaseName(inputPath)).filename().string();
@@ -56,9 +43,7 @@ bool MakeJobFiles(const std::string& inputPath, JobFiles& files) {
 }
 
 void RemoveJobFiles(JobFiles& files) {
-  if (files.folder.empty()) return;
-  for (const std::string* f : {&files.midi, &files.wav, &files.aiff}) unlink(f->c_str());
-  rmdir(files.folder.c_str());
+  RemoveRunFolder(files.folder);
   files = JobFiles{};
 }
 

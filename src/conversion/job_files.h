@@ -10,11 +10,11 @@ namespace velorna {
 // ".wav"; a name without "." gets ".wav" appended.
 std::string OutputPathFor(const std::string& inputPath);
 
-// Whether a new file can be created in the folder of `path` (tried, then removed).
+// Whether `path` can be written as an output (see LocateOutput).
 bool FolderTakesNewFile(const std::string& path);
 
 struct JobFiles {
-  std::string folder;  // private, made with mkdtemp; empty until made
+  std::string folder;  // private, made by MakeRunFolder; empty until made
   std::string midi;    // <stem>_tmp.mid
   std::string wav;     // <stem>_tmp.wav
   std::string aiff;    // <stem>_tmp.aiff
@@ -22,7 +22,7 @@ struct JobFiles {
 
 // Makes the private folder and forms the three names inside it.
 bool MakeJobFiles(const std::string& inputPath, JobFiles& files);
-// Deletes the three files if present, then the folder; nothing else.
+// Deletes the files in the folder, then the folder.
 void RemoveJobFiles(JobFiles& files);
 
 }  // namespace velorna

@@ -1,11 +1,6 @@
 #include "conversion/scale_file.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
-#include <cerrno>
 
 #include "base/file_io.h"
 
@@ -63,23 +58,11 @@ std::optional<ScaleSettings> LoadScaleFile(const std::string& path, ScaleLoadErr
     if (error != nullptr) *error = e;
     return std::nullopt;
   };
-  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return fail(ScaleLoadError::kCannotOpen);
-  struct stat st {};
-  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-    ::close(fd);
+  // Only the first bytes count; a larger file is read that far, like a pipe.
+  const FileContents file = ReadWholeFile(path, kScaleFileBytes);
+  if (file.status != ReadStatus::kOk && file.status != ReadStatus::kTooLarge)
     return fail(ScaleLoadError::kCannotOpen);
-  }
-  std::array<uint8_t, kScaleFileBytes> bytes{};
-  size_t got = 0;
-  while (got < bytes.size()) {
-    const ssize_t n = ::read(fd, bytes.data() + got, bytes.size() - got);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) break;
-    got += static_cast<size_t>(n);
-  }
-  ::close(fd);
-  auto settings = DecodeScaleFile(bytes.data(), got);
+  auto settings = DecodeScaleFile(file.bytes.data(), file.bytes.size());
   if (!settings) return fail(ScaleLoadError::kTooShort);
   if (error != nullptr) *error = ScaleLoadError::kNone;
   return settings;

@@ -4,8 +4,6 @@
 #include <array>
 #include <atomic>
 #include <cstring>
-#include <filesystem>
-#include <fstream>
 #include <string_view>
 #include <utility>
 
@@ -353,29 +351,28 @@ MidiLoader LoadSmf(MidiContext& ctx, const std::string& path, const FileOpenHook
   CountingReporter counter(*ctx.reporter);
   ReporterScope scope(ctx, counter);
 
-  std::error_code ec;
-  const bool isFolder = std::filesystem::is_directory(loader.path, ec);
-  std::ifstream in(loader.path, std::ios::binary);
-  if (isFolder || !in.is_open()) {
-    ctx.reporter->ShowText(std::string(msg::kMidiOpenFailed) + loader.path);
-    return loader;
-  }
-  in.seekg(0, std::ios::end);
-  const std::streamoff size = in.tellg();
-  in.close();
-  if (size < 0 || size > kMaxSmfFileBytes) {
-    ShowLibraryError(*ctx.reporter, LibraryModule::MDLD, code::kMdldTooLarge, msg::kLoadTooLarge);
-    return loader;
-  }
-  if (size > 0) {
-    loader.fileBytes = GeneAlloc(*ctx.reporter, static_cast<size_t>(size));
-    if (loader.fileBytes.size() != static_cast<size_t>(size) ||
-        !ReadFileExact(*ctx.reporter, loader.path, loader.fileBytes)) {
-      loader.fileBytes.clear();
+  // Pipes are read to their end as well; their size is known only then.
+  FileContents file = ReadWholeFile(loader.path, static_cast<size_t>(kMaxSmfFileBytes));
+  switch (file.status) {
+    case ReadStatus::kOk:
+      break;
+    case ReadStatus::kCannotOpen:
+      ctx.reporter->ShowText(std::string(msg::kMidiOpenFailed) + loader.path);
       return loader;
-    }
+    case ReadStatus::kTooLarge:
+      ShowLibraryError(*ctx.reporter, LibraryModule::MDLD, code::kMdldTooLarge, msg::kLoadTooLarge);
+      return loader;
+    case ReadStatus::kReadFailed:
+      ShowLibraryError(*ctx.reporter, LibraryModule::GENE, code::kGeneFileOpen,
+                       msg::kFileOpenFailed);
+      return loader;
+    case ReadStatus::kOutOfMemory:
+      ShowLibraryError(*ctx.reporter, LibraryModule::GENE, code::kGeneOutOfMemory,
+                       msg::kOutOfMemory);
+      return loader;
   }
-  loader.fileLength = size;
+  loader.fileLength = static_cast<int64_t>(file.bytes.size());
+  loader.fileBytes = std::move(file.bytes);
   LoadLoaderBytes(ctx, loader, counter);
   return loader;
 }

@@ -27,6 +27,7 @@ class ConversionTest : public QObject {
   void doubleClickStartsOneJob();
   void closeWhileAMessageBoxIsUp();
   void destroyingTheDialogStopsTheJob();
+  void aSongNamedLikeItsOutputIsNotWrittenOver();
 };
 
 namespace {
@@ -212,6 +213,22 @@ void ConversionTest::destroyingTheDialogStopsTheJob() {
   QVERIFY(IsWav(dir / "gone.wav"));
   QTest::qWait(50);
   QVERIFY(answerer.texts.isEmpty());
+}
+
+void ConversionTest::aSongNamedLikeItsOutputIsNotWrittenOver() {
+  TempDir dir;
+  const auto song = dir / "song.wav";
+  WriteShortSong(song, {.notes = 2});
+  const auto before = ReadBytes(song);
+  JobDialog job(song);
+  ModalAnswerer answerer;
+  QTest::mouseClick(&job.convert(), Qt::LeftButton);
+  QVERIFY(!job.dialog->IsConverting());
+  QCOMPARE(answerer.texts.size(), 1);
+  QVERIFY2(answerer.texts[0].count(QString::fromStdString(song.string())) == 2,
+           qPrintable(answerer.texts[0]));
+  QCOMPARE(job.convert().text(), QStringLiteral("変換"));
+  QVERIFY(ReadBytes(song) == before);
 }
 
 int RunConversionTests(int argc, char** argv) {

@@ -2,13 +2,17 @@
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
 #include <string>
+#include <thread>
+#include <utility>
 #include <vector>
 
+#include "base/run_files.h"
 #include "support/temp_dir.h"
 
 namespace velorna {
@@ -78,23 +82,37 @@ TEST_F(FileIoTest, LongPathsWork) {
   ASSERT_GT(path.string().size(), 300u);
   WriteBytes(path, "abc");
   EXPECT_EQ(QueryFileSize(rec, path.string()), 3);
-  std::vector<uint8_t> buffer(3);
-  EXPECT_TRUE(ReadFileExact(rec, path.string(), buffer));
+  EXPECT_EQ(ReadWholeFile(path.string(), 3).bytes.size(), 3u);
   EXPECT_TRUE(rec.texts().empty());
 }
 
-TEST_F(FileIoTest, ExactReadOfShortFileWarnsButSucceeds) {
-  const fs::path path = dir / "short.bin";
-  WriteBytes(path, "12345");
-  std::vector<uint8_t> buffer(5);
-  EXPECT_TRUE(ReadFileExact(rec, path.string(), buffer));
-  EXPECT_TRUE(rec.texts().empty());
-  std::vector<uint8_t> more(8);
-  EXPECT_TRUE(ReadFileExact(rec, path.string(), more));
-  EXPECT_EQ(rec.texts(), (std::vector<std::string>{"GENE0100000A データが大きすぎます。"}));
-  rec.Clear();
-  EXPECT_FALSE(ReadFileExact(rec, (dir / "none").string(), more));
-  EXPECT_EQ(rec.texts(), (std::vector<std::string>{kOpenFailed}));
+TEST_F(FileIoTest, WholeFilesAndPipesAreReadToTheirEndWithinTheLimit) {
+  WriteBytes(dir / "five.bin", "12345");
+  const auto read = [](const fs::path& path, size_t limit) {
+    const FileContents c = ReadWholeFile(path.string(), limit);
+    return std::make_pair(c.status, std::string(c.bytes.begin(), c.bytes.end()));
+  };
+  EXPECT_EQ(read(dir / "five.bin", 5), std::make_pair(ReadStatus::kOk, std::string("12345")));
+  EXPECT_EQ(read(dir / "five.bin", 3), std::make_pair(ReadStatus::kTooLarge, std::string("123")));
+  EXPECT_EQ(read(dir / "none", 5).first, ReadStatus::kCannotOpen);
+  EXPECT_EQ(read(dir.path(), 5).first, ReadStatus::kCannotOpen);
+
+  // A pipe, larger than one read and than the pipe's buffer, fed while it is read.
+  int fds[2];
+  ASSERT_EQ(::pipe(fds), 0);
+  const std::string big(300000, 'x');
+  std::thread writer([&] {
+    EXPECT_EQ(::write(fds[1], big.data(), big.size()), static_cast<ssize_t>(big.size()));
+    ::close(fds[1]);
+  });
+  const fs::path piped = "/dev/fd/" + std::to_string(fds[0]);
+  EXPECT_EQ(read(piped, big.size()), std::make_pair(ReadStatus::kOk, big));
+  writer.join();
+  ::close(fds[0]);
+
+  // A FIFO nobody writes to reads as empty instead of waiting for a writer.
+  ASSERT_EQ(::mkfifo((dir / "fifo").c_str(), 0600), 0);
+  EXPECT_EQ(read(dir / "fifo", 5), std::make_pair(ReadStatus::kOk, std::string()));
 }
 
 TEST_F(FileIoTest, SizeOfFilesFoldersAndMissingNames) {
@@ -167,6 +185,80 @@ TEST_F(FileIoTest, AbandonedAtomicFileLeavesTheOldFileAndNoTemporary) {
   AtomicFile nowhere((dir / "no" / "such.wav").string());
   EXPECT_FALSE(nowhere.Write(std::vector<uint8_t>{1}));
   EXPECT_FALSE(nowhere.Commit());
+}
+
+}  // namespace
+}  // namespace velorna
+
+namespace velorna {
+namespace {
+
+size_t Count(const fs::path& dir) {
+  return static_cast<size_t>(std::distance(fs::directory_iterator(dir), fs::directory_iterator{}));
+}
+
+TEST(TemporaryNames, StayWithinTheNameLimitAndBetweenCharacters) {
+  for (size_t length = 0; length <= kMaxNameBytes; length += 7) {
+    for (const std::string unit : {"a", "é", "音"}) {
+      std::string name;
+      while (name.size() + unit.size() <= length) name += unit;
+      const std::string temp = TemporaryNameFor(name, 12345);
+      EXPECT_LE(temp.size(), kMaxNameBytes);
+      EXPECT_EQ(temp.rfind(".velorna-" + std::to_string(getpid()) + "-", 0), 0u) << temp;
+      EXPECT_EQ(temp.substr(temp.size() - 4), ".tmp");
+      // Cut only between characters: the kept part of the name is whole units.
+      const size_t start = temp.find("-12345-") + 7;
+      EXPECT_EQ((temp.size() - 4 - start) % unit.size(), 0u) << temp;
+    }
+  }
+  test::TempDir dir;
+  const fs::path longest = dir / std::string(kMaxNameBytes, 'n');
+  ASSERT_TRUE(WriteFileAtomically(longest.string(), std::vector<uint8_t>{1}));
+  EXPECT_EQ(Count(dir.path()), 1u);
+}
+
+// What a run leaves when it is killed: its hidden file beside the output and its folder of
+// temporary files. The next run removes them, and never those of a run still at work.
+TEST(TemporaryNames, LeftoversOfDeadRunsAreRemovedByTheNextRun) {
+  test::TempDir dir;
+  test::ScopedTmpDir tmp;
+  const std::string out = (dir / "out.wav").string();
+  const auto leaveAndDie = [&] {
+    const pid_t pid = fork();
+    if (pid == 0) {
+      AtomicFile file(out);
+      file.Write(std::vector<uint8_t>(1000, 1));
+      const std::string folder = MakeRunFolder();
+      WriteFileAtomically(folder + "/copy.mid", std::vector<uint8_t>{1});
+      _exit(folder.empty() ? 1 : 0);  // as if killed: nothing cleaned up
+    }
+    int status = 0;
+    waitpid(pid, &status, 0);
+    ASSERT_EQ(status, 0);
+  };
+  leaveAndDie();
+  leaveAndDie();  // which has removed what the first one left
+  ASSERT_EQ(Count(dir.path()), 1u);
+  ASSERT_EQ(Count(tmp.path()), 1u);
+
+  AtomicFile working(out);  // this run's own, at work
+  ASSERT_TRUE(working.Write(std::vector<uint8_t>{2}));
+  EXPECT_EQ(Count(dir.path()), 1u);
+  {
+    const RunFolder folder;
+    ASSERT_FALSE(folder.path().empty());
+    EXPECT_EQ(Count(tmp.path()), 1u);
+    struct stat st {};
+    ASSERT_EQ(::stat(folder.path().c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0700u);
+    WriteFileAtomically(folder.path() + "/copy.wav", std::vector<uint8_t>{3});
+    RemoveDeadRunFiles(dir.path().string());
+    EXPECT_EQ(Count(dir.path()), 1u);  // its own stays
+  }
+  EXPECT_TRUE(fs::is_empty(tmp.path()));
+  EXPECT_TRUE(working.Commit());
+  EXPECT_EQ(ReadAll(dir / "out.wav"), "\x02");
+  EXPECT_EQ(Count(dir.path()), 1u);
 }
 
 }  // namespace

@@ -47,6 +47,7 @@ TEST(CliOptions, UsageErrorsExitWithTwo) {
            {"convert", "--cents", "0,0,0,0,0,0,0,0,0,0,0,x", "a.mid"},
            {"convert", "--bogus", "a.mid"},
            {"convert", "-o", "x.wav", "a.mid", "b.mid"},
+           {"convert", "-o", "", "a.mid"},
            {"convert", "--soundfont"},
            {"convert", "--engine", "slow", "a.mid"},
            {"convert", "--jobs", "0", "a.mid"},

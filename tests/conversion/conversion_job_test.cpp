@@ -55,14 +55,6 @@ Bytes DrumsOnly() {
   return SmfFile(0, 480, {t});
 }
 
-Bytes Melody(int notes) {
-  TrackBytes t;
-  t.Tempo(0, 500000).Program(0, 0, 0);
-  for (int i = 0; i < notes; ++i) t.NoteOn(0, 0, 60 + i % 12, 90).NoteOff(120, 0, 60 + i % 12);
-  t.EndOfTrack(0);
-  return SmfFile(0, 480, {t});
-}
-
 TEST(JobFiles, OutputNameCutsOnlyTheFileName) {
   EXPECT_EQ(OutputPathFor("/home/u/songs/a.mid"), "/home/u/songs/a.wav");
   EXPECT_EQ(OutputPathFor("/home/u/.config/x/song"), "/home/u/.config/x/song.wav");

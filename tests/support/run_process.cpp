@@ -58,7 +58,7 @@ ProcessResult RunProcess(const std::vector<std::string>& argvIn, const ProcessOp
       (i == 0 ? result.out : result.err).append(buffer, static_cast<size_t>(n));
     }
     if (!interrupted && options.interruptWhen && options.interruptWhen(result.err)) {
-      kill(pid, SIGINT);
+      kill(pid, options.interruptSignal);
       interrupted = true;
     }
   }

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <chrono>
+#include <csignal>
 #include <functional>
 #include <string>
 #include <vector>
@@ -16,8 +17,9 @@ struct ProcessResult {
 
 struct ProcessOptions {
   bool unprivileged = false;  // run as nobody (CI runs as root, where permissions deny nothing)
-  // Called with the stderr seen so far; returning true sends SIGINT once.
+  // Called with the stderr seen so far; returning true sends interruptSignal once.
   std::function<bool(const std::string& err)> interruptWhen;
+  int interruptSignal = SIGINT;
   std::chrono::seconds timeout{300};
 };
 

@@ -84,6 +84,14 @@ Bytes SmfFile(int format, int division, const std::vector<TrackBytes>& tracks) {
   return out;
 }
 
+Bytes Melody(int notes) {
+  TrackBytes t;
+  t.Tempo(0, 500000).Program(0, 0, 0);
+  for (int i = 0; i < notes; ++i) t.NoteOn(0, 0, 60 + i % 12, 90).NoteOff(120, 0, 60 + i % 12);
+  t.EndOfTrack(0);
+  return SmfFile(0, 480, {t});
+}
+
 void WriteBytes(const std::filesystem::path& path, const Bytes& bytes) {
   std::ofstream out(path, std::ios::binary | std::ios::trunc);
   out.write(reinterpret_cast<const char*>(bytes.data()),

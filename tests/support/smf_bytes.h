@@ -34,6 +34,8 @@ class TrackBytes {
 void AppendVarLen(Bytes& out, uint32_t value);
 // A complete file: header (format, track count, division) and the chunks.
 Bytes SmfFile(int format, int division, const std::vector<TrackBytes>& tracks);
+// `notes` eighth notes on channel 0 at 120 bpm, rising through the octave from C4.
+Bytes Melody(int notes);
 void WriteBytes(const std::filesystem::path& path, const Bytes& bytes);
 Bytes ReadBytes(const std::filesystem::path& path);
 

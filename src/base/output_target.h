@@ -1,0 +1,37 @@
+// Where an output name leads and whether this user may write there, decided before any work:
+// an output is never one of the inputs, and what stands at its name is written as what it is.
+#pragma once
+
+#include <sys/stat.h>
+
+#include <string>
+#include <vector>
+
+namespace velorna {
+
+struct OutputPlace {
+  std::string path;       // the name finally written: symbolic links followed
+  int error = 0;          // why it cannot be written (an errno value); 0: it can
+  bool exists = false;    // something stands at `path`
+  struct stat status {};  // of what stands there
+};
+
+// Follows symbolic links from `output` to the name that is written, and checks that this
+// user may write there: a file that exists must be writable and, unless it is a device, a
+// FIFO or a socket (written in place), so must its folder, for the replacement made beside
+// it; a new file needs a writable folder.
+OutputPlace LocateOutput(const std::string& output);
+
+enum class OutputProblem { kNone, kIsInput, kNotWritable };
+
+struct OutputCheck {
+  OutputProblem problem = OutputProblem::kNone;
+  std::string input;  // kIsInput: the input the output would overwrite
+  int error = 0;      // kNotWritable: the errno value
+};
+
+// Whether `output` may be written for `inputs`: not when it is one of them, by name, by a
+// link or as the same file under another name, nor when LocateOutput finds it unwritable.
+OutputCheck CheckOutput(const std::string& output, const std::vector<std::string>& inputs);
+
+}  // namespace velorna
