@@ -1,26 +1,31 @@
 #include "cli/cli_options.h"
 
 #include <charconv>
+#include <set>
 #include <sstream>
 
 namespace velorna::cli {
 
 const char kHelpText[] = R"(usage: velorna-cli convert [options] SONG.mid...
-       velorna-cli inspect [--bends] [--cents LIST | --scale FILE] SONG.mid
+       velorna-cli inspect [--bends] [--raw] [--cents LIST | --scale FILE] SONG.mid
        velorna-cli --help | --version
 
 convert   Renders each SONG.mid to a WAV file (44100 Hz, 16-bit stereo) in which every
           pitched note is retuned by the offset of its pitch class. The WAV goes beside
           the song: its name cut at the last "." plus ".wav".
-inspect   Prints the prepared song, one event a line:
+inspect   Prints the prepared song, one event a line: time in seconds and bar:beat,
+          channel 1-16, note names (C4 = key 60) and values as a musician reads them.
+          With --bends, one line per note instead: its target in cents, frequency in Hz
+          and the bend that carries it.
+          With --raw, the machine-oriented lines, for scripts:
           tick channel status note velocity duration kind value
-          With --bends, one line per pitched note instead:
+          and with --bends as well:
           index tick channel note pitch-class cents sensitivity base-bend bend
           ("rhythm" or "drum" replaces the last four for notes that are not retuned).
 
 options:
   -o, --output OUT.wav   write the WAV here (one input only)
-  --cents C,C#,D,...,B   the twelve offsets in cents, each -100..100
+  --cents C,C#,D,...,B   the twelve offsets in cents, each -100..100 ("0, 12, ..." too)
                          (default 0,12,4,16,-14,-2,-10,2,14,-16,18,-12: pure intervals)
   --scale FILE.sca       read the twelve offsets from a scale file (64 bytes)
   --soundfont PATH       the SoundFont to play with (default: FluidR3_GM.sf2, else
@@ -29,32 +34,60 @@ options:
                          starts, spread over threads; files: one temporary MIDI and
                          WAV file per note (the reference, much slower)
   --jobs N               threads for the fast engine (default: one per core)
-  --quiet                no progress display
+  --quiet                nothing on success; a failed song's messages at its end
   --verbose              also show the synthesizer's own log
+  --bends, --raw         inspect only: the retuning of each note; the lines for scripts
   --help                 this text
   --version              the version
 
+On a terminal, a progress line shows each song's bar, percentage, elapsed and remaining
+time; a line per song then says where its WAV went and how long it took, and several
+songs end with a summary. Every message starts with its song's name.
 Ctrl-C stops a conversion like the dialog's Stop button: the WAV then holds what was
 mixed so far. Exit status: 0 every output written, 1 an output not written, 2 usage
-error, 130 stopped by Ctrl-C.
+error, 130 stopped by Ctrl-C. Options that only concern convert are refused by inspect.
 )";
 
-std::optional<CentTable> ParseCents(const std::string& text) {
+std::optional<CentTable> ParseCents(const std::string& text, std::string* error) {
+  constexpr int kLimit = 100;
+  constexpr char kBlanks[] = " \t";
+  auto fail = [error](std::string why) -> std::optional<CentTable> {
+    if (error) *error = std::move(why);
+    return std::nullopt;
+  };
   CentTable cents{};
   size_t n = 0;
-  std::stringstream in(text);
+  std::stringstream in(text + ",");  // every item ends with a comma, so "..,5," has an empty one
   std::string item;
   while (std::getline(in, item, ',')) {
-    if (n == cents.size() || item.empty()) return std::nullopt;
+    const size_t first = item.find_first_not_of(kBlanks);
+    item = first == std::string::npos
+               ? ""
+               : item.substr(first, item.find_last_not_of(kBlanks) - first + 1);
+    const std::string position = "value " + std::to_string(n + 1);
+    if (item.empty()) return fail(position + " is empty");
     int v = 0;
     const char* end = item.data() + item.size();
     const auto [ptr, ec] = std::from_chars(item.data() + (item[0] == '+'), end, v);
-    if (ec != std::errc() || ptr != end || v < -100 || v > 100) return std::nullopt;
+    if (ec != std::errc() || ptr != end || v < -kLimit || v > kLimit)
+      return fail(position + " \"" + item + "\" is not a whole number from -100 to 100");
+    if (n == cents.size()) return fail("more than twelve values");
     cents[n++] = v;
   }
-  if (n != cents.size() || (!text.empty() && text.back() == ',')) return std::nullopt;
+  if (n != cents.size()) return fail("twelve values needed, " + std::to_string(n) + " given");
   return cents;
 }
+
+namespace {
+
+// Options that change how a song is rendered or reported while it converts.
+bool IsConvertOnly(const std::string& option) {
+  static const std::set<std::string> kOptions{
+      "-o", "--output", "--soundfont", "--engine", "--jobs", "--quiet", "-q", "--verbose", "-v"};
+  return kOptions.count(option) != 0;
+}
+
+}  // namespace
 
 ParseResult ParseCommandLine(const std::vector<std::string>& args) {
   CliOptions o;
@@ -85,6 +118,8 @@ ParseResult ParseCommandLine(const std::vector<std::string>& args) {
       return true;
     };
     std::string v;
+    if (o.command == Command::kInspect && IsConvertOnly(a))
+      return fail(a + " does not apply to inspect");
     if (a == "--help" || a == "-h") {
       o.command = Command::kHelp;
       return ParseResult{o, {}};
@@ -92,8 +127,9 @@ ParseResult ParseCommandLine(const std::vector<std::string>& args) {
       if (!value(o.output)) return fail(a + " needs a file name");
     } else if (a == "--cents") {
       if (!value(v)) return fail("--cents needs twelve offsets");
-      o.cents = ParseCents(v);
-      if (!o.cents) return fail("--cents needs twelve integers from -100 to 100: " + v);
+      std::string why;
+      o.cents = ParseCents(v, &why);
+      if (!o.cents) return fail("--cents: " + why + " (in \"" + v + "\")");
     } else if (a == "--scale") {
       if (!value(o.scaleFile)) return fail("--scale needs a file name");
     } else if (a == "--soundfont") {
@@ -117,6 +153,8 @@ ParseResult ParseCommandLine(const std::vector<std::string>& args) {
       o.verbose = true;
     } else if (a == "--bends" && o.command == Command::kInspect) {
       o.bends = true;
+    } else if (a == "--raw" && o.command == Command::kInspect) {
+      o.raw = true;
     } else if (a == "--") {
       for (++i; i < args.size(); ++i) o.inputs.push_back(args[i]);
     } else if (!a.empty() && a[0] == '-' && a != "-") {

@@ -23,6 +23,7 @@ struct CliOptions {
   bool quiet = false;
   bool verbose = false;
   bool bends = false;  // inspect --bends
+  bool raw = false;    // inspect --raw: the machine-oriented lines
 };
 
 struct ParseResult {
@@ -31,8 +32,9 @@ struct ParseResult {
 };
 
 ParseResult ParseCommandLine(const std::vector<std::string>& args);
-// "0,12,4,..." into twelve offsets of -100..100.
-std::optional<CentTable> ParseCents(const std::string& text);
+// "0,12,4,..." (blanks around the numbers allowed) into twelve offsets of -100..100; on
+// failure `error`, when given, says which value is wrong.
+std::optional<CentTable> ParseCents(const std::string& text, std::string* error = nullptr);
 
 extern const char kHelpText[];
 

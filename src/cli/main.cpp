@@ -88,17 +88,14 @@ int Convert(const CliOptions& cli, ConsoleOutput& console) {
     JobControl control;
     g_cancel.store(&control.m_cancel);
     if (g_interrupted.load()) control.m_cancel.store(1);
-    console.SetSong(std::filesystem::path(cli.inputs[i]).filename().string());
+    console.BeginSong(std::filesystem::path(cli.inputs[i]).filename().string());
     const ConversionResult result =
         RunConversion(cli.inputs[i], options, control, console, console);
     g_cancel.store(nullptr);
-    console.EndProgress();
-    if (result == ConversionResult::kNotWritten) {
-      status = kExitNotWritten;
-    } else if (!cli.quiet) {
-      std::fprintf(stderr, "%s\n", outputs[i].c_str());
-    }
+    console.EndSong(result, outputs[i]);
+    if (result == ConversionResult::kNotWritten) status = kExitNotWritten;
   }
+  console.EndBatch();
   if (g_interrupted.load()) return kExitInterrupted;
   return status;
 }
@@ -118,12 +115,13 @@ int main(int argc, char** argv) {
       std::printf("velorna-cli %s\n", VELORNA_VERSION);
       return kExitOk;
     case Command::kInspect: {
-      ConsoleOutput console(false, false);
+      ConsoleOutput console({.progress = false});
+      console.BeginSong(std::filesystem::path(cli.inputs[0]).filename().string());
       return Inspect(cli, console) ? kExitOk : kExitNotWritten;
     }
     case Command::kConvert: {
       InstallInterruptHandler();
-      ConsoleOutput console(!cli.quiet, isatty(STDERR_FILENO) != 0);
+      ConsoleOutput console({.terminal = isatty(STDERR_FILENO) != 0, .quiet = cli.quiet});
       return Convert(cli, console);
     }
   }

@@ -360,9 +360,18 @@ MidiLoader LoadSmf(MidiContext& ctx, const std::string& path, const FileOpenHook
     ctx.reporter->ShowText(std::string(msg::kMidiOpenFailed) + loader.path);
     return loader;
   }
+  // A file too large for a song is most often no song at all (a WAV, say): say so.
+  std::array<uint8_t, kMacBinaryBytes + kChunkHeaderBytes> head{};
+  in.read(reinterpret_cast<char*>(head.data()), head.size());
+  const Bytes headRead(head.data(), static_cast<size_t>(in.gcount()));
+  in.clear();
   in.seekg(0, std::ios::end);
   const std::streamoff size = in.tellg();
   in.close();
+  if (size > kMaxSmfFileBytes && !TagAt(SkipMacBinary(headRead), 0, "MThd")) {
+    ShowNotMidi(ctx);
+    return loader;
+  }
   if (size < 0 || size > kMaxSmfFileBytes) {
     ShowLibraryError(*ctx.reporter, LibraryModule::MDLD, code::kMdldTooLarge, msg::kLoadTooLarge);
     return loader;
