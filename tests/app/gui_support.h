@@ -17,9 +17,15 @@ T* Control(QWidget& dialog, int id) {
   return dialog.findChild<T*>(QString::number(id));
 }
 
+template <typename T>
+T* Control(QWidget& dialog, const char* name) {
+  return dialog.findChild<T*>(QString::fromUtf8(name));
+}
+
 // Watches for modal windows and answers them from the event loop (a click that opens a box
-// may not return until the box is closed): message boxes are recorded and confirmed once
-// `ready` agrees, any other modal dialog goes to `other` when set, else is rejected.
+// may not return until the box is closed): message boxes are recorded and confirmed (a
+// question answered with `answerYes`) once `ready` agrees, any other modal dialog goes to
+// `other` when set, else is rejected.
 class ModalAnswerer : public QObject {
  public:
   ModalAnswerer() {
@@ -29,6 +35,7 @@ class ModalAnswerer : public QObject {
   }
 
   QStringList texts;
+  bool answerYes = true;
   std::function<bool(QMessageBox&)> ready;  // false: leave the box up for now
   std::function<void(QDialog&)> other;
 
@@ -43,7 +50,11 @@ class ModalAnswerer : public QObject {
     if (auto* box = qobject_cast<QMessageBox*>(modal)) {
       if (ready && !ready(*box)) return;
       texts << box->text();
-      box->button(QMessageBox::Ok)->click();
+      if (QAbstractButton* yes = box->button(QMessageBox::Yes)) {
+        (answerYes ? yes : box->button(QMessageBox::No))->click();
+      } else {
+        box->button(QMessageBox::Ok)->click();
+      }
     } else if (auto* dialog = qobject_cast<QDialog*>(modal)) {
       if (dialog->inherits("velorna::CVelornaDlg")) return;
       m_seen = dialog;
