@@ -580,7 +580,8 @@ void CVelornaDlg::FinishRun() {
 
 void CVelornaDlg::ShowOutput(const QString& path) {
   m_outputField->setText(path);
-  m_outputField->setCursorPosition(0);
+  m_outputField->setToolTip(path);
+  m_outputField->setCursorPosition(static_cast<int>(path.size()));  // the file name shows
   m_openFolderButton->setEnabled(!path.isEmpty());
   UpdatePlayButton();
 }
@@ -588,11 +589,13 @@ void CVelornaDlg::ShowOutput(const QString& path) {
 void CVelornaDlg::UpdatePlayButton() {
   const bool hasResult = !m_outputField->text().isEmpty();
   if (hasResult && !ResultPlayer::HasAudioOutput()) {
-    m_playButton->setText(tr("再生不可（音声出力なし）"));
+    m_playButton->setText(tr("音声出力なし"));
+    m_playButton->setToolTip(tr("音声の出力先が見つからないため再生できません。"));
     m_playButton->setEnabled(false);
     return;
   }
   m_playButton->setText(m_player.IsPlaying() ? tr("再生を止める") : tr("再生"));
+  m_playButton->setToolTip({});
   m_playButton->setEnabled(hasResult && !IsConverting());
 }
 

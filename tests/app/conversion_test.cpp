@@ -2,6 +2,7 @@
 
 #include <QLabel>
 #include <QLineEdit>
+#include <QMimeData>
 #include <QObject>
 #include <QPushButton>
 #include <QRegularExpression>
@@ -29,7 +30,7 @@ class ConversionTest : public QObject {
   void doubleClickStartsOneJob();
   void closeWhileAMessageBoxIsUp();
   void closeDuringARunAsksFirst();
-  void aBatchOfTwoEndsWithASummary();
+  void aDroppedBatchEndsWithASummary();
   void destroyingTheDialogStopsTheJob();
 };
 
@@ -243,24 +244,38 @@ void ConversionTest::closeDuringARunAsksFirst() {
   QCOMPARE(answerer.texts.size(), 2);  // no end message after the close
 }
 
-void ConversionTest::aBatchOfTwoEndsWithASummary() {
+void ConversionTest::aDroppedBatchEndsWithASummary() {
   TempDir dir;
   WriteShortSong(dir / "one.mid", {.notes = 3});
   WriteBytes(dir / "broken.mid", {'M', 'T', 'h', 'd'});
   WriteShortSong(dir / "two.mid", {.notes = 4});
+  WriteBytes(dir / "notes.txt", {'x'});
   std::filesystem::create_directory(dir / "out");
-  JobDialog job(QStringList{JobDialog::Path(dir / "one.mid"), JobDialog::Path(dir / "broken.mid"),
-                            JobDialog::Path(dir / "two.mid")});
+  JobDialog job(QStringList{});
   Control<QLineEdit>(*job.dialog, "outputFolder")->setText(JobDialog::Path(dir / "out"));
   ModalAnswerer answerer;
-  QStringList songsShown;
   FieldSampler songs(*Control<QLabel>(*job.dialog, "song"));
 
-  QTest::mouseClick(&job.convert(), Qt::LeftButton);
+  // Dropped on the dialog, with a file that is no song, which is left out.
+  QMimeData dropped;
+  dropped.setUrls({QUrl::fromLocalFile(JobDialog::Path(dir / "one.mid")),
+                   QUrl::fromLocalFile(JobDialog::Path(dir / "notes.txt")),
+                   QUrl::fromLocalFile(JobDialog::Path(dir / "broken.mid")),
+                   QUrl::fromLocalFile(JobDialog::Path(dir / "two.mid"))});
+  const QPoint at = job.dialog->rect().center();
+  QDragEnterEvent enter(at, Qt::CopyAction, &dropped, Qt::LeftButton, Qt::NoModifier);
+  QApplication::sendEvent(job.dialog.get(), &enter);
+  QVERIFY(enter.isAccepted());
+  QDropEvent drop(at, Qt::CopyAction, &dropped, Qt::LeftButton, Qt::NoModifier);
+  QApplication::sendEvent(job.dialog.get(), &drop);
+  QVERIFY(QTest::qWaitFor([&] { return job.dialog->IsConverting(); }, kJobTimeoutMs));
+  QCOMPARE(job.asked, 0);
   // The tuning cannot change under a running job; Stop and Exit stay.
   QVERIFY(!Control<QSpinBox>(*job.dialog, 1003)->isEnabled());
   QVERIFY(!Control<QLineEdit>(*job.dialog, "soundFont")->isEnabled());
   QVERIFY(Control<QPushButton>(*job.dialog, 1)->isEnabled());
+  QString problem = LayoutProblem(*job.dialog);
+  QVERIFY2(problem.isEmpty(), qPrintable(problem));
   QVERIFY(job.WaitUntilIdle());
   QVERIFY(QTest::qWaitFor([&] { return !answerer.texts.isEmpty(); }, kJobTimeoutMs));
 
@@ -292,6 +307,8 @@ void ConversionTest::aBatchOfTwoEndsWithASummary() {
   // Without an audio device the play button says so rather than failing.
   auto* play = Control<QPushButton>(*job.dialog, "play");
   QVERIFY(play->isEnabled() || play->text().contains(QStringLiteral("音声出力なし")));
+  problem = LayoutProblem(*job.dialog);
+  QVERIFY2(problem.isEmpty(), qPrintable(problem));
 }
 
 void ConversionTest::destroyingTheDialogStopsTheJob() {

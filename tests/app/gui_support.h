@@ -9,6 +9,7 @@
 #include <QStringList>
 #include <QTimer>
 #include <functional>
+#include <vector>
 
 namespace velorna::test {
 
@@ -20,6 +21,28 @@ T* Control(QWidget& dialog, int id) {
 template <typename T>
 T* Control(QWidget& dialog, const char* name) {
   return dialog.findChild<T*>(QString::fromUtf8(name));
+}
+
+// What is wrong with the dialog's layout: a control outside the dialog, squeezed below
+// what its text needs, or overlapping another; empty when nothing is.
+inline QString LayoutProblem(QWidget& dialog) {
+  QApplication::processEvents();
+  std::vector<QWidget*> controls;
+  for (QWidget* w : dialog.findChildren<QWidget*>(QString(), Qt::FindDirectChildrenOnly)) {
+    if (w->isVisible()) controls.push_back(w);
+  }
+  for (size_t i = 0; i < controls.size(); ++i) {
+    const QRect a = controls[i]->geometry();
+    const QString name = controls[i]->objectName();
+    if (!dialog.rect().contains(a)) return name + QStringLiteral(" lies outside");
+    if (a.width() < controls[i]->minimumSizeHint().width())
+      return name + QStringLiteral(" is squeezed");
+    for (size_t j = i + 1; j < controls.size(); ++j) {
+      if (a.intersects(controls[j]->geometry()))
+        return name + QStringLiteral(" overlaps ") + controls[j]->objectName();
+    }
+  }
+  return {};
 }
 
 // Watches for modal windows and answers them from the event loop (a click that opens a box
