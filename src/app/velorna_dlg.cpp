@@ -550,7 +550,9 @@ void CVelornaDlg::FinishRun() {
         break;
       case ConversionResult::kNotWritten:
         ++failed;
-        failures << tr("%1: 変換できませんでした。").arg(FileName(song.song));
+        // With its first message, so the box says why without opening the details.
+        failures << tr("%1: 変換できませんでした。").arg(FileName(song.song)) +
+                        (song.messages.isEmpty() ? QString() : tr("（%1）").arg(song.messages[0]));
         break;
     }
     if (song.result != ConversionResult::kNotWritten) lastWritten = song.output;
@@ -568,7 +570,7 @@ void CVelornaDlg::FinishRun() {
   if (failed > 0) counts << tr("失敗 %1 曲").arg(failed);
   const qsizetype untouched = m_runSize - static_cast<qsizetype>(m_run.size());
   if (untouched > 0) counts << tr("未処理 %1 曲").arg(untouched);
-  QString text = tr("%1 曲を処理しました: %2。\n所要時間 %3")
+  QString text = tr("%1 曲のうち %2。\n所要時間 %3")
                      .arg(m_runSize)
                      .arg(counts.join(tr("、")), QString::fromStdString(ClockText(seconds)));
   if (!failures.isEmpty()) text += QStringLiteral("\n\n") + failures.join(QLatin1Char('\n'));

@@ -19,39 +19,6 @@ namespace velorna::cli {
 
 namespace {
 
-void PrintEvents(const MidiFormat0Data& song) {
-  std::printf("# tick channel status note velocity duration kind value\n");
-  int64_t tick = 0;
-  for (const MidiEvent& e : song.track->events) {
-    tick += e.delta;
-    std::printf("%lld %d %u %d %d %d %u %d\n", static_cast<long long>(tick), e.channel, e.status,
-                e.note, e.velocity, e.duration, e.kind, e.value);
-  }
-}
-
-void PrintBends(const MidiFormat0Data& song, const CentTable& cents) {
-  std::printf("# index tick channel note pitch-class cents sensitivity base-bend bend\n");
-  int64_t tick = 0;
-  const auto& events = song.track->events;
-  for (size_t i = 0; i < events.size(); ++i) {
-    const MidiEvent& e = events[i];
-    tick += e.delta;
-    if (e.status != st::kNote) continue;
-    const int pc = ((e.note % 12) + 12) % 12;
-    std::printf("%zu %lld %d %d %d ", i, static_cast<long long>(tick), e.channel, e.note, pc);
-    if (e.channel == kDrumChannel) {
-      std::printf("drum\n");
-      continue;
-    }
-    const NoteRetuning r = DescribeRetuning(song, static_cast<int32_t>(i), tick, cents);
-    if (r.rhythmPart) {
-      std::printf("rhythm\n");
-      continue;
-    }
-    std::printf("%d %d %d %d\n", cents[pc], static_cast<int>(r.sensitivity), r.baseBend, r.bend);
-  }
-}
-
 constexpr int kPitchClassCount = 12;
 constexpr std::array<const char*, kPitchClassCount> kNoteNames{"C",  "C#", "D",  "D#", "E",  "F",
                                                                "F#", "G",  "G#", "A",  "A#", "B"};
@@ -207,6 +174,45 @@ std::string Describe(const MidiEvent& e, double lengthSeconds) {
   }
 }
 
+void PrintEvents(const MidiFormat0Data& song) {
+  std::printf("# tick channel status note velocity duration kind value\n");
+  int64_t tick = 0;
+  for (const MidiEvent& e : song.track->events) {
+    tick += e.delta;
+    std::printf("%lld %d %u %d %d %d %u %d\n", static_cast<long long>(tick), e.channel, e.status,
+                e.note, e.velocity, e.duration, e.kind, e.value);
+  }
+}
+
+// Calls visit(index, tick, event) for every note of the song, in order.
+template <typename Visit>
+void ForEachNote(const MidiFormat0Data& song, Visit visit) {
+  int64_t tick = 0;
+  const auto& events = song.track->events;
+  for (size_t i = 0; i < events.size(); ++i) {
+    tick += events[i].delta;
+    if (events[i].status == st::kNote) visit(i, tick, events[i]);
+  }
+}
+
+void PrintBends(const MidiFormat0Data& song, const CentTable& cents) {
+  std::printf("# index tick channel note pitch-class cents sensitivity base-bend bend\n");
+  ForEachNote(song, [&](size_t i, int64_t tick, const MidiEvent& e) {
+    const int pc = PitchClass(e.note);
+    std::printf("%zu %lld %d %d %d ", i, static_cast<long long>(tick), e.channel, e.note, pc);
+    if (e.channel == kDrumChannel) {
+      std::printf("drum\n");
+      return;
+    }
+    const NoteRetuning r = DescribeRetuning(song, static_cast<int32_t>(i), tick, cents);
+    if (r.rhythmPart) {
+      std::printf("rhythm\n");
+      return;
+    }
+    std::printf("%d %d %d %d\n", cents[pc], static_cast<int>(r.sensitivity), r.baseBend, r.bend);
+  });
+}
+
 void PrintEventsForPeople(const MidiFormat0Data& song) {
   const SongClock clock(song);
   std::printf("# %9s  %-8s  %-3s  %s\n", "seconds", "bar:beat", "ch", "event");
@@ -224,12 +230,7 @@ void PrintBendsForPeople(const MidiFormat0Data& song, const CentTable& cents) {
   const SongClock clock(song);
   std::printf("# %9s  %-8s  %-3s  %-9s  %8s  %10s  %s\n", "seconds", "bar:beat", "ch", "note",
               "cents", "Hz", "bend (what it carries)");
-  int64_t tick = 0;
-  const auto& events = song.track->events;
-  for (size_t i = 0; i < events.size(); ++i) {
-    const MidiEvent& e = events[i];
-    tick += e.delta;
-    if (e.status != st::kNote) continue;
+  ForEachNote(song, [&](size_t i, int64_t tick, const MidiEvent& e) {
     std::printf("%11.3f  %-8s  %-3s  %-9s  ", clock.Seconds(tick), clock.BarBeat(tick).c_str(),
                 ChannelName(e.channel).c_str(), NoteName(e.note).c_str());
     const bool drum = e.channel == kDrumChannel;
@@ -238,13 +239,13 @@ void PrintBendsForPeople(const MidiFormat0Data& song, const CentTable& cents) {
     if (drum || r.rhythmPart) {
       std::printf("%8s  %10s  %s\n", "-", "-",
                   drum ? "drum channel, not retuned" : "rhythm part, not retuned");
-      continue;
+      return;
     }
     const double target = cents[static_cast<size_t>(PitchClass(e.note))];
     const double carried = (r.bend - r.baseBend) * r.sensitivity * kCentsPerSemitone / kCentreBend;
     std::printf("%+8.1f  %10.3f  %d (%+.1f cents over %.0f semitones)\n", target,
                 KeyFrequencyHz(e.note, target), r.bend, carried, r.sensitivity);
-  }
+  });
 }
 
 }  // namespace

@@ -282,9 +282,9 @@ void ConversionTest::aDroppedBatchEndsWithASummary() {
   // One box for the whole batch: the summary, naming the song that failed.
   QCOMPARE(answerer.texts.size(), 1);
   const QString summary = answerer.texts[0];
-  QVERIFY2(summary.startsWith(QStringLiteral("3 曲を処理しました: 変換 2 曲、失敗 1 曲。")),
+  QVERIFY2(summary.startsWith(QStringLiteral("3 曲のうち 変換 2 曲、失敗 1 曲。")),
            qPrintable(summary));
-  QVERIFY2(summary.contains(QStringLiteral("broken.mid: 変換できませんでした。")),
+  QVERIFY2(summary.contains(QStringLiteral("broken.mid: 変換できませんでした。（")),
            qPrintable(summary));
   QVERIFY(IsWav(dir / "out" / "one.wav"));
   QVERIFY(IsWav(dir / "out" / "two.wav"));
