@@ -20,6 +20,7 @@
 #include <QTextBrowser>
 #include <QUrl>
 #include <QVBoxLayout>
+#include <cmath>
 
 #include "app/about_dlg.h"
 #include "app/dialog_settings.h"
@@ -249,6 +250,8 @@ void CVelornaDlg::OnInitDialog() {
   if (remembered.tuning) ShowTuning(*remembered.tuning);
 
   m_player.onPlayingChanged = [this](bool) { UpdatePlayButton(); };
+  m_clock.setInterval(std::chrono::seconds(1));
+  connect(&m_clock, &QTimer::timeout, this, &CVelornaDlg::OnClockTick);
 }
 
 void CVelornaDlg::BuildLayout() {
@@ -462,6 +465,7 @@ void CVelornaDlg::ConvertSongs(const QStringList& songs) {
   ShowOutput({});
   RememberSettings();
   StartNextSong();
+  m_clock.start();
 }
 
 void CVelornaDlg::StartNextSong() {
@@ -503,11 +507,26 @@ void CVelornaDlg::ConversionThreadProc(std::string path, ConversionOptions optio
 void CVelornaDlg::ShowJobProgress(const QString& progress, const QString& elapsed) {
   m_progressField->setText(progress);
   m_elapsedField->setText(elapsed);
-  const double seconds =
-      std::chrono::duration<double>(std::chrono::steady_clock::now() - m_job.m_startTick).count();
-  const auto remaining = RemainingSeconds(seconds, m_job.m_progress.load());
+  ShowRemainingTime();
+}
+
+double CVelornaDlg::SecondsRunning() const {
+  return std::chrono::duration<double>(std::chrono::steady_clock::now() - m_job.m_startTick)
+      .count();
+}
+
+void CVelornaDlg::ShowRemainingTime() {
+  const auto remaining = RemainingSeconds(SecondsRunning(), m_job.m_progress.load());
   m_remainingField->setText(remaining ? QString::fromStdString(ClockText(*remaining))
                                       : QString::fromUtf8(kNoStatus));
+}
+
+// A long note or the writing may keep the job from reporting for a while: the clock goes on.
+void CVelornaDlg::OnClockTick() {
+  if (!IsConverting() || m_closing) return;
+  // Whole seconds passed, as the job counts them.
+  m_elapsedField->setText(QString::fromStdString(ClockText(std::floor(SecondsRunning()))));
+  ShowRemainingTime();
 }
 
 void CVelornaDlg::OnWorkerEnded(ConversionResult result) {
@@ -522,6 +541,7 @@ void CVelornaDlg::OnWorkerEnded(ConversionResult result) {
     return;
   }
   m_queue.clear();
+  m_clock.stop();
   m_convertButton->setText(QString::fromUtf8(kConvertText));
   m_job.m_running = 0;
   if (m_closing) {

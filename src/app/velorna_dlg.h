@@ -9,6 +9,7 @@
 #include <QPointer>
 #include <QString>
 #include <QStringList>
+#include <QTimer>
 #include <QUrl>
 #include <array>
 #include <atomic>
@@ -120,6 +121,9 @@ class CVelornaDlg : public QDialog {
   void StartNextSong();
   void ConversionThreadProc(std::string path, ConversionOptions options, bool batch);
   void OnWorkerEnded(ConversionResult result);
+  double SecondsRunning() const;
+  void ShowRemainingTime();
+  void OnClockTick();
   void FinishRun();
   void SetControlsEnabled(bool enabled);
   void SetTuningControlsEnabled(bool enabled);
@@ -159,6 +163,7 @@ class CVelornaDlg : public QDialog {
   QString m_songFolder;
   QString m_helpPage;
   ResultPlayer m_player;
+  QTimer m_clock;  // keeps the times going between progress reports
 
   QStringList m_queue;         // songs still to convert in this run
   std::vector<SongRun> m_run;  // songs of this run so far
