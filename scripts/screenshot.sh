@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Draws the dialog as it looks on start into docs/dialog.png (no display needed).
+# Draws the dialog idle, running and finished into docs/dialog.png, dialog-running.png and
+# dialog-finished.png (no display needed).
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build="$root/build/release"
@@ -8,5 +9,5 @@ if [[ ! -f "$build/build.ninja" ]]; then
 fi
 cmake --build "$build" --target velorna_dialog_screenshot
 mkdir -p "$root/docs"
-QT_QPA_PLATFORM=offscreen "$build/tests/app/velorna_dialog_screenshot" "$root/docs/dialog.png"
-echo "$root/docs/dialog.png"
+QT_QPA_PLATFORM=offscreen "$build/tests/app/velorna_dialog_screenshot" "$root/docs"
+ls "$root"/docs/dialog*.png

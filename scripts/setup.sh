@@ -8,6 +8,7 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev
   libfluidsynth-dev libglib2.0-dev fluidsynth fluid-soundfont-gm timgm6mb-soundfont
   qt6-base-dev qt6-translations-l10n fonts-ipaexfont-gothic xvfb xauth
+  qt6-multimedia-dev gstreamer1.0-plugins-base gstreamer1.0-plugins-good
   python3 python3-mido python3-numpy sox
   openttd-openmsx planetblupi-music-midi
   time clang libclang-rt-14-dev clang-format util-linux

@@ -1,6 +1,5 @@
 #include "app/dialog_bridge.h"
 
-#include <QLabel>
 #include <QMetaObject>
 #include <QString>
 #include <QThread>
@@ -38,10 +37,7 @@ void DialogObserver::ShowProgress(const std::string& progressText, const std::st
   QMetaObject::invokeMethod(
       &dlg,
       [&dlg, progress = QString::fromStdString(progressText),
-       elapsed = QString::fromStdString(elapsedText)] {
-        dlg.m_progressField->setText(progress);
-        dlg.m_elapsedField->setText(elapsed);
-      },
+       elapsed = QString::fromStdString(elapsedText)] { dlg.ShowJobProgress(progress, elapsed); },
       Qt::QueuedConnection);
 }
 

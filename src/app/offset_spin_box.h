@@ -1,21 +1,43 @@
-// An offset field: steps by its arrows, arrow keys and wheel, but cannot be typed into.
-// Only the line edit is read-only; a read-only spin box would disable its arrows too.
+// An offset field: typed into, stepped by its arrows, arrow keys and wheel, and held to the
+// offset range. Values pass through OffsetOf/SetOffset only, so the field can become a finer
+// (fractional) one without its users noticing.
 #pragma once
 
+#include <QKeyEvent>
 #include <QLineEdit>
 #include <QSpinBox>
+#include <cmath>
+
+#include "conversion/scale_file.h"
 
 namespace velorna {
+
+using OffsetValue = CentTable::value_type;
+inline constexpr int kOffsetLimit = 100;
 
 class OffsetSpinBox final : public QSpinBox {
  public:
   OffsetSpinBox(const QString& editId, QWidget* parent) : QSpinBox(parent) {
-    setRange(-100, 100);
+    setRange(-kOffsetLimit, kOffsetLimit);
     setAlignment(Qt::AlignRight | Qt::AlignVCenter);
     setGroupSeparatorShown(false);
-    lineEdit()->setReadOnly(true);
     lineEdit()->setObjectName(editId);
   }
+
+ protected:
+  // Enter ends the typing here; passed on, it would press the dialog's default button (Exit).
+  void keyPressEvent(QKeyEvent* event) override {
+    QSpinBox::keyPressEvent(event);
+    if (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) event->accept();
+  }
 };
+
+inline OffsetValue OffsetOf(const OffsetSpinBox& field) {
+  return static_cast<OffsetValue>(field.value());
+}
+
+inline void SetOffset(OffsetSpinBox& field, OffsetValue value) {
+  field.setValue(static_cast<int>(std::lround(value)));
+}
 
 }  // namespace velorna

@@ -30,6 +30,13 @@ CVelornaApp::CVelornaApp(int& argc, char** argv) : QApplication(argc, argv) {
 
 int CVelornaApp::InitInstance(ConversionRunner runner) {
   CVelornaDlg dialog(std::move(runner));
+  // Songs named on the command line (velorna a.mid b.mid) are converted once the dialog is up.
+  QStringList songs = arguments();
+  songs.removeFirst();
+  if (!songs.isEmpty()) {
+    QMetaObject::invokeMethod(
+        &dialog, [&dialog, songs] { dialog.ConvertSongs(songs); }, Qt::QueuedConnection);
+  }
   dialog.exec();
   return 0;
 }

@@ -3,22 +3,31 @@
 #include <QAction>
 #include <QApplication>
 #include <QComboBox>
+#include <QDesktopServices>
+#include <QDir>
+#include <QDragEnterEvent>
+#include <QDropEvent>
 #include <QEventLoop>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QGridLayout>
 #include <QHBoxLayout>
 #include <QLabel>
+#include <QLineEdit>
 #include <QMessageBox>
+#include <QMimeData>
 #include <QPushButton>
 #include <QTextBrowser>
 #include <QUrl>
 #include <QVBoxLayout>
+#include <cmath>
 
 #include "app/about_dlg.h"
+#include "app/dialog_settings.h"
 #include "app/help_page.h"
 #include "app/offset_spin_box.h"
 #include "base/output_target.h"
+#include "base/progress_time.h"
 #include "conversion/job_files.h"
 #include "conversion/scale_file.h"
 
@@ -84,18 +93,49 @@ QPushButton* MakeButton(QWidget* parent, int id, const char* text, int w, int h)
   return button;
 }
 
-QLabel* MakeStatusField(QWidget* parent, int id) {
+QLabel* MakeStatusField(QWidget* parent, const QString& name) {
   auto* field = new QLabel(QString::fromUtf8(kNoStatus), parent);
-  field->setObjectName(Id(id));
+  field->setObjectName(name);
   field->setFrameStyle(QFrame::Panel | QFrame::Sunken);
   field->setAlignment(Qt::AlignCenter);
-  field->setMinimumSize(Dlu(*parent, 39, 20));
+  // Tall enough for the font with its frame, so the lower edge is never cut.
+  field->setMinimumSize(Dlu(*parent, 39, 12).width(),
+                        field->fontMetrics().height() + 2 * field->frameWidth() + 4);
   return field;
+}
+
+QLabel* MakeFieldLabel(QWidget* parent, const QString& text, QWidget* buddy) {
+  auto* label = new QLabel(text, parent);
+  label->setBuddy(buddy);
+  label->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+  return label;
+}
+
+QPushButton* MakeNamedButton(QWidget* parent, const char* name, const QString& text) {
+  auto* button = new QPushButton(text, parent);
+  button->setObjectName(QString::fromUtf8(name));
+  button->setAutoDefault(false);
+  return button;
+}
+
+QString FileName(const QString& path) {
+  return QFileInfo(path).fileName();
+}
+
+// Where a song's WAV goes: beside it, or in the chosen folder under the same name.
+QString OutputFor(const QString& song, const QString& folder) {
+  const QString beside = QString::fromStdString(OutputPathFor(song.toStdString()));
+  return folder.isEmpty() ? beside : QDir(folder).filePath(FileName(beside));
 }
 
 }  // namespace
 
-QString AskPathWithFileDialog(PathPrompt prompt, const QString& pattern) {
+bool IsMidiFileName(const QString& path) {
+  const QString suffix = QFileInfo(path).suffix().toLower();
+  return suffix == QStringLiteral("mid") || suffix == QStringLiteral("midi");
+}
+
+QString AskPathWithFileDialog(PathPrompt prompt, const QString& start) {
   QFileDialog dialog;
   switch (prompt) {
     case PathPrompt::kOpenMidi:
@@ -105,7 +145,7 @@ QString AskPathWithFileDialog(PathPrompt prompt, const QString& pattern) {
       dialog.setDefaultSuffix(QStringLiteral("mid"));
       break;
     case PathPrompt::kOpenMidiPattern: {
-      const QFileInfo info(pattern);
+      const QFileInfo info(start);
       dialog.setAcceptMode(QFileDialog::AcceptOpen);
       dialog.setFileMode(QFileDialog::ExistingFile);
       dialog.setDirectory(info.path());
@@ -126,15 +166,39 @@ QString AskPathWithFileDialog(PathPrompt prompt, const QString& pattern) {
       dialog.setNameFilter(QStringLiteral("scale files (*.sca)"));
       dialog.setDefaultSuffix(QStringLiteral("sca"));
       break;
+    case PathPrompt::kOpenSoundFont:
+      dialog.setAcceptMode(QFileDialog::AcceptOpen);
+      dialog.setFileMode(QFileDialog::ExistingFile);
+      dialog.setNameFilter(QCoreApplication::translate("velorna", "SoundFont (*.sf2 *.sf3)"));
+      if (!start.isEmpty()) dialog.setDirectory(QFileInfo(start).path());
+      break;
+    case PathPrompt::kChooseOutputFolder:
+      dialog.setAcceptMode(QFileDialog::AcceptOpen);
+      dialog.setFileMode(QFileDialog::Directory);
+      dialog.setOption(QFileDialog::ShowDirsOnly);
+      if (!start.isEmpty()) dialog.setDirectory(start);
+      break;
   }
   if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return {};
   return dialog.selectedFiles().constFirst();
+}
+
+QStringList AskSongsWithFileDialog(const QString& folder) {
+  QFileDialog dialog;
+  dialog.setAcceptMode(QFileDialog::AcceptOpen);
+  dialog.setFileMode(QFileDialog::ExistingFiles);
+  dialog.setNameFilter(QStringLiteral("SMF files (*.mid)"));
+  dialog.setDefaultSuffix(QStringLiteral("mid"));
+  if (!folder.isEmpty()) dialog.setDirectory(folder);
+  if (dialog.exec() != QDialog::Accepted) return {};
+  return dialog.selectedFiles();
 }
 
 CVelornaDlg::CVelornaDlg(ConversionRunner runner, QWidget* parent)
     : QDialog(parent),
       m_hIcon(QStringLiteral(":/velorna/velorna.png")),
       m_runner(std::move(runner)),
+      m_openUrl([](const QUrl& url) { return QDesktopServices::openUrl(url); }),
       m_helpPage(FindHelpPage(QCoreApplication::applicationDirPath())) {
   OnInitDialog();
 }
@@ -166,14 +230,25 @@ void CVelornaDlg::OnInitDialog() {
   m_job.m_running = 0;
   m_job.m_cancel = 0;
   BuildLayout();
+  setAcceptDrops(true);
 
   for (size_t pc = 0; pc < m_offsetSpins.size(); ++pc) {
-    m_offsetSpins[pc]->setValue(kPureIntervalCents[pc]);
+    SetOffset(*m_offsetSpins[pc], kPureIntervalCents[pc]);
   }
-  m_upperC->setValue(0);
+  SetOffset(*m_upperC, 0);
   for (const char* name : kKeyNames) m_keySelector->addItem(QString::fromUtf8(name));
   m_keySelector->setCurrentIndex(kInitialKeyIndex);
   m_initDone = 1;
+
+  const DialogSettings remembered = LoadDialogSettings();
+  m_songFolder = remembered.songFolder;
+  m_soundFontEdit->setText(remembered.soundFont);
+  m_outputFolderEdit->setText(remembered.outputFolder);
+  if (remembered.tuning) ShowTuning(*remembered.tuning);
+
+  m_player.onPlayingChanged = [this](bool) { UpdatePlayButton(); };
+  m_clock.setInterval(std::chrono::seconds(1));
+  connect(&m_clock, &QTimer::timeout, this, &CVelornaDlg::OnClockTick);
 }
 
 void CVelornaDlg::BuildLayout() {
@@ -186,7 +261,7 @@ void CVelornaDlg::BuildLayout() {
   auto* keys = new QGridLayout;
   keys->setHorizontalSpacing(Dlu(*this, 2, 0).width());
   for (int column = 0; column < 16; ++column) keys->setColumnStretch(column, 1);
-  std::array<QSpinBox*, 13> spins{};
+  std::array<OffsetSpinBox*, 13> spins{};
   for (size_t i = 0; i < kOffsetKeys.size(); ++i) {
     const OffsetKey& key = kOffsetKeys[i];
     auto* spin = new OffsetSpinBox(Id(key.editId), this);
@@ -205,8 +280,8 @@ void CVelornaDlg::BuildLayout() {
   std::copy_n(spins.begin(), m_offsetSpins.size(), m_offsetSpins.begin());
   m_upperC = spins[12];
   m_upperC->setEnabled(false);
-  connect(m_offsetSpins[0], &QSpinBox::valueChanged, this, [this](int value) {
-    if (m_initDone == 1) m_upperC->setValue(value);
+  connect(m_offsetSpins[0], &QSpinBox::valueChanged, this, [this] {
+    if (m_initDone == 1) SetOffset(*m_upperC, OffsetOf(*m_offsetSpins[0]));
   });
 
   auto* reset = MakeButton(this, 1011, "リセット", 54, 32);
@@ -216,8 +291,8 @@ void CVelornaDlg::BuildLayout() {
   auto* help = MakeButton(this, 1015, "ヘルプ", 54, 20);
   auto* exit = MakeButton(this, 1, "終了", 63, 21);
   exit->setDefault(true);
-  m_progressField = MakeStatusField(this, 1010);
-  m_elapsedField = MakeStatusField(this, 1016);
+  auto* defaults = MakeNamedButton(this, "defaults", tr("初期値に戻す"));
+  defaults->setToolTip(tr("音律・音源・出力先を最初の状態に戻し、覚えた設定を消します"));
 
   connect(reset, &QPushButton::clicked, this, &CVelornaDlg::OnReset);
   connect(save, &QPushButton::clicked, this, &CVelornaDlg::OnSaveScale);
@@ -225,6 +300,7 @@ void CVelornaDlg::BuildLayout() {
   connect(m_convertButton, &QPushButton::clicked, this, &CVelornaDlg::OnConvert);
   connect(help, &QPushButton::clicked, this, &CVelornaDlg::OnHelp);
   connect(exit, &QPushButton::clicked, this, &QDialog::accept);
+  connect(defaults, &QPushButton::clicked, this, &CVelornaDlg::OnDefaults);
 
   auto* top = new QHBoxLayout;
   top->addWidget(m_keySelector);
@@ -238,8 +314,7 @@ void CVelornaDlg::BuildLayout() {
   actions->addWidget(m_convertButton);
 
   auto* bottom = new QHBoxLayout;
-  bottom->addWidget(m_progressField);
-  bottom->addWidget(m_elapsedField);
+  bottom->addWidget(defaults);
   bottom->addStretch(1);
   bottom->addWidget(help);
   bottom->addWidget(exit);
@@ -250,15 +325,108 @@ void CVelornaDlg::BuildLayout() {
   layout->addLayout(keys);
   layout->addSpacing(Dlu(*this, 0, 8).height());
   layout->addLayout(actions);
+  layout->addSpacing(Dlu(*this, 0, 6).height());
+  layout->addLayout(BuildFileRows());
+  layout->addSpacing(Dlu(*this, 0, 6).height());
+  layout->addLayout(BuildStatusRows());
   layout->addSpacing(Dlu(*this, 0, 8).height());
   layout->addLayout(bottom);
   layout->setSizeConstraint(QLayout::SetMinimumSize);
+
+  m_tuningControls.insert(m_tuningControls.end(), {m_keySelector, reset, load, defaults});
+  m_tuningControls.insert(m_tuningControls.end(), m_offsetSpins.begin(), m_offsetSpins.end());
+}
+
+// The SoundFont and the output folder: typed or chosen; empty means the default.
+QLayout* CVelornaDlg::BuildFileRows() {
+  m_soundFontEdit = new QLineEdit(this);
+  m_soundFontEdit->setObjectName(QStringLiteral("soundFont"));
+  m_soundFontEdit->setPlaceholderText(tr("既定の音源（FluidR3_GM など）"));
+  m_soundFontEdit->setClearButtonEnabled(true);
+  m_outputFolderEdit = new QLineEdit(this);
+  m_outputFolderEdit->setObjectName(QStringLiteral("outputFolder"));
+  m_outputFolderEdit->setPlaceholderText(tr("曲と同じフォルダ"));
+  m_outputFolderEdit->setClearButtonEnabled(true);
+  auto* chooseSoundFont = MakeNamedButton(this, "chooseSoundFont", tr("選択..."));
+  auto* chooseFolder = MakeNamedButton(this, "chooseOutputFolder", tr("選択..."));
+  connect(chooseSoundFont, &QPushButton::clicked, this, &CVelornaDlg::OnChooseSoundFont);
+  connect(chooseFolder, &QPushButton::clicked, this, &CVelornaDlg::OnChooseOutputFolder);
+
+  auto* rows = new QGridLayout;
+  rows->addWidget(MakeFieldLabel(this, tr("音源:"), m_soundFontEdit), 0, 0);
+  rows->addWidget(m_soundFontEdit, 0, 1);
+  rows->addWidget(chooseSoundFont, 0, 2);
+  rows->addWidget(MakeFieldLabel(this, tr("出力先:"), m_outputFolderEdit), 1, 0);
+  rows->addWidget(m_outputFolderEdit, 1, 1);
+  rows->addWidget(chooseFolder, 1, 2);
+  rows->setColumnStretch(1, 1);
+  for (QWidget* w :
+       {static_cast<QWidget*>(m_soundFontEdit), static_cast<QWidget*>(chooseSoundFont),
+        static_cast<QWidget*>(m_outputFolderEdit), static_cast<QWidget*>(chooseFolder)})
+    m_tuningControls.push_back(w);
+  return rows;
+}
+
+// Song, progress, elapsed and remaining time, and at the end the output with its actions.
+QLayout* CVelornaDlg::BuildStatusRows() {
+  m_songField = MakeStatusField(this, QStringLiteral("song"));
+  m_songField->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+  m_progressField = MakeStatusField(this, Id(1010));
+  m_elapsedField = MakeStatusField(this, Id(1016));
+  m_remainingField = MakeStatusField(this, QStringLiteral("remaining"));
+  m_outputField = new QLineEdit(this);
+  m_outputField->setObjectName(QStringLiteral("output"));
+  m_outputField->setReadOnly(true);
+  m_outputField->setPlaceholderText(QString::fromUtf8(kNoStatus));
+  m_openFolderButton = MakeNamedButton(this, "openFolder", tr("フォルダを開く"));
+  m_playButton = MakeNamedButton(this, "play", tr("再生"));
+  m_openFolderButton->setEnabled(false);
+  m_playButton->setEnabled(false);
+  connect(m_openFolderButton, &QPushButton::clicked, this, &CVelornaDlg::OnOpenFolder);
+  connect(m_playButton, &QPushButton::clicked, this, &CVelornaDlg::OnPlay);
+
+  auto* times = new QHBoxLayout;
+  times->addWidget(m_progressField);
+  times->addSpacing(Dlu(*this, 6, 0).width());
+  times->addWidget(MakeFieldLabel(this, tr("経過:"), m_elapsedField));
+  times->addWidget(m_elapsedField);
+  times->addSpacing(Dlu(*this, 6, 0).width());
+  times->addWidget(MakeFieldLabel(this, tr("残り:"), m_remainingField));
+  times->addWidget(m_remainingField);
+  times->addStretch(1);
+
+  auto* output = new QHBoxLayout;
+  output->addWidget(m_outputField, 1);
+  output->addWidget(m_openFolderButton);
+  output->addWidget(m_playButton);
+
+  auto* rows = new QGridLayout;
+  rows->addWidget(MakeFieldLabel(this, tr("曲:"), m_songField), 0, 0);
+  rows->addWidget(m_songField, 0, 1);
+  rows->addWidget(MakeFieldLabel(this, tr("進行:"), m_progressField), 1, 0);
+  rows->addLayout(times, 1, 1);
+  rows->addWidget(MakeFieldLabel(this, tr("出力:"), m_outputField), 2, 0);
+  rows->addLayout(output, 2, 1);
+  rows->setColumnStretch(1, 1);
+  return rows;
 }
 
 CentTable CVelornaDlg::ReadOffsets() const {
   CentTable cents{};
-  for (size_t pc = 0; pc < cents.size(); ++pc) cents[pc] = m_offsetSpins[pc]->value();
+  for (size_t pc = 0; pc < cents.size(); ++pc) cents[pc] = OffsetOf(*m_offsetSpins[pc]);
   return cents;
+}
+
+void CVelornaDlg::ShowTuning(const ScaleSettings& tuning) {
+  for (size_t pc = 0; pc < m_offsetSpins.size(); ++pc)
+    SetOffset(*m_offsetSpins[pc], tuning.cents[pc]);
+  m_keySelector->setCurrentIndex(tuning.keyIndex);
+}
+
+void CVelornaDlg::RememberSettings() const {
+  SaveDialogSettings({m_songFolder, m_soundFontEdit->text().trimmed(),
+                      m_outputFolderEdit->text().trimmed(),
+                      ScaleSettings{ReadOffsets(), m_keySelector->currentIndex()}});
 }
 
 void CVelornaDlg::ShowMessage(const QString& text) {
@@ -269,52 +437,251 @@ void CVelornaDlg::ShowMessage(const QString& text) {
 void CVelornaDlg::OnConvert() {
   if (m_job.m_running.load() == 1) {
     m_job.m_cancel = 1;
+    m_queue.clear();  // Stop ends the whole run, not only the song at hand
     return;
   }
   m_job.m_cancel = 0;
-  const QString path = m_askPath(PathPrompt::kOpenMidi, {});
-  if (path.isEmpty()) return;
-  // The output goes beside the song under its name: a song named like a WAV would be lost.
-  const std::string input = path.toStdString();
-  const std::string output = OutputPathFor(input);
-  if (CheckOutput(output, {input}).problem == OutputProblem::kIsInput) {
-    ShowMessage(QString::fromUtf8(kOutputIsInput).arg(path, QString::fromStdString(output)));
-    return;
-  }
+  const QStringList songs = m_askSongs(m_songFolder);
+  if (songs.isEmpty()) return;
+  m_songFolder = QFileInfo(songs.constFirst()).absolutePath();
+  ConvertSongs(songs);
+}
 
+void CVelornaDlg::ConvertSongs(const QStringList& requested) {
+  if (m_job.m_running.load() == 1) return;
+  // An output goes beside its song under the song's name: a song named like a WAV would
+  // be lost, so it is refused before anything starts.
+  QStringList songs;
+  for (const QString& song : requested) {
+    const std::string output = OutputFor(song, m_outputFolderEdit->text().trimmed()).toStdString();
+    if (CheckOutput(output, {song.toStdString()}).problem == OutputProblem::kIsInput) {
+      ShowMessage(QString::fromUtf8(kOutputIsInput).arg(song, QString::fromStdString(output)));
+      continue;
+    }
+    songs.push_back(song);
+  }
+  if (songs.isEmpty()) return;
+  m_player.Stop();
+  m_queue = songs;
+  m_run.clear();
+  m_runSize = songs.size();
+  m_runStart = std::chrono::steady_clock::now();
+  m_job.m_cancel = 0;
+  // Set here, not by the worker: a second click before the worker runs must act as Stop.
+  m_job.m_running = 1;
+  m_convertButton->setText(QString::fromUtf8(kStopText));
+  SetTuningControlsEnabled(false);
+  ShowOutput({});
+  RememberSettings();
+  StartNextSong();
+  m_clock.start();
+}
+
+void CVelornaDlg::StartNextSong() {
+  const QString song = m_queue.takeFirst();
+  const bool batch = m_runSize > 1;
   ConversionOptions options;
   options.cents = ReadOffsets();
+  options.soundFont = m_soundFontEdit->text().trimmed().toStdString();
+  options.outputPath = OutputFor(song, m_outputFolderEdit->text().trimmed()).toStdString();
   options.fileOpenHook = [this](const std::string& pattern) {
     return AskPatternFromWorker(pattern);
   };
+  m_run.push_back(
+      {song, QString::fromStdString(options.outputPath), ConversionResult::kNotWritten, {}});
+  m_songField->setText(
+      batch ? tr("%1（%2 / %3 曲目）").arg(FileName(song)).arg(m_run.size()).arg(m_runSize)
+            : FileName(song));
+  m_progressField->setText(QString::fromUtf8(kNoStatus));
+  m_remainingField->setText(QString::fromUtf8(kNoStatus));
   if (m_worker.joinable()) m_worker.join();  // the previous worker has already ended
-  // Set here, not by the worker: a second click before the worker runs must act as Stop.
-  m_job.m_running = 1;
   m_job.m_progress = 0;
   m_job.m_startTick = std::chrono::steady_clock::now();
-  m_convertButton->setText(QString::fromUtf8(kStopText));
+  m_batchMessages.Clear();
   m_workerDone = false;
-  m_worker =
-      std::thread(&CVelornaDlg::ConversionThreadProc, this, path.toStdString(), std::move(options));
+  m_worker = std::thread(&CVelornaDlg::ConversionThreadProc, this, song.toStdString(),
+                         std::move(options), batch);
 }
 
-void CVelornaDlg::ConversionThreadProc(std::string path, ConversionOptions options) {
-  if (m_runner) m_runner(path, options, m_job, m_observer, m_reporter);
+void CVelornaDlg::ConversionThreadProc(std::string path, ConversionOptions options, bool batch) {
+  // A batch keeps its messages for the summary: one box per song would stop it at each.
+  Reporter& reporter = batch ? static_cast<Reporter&>(m_batchMessages) : m_reporter;
+  const ConversionResult result = m_runner ? m_runner(path, options, m_job, m_observer, reporter)
+                                           : ConversionResult::kNotWritten;
   m_workerDone = true;
   QMetaObject::invokeMethod(
-      this, [this] { OnWorkerEnded(); }, Qt::QueuedConnection);
+      this, [this, result] { OnWorkerEnded(result); }, Qt::QueuedConnection);
 }
 
-void CVelornaDlg::OnWorkerEnded() {
+void CVelornaDlg::ShowJobProgress(const QString& progress, const QString& elapsed) {
+  m_progressField->setText(progress);
+  m_elapsedField->setText(elapsed);
+  ShowRemainingTime();
+}
+
+double CVelornaDlg::SecondsRunning() const {
+  return std::chrono::duration<double>(std::chrono::steady_clock::now() - m_job.m_startTick)
+      .count();
+}
+
+void CVelornaDlg::ShowRemainingTime() {
+  const auto remaining = RemainingSeconds(SecondsRunning(), m_job.m_progress.load());
+  m_remainingField->setText(remaining ? QString::fromStdString(ClockText(*remaining))
+                                      : QString::fromUtf8(kNoStatus));
+}
+
+// A long note or the writing may keep the job from reporting for a while: the clock goes on.
+void CVelornaDlg::OnClockTick() {
+  if (!IsConverting() || m_closing) return;
+  // Whole seconds passed, as the job counts them.
+  m_elapsedField->setText(QString::fromStdString(ClockText(std::floor(SecondsRunning()))));
+  ShowRemainingTime();
+}
+
+void CVelornaDlg::OnWorkerEnded(ConversionResult result) {
   if (m_destroying || !m_worker.joinable()) return;
   m_worker.join();
+  SongRun& song = m_run.back();
+  song.result = result;
+  for (const std::string& text : m_batchMessages.texts())
+    song.messages << QString::fromStdString(text);
+  if (!m_queue.isEmpty() && !m_closing && m_job.m_cancel.load() == 0) {
+    StartNextSong();
+    return;
+  }
+  m_queue.clear();
+  m_clock.stop();
   m_convertButton->setText(QString::fromUtf8(kConvertText));
   m_job.m_running = 0;
   if (m_closing) {
     m_closing = false;
     SetControlsEnabled(true);
     QDialog::done(m_closeResult);
+    return;
   }
+  FinishRun();
+}
+
+// The end of a run: the last WAV written goes into the output row; several songs get a
+// summary with each song's outcome and messages.
+void CVelornaDlg::FinishRun() {
+  SetTuningControlsEnabled(true);
+  QString lastWritten;
+  int written = 0, stopped = 0, failed = 0;
+  QStringList failures, details;
+  for (const SongRun& song : m_run) {
+    switch (song.result) {
+      case ConversionResult::kWritten:
+        ++written;
+        break;
+      case ConversionResult::kWrittenAfterStop:
+        ++stopped;
+        break;
+      case ConversionResult::kNotWritten:
+        ++failed;
+        // With its first message, so the box says why without opening the details.
+        failures << tr("%1: 変換できませんでした。").arg(FileName(song.song)) +
+                        (song.messages.isEmpty() ? QString() : tr("（%1）").arg(song.messages[0]));
+        break;
+    }
+    if (song.result != ConversionResult::kNotWritten) lastWritten = song.output;
+    details << (song.result == ConversionResult::kNotWritten
+                    ? tr("%1: 変換できませんでした。").arg(song.song)
+                    : tr("%1 → %2").arg(song.song, song.output));
+    for (const QString& message : song.messages) details << QStringLiteral("    ") + message;
+  }
+  ShowOutput(lastWritten);
+  if (m_runSize < 2) return;
+  const double seconds =
+      std::chrono::duration<double>(std::chrono::steady_clock::now() - m_runStart).count();
+  QStringList counts{tr("変換 %1 曲").arg(written)};
+  if (stopped > 0) counts << tr("停止 %1 曲").arg(stopped);
+  if (failed > 0) counts << tr("失敗 %1 曲").arg(failed);
+  const qsizetype untouched = m_runSize - static_cast<qsizetype>(m_run.size());
+  if (untouched > 0) counts << tr("未処理 %1 曲").arg(untouched);
+  QString text = tr("%1 曲のうち %2。\n所要時間 %3")
+                     .arg(m_runSize)
+                     .arg(counts.join(tr("、")), QString::fromStdString(ClockText(seconds)));
+  if (!failures.isEmpty()) text += QStringLiteral("\n\n") + failures.join(QLatin1Char('\n'));
+  QMessageBox box(QMessageBox::NoIcon, QString::fromUtf8(kTitle), text, QMessageBox::Ok, this);
+  box.setObjectName(QStringLiteral("summary"));
+  box.setDetailedText(details.join(QLatin1Char('\n')));
+  box.exec();
+}
+
+void CVelornaDlg::ShowOutput(const QString& path) {
+  m_outputField->setText(path);
+  m_outputField->setToolTip(path);
+  m_outputField->setCursorPosition(static_cast<int>(path.size()));  // the file name shows
+  m_openFolderButton->setEnabled(!path.isEmpty());
+  UpdatePlayButton();
+}
+
+void CVelornaDlg::UpdatePlayButton() {
+  const bool hasResult = !m_outputField->text().isEmpty();
+  if (hasResult && !ResultPlayer::HasAudioOutput()) {
+    m_playButton->setText(tr("音声出力なし"));
+    m_playButton->setToolTip(tr("音声の出力先が見つからないため再生できません。"));
+    m_playButton->setEnabled(false);
+    return;
+  }
+  m_playButton->setText(m_player.IsPlaying() ? tr("再生を止める") : tr("再生"));
+  m_playButton->setToolTip({});
+  m_playButton->setEnabled(hasResult && !IsConverting());
+}
+
+void CVelornaDlg::OnOpenFolder() {
+  const QString folder = QFileInfo(m_outputField->text()).absolutePath();
+  if (!m_openUrl(QUrl::fromLocalFile(folder))) ShowMessage(tr("フォルダを開けませんでした。"));
+}
+
+void CVelornaDlg::OnPlay() {
+  if (m_player.IsPlaying()) {
+    m_player.Stop();
+  } else {
+    m_player.Play(m_outputField->text());
+  }
+  UpdatePlayButton();
+}
+
+void CVelornaDlg::OnChooseSoundFont() {
+  const QString path = m_askPath(PathPrompt::kOpenSoundFont, m_soundFontEdit->text());
+  if (!path.isEmpty()) m_soundFontEdit->setText(path);
+}
+
+void CVelornaDlg::OnChooseOutputFolder() {
+  const QString path = m_askPath(PathPrompt::kChooseOutputFolder, m_outputFolderEdit->text());
+  if (!path.isEmpty()) m_outputFolderEdit->setText(path);
+}
+
+void CVelornaDlg::OnDefaults() {
+  ShowTuning(ScaleSettings{kPureIntervalCents, kInitialKeyIndex});
+  m_soundFontEdit->clear();
+  m_outputFolderEdit->clear();
+  m_songFolder.clear();
+  ClearDialogSettings();
+}
+
+void CVelornaDlg::dragEnterEvent(QDragEnterEvent* event) {
+  if (IsConverting() || !event->mimeData()->hasUrls()) return;
+  for (const QUrl& url : event->mimeData()->urls()) {
+    if (url.isLocalFile() && IsMidiFileName(url.toLocalFile())) {
+      event->acceptProposedAction();
+      return;
+    }
+  }
+}
+
+void CVelornaDlg::dropEvent(QDropEvent* event) {
+  QStringList songs;
+  for (const QUrl& url : event->mimeData()->urls()) {
+    if (url.isLocalFile() && IsMidiFileName(url.toLocalFile())) songs << url.toLocalFile();
+  }
+  if (songs.isEmpty() || IsConverting()) return;
+  event->acceptProposedAction();
+  // After the drop has returned: the conversion may show boxes.
+  QMetaObject::invokeMethod(
+      this, [this, songs] { ConvertSongs(songs); }, Qt::QueuedConnection);
 }
 
 std::optional<std::string> CVelornaDlg::AskPatternFromWorker(const std::string& pattern) {
@@ -331,15 +698,26 @@ std::optional<std::string> CVelornaDlg::AskPatternFromWorker(const std::string& 
 }
 
 void CVelornaDlg::done(int result) {
+  if (m_job.m_running.load() == 1 && !m_closing) {
+    const auto answer = QMessageBox::question(
+        this, QString::fromUtf8(kTitle),
+        tr("変換中です。変換を中止して閉じますか？\n中止した曲は、そこまでの内容で保存されます。"),
+        QMessageBox::Yes | QMessageBox::No, QMessageBox::No);
+    if (answer != QMessageBox::Yes) return;
+  }
   if (m_job.m_running.load() == 1) {
     // The worker may be waiting for a box on this thread, so the event loop must go on
     // until it ends; the song it reads belongs to the job and goes with it.
     m_job.m_cancel = 1;
+    m_queue.clear();
     m_closing = true;
     m_closeResult = result;
+    m_songField->setText(tr("停止しています..."));
     SetControlsEnabled(false);
     return;
   }
+  m_player.Stop();
+  RememberSettings();
   QDialog::done(result);
 }
 
@@ -348,10 +726,19 @@ void CVelornaDlg::SetControlsEnabled(bool enabled) {
   for (QWidget* w : findChildren<QWidget*>(QString(), Qt::FindDirectChildrenOnly)) {
     if (!w->isWindow()) w->setEnabled(enabled && w != m_upperC);
   }
+  if (enabled) {
+    SetTuningControlsEnabled(!IsConverting());
+    ShowOutput(m_outputField->text());
+  }
+}
+
+void CVelornaDlg::SetTuningControlsEnabled(bool enabled) {
+  for (QWidget* w : m_tuningControls) w->setEnabled(enabled);
+  UpdatePlayButton();
 }
 
 void CVelornaDlg::OnReset() {
-  for (QSpinBox* spin : m_offsetSpins) spin->setValue(0);
+  for (OffsetSpinBox* spin : m_offsetSpins) SetOffset(*spin, 0);
 }
 
 void CVelornaDlg::OnSaveScale() {
@@ -370,10 +757,7 @@ void CVelornaDlg::OnLoadScale() {
     if (error == ScaleLoadError::kTooShort) m_reporter.ShowText(kBadScaleFile);
     return;
   }
-  for (size_t pc = 0; pc < m_offsetSpins.size(); ++pc) {
-    m_offsetSpins[pc]->setValue(settings->cents[pc]);
-  }
-  m_keySelector->setCurrentIndex(settings->keyIndex);
+  ShowTuning(*settings);
 }
 
 void CVelornaDlg::OnHelp() {

@@ -1,11 +1,16 @@
 // The main dialog: twelve cent offsets laid out as one piano octave, the key selector,
-// Convert/Stop with its progress and elapsed-time fields, scale files, help and exit.
+// Convert/Stop for one song or several, the SoundFont and output folder, labelled status
+// fields (song, progress, elapsed and remaining time, the output with open-folder and play),
+// scale files, the remembered settings, help and exit.
 #pragma once
 
 #include <QDialog>
 #include <QIcon>
 #include <QPointer>
 #include <QString>
+#include <QStringList>
+#include <QTimer>
+#include <QUrl>
 #include <array>
 #include <atomic>
 #include <functional>
@@ -13,13 +18,17 @@
 #include <string>
 #include <thread>
 
+#include <vector>
+
 #include "app/dialog_bridge.h"
+#include "app/offset_spin_box.h"
+#include "app/result_player.h"
 #include "conversion/conversion_job.h"
 
 class QComboBox;
 class QLabel;
+class QLineEdit;
 class QPushButton;
-class QSpinBox;
 
 namespace velorna {
 
@@ -28,11 +37,26 @@ using ConversionRunner =
     std::function<ConversionResult(const std::string& path, const ConversionOptions& options,
                                    JobControl& control, JobObserver& observer, Reporter& reporter)>;
 
-enum class PathPrompt { kOpenMidi, kSaveScale, kOpenScale, kOpenMidiPattern };
-// Asks the user for a path; an empty string when cancelled. `pattern` is only used by
-// kOpenMidiPattern (a MIDI path holding '*').
-using PathAsker = std::function<QString(PathPrompt prompt, const QString& pattern)>;
-QString AskPathWithFileDialog(PathPrompt prompt, const QString& pattern);
+enum class PathPrompt {
+  kOpenMidi,
+  kSaveScale,
+  kOpenScale,
+  kOpenMidiPattern,
+  kOpenSoundFont,
+  kChooseOutputFolder
+};
+// Asks the user for a path; an empty string when cancelled. `start` is the MIDI path holding
+// '*' for kOpenMidiPattern, else the file or folder the dialog starts at (may be empty).
+using PathAsker = std::function<QString(PathPrompt prompt, const QString& start)>;
+QString AskPathWithFileDialog(PathPrompt prompt, const QString& start);
+// Asks for the songs to convert, several at once; empty when cancelled.
+using SongsAsker = std::function<QStringList(const QString& folder)>;
+QStringList AskSongsWithFileDialog(const QString& folder);
+// Opens a folder in the desktop's file manager; false when it could not.
+using UrlOpener = std::function<bool(const QUrl& url)>;
+
+// Whether a dropped or given file is one the dialog converts (.mid / .midi).
+bool IsMidiFileName(const QString& path);
 
 inline constexpr int kKeyCount = 15;
 inline constexpr int kInitialKeyIndex = 7;
@@ -45,6 +69,8 @@ class CVelornaDlg : public QDialog {
   ~CVelornaDlg() override;
 
   void SetPathAsker(PathAsker asker) { m_askPath = std::move(asker); }
+  void SetSongsAsker(SongsAsker asker) { m_askSongs = std::move(asker); }
+  void SetUrlOpener(UrlOpener opener) { m_openUrl = std::move(opener); }
   void SetHelpPage(const QString& path) { m_helpPage = path; }
   bool IsConverting() const { return m_job.m_running.load() != 0; }
   bool IsClosing() const { return m_closing.load(); }
@@ -55,7 +81,18 @@ class CVelornaDlg : public QDialog {
   void done(int result) override;
 
   void OnConvert();
+  // Converts `songs` one after another (from the open dialog, a drop or the command line);
+  // several end with a summary. Ignored while a conversion runs.
+  void ConvertSongs(const QStringList& songs);
+  // Progress from the job, on the GUI thread.
+  void ShowJobProgress(const QString& progress, const QString& elapsed);
   void OnReset();
+  // The initial tuning, SoundFont and output folder, and nothing remembered.
+  void OnDefaults();
+  void OnChooseSoundFont();
+  void OnChooseOutputFolder();
+  void OnOpenFolder();
+  void OnPlay();
   void OnSaveScale();
   void OnLoadScale();
   void OnHelp();
@@ -65,29 +102,70 @@ class CVelornaDlg : public QDialog {
   friend class DialogReporter;
   friend class DialogObserver;
 
+  // One song of a run and how it ended.
+  struct SongRun {
+    QString song;
+    QString output;
+    ConversionResult result = ConversionResult::kNotWritten;
+    QStringList messages;  // a batch's messages, shown with its summary
+  };
+
   void OnInitDialog();
   void BuildLayout();
-  void ConversionThreadProc(std::string path, ConversionOptions options);
-  void OnWorkerEnded();
+  QLayout* BuildFileRows();
+  QLayout* BuildStatusRows();
+  void StartNextSong();
+  void ConversionThreadProc(std::string path, ConversionOptions options, bool batch);
+  void OnWorkerEnded(ConversionResult result);
+  double SecondsRunning() const;
+  void ShowRemainingTime();
+  void OnClockTick();
+  void FinishRun();
   void SetControlsEnabled(bool enabled);
+  void SetTuningControlsEnabled(bool enabled);
+  void ShowOutput(const QString& path);
+  void UpdatePlayButton();
   CentTable ReadOffsets() const;
+  void ShowTuning(const ScaleSettings& tuning);
+  void RememberSettings() const;
   void ShowMessage(const QString& text);
   std::optional<std::string> AskPatternFromWorker(const std::string& pattern);
+  void dragEnterEvent(QDragEnterEvent* event) override;
+  void dropEvent(QDropEvent* event) override;
 
-  std::array<QSpinBox*, 12> m_offsetSpins{};
+  std::array<OffsetSpinBox*, 12> m_offsetSpins{};
   JobControl m_job;  // m_progress, m_running, m_cancel and m_startTick, shared with the worker
   int m_initDone = 0;
   QIcon m_hIcon;
 
-  QSpinBox* m_upperC = nullptr;
+  OffsetSpinBox* m_upperC = nullptr;
   QLabel* m_progressField = nullptr;
   QComboBox* m_keySelector = nullptr;
   QPushButton* m_convertButton = nullptr;
   QLabel* m_elapsedField = nullptr;
+  QLabel* m_songField = nullptr;
+  QLabel* m_remainingField = nullptr;
+  QLineEdit* m_outputField = nullptr;
+  QPushButton* m_openFolderButton = nullptr;
+  QPushButton* m_playButton = nullptr;
+  QLineEdit* m_soundFontEdit = nullptr;
+  QLineEdit* m_outputFolderEdit = nullptr;
+  std::vector<QWidget*> m_tuningControls;  // off while a job runs: changes would not reach it
 
   ConversionRunner m_runner;
   PathAsker m_askPath = AskPathWithFileDialog;
+  SongsAsker m_askSongs = AskSongsWithFileDialog;
+  UrlOpener m_openUrl;
+  QString m_songFolder;
   QString m_helpPage;
+  ResultPlayer m_player;
+  QTimer m_clock;  // keeps the times going between progress reports
+
+  QStringList m_queue;         // songs still to convert in this run
+  std::vector<SongRun> m_run;  // songs of this run so far
+  qsizetype m_runSize = 0;
+  std::chrono::steady_clock::time_point m_runStart;
+  RecordingReporter m_batchMessages;  // a batch collects messages instead of showing boxes
   QPointer<QWidget> m_helpWindow;
 
   DialogReporter m_reporter{*this};

@@ -3,6 +3,7 @@
 #include <charconv>
 #include <cmath>
 #include <filesystem>
+#include <set>
 #include <sstream>
 
 #include "conversion/job_files.h"
@@ -10,16 +11,20 @@
 namespace velorna::cli {
 
 const char kHelpText[] = R"(usage: velorna-cli convert [options] SONG.mid...
-       velorna-cli inspect [--bends] [--cents LIST | --scale FILE] SONG.mid
+       velorna-cli inspect [--bends] [--raw] [--cents LIST | --scale FILE] SONG.mid
        velorna-cli --help | --version
 
 convert   Renders each SONG.mid to a sound file (44100 Hz stereo, by default a 16-bit
           WAV) in which every pitched note is retuned by the offset of its pitch class.
           The output goes beside the song: its name cut at the last "." plus ".wav"
           (or the extension --format names).
-inspect   Prints the prepared song, one event a line:
+inspect   Prints the prepared song, one event a line: time in seconds and bar:beat,
+          channel 1-16, note names (C4 = key 60) and values as a musician reads them.
+          With --bends, one line per note instead: its target in cents, frequency in Hz
+          and the bend that carries it.
+          With --raw, the machine-oriented lines, for scripts:
           tick channel status note velocity duration kind value
-          With --bends, one line per pitched note instead:
+          and with --bends as well:
           index tick channel note pitch-class cents sensitivity base-bend bend
           ("rhythm" or "drum" replaces the last four for notes that are not retuned).
 
@@ -31,7 +36,7 @@ options:
   --gain DB              raise or lower the whole mix by DB decibels, -60..60
   --normalize            scale the whole mix so that its peak is at -1 dBFS (then
                          --gain, if given, applies on top)
-  --cents C,C#,D,...,B   the twelve offsets in cents, each -100..100
+  --cents C,C#,D,...,B   the twelve offsets in cents, each -100..100 ("0, 12, ..." too)
                          (default 0,12,4,16,-14,-2,-10,2,14,-16,18,-12: pure intervals)
   --scale FILE.sca       read the twelve offsets from a scale file (64 bytes)
   --soundfont PATH       the SoundFont to play with (default: FluidR3_GM.sf2, else
@@ -40,11 +45,15 @@ options:
                          starts, spread over threads; files: one temporary MIDI and
                          WAV file per note (the reference, much slower)
   --jobs N               threads for the fast engine (default: one per core)
-  --quiet                no progress display
+  --quiet                nothing on success; a failed song's messages at its end
   --verbose              also show the synthesizer's own log
+  --bends, --raw         inspect only: the retuning of each note; the lines for scripts
   --help                 this text
   --version              the version
 
+On a terminal, a progress line shows each song's bar, percentage, elapsed and remaining
+time; a line per song then says where its WAV went and how long it took, and several
+songs end with a summary. Every message starts with its song's name.
 Ctrl-C stops a conversion like the dialog's Stop button: the WAV then holds what was
 mixed so far. SIGTERM (and SIGHUP) end it at once, leaving the output being written as
 it stood. An output is never one of the inputs; an existing output is replaced as what
@@ -52,23 +61,37 @@ it is: a file keeps its mode, owner and other names, a symbolic link leads to th
 that is written, a device or FIFO is written in place.
 Exit status: 0 every output written, 1 an output not written, 2 usage error (also an
 unreadable scale file or an output that is an input, for convert and inspect alike),
-130 stopped by Ctrl-C, 143 ended by SIGTERM, 129 by SIGHUP.
+130 stopped by Ctrl-C, 143 ended by SIGTERM, 129 by SIGHUP. Options that only concern
+convert are refused by inspect.
 )";
 
-std::optional<CentTable> ParseCents(const std::string& text) {
+std::optional<CentTable> ParseCents(const std::string& text, std::string* error) {
+  constexpr int kLimit = 100;
+  constexpr char kBlanks[] = " \t";
+  auto fail = [error](std::string why) -> std::optional<CentTable> {
+    if (error) *error = std::move(why);
+    return std::nullopt;
+  };
   CentTable cents{};
   size_t n = 0;
-  std::stringstream in(text);
+  std::stringstream in(text + ",");  // every item ends with a comma, so "..,5," has an empty one
   std::string item;
   while (std::getline(in, item, ',')) {
-    if (n == cents.size() || item.empty()) return std::nullopt;
+    const size_t first = item.find_first_not_of(kBlanks);
+    item = first == std::string::npos
+               ? ""
+               : item.substr(first, item.find_last_not_of(kBlanks) - first + 1);
+    const std::string position = "value " + std::to_string(n + 1);
+    if (item.empty()) return fail(position + " is empty");
     int v = 0;
     const char* end = item.data() + item.size();
     const auto [ptr, ec] = std::from_chars(item.data() + (item[0] == '+'), end, v);
-    if (ec != std::errc() || ptr != end || v < -100 || v > 100) return std::nullopt;
+    if (ec != std::errc() || ptr != end || v < -kLimit || v > kLimit)
+      return fail(position + " \"" + item + "\" is not a whole number from -100 to 100");
+    if (n == cents.size()) return fail("more than twelve values");
     cents[n++] = v;
   }
-  if (n != cents.size() || (!text.empty() && text.back() == ',')) return std::nullopt;
+  if (n != cents.size()) return fail("twelve values needed, " + std::to_string(n) + " given");
   return cents;
 }
 
@@ -82,6 +105,13 @@ std::optional<double> ParseDecibels(const std::string& text) {
   const auto [ptr, ec] = std::from_chars(text.data() + (!text.empty() && text[0] == '+'), end, db);
   if (ec != std::errc() || ptr != end || !(std::abs(db) <= kMaxGainDb)) return std::nullopt;
   return db;
+}
+
+// Options that change how a song is rendered or reported while it converts.
+bool IsConvertOnly(const std::string& option) {
+  static const std::set<std::string> kOptions{
+      "-o", "--output", "--soundfont", "--engine", "--jobs", "--quiet", "-q", "--verbose", "-v"};
+  return kOptions.count(option) != 0;
 }
 
 }  // namespace
@@ -123,6 +153,8 @@ ParseResult ParseCommandLine(const std::vector<std::string>& args) {
       return true;
     };
     std::string v;
+    if (o.command == Command::kInspect && IsConvertOnly(a))
+      return fail(a + " does not apply to inspect");
     if (a == "--help" || a == "-h") {
       o.command = Command::kHelp;
       return ParseResult{o, {}};
@@ -130,8 +162,9 @@ ParseResult ParseCommandLine(const std::vector<std::string>& args) {
       if (!value(o.output) || o.output.empty()) return fail(a + " needs a file name");
     } else if (a == "--cents") {
       if (!value(v)) return fail("--cents needs twelve offsets");
-      o.cents = ParseCents(v);
-      if (!o.cents) return fail("--cents needs twelve integers from -100 to 100: " + v);
+      std::string why;
+      o.cents = ParseCents(v, &why);
+      if (!o.cents) return fail("--cents: " + why + " (in \"" + v + "\")");
     } else if (a == "--scale") {
       if (!value(o.scaleFile)) return fail("--scale needs a file name");
     } else if (a == "--soundfont") {
@@ -169,6 +202,8 @@ ParseResult ParseCommandLine(const std::vector<std::string>& args) {
       o.verbose = true;
     } else if (a == "--bends" && o.command == Command::kInspect) {
       o.bends = true;
+    } else if (a == "--raw" && o.command == Command::kInspect) {
+      o.raw = true;
     } else if (a == "--") {
       for (++i; i < args.size(); ++i) o.inputs.push_back(args[i]);
     } else if (!a.empty() && a[0] == '-' && a != "-") {

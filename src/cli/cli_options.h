@@ -24,6 +24,7 @@ struct CliOptions {
   bool quiet = false;
   bool verbose = false;
   bool bends = false;  // inspect --bends
+  bool raw = false;    // inspect --raw: the machine-oriented lines
   // What is written: -o's extension names the type, else --format's for every input.
   std::string outputExtension = ".wav";
   OutputFormat outputFormat;
@@ -35,8 +36,9 @@ struct ParseResult {
 };
 
 ParseResult ParseCommandLine(const std::vector<std::string>& args);
-// "0,12,4,..." into twelve offsets of -100..100.
-std::optional<CentTable> ParseCents(const std::string& text);
+// "0,12,4,..." (blanks around the numbers allowed) into twelve offsets of -100..100; on
+// failure `error`, when given, says which value is wrong.
+std::optional<CentTable> ParseCents(const std::string& text, std::string* error = nullptr);
 
 // Where the conversion of `input` goes: -o, else the input's base name with the
 // output extension.

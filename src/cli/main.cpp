@@ -128,17 +128,14 @@ int Convert(const CliOptions& cli, const CentTable& cents, ConsoleOutput& consol
     JobControl control;
     g_cancel.store(&control.m_cancel);
     if (g_interrupted.load()) control.m_cancel.store(1);
-    console.SetSong(std::filesystem::path(cli.inputs[i]).filename().string());
+    console.BeginSong(std::filesystem::path(cli.inputs[i]).filename().string());
     const ConversionResult result =
         RunConversion(cli.inputs[i], options, control, console, console);
     g_cancel.store(nullptr);
-    console.EndProgress();
-    if (result == ConversionResult::kNotWritten) {
-      status = kExitNotWritten;
-    } else if (!cli.quiet) {
-      std::fprintf(stderr, "%s\n", outputs[i].c_str());
-    }
+    console.EndSong(result, outputs[i]);
+    if (result == ConversionResult::kNotWritten) status = kExitNotWritten;
   }
+  console.EndBatch();
   if (g_interrupted.load()) return kExitInterrupted;
   return status;
 }
@@ -160,12 +157,13 @@ int main(int argc, char** argv) {
     case Command::kInspect: {
       const auto cents = ChosenCents(cli);
       if (!cents) return kExitUsage;
-      ConsoleOutput console(false, false);
+      ConsoleOutput console({.progress = false});
+      console.BeginSong(std::filesystem::path(cli.inputs[0]).filename().string());
       return Inspect(cli, *cents, console) ? kExitOk : kExitNotWritten;
     }
     case Command::kConvert: {
       StartSignalWatcher();
-      ConsoleOutput console(!cli.quiet, isatty(STDERR_FILENO) != 0);
+      ConsoleOutput console({.terminal = isatty(STDERR_FILENO) != 0, .quiet = cli.quiet});
       const auto cents = ChosenCents(cli);
       if (!cents) return kExitUsage;
       return Convert(cli, *cents, console);

@@ -1,14 +1,177 @@
 #include "cli/song_listing.h"
 
+#include <algorithm>
+#include <array>
+#include <climits>
+#include <cmath>
+#include <cstdint>
 #include <cstdio>
 #include <memory>
+#include <string>
+#include <vector>
 
 #include "conversion/note_retune.h"
 #include "conversion/song_loading.h"
+#include "midi/song_time.h"
 
 namespace velorna::cli {
 
 namespace {
+
+constexpr int kPitchClassCount = 12;
+constexpr std::array<const char*, kPitchClassCount> kNoteNames{"C",  "C#", "D",  "D#", "E",  "F",
+                                                               "F#", "G",  "G#", "A",  "A#", "B"};
+constexpr int kChannelBase = 1;       // musicians count channels from 1
+constexpr int kProgramBase = 1;       // and programs too
+constexpr int kOctaveOfKeyZero = -1;  // C4 = key 60
+constexpr int kBendDataBits = 7;
+constexpr double kMicrosecondsPerMinute = 60e6;
+constexpr double kCentsPerSemitone = 100;
+constexpr int kA4Key = 69;
+constexpr double kA4Hz = 440;
+
+// Hz of `key` sounding `cents` above its equal-tempered pitch at A4 = 440 Hz.
+double KeyFrequencyHz(int key, double cents) {
+  return kA4Hz * std::exp2(((key - kA4Key) * kCentsPerSemitone + cents) /
+                           (kPitchClassCount * kCentsPerSemitone));
+}
+
+// Where a tick lies in song time: seconds through the song's tempo changes, bar and beat
+// through its time signatures (4/4 until the first).
+class SongClock {
+ public:
+  explicit SongClock(const MidiFormat0Data& song) : division_(song.division) {
+    int64_t tick = 0, lastTempo = 0;
+    for (const MidiEvent& e : song.track->events) {
+      tick += e.delta;
+      if (e.status != st::kMeta) continue;
+      if (e.kind == meta::kTempo) {
+        MidiEvent tempo = e;
+        tempo.delta = static_cast<int32_t>(tick - lastTempo);
+        tempos_.events.push_back(tempo);
+        lastTempo = tick;
+      } else if (e.kind == meta::kTimeSignature && e.value > 0) {
+        signatures_.push_back({tick, e.value / kSignatureScale, e.value % kSignatureScale});
+      }
+    }
+    // TicksToSeconds counts only the ticks its events span: one more event reaches the end.
+    MidiEvent end;
+    end.delta = static_cast<int32_t>(std::min<int64_t>(tick - lastTempo, INT32_MAX));
+    tempos_.events.push_back(end);
+  }
+
+  double Seconds(int64_t tick) const { return TicksToSeconds(tempos_, tick, division_); }
+
+  // "bar:beat", the beat with two decimals when the tick falls between beats.
+  std::string BarBeat(int64_t tick) const {
+    const int32_t quarter = division_ & kDivisionMask;
+    if (IsSmpteDivision(division_) || quarter == 0) return "-";
+    Signature current{0, kDefaultBeats, kDefaultBeatUnit};
+    int64_t bar = 1;
+    for (const Signature& next : signatures_) {
+      if (next.tick > tick) break;
+      const int64_t barTicks = BarTicks(current, quarter);
+      bar += (next.tick - current.tick + barTicks - 1) / barTicks;  // a partial bar counts
+      current = next;
+    }
+    const int64_t barTicks = BarTicks(current, quarter);
+    const int64_t into = tick - current.tick;
+    const double beatTicks = static_cast<double>(barTicks) / current.beats;
+    const double beat = 1 + static_cast<double>(into % barTicks) / beatTicks;
+    char text[48];
+    if (beat == std::floor(beat)) {
+      std::snprintf(text, sizeof text, "%lld:%d", static_cast<long long>(bar + into / barTicks),
+                    static_cast<int>(beat));
+    } else {
+      std::snprintf(text, sizeof text, "%lld:%.2f", static_cast<long long>(bar + into / barTicks),
+                    beat);
+    }
+    return text;
+  }
+
+ private:
+  static constexpr int32_t kSignatureScale = 256;  // numerator * 256 + denominator
+  static constexpr int32_t kDivisionMask = 0xFFFF;
+  static constexpr int kDefaultBeats = 4;
+  static constexpr int kDefaultBeatUnit = 4;
+  static constexpr int kQuarterUnit = 4;
+
+  struct Signature {
+    int64_t tick;
+    int beats;
+    int unit;  // 4: quarter notes, 8: eighths
+  };
+
+  static int64_t BarTicks(const Signature& s, int32_t quarter) {
+    return std::max<int64_t>(
+        1, int64_t{quarter} * kQuarterUnit * std::max(1, s.beats) / std::max(1, s.unit));
+  }
+
+  int32_t division_;
+  MidiTrack tempos_;
+  std::vector<Signature> signatures_;
+};
+
+int PitchClass(int key) {
+  return ((key % kPitchClassCount) + kPitchClassCount) % kPitchClassCount;
+}
+
+std::string NoteName(int key) {
+  const int octave = (key - PitchClass(key)) / kPitchClassCount + kOctaveOfKeyZero;
+  return std::string(kNoteNames[static_cast<size_t>(PitchClass(key))]) + std::to_string(octave) +
+         " (" + std::to_string(key) + ")";
+}
+
+std::string ChannelName(int channel) {
+  return channel == kNoChannel ? std::string("-") : std::to_string(channel + kChannelBase);
+}
+
+std::string MetaText(const MidiEvent& e) {
+  if (e.size <= 0 || e.data.size() < static_cast<size_t>(e.size)) return {};
+  return std::string(e.data.begin(), e.data.begin() + e.size);
+}
+
+std::string Describe(const MidiEvent& e, double lengthSeconds) {
+  char text[160];
+  switch (e.status) {
+    case st::kNote:
+      std::snprintf(text, sizeof text, "note %-9s velocity %3d  length %.3f s",
+                    NoteName(e.note).c_str(), e.velocity, lengthSeconds);
+      return text;
+    case st::kKeyPressure:
+      return "key pressure " + NoteName(e.note) + " " + std::to_string(e.value);
+    case st::kControl:
+      return "controller " + std::to_string(e.kind) + " = " + std::to_string(e.value);
+    case st::kProgram:
+      return "program " + std::to_string(e.value + kProgramBase);
+    case st::kChannelPressure:
+      return "channel pressure " + std::to_string(e.value);
+    case st::kPitchBend: {
+      const int bend = (e.value << kBendDataBits | e.note) - kCentreBend;
+      std::snprintf(text, sizeof text, "pitch bend %+d (%+.1f %% of the range)", bend,
+                    100.0 * bend / kCentreBend);
+      return text;
+    }
+    case st::kSysEx:
+    case st::kEscape:
+      return "system exclusive, " + std::to_string(e.size) + " bytes";
+    case st::kDisabled:
+      return "(ignored)";
+    case st::kMeta:
+      if (e.kind == meta::kTempo) {
+        std::snprintf(text, sizeof text, "tempo %.2f bpm", kMicrosecondsPerMinute / e.value);
+        return text;
+      }
+      if (e.kind == meta::kTimeSignature)
+        return "time signature " + std::to_string(e.value >> 8) + "/" +
+               std::to_string(e.value & 0xFF);
+      if (e.kind == meta::kEndOfTrack) return "end of track";
+      if (e.kind == meta::kTrackName) return "track name \"" + MetaText(e) + "\"";
+      return "meta " + std::to_string(e.kind) + " \"" + MetaText(e) + "\"";
+    default:
+      return "status " + std::to_string(e.status);
+  }
+}
 
 void PrintEvents(const MidiFormat0Data& song) {
   std::printf("# tick channel status note velocity duration kind value\n");
@@ -20,27 +183,68 @@ void PrintEvents(const MidiFormat0Data& song) {
   }
 }
 
-void PrintBends(const MidiFormat0Data& song, const CentTable& cents) {
-  std::printf("# index tick channel note pitch-class cents sensitivity base-bend bend\n");
+// Calls visit(index, tick, event) for every note of the song, in order.
+template <typename Visit>
+void ForEachNote(const MidiFormat0Data& song, Visit visit) {
   int64_t tick = 0;
   const auto& events = song.track->events;
   for (size_t i = 0; i < events.size(); ++i) {
-    const MidiEvent& e = events[i];
-    tick += e.delta;
-    if (e.status != st::kNote) continue;
-    const int pc = ((e.note % 12) + 12) % 12;
+    tick += events[i].delta;
+    if (events[i].status == st::kNote) visit(i, tick, events[i]);
+  }
+}
+
+void PrintBends(const MidiFormat0Data& song, const CentTable& cents) {
+  std::printf("# index tick channel note pitch-class cents sensitivity base-bend bend\n");
+  ForEachNote(song, [&](size_t i, int64_t tick, const MidiEvent& e) {
+    const int pc = PitchClass(e.note);
     std::printf("%zu %lld %d %d %d ", i, static_cast<long long>(tick), e.channel, e.note, pc);
     if (e.channel == kDrumChannel) {
       std::printf("drum\n");
-      continue;
+      return;
     }
     const NoteRetuning r = DescribeRetuning(song, static_cast<int32_t>(i), tick, cents);
     if (r.rhythmPart) {
       std::printf("rhythm\n");
-      continue;
+      return;
     }
     std::printf("%d %d %d %d\n", cents[pc], static_cast<int>(r.sensitivity), r.baseBend, r.bend);
+  });
+}
+
+void PrintEventsForPeople(const MidiFormat0Data& song) {
+  const SongClock clock(song);
+  std::printf("# %9s  %-8s  %-3s  %s\n", "seconds", "bar:beat", "ch", "event");
+  int64_t tick = 0;
+  for (const MidiEvent& e : song.track->events) {
+    tick += e.delta;
+    const double at = clock.Seconds(tick);
+    const double length = e.status == st::kNote ? clock.Seconds(tick + e.duration) - at : 0;
+    std::printf("%11.3f  %-8s  %-3s  %s\n", at, clock.BarBeat(tick).c_str(),
+                ChannelName(e.channel).c_str(), Describe(e, length).c_str());
   }
+}
+
+void PrintBendsForPeople(const MidiFormat0Data& song, const CentTable& cents) {
+  const SongClock clock(song);
+  std::printf("# %9s  %-8s  %-3s  %-9s  %8s  %10s  %s\n", "seconds", "bar:beat", "ch", "note",
+              "cents", "Hz", "bend (what it carries)");
+  ForEachNote(song, [&](size_t i, int64_t tick, const MidiEvent& e) {
+    std::printf("%11.3f  %-8s  %-3s  %-9s  ", clock.Seconds(tick), clock.BarBeat(tick).c_str(),
+                ChannelName(e.channel).c_str(), NoteName(e.note).c_str());
+    const bool drum = e.channel == kDrumChannel;
+    const NoteRetuning r =
+        drum ? NoteRetuning{} : DescribeRetuning(song, static_cast<int32_t>(i), tick, cents);
+    if (drum || r.rhythmPart) {
+      std::printf("%8s  %10s  %s\n", "-", "-",
+                  drum ? "drum channel, not retuned" : "rhythm part, not retuned");
+      return;
+    }
+    const double target = cents[static_cast<size_t>(PitchClass(e.note))];
+    const double carried = (r.bend - r.baseBend) * r.sensitivity * kCentsPerSemitone / kCentreBend;
+    std::printf("%+8.1f  %10.3f  %d (%+.1f cents over %.0f semitones)\n", target,
+                KeyFrequencyHz(e.note, target), r.bend, carried, r.sensitivity);
+  });
 }
 
 }  // namespace
@@ -50,10 +254,10 @@ bool Inspect(const CliOptions& options, const CentTable& cents, Reporter& report
   std::unique_ptr<MidiFormat0Data> song;
   int seconds = 0;
   if (!LoadAndPrepareSong(ctx, options.inputs[0], {}, song, seconds)) return false;
-  if (options.bends) {
-    PrintBends(*song, cents);
+  if (options.raw) {
+    options.bends ? PrintBends(*song, cents) : PrintEvents(*song);
   } else {
-    PrintEvents(*song);
+    options.bends ? PrintBendsForPeople(*song, cents) : PrintEventsForPeople(*song);
   }
   return true;
 }

@@ -1,62 +1,111 @@
 #include "cli/stderr_reporter.h"
 
+#include <unistd.h>
+
 #include <cstdio>
 #include <cstdlib>
 
+#include "base/progress_time.h"
+#include "cli/progress_line.h"
+
 namespace velorna::cli {
+namespace {
+
+constexpr char kClearLine[] = "\r\033[K";
+
+}  // namespace
+
+double ConsoleOutput::SecondsSince(Clock::time_point start) const {
+  return std::chrono::duration<double>(Clock::now() - start).count();
+}
 
 void ConsoleOutput::ClearBarLocked() {
   if (barShown_) {
-    std::fputs("\r\033[K", stderr);
+    std::fputs(kClearLine, stderr);
     barShown_ = false;
   }
 }
 
-void ConsoleOutput::Show(const Report& report) {
-  std::string line = report.text;
-  // One message, one line: the few texts with a line break keep it as a blank.
-  for (char& c : line)
-    if (c == '\n' || c == '\r') c = ' ';
-  std::lock_guard lock(mutex_);
+void ConsoleOutput::PrintLocked(const std::string& line) {
   ClearBarLocked();
   std::fprintf(stderr, "%s\n", line.c_str());
   std::fflush(stderr);
 }
 
-void ConsoleOutput::SetSong(const std::string& name) {
+void ConsoleOutput::Show(const Report& report) {
+  std::string text = report.text;
+  // One message, one line: the few texts with a line break keep it as a blank.
+  for (char& c : text)
+    if (c == '\n' || c == '\r') c = ' ';
+  std::lock_guard lock(mutex_);
+  const std::string line = song_.empty() ? text : song_ + ": " + text;
+  if (mode_.quiet) {
+    held_.push_back(line);
+  } else {
+    PrintLocked(line);
+  }
+}
+
+void ConsoleOutput::BeginSong(const std::string& name) {
   std::lock_guard lock(mutex_);
   song_ = name;
   lastLine_.clear();
+  held_.clear();
+  songStart_ = Clock::now();
 }
 
-void ConsoleOutput::ShowProgress(const std::string& progressText, const std::string& elapsedText) {
-  if (!showProgress_) return;
+void ConsoleOutput::ShowProgress(const std::string& progressText, const std::string&) {
+  if (!mode_.progress || mode_.quiet) return;
   std::lock_guard lock(mutex_);
-  if (terminal_) {
-    const int percent = std::atoi(progressText.c_str());
-    constexpr int kWidth = 30;
-    const int filled = percent * kWidth / 100;
-    std::string bar(static_cast<size_t>(filled), '#');
-    bar.append(static_cast<size_t>(kWidth - filled), '.');
-    std::fprintf(stderr, "\r\033[K%s [%s] %s %s", song_.c_str(), bar.c_str(), progressText.c_str(),
-                 elapsedText.c_str());
+  const double elapsed = SecondsSince(songStart_);
+  const int percent = std::atoi(progressText.c_str());
+  if (mode_.terminal) {
+    const std::string line = ProgressLine(song_, percent, elapsed, TerminalColumns(STDERR_FILENO));
+    std::fprintf(stderr, "%s%s", kClearLine, line.c_str());
     barShown_ = true;
   } else {
     // Plain lines for logs: only when the percentage moves.
-    const std::string line = song_ + " " + progressText;
-    if (line == lastLine_) return;
-    lastLine_ = line;
-    std::fprintf(stderr, "%s %s\n", line.c_str(), elapsedText.c_str());
+    if (progressText == lastLine_) return;
+    lastLine_ = progressText;
+    const auto remaining = RemainingSeconds(elapsed, percent);
+    std::fprintf(stderr, "%s: %s %s ETA %s\n", song_.c_str(), progressText.c_str(),
+                 ClockText(elapsed).c_str(), remaining ? ClockText(*remaining).c_str() : "--:--");
   }
   std::fflush(stderr);
 }
 
-void ConsoleOutput::EndProgress() {
+void ConsoleOutput::EndSong(ConversionResult result, const std::string& outputPath) {
   std::lock_guard lock(mutex_);
-  if (barShown_) {
-    std::fputs("\n", stderr);
-    barShown_ = false;
+  const std::string took = " (" + DurationText(SecondsSince(songStart_)) + ")";
+  switch (result) {
+    case ConversionResult::kWritten:
+      ++converted_;
+      if (!mode_.quiet) PrintLocked(song_ + " -> " + outputPath + took);
+      break;
+    case ConversionResult::kWrittenAfterStop:
+      // A stop is no success: said even under --quiet.
+      ++stopped_;
+      for (const std::string& line : held_) PrintLocked(line);
+      PrintLocked(song_ + ": stopped; what was mixed is in " + outputPath + took);
+      break;
+    case ConversionResult::kNotWritten:
+      ++failed_;
+      for (const std::string& line : held_) PrintLocked(line);
+      PrintLocked(song_ + ": not converted" + took);
+      break;
   }
+  held_.clear();
+  song_.clear();
+}
+
+void ConsoleOutput::EndBatch() {
+  std::lock_guard lock(mutex_);
+  const int songs = converted_ + stopped_ + failed_;
+  if (songs < 2 || (mode_.quiet && failed_ == 0)) return;
+  std::string line = std::to_string(songs) + " songs: " + std::to_string(converted_) +
+                     " converted, " + std::to_string(failed_) + " failed";
+  if (stopped_ > 0) line += ", " + std::to_string(stopped_) + " stopped";
+  PrintLocked(line + " (" + DurationText(SecondsSince(batchStart_)) + ")");
 }
 
 }  // namespace velorna::cli

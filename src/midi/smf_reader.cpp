@@ -360,6 +360,11 @@ MidiLoader LoadSmf(MidiContext& ctx, const std::string& path, const FileOpenHook
       ctx.reporter->ShowText(std::string(msg::kMidiOpenFailed) + loader.path);
       return loader;
     case ReadStatus::kTooLarge:
+      // A file too large for a song is most often no song at all (a WAV, say): say so.
+      if (!TagAt(SkipMacBinary(Bytes(file.bytes.data(), file.bytes.size())), 0, "MThd")) {
+        ShowNotMidi(ctx);
+        return loader;
+      }
       ShowLibraryError(*ctx.reporter, LibraryModule::MDLD, code::kMdldTooLarge, msg::kLoadTooLarge);
       return loader;
     case ReadStatus::kReadFailed:

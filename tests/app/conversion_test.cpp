@@ -1,6 +1,8 @@
 #include "app/conversion_test.h"
 
 #include <QLabel>
+#include <QLineEdit>
+#include <QMimeData>
 #include <QObject>
 #include <QPushButton>
 #include <QRegularExpression>
@@ -9,6 +11,7 @@
 #include <filesystem>
 #include <memory>
 
+#include "app/dialog_settings.h"
 #include "app/gui_support.h"
 #include "app/short_song.h"
 #include "app/velorna_dlg.h"
@@ -26,6 +29,8 @@ class ConversionTest : public QObject {
   void stopTwiceWritesWhatWasMixed();
   void doubleClickStartsOneJob();
   void closeWhileAMessageBoxIsUp();
+  void closeDuringARunAsksFirst();
+  void aDroppedBatchEndsWithASummary();
   void destroyingTheDialogStopsTheJob();
   void aSongNamedLikeItsOutputIsNotWrittenOver();
 };
@@ -35,16 +40,21 @@ namespace {
 constexpr char kEndMessage[] = "変換が終了しました。";
 constexpr int kJobTimeoutMs = 180000;
 
-// A dialog running the real job; its file dialog answers with `song` and counts the asks.
+// A dialog running the real job; its file dialog answers with `songs` and counts the asks.
 struct JobDialog {
-  explicit JobDialog(const std::filesystem::path& song)
-      : dialog(std::make_unique<CVelornaDlg>(RunConversion)) {
-    dialog->SetPathAsker([this, song](PathPrompt prompt, const QString&) {
+  explicit JobDialog(const std::filesystem::path& song) : JobDialog(QStringList{Path(song)}) {}
+  explicit JobDialog(const QStringList& songs) {
+    ClearDialogSettings();
+    dialog = std::make_unique<CVelornaDlg>(RunConversion);
+    dialog->SetSongsAsker([this, songs](const QString&) {
       ++asked;
-      return prompt == PathPrompt::kOpenMidi && !cancelNext ? QString::fromStdString(song.string())
-                                                            : QString();
+      return cancelNext ? QStringList() : songs;
     });
+    dialog->SetPathAsker([](PathPrompt, const QString&) { return QString(); });
     dialog->show();
+  }
+  static QString Path(const std::filesystem::path& path) {
+    return QString::fromStdString(path.string());
   }
   QPushButton& convert() const { return *Control<QPushButton>(*dialog, 1001); }
   QString progress() const { return Control<QLabel>(*dialog, 1010)->text(); }
@@ -175,12 +185,15 @@ void ConversionTest::closeWhileAMessageBoxIsUp() {
   answerer.ready = [&](QMessageBox& box) {
     if (first.isEmpty()) {
       first = box.text();
-      // The close waits: the dialog stays, its controls off, while the worker waits.
-      closed = job.dialog->close();
-      visible = job.dialog->isVisible();
-      controlsOff =
-          !job.convert().isEnabled() && !Control<QPushButton>(*job.dialog, 1)->isEnabled();
-      closing = job.dialog->IsClosing();
+      // Closed from the event loop, where the close's own question can be answered. The
+      // close waits: the dialog stays, its controls off, while the worker waits.
+      QTimer::singleShot(0, job.dialog.get(), [&] {
+        closed = job.dialog->close();
+        visible = job.dialog->isVisible();
+        controlsOff =
+            !job.convert().isEnabled() && !Control<QPushButton>(*job.dialog, 1)->isEnabled();
+        closing = job.dialog->IsClosing();
+      });
       return false;
     }
     convertingWithBoxUp = job.dialog->IsConverting();
@@ -199,8 +212,104 @@ void ConversionTest::closeWhileAMessageBoxIsUp() {
   QVERIFY(!job.dialog->IsConverting());
   QCOMPARE(job.dialog->result(), int(QDialog::Rejected));
   QTest::qWait(50);
-  // Only the box that was up: nothing after the close, no end message.
-  QCOMPARE(answerer.texts, QStringList{first});
+  // The question, then the box that was up: nothing after the close, no end message.
+  QCOMPARE(answerer.texts.size(), 2);
+  QCOMPARE(answerer.texts.back(), first);
+}
+
+void ConversionTest::closeDuringARunAsksFirst() {
+  TempDir dir;
+  WriteShortSong(dir / "asked.mid", {.notes = 120});
+  JobDialog job(dir / "asked.mid");
+  ModalAnswerer answerer;
+  QVERIFY(job.StartAndWaitForNotes());
+
+  // Answered "no": the conversion goes on and the dialog stays.
+  answerer.answerYes = false;
+  QVERIFY(!job.dialog->close());
+  QCOMPARE(answerer.texts.size(), 1);
+  QVERIFY(answerer.texts[0].contains(QStringLiteral("中止して閉じますか")));
+  QVERIFY(job.dialog->isVisible());
+  QVERIFY(job.dialog->IsConverting());
+  QVERIFY(!job.dialog->IsClosing());
+
+  // Esc asks the same; "yes" stops the job and closes once it has ended.
+  answerer.answerYes = true;
+  QTest::keyClick(job.dialog.get(), Qt::Key_Escape);
+  QCOMPARE(answerer.texts.size(), 2);
+  QVERIFY(QTest::qWaitFor([&] { return !job.dialog->isVisible(); }, kJobTimeoutMs));
+  QVERIFY(!job.dialog->IsConverting());
+  QCOMPARE(job.dialog->result(), int(QDialog::Rejected));
+  QVERIFY(IsWav(dir / "asked.wav"));
+  QTest::qWait(50);
+  QCOMPARE(answerer.texts.size(), 2);  // no end message after the close
+}
+
+void ConversionTest::aDroppedBatchEndsWithASummary() {
+  TempDir dir;
+  WriteShortSong(dir / "one.mid", {.notes = 3});
+  WriteBytes(dir / "broken.mid", {'M', 'T', 'h', 'd'});
+  WriteShortSong(dir / "two.mid", {.notes = 4});
+  WriteBytes(dir / "notes.txt", {'x'});
+  std::filesystem::create_directory(dir / "out");
+  JobDialog job(QStringList{});
+  Control<QLineEdit>(*job.dialog, "outputFolder")->setText(JobDialog::Path(dir / "out"));
+  ModalAnswerer answerer;
+  FieldSampler songs(*Control<QLabel>(*job.dialog, "song"));
+
+  // Dropped on the dialog, with a file that is no song, which is left out.
+  QMimeData dropped;
+  dropped.setUrls({QUrl::fromLocalFile(JobDialog::Path(dir / "one.mid")),
+                   QUrl::fromLocalFile(JobDialog::Path(dir / "notes.txt")),
+                   QUrl::fromLocalFile(JobDialog::Path(dir / "broken.mid")),
+                   QUrl::fromLocalFile(JobDialog::Path(dir / "two.mid"))});
+  const QPoint at = job.dialog->rect().center();
+  QDragEnterEvent enter(at, Qt::CopyAction, &dropped, Qt::LeftButton, Qt::NoModifier);
+  QApplication::sendEvent(job.dialog.get(), &enter);
+  QVERIFY(enter.isAccepted());
+  QDropEvent drop(at, Qt::CopyAction, &dropped, Qt::LeftButton, Qt::NoModifier);
+  QApplication::sendEvent(job.dialog.get(), &drop);
+  QVERIFY(QTest::qWaitFor([&] { return job.dialog->IsConverting(); }, kJobTimeoutMs));
+  QCOMPARE(job.asked, 0);
+  // The tuning cannot change under a running job; Stop and Exit stay.
+  QVERIFY(!Control<QSpinBox>(*job.dialog, 1003)->isEnabled());
+  QVERIFY(!Control<QLineEdit>(*job.dialog, "soundFont")->isEnabled());
+  QVERIFY(Control<QPushButton>(*job.dialog, 1)->isEnabled());
+  QString problem = LayoutProblem(*job.dialog);
+  QVERIFY2(problem.isEmpty(), qPrintable(problem));
+  QVERIFY(job.WaitUntilIdle());
+  QVERIFY(QTest::qWaitFor([&] { return !answerer.texts.isEmpty(); }, kJobTimeoutMs));
+
+  // One box for the whole batch: the summary, naming the song that failed.
+  QCOMPARE(answerer.texts.size(), 1);
+  const QString summary = answerer.texts[0];
+  QVERIFY2(summary.startsWith(QStringLiteral("3 曲のうち 変換 2 曲、失敗 1 曲。")),
+           qPrintable(summary));
+  QVERIFY2(summary.contains(QStringLiteral("broken.mid: 変換できませんでした。（")),
+           qPrintable(summary));
+  QVERIFY(IsWav(dir / "out" / "one.wav"));
+  QVERIFY(IsWav(dir / "out" / "two.wav"));
+  QVERIFY(!std::filesystem::exists(dir / "one.wav"));
+  QVERIFY2(songs.seen.contains(QStringLiteral("one.mid（1 / 3 曲目）")),
+           qPrintable(songs.seen.join('|')));
+  QVERIFY(songs.seen.contains(QStringLiteral("two.mid（3 / 3 曲目）")));
+  // The last WAV is offered to open and play; the tuning is back.
+  QCOMPARE(Control<QLineEdit>(*job.dialog, "output")->text(),
+           JobDialog::Path(dir / "out" / "two.wav"));
+  QVERIFY(Control<QPushButton>(*job.dialog, "openFolder")->isEnabled());
+  QVERIFY(Control<QSpinBox>(*job.dialog, 1003)->isEnabled());
+  QUrl opened;
+  job.dialog->SetUrlOpener([&](const QUrl& url) {
+    opened = url;
+    return true;
+  });
+  QTest::mouseClick(Control<QPushButton>(*job.dialog, "openFolder"), Qt::LeftButton);
+  QCOMPARE(opened, QUrl::fromLocalFile(JobDialog::Path(dir / "out")));
+  // Without an audio device the play button says so rather than failing.
+  auto* play = Control<QPushButton>(*job.dialog, "play");
+  QVERIFY(play->isEnabled() || play->text().contains(QStringLiteral("音声出力なし")));
+  problem = LayoutProblem(*job.dialog);
+  QVERIFY2(problem.isEmpty(), qPrintable(problem));
 }
 
 void ConversionTest::destroyingTheDialogStopsTheJob() {

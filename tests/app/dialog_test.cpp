@@ -14,6 +14,7 @@
 #include <memory>
 #include <vector>
 
+#include "app/dialog_settings.h"
 #include "app/gui_support.h"
 #include "app/velorna_app.h"
 #include "support/smf_bytes.h"
@@ -30,6 +31,7 @@ constexpr std::array<int, 13> kEditIds{1002, 1026, 1004, 1028, 1006, 1008, 1030,
 constexpr std::array<int, 12> kInitial{0, 12, 4, 16, -14, -2, -10, 2, 14, -16, 18, -12};
 
 std::unique_ptr<CVelornaDlg> MakeDialog() {
+  ClearDialogSettings();  // every test starts from the initial values
   auto dialog = std::make_unique<CVelornaDlg>(ConversionRunner{});
   // No real file dialog by default: a test that forgets to set a path sees a cancel.
   dialog->SetPathAsker([](PathPrompt, const QString&) { return QString(); });
@@ -47,7 +49,8 @@ std::vector<int> Offsets(QWidget& dialog) {
   return values;
 }
 
-void Click(QWidget& dialog, int id) {
+template <typename Id>
+void Click(QWidget& dialog, Id id) {
   QPushButton* button = Control<QPushButton>(dialog, id);
   QVERIFY(button != nullptr);
   QTest::mouseClick(button, Qt::LeftButton);
@@ -98,7 +101,7 @@ void DialogTest::initialValues() {
     QCOMPARE(spin->value(), i < 12 ? kInitial[i] : 0);
     auto* edit = Control<QLineEdit>(*dialog, kEditIds[i]);
     QVERIFY(edit != nullptr);
-    QVERIFY(edit->isReadOnly());
+    QVERIFY(!edit->isReadOnly());
     QCOMPARE(edit->text(), QString::number(spin->value()));
     QCOMPARE(spin->isEnabled(), i < 12);
   }
@@ -145,7 +148,7 @@ void DialogTest::arrowsStepWithinTheRange() {
   QCOMPARE(c->value(), 100);
   QCOMPARE(Spin(*dialog, 12)->value(), 100);
 
-  // The arrow buttons work although the text cannot be edited.
+  // The arrow buttons work as well as typing.
   d->setValue(-99);
   const QPoint downArrow(d->width() - 4, d->height() - 4);
   QTest::mouseClick(d, Qt::LeftButton, {}, downArrow);
@@ -154,19 +157,31 @@ void DialogTest::arrowsStepWithinTheRange() {
   QTest::mouseClick(d, Qt::LeftButton, {}, QPoint(d->width() - 4, 4));
   QCOMPARE(d->value(), -99);
 
-  // Typing does nothing.
+  // Typing a value: Enter takes it and leaves the dialog open (Exit is its default button).
+  c->setFocus();
+  c->selectAll();
+  QTest::keyClicks(c, "-16");
+  QTest::keyClick(c, Qt::Key_Return);
+  QCOMPARE(c->value(), -16);
+  QCOMPARE(Spin(*dialog, 12)->value(), -16);
+  QVERIFY(dialog->isVisible());
+  // What lies outside the range cannot be typed: "150" stops at "15".
   d->setFocus();
-  QTest::keyClicks(d, "5");
-  QTest::keyClick(d, Qt::Key_Backspace);
-  QTest::keyClick(d, Qt::Key_Return);
-  QCOMPARE(d->value(), -99);
-  QCOMPARE(Control<QLineEdit>(*dialog, 1004)->text(), QStringLiteral("-99"));
+  d->selectAll();
+  QTest::keyClicks(d, "150");
+  QTest::keyClick(d, Qt::Key_Tab);
+  QCOMPARE(d->value(), 15);
+  QCOMPARE(Control<QLineEdit>(*dialog, 1004)->text(), QStringLiteral("15"));
+  d->selectAll();
+  QTest::keyClicks(d, "x");
+  QTest::keyClick(d, Qt::Key_Tab);
+  QCOMPARE(d->value(), 15);
 
   // The upper C only follows.
   QSpinBox* upper = Spin(*dialog, 12);
   QTest::keyClick(upper, Qt::Key_Up);
   QTest::mouseClick(upper, Qt::LeftButton, {}, QPoint(upper->width() - 4, 4));
-  QCOMPARE(upper->value(), 100);
+  QCOMPARE(upper->value(), -16);
 }
 
 void DialogTest::keySelectorLeavesOffsetsAlone() {
@@ -267,23 +282,9 @@ void DialogTest::shortScaleFileChangesNothing() {
 void DialogTest::layoutIsAnOctaveWithoutOverlaps() {
   auto dialog = MakeDialog();
   QApplication::processEvents();
-  const QRect inside = dialog->rect();
-  std::vector<QWidget*> controls;
-  for (QWidget* w : dialog->findChildren<QWidget*>(QString(), Qt::FindDirectChildrenOnly)) {
-    if (w->isVisible()) controls.push_back(w);
-  }
-  QVERIFY(controls.size() >= 13 + 9);
-  for (size_t i = 0; i < controls.size(); ++i) {
-    const QRect a = controls[i]->geometry();
-    QVERIFY2(inside.contains(a), qPrintable(controls[i]->objectName()));
-    // Nothing squeezed below what its text needs.
-    QVERIFY2(a.width() >= controls[i]->minimumSizeHint().width(),
-             qPrintable(controls[i]->objectName()));
-    for (size_t j = i + 1; j < controls.size(); ++j) {
-      QVERIFY2(!a.intersects(controls[j]->geometry()),
-               qPrintable(controls[i]->objectName() + " / " + controls[j]->objectName()));
-    }
-  }
+  QVERIFY(dialog->findChildren<QWidget*>(QString(), Qt::FindDirectChildrenOnly).size() >= 13 + 9);
+  const QString problem = LayoutProblem(*dialog);
+  QVERIFY2(problem.isEmpty(), qPrintable(problem));
   // White keys in one row left to right, each black key above and between its neighbours.
   const std::array<size_t, 8> white{0, 2, 4, 5, 7, 9, 11, 12};
   for (size_t k = 1; k < white.size(); ++k) {
@@ -344,17 +345,56 @@ void DialogTest::aboutBoxFromTheContextMenu() {
   QVERIFY(shown.startsWith(QStringLiteral("Velorna Version ")));
 }
 
-void DialogTest::convertAsksForAMidiFile() {
+void DialogTest::settingsAreRememberedUntilTheDefaults() {
+  TempDir dir;
+  const QString soundFont = QString::fromStdString((dir / "my.sf2").string());
+  const QString folder = QString::fromStdString(dir.path().string());
+  {
+    auto dialog = MakeDialog();
+    dialog->SetPathAsker([&](PathPrompt prompt, const QString&) {
+      return prompt == PathPrompt::kOpenSoundFont ? soundFont : folder;
+    });
+    Spin(*dialog, 3)->setValue(-33);
+    Control<QComboBox>(*dialog, 1013)->setCurrentIndex(9);
+    Click(*dialog, "chooseSoundFont");
+    Click(*dialog, "chooseOutputFolder");
+    dialog->close();
+  }
+  std::vector<int> changed(kInitial.begin(), kInitial.end());
+  changed[3] = -33;
+  auto dialog = std::make_unique<CVelornaDlg>(ConversionRunner{});
+  QCOMPARE(Offsets(*dialog), changed);
+  QCOMPARE(Control<QComboBox>(*dialog, 1013)->currentIndex(), 9);
+  QCOMPARE(Control<QLineEdit>(*dialog, "soundFont")->text(), soundFont);
+  QCOMPARE(Control<QLineEdit>(*dialog, "outputFolder")->text(), folder);
+
+  // The way back: the initial values now and at the next start.
+  Click(*dialog, "defaults");
+  QCOMPARE(Offsets(*dialog), std::vector<int>(kInitial.begin(), kInitial.end()));
+  QCOMPARE(Control<QComboBox>(*dialog, 1013)->currentIndex(), 7);
+  QVERIFY(Control<QLineEdit>(*dialog, "soundFont")->text().isEmpty());
+  dialog.reset();
+  auto fresh = std::make_unique<CVelornaDlg>(ConversionRunner{});
+  QCOMPARE(Offsets(*fresh), std::vector<int>(kInitial.begin(), kInitial.end()));
+  QVERIFY(Control<QLineEdit>(*fresh, "outputFolder")->text().isEmpty());
+}
+
+void DialogTest::convertAsksForMidiFiles() {
   auto dialog = MakeDialog();
-  dialog->SetPathAsker(AskPathWithFileDialog);
+  dialog->SetSongsAsker(AskSongsWithFileDialog);
   QStringList filters;
+  QFileDialog::FileMode mode{};
   ModalAnswerer answerer;
   answerer.other = [&](QDialog& d) {
-    if (auto* files = qobject_cast<QFileDialog*>(&d)) filters = files->nameFilters();
+    if (auto* files = qobject_cast<QFileDialog*>(&d)) {
+      filters = files->nameFilters();
+      mode = files->fileMode();
+    }
     d.reject();
   };
   Click(*dialog, 1001);
   QCOMPARE(filters, QStringList{"SMF files (*.mid)"});
+  QCOMPARE(mode, QFileDialog::ExistingFiles);
   QVERIFY(!dialog->IsConverting());
   QCOMPARE(Control<QPushButton>(*dialog, 1001)->text(), QStringLiteral("変換"));
 }

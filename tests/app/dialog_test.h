@@ -20,7 +20,8 @@ class DialogTest : public QObject {
   void layoutIsAnOctaveWithoutOverlaps();
   void helpOpensItsOwnWindow();
   void aboutBoxFromTheContextMenu();
-  void convertAsksForAMidiFile();
+  void settingsAreRememberedUntilTheDefaults();
+  void convertAsksForMidiFiles();
   void qtSpeaksJapanese();
 };
 

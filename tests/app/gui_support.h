@@ -9,6 +9,7 @@
 #include <QStringList>
 #include <QTimer>
 #include <functional>
+#include <vector>
 
 namespace velorna::test {
 
@@ -17,9 +18,37 @@ T* Control(QWidget& dialog, int id) {
   return dialog.findChild<T*>(QString::number(id));
 }
 
+template <typename T>
+T* Control(QWidget& dialog, const char* name) {
+  return dialog.findChild<T*>(QString::fromUtf8(name));
+}
+
+// What is wrong with the dialog's layout: a control outside the dialog, squeezed below
+// what its text needs, or overlapping another; empty when nothing is.
+inline QString LayoutProblem(QWidget& dialog) {
+  QApplication::processEvents();
+  std::vector<QWidget*> controls;
+  for (QWidget* w : dialog.findChildren<QWidget*>(QString(), Qt::FindDirectChildrenOnly)) {
+    if (w->isVisible()) controls.push_back(w);
+  }
+  for (size_t i = 0; i < controls.size(); ++i) {
+    const QRect a = controls[i]->geometry();
+    const QString name = controls[i]->objectName();
+    if (!dialog.rect().contains(a)) return name + QStringLiteral(" lies outside");
+    if (a.width() < controls[i]->minimumSizeHint().width())
+      return name + QStringLiteral(" is squeezed");
+    for (size_t j = i + 1; j < controls.size(); ++j) {
+      if (a.intersects(controls[j]->geometry()))
+        return name + QStringLiteral(" overlaps ") + controls[j]->objectName();
+    }
+  }
+  return {};
+}
+
 // Watches for modal windows and answers them from the event loop (a click that opens a box
-// may not return until the box is closed): message boxes are recorded and confirmed once
-// `ready` agrees, any other modal dialog goes to `other` when set, else is rejected.
+// may not return until the box is closed): message boxes are recorded and confirmed (a
+// question answered with `answerYes`) once `ready` agrees, any other modal dialog goes to
+// `other` when set, else is rejected.
 class ModalAnswerer : public QObject {
  public:
   ModalAnswerer() {
@@ -29,6 +58,7 @@ class ModalAnswerer : public QObject {
   }
 
   QStringList texts;
+  bool answerYes = true;
   std::function<bool(QMessageBox&)> ready;  // false: leave the box up for now
   std::function<void(QDialog&)> other;
 
@@ -43,7 +73,11 @@ class ModalAnswerer : public QObject {
     if (auto* box = qobject_cast<QMessageBox*>(modal)) {
       if (ready && !ready(*box)) return;
       texts << box->text();
-      box->button(QMessageBox::Ok)->click();
+      if (QAbstractButton* yes = box->button(QMessageBox::Yes)) {
+        (answerYes ? yes : box->button(QMessageBox::No))->click();
+      } else {
+        box->button(QMessageBox::Ok)->click();
+      }
     } else if (auto* dialog = qobject_cast<QDialog*>(modal)) {
       if (dialog->inherits("velorna::CVelornaDlg")) return;
       m_seen = dialog;

@@ -1,4 +1,5 @@
 // Runs every GUI test class inside the program's own application object.
+#include <QStandardPaths>
 #include <QTest>
 
 #include "app/conversion_test.h"
@@ -7,6 +8,8 @@
 #include "app/velorna_app.h"
 
 int main(int argc, char** argv) {
+  // Settings of the tests' own, so the user's remembered ones never reach them.
+  QStandardPaths::setTestModeEnabled(true);
   velorna::CVelornaApp app(argc, argv);
   int failures = 0;
   {

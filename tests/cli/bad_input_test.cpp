@@ -78,9 +78,12 @@ std::vector<std::string> Lines(const std::string& text) {
   return lines;
 }
 
+// A message line, with or without the song's name in front.
 bool HasLine(const std::string& text, const std::string& line) {
-  for (const auto& l : Lines(text))
-    if (l == line) return true;
+  for (const auto& l : Lines(text)) {
+    const size_t colon = l.find(": ");
+    if (l == line || (colon != std::string::npos && l.substr(colon + 2) == line)) return true;
+  }
   return false;
 }
 

@@ -162,7 +162,7 @@ TEST(CliConvert, CtrlCStopsLikeTheStopButton) {
 TEST(CliInspect, PrintsThePreparedSongOneEventALine) {
   TempDir dir;
   WriteBytes(dir / "song.mid", ShortSong());
-  const ProcessResult r = Cli({"inspect", (dir / "song.mid").string()});
+  const ProcessResult r = Cli({"inspect", "--raw", (dir / "song.mid").string()});
   ASSERT_EQ(r.exitStatus, 0) << r.err;
   // tick channel status note velocity duration kind value
   EXPECT_NE(r.out.find("\n0 0 16 60 100 480 0 0\n"), std::string::npos) << r.out;
@@ -179,7 +179,7 @@ TEST(CliInspect, BendsOfTheWorkedExample) {
   t.Tempo(0, 500000).Program(0, 0, 0).NoteOn(0, 0, 60, 100).NoteOn(0, 1, 64, 100);
   t.NoteOff(480, 0, 60).NoteOff(0, 1, 64).NoteOn(0, 0, 67, 100).NoteOff(480, 0, 67).EndOfTrack(0);
   WriteBytes(dir / "worked.mid", SmfFile(0, 480, {t}));
-  const ProcessResult r = Cli({"inspect", "--bends", (dir / "worked.mid").string()});
+  const ProcessResult r = Cli({"inspect", "--raw", "--bends", (dir / "worked.mid").string()});
   ASSERT_EQ(r.exitStatus, 0) << r.err;
   // index tick channel note pitch-class cents sensitivity base bend
   EXPECT_NE(r.out.find(" 0 0 60 0 0 2 8192 8192\n"), std::string::npos) << r.out;
@@ -190,8 +190,8 @@ TEST(CliInspect, BendsOfTheWorkedExample) {
 TEST(CliInspect, DrumNotesAreMarked) {
   TempDir dir;
   WriteBytes(dir / "song.mid", ShortSong());
-  const ProcessResult r = Cli(
-      {"inspect", "--bends", "--cents", "0,0,0,0,0,0,0,0,0,0,0,0", (dir / "song.mid").string()});
+  const ProcessResult r = Cli({"inspect", "--raw", "--bends", "--cents", "0,0,0,0,0,0,0,0,0,0,0,0",
+                               (dir / "song.mid").string()});
   ASSERT_EQ(r.exitStatus, 0) << r.err;
   EXPECT_NE(r.out.find(" 0 9 36 0 drum\n"), std::string::npos) << r.out;
 }

@@ -1,0 +1,63 @@
+#include "app/dialog_settings.h"
+
+#include <QSettings>
+#include <QVariantList>
+#include <memory>
+
+namespace velorna {
+namespace {
+
+constexpr char kSongFolder[] = "songFolder";
+constexpr char kSoundFont[] = "soundFont";
+constexpr char kOutputFolder[] = "outputFolder";
+constexpr char kCents[] = "tuning/cents";
+constexpr char kKey[] = "tuning/key";
+
+// One file of the user's (test mode moves it aside for the tests).
+std::unique_ptr<QSettings> OpenStore() {
+  return std::make_unique<QSettings>(QSettings::IniFormat, QSettings::UserScope,
+                                     QStringLiteral("velorna"), QStringLiteral("velorna"));
+}
+
+}  // namespace
+
+DialogSettings LoadDialogSettings() {
+  const auto owner = OpenStore();
+  const QSettings& store = *owner;
+  DialogSettings settings;
+  settings.songFolder = store.value(kSongFolder).toString();
+  settings.soundFont = store.value(kSoundFont).toString();
+  settings.outputFolder = store.value(kOutputFolder).toString();
+  const QVariantList cents = store.value(kCents).toList();
+  if (cents.size() == static_cast<qsizetype>(ScaleSettings{}.cents.size())) {
+    ScaleSettings tuning;
+    for (size_t pc = 0; pc < tuning.cents.size(); ++pc) {
+      bool ok = false;
+      const double value = cents[static_cast<qsizetype>(pc)].toDouble(&ok);
+      if (!ok) return settings;  // a damaged entry: the initial tuning, not half of one
+      tuning.cents[pc] = static_cast<CentTable::value_type>(value);
+    }
+    tuning.keyIndex = store.value(kKey, tuning.keyIndex).toInt();
+    settings.tuning = tuning;
+  }
+  return settings;
+}
+
+void SaveDialogSettings(const DialogSettings& settings) {
+  const auto store = OpenStore();
+  store->setValue(kSongFolder, settings.songFolder);
+  store->setValue(kSoundFont, settings.soundFont);
+  store->setValue(kOutputFolder, settings.outputFolder);
+  if (settings.tuning) {
+    QVariantList cents;
+    for (const auto value : settings.tuning->cents) cents << static_cast<double>(value);
+    store->setValue(kCents, cents);
+    store->setValue(kKey, settings.tuning->keyIndex);
+  }
+}
+
+void ClearDialogSettings() {
+  OpenStore()->clear();
+}
+
+}  // namespace velorna
