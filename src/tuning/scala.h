@@ -16,7 +16,8 @@ namespace velorna {
 inline constexpr size_t kMaxScalaFileBytes = 1 << 20;
 inline constexpr size_t kMaxScalaLineBytes = 4096;
 inline constexpr int kMaxScaleNotes = 1024;
-inline constexpr double kMaxPitchCents = 10 * kCentsPerOctave;  // either way from 1/1
+// Either way from 1/1: room for the whole keyboard and more.
+inline constexpr double kMaxPitchCents = 20 * kCentsPerOctave;
 inline constexpr int kMaxKeyboardMapSize = 1024;
 inline constexpr int kMaxMapDegree = 100000;
 inline constexpr double kMinReferenceHz = 1.0;
