@@ -11,9 +11,9 @@
 #include "cli/cli_options.h"
 #include "cli/song_listing.h"
 #include "cli/stderr_reporter.h"
+#include "cli/tuning_options.h"
 #include "conversion/conversion_job.h"
 #include "conversion/job_files.h"
-#include "conversion/scale_file.h"
 
 namespace {
 
@@ -54,19 +54,10 @@ std::string Canonical(const std::string& path) {
   return ec ? path : p.string();
 }
 
-int Convert(const CliOptions& cli, ConsoleOutput& console) {
+int Convert(const CliOptions& cli, const Tuning& tuning, ConsoleOutput& console) {
   ConversionOptions options;
-  if (cli.cents) options.cents = *cli.cents;
-  if (!cli.scaleFile.empty()) {
-    ScaleLoadError error = ScaleLoadError::kNone;
-    auto scale = LoadScaleFile(cli.scaleFile, &error);
-    if (!scale) {
-      return Usage(error == ScaleLoadError::kTooShort
-                       ? "not a scale file (shorter than 64 bytes): " + cli.scaleFile
-                       : "cannot read the scale file: " + cli.scaleFile);
-    }
-    options.cents = scale->cents;
-  }
+  // The job still takes twelve offsets; it is to take `tuning` whole.
+  options.cents = OctaveOffsets(tuning);
   options.soundFont = cli.soundFont;
   options.engine = cli.engine;
   options.jobs = cli.jobs;
@@ -117,15 +108,29 @@ int main(int argc, char** argv) {
     case Command::kVersion:
       std::printf("velorna-cli %s\n", VELORNA_VERSION);
       return kExitOk;
-    case Command::kInspect: {
-      ConsoleOutput console(false, false);
-      return Inspect(cli, console) ? kExitOk : kExitNotWritten;
-    }
-    case Command::kConvert: {
+    case Command::kListPresets:
+      PrintPresets();
+      return kExitOk;
+    case Command::kTuning:
+    case Command::kInspect:
+    case Command::kConvert:
+      break;
+  }
+  // Every other command plays a tuning; one that cannot be read is a usage error.
+  ConsoleOutput console(cli.command == Command::kConvert && !cli.quiet, isatty(STDERR_FILENO) != 0);
+  const std::optional<Tuning> tuning = ResolveTuning(cli, console);
+  if (!tuning) return kExitUsage;
+  switch (cli.command) {
+    case Command::kTuning:
+      PrintTuningTable(*tuning);
+      return kExitOk;
+    case Command::kInspect:
+      return Inspect(cli, OctaveOffsets(*tuning), console) ? kExitOk : kExitNotWritten;
+    case Command::kConvert:
       InstallInterruptHandler();
-      ConsoleOutput console(!cli.quiet, isatty(STDERR_FILENO) != 0);
-      return Convert(cli, console);
-    }
+      return Convert(cli, *tuning, console);
+    default:
+      break;
   }
   return kExitUsage;
 }

@@ -4,7 +4,6 @@
 #include <memory>
 
 #include "conversion/note_retune.h"
-#include "conversion/scale_file.h"
 #include "conversion/song_loading.h"
 
 namespace velorna::cli {
@@ -46,16 +45,7 @@ void PrintBends(const MidiFormat0Data& song, const CentTable& cents) {
 
 }  // namespace
 
-bool Inspect(const CliOptions& options, Reporter& reporter) {
-  CentTable cents = options.cents.value_or(kPureIntervalCents);
-  if (!options.scaleFile.empty()) {
-    auto scale = LoadScaleFile(options.scaleFile);
-    if (!scale) {
-      reporter.ShowText("cannot read the scale file: " + options.scaleFile);
-      return false;
-    }
-    cents = scale->cents;
-  }
+bool Inspect(const CliOptions& options, const CentTable& cents, Reporter& reporter) {
   MidiContext ctx(reporter);
   std::unique_ptr<MidiFormat0Data> song;
   int seconds = 0;
