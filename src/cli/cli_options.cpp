@@ -93,7 +93,8 @@ std::optional<CentTable> ParseCents(const std::string& text, std::string* proble
   while (true) {
     const size_t comma = rest.find(',');
     const std::string_view item = TrimSpaces(rest.substr(0, comma));
-    if (n == cents.size()) return fail("more than twelve offsets");
+    if (n == cents.size())
+      return fail(item.empty() ? "a comma after the twelfth offset" : "more than twelve offsets");
     double v = 0;
     if (!ParseNumber(item, v)) return fail("not a number: \"" + std::string(item) + "\"");
     if (std::fabs(v) > kMaxCentsOption) return fail("outside -100..100: " + std::string(item));

@@ -209,6 +209,14 @@ ScalaError ReadTextFile(const std::string& path, std::string& text) {
   return {};
 }
 
+template <typename T>
+ScalaRead<T> LoadWith(const std::string& path, ScalaRead<T> (*parse)(std::string_view)) {
+  std::string text;
+  ScalaError e = ReadTextFile(path, text);
+  if (e.kind != ScalaErrorKind::kNone) return Failed<T>(std::move(e));
+  return parse(text);
+}
+
 std::string FormatCents(double cents) {
   char buffer[64];
   std::snprintf(buffer, sizeof buffer, "%.*f", kCentsDecimals, cents);
@@ -313,17 +321,11 @@ ScalaRead<KeyboardMap> ParseKbm(std::string_view text) {
 }
 
 ScalaRead<Scale> LoadScl(const std::string& path) {
-  std::string text;
-  ScalaError e = ReadTextFile(path, text);
-  if (e.kind != ScalaErrorKind::kNone) return Failed<Scale>(std::move(e));
-  return ParseScl(text);
+  return LoadWith(path, ParseScl);
 }
 
 ScalaRead<KeyboardMap> LoadKbm(const std::string& path) {
-  std::string text;
-  ScalaError e = ReadTextFile(path, text);
-  if (e.kind != ScalaErrorKind::kNone) return Failed<KeyboardMap>(std::move(e));
-  return ParseKbm(text);
+  return LoadWith(path, ParseKbm);
 }
 
 KeyboardMap DefaultKeyboardMap() {
