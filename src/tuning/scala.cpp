@@ -250,7 +250,7 @@ ScalaRead<Scale> ParseScl(std::string_view text) {
   for (int i = 0; i < count; ++i) {
     if (!lines.NextContent(line)) {
       return lineError(ScalaErrorKind::kMissingPitch,
-                       std::to_string(i) + "/" + std::to_string(count));
+                       std::to_string(count) + " 個中 " + std::to_string(i) + " 個");
     }
     double cents = 0;
     ScalaError e = ParsePitch(line, lines.number(), cents);
@@ -276,23 +276,22 @@ ScalaRead<KeyboardMap> ParseKbm(std::string_view text) {
     e = std::move(field);
     return e.kind == ScalaErrorKind::kNone;
   };
-  if (!ok(ReadField(lines, "map size", 0, kMaxKeyboardMapSize, map.mapSize)) ||
-      !ok(ReadField(lines, "first key", 0, lastKey, map.firstKey)) ||
-      !ok(ReadField(lines, "last key", 0, lastKey, map.lastKey))) {
+  if (!ok(ReadField(lines, "マップの大きさ", 0, kMaxKeyboardMapSize, map.mapSize)) ||
+      !ok(ReadField(lines, "最初のキー", 0, lastKey, map.firstKey)) ||
+      !ok(ReadField(lines, "最後のキー", 0, lastKey, map.lastKey))) {
     return Failed<KeyboardMap>(std::move(e));
   }
   if (map.lastKey < map.firstKey) {
     return Failed<KeyboardMap>(
-        Error(ScalaErrorKind::kFieldOutOfRange, lines.number(), "last key < first key"));
+        Error(ScalaErrorKind::kFieldOutOfRange, lines.number(), "最後のキー < 最初のキー"));
   }
-  if (!ok(ReadField(lines, "middle key", 0, lastKey, map.middleKey)) ||
-      !ok(ReadField(lines, "reference key", 0, lastKey, map.referenceKey))) {
+  if (!ok(ReadField(lines, "中央のキー", 0, lastKey, map.middleKey)) ||
+      !ok(ReadField(lines, "基準キー", 0, lastKey, map.referenceKey))) {
     return Failed<KeyboardMap>(std::move(e));
   }
   const int referenceLine = lines.number();
-  if (!ok(ReadField(lines, "reference frequency", kMinReferenceHz, kMaxReferenceHz,
-                    map.referenceHz)) ||
-      !ok(ReadField(lines, "period degree", 0, kMaxMapDegree, map.periodDegree))) {
+  if (!ok(ReadField(lines, "基準周波数", kMinReferenceHz, kMaxReferenceHz, map.referenceHz)) ||
+      !ok(ReadField(lines, "オクターブの音度", 0, kMaxMapDegree, map.periodDegree))) {
     return Failed<KeyboardMap>(std::move(e));
   }
 
