@@ -1,5 +1,6 @@
 // Scala text → scale and keyboard map, which must map to finite targets and write back to the
 // same ones. The input is a .scl, optionally followed by "\n--\n" and a .kbm.
+#include <algorithm>
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
@@ -31,8 +32,12 @@ void CheckKeys(const KeyTable& keys) {
     fuzz::Require(std::isfinite(*t), "finite targets");
     small = small && std::fabs(*t) <= kRoundTripCents;
   }
+  if (!small) return;
+  const bool anyMapped =
+      std::any_of(keys.begin(), keys.end(), [](const KeyTarget& t) { return t; });
   const auto files = ScalaFromKeyTable(keys, "fuzz");
-  if (!files || !small) return;
+  fuzz::Require(files.has_value() == anyMapped, "a mapped table can be written");
+  if (!files) return;
   const auto scale = ParseScl(WriteScl(files->scale));
   const auto map = ParseKbm(WriteKbm(files->map));
   fuzz::Require(scale.value && map.value, "written files read back");

@@ -12,6 +12,7 @@
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <type_traits>
 
 namespace velorna {
@@ -384,8 +385,15 @@ std::optional<ScalaFiles> ScalaFromKeyTable(const KeyTable& keys, std::string de
   const double lowestCents = *keys[static_cast<size_t>(lowest)];
   map.mapSize = kKeyCount;
   map.middleKey = lowest;
+  // The reference is the mapped key nearest A4, so that its frequency reads naturally.
   map.referenceKey = lowest;
-  map.referenceHz = KeyFrequencyHz(lowest, lowestCents);
+  for (int key = lowest; key < kKeyCount; ++key) {
+    if (keys[static_cast<size_t>(key)] &&
+        std::abs(key - kA4Key) < std::abs(map.referenceKey - kA4Key)) {
+      map.referenceKey = key;
+    }
+  }
+  map.referenceHz = KeyFrequencyHz(map.referenceKey, *keys[static_cast<size_t>(map.referenceKey)]);
   int degree = 0;
   for (int key = lowest; key < kKeyCount; ++key) {
     const KeyTarget& target = keys[static_cast<size_t>(key)];
@@ -401,6 +409,13 @@ std::optional<ScalaFiles> ScalaFromKeyTable(const KeyTable& keys, std::string de
   while (!map.mapping.empty() && !map.mapping.back()) map.mapping.pop_back();
   files.scale.cents.push_back(kCentsPerOctave);
   map.periodDegree = static_cast<int>(files.scale.cents.size());
+  // Never write what reading would refuse.
+  if (!(map.referenceHz >= kMinReferenceHz && map.referenceHz <= kMaxReferenceHz)) {
+    return std::nullopt;
+  }
+  for (double cents : files.scale.cents) {
+    if (!(std::fabs(cents) <= kMaxPitchCents)) return std::nullopt;
+  }
   return files;
 }
 

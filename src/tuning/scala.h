@@ -20,8 +20,8 @@ inline constexpr int kMaxScaleNotes = 1024;
 inline constexpr double kMaxPitchCents = 20 * kCentsPerOctave;
 inline constexpr int kMaxKeyboardMapSize = 1024;
 inline constexpr int kMaxMapDegree = 100000;
-inline constexpr double kMinReferenceHz = 1.0;
-inline constexpr double kMaxReferenceHz = 25000.0;
+inline constexpr double kMinReferenceHz = 0.01;
+inline constexpr double kMaxReferenceHz = 1e6;
 // Longest piece of a bad line quoted back in an error.
 inline constexpr size_t kMaxErrorDetailBytes = 40;
 
@@ -94,7 +94,9 @@ KeyboardMap TransposeKeyboardMap(const KeyboardMap& map, int semitones);
 // map's first..last keep their equal-tempered pitch; keys mapped to "x" are unmapped.
 KeyTable KeyTableFromScala(const Scale& scale, const KeyboardMap& map);
 
-// A scale and mapping that read back to the same targets. Nullopt when no key is mapped.
+// A scale and mapping that read back to the same targets. Nullopt when no key is mapped, or
+// when the targets lie beyond what the files may hold (kMaxPitchCents, the reference
+// frequency's range).
 struct ScalaFiles {
   Scale scale;
   KeyboardMap map;

@@ -213,6 +213,20 @@ TEST(ScalaWrite, RoundTripKeepsEveryTarget) {
     }
   }
   EXPECT_FALSE(ScalaFromKeyTable(KeyTable{}, "silent"));
+  // Far from their keys at both ends (a seven-note scale on every key): the lowest key sounds
+  // below 1 Hz, and still reads back.
+  KeyTable wide;
+  wide[0] = -4301.955;
+  wide[127] = 4801.955;
+  const std::optional<ScalaFiles> files = ScalaFromKeyTable(wide, "wide");
+  ASSERT_TRUE(files);
+  const KeyTable back =
+      KeyTableFromScala(ReadScale(WriteScl(files->scale)), ReadMap(WriteKbm(files->map)));
+  EXPECT_NEAR(*back[0], *wide[0], 0.001);
+  EXPECT_NEAR(*back[127], *wide[127], 0.001);
+  EXPECT_FALSE(back[1]);
+  wide[0] = -20000;  // beyond what a scale file may hold: not written at all
+  EXPECT_FALSE(ScalaFromKeyTable(wide, "too wide"));
 }
 
 }  // namespace
