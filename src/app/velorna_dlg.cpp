@@ -30,8 +30,8 @@ constexpr char kAboutEntry[] = "バージョン情報 Velorna(&A)...";
 constexpr char kSaveFailed[] = "設定ファイルを保存できませんでした。";
 constexpr char kBadScaleFile[] = "設定ファイルの形式が正しくありません。";
 
-constexpr std::array<const char*, kKeyCount> kKeyNames{"Cb", "Gb", "Db", "Ab", "Eb", "Bb", "F", "C",
-                                                       "G",  "D",  "A",  "E",  "B",  "F#", "C#"};
+constexpr std::array<const char*, kKeySelectorCount> kKeyNames{
+    "Cb", "Gb", "Db", "Ab", "Eb", "Bb", "F", "C", "G", "D", "A", "E", "B", "F#", "C#"};
 
 struct OffsetKey {
   int editId;

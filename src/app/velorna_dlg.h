@@ -38,7 +38,7 @@ QString AskPathWithFileDialog(PathPrompt prompt, const QString& pattern);
 // share folder. Empty when there is none.
 QString FindHelpPage();
 
-inline constexpr int kKeyCount = 15;
+inline constexpr int kKeySelectorCount = 15;
 inline constexpr int kInitialKeyIndex = 7;
 
 class CVelornaDlg : public QDialog {
