@@ -15,7 +15,6 @@
 
 namespace velorna {
 
-
 inline constexpr int kCentreBend = 8192;
 inline constexpr int kMaxBend = 16383;
 
