@@ -16,6 +16,7 @@ plan=(
   "wav     50000 16384 10"
   "smf      6000  8192 10 tests/data/corpus"
   "scale  500000   256 10"
+  "scala 1000000  2048 10"
 )
 
 start=$SECONDS

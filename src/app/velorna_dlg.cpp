@@ -44,8 +44,8 @@ constexpr char kBadScaleFile[] = "設定ファイルの形式が正しくあり�
 constexpr char kOutputIsInput[] =
     "出力ファイルが入力のMidiファイルと同じになるため、変換できません。\n入力: %1\n出力: %2";
 
-constexpr std::array<const char*, kKeyCount> kKeyNames{"Cb", "Gb", "Db", "Ab", "Eb", "Bb", "F", "C",
-                                                       "G",  "D",  "A",  "E",  "B",  "F#", "C#"};
+constexpr std::array<const char*, kKeySelectorCount> kKeyNames{
+    "Cb", "Gb", "Db", "Ab", "Eb", "Bb", "F", "C", "G", "D", "A", "E", "B", "F#", "C#"};
 
 struct OffsetKey {
   int editId;

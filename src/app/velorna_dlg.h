@@ -58,7 +58,7 @@ using UrlOpener = std::function<bool(const QUrl& url)>;
 // Whether a dropped or given file is one the dialog converts (.mid / .midi).
 bool IsMidiFileName(const QString& path);
 
-inline constexpr int kKeyCount = 15;
+inline constexpr int kKeySelectorCount = 15;
 inline constexpr int kInitialKeyIndex = 7;
 
 class CVelornaDlg : public QDialog {

@@ -1,21 +1,24 @@
 #include "cli/cli_options.h"
 
+#include "tuning/tuning_choice.h"
+
 #include <charconv>
 #include <cmath>
 #include <filesystem>
 #include <set>
-#include <sstream>
+#include <string_view>
 
 #include "conversion/job_files.h"
 
 namespace velorna::cli {
 
-const char kHelpText[] = R"(usage: velorna-cli convert [options] SONG.mid...
-       velorna-cli inspect [--bends] [--raw] [--cents LIST | --scale FILE] SONG.mid
-       velorna-cli --help | --version
+const char kHelpText[] = R"(usage: velorna-cli convert [options] [tuning] SONG.mid...
+       velorna-cli inspect [--bends] [--raw] [tuning] SONG.mid
+       velorna-cli tuning [tuning]
+       velorna-cli --list-presets | --help | --version
 
 convert   Renders each SONG.mid to a sound file (44100 Hz stereo, by default a 16-bit
-          WAV) in which every pitched note is retuned by the offset of its pitch class.
+          WAV) in which every pitched note sounds at its key's target in the tuning.
           The output goes beside the song: its name cut at the last "." plus ".wav"
           (or the extension --format names).
 inspect   Prints the prepared song, one event a line: time in seconds and bar:beat,
@@ -27,6 +30,24 @@ inspect   Prints the prepared song, one event a line: time in seconds and bar:be
           and with --bends as well:
           index tick channel note pitch-class cents sensitivity base-bend bend
           ("rhythm" or "drum" replaces the last four for notes that are not retuned).
+tuning    Prints the tuning's 128 keys, one a line: key name Hz cents
+          (C4 is key 60; cents from the key's equal-tempered pitch at A4 = 440 Hz;
+          "x x" for a key the tuning leaves unmapped, whose notes stay silent).
+
+tuning (one source at most; default: pure intervals on C):
+  --cents C,C#,D,...,B   the twelve offsets in cents, each -100..100, decimals allowed
+                         (default 0,12,4,16,-14,-2,-10,2,14,-16,18,-12: pure intervals)
+  --scale FILE.sca       read the twelve offsets from a scale file (64 bytes)
+  --preset NAME          a historical or just tuning (--list-presets names them)
+  --scl FILE.scl         a Scala scale; without --kbm its degree 0 sits on key 60 at
+  [--kbm FILE.kbm]       that key's equal-tempered pitch, one degree per key
+  --tonic NAME           the key the tuning is laid on: Cb Gb Db Ab Eb Bb F C G D A E B
+                         F# C# (default C). Offsets and presets: the tonic's pitch class
+                         takes the first offset (or degree), the others follow. Scala:
+                         the mapping and its pitches move by the tonic's nearest
+                         distance from C (-5..+6 semitones).
+  --a4 HZ                reference pitch, 380..500 (default 440): moves every key by
+                         1200*log2(HZ/440) cents
 
 options:
   -o, --output OUT       write the output here (one input only); its extension picks
@@ -36,9 +57,6 @@ options:
   --gain DB              raise or lower the whole mix by DB decibels, -60..60
   --normalize            scale the whole mix so that its peak is at -1 dBFS (then
                          --gain, if given, applies on top)
-  --cents C,C#,D,...,B   the twelve offsets in cents, each -100..100 ("0, 12, ..." too)
-                         (default 0,12,4,16,-14,-2,-10,2,14,-16,18,-12: pure intervals)
-  --scale FILE.sca       read the twelve offsets from a scale file (64 bytes)
   --soundfont PATH       the SoundFont to play with (default: FluidR3_GM.sf2, else
                          default-GM.sf2 in /usr/share/sounds/sf2, else TimGM6mb.sf2)
   --engine fast|files    fast (default): every note rendered in memory from where it
@@ -48,6 +66,7 @@ options:
   --quiet                nothing on success; a failed song's messages at its end
   --verbose              also show the synthesizer's own log
   --bends, --raw         inspect only: the retuning of each note; the lines for scripts
+  --list-presets         the presets: name, Japanese name, source
   --help                 this text
   --version              the version
 
@@ -60,36 +79,55 @@ it stood. An output is never one of the inputs; an existing output is replaced a
 it is: a file keeps its mode, owner and other names, a symbolic link leads to the file
 that is written, a device or FIFO is written in place.
 Exit status: 0 every output written, 1 an output not written, 2 usage error (also an
-unreadable scale file or an output that is an input, for convert and inspect alike),
+tuning file that cannot be read or an output that is an input, for convert and inspect alike),
 130 stopped by Ctrl-C, 143 ended by SIGTERM, 129 by SIGHUP. Options that only concern
 convert are refused by inspect.
 )";
 
-std::optional<CentTable> ParseCents(const std::string& text, std::string* error) {
-  constexpr int kLimit = 100;
-  constexpr char kBlanks[] = " \t";
-  auto fail = [error](std::string why) -> std::optional<CentTable> {
-    if (error) *error = std::move(why);
+namespace {
+
+std::string_view TrimSpaces(std::string_view s) {
+  while (!s.empty() && s.front() == ' ') s.remove_prefix(1);
+  while (!s.empty() && s.back() == ' ') s.remove_suffix(1);
+  return s;
+}
+
+bool ParseNumber(std::string_view text, double& value) {
+  if (!text.empty() && text.front() == '+') text.remove_prefix(1);
+  const char* end = text.data() + text.size();
+  const auto [ptr, ec] = std::from_chars(text.data(), end, value, std::chars_format::fixed);
+  return !text.empty() && ec == std::errc() && ptr == end && std::isfinite(value);
+}
+
+std::string TonicList() {
+  std::string list;
+  for (const char* name : kTonicNames) list += (list.empty() ? "" : " ") + std::string(name);
+  return list;
+}
+
+}  // namespace
+
+std::optional<CentTable> ParseCents(const std::string& text, std::string* problem) {
+  const auto fail = [&](std::string why) -> std::optional<CentTable> {
+    if (problem) *problem = std::move(why);
     return std::nullopt;
   };
   CentTable cents{};
   size_t n = 0;
-  std::stringstream in(text + ",");  // every item ends with a comma, so "..,5," has an empty one
-  std::string item;
-  while (std::getline(in, item, ',')) {
-    const size_t first = item.find_first_not_of(kBlanks);
-    item = first == std::string::npos
-               ? ""
-               : item.substr(first, item.find_last_not_of(kBlanks) - first + 1);
-    const std::string position = "value " + std::to_string(n + 1);
-    if (item.empty()) return fail(position + " is empty");
-    int v = 0;
-    const char* end = item.data() + item.size();
-    const auto [ptr, ec] = std::from_chars(item.data() + (item[0] == '+'), end, v);
-    if (ec != std::errc() || ptr != end || v < -kLimit || v > kLimit)
-      return fail(position + " \"" + item + "\" is not a whole number from -100 to 100");
-    if (n == cents.size()) return fail("more than twelve values");
+  std::string_view rest = text;
+  while (true) {
+    const size_t comma = rest.find(',');
+    const std::string_view item = TrimSpaces(rest.substr(0, comma));
+    if (n == cents.size())
+      return fail(item.empty() ? "a comma after the twelfth value" : "more than twelve values");
+    const std::string named =
+        "value " + std::to_string(n + 1) + " \"" + std::string(item) + "\"";
+    double v = 0;
+    if (!ParseNumber(item, v)) return fail(named + " is not a number");
+    if (std::fabs(v) > kMaxCentsOption) return fail(named + " is outside -100..100");
     cents[n++] = v;
+    if (comma == std::string_view::npos) break;
+    rest.remove_prefix(comma + 1);
   }
   if (n != cents.size()) return fail("twelve values needed, " + std::to_string(n) + " given");
   return cents;
@@ -101,9 +139,7 @@ constexpr double kMaxGainDb = 60.0;
 
 std::optional<double> ParseDecibels(const std::string& text) {
   double db = 0.0;
-  const char* end = text.data() + text.size();
-  const auto [ptr, ec] = std::from_chars(text.data() + (!text.empty() && text[0] == '+'), end, db);
-  if (ec != std::errc() || ptr != end || !(std::abs(db) <= kMaxGainDb)) return std::nullopt;
+  if (!ParseNumber(text, db) || std::abs(db) > kMaxGainDb) return std::nullopt;
   return db;
 }
 
@@ -138,10 +174,16 @@ ParseResult ParseCommandLine(const std::vector<std::string>& args) {
     o.command = Command::kVersion;
     return ParseResult{o, {}};
   }
+  if (first == "--list-presets") {
+    o.command = Command::kListPresets;
+    return ParseResult{o, {}};
+  }
   if (first == "convert") {
     o.command = Command::kConvert;
   } else if (first == "inspect") {
     o.command = Command::kInspect;
+  } else if (first == "tuning") {
+    o.command = Command::kTuning;
   } else {
     return fail("unknown command: " + first);
   }
@@ -167,6 +209,23 @@ ParseResult ParseCommandLine(const std::vector<std::string>& args) {
       if (!o.cents) return fail("--cents: " + why + " (in \"" + v + "\")");
     } else if (a == "--scale") {
       if (!value(o.scaleFile)) return fail("--scale needs a file name");
+    } else if (a == "--preset") {
+      if (!value(v)) return fail("--preset needs a name (velorna-cli --list-presets lists them)");
+      o.preset = FindPreset(v);
+      if (!o.preset) return fail("unknown preset (velorna-cli --list-presets lists them): " + v);
+    } else if (a == "--tonic") {
+      if (!value(v)) return fail("--tonic needs one of " + TonicList());
+      o.tonicIndex = FindTonic(v);
+      if (!o.tonicIndex) return fail("--tonic needs one of " + TonicList() + ": " + v);
+    } else if (a == "--a4") {
+      double hz = 0;
+      if (!value(v) || !ParseNumber(v, hz) || hz < kMinA4Hz || hz > kMaxA4Hz)
+        return fail("--a4 needs a frequency from 380 to 500 Hz: " + v);
+      o.a4Hz = hz;
+    } else if (a == "--scl") {
+      if (!value(o.sclFile)) return fail("--scl needs a file name");
+    } else if (a == "--kbm") {
+      if (!value(o.kbmFile)) return fail("--kbm needs a file name");
     } else if (a == "--soundfont") {
       if (!value(o.soundFont)) return fail("--soundfont needs a path");
     } else if (a == "--engine") {
@@ -212,8 +271,15 @@ ParseResult ParseCommandLine(const std::vector<std::string>& args) {
       o.inputs.push_back(a);
     }
   }
+  const int sources = int{o.cents.has_value()} + int{!o.scaleFile.empty()} +
+                      int{o.preset.has_value()} + int{!o.sclFile.empty()};
+  if (sources > 1) return fail("--cents, --scale, --preset and --scl exclude each other");
+  if (!o.kbmFile.empty() && o.sclFile.empty()) return fail("--kbm needs --scl");
+  if (o.command == Command::kTuning) {
+    if (!o.inputs.empty()) return fail("tuning takes no MIDI file: " + o.inputs[0]);
+    return ParseResult{o, {}};
+  }
   if (o.inputs.empty()) return fail("no MIDI file given");
-  if (o.cents && !o.scaleFile.empty()) return fail("--cents and --scale exclude each other");
   if (!o.output.empty() && o.inputs.size() != 1) return fail("-o takes a single input");
   if (!o.output.empty() && !SoundFileTypeFor(o.output))
     return fail("the output's extension names no known type (.wav, .flac, .aiff, .aif): " +

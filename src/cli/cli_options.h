@@ -7,17 +7,26 @@
 
 #include "audio/sound_file_writer.h"
 #include "conversion/conversion_job.h"
+#include "tuning/presets.h"
+#include "tuning/tuning.h"
 
 namespace velorna::cli {
 
-enum class Command { kConvert, kInspect, kHelp, kVersion };
+enum class Command { kConvert, kInspect, kTuning, kListPresets, kHelp, kVersion };
 
 struct CliOptions {
   Command command = Command::kHelp;
   std::vector<std::string> inputs;
   std::string output;  // -o, one input only
+  // The tuning: at most one source (--cents, --scale, --preset, --scl with --kbm), with
+  // --tonic and --a4 on top of any.
   std::optional<CentTable> cents;
   std::string scaleFile;
+  std::optional<PresetId> preset;
+  std::string sclFile;
+  std::string kbmFile;
+  std::optional<int> tonicIndex;  // into kTonicNames
+  std::optional<double> a4Hz;
   std::string soundFont;
   Engine engine = Engine::kFast;
   int jobs = 0;  // 0: one per core
@@ -36,9 +45,10 @@ struct ParseResult {
 };
 
 ParseResult ParseCommandLine(const std::vector<std::string>& args);
-// "0,12,4,..." (blanks around the numbers allowed) into twelve offsets of -100..100; on
-// failure `error`, when given, says which value is wrong.
-std::optional<CentTable> ParseCents(const std::string& text, std::string* error = nullptr);
+inline constexpr double kMaxCentsOption = 100.0;
+// "0, 11.7, 4,..." (blanks around the numbers allowed) into twelve offsets of -100..100; on
+// failure `problem`, when given, says which value is wrong.
+std::optional<CentTable> ParseCents(const std::string& text, std::string* problem = nullptr);
 
 // Where the conversion of `input` goes: -o, else the input's base name with the
 // output extension.

@@ -20,8 +20,9 @@
 #include "cli/cli_options.h"
 #include "cli/song_listing.h"
 #include "cli/stderr_reporter.h"
+#include "cli/tuning_options.h"
 #include "conversion/conversion_job.h"
-#include "conversion/scale_file.h"
+#include "conversion/job_files.h"
 
 namespace {
 
@@ -80,22 +81,10 @@ std::string Canonical(const std::string& path) {
   return ec ? path : p.string();
 }
 
-// The offsets of --cents or --scale, or the default; nothing (after a usage message) when
-// the scale file cannot be used.
-std::optional<CentTable> ChosenCents(const CliOptions& cli) {
-  if (cli.scaleFile.empty()) return cli.cents.value_or(kPureIntervalCents);
-  ScaleLoadError error = ScaleLoadError::kNone;
-  auto scale = LoadScaleFile(cli.scaleFile, &error);
-  if (scale) return scale->cents;
-  Usage(error == ScaleLoadError::kTooShort
-            ? "not a scale file (shorter than 64 bytes): " + cli.scaleFile
-            : "cannot read the scale file: " + cli.scaleFile);
-  return std::nullopt;
-}
-
-int Convert(const CliOptions& cli, const CentTable& cents, ConsoleOutput& console) {
+int Convert(const CliOptions& cli, const Tuning& tuning, ConsoleOutput& console) {
   ConversionOptions options;
-  options.cents = cents;
+  // The job still takes twelve offsets; it is to take `tuning` whole.
+  options.cents = OctaveOffsets(tuning);
   options.soundFont = cli.soundFont;
   options.engine = cli.engine;
   options.jobs = cli.jobs;
@@ -154,20 +143,35 @@ int main(int argc, char** argv) {
     case Command::kVersion:
       std::printf("velorna-cli %s\n", VELORNA_VERSION);
       return kExitOk;
-    case Command::kInspect: {
-      const auto cents = ChosenCents(cli);
-      if (!cents) return kExitUsage;
-      ConsoleOutput console({.progress = false});
-      console.BeginSong(std::filesystem::path(cli.inputs[0]).filename().string());
-      return Inspect(cli, *cents, console) ? kExitOk : kExitNotWritten;
-    }
-    case Command::kConvert: {
-      StartSignalWatcher();
-      ConsoleOutput console({.terminal = isatty(STDERR_FILENO) != 0, .quiet = cli.quiet});
-      const auto cents = ChosenCents(cli);
-      if (!cents) return kExitUsage;
-      return Convert(cli, *cents, console);
-    }
+    case Command::kListPresets:
+      PrintPresets();
+      return kExitOk;
+    case Command::kTuning:
+    case Command::kInspect:
+    case Command::kConvert:
+      break;
+  }
+  // Before any other thread starts, so that every thread inherits the blocked signals.
+  if (cli.command == Command::kConvert) StartSignalWatcher();
+  ConsoleOutput console(cli.command == Command::kConvert
+                            ? ConsoleMode{.terminal = isatty(STDERR_FILENO) != 0,
+                                          .quiet = cli.quiet}
+                            : ConsoleMode{.progress = false});
+  if (cli.command == Command::kInspect)
+    console.BeginSong(std::filesystem::path(cli.inputs[0]).filename().string());
+  // Every other command plays a tuning; one that cannot be read is a usage error.
+  const std::optional<Tuning> tuning = ResolveTuning(cli, console);
+  if (!tuning) return kExitUsage;
+  switch (cli.command) {
+    case Command::kTuning:
+      PrintTuningTable(*tuning);
+      return kExitOk;
+    case Command::kInspect:
+      return Inspect(cli, OctaveOffsets(*tuning), console) ? kExitOk : kExitNotWritten;
+    case Command::kConvert:
+      return Convert(cli, *tuning, console);
+    default:
+      break;
   }
   return kExitUsage;
 }

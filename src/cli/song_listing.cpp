@@ -208,7 +208,7 @@ void PrintBends(const MidiFormat0Data& song, const CentTable& cents) {
       std::printf("rhythm\n");
       return;
     }
-    std::printf("%d %d %d %d\n", cents[pc], static_cast<int>(r.sensitivity), r.baseBend, r.bend);
+    std::printf("%g %d %d %d\n", cents[pc], static_cast<int>(r.sensitivity), r.baseBend, r.bend);
   });
 }
 

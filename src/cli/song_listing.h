@@ -6,7 +6,8 @@
 
 namespace velorna::cli {
 
-// Prints to stdout, retuned by `cents`; false when the song could not be loaded.
+// Prints to stdout, --bends with `cents` as the offsets; false when the song could not be
+// loaded.
 bool Inspect(const CliOptions& options, const CentTable& cents, Reporter& reporter);
 
 }  // namespace velorna::cli

@@ -11,11 +11,9 @@
 #include <memory>
 
 #include "midi/midi_types.h"
+#include "tuning/tuning.h"
 
 namespace velorna {
-
-using CentTable = std::array<int, 12>;
-inline constexpr CentTable kPureIntervalCents{0, 12, 4, 16, -14, -2, -10, 2, 14, -16, 18, -12};
 
 inline constexpr int kCentreBend = 8192;
 inline constexpr int kMaxBend = 16383;

@@ -1,0 +1,88 @@
+#include "cli/tuning_options.h"
+
+#include <cstdio>
+#include <string>
+
+#include "conversion/scale_file.h"
+#include "tuning/tuning_choice.h"
+
+namespace velorna::cli {
+
+namespace {
+
+constexpr int kMiddleC = 60;
+constexpr int kOctaveOfKeyZero = -1;  // key 0 is C-1, so that key 60 is C4
+constexpr const char* kPitchNames[kPitchClassCount] = {"C",  "C#", "D",  "D#", "E",  "F",
+                                                       "F#", "G",  "G#", "A",  "A#", "B"};
+
+std::optional<TuningSource> ReadSource(const CliOptions& o, Reporter& reporter) {
+  if (o.cents) return *o.cents;
+  if (o.preset) return *o.preset;
+  if (!o.scaleFile.empty()) {
+    ScaleLoadError error = ScaleLoadError::kNone;
+    const auto scale = LoadScaleFile(o.scaleFile, &error);
+    if (!scale) {
+      reporter.ShowText(error == ScaleLoadError::kTooShort
+                            ? "not a scale file (shorter than 64 bytes): " + o.scaleFile
+                            : "cannot read the scale file: " + o.scaleFile);
+      return std::nullopt;
+    }
+    return scale->cents;
+  }
+  if (!o.sclFile.empty()) {
+    ScalaRead<Scale> scale = LoadScl(o.sclFile);
+    if (!scale.value) {
+      reporter.ShowText(ScalaErrorText(scale.error, o.sclFile));
+      return std::nullopt;
+    }
+    ScalaSource source{std::move(*scale.value), std::nullopt};
+    if (!o.kbmFile.empty()) {
+      ScalaRead<KeyboardMap> map = LoadKbm(o.kbmFile);
+      if (!map.value) {
+        reporter.ShowText(ScalaErrorText(map.error, o.kbmFile));
+        return std::nullopt;
+      }
+      source.map = std::move(map.value);
+    }
+    return source;
+  }
+  return kPureIntervalCents;
+}
+
+}  // namespace
+
+std::optional<Tuning> ResolveTuning(const CliOptions& options, Reporter& reporter) {
+  std::optional<TuningSource> source = ReadSource(options, reporter);
+  if (!source) return std::nullopt;
+  return BuildTuning({std::move(*source), options.tonicIndex.value_or(kDefaultTonicIndex),
+                      options.a4Hz.value_or(kStandardA4Hz)});
+}
+
+CentTable OctaveOffsets(const Tuning& tuning) {
+  CentTable cents{};
+  for (int pc = 0; pc < kPitchClassCount; ++pc) {
+    cents[static_cast<size_t>(pc)] = tuning.keys[static_cast<size_t>(kMiddleC + pc)].value_or(0.0);
+  }
+  return cents;
+}
+
+void PrintTuningTable(const Tuning& tuning) {
+  std::printf("# key name Hz cents\n");
+  for (int key = 0; key < kKeyCount; ++key) {
+    const std::string name = std::string(kPitchNames[key % kPitchClassCount]) +
+                             std::to_string(key / kPitchClassCount + kOctaveOfKeyZero);
+    const KeyTarget& target = tuning.keys[static_cast<size_t>(key)];
+    if (target) {
+      std::printf("%d %s %.4f %.3f\n", key, name.c_str(), KeyFrequencyHz(key, *target), *target);
+    } else {
+      std::printf("%d %s x x\n", key, name.c_str());
+    }
+  }
+}
+
+void PrintPresets() {
+  for (const PresetInfo& p : Presets())
+    std::printf("%s\t%s\t%s\n", p.name, p.displayName, p.source);
+}
+
+}  // namespace velorna::cli
