@@ -17,7 +17,7 @@ constexpr double kMaxSongSeconds = 1e5;
 // A chosen pitch never leaves its nominal one by more than this, whatever the input.
 constexpr double kMaxShiftCents = 50.0;
 // Conjugate gradient stops when no note would move by more than this, or after so many steps.
-constexpr double kSolveToleranceCents = 1e-3;
+constexpr double kSolveToleranceCents = 1e-2;
 // Passes before the last only aim and weigh the pairs: they need less.
 constexpr double kRoughToleranceCents = 1e-1;
 constexpr int kMaxSolveIterations = 4000;

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <random>
@@ -49,6 +50,40 @@ std::vector<IntonationNote> CommaPump(int rounds) {
   return notes;
 }
 
+// The same with every common tone held into the next chord: one note, one pitch, so pure
+// chords round the loop would fall a comma each time.
+std::vector<IntonationNote> Held(const std::vector<IntonationNote>& struck) {
+  std::vector<IntonationNote> held;
+  for (const IntonationNote& n : struck) {
+    auto same = std::find_if(held.rbegin(), held.rend(),
+                             [&](const IntonationNote& h) { return h.voice == n.voice; });
+    if (same != held.rend() && same->key == n.key && same->end == n.start) {
+      same->end = n.end;
+    } else {
+      held.push_back(n);
+    }
+  }
+  return held;
+}
+
+double LargestWindowMean(const std::vector<IntonationNote>& notes, const std::vector<double>& x) {
+  constexpr double kWindow = 10.0;
+  double largest = 0;
+  for (double from = 0; from < notes.back().end; from += 1) {
+    double sum = 0;
+    double weight = 0;
+    for (size_t i = 0; i < notes.size(); ++i) {
+      const double overlap =
+          std::min(notes[i].end, from + kWindow) - std::max(notes[i].start, from);
+      if (overlap <= 0) continue;
+      sum += overlap * x[i];
+      weight += overlap;
+    }
+    largest = std::max(largest, std::abs(sum / weight));
+  }
+  return largest;
+}
+
 TEST(AdaptiveIntonation, ChordsComePure) {
   // A major triad alone is 4:5:6.
   const std::vector<IntonationNote> triad{At(0, 2, 60), At(0, 2, 64), At(0, 2, 67)};
@@ -74,12 +109,12 @@ TEST(AdaptiveIntonation, CommaPumpDoesNotDrift) {
   constexpr int kRounds = 8;
   const std::vector<IntonationNote> notes = CommaPump(kRounds);
   const std::vector<double> x = ChooseAdaptivePitches(notes);
-  // Every chord's mean stays near the reference, the last as well as the first ...
-  for (size_t c = 0; c < notes.size(); c += 4) {
-    const double mean = (x[c] + x[c + 1] + x[c + 2] + x[c + 3]) / 4;
-    EXPECT_LT(std::abs(mean), kDriftLimit) << "chord at " << notes[c].start << " s";
-  }
-  // ... while its fifths and thirds stay close to pure (the comma is spread over the steps).
+  EXPECT_LT(LargestWindowMean(notes, x), kDriftLimit);
+  const std::vector<IntonationNote> held = Held(notes);
+  ASSERT_LT(held.size(), notes.size());
+  EXPECT_LT(LargestWindowMean(held, ChooseAdaptivePitches(held)), kDriftLimit);
+  // Struck again, the common tones take up the comma, and every chord's fifths and thirds stay
+  // close to pure (the comma is spread over the steps).
   for (size_t c = 0; c < notes.size(); c += 4) {
     for (size_t a = c; a < c + 4; ++a) {
       for (size_t b = a + 1; b < c + 4; ++b) {
