@@ -8,6 +8,7 @@
 #include <random>
 
 #include "support/song_builder.h"
+#include "tuning/intonation_quality.h"
 
 namespace velorna {
 namespace {
@@ -66,24 +67,6 @@ std::vector<IntonationNote> Held(const std::vector<IntonationNote>& struck) {
   return held;
 }
 
-double LargestWindowMean(const std::vector<IntonationNote>& notes, const std::vector<double>& x) {
-  constexpr double kWindow = 10.0;
-  double largest = 0;
-  for (double from = 0; from < notes.back().end; from += 1) {
-    double sum = 0;
-    double weight = 0;
-    for (size_t i = 0; i < notes.size(); ++i) {
-      const double overlap =
-          std::min(notes[i].end, from + kWindow) - std::max(notes[i].start, from);
-      if (overlap <= 0) continue;
-      sum += overlap * x[i];
-      weight += overlap;
-    }
-    largest = std::max(largest, std::abs(sum / weight));
-  }
-  return largest;
-}
-
 TEST(AdaptiveIntonation, ChordsComePure) {
   // A major triad alone is 4:5:6.
   const std::vector<IntonationNote> triad{At(0, 2, 60), At(0, 2, 64), At(0, 2, 67)};
@@ -109,10 +92,10 @@ TEST(AdaptiveIntonation, CommaPumpDoesNotDrift) {
   constexpr int kRounds = 8;
   const std::vector<IntonationNote> notes = CommaPump(kRounds);
   const std::vector<double> x = ChooseAdaptivePitches(notes);
-  EXPECT_LT(LargestWindowMean(notes, x), kDriftLimit);
+  EXPECT_LT(MeasureIntonation(notes, x).drift, kDriftLimit);
   const std::vector<IntonationNote> held = Held(notes);
   ASSERT_LT(held.size(), notes.size());
-  EXPECT_LT(LargestWindowMean(held, ChooseAdaptivePitches(held)), kDriftLimit);
+  EXPECT_LT(MeasureIntonation(held, ChooseAdaptivePitches(held)).drift, kDriftLimit);
   // Struck again, the common tones take up the comma, and every chord's fifths and thirds stay
   // close to pure (the comma is spread over the steps).
   for (size_t c = 0; c < notes.size(); c += 4) {
