@@ -106,6 +106,16 @@ def write(name, soprano, chords, beats, bpm=72, hold=False):
     mid.save(OUT / f"{name}.mid")
 
 
+def write_lines(name, lines, bpm):
+    """Lines of (soprano notes, chords, beats), each a space-separated string."""
+    sop, chords, beats = [], [], []
+    for notes, symbols, lengths in lines:
+        sop += notes.split()
+        chords += symbols.split()
+        beats += [float(x) for x in lengths.split()]
+    write(name, sop, chords, beats, bpm=bpm)
+
+
 def old_hundredth():
     lines = [
         ("G4 G4 F#4 E4 D4 G4 A4 B4", "G G D/F# Em G/D Em D G", "2 1 1 1 1 1 1 3"),
@@ -113,12 +123,7 @@ def old_hundredth():
         ("G4 A4 B4 A4 G4 E4 F#4 G4", "Em D G/B D Em C D G", "1 1 1 1 1 1 1 3"),
         ("D5 B4 G4 A4 C5 B4 A4 G4", "G Em Em D Am G/D D G", "1 1 1 1 1 1 1 4"),
     ]
-    sop, chords, beats = [], [], []
-    for s, c, b in lines:
-        sop += s.split()
-        chords += c.split()
-        beats += [float(x) for x in b.split()]
-    write("old_hundredth", sop, chords, beats, bpm=66)
+    write_lines("old_hundredth", lines, bpm=66)
 
 
 def chorale_in_d():
@@ -130,12 +135,7 @@ def chorale_in_d():
         ("A4 B4 C#5 D5 C#5 B4 A4", "F#m E A Bm A E A", "1 1 1 1 1 1 2"),
         ("A4 B4 A4 G4 F#4 E4 D4", "D G/B D/A Em D A7 D", "1 1 1 1 1 1 3"),
     ]
-    sop, chords, beats = [], [], []
-    for s, c, b in lines:
-        sop += s.split()
-        chords += c.split()
-        beats += [float(x) for x in b.split()]
-    write("chorale_in_d", sop, chords, beats, bpm=60)
+    write_lines("chorale_in_d", lines, bpm=60)
 
 
 def minor_chorale():
@@ -145,12 +145,7 @@ def minor_chorale():
         ("C5 B4 A4 G4 F4 E4", "Am E/G# Am C F E", "1 1 1 1 1 2"),
         ("A4 B4 C5 B4 A4 A4", "F Dm Am E E Am", "1 1 1 1 1 3"),
     ]
-    sop, chords, beats = [], [], []
-    for s, c, b in lines:
-        sop += s.split()
-        chords += c.split()
-        beats += [float(x) for x in b.split()]
-    write("minor_chorale", sop, chords, beats, bpm=60)
+    write_lines("minor_chorale", lines, bpm=60)
 
 
 def comma_pump(name, hold):
