@@ -14,6 +14,8 @@ namespace {
 constexpr double kMaxVelocity = 127.0;
 // Longer than any song the mix accepts; notes beyond keep their nominal pitch.
 constexpr double kMaxSongSeconds = 1e5;
+// Further from equal temperament than any tuning goes: such a note is left as it is.
+constexpr double kMaxNominalCents = 1e4;
 // A chosen pitch never leaves its nominal one by more than this, whatever the input.
 constexpr double kMaxShiftCents = 50.0;
 // Conjugate gradient stops when no note would move by more than this, or after so many steps.
@@ -69,7 +71,8 @@ double Loudness(int velocity) {
 
 bool Usable(const IntonationNote& n) {
   return std::abs(n.start) <= kMaxSongSeconds && std::abs(n.end) <= kMaxSongSeconds &&
-         n.end > n.start && std::isfinite(n.nominal);
+         n.end > n.start && n.key >= 0 && n.key < kKeyCount &&
+         std::abs(n.nominal) <= kMaxNominalCents;
 }
 
 // x[high] - x[low] should be `target`, with this weight. Harmonic edges join notes sounding

@@ -123,6 +123,15 @@ TEST(AdaptiveIntonation, RandomTexturesGiveBoundedRepeatablePitches) {
       if (random() % 10 == 0) n.fixed = n.nominal;
       notes.push_back(n);
     }
+    // Notes no song has: they keep their nominal pitch and disturb nothing.
+    IntonationNote nan = At(std::nan(""), 1, 60);
+    IntonationNote backwards = At(3, 2, 60);
+    IntonationNote endless = At(0, 1e300, 60);
+    IntonationNote offKeyboard = At(0, 1, 1000);
+    for (IntonationNote* n : {&nan, &backwards, &endless, &offKeyboard}) {
+      n->nominal = 7;
+      notes.push_back(*n);
+    }
     const std::vector<double> x = ChooseAdaptivePitches(notes);
     const std::vector<double> again = ChooseAdaptivePitches(notes);
     ASSERT_EQ(x.size(), notes.size());
@@ -132,6 +141,7 @@ TEST(AdaptiveIntonation, RandomTexturesGiveBoundedRepeatablePitches) {
     for (IntonationNote& n : up) n.key += kPitchClassCount;
     const std::vector<double> upX = ChooseAdaptivePitches(up);
     EXPECT_EQ(std::memcmp(x.data(), upX.data(), x.size() * sizeof(double)), 0);
+    for (size_t i = x.size() - 4; i < x.size(); ++i) EXPECT_EQ(x[i], 7.0);
     for (size_t i = 0; i < x.size(); ++i) {
       ASSERT_TRUE(std::isfinite(x[i]));
       EXPECT_LE(std::abs(x[i] - notes[i].nominal), 50.0);
