@@ -1,5 +1,7 @@
 #include "midi/song_time.h"
 
+#include <algorithm>
+
 #include "midi/note_pairing.h"
 #include "midi/song_edit.h"
 
@@ -39,7 +41,43 @@ double SmpteSecondsPerTick(int32_t division) {
   return 1.0 / (framesPerSecond * ticksPerFrame);
 }
 
+constexpr double kMicrosecondsPerSecond = 1000000.0;
+
+// Length of one tick at `tempo` (microseconds per quarter) under a usable division.
+double SecondsPerTick(int32_t field, int64_t tempo) {
+  if (IsSmpteDivision(field)) return SmpteSecondsPerTick(field);  // the tempo does not apply
+  return static_cast<double>(tempo) / (static_cast<double>(field) * kMicrosecondsPerSecond);
+}
+
 }  // namespace
+
+TempoMap BuildTempoMap(const MidiTrack& track, int32_t division) {
+  const int32_t field = division & 0xFFFF;
+  TempoMap map;
+  if (!IsUsableDivision(field)) return map;
+  map.push_back({0, 0.0, SecondsPerTick(field, kDefaultTempo)});
+  int64_t tick = 0;
+  for (const MidiEvent& e : track.events) {
+    tick += e.delta;
+    if (e.status != st::kMeta || e.kind != meta::kTempo) continue;
+    const TempoSegment& last = map.back();
+    const TempoSegment next{tick, SecondsAtTick(map, tick), SecondsPerTick(field, e.value)};
+    if (next.tick == last.tick) {
+      map.back() = next;  // several tempos at one tick: the last one rules
+    } else {
+      map.push_back(next);
+    }
+  }
+  return map;
+}
+
+double SecondsAtTick(const TempoMap& map, int64_t tick) {
+  if (map.empty()) return 0;
+  auto after = std::upper_bound(map.begin(), map.end(), tick,
+                                [](int64_t t, const TempoSegment& s) { return t < s.tick; });
+  const TempoSegment& s = after == map.begin() ? map.front() : *(after - 1);
+  return s.seconds + static_cast<double>(tick - s.tick) * s.secondsPerTick;
+}
 
 int64_t TrackLengthTicks(MidiContext& ctx, const MidiTrack& track) {
   if (track.state != ts::kNotes) return SumOfDeltas(track);
