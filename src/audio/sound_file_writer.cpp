@@ -133,7 +133,13 @@ std::optional<SoundFileType> SoundFileTypeForExtension(std::string_view extensio
 }
 
 std::optional<SoundFileType> SoundFileTypeFor(const std::string& path) {
-  return SoundFileTypeForExtension(std::filesystem::path(path).extension().string());
+  const std::string extension = std::filesystem::path(path).extension().string();
+  std::error_code ec;
+  const auto status = std::filesystem::status(path, ec);
+  if (extension.empty() && !ec && std::filesystem::exists(status) &&
+      !std::filesystem::is_regular_file(status) && !std::filesystem::is_directory(status))
+    return SoundFileType::kWav;
+  return SoundFileTypeForExtension(extension);
 }
 
 bool WriteSoundFile(Reporter& reporter, const MixAccumulator& acc, const OutputFormat& format,

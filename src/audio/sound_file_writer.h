@@ -28,7 +28,8 @@ struct OutputFormat {
 // The type an extension names (".wav", ".flac", ".aiff", ".aif", any case); nullopt for
 // any other.
 std::optional<SoundFileType> SoundFileTypeForExtension(std::string_view extension);
-// The type a path's extension names.
+// The type a path's extension names. An existing device or FIFO named without an extension
+// takes WAV; any other name without one names no type.
 std::optional<SoundFileType> SoundFileTypeFor(const std::string& path);
 
 // Writes the mix to `path` in the type its extension names. A 16-bit WAV at unity gain is

@@ -120,8 +120,8 @@ std::optional<CentTable> ParseCents(const std::string& text, std::string* proble
     const std::string_view item = TrimSpaces(rest.substr(0, comma));
     if (n == cents.size())
       return fail(item.empty() ? "a comma after the twelfth value" : "more than twelve values");
-    const std::string named =
-        "value " + std::to_string(n + 1) + " \"" + std::string(item) + "\"";
+    const std::string named = "value " + std::to_string(n + 1) + " \"" + std::string(item) + "\"";
+    if (item.empty()) return fail("value " + std::to_string(n + 1) + " is empty");
     double v = 0;
     if (!ParseNumber(item, v)) return fail(named + " is not a number");
     if (std::fabs(v) > kMaxCentsOption) return fail(named + " is outside -100..100");
@@ -281,9 +281,6 @@ ParseResult ParseCommandLine(const std::vector<std::string>& args) {
   }
   if (o.inputs.empty()) return fail("no MIDI file given");
   if (!o.output.empty() && o.inputs.size() != 1) return fail("-o takes a single input");
-  if (!o.output.empty() && !SoundFileTypeFor(o.output))
-    return fail("the output's extension names no known type (.wav, .flac, .aiff, .aif): " +
-                o.output);
   if (!o.output.empty() && formatGiven)
     return fail("-o names the type by its extension; --format is for outputs named after songs");
   if (o.command == Command::kInspect && o.inputs.size() != 1)

@@ -102,22 +102,25 @@ int Convert(const CliOptions& cli, const Tuning& tuning, ConsoleOutput& console)
     const OutputCheck check = CheckOutput(out, cli.inputs);
     if (check.problem == OutputProblem::kIsInput)
       return Usage("the output " + out + " would overwrite the input " + check.input);
+    if (!SoundFileTypeFor(out))
+      return Usage("the output's extension names no known type (.wav, .flac, .aiff, .aif): " + out);
     outputs.push_back(out);
   }
 
   int status = kExitOk;
   for (size_t i = 0; i < cli.inputs.size() && !g_interrupted.load(); ++i) {
     options.outputPath = outputs[i];
+    console.BeginSong(std::filesystem::path(cli.inputs[i]).filename().string());
     if (const int error = LocateOutput(outputs[i]).error) {
       console.ShowText(audio_msg::kCannotOpen);
       console.ShowText(outputs[i] + ": " + std::strerror(error));
+      console.EndSong(ConversionResult::kNotWritten, outputs[i]);
       status = kExitNotWritten;
       continue;
     }
     JobControl control;
     g_cancel.store(&control.m_cancel);
     if (g_interrupted.load()) control.m_cancel.store(1);
-    console.BeginSong(std::filesystem::path(cli.inputs[i]).filename().string());
     const ConversionResult result =
         RunConversion(cli.inputs[i], options, control, console, console);
     g_cancel.store(nullptr);
@@ -153,10 +156,10 @@ int main(int argc, char** argv) {
   }
   // Before any other thread starts, so that every thread inherits the blocked signals.
   if (cli.command == Command::kConvert) StartSignalWatcher();
-  ConsoleOutput console(cli.command == Command::kConvert
-                            ? ConsoleMode{.terminal = isatty(STDERR_FILENO) != 0,
-                                          .quiet = cli.quiet}
-                            : ConsoleMode{.progress = false});
+  ConsoleOutput console(
+      cli.command == Command::kConvert
+          ? ConsoleMode{.terminal = isatty(STDERR_FILENO) != 0, .quiet = cli.quiet}
+          : ConsoleMode{.progress = false});
   if (cli.command == Command::kInspect)
     console.BeginSong(std::filesystem::path(cli.inputs[0]).filename().string());
   // Every other command plays a tuning; one that cannot be read is a usage error.
