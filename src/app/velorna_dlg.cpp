@@ -15,6 +15,8 @@
 #include <QUrl>
 #include <QVBoxLayout>
 
+#include <cmath>
+
 #include "app/about_dlg.h"
 #include "app/offset_spin_box.h"
 #include "conversion/scale_file.h"
@@ -30,8 +32,8 @@ constexpr char kAboutEntry[] = "バージョン情報 Velorna(&A)...";
 constexpr char kSaveFailed[] = "設定ファイルを保存できませんでした。";
 constexpr char kBadScaleFile[] = "設定ファイルの形式が正しくありません。";
 
-constexpr std::array<const char*, kKeyCount> kKeyNames{"Cb", "Gb", "Db", "Ab", "Eb", "Bb", "F", "C",
-                                                       "G",  "D",  "A",  "E",  "B",  "F#", "C#"};
+constexpr std::array<const char*, kKeySelectorCount> kKeyNames{
+    "Cb", "Gb", "Db", "Ab", "Eb", "Bb", "F", "C", "G", "D", "A", "E", "B", "F#", "C#"};
 
 struct OffsetKey {
   int editId;
@@ -172,7 +174,7 @@ void CVelornaDlg::OnInitDialog() {
   BuildLayout();
 
   for (size_t pc = 0; pc < m_offsetSpins.size(); ++pc) {
-    m_offsetSpins[pc]->setValue(kPureIntervalCents[pc]);
+    m_offsetSpins[pc]->setValue(static_cast<int>(std::lround(kPureIntervalCents[pc])));
   }
   m_upperC->setValue(0);
   for (const char* name : kKeyNames) m_keySelector->addItem(QString::fromUtf8(name));
@@ -265,6 +267,11 @@ CentTable CVelornaDlg::ReadOffsets() const {
   return cents;
 }
 
+void CVelornaDlg::ShowStatus(const QString& progress, const QString& elapsed) {
+  m_progressField->setText(progress);
+  m_elapsedField->setText(elapsed);
+}
+
 void CVelornaDlg::ShowMessage(const QString& text) {
   QMessageBox box(QMessageBox::NoIcon, QString::fromUtf8(kTitle), text, QMessageBox::Ok, this);
   box.exec();
@@ -280,7 +287,7 @@ void CVelornaDlg::OnConvert() {
   if (path.isEmpty()) return;
 
   ConversionOptions options;
-  options.cents = ReadOffsets();
+  options.tuning.keys = KeyTableFromCents(ReadOffsets());
   options.fileOpenHook = [this](const std::string& pattern) {
     return AskPatternFromWorker(pattern);
   };
@@ -368,7 +375,7 @@ void CVelornaDlg::OnLoadScale() {
     return;
   }
   for (size_t pc = 0; pc < m_offsetSpins.size(); ++pc) {
-    m_offsetSpins[pc]->setValue(settings->cents[pc]);
+    m_offsetSpins[pc]->setValue(static_cast<int>(std::lround(settings->cents[pc])));
   }
   m_keySelector->setCurrentIndex(settings->keyIndex);
 }

@@ -38,7 +38,7 @@ QString AskPathWithFileDialog(PathPrompt prompt, const QString& pattern);
 // share folder. Empty when there is none.
 QString FindHelpPage();
 
-inline constexpr int kKeyCount = 15;
+inline constexpr int kKeySelectorCount = 15;
 inline constexpr int kInitialKeyIndex = 7;
 
 class CVelornaDlg : public QDialog {
@@ -66,9 +66,6 @@ class CVelornaDlg : public QDialog {
   void OnAbout();
 
  private:
-  friend class DialogReporter;
-  friend class DialogObserver;
-
   void OnInitDialog();
   void BuildLayout();
   void ConversionThreadProc(std::string path, ConversionOptions options);
@@ -76,6 +73,7 @@ class CVelornaDlg : public QDialog {
   void SetControlsEnabled(bool enabled);
   CentTable ReadOffsets() const;
   void ShowMessage(const QString& text);
+  void ShowStatus(const QString& progress, const QString& elapsed);
   std::optional<std::string> AskPatternFromWorker(const std::string& pattern);
 
   std::array<QSpinBox*, 12> m_offsetSpins{};
@@ -94,8 +92,11 @@ class CVelornaDlg : public QDialog {
   QString m_helpPage;
   QPointer<QWidget> m_helpWindow;
 
-  DialogReporter m_reporter{*this};
-  DialogObserver m_observer{*this};
+  DialogHooks m_hooks{
+      this, [this] { return IsClosing(); }, [this](const QString& text) { ShowMessage(text); },
+      [this](const QString& progress, const QString& elapsed) { ShowStatus(progress, elapsed); }};
+  DialogReporter m_reporter{m_hooks};
+  DialogObserver m_observer{m_hooks};
   std::thread m_worker;
   std::atomic<bool> m_workerDone{true};
   std::atomic<bool> m_closing{false};

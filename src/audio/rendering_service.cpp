@@ -7,6 +7,7 @@
 
 #include "audio/aiff_data.h"
 #include "audio/aiff_writer.h"
+#include "audio/audio_messages.h"
 #include "audio/render_timing.h"
 #include "base/file_io.h"
 #include "base/limits.h"
@@ -68,11 +69,6 @@ std::optional<ReadSong> ReadMidiFile(MidiContext& ctx, const std::string& path) 
 
 }  // namespace
 
-RenderingService::RenderingService() = default;
-RenderingService::~RenderingService() {
-  StopRendering(*this);
-}
-
 std::string DefaultSoundFontPath() {
   for (const char* name : kDefaultSoundFonts) {
     const std::string path = std::string(kSoundFontFolder) + name;
@@ -82,9 +78,8 @@ std::string DefaultSoundFontPath() {
   return std::string(kSoundFontFolder) + kDefaultSoundFonts[0];
 }
 
-bool StartRendering(RenderingService& service, Reporter& reporter, const std::string& soundFont) {
-  StopRendering(service);
-  RouteSynthLog(service.verbose ? &reporter : nullptr);
+std::unique_ptr<LoadedSoundFont> ResolveSoundFont(Reporter& reporter,
+                                                  const std::string& soundFont) {
   std::vector<std::string> candidates;
   if (!soundFont.empty()) {
     candidates.push_back(soundFont);
@@ -96,17 +91,11 @@ bool StartRendering(RenderingService& service, Reporter& reporter, const std::st
   for (const std::string& path : candidates) {
     std::error_code ec;
     if (!std::filesystem::is_regular_file(path, ec)) continue;
-    if (auto font = LoadSoundFont(path)) {
-      service.state = std::make_unique<RenderingState>();
-      service.state->font = std::move(font);
-      service.soundFontPath = path;
-      return true;
-    }
+    if (auto font = LoadSoundFont(path)) return font;
   }
-  RouteSynthLog(nullptr);  // the reporter need not outlive a failed start
-  const std::string shown = soundFont.empty() ? DefaultSoundFontPath() : soundFont;
-  reporter.ShowText("ソフトウェア音源が使用できません。 (" + shown + ")");
-  return false;
+  reporter.ShowText(
+      audio_msg::NoSynthesizer(soundFont.empty() ? DefaultSoundFontPath() : soundFont));
+  return nullptr;
 }
 
 std::string AiffPathFor(const std::string& wavPath) {
@@ -116,13 +105,12 @@ std::string AiffPathFor(const std::string& wavPath) {
   return (inName ? wavPath.substr(0, dot) : wavPath) + ".aiff";
 }
 
-bool RenderMidiToWave(RenderingService& service, Reporter& reporter, const std::string& midiPath,
-                      const std::string& wavPath) {
+bool RenderMidiToWave(const LoadedSoundFont& font, Reporter& reporter, const std::string& midiPath,
+                      const std::string& wavPath, const RenderOptions& options) {
   const auto fail = [&] {
-    reporter.ShowText("エラー発生 " + midiPath);
+    reporter.ShowText(audio_msg::kRenderFailed + midiPath);
     return false;
   };
-  if (!service.state || !service.state->font) return fail();
 
   // The file is the job's own, already checked when it was written.
   SilentReporter quiet;
@@ -135,7 +123,7 @@ bool RenderMidiToWave(RenderingService& service, Reporter& reporter, const std::
   if (!events) return fail();
 
   Rendering rendering;
-  if (!RenderTimedEvents(*service.state->font, *events, rendering, service.state->options)) {
+  if (!RenderTimedEvents(font, *events, rendering, options)) {
     return fail();
   }
   const std::string aiffPath = AiffPathFor(wavPath);
@@ -143,11 +131,6 @@ bool RenderMidiToWave(RenderingService& service, Reporter& reporter, const std::
   std::remove(wavPath.c_str());
   ConvertAiffToWave(reporter, aiffPath, wavPath);
   return true;
-}
-
-void StopRendering(RenderingService& service) {
-  service.state.reset();
-  RouteSynthLog(nullptr);
 }
 
 }  // namespace velorna

@@ -51,6 +51,15 @@ bool RenderTimedEvents(const LoadedSoundFont& font, std::span<const TimedEvent> 
 // process-wide, so this holds for every synthesizer.
 void RouteSynthLog(Reporter* verboseTarget);
 
+// Routes the log for as long as it lives (the target must outlive it), then drops it again.
+class SynthLogRoute {
+ public:
+  explicit SynthLogRoute(Reporter* verboseTarget) { RouteSynthLog(verboseTarget); }
+  ~SynthLogRoute() { RouteSynthLog(nullptr); }
+  SynthLogRoute(const SynthLogRoute&) = delete;
+  SynthLogRoute& operator=(const SynthLogRoute&) = delete;
+};
+
 // clamp(lround(x × 32768), -32768, 32767): silence stays exactly 0.
 int16_t FloatToSample(float x);
 

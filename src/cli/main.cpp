@@ -56,7 +56,7 @@ std::string Canonical(const std::string& path) {
 
 int Convert(const CliOptions& cli, ConsoleOutput& console) {
   ConversionOptions options;
-  if (cli.cents) options.cents = *cli.cents;
+  if (cli.cents) options.tuning.keys = KeyTableFromCents(*cli.cents);
   if (!cli.scaleFile.empty()) {
     ScaleLoadError error = ScaleLoadError::kNone;
     auto scale = LoadScaleFile(cli.scaleFile, &error);
@@ -65,7 +65,7 @@ int Convert(const CliOptions& cli, ConsoleOutput& console) {
                        ? "not a scale file (shorter than 64 bytes): " + cli.scaleFile
                        : "cannot read the scale file: " + cli.scaleFile);
     }
-    options.cents = scale->cents;
+    options.tuning.keys = KeyTableFromCents(scale->cents);
   }
   options.soundFont = cli.soundFont;
   options.engine = cli.engine;

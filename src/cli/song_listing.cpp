@@ -6,6 +6,7 @@
 #include "conversion/note_retune.h"
 #include "conversion/scale_file.h"
 #include "conversion/song_loading.h"
+#include "tuning/tuning.h"
 
 namespace velorna::cli {
 
@@ -21,7 +22,9 @@ void PrintEvents(const MidiFormat0Data& song) {
   }
 }
 
-void PrintBends(const MidiFormat0Data& song, const CentTable& cents) {
+void PrintBends(const MidiFormat0Data& song, const Tuning& tuning) {
+  const std::unique_ptr<SongNoteIndex> index = IndexSong(song);
+  if (!index) return;
   std::printf("# index tick channel note pitch-class cents sensitivity base-bend bend\n");
   int64_t tick = 0;
   const auto& events = song.track->events;
@@ -29,18 +32,22 @@ void PrintBends(const MidiFormat0Data& song, const CentTable& cents) {
     const MidiEvent& e = events[i];
     tick += e.delta;
     if (e.status != st::kNote) continue;
-    const int pc = ((e.note % 12) + 12) % 12;
+    const int pc = ((e.note % kPitchClassCount) + kPitchClassCount) % kPitchClassCount;
     std::printf("%zu %lld %d %d %d ", i, static_cast<long long>(tick), e.channel, e.note, pc);
     if (e.channel == kDrumChannel) {
       std::printf("drum\n");
       continue;
     }
-    const NoteRetuning r = DescribeRetuning(song, static_cast<int32_t>(i), tick, cents);
+    const NoteRetuning r = DescribeRetuning(*index, static_cast<int32_t>(i), tuning);
     if (r.rhythmPart) {
       std::printf("rhythm\n");
       continue;
     }
-    std::printf("%d %d %d %d\n", cents[pc], static_cast<int>(r.sensitivity), r.baseBend, r.bend);
+    if (r.unmapped) {
+      std::printf("unmapped\n");
+      continue;
+    }
+    std::printf("%g %d %d %d\n", r.target, static_cast<int>(r.sensitivity), r.baseBend, r.bend);
   }
 }
 
@@ -61,7 +68,7 @@ bool Inspect(const CliOptions& options, Reporter& reporter) {
   int seconds = 0;
   if (!LoadAndPrepareSong(ctx, options.inputs[0], {}, song, seconds)) return false;
   if (options.bends) {
-    PrintBends(*song, cents);
+    PrintBends(*song, Tuning{KeyTableFromCents(cents), {}});
   } else {
     PrintEvents(*song);
   }

@@ -38,28 +38,28 @@ bool FolderTakesNewFile(const std::string& path) {
   return true;
 }
 
-bool MakeJobFiles(const std::string& inputPath, JobFiles& files) {
+std::unique_ptr<JobFiles> MakeJobFiles(const std::string& inputPath) {
   std::error_code ec;
   fs::path temp = fs::temp_directory_path(ec);
   if (ec) temp = "/tmp";
   std::string pattern = (temp / "velorna-XXXXXX").string();
-  if (mkdtemp(pattern.data()) == nullptr) return false;
-  files.folder = pattern;
+  if (mkdtemp(pattern.data()) == nullptr) return nullptr;
+  auto files = std::make_unique<JobFiles>();
+  files->folder = pattern;
   // The private folder (mode 0700) is what makes these names safe: nobody else can place a
   // file or a link there, so the job only ever touches files it made itself.
   const std::string stem = fs::path(BaseName(inputPath)).filename().string();
-  const fs::path base = fs::path(files.folder) / stem;
-  files.midi = base.string() + "_tmp.mid";
-  files.wav = base.string() + "_tmp.wav";
-  files.aiff = base.string() + "_tmp.aiff";
-  return true;
+  const fs::path base = fs::path(files->folder) / stem;
+  files->midi = base.string() + "_tmp.mid";
+  files->wav = base.string() + "_tmp.wav";
+  files->aiff = base.string() + "_tmp.aiff";
+  return files;
 }
 
-void RemoveJobFiles(JobFiles& files) {
-  if (files.folder.empty()) return;
-  for (const std::string* f : {&files.midi, &files.wav, &files.aiff}) unlink(f->c_str());
-  rmdir(files.folder.c_str());
-  files = JobFiles{};
+JobFiles::~JobFiles() {
+  if (folder.empty()) return;
+  for (const std::string* f : {&midi, &wav, &aiff}) unlink(f->c_str());
+  rmdir(folder.c_str());
 }
 
 }  // namespace velorna

@@ -81,7 +81,8 @@ TEST(ConversionJob, DrumsOnlySongIsTheDrumPassAloneAndTuningDoesNotReachIt) {
   ASSERT_EQ(RunConversion((dir / "drums.mid").string(), options, control, observer, messages),
             ConversionResult::kWritten);
   const Bytes pure = ReadBytes(dir / "drums.wav");
-  options.cents = CentTable{50, 50, 50, 50, 50, 50, 50, 50, 50, 50, 50, 50};
+  options.tuning.keys =
+      KeyTableFromCents(CentTable{50, 50, 50, 50, 50, 50, 50, 50, 50, 50, 50, 50});
   ASSERT_EQ(RunConversion((dir / "drums.mid").string(), options, control, observer, messages),
             ConversionResult::kWritten);
   EXPECT_EQ(ReadBytes(dir / "drums.wav"), pure);

@@ -26,14 +26,20 @@ using Lines = std::vector<std::string>;
 
 // Pitch classes of the notes used below, with the pure-interval cents they get:
 // C 60 / 72: 0, D 62: +4, E 64: -14, G 67: +2.
+// Builds note i's copy from the song's index under twelve offsets.
+std::unique_ptr<MidiFormat0Data> Build(MidiContext& ctx, const MidiFormat0Data& song, int32_t i,
+                                       const CentTable& cents = kPureIntervalCents) {
+  const auto index = IndexSong(song);
+  return index ? BuildNoteCopy(ctx, *index, i, Tuning{KeyTableFromCents(cents), {}}) : nullptr;
+}
+
 struct NoteRetuneTest : ::testing::Test {
   RecordingReporter rec;
   MidiContext ctx{rec};
 
   Lines CopyOf(const MidiFormat0Data& song, int32_t i,
                const CentTable& cents = kPureIntervalCents) {
-    const int64_t t = test::AbsoluteTimes(*song.track)[static_cast<size_t>(i)];
-    auto copy = BuildSingleNoteCopy(ctx, song, i, t, cents);
+    auto copy = Build(ctx, song, i, cents);
     if (!copy || !copy->track) return {"no copy"};
     return Describe(*copy->track);
   }
@@ -91,7 +97,7 @@ TEST_F(NoteRetuneTest, WorkedExample) {
                                     kDefaultRange,
                                     {"+0 bend ch0 8192", "+0 note ch0 60 dur480", "+480 eot"}}));
 
-  auto copy = BuildSingleNoteCopy(ctx, *song, 2, 0, kPureIntervalCents);
+  auto copy = Build(ctx, *song, 2);
   EXPECT_EQ(copy->division, 480);
   EXPECT_EQ(copy->state, 2);
   EXPECT_EQ(copy->track->state, ts::kNotes);
@@ -255,7 +261,7 @@ TEST_F(NoteRetuneTest, TempoChangeInsideTheNoteIsKept) {
 
 TEST_F(NoteRetuneTest, MissingEndOfTrackShowsErr3AndGoesOn) {
   const auto song = MakeSong({Note(0, 0, 60, 10), Program(20, 0, 1)});
-  auto copy = BuildSingleNoteCopy(ctx, *song, 0, 0, kPureIntervalCents);
+  auto copy = Build(ctx, *song, 0);
   ASSERT_TRUE(copy);
   EXPECT_EQ(rec.texts(), (Lines{"err3"}));
   EXPECT_EQ(rec.reports()[0].module, "");
@@ -265,8 +271,8 @@ TEST_F(NoteRetuneTest, MissingEndOfTrackShowsErr3AndGoesOn) {
 
 TEST_F(NoteRetuneTest, IndexThatIsNoNoteGivesNoCopy) {
   const auto song = MakeSong({Program(0, 0, 1), Note(0, 0, 60, 10), EndOfTrack(10)});
-  EXPECT_EQ(BuildSingleNoteCopy(ctx, *song, 0, 0, kPureIntervalCents), nullptr);
-  EXPECT_EQ(BuildSingleNoteCopy(ctx, *song, 7, 0, kPureIntervalCents), nullptr);
+  EXPECT_EQ(Build(ctx, *song, 0), nullptr);
+  EXPECT_EQ(Build(ctx, *song, 7), nullptr);
   EXPECT_EQ(rec.texts().size(), 2u);
   EXPECT_EQ(rec.texts()[0], "MDTK0D000001 Midiのトラックデータで内部エラーが発生しました。");
 }
