@@ -99,8 +99,10 @@ AtomicFile::AtomicFile(const std::string& path) : target_(path) {
   failed_ = true;
   if (target.filename().empty()) return;
   for (int attempt = 0; attempt < 100; ++attempt) {
-    const fs::path name = "." + target.filename().string() + "." + std::to_string(getpid()) + "." +
-                          std::to_string(serial.fetch_add(1)) + ".tmp";
+    // Appended piece by piece: g++ 12 sees a false overlap in the chain of operator+.
+    std::string name = ".";
+    name.append(target.filename().string()).append(".").append(std::to_string(getpid()));
+    name.append(".").append(std::to_string(serial.fetch_add(1))).append(".tmp");
     temp_ = (target.parent_path() / name).string();
     fd_ = ::open(temp_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
     if (fd_ >= 0 || errno != EEXIST) break;
