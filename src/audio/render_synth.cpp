@@ -1,6 +1,15 @@
 #include "audio/render_synth.h"
 
+#include <algorithm>
+#include <cmath>
+
 namespace velorna {
+
+namespace {
+constexpr double kSampleScale = 32768.0;
+constexpr long kSampleMin = -32768;
+constexpr long kSampleMax = 32767;
+}  // namespace
 
 FluidSettingsPtr MakeRenderSettings(int polyphony) {
   FluidSettingsPtr settings = MakeDrySynthSettings();
@@ -19,6 +28,24 @@ DrySynth MakeRenderSynth() {
 
 FluidSynthPtr MakeRenderSynth(fluid_settings_t* settings) {
   return FluidSynthPtr(settings ? new_fluid_synth(settings) : nullptr);
+}
+
+std::unique_ptr<LoadedSoundFont> LoadSoundFont(const std::string& path) {
+  auto font = std::make_unique<LoadedSoundFont>();
+  font->path = path;
+  font->owner = MakeRenderSynth();
+  fluid_synth_t* owner = font->owner.synth.get();
+  if (owner == nullptr) return nullptr;
+  const int id = fluid_synth_sfload(owner, path.c_str(), 0);
+  if (id == FLUID_FAILED) return nullptr;
+  font->sfont = fluid_synth_get_sfont_by_id(owner, id);
+  if (font->sfont == nullptr) return nullptr;
+  return font;
+}
+
+int16_t FloatToSample(float x) {
+  const long v = std::lround(static_cast<double>(x) * kSampleScale);
+  return static_cast<int16_t>(std::clamp<long>(v, kSampleMin, kSampleMax));
 }
 
 SoundFontLoan::SoundFontLoan(fluid_synth_t* synth, fluid_sfont_t* sfont)
