@@ -19,52 +19,13 @@ namespace {
 constexpr const char* kSoundFontFolder = "/usr/share/sounds/sf2/";
 constexpr std::array<const char*, 3> kDefaultSoundFonts = {"FluidR3_GM.sf2", "default-GM.sf2",
                                                            "TimGM6mb.sf2"};
-constexpr size_t kMidiHeaderBytes = 14;
-constexpr size_t kMacBinaryBytes = 128;
-
-uint32_t Be32At(std::span<const uint8_t> b, size_t at) {
-  return (uint32_t{b[at]} << 24) | (uint32_t{b[at + 1]} << 16) | (uint32_t{b[at + 2]} << 8) |
-         b[at + 3];
-}
-
-bool TagAt(std::span<const uint8_t> b, size_t at, const char* tag) {
-  return at + 4 <= b.size() && std::equal(tag, tag + 4, b.begin() + static_cast<ptrdiff_t>(at));
-}
-
-// A file's tracks in events form and its division, as the file holds them.
-struct ReadSong {
-  int32_t division = 0;
-  std::vector<std::unique_ptr<MidiTrack>> tracks;
-};
-
-std::optional<ReadSong> ReadMidiFile(MidiContext& ctx, const std::string& path) {
+// A MIDI file's tracks as the file holds them.
+std::optional<SmfTracks> ReadMidiFile(MidiContext& ctx, const std::string& path) {
   const int64_t size = QueryFileSize(*ctx.reporter, path);
   if (size <= 0 || size > kMaxSmfFileBytes) return std::nullopt;
   std::vector<uint8_t> file(static_cast<size_t>(size));
   if (ReadFileToBuffer(*ctx.reporter, path, file) != size) return std::nullopt;
-
-  std::span<const uint8_t> image(file);
-  if (!TagAt(image, 0, "MThd") && TagAt(image, kMacBinaryBytes, "MThd")) {
-    image = image.subspan(kMacBinaryBytes);
-  }
-  if (image.size() < kMidiHeaderBytes || !TagAt(image, 0, "MThd")) return std::nullopt;
-  ReadSong song;
-  song.division = (image[12] << 8) | image[13];
-  int64_t pos = 8 + std::max<int64_t>(6, Be32At(image, 4));
-  const auto end = static_cast<int64_t>(image.size());
-  while (pos + 8 <= end) {
-    if (!TagAt(image, static_cast<size_t>(pos), "MTrk")) {
-      pos += 8 + static_cast<int64_t>(Be32At(image, static_cast<size_t>(pos) + 4));
-      continue;
-    }
-    auto track = std::make_unique<MidiTrack>();
-    const int64_t used = ReadTrackChunk(ctx, *track, image, pos);
-    if (used <= 0) break;
-    song.tracks.push_back(std::move(track));
-    pos += used;
-  }
-  if (song.tracks.empty()) return std::nullopt;
-  return song;
+  return ReadTrackChunks(ctx, file);
 }
 
 }  // namespace
@@ -115,7 +76,7 @@ bool RenderMidiToWave(const LoadedSoundFont& font, Reporter& reporter, const std
   // The file is the job's own, already checked when it was written.
   SilentReporter quiet;
   MidiContext ctx(quiet);
-  const std::optional<ReadSong> song = ReadMidiFile(ctx, midiPath);
+  const std::optional<SmfTracks> song = ReadMidiFile(ctx, midiPath);
   if (!song) return fail();
   std::vector<const MidiTrack*> tracks;
   for (const auto& t : song->tracks) tracks.push_back(t.get());

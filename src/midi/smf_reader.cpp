@@ -279,6 +279,26 @@ int64_t ReadTrackChunk(MidiContext& ctx, MidiTrack& track, std::span<const uint8
   return length;
 }
 
+std::optional<SmfTracks> ReadTrackChunks(MidiContext& ctx, std::span<const uint8_t> file) {
+  const Bytes image = SkipMacBinary(file);
+  if (image.size() < kHeaderBytes || !TagAt(image, 0, "MThd")) return std::nullopt;
+  SmfTracks read;
+  read.division = static_cast<int32_t>(Be16(image, 12));
+  const auto size = static_cast<int64_t>(image.size());
+  int64_t pos = FirstChunkOffset(image);
+  for (;;) {
+    pos = SkipForeignChunks(image, pos);
+    if (pos + static_cast<int64_t>(kChunkHeaderBytes) > size) break;
+    auto track = std::make_unique<MidiTrack>();
+    const int64_t used = ReadTrackChunk(ctx, *track, image, pos);
+    if (used <= 0) break;
+    read.tracks.push_back(std::move(track));
+    pos += used;
+  }
+  if (read.tracks.empty()) return std::nullopt;
+  return read;
+}
+
 std::unique_ptr<MidiFormat1Data> SplitByChannel(MidiContext& ctx, const MidiFormat0Data& song) {
   if (song.state != ts::kNotes || !song.track || song.track->state != ts::kNotes) {
     ShowM1dtError(*ctx.reporter, code::kM1dtInternal);
