@@ -3,6 +3,9 @@
 #include <algorithm>
 #include <cmath>
 
+#include "midi/midi_constants.h"
+#include "midi/midi_types.h"
+
 namespace velorna {
 
 namespace {
@@ -59,35 +62,35 @@ SoundFontLoan::~SoundFontLoan() {
 
 void SendEvent(fluid_synth_t* synth, const std::vector<uint8_t>& m) {
   if (m.empty()) return;
-  const int type = m[0] & 0xF0;
-  const int channel = m[0] & 0x0F;
+  const uint32_t type = m[0] & kStatusTypeMask;
+  const int channel = static_cast<int>(m[0] & kStatusChannelMask);
   const int d1 = m.size() > 1 ? m[1] : 0;
   const int d2 = m.size() > 2 ? m[2] : 0;
   switch (type) {
-    case 0x80:
+    case st::kNoteOff:
       fluid_synth_noteoff(synth, channel, d1);
       break;
-    case 0x90:
+    case st::kNoteOn:
       fluid_synth_noteon(synth, channel, d1, d2);
       break;
-    case 0xA0:
+    case st::kKeyPressure:
       fluid_synth_key_pressure(synth, channel, d1, d2);
       break;
-    case 0xB0:
+    case st::kControl:
       fluid_synth_cc(synth, channel, d1, d2);
       break;
-    case 0xC0:
+    case st::kProgram:
       fluid_synth_program_change(synth, channel, d1);
       break;
-    case 0xD0:
+    case st::kChannelPressure:
       fluid_synth_channel_pressure(synth, channel, d1);
       break;
-    case 0xE0:
-      fluid_synth_pitch_bend(synth, channel, d1 | (d2 << 7));
+    case st::kPitchBend:
+      fluid_synth_pitch_bend(synth, channel, d1 | (d2 << kDataBits));
       break;
-    case 0xF0:
+    case st::kSysEx:
       // The synthesizer wants the message without its F0 and F7 framing.
-      if (m[0] == 0xF0 && m.size() >= 2) {
+      if (m[0] == st::kSysEx && m.size() >= 2) {
         fluid_synth_sysex(synth, reinterpret_cast<const char*>(m.data()) + 1,
                           static_cast<int>(m.size()) - 2, nullptr, nullptr, nullptr, 0);
       }

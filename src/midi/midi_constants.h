@@ -35,5 +35,8 @@ inline constexpr int kDataMask = 127;
 inline constexpr int kLowestKey = 0;
 inline constexpr int kHighestKey = 127;
 inline constexpr int kMidiChannels = 16;
+// A channel message's status byte: its type in the high nibble, its channel in the low one.
+inline constexpr uint32_t kStatusTypeMask = 0xF0;
+inline constexpr uint32_t kStatusChannelMask = 0x0F;
 
 }  // namespace velorna

@@ -135,9 +135,9 @@ std::unique_ptr<MidiFormat0Data> ReadFormat0(MidiContext& ctx, Bytes file) {
   const int64_t pos = SkipForeignChunks(image, FirstChunkOffset(image));
   song->track = std::make_unique<MidiTrack>();
   song->pos = static_cast<int32_t>(pos + ReadTrackChunk(ctx, *song->track, image, pos));
-  song->state = 1;
+  song->state = kSongEvents;
   EventsToNotes(ctx, *song->track);
-  song->state = 2;
+  song->state = kSongNotes;
   return song;
 }
 
@@ -180,9 +180,9 @@ std::unique_ptr<MidiFormat1Data> ReadFormat1(MidiContext& ctx, Bytes file) {
   }
   song->pos = static_cast<int32_t>(std::min<int64_t>(pos, song->length));
   song->trackCount = static_cast<int32_t>(song->tracks.size());
-  song->state = 1;
+  song->state = kSongEvents;
   for (auto& track : song->tracks) EventsToNotes(ctx, *track);
-  song->state = 2;
+  song->state = kSongNotes;
   return song;
 }
 
@@ -300,7 +300,7 @@ std::optional<SmfTracks> ReadTrackChunks(MidiContext& ctx, std::span<const uint8
 }
 
 std::unique_ptr<MidiFormat1Data> SplitByChannel(MidiContext& ctx, const MidiFormat0Data& song) {
-  if (song.state != ts::kNotes || !song.track || song.track->state != ts::kNotes) {
+  if (song.state != kSongNotes || !song.track || song.track->state != ts::kNotes) {
     ShowM1dtError(*ctx.reporter, code::kM1dtInternal);
     return nullptr;
   }
@@ -342,7 +342,7 @@ std::unique_ptr<MidiFormat1Data> SplitByChannel(MidiContext& ctx, const MidiForm
     elapsed[k] = 0;
     AppendEvent(ctx, *multi->tracks[k], std::move(copy));
   }
-  multi->state = ts::kNotes;
+  multi->state = kSongNotes;
   return multi;
 }
 
@@ -401,13 +401,13 @@ MidiLoader LoadSmf(MidiContext& ctx, const std::string& path, const FileOpenHook
 }
 
 void PrepareSong(MidiContext& ctx, MidiLoader& loader) {
-  if (!loader.multiTrack || loader.multiTrack->state != ts::kNotes) {
+  if (!loader.multiTrack || loader.multiTrack->state != kSongNotes) {
     ShowLibraryError(*ctx.reporter, LibraryModule::MDLD, code::kMdldInternal, msg::kLoaderInternal);
     return;
   }
   MidiFormat1Data& multi = *loader.multiTrack;
   auto song = std::make_unique<MidiFormat0Data>();
-  song->state = ts::kNotes;
+  song->state = kSongNotes;
   song->division = multi.division;
   song->track = std::make_unique<MidiTrack>();
   song->track->state = ts::kNotes;
