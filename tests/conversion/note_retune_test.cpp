@@ -76,6 +76,64 @@ TEST(BendValue, TableOfOffsets) {
   }
 }
 
+// Over every whole target of four octaves and several ranges: the key and the bend together
+// reach the target, the key moves only for a target beyond the bend, and the offset for a
+// whole target is the integer formula's.
+TEST(NoteRetuning, KeyAndBendTogetherReachEveryTarget) {
+  MidiEvent note = test::Note(0, 0, 60, 10);
+  for (const int range : {0, 1, 2, 12, 24}) {
+    ChannelSetup setup;
+    for (const MidiEvent& e : BendRange(0, 0, range)) setup.Apply(e);
+    const int64_t reach = range == 0 ? 200 : range * 100;
+    for (int target = -2400; target <= 2400; ++target) {
+      SCOPED_TRACE(testing::Message() << "range " << range << " target " << target);
+      const NoteRetuning r = setup.RetuningOf(note, target);
+      ASSERT_DOUBLE_EQ(r.keyShift * 100 + r.bendCents, target);
+      ASSERT_EQ(r.keyShift == 0, std::abs(target) <= reach || std::abs(target) < 50);
+      ASSERT_LE(std::abs(r.bendCents), std::max<double>(50, std::abs(target) <= reach ? reach : 0));
+      const int64_t whole = static_cast<int64_t>(r.bendCents);
+      ASSERT_EQ(r.offset, -(8191 * whole) / reach);
+    }
+  }
+  // Fractional cents: the same formula in double, truncated toward zero.
+  EXPECT_EQ(BendOffset(-30.5, 2), 1249);
+  EXPECT_EQ(BendOffset(30.5, 2), -1249);
+  EXPECT_EQ(BendOffset(0.01, 2), 0);
+}
+
+TEST_F(NoteRetuneTest, FarTargetsShiftTheKeyAndUnmappedKeysGiveNoCopy) {
+  MidiEvent pressure;
+  pressure.status = st::kKeyPressure;
+  pressure.channel = 0;
+  pressure.note = 60;
+  pressure.value = 40;
+  pressure.delta = 100;
+  const auto song = MakeSong(
+      {Note(0, 0, 60, 480), Note(0, 0, 62, 480), pressure, Note(0, 0, 64, 480), EndOfTrack(480)});
+  Tuning tuning{KeyTableFromCents(CentTable{}), {}};
+  tuning.keys[60] = 250.0;  // beyond a range of 2: three keys up, then 50 cents down
+  tuning.keys[62] = -30.5;
+  tuning.keys[64] = std::nullopt;
+  const auto index = IndexSong(*song);
+  ASSERT_TRUE(index);
+  auto up = BuildNoteCopy(ctx, *index, 0, tuning);
+  ASSERT_TRUE(up);
+  EXPECT_EQ(
+      Describe(*up->track),
+      Join({kDefaultRange,
+            {"+0 bend ch0 6145", "+0 note ch0 63 dur480", "+100 pressure ch0 63=40", "+380 eot"}}));
+  const NoteRetuning fraction = DescribeRetuning(*index, 1, tuning);
+  EXPECT_EQ(fraction.keyShift, 0);
+  EXPECT_EQ(fraction.bend, 8192 - 1249);
+  EXPECT_EQ(BuildNoteCopy(ctx, *index, 3, tuning), nullptr);
+  EXPECT_TRUE(DescribeRetuning(*index, 3, tuning).unmapped);
+  EXPECT_TRUE(rec.texts().empty());
+  // A note's own choice wins over its key's.
+  tuning.notes.assign(4, std::nullopt);
+  tuning.notes[3] = 12.0;
+  EXPECT_EQ(DescribeRetuning(*index, 3, tuning).bend, 8192 + 491);
+}
+
 TEST(BendValue, ClampedIntoFourteenBits) {
   EXPECT_EQ(BendValue(16000, 100, 1), 16383);
   EXPECT_EQ(BendValue(100, -100, 1), 0);
