@@ -51,6 +51,8 @@ class CopyFeed {
     own_ = indexed ? &index.channelEvents[static_cast<size_t>(ch)] : &index.scan;
     shared_ = indexed ? &index.sharedEvents : &none_;
   }
+  CopyFeed(const CopyFeed&) = delete;
+  CopyFeed& operator=(const CopyFeed&) = delete;
   // The positions that may be of the note's channel, for its set-up and window.
   const std::vector<int32_t>& own() const { return *own_; }
   // The next position, or -1 at the end.

@@ -327,6 +327,17 @@ TEST_F(NoteRetuneTest, MissingEndOfTrackShowsErr3AndGoesOn) {
             Join({kDefaultRange, {"+0 bend ch0 8192", "+0 note ch0 60 dur10"}}));
 }
 
+// Where time runs backward, an event past the note's window may be followed by one inside
+// it: the copy then looks at every event, not only up to the first one past the window.
+TEST_F(NoteRetuneTest, TimeRunningBackwardKeepsWhatFallsInsideTheWindow) {
+  const auto song =
+      MakeSong({Note(0, 0, 60, 10), Program(50, 0, 5), Control(-45, 0, 7, 100), EndOfTrack(100)});
+  EXPECT_TRUE(IndexSong(*song)->fullScan);
+  EXPECT_EQ(CopyOf(*song, 0),
+            Join({kDefaultRange,
+                  {"+0 bend ch0 8192", "+0 note ch0 60 dur10", "+5 cc ch0 7=100", "+5 eot"}}));
+}
+
 TEST_F(NoteRetuneTest, IndexThatIsNoNoteGivesNoCopy) {
   const auto song = MakeSong({Program(0, 0, 1), Note(0, 0, 60, 10), EndOfTrack(10)});
   EXPECT_EQ(Build(ctx, *song, 0), nullptr);
