@@ -29,6 +29,9 @@ struct Rendering {
 struct RenderOptions {
   // Skip stretches known to be silent; off only to check that skipping changes nothing.
   bool skipSilence = true;
+  // The synthesizer's sample rate; its samples are used at the output rate (see
+  // DryRendering::Start).
+  double renderRate = kSampleRate;
 };
 
 // False when the synthesizer can't be made or the song is too long to hold.

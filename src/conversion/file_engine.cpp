@@ -1,5 +1,6 @@
 #include "conversion/file_engine.h"
 
+#include "audio/pitch_realisation.h"
 #include "audio/rendering_service.h"
 #include "base/library_error.h"
 #include "conversion/conversion_messages.h"
@@ -20,9 +21,9 @@ class FileEngine final : public RenderEngine {
   bool MixAll(EngineTask& task, MixAccumulator& accumulator) override;
 
  private:
-  // Writes, renders and mixes one copy. A copy whose MIDI file could not be written is not
-  // rendered: the previous copy's file must never be mixed twice.
-  void RenderCopy(MidiFormat0Data& copy);
+  // Writes, renders (at `renderRate`) and mixes one copy. A copy whose MIDI file could not
+  // be written is not rendered: the previous copy's file must never be mixed twice.
+  void RenderCopy(MidiFormat0Data& copy, double renderRate = kSampleRate);
   void DrumPass();
   void NotePasses(const SongNoteIndex& index);
 
@@ -34,10 +35,12 @@ class FileEngine final : public RenderEngine {
   SilentReporter silent_;  // the job's own temporary files report nothing
 };
 
-void FileEngine::RenderCopy(MidiFormat0Data& copy) {
+void FileEngine::RenderCopy(MidiFormat0Data& copy, double renderRate) {
   MidiContext quiet(silent_);
   if (!WriteSmf(quiet, copy, files_->midi)) return;
-  if (RenderMidiToWave(*task_->font, task_->reporter, files_->midi, files_->wav))
+  RenderOptions options;
+  options.renderRate = renderRate;
+  if (RenderMidiToWave(*task_->font, task_->reporter, files_->midi, files_->wav, options))
     MixWaveFile(task_->reporter, *accumulator_, files_->wav);
 }
 
@@ -59,8 +62,8 @@ void FileEngine::NotePasses(const SongNoteIndex& index) {
     control.m_progress = static_cast<int>(kPercent * i / count);
     ShowProgress(control, task_->observer);
     if (events[i].status != st::kNote || events[i].channel == kDrumChannel) continue;
-    auto copy = BuildNoteCopy(ctx, index, static_cast<int32_t>(i), task_->tuning);
-    if (copy) RenderCopy(*copy);
+    const NoteCopy copy = BuildNoteCopy(ctx, index, static_cast<int32_t>(i), task_->tuning);
+    if (copy.song) RenderCopy(*copy.song, RenderRateFor(copy.retuning.rateShiftCents));
   }
 }
 

@@ -202,11 +202,11 @@ NoteRetuning DescribeRetuning(const SongNoteIndex& index, int32_t i, const Tunin
   return RetuningOf(index, feed, i, tuning);
 }
 
-std::unique_ptr<MidiFormat0Data> BuildNoteCopy(MidiContext& ctx, const SongNoteIndex& index,
-                                               int32_t i, const Tuning& tuning) {
+NoteCopy BuildNoteCopy(MidiContext& ctx, const SongNoteIndex& index, int32_t i,
+                       const Tuning& tuning) {
   if (!IsNote(index, i)) {
     ShowMdtkError(*ctx.reporter, code::kMdtkInternal);
-    return nullptr;
+    return {};
   }
   const MidiFormat0Data& song = *index.song;
   const MidiTrack& source = *song.track;
@@ -215,7 +215,7 @@ std::unique_ptr<MidiFormat0Data> BuildNoteCopy(MidiContext& ctx, const SongNoteI
   const int ch = source.events[noteIndex].channel;
   CopyFeed feed(index, ch);
   const NoteRetuning retuning = RetuningOf(index, feed, i, tuning);
-  if (retuning.unmapped) return nullptr;
+  if (retuning.unmapped) return {nullptr, retuning};
   MidiEvent note = source.events[noteIndex];
   const int key = note.note;
   note.note += retuning.keyShift;
@@ -290,7 +290,7 @@ std::unique_ptr<MidiFormat0Data> BuildNoteCopy(MidiContext& ctx, const SongNoteI
   }
   flushNote();
   AddRetuningBend(ctx, track, retuning, t, ch);
-  return copy;
+  return {std::move(copy), retuning};
 }
 
 void AddRetuningBend(MidiContext& ctx, MidiTrack& copy, const NoteRetuning& retuning, int64_t t,

@@ -38,13 +38,18 @@ struct SongNoteIndex {
 // Null when the song has no track in note form.
 std::unique_ptr<SongNoteIndex> IndexSong(const MidiFormat0Data& song);
 
+struct NoteCopy {
+  std::unique_ptr<MidiFormat0Data> song;
+  NoteRetuning retuning;  // its rateShiftCents: what the copy's rendering rate must add
+};
+
 // The copy for note i (status 16): every other note and every other channel's events
 // dropped; the note's set-up kept, and its sounding window (up to its end, or on to the
 // release of a sustain or sostenuto pedal held there) kept with the window's bends shifted;
-// a retuning bend at the note's time. Null, after MDTK 0x0D000001, when i is not a note of
-// the song's note-form track; null without a message when the tuning leaves it unmapped.
-std::unique_ptr<MidiFormat0Data> BuildNoteCopy(MidiContext& ctx, const SongNoteIndex& index,
-                                               int32_t i, const Tuning& tuning);
+// a retuning bend at the note's time. No song, after MDTK 0x0D000001, when i is not a note
+// of the song's note-form track; none without a message when the tuning leaves it unmapped.
+NoteCopy BuildNoteCopy(MidiContext& ctx, const SongNoteIndex& index, int32_t i,
+                       const Tuning& tuning);
 // How note i is retuned: what its copy's key and bend are made of.
 NoteRetuning DescribeRetuning(const SongNoteIndex& index, int32_t i, const Tuning& tuning);
 

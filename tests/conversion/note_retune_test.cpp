@@ -30,7 +30,7 @@ using Lines = std::vector<std::string>;
 std::unique_ptr<MidiFormat0Data> Build(MidiContext& ctx, const MidiFormat0Data& song, int32_t i,
                                        const CentTable& cents = kPureIntervalCents) {
   const auto index = IndexSong(song);
-  return index ? BuildNoteCopy(ctx, *index, i, Tuning{KeyTableFromCents(cents), {}}) : nullptr;
+  return index ? BuildNoteCopy(ctx, *index, i, Tuning{KeyTableFromCents(cents), {}}).song : nullptr;
 }
 
 struct NoteRetuneTest : ::testing::Test {
@@ -53,52 +53,38 @@ Lines Join(std::initializer_list<Lines> parts) {
   return all;
 }
 
-TEST(BendValue, TableOfOffsets) {
-  struct Row {
-    int cents;
-    double range;
-    int offset, bend, value, note;
-  };
-  const Row rows[] = {
-      {0, 2, 0, 8192, 64, 0},           {12, 2, -491, 8683, 67, 107},
-      {-16, 2, 655, 7537, 58, 113},     {100, 2, -4095, 12287, 95, 127},
-      {-100, 2, 4095, 4097, 32, 1},     {18, 3, -491, 8683, 67, 107},
-      {100, 12, -682, 8874, 69, 42},    {50, 1, -4095, 12287, 95, 127},
-      {100, 2.5, -3276, 11468, 89, 76},
-  };
-  for (const Row& r : rows) {
-    SCOPED_TRACE(testing::Message() << "c=" << r.cents << " s=" << r.range);
-    EXPECT_EQ(BendOffset(r.cents, r.range), r.offset);
-    const int bend = BendValue(kCentreBend, r.cents, r.range);
-    EXPECT_EQ(bend, r.bend);
-    EXPECT_EQ(bend >> 7, r.value);
-    EXPECT_EQ(bend & 127, r.note);
-  }
-}
-
-// Over every whole target of four octaves and several ranges: the key and the bend together
-// reach the target, the key moves only for a target beyond the bend, and the offset for a
-// whole target is the integer formula's.
-TEST(NoteRetuning, KeyAndBendTogetherReachEveryTarget) {
+// Over every target of four octaves in steps of a third of a cent, several ranges and base
+// bends: the key, the bend and the rendering rate together reach the target plus the base
+// bend's meaning, the key moving only for a pitch beyond the wheel (which reaches 127/128 of
+// the range), and the rate adding under two cents.
+TEST(NoteRetuning, KeyBendAndRateTogetherReachEveryTarget) {
   MidiEvent note = test::Note(0, 0, 60, 10);
   for (const int range : {0, 1, 2, 12, 24}) {
-    ChannelSetup setup;
-    for (const MidiEvent& e : BendRange(0, 0, range)) setup.Apply(e);
-    const int64_t reach = range == 0 ? 200 : range * 100;
-    for (int target = -2400; target <= 2400; ++target) {
-      SCOPED_TRACE(testing::Message() << "range " << range << " target " << target);
-      const NoteRetuning r = setup.RetuningOf(note, target);
-      ASSERT_DOUBLE_EQ(r.keyShift * 100 + r.bendCents, target);
-      ASSERT_EQ(r.keyShift == 0, std::abs(target) <= reach || std::abs(target) < 50);
-      ASSERT_LE(std::abs(r.bendCents), std::max<double>(50, std::abs(target) <= reach ? reach : 0));
-      const int64_t whole = static_cast<int64_t>(r.bendCents);
-      ASSERT_EQ(r.offset, -(8191 * whole) / reach);
+    for (const int base : {kCentreBend, kCentreBend + 1234, kCentreBend - 3000}) {
+      ChannelSetup setup;
+      for (const MidiEvent& e : BendRange(0, 0, range)) setup.Apply(e);
+      setup.Apply(Bend(0, 0, base));
+      const int semitones = range == 0 ? 2 : range;
+      const double reach = semitones * 100 * 127 / 128.0;  // to a hundredth of a cent
+      const double baseCents = semitones * 100.0 * (base - kCentreBend) / kCentreBend;
+      for (int third = -7200; third <= 7200; ++third) {
+        const double target = third / 3.0;
+        SCOPED_TRACE(testing::Message()
+                     << "range " << range << " base " << base << " target " << target);
+        const NoteRetuning r = setup.RetuningOf(note, target);
+        ASSERT_NEAR(r.keyShift * 100 + r.bendCents + r.rateShiftCents, target + baseCents, 1e-9);
+        const double wanted = target + baseCents;
+        if (r.keyShift == 0) {
+          ASSERT_TRUE(std::abs(wanted) <= reach || std::abs(wanted) < 50);
+        } else {
+          ASSERT_GT(std::abs(wanted), reach * 8191 / 8192);
+        }
+        ASSERT_GE(r.rateShiftCents, 0);
+        ASSERT_LT(r.rateShiftCents, 2);
+        ASSERT_EQ(r.offset, base - r.bend);
+      }
     }
   }
-  // Fractional cents: the same formula in double, truncated toward zero.
-  EXPECT_EQ(BendOffset(-30.5, 2), 1249);
-  EXPECT_EQ(BendOffset(30.5, 2), -1249);
-  EXPECT_EQ(BendOffset(0.01, 2), 0);
 }
 
 TEST_F(NoteRetuneTest, FarTargetsShiftTheKeyAndUnmappedKeysGiveNoCopy) {
@@ -116,28 +102,35 @@ TEST_F(NoteRetuneTest, FarTargetsShiftTheKeyAndUnmappedKeysGiveNoCopy) {
   tuning.keys[64] = std::nullopt;
   const auto index = IndexSong(*song);
   ASSERT_TRUE(index);
-  auto up = BuildNoteCopy(ctx, *index, 0, tuning);
+  auto up = BuildNoteCopy(ctx, *index, 0, tuning).song;
   ASSERT_TRUE(up);
   EXPECT_EQ(
       Describe(*up->track),
       Join({kDefaultRange,
-            {"+0 bend ch0 6145", "+0 note ch0 63 dur480", "+100 pressure ch0 63=40", "+380 eot"}}));
+            {"+0 bend ch0 6149", "+0 note ch0 63 dur480", "+100 pressure ch0 63=40", "+380 eot"}}));
   const NoteRetuning fraction = DescribeRetuning(*index, 1, tuning);
   EXPECT_EQ(fraction.keyShift, 0);
-  EXPECT_EQ(fraction.bend, 8192 - 1249);
-  EXPECT_EQ(BuildNoteCopy(ctx, *index, 3, tuning), nullptr);
+  EXPECT_EQ(fraction.bend, 8192 - 1259);
+  EXPECT_EQ(BuildNoteCopy(ctx, *index, 3, tuning).song, nullptr);
   EXPECT_TRUE(DescribeRetuning(*index, 3, tuning).unmapped);
   EXPECT_TRUE(rec.texts().empty());
   // A note's own choice wins over its key's.
   tuning.notes.assign(4, std::nullopt);
   tuning.notes[3] = 12.0;
-  EXPECT_EQ(DescribeRetuning(*index, 3, tuning).bend, 8192 + 491);
+  EXPECT_EQ(DescribeRetuning(*index, 3, tuning).bend, 8192 + 516);
 }
 
-TEST(BendValue, ClampedIntoFourteenBits) {
-  EXPECT_EQ(BendValue(16000, 100, 1), 16383);
-  EXPECT_EQ(BendValue(100, -100, 1), 0);
-  EXPECT_EQ(BendValue(16383, 0, 2), 16383);
+// The highest key bent near the wheel's end can move no further: the retuning bend stays at
+// the end, and the rate carries what is left.
+TEST(NoteRetuning, BeyondTheWheelAndTheKeysTheRateCarriesTheRest) {
+  ChannelSetup setup;
+  for (const MidiEvent& e : BendRange(0, 0, 1)) setup.Apply(e);
+  setup.Apply(Bend(0, 0, 16000));
+  const NoteRetuning r = setup.RetuningOf(test::Note(0, 0, kHighestKey, 10), 40.0);
+  EXPECT_EQ(r.keyShift, 0);
+  EXPECT_EQ(r.bend, kMaxBend);
+  EXPECT_NEAR(r.bendCents + r.rateShiftCents, 40 + 100.0 * (16000 - kCentreBend) / kCentreBend,
+              1e-9);
 }
 
 TEST_F(NoteRetuneTest, WorkedExample) {
@@ -145,11 +138,11 @@ TEST_F(NoteRetuneTest, WorkedExample) {
                               Note(0, 1, 64, 480), Note(480, 0, 67, 480), EndOfTrack(480)});
   const Lines source = Describe(*song->track);
 
-  // G (+2 cents): nothing to cut; the bend 8192 + 81 and the default range stand in front
+  // G (+2 cents): nothing to cut; the bend 8192 + 103 and the default range stand in front
   // of the note, at its time.
   EXPECT_EQ(CopyOf(*song, 4),
             Join({{"+0 tempo 500000", "+0 program ch0 0", "+480 cc ch0 101=0", "+0 cc ch0 100=0",
-                   "+0 cc ch0 6=2", "+0 bend ch0 8273", "+0 note ch0 67 dur480", "+480 eot"}}));
+                   "+0 cc ch0 6=2", "+0 bend ch0 8295", "+0 note ch0 67 dur480", "+480 eot"}}));
   // C (0 cents): E and G go; the End of Track follows C at 480.
   EXPECT_EQ(CopyOf(*song, 2), Join({{"+0 tempo 500000", "+0 program ch0 0"},
                                     kDefaultRange,
@@ -169,7 +162,7 @@ TEST_F(NoteRetuneTest, SongRangeIsUsedAndNoDefaultAdded) {
   CentTable sharp;
   sharp.fill(100);
   EXPECT_EQ(CopyOf(*song, 3, sharp),
-            (Lines{"+0 cc ch0 101=0", "+0 cc ch0 100=0", "+0 cc ch0 6=12", "+0 bend ch0 8874",
+            (Lines{"+0 cc ch0 101=0", "+0 cc ch0 100=0", "+0 cc ch0 6=12", "+0 bend ch0 8883",
                    "+0 note ch0 60 dur10", "+10 eot"}));
 }
 
@@ -181,23 +174,24 @@ TEST_F(NoteRetuneTest, BendAtTheNotesTickIsTheBase) {
   EXPECT_EQ(
       CopyOf(*song, 6),
       Join({kDefaultRange,
-            {"+240 bend ch0 12288", "+240 bend ch0 8355", "+0 note ch0 62 dur480", "+480 eot"}}));
+            {"+240 bend ch0 12288", "+240 bend ch0 8378", "+0 note ch0 62 dur480", "+480 eot"}}));
 
-  // Same tick, the bend listed behind the note: still the base.
+  // Same tick, the bend listed behind the note: still the base (19.7 cents, the bend
+  // carrying 19 of them).
   const auto behind =
       MakeSong({Bend(0, 0, 10000), Note(0, 0, 60, 100), Bend(0, 0, 9000), EndOfTrack(100)});
   EXPECT_EQ(CopyOf(*behind, 1),
-            Join({kDefaultRange, {"+0 bend ch0 9000", "+0 note ch0 60 dur100", "+100 eot"}}));
+            Join({kDefaultRange, {"+0 bend ch0 8997", "+0 note ch0 60 dur100", "+100 eot"}}));
 }
 
 TEST_F(NoteRetuneTest, BendsInsideTheNoteAreShiftedLikeTheNote) {
   const auto song = MakeSong(Events({BendRange(0, 0, 2),
                                      {Note(0, 0, 64, 480), Bend(240, 0, 12288), Bend(240, 0, 8192),
                                       Note(0, 0, 62, 480), EndOfTrack(480)}}));
-  // E is -14 cents: offset +573 on the retuning bend and on both bends up to its end.
+  // E is -14 cents: offset +557 on the retuning bend and on both bends up to its end.
   EXPECT_EQ(CopyOf(*song, 3), Join({kDefaultRange,
-                                    {"+0 bend ch0 7619", "+0 note ch0 64 dur480",
-                                     "+240 bend ch0 11715", "+240 bend ch0 7619", "+0 eot"}}));
+                                    {"+0 bend ch0 7635", "+0 note ch0 64 dur480",
+                                     "+240 bend ch0 11731", "+240 bend ch0 7635", "+0 eot"}}));
 }
 
 TEST_F(NoteRetuneTest, ResetAllControllersCentresTheBaseAndNullsTheRegisters) {
@@ -209,7 +203,7 @@ TEST_F(NoteRetuneTest, ResetAllControllersCentresTheBaseAndNullsTheRegisters) {
   EXPECT_EQ(FindBendSensitivity(*song, 0, 200), 12);
   EXPECT_EQ(CopyOf(*song, 6), (Lines{"+0 cc ch0 101=0", "+0 cc ch0 100=0", "+0 cc ch0 6=12",
                                      "+0 bend ch0 12000", "+100 cc ch0 121=0", "+0 cc ch0 6=1",
-                                     "+100 bend ch0 8219", "+0 note ch0 62 dur100", "+100 eot"}));
+                                     "+100 bend ch0 8223", "+0 note ch0 62 dur100", "+100 eot"}));
 
   // A reset at the note's tick, behind a bend of that tick: the retuning bend follows it.
   const auto sameTick = MakeSong(
@@ -223,8 +217,8 @@ TEST_F(NoteRetuneTest, ResetAllControllersCentresTheBaseAndNullsTheRegisters) {
   const auto inside = MakeSong(
       Events({BendRange(0, 0, 2), {Note(0, 0, 64, 100), Control(50, 0, 121, 0), EndOfTrack(50)}}));
   EXPECT_EQ(CopyOf(*inside, 3), Join({kDefaultRange,
-                                      {"+0 bend ch0 7619", "+0 note ch0 64 dur100",
-                                       "+50 cc ch0 121=0", "+0 bend ch0 7619", "+50 eot"}}));
+                                      {"+0 bend ch0 7635", "+0 note ch0 64 dur100",
+                                       "+50 cc ch0 121=0", "+0 bend ch0 7635", "+50 eot"}}));
 }
 
 TEST_F(NoteRetuneTest, SensitivityFollowsTheRegisters) {
@@ -258,7 +252,7 @@ TEST_F(NoteRetuneTest, RangeZeroGetsTheDefaultRangeInFrontOfTheBend) {
   // The song's own range 0 at the same tick stands first, so the default overrides it.
   EXPECT_EQ(CopyOf(*song, 3), Join({{"+0 cc ch0 101=0", "+0 cc ch0 100=0", "+0 cc ch0 6=0"},
                                     kDefaultRange,
-                                    {"+0 bend ch0 8273", "+0 note ch0 67 dur100", "+100 eot"}}));
+                                    {"+0 bend ch0 8295", "+0 note ch0 67 dur100", "+100 eot"}}));
 }
 
 TEST_F(NoteRetuneTest, LastRhythmPartSettingDecides) {
@@ -289,14 +283,14 @@ TEST_F(NoteRetuneTest, HeldPedalKeepsTheWindowOpenUntilItsRelease) {
   EXPECT_EQ(
       CopyOf(*pedalled, 4),
       Join({kDefaultRange,
-            {"+0 cc ch0 64=127", "+0 bend ch0 7619", "+0 note ch0 64 dur100", "+50 cc ch0 7=80",
-             "+50 bend ch0 8427", "+100 cc ch0 11=60", "+100 cc ch0 64=0", "+0 eot"}}));
+            {"+0 cc ch0 64=127", "+0 bend ch0 7635", "+0 note ch0 64 dur100", "+50 cc ch0 7=80",
+             "+50 bend ch0 8443", "+100 cc ch0 11=60", "+100 cc ch0 64=0", "+0 eot"}}));
 
   // Without the pedal the window ends with the note, the bend at its end still in it.
   const auto plain = MakeSong(Events({BendRange(0, 0, 2), {Note(0, 0, 64, 100)}, afterNote}));
   EXPECT_EQ(CopyOf(*plain, 3), Join({kDefaultRange,
-                                     {"+0 bend ch0 7619", "+0 note ch0 64 dur100",
-                                      "+50 cc ch0 7=80", "+50 bend ch0 8427", "+0 eot"}}));
+                                     {"+0 bend ch0 7635", "+0 note ch0 64 dur100",
+                                      "+50 cc ch0 7=80", "+50 bend ch0 8443", "+0 eot"}}));
 
   // Sostenuto never released: everything of the channel up to the song's end.
   const auto held =
