@@ -23,8 +23,9 @@ convert   Renders each SONG.mid to a sound file (44100 Hz stereo, by default a 1
           (or the extension --format names).
 inspect   Prints the prepared song, one event a line: time in seconds and bar:beat,
           channel 1-16, note names (C4 = key 60) and values as a musician reads them.
-          With --bends, one line per note instead: its target in cents, frequency in Hz
-          and the bend that carries it.
+          With --bends, one line per note instead: its target in cents, frequency in Hz,
+          the bend with the whole cents it carries, and the cents the rendering's rate
+          adds (together they sound the target within 0.1 cent).
           With --raw, the machine-oriented lines, for scripts:
           tick channel status note velocity duration kind value
           and with --bends as well:
