@@ -32,9 +32,8 @@ struct Candidate {
 };
 
 std::optional<Candidate> SafeCandidate(int bend, int semitones, double cents) {
-  const double wheel = WheelCents(bend, semitones);
-  const double whole = std::floor(wheel);
-  const double fraction = wheel - whole;
+  const double whole = SoundedBendCents(bend, semitones);
+  const double fraction = WheelCents(bend, semitones) - whole;
   if (whole > cents || fraction < kSafeFraction || fraction > 1 - kSafeFraction)
     return std::nullopt;
   return Candidate{bend, whole, fraction};
@@ -56,6 +55,10 @@ double WheelCents(int bend, int semitones) {
   return kWheelAmountCents * (bend - kCentreBend) / kCentreBend * semitones / kSensitivityScale;
 }
 
+double SoundedBendCents(int bend, int semitones) {
+  return std::floor(WheelCents(bend, semitones));
+}
+
 PitchRealisation RealisePitch(double cents, int semitones) {
   PitchRealisation p;
   // Nothing to move: the centred wheel contributes exactly nothing, as in a single pass.
@@ -71,7 +74,7 @@ PitchRealisation RealisePitch(double cents, int semitones) {
     }
     // None: the target lies below the wheel's reach, which then sounds its lowest.
     p.bend = best ? best->bend : nearest;
-    p.bendCents = best ? best->whole : std::floor(WheelCents(nearest, semitones));
+    p.bendCents = best ? best->whole : SoundedBendCents(nearest, semitones);
   }
   p.rateShiftCents = std::clamp(cents - p.bendCents, 0.0, kMaxRateShiftCents);
   return p;

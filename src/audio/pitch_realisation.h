@@ -30,6 +30,8 @@ struct PitchRealisation {
 // Cents the synthesizer's pitch wheel contributes at `bend` with a range of `semitones`,
 // before the truncation.
 double WheelCents(int bend, int semitones);
+// The whole cents a note sounds bent by at `bend`, rendered at the output rate.
+double SoundedBendCents(int bend, int semitones);
 
 // The bend and rate shift that sound `cents` above the key's own pitch, with the channel's
 // bend range at `semitones` (whole semitones, as the synthesizer counts them). Beyond the

@@ -75,9 +75,14 @@ NoteRetuning ChannelSetup::RetuningOf(const MidiEvent& note, KeyTarget target) c
   r.baseBend = bend;
   r.bend = bend;
   if (r.rhythmPart) return r;
-  r.baseCents = r.sensitivity * kCentsPerSemitone * (bend - kCentreBend) / kCentreBend;
   // The synthesizer counts only the range's whole semitones.
   const int wheelSemitones = r.defaultRange ? rpn::kDefaultBendRange : range.semitones;
+  // The song's bend as it sounds when the song is played in one pass: the target is added
+  // to that, so notes retuned and notes left alone keep their intervals.
+  r.baseCents = SoundedBendCents(bend, wheelSemitones);
+  r.bendCents = r.baseCents;
+  // Nothing to retune: the note stays exactly as the song plays it.
+  if (r.target == 0) return r;
   // A pitch beyond the wheel's reach moves the key, and the bend carries the rest.
   const double wanted = r.target + r.baseCents;
   if (wanted < WheelCents(0, wheelSemitones) || wanted > WheelCents(kMaxBend, wheelSemitones)) {

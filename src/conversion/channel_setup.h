@@ -40,7 +40,7 @@ inline int32_t DeltaBetween(int64_t from, int64_t to) {
 }
 
 // How a note is retuned: what its copy's key, bend and rendering rate are made of. The note
-// sounds its target plus what the song's own bend means, as
+// sounds its target above what the song's own bend sounds as, as
 // 100 * keyShift + bendCents + rateShiftCents (see audio/pitch_realisation.h).
 struct NoteRetuning {
   bool rhythmPart = false;     // a GS rhythm part: no bend at all
@@ -48,7 +48,7 @@ struct NoteRetuning {
   double sensitivity = 2;      // the bend range in semitones, its cents as the fraction
   bool defaultRange = false;   // the song sets none, so the copy sets 2
   double target = 0;           // cents from the key's equal-tempered pitch
-  double baseCents = 0;        // what the song's own bend at the note means
+  double baseCents = 0;        // what the song's own bend at the note sounds as
   int keyShift = 0;            // semitones the copy moves the key by, for a target out of reach
   double bendCents = 0;        // what the synthesizer makes of the copy's bend: whole cents
   double rateShiftCents = 0;   // what the rendering's sample rate adds

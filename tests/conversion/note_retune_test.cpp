@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <string>
 #include <vector>
 
@@ -54,9 +55,9 @@ Lines Join(std::initializer_list<Lines> parts) {
 }
 
 // Over every target of four octaves in steps of a third of a cent, several ranges and base
-// bends: the key, the bend and the rendering rate together reach the target plus the base
-// bend's meaning, the key moving only for a pitch beyond the wheel (which reaches 127/128 of
-// the range), and the rate adding under two cents.
+// bends: the key, the bend and the rendering rate together reach the target above what the
+// base bend sounds as (whole cents of 127/128 of the range), the key moving only for a pitch
+// beyond the wheel, and the rate adding under two cents.
 TEST(NoteRetuning, KeyBendAndRateTogetherReachEveryTarget) {
   MidiEvent note = test::Note(0, 0, 60, 10);
   for (const int range : {0, 1, 2, 12, 24}) {
@@ -66,7 +67,7 @@ TEST(NoteRetuning, KeyBendAndRateTogetherReachEveryTarget) {
       setup.Apply(Bend(0, 0, base));
       const int semitones = range == 0 ? 2 : range;
       const double reach = semitones * 100 * 127 / 128.0;  // to a hundredth of a cent
-      const double baseCents = semitones * 100.0 * (base - kCentreBend) / kCentreBend;
+      const double baseCents = std::floor(reach * (base - kCentreBend) / kCentreBend);
       for (int third = -7200; third <= 7200; ++third) {
         const double target = third / 3.0;
         SCOPED_TRACE(testing::Message()
@@ -129,8 +130,8 @@ TEST(NoteRetuning, BeyondTheWheelAndTheKeysTheRateCarriesTheRest) {
   const NoteRetuning r = setup.RetuningOf(test::Note(0, 0, kHighestKey, 10), 40.0);
   EXPECT_EQ(r.keyShift, 0);
   EXPECT_EQ(r.bend, kMaxBend);
-  EXPECT_NEAR(r.bendCents + r.rateShiftCents, 40 + 100.0 * (16000 - kCentreBend) / kCentreBend,
-              1e-9);
+  EXPECT_EQ(r.baseCents, 94);  // 94.6 cents at a range of 1, sounded in whole cents
+  EXPECT_NEAR(r.bendCents + r.rateShiftCents, 40 + 94, 1e-9);
 }
 
 TEST_F(NoteRetuneTest, WorkedExample) {
@@ -176,12 +177,11 @@ TEST_F(NoteRetuneTest, BendAtTheNotesTickIsTheBase) {
       Join({kDefaultRange,
             {"+240 bend ch0 12288", "+240 bend ch0 8378", "+0 note ch0 62 dur480", "+480 eot"}}));
 
-  // Same tick, the bend listed behind the note: still the base (19.7 cents, the bend
-  // carrying 19 of them).
+  // Same tick, the bend listed behind the note: still the base.
   const auto behind =
       MakeSong({Bend(0, 0, 10000), Note(0, 0, 60, 100), Bend(0, 0, 9000), EndOfTrack(100)});
   EXPECT_EQ(CopyOf(*behind, 1),
-            Join({kDefaultRange, {"+0 bend ch0 8997", "+0 note ch0 60 dur100", "+100 eot"}}));
+            Join({kDefaultRange, {"+0 bend ch0 9000", "+0 note ch0 60 dur100", "+100 eot"}}));
 }
 
 TEST_F(NoteRetuneTest, BendsInsideTheNoteAreShiftedLikeTheNote) {
