@@ -475,13 +475,15 @@ QLayout* CVelornaDlg::BuildTuningRow() {
   m_adaptiveBox->setToolTip(tr("曲全体を見て、同時に鳴る音が純正に響くよう音ごとに音高を選びます"));
 
   auto* row = new QHBoxLayout;
-  row->addSpacing(Dlu(*this, 6, 0).width());
-  row->addWidget(MakeFieldLabel(this, tr("音律:"), m_presetSelector));
-  row->addWidget(m_presetSelector);
-  row->addSpacing(Dlu(*this, 6, 0).width());
-  row->addWidget(MakeFieldLabel(this, tr("A4:"), m_a4Field));
-  row->addWidget(m_a4Field);
-  row->addSpacing(Dlu(*this, 6, 0).width());
+  const int gap = Dlu(*this, 6, 0).width();
+  for (const auto& [label, field] :
+       {std::pair{tr("音律:"), static_cast<QWidget*>(m_presetSelector)},
+        std::pair{tr("A4:"), static_cast<QWidget*>(m_a4Field)}}) {
+    row->addSpacing(gap);
+    row->addWidget(MakeFieldLabel(this, label, field));
+    row->addWidget(field);
+  }
+  row->addSpacing(gap);
   row->addWidget(m_adaptiveBox);
   row->addStretch(1);
   return row;
