@@ -14,17 +14,17 @@ using OffsetValue = CentTable::value_type;
 inline constexpr int kOffsetLimit = 100;
 inline constexpr int kOffsetDecimals = 1;
 
-class OffsetSpinBox final : public QDoubleSpinBox {
+// A number field of the dialog, with a decimal point whatever the locale (written as the
+// command line takes it).
+class NumberField : public QDoubleSpinBox {
  public:
-  OffsetSpinBox(const QString& editId, QWidget* parent) : QDoubleSpinBox(parent) {
-    setRange(-kOffsetLimit, kOffsetLimit);
-    setDecimals(kOffsetDecimals);
-    setSingleStep(1.0);
-    // A point whatever the locale: offsets are written as the command line takes them.
+  NumberField(double lowest, double highest, int decimals, QWidget* parent)
+      : QDoubleSpinBox(parent) {
+    setRange(lowest, highest);
+    setDecimals(decimals);
     setLocale(QLocale::c());
     setAlignment(Qt::AlignRight | Qt::AlignVCenter);
     setGroupSeparatorShown(false);
-    lineEdit()->setObjectName(editId);
   }
 
  protected:
@@ -32,6 +32,15 @@ class OffsetSpinBox final : public QDoubleSpinBox {
   void keyPressEvent(QKeyEvent* event) override {
     QDoubleSpinBox::keyPressEvent(event);
     if (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) event->accept();
+  }
+};
+
+class OffsetSpinBox final : public NumberField {
+ public:
+  OffsetSpinBox(const QString& editId, QWidget* parent)
+      : NumberField(-kOffsetLimit, kOffsetLimit, kOffsetDecimals, parent) {
+    setSingleStep(1.0);
+    lineEdit()->setObjectName(editId);
   }
 };
 

@@ -460,14 +460,10 @@ QLayout* CVelornaDlg::BuildTuningRow() {
   m_presetSelector->setToolTip(tr("選んだ音律を調の主音の上に置き、12 の値を埋めます"));
   connect(m_presetSelector, &QComboBox::currentIndexChanged, this, &CVelornaDlg::OnPresetChosen);
 
-  m_a4Field = new QDoubleSpinBox(this);
+  m_a4Field = new NumberField(kMinA4Hz, kMaxA4Hz, kA4Decimals, this);
   m_a4Field->setObjectName(QStringLiteral("a4"));
-  m_a4Field->setRange(kMinA4Hz, kMaxA4Hz);
-  m_a4Field->setDecimals(kA4Decimals);
   m_a4Field->setValue(kStandardA4Hz);
   m_a4Field->setSuffix(QStringLiteral(" Hz"));
-  m_a4Field->setLocale(QLocale::c());
-  m_a4Field->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
   m_a4Field->setToolTip(tr("基準ピッチ（A4 の周波数）"));
 
   m_adaptiveBox = new QCheckBox(tr("適応純正律"), this);

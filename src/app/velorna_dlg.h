@@ -29,7 +29,6 @@
 
 class QCheckBox;
 class QComboBox;
-class QDoubleSpinBox;
 class QLabel;
 class QLineEdit;
 class QPushButton;
@@ -162,7 +161,7 @@ class CVelornaDlg : public QDialog {
   QLabel* m_progressField = nullptr;
   QComboBox* m_keySelector = nullptr;
   QComboBox* m_presetSelector = nullptr;
-  QDoubleSpinBox* m_a4Field = nullptr;
+  NumberField* m_a4Field = nullptr;
   QCheckBox* m_adaptiveBox = nullptr;
   QLabel* m_scalaLabel = nullptr;
   QComboBox* m_typeSelector = nullptr;

@@ -93,7 +93,13 @@ class TuningControlsTest : public QObject {
     QTest::keyClicks(cSharp, "11.7");
     QTest::keyClick(cSharp, Qt::Key_Return);
     QCOMPARE(cSharp->value(), 11.7);
-    Control<QDoubleSpinBox>(*dialog, "a4")->setValue(415);
+    // Enter takes a typed reference pitch and leaves the dialog open.
+    auto* a4 = Control<QDoubleSpinBox>(*dialog, "a4");
+    a4->setFocus();
+    a4->selectAll();
+    QTest::keyClicks(a4, "415");
+    QTest::keyClick(a4, Qt::Key_Return);
+    QVERIFY(dialog->isVisible());
     Control<QComboBox>(*dialog, "outputType")->setCurrentIndex(1);
     Control<QComboBox>(*dialog, "bits")->setCurrentIndex(1);
     TempDir dir;
