@@ -24,6 +24,8 @@
 #include <QVBoxLayout>
 #include <cmath>
 
+#include <cmath>
+
 #include "app/about_dlg.h"
 #include "app/dialog_settings.h"
 #include "app/help_page.h"
@@ -778,7 +780,9 @@ void CVelornaDlg::StartNextSong() {
   const QString song = m_queue.takeFirst();
   const bool batch = m_runSize > 1;
   ConversionOptions options;
-  options.cents = MiddleOctave(BuildTuning(ChoiceOf(CurrentTuning())));
+  const DialogTuning tuning = CurrentTuning();
+  options.tuning = BuildTuning(ChoiceOf(tuning));
+  options.adaptive = tuning.adaptive;
   options.soundFont = m_soundFontEdit->text().trimmed().toStdString();
   options.outputPath = OutputPathFor(song).toStdString();
   options.outputFormat.bits = m_bitsSelector->currentData().toInt();

@@ -100,6 +100,7 @@ class TuningControlsTest : public QObject {
     QTest::keyClicks(a4, "415");
     QTest::keyClick(a4, Qt::Key_Return);
     QVERIFY(dialog->isVisible());
+    Control<QCheckBox>(*dialog, "adaptive")->setChecked(true);
     Control<QComboBox>(*dialog, "outputType")->setCurrentIndex(1);
     Control<QComboBox>(*dialog, "bits")->setCurrentIndex(1);
     TempDir dir;
@@ -107,8 +108,9 @@ class TuningControlsTest : public QObject {
     QTRY_VERIFY(!dialog->IsConverting());
     QVERIFY(seen.has_value());
     const double shift = 1200 * std::log2(415.0 / 440);
-    QVERIFY(std::abs(seen->cents[1] - (11.7 + shift)) < 1e-9);
-    QVERIFY(std::abs(seen->cents[0] - shift) < 1e-9);
+    QVERIFY(std::abs(*seen->tuning.keys[61] - (11.7 + shift)) < 1e-9);
+    QVERIFY(std::abs(*seen->tuning.keys[60] - shift) < 1e-9);
+    QVERIFY(seen->adaptive);
     QCOMPARE(seen->outputFormat.bits, 24);
     QCOMPARE(QString::fromStdString(seen->outputPath),
              QString::fromStdString((dir / "song.flac").string()));
@@ -118,6 +120,7 @@ class TuningControlsTest : public QObject {
     QCOMPARE(Spin(again, 1)->value(), 11.7);
     QCOMPARE(Control<QDoubleSpinBox>(again, "a4")->value(), 415.0);
     QCOMPARE(Control<QComboBox>(again, "outputType")->currentIndex(), 1);
+    QVERIFY(Control<QCheckBox>(again, "adaptive")->isChecked());
   }
 
   // A bad .scl is named with its line and changes nothing; a good one with its .kbm plays
