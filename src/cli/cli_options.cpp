@@ -225,7 +225,10 @@ ParseResult ParseCommandLine(const std::vector<std::string>& args) {
       if (!value(v) || !ParseNumber(v, hz) || hz < kMinA4Hz || hz > kMaxA4Hz)
         return fail("--a4 needs a frequency from 380 to 500 Hz: " + v);
       o.a4Hz = hz;
-    } else if (a == "--adaptive" && o.command != Command::kTuning) {
+    } else if (a == "--adaptive") {
+      if (o.command == Command::kTuning)
+        return fail(
+            "--adaptive chooses the pitches of a song's notes: use it with convert or inspect");
       o.adaptive = true;
     } else if (a == "--scl") {
       if (!value(o.sclFile)) return fail("--scl needs a file name");
