@@ -167,33 +167,44 @@ void Reverb::ProcessChunk(int64_t songSample, const float* send, float* left, fl
     written |= static_cast<unsigned>(toneState_ != 0.0f);
   }
 
-  // Every line's output over the chunk: the modulated read, then the absorbent lowpass.
+  // Every line's output over the chunk: the modulated read, then the absorbent lowpass. The
+  // lines are independent here; running them side by side keeps the recursions overlapped.
   const ModulationTable& modulation = Modulation();
   std::array<std::array<float, kChunk>, kReverbLines> out;
-  for (int l = 0; l < kReverbLines; ++l) {
-    Line& line = lines_[static_cast<size_t>(l)];
-    const float* ring = ring_.data() + static_cast<size_t>(l) * static_cast<size_t>(ringSize_);
-    float y = line.interpolated;
-    float low = line.lowpass;
-    size_t j = 0;
-    while (j < n) {
-      const int64_t s0 = songSample + static_cast<int64_t>(j);
-      const int64_t step = FloorDiv(s0, kModInterval);
-      const size_t stepEnd = std::min(n, j + static_cast<size_t>((step + 1) * kModInterval - s0));
-      const Tap& tap = modulation.At(l, step);
-      const int64_t back = line.delay - tap.whole;
-      for (; j < stepEnd; ++j) {
-        const int64_t at = songSample + static_cast<int64_t>(j) - back;
+  std::array<float, kReverbLines> y, low;
+  for (size_t l = 0; l < kReverbLines; ++l) {
+    y[l] = lines_[l].interpolated;
+    low[l] = lines_[l].lowpass;
+  }
+  size_t j = 0;
+  while (j < n) {
+    const int64_t s0 = songSample + static_cast<int64_t>(j);
+    const int64_t step = FloorDiv(s0, kModInterval);
+    const size_t stepEnd = std::min(n, j + static_cast<size_t>((step + 1) * kModInterval - s0));
+    std::array<int64_t, kReverbLines> back;
+    std::array<float, kReverbLines> fraction;
+    for (size_t l = 0; l < kReverbLines; ++l) {
+      const Tap& tap = modulation.At(static_cast<int>(l), step);
+      back[l] = lines_[l].delay - tap.whole;
+      fraction[l] = tap.fraction;
+    }
+    for (; j < stepEnd; ++j) {
+      const int64_t s = songSample + static_cast<int64_t>(j);
+      for (size_t l = 0; l < kReverbLines; ++l) {
+        const float* ring = ring_.data() + l * static_cast<size_t>(ringSize_);
+        const int64_t at = s - back[l];
         const float near = ring[at & mask_];
         const float next = ring[(at + 1) & mask_];
-        y = Flush(near + tap.fraction * (next - y));
-        low = Flush(y * line.damping0 + low * line.dampingFb);
-        out[static_cast<size_t>(l)][j] = low;
+        y[l] = Flush(near + fraction[l] * (next - y[l]));
+        low[l] = Flush(y[l] * lines_[l].damping0 + low[l] * lines_[l].dampingFb);
+        out[l][j] = low[l];
       }
     }
-    line.interpolated = y;
-    line.lowpass = low;
-    written |= static_cast<unsigned>(y != 0.0f) | static_cast<unsigned>(low != 0.0f);
+  }
+  for (size_t l = 0; l < kReverbLines; ++l) {
+    lines_[l].interpolated = y[l];
+    lines_[l].lowpass = low[l];
+    written |= static_cast<unsigned>(y[l] != 0.0f) | static_cast<unsigned>(low[l] != 0.0f);
   }
 
   // Feedback through the matrix: each line takes the next line's output plus the input and
