@@ -32,8 +32,8 @@ constexpr double kDecadesPer60Db = 3.0;
 constexpr double kDampingShape = 20.0 / 80.0;
 constexpr float kMatrixFactor = -2.0f / kReverbLines;
 
-// Lines are processed in chunks shorter than any line, so that no read in a chunk sees a write
-// of the same chunk and the lines can be run one after another.
+// Chunks are shorter than any line, so that every read of a chunk comes from before it and all
+// of a chunk's reads can be done before its writes.
 constexpr size_t kChunk = 128;
 
 // Where the allpass interpolator reads, relative to the mean delay: the whole samples and the
@@ -80,7 +80,7 @@ Reverb::Reverb(const ReverbParams& params) {
   const double damping = std::clamp(params.damping, 0.0, 1.0);
   const double width = std::clamp(params.width, 0.0, kMaxWidth);
   const double level = std::clamp(params.level, 0.0, 1.0);
-  const double period = 1.0 / kSampleRate;
+  const double samplePeriod = 1.0 / kSampleRate;
 
   const double sizing = kLineSizingRate / kSampleRate;
   int longest = 0;
@@ -94,11 +94,11 @@ Reverb::Reverb(const ReverbParams& params) {
   // Gains for the decay time the room size asks at low frequencies, reached by the longest line.
   const double last = lines_.back().delay;
   const auto gainFor = [&](double seconds) {
-    return std::pow(10.0, -kDecadesPer60Db * last * period / seconds);
+    return std::pow(10.0, -kDecadesPer60Db * last * samplePeriod / seconds);
   };
   const double gainMin = gainFor(kMinDecaySeconds);
   const double gain = gainMin + room * (gainFor(kMaxDecaySeconds) - gainMin);
-  decayTime_ = -kDecadesPer60Db * std::numbers::ln10 * last * period / std::log(gain);
+  decayTime_ = -kDecadesPer60Db * std::numbers::ln10 * last * samplePeriod / std::log(gain);
   // High frequencies decay faster as damping grows; the tone corrector evens out the colour.
   const double alpha2 = 1.0 / (1.0 - damping / (kDampingShape * std::log(gain)));
   const double alpha = std::sqrt(alpha2);
@@ -112,7 +112,7 @@ Reverb::Reverb(const ReverbParams& params) {
   crossMix_ = static_cast<float>(wet1 > 0.0 ? wet2 / wet1 : 0.0);
   for (size_t i = 0; i < lines_.size(); ++i) {
     Line& line = lines_[i];
-    const double g = std::pow(10.0, -kDecadesPer60Db * line.delay * period / decayTime_);
+    const double g = std::pow(10.0, -kDecadesPer60Db * line.delay * samplePeriod / decayTime_);
     const double a = kDampingShape * std::log(g) * (1.0 - 1.0 / alpha2);
     line.damping0 = static_cast<float>(g * (1.0 - a));
     line.dampingFb = static_cast<float>(a);
