@@ -8,7 +8,7 @@
 //   fidelity reference [--dry] SOUNDFONT SONG.mid OUT.wav
 //     Renders the song in one pass with FluidSynth, its events placed on Velorna's 64-sample
 //     grid, with FluidSynth's own reverb and chorus (or none with --dry), until its sound has
-//     died away; writes a 16-bit WAV.
+//     died away (at most 10 s past its last event); writes a 16-bit WAV.
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
@@ -40,8 +40,9 @@ constexpr uint8_t kNrpnMsb = 99, kNrpnLsb = 98, kDataMsb = 6, kDataLsb = 38;
 constexpr uint8_t kSoundFontNrpn = 120, kNrpnNull = 127;
 constexpr uint8_t kChorusSendGen = 15, kReverbSendGen = 16;
 constexpr uint8_t kResetAllControllers = 121;
-// After the last event the reference runs until a second of silence, for at most this long.
-constexpr int64_t kTailCapFrames = 30 * velorna::kSampleRate;
+// After the last event the reference runs until a second of silence, for at most as long as
+// a whole ending may run past it.
+constexpr int64_t kTailCapFrames = 10 * velorna::kSampleRate;
 constexpr int64_t kSilenceToStop = velorna::kSampleRate;
 constexpr float kHalfStep = 0.5f / 32768.0f;
 
