@@ -16,6 +16,8 @@ constexpr int kSampleRate = 44100;
 constexpr int kGuardSamples = 46;  // silence every sample must be followed by
 constexpr int kNameBytes = 20;
 constexpr size_t kSampleHeaderBytes = 46;
+constexpr size_t kModulatorBytes = 10;
+constexpr uint16_t kVersionMajor = 2, kVersionMinor = 1;
 // Generators (SoundFont 2.01, section 8.1.2).
 constexpr uint16_t kGenInstrument = 41;
 constexpr uint16_t kGenSampleId = 53;
@@ -70,6 +72,14 @@ Bytes Generators(std::initializer_list<std::pair<uint16_t, uint16_t>> gens) {
   Put32(b, 0);  // terminal record
   return b;
 }
+// A preset header: name, preset and bank 0, its first bag, and three unused fields.
+void PutPresetHeader(Bytes& b, const std::string& name, uint16_t firstBag) {
+  PutName(b, name);
+  Put16(b, 0);
+  Put16(b, 0);
+  Put16(b, firstBag);
+  for (int i = 0; i < 3; ++i) Put32(b, 0);
+}
 // Two bags (the zone and the terminal one), each as (generator index, modulator index).
 Bytes Bags(uint16_t generators) {
   Bytes b;
@@ -93,20 +103,8 @@ bool WriteToneFont(const std::filesystem::path& path, const ToneFont& tone) {
   }
 
   Bytes phdr;
-  PutName(phdr, "tone");
-  Put16(phdr, 0);  // preset
-  Put16(phdr, 0);  // bank
-  Put16(phdr, 0);  // first bag
-  Put32(phdr, 0);
-  Put32(phdr, 0);
-  Put32(phdr, 0);
-  PutName(phdr, "EOP");
-  Put16(phdr, 0);
-  Put16(phdr, 0);
-  Put16(phdr, 1);
-  Put32(phdr, 0);
-  Put32(phdr, 0);
-  Put32(phdr, 0);
+  PutPresetHeader(phdr, "tone", 0);
+  PutPresetHeader(phdr, "EOP", 1);
 
   Bytes inst;
   PutName(inst, "tone");
@@ -128,10 +126,10 @@ bool WriteToneFont(const std::filesystem::path& path, const ToneFont& tone) {
   PutName(shdr, "EOS");
   shdr.resize(2 * kSampleHeaderBytes, 0);
 
-  const Bytes noModulators(10, 0);
+  const Bytes noModulators(kModulatorBytes, 0);  // only the terminal record
   Bytes version;
-  Put16(version, 2);
-  Put16(version, 1);
+  Put16(version, kVersionMajor);
+  Put16(version, kVersionMinor);
   const Bytes sfbk = [&] {
     Bytes body;
     PutTag(body, "sfbk");
