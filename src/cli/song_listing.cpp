@@ -7,12 +7,14 @@
 #include <cstdint>
 #include <cstdio>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "conversion/note_retune.h"
 #include "conversion/song_loading.h"
 #include "midi/song_time.h"
+#include "tuning/adaptive.h"
 #include "tuning/tuning.h"
 
 namespace velorna::cli {
@@ -255,10 +257,14 @@ bool Inspect(const CliOptions& options, const Tuning& tuning, Reporter& reporter
   if (!LoadAndPrepareSong(ctx, options.inputs[0], {}, song, seconds)) return false;
   const std::unique_ptr<SongNoteIndex> index = IndexSong(*song);
   if (!index) return false;
+  // The bends then show each note's chosen pitch, as the job would play it.
+  std::optional<Tuning> adaptive;
+  if (options.adaptive && options.bends) adaptive = AdaptiveTuning(*song, tuning.keys);
+  const Tuning& played = adaptive ? *adaptive : tuning;
   if (options.raw) {
-    options.bends ? PrintBends(*song, *index, tuning) : PrintEvents(*song);
+    options.bends ? PrintBends(*song, *index, played) : PrintEvents(*song);
   } else {
-    options.bends ? PrintBendsForPeople(*song, *index, tuning) : PrintEventsForPeople(*song);
+    options.bends ? PrintBendsForPeople(*song, *index, played) : PrintEventsForPeople(*song);
   }
   return true;
 }

@@ -1,6 +1,7 @@
-// Every note's copy, held to bytes recorded from the builder (first when it was shared by
-// both engines, again when the bends became exact): a digest of every copy of a song as written to
-// a file, and the events its rendering gets without the file.
+// Every note's copy, held to recorded bytes (recorded again when copies came to end where the
+// single pass releases a note, with the events its tail hears, and when bends became exact):
+// a digest of every copy of a song as written to a file, and the events its rendering gets
+// without the file.
 #include <gtest/gtest.h>
 
 #include <cstdio>
@@ -133,15 +134,15 @@ struct Recorded {
 };
 
 const Recorded kRecorded[] = {
-    {"every-kind", 11, 0x61faf3f6503c614full, 0x2fc2f168ea392176ull},
-    {"test-all-gs-sounds.mid", 5044, 0x1a02be2f73ee0c0dull, 0x447ce83981766024ull},
-    {"test-control-40-damper.mid", 8, 0x9844302d1a6cf9c8ull, 0xf99b1d669c723772ull},
-    {"/usr/share/games/openttd/baseset/openmsx/5432gone_redfarn.mid", 938, 0x0052d93b8257b28dull,
-     0x6a82c1e5a5cb4fb5ull},
-    {"/usr/share/games/openttd/baseset/openmsx/coconut_run2.mid", 585, 0x08669e6668a89639ull,
-     0x2093c7ea0b923d30ull},
-    {"/usr/share/games/openttd/baseset/openmsx/tttheme2.mid", 3443, 0xa30bddfa80ee7f9eull,
-     0xf00b40ed28524705ull},
+    {"every-kind", 11, 0xe143a37c01aaac01ull, 0x770e85452670bd2cull},
+    {"test-all-gs-sounds.mid", 5044, 0xb9ea46dcb2116d2full, 0x82de71464b9510f4ull},
+    {"test-control-40-damper.mid", 8, 0x1d8de519078647f2ull, 0x9b04741abcfbd352ull},
+    {"/usr/share/games/openttd/baseset/openmsx/5432gone_redfarn.mid", 938, 0x2ee28aeaf85ddf03ull,
+     0x589aaf9ad8d8eb01ull},
+    {"/usr/share/games/openttd/baseset/openmsx/coconut_run2.mid", 585, 0xbd04a8d4cf21968cull,
+     0x9cfb12708eef8e77ull},
+    {"/usr/share/games/openttd/baseset/openmsx/tttheme2.mid", 3443, 0x1fb21b79b7d155f4ull,
+     0x7eee9c14befb8e09ull},
 };
 
 TEST(NoteCopies, EveryCopyIsTheRecordedOne) {
