@@ -6,6 +6,7 @@
 
 #include <cstdio>
 #include <filesystem>
+#include <limits>
 #include <string>
 #include <vector>
 
@@ -145,9 +146,18 @@ const Recorded kRecorded[] = {
      0x7eee9c14befb8e09ull},
 };
 
+// A sanitizer build runs some twenty times slower: there the songs of thousands of notes are
+// left to the plain build.
+#if defined(__SANITIZE_ADDRESS__)
+constexpr int kMostCopiesChecked = 1000;
+#else
+constexpr int kMostCopiesChecked = std::numeric_limits<int>::max();
+#endif
+
 TEST(NoteCopies, EveryCopyIsTheRecordedOne) {
   for (const Recorded& r : kRecorded) {
     SCOPED_TRACE(r.song);
+    if (r.copies > kMostCopiesChecked) continue;
     const std::string name = r.song;
     std::unique_ptr<MidiFormat0Data> song;
     if (name == "every-kind") {
