@@ -5,6 +5,7 @@
 
 #include "base/reporter.h"
 #include "cli/cli_options.h"
+#include "language/message_translation.h"
 #include "tuning/tuning.h"
 
 namespace velorna::cli {
@@ -19,6 +20,6 @@ CentTable OctaveOffsets(const Tuning& tuning);
 
 // To stdout: "key name Hz cents" for all 128 keys, and the presets.
 void PrintTuningTable(const Tuning& tuning);
-void PrintPresets();
+void PrintPresets(const MessageCatalog& messages);
 
 }  // namespace velorna::cli
