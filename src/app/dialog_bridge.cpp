@@ -6,6 +6,7 @@
 #include <cstdio>
 
 #include "app/velorna_dlg.h"
+#include "language/message_translation.h"
 
 namespace velorna {
 namespace {
@@ -19,10 +20,11 @@ void DialogReporter::Show(const Report& report) {
   auto show = [&dlg, &report] {
     if (dlg.IsClosing()) {
       // Nobody is left to read a box: the closing dialog only waits for the job to end.
-      if (report.text != kEndMessage) std::fprintf(stderr, "%s\n", report.text.c_str());
+      if (report.text != kEndMessage)
+        std::fprintf(stderr, "%s\n", qPrintable(TranslateWithApplication(report.text)));
       return;
     }
-    dlg.ShowMessage(QString::fromStdString(report.text));
+    dlg.ShowMessage(TranslateWithApplication(report.text));
   };
   if (QThread::currentThread() == dlg.thread()) {
     show();
@@ -36,7 +38,7 @@ void DialogObserver::ShowProgress(const std::string& progressText, const std::st
   CVelornaDlg& dlg = m_dialog;
   QMetaObject::invokeMethod(
       &dlg,
-      [&dlg, progress = QString::fromStdString(progressText),
+      [&dlg, progress = TranslateWithApplication(progressText),
        elapsed = QString::fromStdString(elapsedText)] { dlg.ShowJobProgress(progress, elapsed); },
       Qt::QueuedConnection);
 }

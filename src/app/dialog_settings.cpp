@@ -12,6 +12,7 @@ constexpr char kSoundFont[] = "soundFont";
 constexpr char kOutputFolder[] = "outputFolder";
 constexpr char kCents[] = "tuning/cents";
 constexpr char kKey[] = "tuning/key";
+constexpr char kLanguage[] = "language";
 
 // One file of the user's (test mode moves it aside for the tests).
 std::unique_ptr<QSettings> OpenStore() {
@@ -54,6 +55,14 @@ void SaveDialogSettings(const DialogSettings& settings) {
     store->setValue(kCents, cents);
     store->setValue(kKey, settings.tuning->keyIndex);
   }
+}
+
+QString LoadLanguageSetting() {
+  return OpenStore()->value(kLanguage).toString();
+}
+
+void SaveLanguageSetting(const QString& code) {
+  OpenStore()->setValue(kLanguage, code);
 }
 
 void ClearDialogSettings() {
