@@ -28,14 +28,13 @@ int main(int argc, char** argv) {
     return 2;
   }
   StderrReporter reporter;
-  velorna::RenderingService service;
   const auto start = std::chrono::steady_clock::now();
-  if (!velorna::StartRendering(service, reporter, argv[1])) return 1;
+  const auto font = velorna::ResolveSoundFont(reporter, argv[1]);
+  if (!font) return 1;
   const double loaded = SecondsSince(start);
   const auto renderStart = std::chrono::steady_clock::now();
-  const bool ok = velorna::RenderMidiToWave(service, reporter, argv[2], argv[3]);
+  const bool ok = velorna::RenderMidiToWave(*font, reporter, argv[2], argv[3]);
   const double rendered = SecondsSince(renderStart);
-  velorna::StopRendering(service);
   std::printf("velorna: SoundFont load %.3f s, rendering %.3f s, total %.3f s\n", loaded, rendered,
               SecondsSince(start));
   return ok ? 0 : 1;

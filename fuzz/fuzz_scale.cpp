@@ -11,7 +11,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const auto settings = DecodeScaleFile(data, size);
   fuzz::Require(settings.has_value() == (size >= kScaleFileBytes), "64 bytes make a scale file");
   if (!settings) return 0;
-  for (const int32_t cents : settings->cents) {
+  for (const double cents : settings->cents) {
     fuzz::Require(cents >= -100 && cents <= 100, "offsets within -100..100");
   }
   fuzz::Require(settings->keyIndex >= -1 && settings->keyIndex <= 14, "a key selector index");

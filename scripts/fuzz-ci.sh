@@ -22,7 +22,7 @@ plan=(
 start=$SECONDS
 CC=clang CXX=clang++ cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   -DVELORNA_FUZZ=ON -DVELORNA_BUILD_GUI=OFF -DVELORNA_BUILD_TESTS=OFF \
-  -DVELORNA_BUILD_BENCH=OFF >/dev/null
+  -DVELORNA_BUILD_BENCH=OFF -DVELORNA_WERROR=ON >/dev/null
 targets=()
 for line in "${plan[@]}"; do
   read -r name _ <<<"$line"

@@ -1,45 +1,38 @@
 #include "app/dialog_bridge.h"
 
 #include <QMetaObject>
-#include <QString>
 #include <QThread>
 #include <cstdio>
 
-#include "app/velorna_dlg.h"
 #include "language/message_translation.h"
 
 namespace velorna {
-namespace {
-
-constexpr char kEndMessage[] = "変換が終了しました。";
-
-}  // namespace
 
 void DialogReporter::Show(const Report& report) {
-  CVelornaDlg& dlg = m_dialog;
-  auto show = [&dlg, &report] {
-    if (dlg.IsClosing()) {
+  const DialogHooks& hooks = m_hooks;
+  auto show = [&hooks, &report] {
+    if (hooks.isClosing()) {
       // Nobody is left to read a box: the closing dialog only waits for the job to end.
-      if (report.text != kEndMessage)
+      if (report.kind != ReportKind::kFinished)
         std::fprintf(stderr, "%s\n", qPrintable(TranslateWithApplication(report.text)));
       return;
     }
-    dlg.ShowMessage(TranslateWithApplication(report.text));
+    hooks.showMessage(TranslateWithApplication(report.text));
   };
-  if (QThread::currentThread() == dlg.thread()) {
+  if (QThread::currentThread() == hooks.context->thread()) {
     show();
   } else {
     // The worker waits until the user has closed the box.
-    QMetaObject::invokeMethod(&dlg, show, Qt::BlockingQueuedConnection);
+    QMetaObject::invokeMethod(hooks.context, show, Qt::BlockingQueuedConnection);
   }
 }
 
 void DialogObserver::ShowProgress(const std::string& progressText, const std::string& elapsedText) {
-  CVelornaDlg& dlg = m_dialog;
+  const DialogHooks& hooks = m_hooks;
   QMetaObject::invokeMethod(
-      &dlg,
-      [&dlg, progress = TranslateWithApplication(progressText),
-       elapsed = QString::fromStdString(elapsedText)] { dlg.ShowJobProgress(progress, elapsed); },
+      hooks.context,
+      [&hooks, progress = TranslateWithApplication(progressText),
+       elapsed = QString::fromStdString(elapsedText)] { hooks.showProgress(progress, elapsed); },
       Qt::QueuedConnection);
 }
 

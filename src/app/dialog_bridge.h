@@ -2,29 +2,39 @@
 // GUI thread while the worker waits; progress is queued to the two status fields.
 #pragma once
 
+#include <QObject>
+#include <QString>
+#include <functional>
+
 #include "base/reporter.h"
-#include "conversion/conversion_job.h"
+#include "conversion/job_control.h"
 
 namespace velorna {
 
-class CVelornaDlg;
+// What the bridge needs of the dialog; every hook runs on the thread of `context`.
+struct DialogHooks {
+  QObject* context = nullptr;
+  std::function<bool()> isClosing;
+  std::function<void(const QString& text)> showMessage;
+  std::function<void(const QString& progress, const QString& elapsed)> showProgress;
+};
 
 class DialogReporter final : public Reporter {
  public:
-  explicit DialogReporter(CVelornaDlg& dialog) : m_dialog(dialog) {}
+  explicit DialogReporter(const DialogHooks& hooks) : m_hooks(hooks) {}
   void Show(const Report& report) override;
 
  private:
-  CVelornaDlg& m_dialog;
+  const DialogHooks& m_hooks;
 };
 
 class DialogObserver final : public JobObserver {
  public:
-  explicit DialogObserver(CVelornaDlg& dialog) : m_dialog(dialog) {}
+  explicit DialogObserver(const DialogHooks& hooks) : m_hooks(hooks) {}
   void ShowProgress(const std::string& progressText, const std::string& elapsedText) override;
 
  private:
-  CVelornaDlg& m_dialog;
+  const DialogHooks& m_hooks;
 };
 
 }  // namespace velorna

@@ -22,6 +22,8 @@
 #include <QVBoxLayout>
 #include <cmath>
 
+#include <cmath>
+
 #include "app/about_dlg.h"
 #include "app/dialog_settings.h"
 #include "app/help_page.h"
@@ -488,7 +490,7 @@ void CVelornaDlg::StartNextSong() {
   const QString song = m_queue.takeFirst();
   const bool batch = m_runSize > 1;
   ConversionOptions options;
-  options.cents = ReadOffsets();
+  options.tuning.keys = KeyTableFromCents(ReadOffsets());
   options.soundFont = m_soundFontEdit->text().trimmed().toStdString();
   options.outputPath = OutputFor(song, m_outputFolderEdit->text().trimmed()).toStdString();
   options.fileOpenHook = [this](const std::string& pattern) {

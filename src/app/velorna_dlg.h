@@ -99,9 +99,6 @@ class CVelornaDlg : public QDialog {
   void OnAbout();
 
  private:
-  friend class DialogReporter;
-  friend class DialogObserver;
-
   // One song of a run and how it ended.
   struct SongRun {
     QString song;
@@ -168,8 +165,13 @@ class CVelornaDlg : public QDialog {
   RecordingReporter m_batchMessages;  // a batch collects messages instead of showing boxes
   QPointer<QWidget> m_helpWindow;
 
-  DialogReporter m_reporter{*this};
-  DialogObserver m_observer{*this};
+  DialogHooks m_hooks{
+      this, [this] { return IsClosing(); }, [this](const QString& text) { ShowMessage(text); },
+      [this](const QString& progress, const QString& elapsed) {
+        ShowJobProgress(progress, elapsed);
+      }};
+  DialogReporter m_reporter{m_hooks};
+  DialogObserver m_observer{m_hooks};
   std::thread m_worker;
   std::atomic<bool> m_workerDone{true};
   std::atomic<bool> m_closing{false};

@@ -15,5 +15,12 @@ inline const std::string kBrokenWave = "音声ファイルが壊れています�
 // Sound that would not fit the WAV format's 4 GiB size fields.
 inline const std::string kTooLarge = "出力が大きすぎます。";
 inline const std::string kOutOfMemory = "メモリが不足しています。";
+// A rendering that failed, followed by the file it came from.
+inline const std::string kRenderFailed = "エラー発生 ";
+
+// No SoundFont could be loaded for the synthesizer.
+inline std::string NoSynthesizer(const std::string& soundFontPath) {
+  return "ソフトウェア音源が使用できません。 (" + soundFontPath + ")";
+}
 
 }  // namespace velorna::audio_msg

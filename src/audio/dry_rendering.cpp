@@ -40,6 +40,7 @@ bool DryRendering::Start(const LoadedSoundFont& font, fluid_settings_t* settings
 bool DryRendering::RenderUntil(int64_t limit, const std::function<void(const DryBlock&)>& sink) {
   fluid_synth_t* synth = synth_.get();
   const auto sounding = [&] { return fluid_synth_get_active_voice_count(synth) > 0; };
+  const auto skippable = [&] { return !sounding() && !(ringing_ && ringing_()); };
   const auto render = [&] {
     ok_ = ProcessDryWithSends(synth, DrySynthBlock{block_.left, block_.right, block_.reverbSend,
                                                    block_.chorusSend}) &&
@@ -57,7 +58,7 @@ bool DryRendering::RenderUntil(int64_t limit, const std::function<void(const Dry
     }
     const int64_t due = events_[next_].blockStart;
     if (pos_ < due) {
-      if (!sounding()) {
+      if (skippable()) {
         pos_ = due;  // nothing sounds until the event: exactly zero
         continue;
       }

@@ -12,7 +12,6 @@
 
 #include "audio/render_synth.h"
 #include "audio/render_timing.h"
-#include "audio/synth_renderer.h"
 #include "base/limits.h"
 
 namespace velorna {
@@ -33,6 +32,11 @@ class DryRendering {
   // renders exactly like a large one as long as no voice had to be refused or stolen.
   bool Start(const LoadedSoundFont& font, fluid_settings_t* settings,
              std::vector<TimedEvent> events, bool refuseFull = false);
+
+  // Where the blocks feed something that rings on without voices (effects), stretches are
+  // skipped only while `ringing` says false too; null: whenever no voice sounds. Kept
+  // across Start.
+  void SetRinging(std::function<bool()> ringing) { ringing_ = std::move(ringing); }
 
   // Renders every block that starts before `limit`, handing each to `sink`; stretches
   // where no voice sounds are skipped. False once FluidSynth has reported an error.
@@ -61,6 +65,7 @@ class DryRendering {
   bool refuseFull_ = false;
   bool full_ = false;
   DryBlock block_;
+  std::function<bool()> ringing_;
   FluidSynthPtr synth_;
   std::optional<SoundFontLoan> loan_;  // declared after the synthesizer: returned first
 };

@@ -1,6 +1,18 @@
 #include "audio/render_synth.h"
 
+#include <algorithm>
+#include <cmath>
+
+#include "midi/midi_constants.h"
+#include "midi/midi_types.h"
+
 namespace velorna {
+
+namespace {
+constexpr double kSampleScale = 32768.0;
+constexpr long kSampleMin = -32768;
+constexpr long kSampleMax = 32767;
+}  // namespace
 
 FluidSettingsPtr MakeRenderSettings(int polyphony) {
   FluidSettingsPtr settings = MakeDrySynthSettings();
@@ -21,6 +33,24 @@ FluidSynthPtr MakeRenderSynth(fluid_settings_t* settings) {
   return FluidSynthPtr(settings ? new_fluid_synth(settings) : nullptr);
 }
 
+std::unique_ptr<LoadedSoundFont> LoadSoundFont(const std::string& path) {
+  auto font = std::make_unique<LoadedSoundFont>();
+  font->path = path;
+  font->owner = MakeRenderSynth();
+  fluid_synth_t* owner = font->owner.synth.get();
+  if (owner == nullptr) return nullptr;
+  const int id = fluid_synth_sfload(owner, path.c_str(), 0);
+  if (id == FLUID_FAILED) return nullptr;
+  font->sfont = fluid_synth_get_sfont_by_id(owner, id);
+  if (font->sfont == nullptr) return nullptr;
+  return font;
+}
+
+int16_t FloatToSample(float x) {
+  const long v = std::lround(static_cast<double>(x) * kSampleScale);
+  return static_cast<int16_t>(std::clamp<long>(v, kSampleMin, kSampleMax));
+}
+
 SoundFontLoan::SoundFontLoan(fluid_synth_t* synth, fluid_sfont_t* sfont)
     : synth_(synth), sfont_(sfont) {
   added_ = fluid_synth_add_sfont(synth_, sfont_) != FLUID_FAILED;
@@ -32,35 +62,35 @@ SoundFontLoan::~SoundFontLoan() {
 
 void SendEvent(fluid_synth_t* synth, const std::vector<uint8_t>& m) {
   if (m.empty()) return;
-  const int type = m[0] & 0xF0;
-  const int channel = m[0] & 0x0F;
+  const uint32_t type = m[0] & kStatusTypeMask;
+  const int channel = static_cast<int>(m[0] & kStatusChannelMask);
   const int d1 = m.size() > 1 ? m[1] : 0;
   const int d2 = m.size() > 2 ? m[2] : 0;
   switch (type) {
-    case 0x80:
+    case st::kNoteOff:
       fluid_synth_noteoff(synth, channel, d1);
       break;
-    case 0x90:
+    case st::kNoteOn:
       fluid_synth_noteon(synth, channel, d1, d2);
       break;
-    case 0xA0:
+    case st::kKeyPressure:
       fluid_synth_key_pressure(synth, channel, d1, d2);
       break;
-    case 0xB0:
+    case st::kControl:
       fluid_synth_cc(synth, channel, d1, d2);
       break;
-    case 0xC0:
+    case st::kProgram:
       fluid_synth_program_change(synth, channel, d1);
       break;
-    case 0xD0:
+    case st::kChannelPressure:
       fluid_synth_channel_pressure(synth, channel, d1);
       break;
-    case 0xE0:
-      fluid_synth_pitch_bend(synth, channel, d1 | (d2 << 7));
+    case st::kPitchBend:
+      fluid_synth_pitch_bend(synth, channel, d1 | (d2 << kDataBits));
       break;
-    case 0xF0:
+    case st::kSysEx:
       // The synthesizer wants the message without its F0 and F7 framing.
-      if (m[0] == 0xF0 && m.size() >= 2) {
+      if (m[0] == st::kSysEx && m.size() >= 2) {
         fluid_synth_sysex(synth, reinterpret_cast<const char*>(m.data()) + 1,
                           static_cast<int>(m.size()) - 2, nullptr, nullptr, nullptr, 0);
       }

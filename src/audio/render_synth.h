@@ -5,9 +5,12 @@
 #include <fluidsynth.h>
 
 #include <cstdint>
+#include <memory>
+#include <string>
 #include <vector>
 
 #include "audio/synth_sends.h"
+#include "base/limits.h"
 
 namespace velorna {
 
@@ -39,6 +42,23 @@ class SoundFontLoan {
   fluid_sfont_t* sfont_;
   bool added_ = false;
 };
+
+// A SoundFont loaded once and lent to every synthesizer of one thread. The owner
+// synthesizer holds it; it goes when the owner goes, so it must outlive every borrower.
+struct LoadedSoundFont {
+  DrySynth owner;
+  fluid_sfont_t* sfont = nullptr;  // owned by `owner`
+  std::string path;
+};
+
+// Nothing when the file can't be loaded as a SoundFont.
+std::unique_ptr<LoadedSoundFont> LoadSoundFont(const std::string& path);
+
+// Seconds of sound allowed after the last event, for the voices and again for the effects.
+inline constexpr int64_t kTailLimitFrames = 5 * kSampleRate;
+
+// clamp(lround(x × 32768), -32768, 32767): silence stays exactly 0.
+int16_t FloatToSample(float x);
 
 // Sends one complete message (status and data bytes, or F0 payload F7) to the synthesizer.
 void SendEvent(fluid_synth_t* synth, const std::vector<uint8_t>& message);

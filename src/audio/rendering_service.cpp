@@ -7,6 +7,7 @@
 
 #include "audio/aiff_data.h"
 #include "audio/aiff_writer.h"
+#include "audio/audio_messages.h"
 #include "audio/render_timing.h"
 #include "base/file_io.h"
 #include "base/limits.h"
@@ -18,60 +19,16 @@ namespace {
 constexpr const char* kSoundFontFolder = "/usr/share/sounds/sf2/";
 constexpr std::array<const char*, 3> kDefaultSoundFonts = {"FluidR3_GM.sf2", "default-GM.sf2",
                                                            "TimGM6mb.sf2"};
-constexpr size_t kMidiHeaderBytes = 14;
-constexpr size_t kMacBinaryBytes = 128;
-
-uint32_t Be32At(std::span<const uint8_t> b, size_t at) {
-  return (uint32_t{b[at]} << 24) | (uint32_t{b[at + 1]} << 16) | (uint32_t{b[at + 2]} << 8) |
-         b[at + 3];
-}
-
-bool TagAt(std::span<const uint8_t> b, size_t at, const char* tag) {
-  return at + 4 <= b.size() && std::equal(tag, tag + 4, b.begin() + static_cast<ptrdiff_t>(at));
-}
-
-// A file's tracks in events form and its division, as the file holds them.
-struct ReadSong {
-  int32_t division = 0;
-  std::vector<std::unique_ptr<MidiTrack>> tracks;
-};
-
-std::optional<ReadSong> ReadMidiFile(MidiContext& ctx, const std::string& path) {
+// A MIDI file's tracks as the file holds them.
+std::optional<SmfTracks> ReadMidiFile(MidiContext& ctx, const std::string& path) {
   const int64_t size = QueryFileSize(*ctx.reporter, path);
   if (size <= 0 || size > kMaxSmfFileBytes) return std::nullopt;
   std::vector<uint8_t> file(static_cast<size_t>(size));
   if (ReadFileToBuffer(*ctx.reporter, path, file) != size) return std::nullopt;
-
-  std::span<const uint8_t> image(file);
-  if (!TagAt(image, 0, "MThd") && TagAt(image, kMacBinaryBytes, "MThd")) {
-    image = image.subspan(kMacBinaryBytes);
-  }
-  if (image.size() < kMidiHeaderBytes || !TagAt(image, 0, "MThd")) return std::nullopt;
-  ReadSong song;
-  song.division = (image[12] << 8) | image[13];
-  int64_t pos = 8 + std::max<int64_t>(6, Be32At(image, 4));
-  const auto end = static_cast<int64_t>(image.size());
-  while (pos + 8 <= end) {
-    if (!TagAt(image, static_cast<size_t>(pos), "MTrk")) {
-      pos += 8 + static_cast<int64_t>(Be32At(image, static_cast<size_t>(pos) + 4));
-      continue;
-    }
-    auto track = std::make_unique<MidiTrack>();
-    const int64_t used = ReadTrackChunk(ctx, *track, image, pos);
-    if (used <= 0) break;
-    song.tracks.push_back(std::move(track));
-    pos += used;
-  }
-  if (song.tracks.empty()) return std::nullopt;
-  return song;
+  return ReadTrackChunks(ctx, file);
 }
 
 }  // namespace
-
-RenderingService::RenderingService() = default;
-RenderingService::~RenderingService() {
-  StopRendering(*this);
-}
 
 std::string DefaultSoundFontPath() {
   for (const char* name : kDefaultSoundFonts) {
@@ -82,9 +39,8 @@ std::string DefaultSoundFontPath() {
   return std::string(kSoundFontFolder) + kDefaultSoundFonts[0];
 }
 
-bool StartRendering(RenderingService& service, Reporter& reporter, const std::string& soundFont) {
-  StopRendering(service);
-  RouteSynthLog(service.verbose ? &reporter : nullptr);
+std::unique_ptr<LoadedSoundFont> ResolveSoundFont(Reporter& reporter,
+                                                  const std::string& soundFont) {
   std::vector<std::string> candidates;
   if (!soundFont.empty()) {
     candidates.push_back(soundFont);
@@ -96,17 +52,11 @@ bool StartRendering(RenderingService& service, Reporter& reporter, const std::st
   for (const std::string& path : candidates) {
     std::error_code ec;
     if (!std::filesystem::is_regular_file(path, ec)) continue;
-    if (auto font = LoadSoundFont(path)) {
-      service.state = std::make_unique<RenderingState>();
-      service.state->font = std::move(font);
-      service.soundFontPath = path;
-      return true;
-    }
+    if (auto font = LoadSoundFont(path)) return font;
   }
-  RouteSynthLog(nullptr);  // the reporter need not outlive a failed start
-  const std::string shown = soundFont.empty() ? DefaultSoundFontPath() : soundFont;
-  reporter.ShowText("ソフトウェア音源が使用できません。 (" + shown + ")");
-  return false;
+  reporter.ShowText(
+      audio_msg::NoSynthesizer(soundFont.empty() ? DefaultSoundFontPath() : soundFont));
+  return nullptr;
 }
 
 std::string AiffPathFor(const std::string& wavPath) {
@@ -116,18 +66,17 @@ std::string AiffPathFor(const std::string& wavPath) {
   return (inName ? wavPath.substr(0, dot) : wavPath) + ".aiff";
 }
 
-bool RenderMidiToWave(RenderingService& service, Reporter& reporter, const std::string& midiPath,
-                      const std::string& wavPath) {
+bool RenderMidiToWave(const LoadedSoundFont& font, Reporter& reporter, const std::string& midiPath,
+                      const std::string& wavPath, const RenderOptions& options) {
   const auto fail = [&] {
-    reporter.ShowText("エラー発生 " + midiPath);
+    reporter.ShowText(audio_msg::kRenderFailed + midiPath);
     return false;
   };
-  if (!service.state || !service.state->font) return fail();
 
   // The file is the job's own, already checked when it was written.
   SilentReporter quiet;
   MidiContext ctx(quiet);
-  const std::optional<ReadSong> song = ReadMidiFile(ctx, midiPath);
+  const std::optional<SmfTracks> song = ReadMidiFile(ctx, midiPath);
   if (!song) return fail();
   std::vector<const MidiTrack*> tracks;
   for (const auto& t : song->tracks) tracks.push_back(t.get());
@@ -135,7 +84,7 @@ bool RenderMidiToWave(RenderingService& service, Reporter& reporter, const std::
   if (!events) return fail();
 
   Rendering rendering;
-  if (!RenderTimedEvents(*service.state->font, *events, rendering, service.state->options)) {
+  if (!RenderTimedEvents(font, *events, rendering, options)) {
     return fail();
   }
   const std::string aiffPath = AiffPathFor(wavPath);
@@ -143,11 +92,6 @@ bool RenderMidiToWave(RenderingService& service, Reporter& reporter, const std::
   std::remove(wavPath.c_str());
   ConvertAiffToWave(reporter, aiffPath, wavPath);
   return true;
-}
-
-void StopRendering(RenderingService& service) {
-  service.state.reset();
-  RouteSynthLog(nullptr);
 }
 
 }  // namespace velorna

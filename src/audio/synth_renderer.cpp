@@ -3,8 +3,10 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
+#include <limits>
 
 #include "audio/chorus.h"
+#include "audio/dry_rendering.h"
 #include "audio/glib_log.h"
 #include "audio/render_synth.h"
 #include "audio/reverb.h"
@@ -15,6 +17,7 @@ namespace {
 
 // Longest rendering a WAV file can hold, in frames.
 constexpr int64_t kMaxRenderFrames = static_cast<int64_t>(kMaxWavDataBytes / 4);
+constexpr int64_t kEndless = std::numeric_limits<int64_t>::max();
 // Below half a 16-bit step a sample rounds to 0.
 constexpr float kHalfStep = 0.5f / 32768.0f;
 
@@ -35,15 +38,6 @@ class SendEffects {
  private:
   Reverb reverb_;
   Chorus chorus_;
-};
-
-// One block of the synthesizer: dry stereo plus the mono reverb and chorus sends.
-struct SynthBlock {
-  Block left{}, right{}, reverbSend{}, chorusSend{};
-
-  bool Render(fluid_synth_t* synth) {
-    return ProcessDryWithSends(synth, DrySynthBlock{left, right, reverbSend, chorusSend});
-  }
 };
 
 // Collects converted blocks; skipped stretches before the first block are left out, later
@@ -96,88 +90,41 @@ void RouteSynthLog(Reporter* verboseTarget) {
   RouteGLibLog(verboseTarget);
 }
 
-std::unique_ptr<LoadedSoundFont> LoadSoundFont(const std::string& path) {
-  auto font = std::make_unique<LoadedSoundFont>();
-  font->path = path;
-  font->owner = MakeRenderSynth();
-  fluid_synth_t* owner = font->owner.synth.get();
-  if (owner == nullptr) return nullptr;
-  const int id = fluid_synth_sfload(owner, path.c_str(), 0);
-  if (id == FLUID_FAILED) return nullptr;
-  font->sfont = fluid_synth_get_sfont_by_id(owner, id);
-  if (font->sfont == nullptr) return nullptr;
-  return font;
-}
-
-int16_t FloatToSample(float x) {
-  const long v = std::lround(static_cast<double>(x) * 32768.0);
-  return static_cast<int16_t>(std::clamp<long>(v, -32768, 32767));
-}
-
 bool RenderTimedEvents(const LoadedSoundFont& font, std::span<const TimedEvent> events,
                        Rendering& out, const RenderOptions& options) {
   out = Rendering{};
-  for (size_t i = 0; i < events.size(); ++i) {
-    if (events[i].blockStart < 0 || (i > 0 && events[i].blockStart < events[i - 1].blockStart))
-      return false;
-  }
   if (!events.empty() && events.back().blockStart > kMaxRenderFrames - 2 * kTailLimitFrames - 128)
     return false;
 
-  const DrySynth dry = MakeRenderSynth();
-  fluid_synth_t* synth = dry.synth.get();
-  if (synth == nullptr) return false;
-  SoundFontLoan loan(synth, font.sfont);  // returned before the synthesizer goes
-  if (!loan.ok()) return false;
-
+  const FluidSettingsPtr settings = MakeRenderSettings();
+  if (!settings) return false;
   SendEffects effects;
-  SynthBlock block;
-  OutputBuilder output(out);
+  DryRendering dry;
   const bool skip = options.skipSilence;
-  const auto silent = [&] {
-    return fluid_synth_get_active_voice_count(synth) == 0 && effects.IsSilent();
-  };
-  bool synthOk = true;
-  const auto renderBlock = [&](int64_t pos) {
-    synthOk = block.Render(synth) && synthOk;
-    effects.Add(pos, block.reverbSend, block.chorusSend, block.left, block.right);
-    output.Append(pos, block.left, block.right);
-  };
+  // A stretch without voices is still rendered while the effects ring on.
+  dry.SetRinging([&] { return !skip || !effects.IsSilent(); });
+  if (!dry.Start(font, settings.get(), std::vector<TimedEvent>(events.begin(), events.end())))
+    return false;
 
-  int64_t pos = 0;
-  size_t next = 0;
-  while (next < events.size()) {
-    const int64_t due = events[next].blockStart;
-    while (pos < due) {
-      if (skip && silent()) {
-        pos = due;  // nothing sounds until the event: exactly zero
-        break;
-      }
-      renderBlock(pos);
-      pos += kBlockFrames;
-    }
-    while (next < events.size() && events[next].blockStart == due) {
-      SendEvent(synth, events[next].message);
-      ++next;
-    }
-  }
-
-  // Voices ring on after the last event until they end, for at most the tail limit.
-  const int64_t voiceLimit = pos + kTailLimitFrames;
-  while (pos < voiceLimit && fluid_synth_get_active_voice_count(synth) > 0) {
-    renderBlock(pos);
-    pos += kBlockFrames;
-  }
+  OutputBuilder output(out);
+  Block left{}, right{};
+  const bool synthOk = dry.RenderUntil(kEndless, [&](const DryBlock& block) {
+    left = block.left;
+    right = block.right;
+    effects.Add(block.frame, block.reverbSend, block.chorusSend, left, right);
+    output.Append(block.frame, left, right);
+  });
 
   // Then the effects alone, until a whole block rounds to silence.
+  int64_t pos = dry.position();
   const int64_t effectLimit = pos + kTailLimitFrames;
-  Block silence{};
+  const Block silence{};
   while (pos < effectLimit && !(skip && effects.IsSilent())) {
-    block.left.fill(0.0f);
-    block.right.fill(0.0f);
-    effects.Add(pos, silence, silence, block.left, block.right);
-    if (BelowHalfStep(block.left, block.right)) break;
-    output.Append(pos, block.left, block.right);
+    left.fill(0.0f);
+    right.fill(0.0f);
+    effects.Add(pos, silence, silence, left, right);
+    if (BelowHalfStep(left, right)) break;
+    output.Append(pos, left, right);
     pos += kBlockFrames;
   }
   output.PadTo(pos);

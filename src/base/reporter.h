@@ -12,10 +12,17 @@
 
 namespace velorna {
 
+// What a message is for, so that a front end never has to tell by its text.
+enum class ReportKind {
+  kMessage,   // anything the user should read
+  kFinished,  // a job's closing word that its output is written
+};
+
 struct Report {
   std::string module;            // "GENE", "MDTK", ...; empty for plain texts
   std::optional<uint32_t> code;  // the eight-digit code where the message has one
   std::string text;  // exactly what is shown, e.g. "GENE01000002 メモリが不足しています。"
+  ReportKind kind = ReportKind::kMessage;
 };
 
 // Implementations must be safe to call from any thread; Show returns when the user has

@@ -91,8 +91,7 @@ std::string Canonical(const std::string& path) {
 
 int Convert(const CliOptions& cli, const Tuning& tuning, ConsoleOutput& console) {
   ConversionOptions options;
-  // The job still takes twelve offsets; it is to take `tuning` whole.
-  options.cents = OctaveOffsets(tuning);
+  options.tuning = tuning;
   options.soundFont = cli.soundFont;
   options.engine = cli.engine;
   options.jobs = cli.jobs;
@@ -185,7 +184,7 @@ int main(int argc, char** argv) {
       PrintTuningTable(*tuning);
       return kExitOk;
     case Command::kInspect:
-      return Inspect(cli, OctaveOffsets(*tuning), console) ? kExitOk : kExitNotWritten;
+      return Inspect(cli, *tuning, console) ? kExitOk : kExitNotWritten;
     case Command::kConvert:
       return Convert(cli, *tuning, console);
     default:

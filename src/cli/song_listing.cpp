@@ -13,12 +13,12 @@
 #include "conversion/note_retune.h"
 #include "conversion/song_loading.h"
 #include "midi/song_time.h"
+#include "tuning/tuning.h"
 
 namespace velorna::cli {
 
 namespace {
 
-constexpr int kPitchClassCount = 12;
 constexpr std::array<const char*, kPitchClassCount> kNoteNames{"C",  "C#", "D",  "D#", "E",  "F",
                                                                "F#", "G",  "G#", "A",  "A#", "B"};
 constexpr int kChannelBase = 1;       // musicians count channels from 1
@@ -26,15 +26,6 @@ constexpr int kProgramBase = 1;       // and programs too
 constexpr int kOctaveOfKeyZero = -1;  // C4 = key 60
 constexpr int kBendDataBits = 7;
 constexpr double kMicrosecondsPerMinute = 60e6;
-constexpr double kCentsPerSemitone = 100;
-constexpr int kA4Key = 69;
-constexpr double kA4Hz = 440;
-
-// Hz of `key` sounding `cents` above its equal-tempered pitch at A4 = 440 Hz.
-double KeyFrequencyHz(int key, double cents) {
-  return kA4Hz * std::exp2(((key - kA4Key) * kCentsPerSemitone + cents) /
-                           (kPitchClassCount * kCentsPerSemitone));
-}
 
 // Where a tick lies in song time: seconds through the song's tempo changes, bar and beat
 // through its time signatures (4/4 until the first).
@@ -194,7 +185,7 @@ void ForEachNote(const MidiFormat0Data& song, Visit visit) {
   }
 }
 
-void PrintBends(const MidiFormat0Data& song, const CentTable& cents) {
+void PrintBends(const MidiFormat0Data& song, const SongNoteIndex& index, const Tuning& tuning) {
   std::printf("# index tick channel note pitch-class cents sensitivity base-bend bend\n");
   ForEachNote(song, [&](size_t i, int64_t tick, const MidiEvent& e) {
     const int pc = PitchClass(e.note);
@@ -203,12 +194,16 @@ void PrintBends(const MidiFormat0Data& song, const CentTable& cents) {
       std::printf("drum\n");
       return;
     }
-    const NoteRetuning r = DescribeRetuning(song, static_cast<int32_t>(i), tick, cents);
+    const NoteRetuning r = DescribeRetuning(index, static_cast<int32_t>(i), tuning);
     if (r.rhythmPart) {
       std::printf("rhythm\n");
       return;
     }
-    std::printf("%g %d %d %d\n", cents[pc], static_cast<int>(r.sensitivity), r.baseBend, r.bend);
+    if (r.unmapped) {
+      std::printf("unmapped\n");
+      return;
+    }
+    std::printf("%g %d %d %d\n", r.target, static_cast<int>(r.sensitivity), r.baseBend, r.bend);
   });
 }
 
@@ -225,7 +220,8 @@ void PrintEventsForPeople(const MidiFormat0Data& song) {
   }
 }
 
-void PrintBendsForPeople(const MidiFormat0Data& song, const CentTable& cents) {
+void PrintBendsForPeople(const MidiFormat0Data& song, const SongNoteIndex& index,
+                         const Tuning& tuning) {
   const SongClock clock(song);
   std::printf("# %9s  %-8s  %-3s  %-9s  %8s  %10s  %s\n", "seconds", "bar:beat", "ch", "note",
               "cents", "Hz", "bend (what it carries)");
@@ -234,30 +230,35 @@ void PrintBendsForPeople(const MidiFormat0Data& song, const CentTable& cents) {
                 ChannelName(e.channel).c_str(), NoteName(e.note).c_str());
     const bool drum = e.channel == kDrumChannel;
     const NoteRetuning r =
-        drum ? NoteRetuning{} : DescribeRetuning(song, static_cast<int32_t>(i), tick, cents);
-    if (drum || r.rhythmPart) {
+        drum ? NoteRetuning{} : DescribeRetuning(index, static_cast<int32_t>(i), tuning);
+    if (drum || r.rhythmPart || r.unmapped) {
       std::printf("%8s  %10s  %s\n", "-", "-",
-                  drum ? "drum channel, not retuned" : "rhythm part, not retuned");
+                  drum            ? "drum channel, not retuned"
+                  : r.rhythmPart ? "rhythm part, not retuned"
+                                  : "unmapped by the tuning, silent");
       return;
     }
-    const double target = cents[static_cast<size_t>(PitchClass(e.note))];
     const double carried = (r.bend - r.baseBend) * r.sensitivity * kCentsPerSemitone / kCentreBend;
-    std::printf("%+8.1f  %10.3f  %d (%+.1f cents over %.0f semitones)\n", target,
-                KeyFrequencyHz(e.note, target), r.bend, carried, r.sensitivity);
+    std::printf("%+8.1f  %10.3f  %d (%+.1f cents over %.0f semitones", r.target,
+                KeyFrequencyHz(e.note, r.target), r.bend, carried, r.sensitivity);
+    if (r.keyShift != 0) std::printf(", key %+d", r.keyShift);
+    std::printf(")\n");
   });
 }
 
 }  // namespace
 
-bool Inspect(const CliOptions& options, const CentTable& cents, Reporter& reporter) {
+bool Inspect(const CliOptions& options, const Tuning& tuning, Reporter& reporter) {
   MidiContext ctx(reporter);
   std::unique_ptr<MidiFormat0Data> song;
   int seconds = 0;
   if (!LoadAndPrepareSong(ctx, options.inputs[0], {}, song, seconds)) return false;
+  const std::unique_ptr<SongNoteIndex> index = IndexSong(*song);
+  if (!index) return false;
   if (options.raw) {
-    options.bends ? PrintBends(*song, cents) : PrintEvents(*song);
+    options.bends ? PrintBends(*song, *index, tuning) : PrintEvents(*song);
   } else {
-    options.bends ? PrintBendsForPeople(*song, cents) : PrintEventsForPeople(*song);
+    options.bends ? PrintBendsForPeople(*song, *index, tuning) : PrintEventsForPeople(*song);
   }
   return true;
 }

@@ -6,8 +6,7 @@
 
 namespace velorna::cli {
 
-// Prints to stdout, --bends with `cents` as the offsets; false when the song could not be
-// loaded.
-bool Inspect(const CliOptions& options, const CentTable& cents, Reporter& reporter);
+// Prints to stdout, --bends as retuned by `tuning`; false when the song could not be loaded.
+bool Inspect(const CliOptions& options, const Tuning& tuning, Reporter& reporter);
 
 }  // namespace velorna::cli

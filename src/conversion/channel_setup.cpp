@@ -1,11 +1,16 @@
 #include "conversion/channel_setup.h"
 
+#include <cmath>
+
 namespace velorna {
 
 namespace {
 
-constexpr int kPedalDown = 64;
 constexpr size_t kRhythmMapByte = 9;
+// Full scale of a bend offset: the bend range moves the pitch by this many bend steps.
+constexpr double kBendSteps = kCentreBend - 1;
+constexpr double kBendSpan = kMaxBend + 1;
+constexpr int64_t kDefaultRangeCents = rpn::kDefaultBendRange * 100;
 
 int PedalOf(const MidiEvent& e) {
   return IsControl(e, cc::kSustain) ? 0 : IsControl(e, cc::kSostenuto) ? 1 : -1;
@@ -14,7 +19,8 @@ int PedalOf(const MidiEvent& e) {
 }  // namespace
 
 void BendRangeRegisters::Apply(const MidiEvent& e) {
-  const bool rangeSelected = !nrpnSelected && rpnMsb == 0 && rpnLsb == 0;
+  const bool rangeSelected =
+      !nrpnSelected && rpnMsb == rpn::kBendRangeMsb && rpnLsb == rpn::kBendRangeLsb;
   switch (e.kind) {
     case cc::kRpnMsb:
       rpnMsb = e.value;
@@ -29,7 +35,7 @@ void BendRangeRegisters::Apply(const MidiEvent& e) {
       nrpnSelected = true;
       break;
     case cc::kResetAll:
-      rpnMsb = rpnLsb = kNull;
+      rpnMsb = rpnLsb = rpn::kNull;
       nrpnSelected = false;
       break;
     case cc::kDataEntryMsb:
@@ -40,7 +46,7 @@ void BendRangeRegisters::Apply(const MidiEvent& e) {
       break;
     case cc::kDataEntryLsb:
       if (rangeSelected) {
-        if (semitones < 0) semitones = 2;  // the synthesizer's own range
+        if (semitones < 0) semitones = rpn::kDefaultBendRange;  // the synthesizer's own
         cents = e.value;
       }
       break;
@@ -60,13 +66,39 @@ void ChannelSetup::Apply(const MidiEvent& e) {
   }
 }
 
-NoteRetuning ChannelSetup::RetuningOf(const MidiEvent& note, const CentTable& cents) const {
+int BendOffset(double cents, double sensitivity) {
+  int64_t rangeCents = std::llround(sensitivity * kCentsPerSemitone);
+  if (rangeCents <= 0) rangeCents = kDefaultRangeCents;
+  // Truncated toward zero. For whole cents this is the integer division exactly: the
+  // quotient's distance from the next integer is far above the double's rounding.
+  const double offset = std::trunc(-(kBendSteps * cents) / static_cast<double>(rangeCents));
+  // Beyond a whole bend's span every offset clamps alike; held there, the cast stays defined.
+  return static_cast<int>(std::clamp(offset, -kBendSpan, kBendSpan));
+}
+
+int BendValue(int base, double cents, double sensitivity) {
+  return ClampBend(int64_t{base} - BendOffset(cents, sensitivity));
+}
+
+NoteRetuning ChannelSetup::RetuningOf(const MidiEvent& note, KeyTarget target) const {
   NoteRetuning r;
   r.rhythmPart = rhythmMap != 0;
+  r.unmapped = !r.rhythmPart && !(target && std::isfinite(*target));
   r.sensitivity = range.Sensitivity();
   r.defaultRange = r.sensitivity <= 0;
-  if (r.defaultRange) r.sensitivity = 2;
-  r.offset = BendOffset(cents[static_cast<size_t>(((note.note % 12) + 12) % 12)], r.sensitivity);
+  if (r.defaultRange) r.sensitivity = rpn::kDefaultBendRange;
+  r.target = r.unmapped ? 0 : target.value_or(0);
+  r.bendCents = r.target;
+  // A target beyond the bend's reach moves the key, and the bend carries the rest.
+  const double reach = std::max<double>(std::llround(r.sensitivity * kCentsPerSemitone), 0);
+  if (!r.rhythmPart && std::fabs(r.target) > reach) {
+    const double shift = std::round(r.target / kCentsPerSemitone);
+    const double lowest = kLowestKey - note.note;
+    const double highest = kHighestKey - note.note;
+    r.keyShift = static_cast<int>(std::clamp(shift, lowest, highest));
+    r.bendCents = r.target - kCentsPerSemitone * r.keyShift;
+  }
+  r.offset = BendOffset(r.bendCents, r.sensitivity);
   r.baseBend = bend;
   r.bend = ClampBend(int64_t{r.baseBend} - r.offset);
   return r;

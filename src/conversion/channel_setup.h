@@ -1,38 +1,27 @@
 // What a channel has set up for a note, as the synthesizer will hear it: the rhythm-part
-// map, the pitch bend, the bend range registers, and the pedals that keep the note sounding.
-// Fed with the channel's events in song order; shared by every way of building a copy.
+// map, the pitch bend, the bend range registers, and the pedals that keep the note sounding;
+// and how a note is retuned under that set-up. Fed with the channel's events in song order.
 #pragma once
 
 #include <algorithm>
 #include <cstdint>
 #include <limits>
 
-#include "conversion/note_retune.h"
+#include "midi/midi_constants.h"
 #include "midi/midi_types.h"
+#include "tuning/tuning.h"
 
 namespace velorna {
-
-namespace cc {
-inline constexpr uint32_t kDataEntryMsb = 6;
-inline constexpr uint32_t kDataEntryLsb = 38;
-inline constexpr uint32_t kSustain = 64;
-inline constexpr uint32_t kSostenuto = 66;
-inline constexpr uint32_t kNrpnLsb = 98;
-inline constexpr uint32_t kNrpnMsb = 99;
-inline constexpr uint32_t kRpnLsb = 100;
-inline constexpr uint32_t kRpnMsb = 101;
-inline constexpr uint32_t kResetAll = 121;
-}  // namespace cc
 
 inline bool IsControl(const MidiEvent& e, uint32_t controller) {
   return e.status == st::kControl && e.kind == controller;
 }
 inline int BendOf(const MidiEvent& e) {
-  return e.value * 128 + e.note;
+  return (e.value << kDataBits) + e.note;
 }
 inline void SetBend(MidiEvent& e, int bend) {
-  e.value = bend >> 7;
-  e.note = bend & 127;
+  e.value = bend >> kDataBits;
+  e.note = bend & kDataMask;
 }
 inline int ClampBend(int64_t bend) {
   return static_cast<int>(std::clamp<int64_t>(bend, 0, kMaxBend));
@@ -50,11 +39,29 @@ inline int32_t DeltaBetween(int64_t from, int64_t to) {
       std::clamp<int64_t>(to - from, 0, std::numeric_limits<int32_t>::max()));
 }
 
+// -(8191 * cents) / (100 * sensitivity), truncated toward zero; a range of 0 counts as 2.
+int BendOffset(double cents, double sensitivity);
+// The bend for a note of `cents` under range `sensitivity` from `base`, clamped to 0..16383.
+int BendValue(int base, double cents, double sensitivity);
+
+// How a note is retuned: what its copy's key and bend are made of.
+struct NoteRetuning {
+  bool rhythmPart = false;     // a GS rhythm part: no bend at all
+  bool unmapped = false;       // the tuning gives the key no pitch: the note is not rendered
+  double sensitivity = 2;      // range in semitones used for the offset
+  bool defaultRange = false;   // the song sets none, so the copy sets 2
+  double target = 0;           // cents from the key's equal-tempered pitch
+  int keyShift = 0;            // semitones the copy moves the key by, for a target out of reach
+  double bendCents = 0;        // what the bend carries: target - 100 * keyShift
+  int offset = 0;              // subtracted from the base
+  int baseBend = kCentreBend;  // the channel's bend that applies to the note
+  int bend = kCentreBend;      // base - offset, clamped
+};
+
 // The bend range registers as a synthesizer keeps them, from power-on (all null).
 struct BendRangeRegisters {
-  static constexpr int kNull = 127;
-  int rpnMsb = kNull;
-  int rpnLsb = kNull;
+  int rpnMsb = rpn::kNull;
+  int rpnLsb = rpn::kNull;
   bool nrpnSelected = false;
   int semitones = -1;  // none set
   int cents = 0;
@@ -71,8 +78,8 @@ struct ChannelSetup {
   BendRangeRegisters range;
 
   void Apply(const MidiEvent& e);
-  // How a note of this channel is retuned under this set-up.
-  NoteRetuning RetuningOf(const MidiEvent& note, const CentTable& cents) const;
+  // How a note of this channel is retuned to `target` under this set-up.
+  NoteRetuning RetuningOf(const MidiEvent& note, KeyTarget target) const;
 };
 
 // Where a note stops sounding: its end, or, with a sustain or sostenuto pedal held there,

@@ -4,6 +4,7 @@
 #include <array>
 #include <iterator>
 
+#include "midi/midi_constants.h"
 #include "midi/note_pairing.h"
 #include "midi/track_encoder.h"
 
@@ -19,25 +20,27 @@ std::optional<std::vector<TimedEvent>> TimeCopyAsWritten(MidiContext& ctx, MidiF
   SetupEventsFirst(ctx, track);
   SysExFirst(track);
   NoteOffsBeforeNoteOns(ctx, track);
-  copy.state = 1;
+  copy.state = kSongEvents;
   return TimeTrackEvents(track, copy.division);
 }
 
 void DropReplacedSetUp(std::vector<TimedEvent>& events) {
   const auto isNoteOn = [](const TimedEvent& e) {
-    return e.message.size() >= 3 && (e.message[0] & 0xF0) == 0x90 && e.message[2] != 0;
+    return e.message.size() >= 3 && (e.message[0] & kStatusTypeMask) == st::kNoteOn &&
+           e.message[2] != 0;
   };
   const auto firstNoteOn = std::find_if(events.begin(), events.end(), isNoteOn);
   // Walking back from the note-on, the first pressure or bend of a channel met is the one
   // that counts.
-  std::array<bool, 32> seen{};  // 16 channels of pressure, then 16 of bend
+  std::array<bool, 2 * kMidiChannels> seen{};  // the channels' pressure, then their bend
   std::vector<bool> drop(events.size(), false);
   bool any = false;
   for (auto it = std::make_reverse_iterator(firstNoteOn); it != events.rend(); ++it) {
     if (it->message.empty()) continue;
-    const int type = it->message[0] & 0xF0;
-    if (type != 0xD0 && type != 0xE0) continue;
-    const size_t slot = (type == 0xE0 ? 16 : 0) + (it->message[0] & 0x0F);
+    const uint32_t type = it->message[0] & kStatusTypeMask;
+    if (type != st::kChannelPressure && type != st::kPitchBend) continue;
+    const size_t slot =
+        (type == st::kPitchBend ? kMidiChannels : 0) + (it->message[0] & kStatusChannelMask);
     if (seen[slot]) {
       drop[static_cast<size_t>(events.rend() - it - 1)] = true;
       any = true;

@@ -7,12 +7,13 @@
 #include <thread>
 #include <vector>
 
+#include "audio/audio_messages.h"
 #include "audio/dry_rendering.h"
 #include "audio/song_sums.h"
 #include "base/library_error.h"
 #include "conversion/copy_timing.h"
 #include "conversion/drum_copy.h"
-#include "conversion/note_index.h"
+#include "conversion/note_retune.h"
 
 namespace velorna {
 
@@ -20,7 +21,7 @@ namespace {
 
 constexpr int64_t kNever = std::numeric_limits<int64_t>::max();
 // How far ahead of the first unfinished frame notes may be taken: bounds the sums held.
-constexpr int64_t kLookAheadFrames = 20 * 44100;
+constexpr int64_t kLookAheadFrames = 20 * kSampleRate;
 // The drum pass goes on in steps of this much song time, between notes.
 constexpr int64_t kDrumStepFrames = 2 * kSumChunkFrames;
 // A rendering's blocks are added in runs of at most this many frames.
@@ -29,6 +30,7 @@ constexpr int64_t kRunFrames = 4 * kSumChunkFrames;
 constexpr int kNoteVoices = 32;
 // How often the coordinating thread refreshes progress and mixes finished sums.
 constexpr auto kRefresh = std::chrono::milliseconds(100);
+constexpr int64_t kPercent = 100;
 
 struct NoteTask {
   int32_t event = 0;       // position in the prepared track
@@ -55,11 +57,11 @@ std::vector<NoteTask> PlanNotes(const MidiFormat0Data& song, const SongNoteIndex
 
 class FastJob {
  public:
-  FastJob(const MidiFormat0Data& song, const SongNoteIndex& index, const ConversionOptions& options,
+  FastJob(const MidiFormat0Data& song, const SongNoteIndex& index, const Tuning& tuning,
           JobControl& control, Reporter& reporter, int workers)
       : song_(song),
         index_(index),
-        options_(options),
+        tuning_(tuning),
         control_(control),
         reporter_(reporter),
         workers_(workers) {
@@ -99,7 +101,7 @@ class FastJob {
 
   const MidiFormat0Data& song_;
   const SongNoteIndex& index_;
-  const ConversionOptions& options_;
+  const Tuning& tuning_;
   JobControl& control_;
   Reporter& reporter_;
 
@@ -193,7 +195,7 @@ void FastJob::RenderDrumStep(Worker& worker, int64_t limit) {
 
 void FastJob::RenderNote(Worker& worker, size_t n) {
   MidiContext ctx(reporter_);
-  auto copy = BuildIndexedNoteCopy(ctx, index_, notes_[n].event, options_.cents);
+  auto copy = BuildNoteCopy(ctx, index_, notes_[n].event, tuning_);
   if (copy) {
     // The copy is the job's own: what settling its order finds is no concern of the user.
     SilentReporter silent;
@@ -283,25 +285,30 @@ void FastJob::Coordinate(JobObserver& observer, MixAccumulator& accumulator) {
       first = FirstUnfinishedEvent();
     }
     finisher.Finish(finished, before);
-    control_.m_progress = eventCount > 0 ? static_cast<int>(100 * int64_t{first} / eventCount) : 0;
+    control_.m_progress =
+        eventCount > 0 ? static_cast<int>(kPercent * int64_t{first} / eventCount) : 0;
     ShowProgress(control_, observer);
     if (done) return;
   }
 }
 
-}  // namespace
+class FastEngine final : public RenderEngine {
+ public:
+  explicit FastEngine(int jobs) : jobs_(jobs) {}
+  bool MixAll(EngineTask& task, MixAccumulator& accumulator) override;
 
-bool MixAllRenderingsFast(const MidiFormat0Data& song, const std::string& soundFontPath,
-                          std::unique_ptr<LoadedSoundFont> loadedFont,
-                          const ConversionOptions& options, JobControl& control,
-                          JobObserver& observer, Reporter& reporter, MixAccumulator& accumulator) {
+ private:
+  int jobs_;
+};
+
+bool FastEngine::MixAll(EngineTask& task, MixAccumulator& accumulator) {
+  const MidiFormat0Data& song = task.song;
   const std::unique_ptr<SongNoteIndex> index = IndexSong(song);
-  if (!index) {
-    ShowMdtkError(reporter, code::kMdtkInternal);
+  if (!index || !task.font) {
+    ShowMdtkError(task.reporter, code::kMdtkInternal);
     return false;
   }
-  int jobs =
-      options.jobs > 0 ? options.jobs : static_cast<int>(std::thread::hardware_concurrency());
+  int jobs = jobs_ > 0 ? jobs_ : static_cast<int>(std::thread::hardware_concurrency());
   // Every thread loads its own SoundFont: no more threads than there are renderings.
   const auto& events = song.track->events;
   const int64_t renderings =
@@ -309,18 +316,25 @@ bool MixAllRenderingsFast(const MidiFormat0Data& song, const std::string& soundF
         return e.status == st::kNote && e.channel != kDrumChannel;
       });
   jobs = static_cast<int>(std::clamp<int64_t>(jobs, 1, renderings));
-  FastJob job(song, *index, options, control, reporter, jobs);
-  job.LendFont(std::move(loadedFont));
+  const std::string soundFontPath = task.font->path;
+  FastJob job(song, *index, task.tuning, task.control, task.reporter, jobs);
+  job.LendFont(std::move(task.font));
   {
     std::vector<std::jthread> workers;
     for (int w = 0; w < jobs; ++w) workers.emplace_back([&] { job.Work(soundFontPath); });
-    job.Coordinate(observer, accumulator);
+    job.Coordinate(task.observer, accumulator);
   }
   if (!job.anyWorkerStarted()) {
-    reporter.ShowText("ソフトウェア音源が使用できません。 (" + soundFontPath + ")");
+    task.reporter.ShowText(audio_msg::NoSynthesizer(soundFontPath));
     return false;
   }
   return true;
+}
+
+}  // namespace
+
+std::unique_ptr<RenderEngine> MakeFastEngine(int jobs) {
+  return std::make_unique<FastEngine>(jobs);
 }
 
 }  // namespace velorna

@@ -29,22 +29,22 @@ bool FolderTakesNewFile(const std::string& path) {
   return LocateOutput(path).error == 0;
 }
 
-bool MakeJobFiles(const std::string& inputPath, JobFiles& files) {
-  files.folder = MakeRunFolder();
-  if (files.folder.empty()) return false;
+std::unique_ptr<JobFiles> MakeJobFiles(const std::string& inputPath) {
+  auto files = std::make_unique<JobFiles>();
+  files->folder = MakeRunFolder();
+  if (files->folder.empty()) return nullptr;
   // The private folder (mode 0700) is what makes these names safe: nobody else can place a
   // file or a link there, so the job only ever touches files it made itself.
   const std::string stem = fs::path(BaseName(inputPath)).filename().string();
-  const fs::path base = fs::path(files.folder) / stem;
-  files.midi = base.string() + "_tmp.mid";
-  files.wav = base.string() + "_tmp.wav";
-  files.aiff = base.string() + "_tmp.aiff";
-  return true;
+  const fs::path base = fs::path(files->folder) / stem;
+  files->midi = base.string() + "_tmp.mid";
+  files->wav = base.string() + "_tmp.wav";
+  files->aiff = base.string() + "_tmp.aiff";
+  return files;
 }
 
-void RemoveJobFiles(JobFiles& files) {
-  RemoveRunFolder(files.folder);
-  files = JobFiles{};
+JobFiles::~JobFiles() {
+  if (!folder.empty()) RemoveRunFolder(folder);
 }
 
 }  // namespace velorna

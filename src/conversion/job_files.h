@@ -2,6 +2,7 @@
 // and AIFF files in a private folder made for the job.
 #pragma once
 
+#include <memory>
 #include <string>
 
 namespace velorna {
@@ -13,16 +14,22 @@ std::string OutputPathFor(const std::string& inputPath);
 // Whether `path` can be written as an output (see LocateOutput).
 bool FolderTakesNewFile(const std::string& path);
 
+// The file engine's private folder (made by MakeRunFolder) and the three names inside it. The
+// files of those names and the folder are removed when the record goes.
 struct JobFiles {
-  std::string folder;  // private, made by MakeRunFolder; empty until made
-  std::string midi;    // <stem>_tmp.mid
-  std::string wav;     // <stem>_tmp.wav
-  std::string aiff;    // <stem>_tmp.aiff
+  std::string folder;  // private, made by MakeRunFolder
+  std::string midi;  // <stem>_tmp.mid
+  std::string wav;   // <stem>_tmp.wav
+  std::string aiff;  // <stem>_tmp.aiff
+
+  JobFiles() = default;
+  ~JobFiles();
+  JobFiles(const JobFiles&) = delete;
+  JobFiles& operator=(const JobFiles&) = delete;
 };
 
-// Makes the private folder and forms the three names inside it.
-bool MakeJobFiles(const std::string& inputPath, JobFiles& files);
-// Deletes the files in the folder, then the folder.
-void RemoveJobFiles(JobFiles& files);
+// Makes the private folder and forms the three names inside it; null when no folder could
+// be made.
+std::unique_ptr<JobFiles> MakeJobFiles(const std::string& inputPath);
 
 }  // namespace velorna

@@ -6,40 +6,12 @@
 #include <vector>
 
 #include "base/library_error.h"
-#include "conversion/channel_setup.h"
+#include "conversion/conversion_messages.h"
 #include "midi/song_edit.h"
 
 namespace velorna {
 
 namespace {
-
-std::vector<int64_t> AbsoluteTimes(const MidiTrack& track) {
-  std::vector<int64_t> times(track.events.size());
-  int64_t now = 0;
-  for (size_t k = 0; k < times.size(); ++k) {
-    now += track.events[k].delta;
-    times[k] = now;
-  }
-  return times;
-}
-
-// The channel's set-up that applies to a note at time t: its events up to t.
-ChannelSetup SetupAt(const MidiTrack& track, const std::vector<int64_t>& times, int ch, int64_t t) {
-  ChannelSetup setup;
-  for (size_t k = 0; k < times.size() && times[k] <= t; ++k) {
-    if (track.events[k].channel == ch) setup.Apply(track.events[k]);
-  }
-  return setup;
-}
-
-int64_t WindowEnd(const MidiTrack& track, const std::vector<int64_t>& times, int ch,
-                  int64_t noteEnd) {
-  SoundingWindow window(noteEnd);
-  for (size_t k = 0; k < times.size(); ++k) {
-    if (track.events[k].channel == ch && !window.Feed(track.events[k], times[k])) break;
-  }
-  return window.End(times.empty() ? noteEnd : times.back());
-}
 
 // Inserts e at `index` at the time of the event standing there.
 bool InsertBefore(MidiContext& ctx, MidiTrack& track, size_t index, MidiEvent e) {
@@ -64,6 +36,71 @@ bool InsertBehind(MidiContext& ctx, MidiTrack& track, size_t index, MidiEvent e)
   return true;
 }
 
+bool IsNote(const SongNoteIndex& index, int32_t i) {
+  const MidiTrack* source = index.song ? index.song->track.get() : nullptr;
+  return source && source->state == ts::kNotes && i >= 0 && i < source->count() &&
+         source->events[static_cast<size_t>(i)].status == st::kNote;
+}
+
+// The events a copy of a note of channel `ch` may keep, in song order: the channel's own
+// list merged with the channel-less one, or every event when the index scans.
+class CopyFeed {
+ public:
+  CopyFeed(const SongNoteIndex& index, int ch) {
+    const bool indexed = !index.fullScan && ch >= 0 && ch < kMidiChannels;
+    own_ = indexed ? &index.channelEvents[static_cast<size_t>(ch)] : &index.scan;
+    shared_ = indexed ? &index.sharedEvents : &none_;
+  }
+  CopyFeed(const CopyFeed&) = delete;
+  CopyFeed& operator=(const CopyFeed&) = delete;
+  // The positions that may be of the note's channel, for its set-up and window.
+  const std::vector<int32_t>& own() const { return *own_; }
+  // The next position, or -1 at the end.
+  int32_t Next() {
+    const bool ownLeft = a_ < own_->size();
+    const bool sharedLeft = b_ < shared_->size();
+    if (!ownLeft && !sharedLeft) return -1;
+    if (ownLeft && (!sharedLeft || (*own_)[a_] < (*shared_)[b_])) return (*own_)[a_++];
+    return (*shared_)[b_++];
+  }
+
+ private:
+  const std::vector<int32_t>* own_;
+  const std::vector<int32_t>* shared_;
+  std::vector<int32_t> none_;
+  size_t a_ = 0;
+  size_t b_ = 0;
+};
+
+// What the note's channel has set up by its time t.
+ChannelSetup SetupAt(const SongNoteIndex& index, const CopyFeed& feed, int ch, int64_t t) {
+  const auto& events = index.song->track->events;
+  ChannelSetup setup;
+  for (const int32_t k : feed.own()) {
+    const auto at = static_cast<size_t>(k);
+    if (index.times[at] > t) break;
+    if (events[at].channel == ch) setup.Apply(events[at]);
+  }
+  return setup;
+}
+
+int64_t WindowEnd(const SongNoteIndex& index, const CopyFeed& feed, int ch, int64_t noteEnd) {
+  const auto& events = index.song->track->events;
+  SoundingWindow window(noteEnd);
+  for (const int32_t k : feed.own()) {
+    const auto at = static_cast<size_t>(k);
+    if (events[at].channel == ch && !window.Feed(events[at], index.times[at])) break;
+  }
+  return window.End(index.times.empty() ? noteEnd : index.times.back());
+}
+
+NoteRetuning RetuningOf(const SongNoteIndex& index, const CopyFeed& feed, int32_t i,
+                        const Tuning& tuning) {
+  const MidiEvent& note = index.song->track->events[static_cast<size_t>(i)];
+  const int64_t t = index.times[static_cast<size_t>(i)];
+  return SetupAt(index, feed, note.channel, t).RetuningOf(note, TargetOf(tuning, i, note.note));
+}
+
 std::ptrdiff_t LastBendAt(const MidiTrack& track, int64_t time, int channel) {
   std::ptrdiff_t found = -1;
   int64_t now = 0;
@@ -79,24 +116,6 @@ std::ptrdiff_t LastBendAt(const MidiTrack& track, int64_t time, int channel) {
 }
 
 }  // namespace
-
-NoteRetuning DescribeRetuning(const MidiFormat0Data& song, int32_t i, int64_t t,
-                              const CentTable& cents) {
-  const std::vector<int64_t> times = AbsoluteTimes(*song.track);
-  const MidiEvent& note = song.track->events[static_cast<size_t>(i)];
-  return SetupAt(*song.track, times, note.channel, t).RetuningOf(note, cents);
-}
-
-int BendOffset(int cents, double sensitivity) {
-  int64_t rangeCents = std::llround(sensitivity * 100.0);
-  if (rangeCents <= 0) rangeCents = 200;
-  // Integer division truncates toward zero, as the offset must.
-  return static_cast<int>(-(int64_t{8191} * cents) / rangeCents);
-}
-
-int BendValue(int base, int cents, double sensitivity) {
-  return ClampBend(int64_t{base} - BendOffset(cents, sensitivity));
-}
 
 double FindBendSensitivity(const MidiFormat0Data& song, int channel, int64_t time) {
   if (!song.track) return 0;
@@ -144,19 +163,63 @@ void SetPitchBendAt(MidiContext& ctx, MidiTrack& track, int msb, int lsb, int64_
   }
 }
 
-std::unique_ptr<MidiFormat0Data> BuildSingleNoteCopy(MidiContext& ctx, const MidiFormat0Data& song,
-                                                     int32_t i, int64_t t, const CentTable& cents) {
-  const MidiTrack* source = song.track.get();
-  if (!source || source->state != ts::kNotes || i < 0 || i >= source->count() ||
-      source->events[static_cast<size_t>(i)].status != st::kNote) {
+std::unique_ptr<SongNoteIndex> IndexSong(const MidiFormat0Data& song) {
+  const MidiTrack* track = song.track.get();
+  if (!track || track->state != ts::kNotes) return nullptr;
+  auto index = std::make_unique<SongNoteIndex>();
+  index->song = &song;
+  const size_t n = track->events.size();
+  index->times.resize(n);
+  index->endsWithEndOfTrack = n > 0 && track->events.back().IsEndOfTrack();
+  const size_t listed = index->endsWithEndOfTrack ? n - 1 : n;
+  int64_t now = 0;
+  for (size_t k = 0; k < n; ++k) {
+    const MidiEvent& e = track->events[k];
+    index->fullScan = index->fullScan || e.delta < 0 ||
+                      (e.status == st::kNote && (e.channel < 0 || e.channel >= kMidiChannels));
+    now += e.delta;
+    index->times[k] = now;
+    if (e.status == st::kNote || e.status == st::kDisabled || k == listed) continue;
+    const auto at = static_cast<int32_t>(k);
+    if (e.channel == kNoChannel) {
+      index->sharedEvents.push_back(at);
+    } else if (e.channel >= 0 && e.channel < kMidiChannels) {
+      index->channelEvents[static_cast<size_t>(e.channel)].push_back(at);
+    }
+  }
+  if (index->fullScan) {
+    index->channelEvents = {};
+    index->sharedEvents.clear();
+    index->scan.resize(listed);
+    for (size_t k = 0; k < listed; ++k) index->scan[k] = static_cast<int32_t>(k);
+  }
+  return index;
+}
+
+NoteRetuning DescribeRetuning(const SongNoteIndex& index, int32_t i, const Tuning& tuning) {
+  if (!IsNote(index, i)) return NoteRetuning{};
+  const CopyFeed feed(index, index.song->track->events[static_cast<size_t>(i)].channel);
+  return RetuningOf(index, feed, i, tuning);
+}
+
+std::unique_ptr<MidiFormat0Data> BuildNoteCopy(MidiContext& ctx, const SongNoteIndex& index,
+                                               int32_t i, const Tuning& tuning) {
+  if (!IsNote(index, i)) {
     ShowMdtkError(*ctx.reporter, code::kMdtkInternal);
     return nullptr;
   }
-  const std::vector<int64_t> times = AbsoluteTimes(*source);
-  const MidiEvent& note = source->events[static_cast<size_t>(i)];
-  const int ch = note.channel;
-  const int64_t end = WindowEnd(*source, times, ch, t + std::max(note.duration, 0));
-  const NoteRetuning retuning = SetupAt(*source, times, ch, t).RetuningOf(note, cents);
+  const MidiFormat0Data& song = *index.song;
+  const MidiTrack& source = *song.track;
+  const size_t noteIndex = static_cast<size_t>(i);
+  const int64_t t = index.times[noteIndex];
+  const int ch = source.events[noteIndex].channel;
+  CopyFeed feed(index, ch);
+  const NoteRetuning retuning = RetuningOf(index, feed, i, tuning);
+  if (retuning.unmapped) return nullptr;
+  MidiEvent note = source.events[noteIndex];
+  const int key = note.note;
+  note.note += retuning.keyShift;
+  const int64_t end = WindowEnd(index, feed, ch, t + std::max(note.duration, 0));
   const bool rhythm = retuning.rhythmPart;
   const int offset = retuning.offset;
   auto shift = [offset](int bend) { return ClampBend(int64_t{bend} - offset); };
@@ -168,10 +231,7 @@ std::unique_ptr<MidiFormat0Data> BuildSingleNoteCopy(MidiContext& ctx, const Mid
   MidiTrack& track = *copy->track;
   track.state = ts::kNotes;
 
-  const size_t n = source->events.size();
-  const size_t noteIndex = static_cast<size_t>(i);
-  const bool endsWithEndOfTrack = source->events.back().IsEndOfTrack();
-  if (!endsWithEndOfTrack) ctx.reporter->ShowText("err3");
+  if (!index.endsWithEndOfTrack) ctx.reporter->ShowText(conversion_msg::kNoEndOfTrack);
   int64_t last = 0;
   auto append = [&](const MidiEvent& e, int64_t time) {
     MidiEvent kept = e;
@@ -186,35 +246,47 @@ std::unique_ptr<MidiFormat0Data> BuildSingleNoteCopy(MidiContext& ctx, const Mid
     if (notePending) append(note, t);
     notePending = false;
   };
-  for (size_t k = 0; k < n; ++k) {
-    const MidiEvent& e = source->events[k];
-    if (k + 1 == n && endsWithEndOfTrack) {
-      flushNote();
-      append(e, std::max(end, last));
+  bool full = false;
+  for (int32_t next = feed.Next(); next >= 0 && !full; next = feed.Next()) {
+    const auto k = static_cast<size_t>(next);
+    if (k == noteIndex) continue;
+    const MidiEvent& e = source.events[k];
+    const int64_t time = index.times[k];
+    if (k > noteIndex && time > end) {
+      // Past the window: in song order, nothing later is kept either.
+      if (index.fullScan) continue;
       break;
     }
-    if (k == noteIndex) continue;
     const bool keep = e.status != st::kNote && e.status != st::kDisabled &&
-                      (e.channel == ch || e.channel == kNoChannel) &&
-                      (k < noteIndex || times[k] <= end);
+                      (e.channel == ch || e.channel == kNoChannel);
     if (!keep) continue;
-    if (k > noteIndex && times[k] > t) flushNote();
+    if (k > noteIndex && time > t) flushNote();
     const bool ownChannel = !rhythm && e.channel == ch;
     if (ownChannel && e.status == st::kPitchBend) {
       // A bend at the note's tick is part of the base; the retuning bend replaces it.
-      if (times[k] == t) continue;
-      if (times[k] > t) {
+      if (time == t) continue;
+      if (time > t) {
         MidiEvent shifted = e;
         SetBend(shifted, shift(BendOf(e)));
-        if (!append(shifted, times[k])) break;
+        full = !append(shifted, time);
         continue;
       }
     }
-    if (!append(e, times[k])) break;
-    // A reset inside the window re-centres the bend; the note must stay retuned.
-    if (ownChannel && times[k] > t && IsControl(e, cc::kResetAll)) {
-      append(MakeBend(ch, shift(kCentreBend)), times[k]);
+    if (ownChannel && e.status == st::kKeyPressure && e.note == key) {
+      MidiEvent moved = e;
+      moved.note = note.note;
+      full = !append(moved, time);
+      continue;
     }
+    full = !append(e, time);
+    // A reset inside the window re-centres the bend; the note must stay retuned.
+    if (!full && ownChannel && time > t && IsControl(e, cc::kResetAll)) {
+      append(MakeBend(ch, shift(kCentreBend)), time);
+    }
+  }
+  if (!full && index.endsWithEndOfTrack) {
+    flushNote();
+    append(source.events.back(), std::max(end, last));
   }
   flushNote();
   AddRetuningBend(ctx, track, retuning, t, ch);
@@ -225,15 +297,16 @@ void AddRetuningBend(MidiContext& ctx, MidiTrack& copy, const NoteRetuning& retu
                      int channel) {
   if (retuning.rhythmPart) return;
   const int bend = retuning.bend;
-  SetPitchBendAt(ctx, copy, bend >> 7, bend & 127, t, channel);
+  SetPitchBendAt(ctx, copy, bend >> kDataBits, bend & kDataMask, t, channel);
   if (retuning.defaultRange) {
     // In front of the retuning bend: behind the End of Track it would come too late.
     const std::ptrdiff_t at = LastBendAt(copy, t, channel);
     if (at >= 0) {
       const size_t b = static_cast<size_t>(at);
-      InsertBefore(ctx, copy, b, MakeControlChange(channel, 6, 2));
-      InsertBefore(ctx, copy, b, MakeControlChange(channel, 100, 0));
-      InsertBefore(ctx, copy, b, MakeControlChange(channel, 101, 0));
+      InsertBefore(ctx, copy, b,
+                   MakeControlChange(channel, cc::kDataEntryMsb, rpn::kDefaultBendRange));
+      InsertBefore(ctx, copy, b, MakeControlChange(channel, cc::kRpnLsb, rpn::kBendRangeLsb));
+      InsertBefore(ctx, copy, b, MakeControlChange(channel, cc::kRpnMsb, rpn::kBendRangeMsb));
     }
   }
 }

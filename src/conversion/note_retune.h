@@ -1,41 +1,52 @@
 // The tuning method: for one pitched note, a copy of the song holding what applies to
-// that note, with a channel pitch bend that shifts it by its pitch class's offset.
+// that note, with a channel pitch bend (and, for a target out of its reach, a key shift)
+// that moves it to the tuning's target.
 //
 // "What applies to the note": the events of its channel and the channel-less events before
 // it in time, plus the non-note events at its own tick (the writer plays a tick's set-up
 // events before its notes).
+//
+// Every engine builds its copies here, from a song indexed once: a copy then costs work in
+// proportion to what it keeps rather than to the whole song.
 #pragma once
 
 #include <array>
 #include <cstdint>
 #include <memory>
+#include <vector>
 
+#include "conversion/channel_setup.h"
 #include "midi/midi_types.h"
 #include "tuning/tuning.h"
 
 namespace velorna {
 
-inline constexpr int kCentreBend = 8192;
-inline constexpr int kMaxBend = 16383;
-
-// The copy for note i (status 16) at absolute time t: every other note and every other
-// channel's events dropped; the note's set-up kept, and its sounding window (up to its end,
-// or on to the release of a sustain or sostenuto pedal held there) kept with the window's
-// bends shifted; a retuning bend at t. Null, after MDTK 0x0D000001, when i is not a note
-// of the song's note-form track.
-std::unique_ptr<MidiFormat0Data> BuildSingleNoteCopy(MidiContext& ctx, const MidiFormat0Data& song,
-                                                     int32_t i, int64_t t, const CentTable& cents);
-// How note i at time t is retuned: what the copy's bend is made of.
-struct NoteRetuning {
-  bool rhythmPart = false;     // a GS rhythm part: no bend at all
-  double sensitivity = 2;      // range in semitones used for the offset
-  bool defaultRange = false;   // the song sets none, so the copy sets 2
-  int offset = 0;              // subtracted from the base
-  int baseBend = kCentreBend;  // the channel's bend that applies to the note
-  int bend = kCentreBend;      // base - offset, clamped
+struct SongNoteIndex {
+  const MidiFormat0Data* song = nullptr;  // must outlive the index, unchanged
+  std::vector<int64_t> times;             // absolute tick of every event
+  // Positions of the events a copy may keep (neither notes nor disabled), per channel and
+  // for the channel-less events; the closing End of Track is in none of them.
+  std::array<std::vector<int32_t>, kMidiChannels> channelEvents;
+  std::vector<int32_t> sharedEvents;
+  // Where time runs backward or a note has no channel of 0..15, a window is no prefix of
+  // those lists: every copy then scans all events, which `scan` holds instead.
+  bool fullScan = false;
+  std::vector<int32_t> scan;
+  bool endsWithEndOfTrack = false;
 };
-NoteRetuning DescribeRetuning(const MidiFormat0Data& song, int32_t i, int64_t t,
-                              const CentTable& cents);
+
+// Null when the song has no track in note form.
+std::unique_ptr<SongNoteIndex> IndexSong(const MidiFormat0Data& song);
+
+// The copy for note i (status 16): every other note and every other channel's events
+// dropped; the note's set-up kept, and its sounding window (up to its end, or on to the
+// release of a sustain or sostenuto pedal held there) kept with the window's bends shifted;
+// a retuning bend at the note's time. Null, after MDTK 0x0D000001, when i is not a note of
+// the song's note-form track; null without a message when the tuning leaves it unmapped.
+std::unique_ptr<MidiFormat0Data> BuildNoteCopy(MidiContext& ctx, const SongNoteIndex& index,
+                                               int32_t i, const Tuning& tuning);
+// How note i is retuned: what its copy's key and bend are made of.
+NoteRetuning DescribeRetuning(const SongNoteIndex& index, int32_t i, const Tuning& tuning);
 
 // Puts the retuning bend at t into a copy whose events are chosen: the song's bend range
 // in front of it where the song sets none. Nothing for a rhythm part.
@@ -49,9 +60,5 @@ double FindBendSensitivity(const MidiFormat0Data& song, int channel, int64_t tim
 // none or a reset-all-controllers of the channel follows it at that tick.
 void SetPitchBendAt(MidiContext& ctx, MidiTrack& track, int msb, int lsb, int64_t time,
                     int channel);
-// -(8191 * cents) / (100 * sensitivity), truncated toward zero; a range of 0 counts as 2.
-int BendOffset(int cents, double sensitivity);
-// The bend for a note of `cents` under range `sensitivity` from `base`, clamped to 0..16383.
-int BendValue(int base, int cents, double sensitivity);
 
 }  // namespace velorna

@@ -1,6 +1,8 @@
 #include "conversion/scale_file.h"
 
 #include <algorithm>
+#include <cerrno>
+#include <cmath>
 
 #include "base/file_io.h"
 
@@ -11,6 +13,9 @@ constexpr size_t kCentsOffset = 0;
 constexpr size_t kFillerOffset = 48;
 constexpr size_t kKeyIndexOffset = 60;
 constexpr int kLastKeyIndex = 14;
+// The offsets a scale file holds, in cents.
+constexpr int32_t kLowest = -100;
+constexpr int32_t kHighest = 100;
 
 void PutInt32(uint8_t* at, int32_t value) {
   const auto u = static_cast<uint32_t>(value);
@@ -28,7 +33,8 @@ int32_t GetInt32(const uint8_t* at) {
 std::array<uint8_t, kScaleFileBytes> EncodeScaleFile(const ScaleSettings& settings) {
   std::array<uint8_t, kScaleFileBytes> bytes{};
   for (size_t i = 0; i < settings.cents.size(); ++i) {
-    PutInt32(&bytes[kCentsOffset + 4 * i], settings.cents[i]);
+    PutInt32(&bytes[kCentsOffset + 4 * i], static_cast<int32_t>(std::lround(std::clamp<double>(
+                                               settings.cents[i], kLowest, kHighest))));
   }
   std::fill(bytes.begin() + kFillerOffset, bytes.begin() + kKeyIndexOffset, uint8_t{1});
   PutInt32(&bytes[kKeyIndexOffset], settings.keyIndex);
@@ -39,7 +45,8 @@ std::optional<ScaleSettings> DecodeScaleFile(const uint8_t* bytes, size_t size) 
   if (bytes == nullptr || size < kScaleFileBytes) return std::nullopt;
   ScaleSettings settings;
   for (size_t i = 0; i < settings.cents.size(); ++i) {
-    settings.cents[i] = std::clamp(GetInt32(&bytes[kCentsOffset + 4 * i]), -100, 100);
+    settings.cents[i] =
+        std::clamp<int32_t>(GetInt32(&bytes[kCentsOffset + 4 * i]), kLowest, kHighest);
   }
   // The twelve bytes after the offsets carry nothing.
   const int32_t key = GetInt32(&bytes[kKeyIndexOffset]);

@@ -1,4 +1,5 @@
-// Scale files: twelve cent offsets and the key selector's index in 64 bytes.
+// Scale files: twelve cent offsets and the key selector's index in 64 bytes. The file
+// holds whole cents: offsets are rounded when saved.
 #pragma once
 
 #include <array>
@@ -6,7 +7,7 @@
 #include <optional>
 #include <string>
 
-#include "conversion/note_retune.h"
+#include "tuning/tuning.h"
 
 namespace velorna {
 

@@ -83,14 +83,16 @@ struct MidiTrack {
   int32_t maxEvents() const { return capacity / 3; }
 };
 
-// Song states: 0 image only, 1 track in events form, 2 track in note form.
+// What a song holds: its file image only, its tracks in events form, or in note form.
+enum SongState : int32_t { kSongImage = 0, kSongEvents = 1, kSongNotes = 2 };
+
 struct MidiFormat0Data {
   int32_t length = 0;
   int32_t pos = 0;
   std::vector<uint8_t> bytes;
   int32_t capacity = kSongCapacity;
-  int32_t division = 0;  // raw header field; high bit set means SMPTE timing
-  int32_t state = 0;
+  int32_t division = 0;        // raw header field; high bit set means SMPTE timing
+  int32_t state = kSongImage;  // a SongState
   std::unique_ptr<MidiTrack> track;
 };
 
@@ -100,7 +102,7 @@ struct MidiFormat1Data {
   std::vector<uint8_t> bytes;
   int32_t capacity = kSongCapacity;
   int32_t division = 0;
-  int32_t state = 0;
+  int32_t state = kSongImage;  // a SongState
   int32_t trackCount = 0;
   std::vector<std::unique_ptr<MidiTrack>> tracks;
 };

@@ -133,9 +133,9 @@ std::unique_ptr<MidiFormat0Data> ReadFormat0(MidiContext& ctx, Bytes file) {
   const int64_t pos = SkipForeignChunks(image, FirstChunkOffset(image));
   song->track = std::make_unique<MidiTrack>();
   song->pos = static_cast<int32_t>(pos + ReadTrackChunk(ctx, *song->track, image, pos));
-  song->state = 1;
+  song->state = kSongEvents;
   EventsToNotes(ctx, *song->track);
-  song->state = 2;
+  song->state = kSongNotes;
   return song;
 }
 
@@ -178,9 +178,9 @@ std::unique_ptr<MidiFormat1Data> ReadFormat1(MidiContext& ctx, Bytes file) {
   }
   song->pos = static_cast<int32_t>(std::min<int64_t>(pos, song->length));
   song->trackCount = static_cast<int32_t>(song->tracks.size());
-  song->state = 1;
+  song->state = kSongEvents;
   for (auto& track : song->tracks) EventsToNotes(ctx, *track);
-  song->state = 2;
+  song->state = kSongNotes;
   return song;
 }
 
@@ -277,8 +277,28 @@ int64_t ReadTrackChunk(MidiContext& ctx, MidiTrack& track, std::span<const uint8
   return length;
 }
 
+std::optional<SmfTracks> ReadTrackChunks(MidiContext& ctx, std::span<const uint8_t> file) {
+  const Bytes image = SkipMacBinary(file);
+  if (image.size() < kHeaderBytes || !TagAt(image, 0, "MThd")) return std::nullopt;
+  SmfTracks read;
+  read.division = static_cast<int32_t>(Be16(image, 12));
+  const auto size = static_cast<int64_t>(image.size());
+  int64_t pos = FirstChunkOffset(image);
+  for (;;) {
+    pos = SkipForeignChunks(image, pos);
+    if (pos + static_cast<int64_t>(kChunkHeaderBytes) > size) break;
+    auto track = std::make_unique<MidiTrack>();
+    const int64_t used = ReadTrackChunk(ctx, *track, image, pos);
+    if (used <= 0) break;
+    read.tracks.push_back(std::move(track));
+    pos += used;
+  }
+  if (read.tracks.empty()) return std::nullopt;
+  return read;
+}
+
 std::unique_ptr<MidiFormat1Data> SplitByChannel(MidiContext& ctx, const MidiFormat0Data& song) {
-  if (song.state != ts::kNotes || !song.track || song.track->state != ts::kNotes) {
+  if (song.state != kSongNotes || !song.track || song.track->state != ts::kNotes) {
     ShowM1dtError(*ctx.reporter, code::kM1dtInternal);
     return nullptr;
   }
@@ -320,7 +340,7 @@ std::unique_ptr<MidiFormat1Data> SplitByChannel(MidiContext& ctx, const MidiForm
     elapsed[k] = 0;
     AppendEvent(ctx, *multi->tracks[k], std::move(copy));
   }
-  multi->state = ts::kNotes;
+  multi->state = kSongNotes;
   return multi;
 }
 
@@ -383,13 +403,13 @@ MidiLoader LoadSmf(MidiContext& ctx, const std::string& path, const FileOpenHook
 }
 
 void PrepareSong(MidiContext& ctx, MidiLoader& loader) {
-  if (!loader.multiTrack || loader.multiTrack->state != ts::kNotes) {
+  if (!loader.multiTrack || loader.multiTrack->state != kSongNotes) {
     ShowLibraryError(*ctx.reporter, LibraryModule::MDLD, code::kMdldInternal, msg::kLoaderInternal);
     return;
   }
   MidiFormat1Data& multi = *loader.multiTrack;
   auto song = std::make_unique<MidiFormat0Data>();
-  song->state = ts::kNotes;
+  song->state = kSongNotes;
   song->division = multi.division;
   song->track = std::make_unique<MidiTrack>();
   song->track->state = ts::kNotes;

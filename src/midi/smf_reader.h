@@ -7,6 +7,7 @@
 #include <optional>
 #include <span>
 #include <string>
+#include <vector>
 
 #include "midi/midi_types.h"
 
@@ -24,6 +25,14 @@ void PrepareSong(MidiContext& ctx, MidiLoader& loader);
 // caller advances by.
 int64_t ReadTrackChunk(MidiContext& ctx, MidiTrack& track, std::span<const uint8_t> image,
                        int64_t pos);
+// A file's track chunks in events form, in file order, with the header's division: chunks of
+// other types are skipped by their length. Nothing without an "MThd" header or a track.
+struct SmfTracks {
+  int32_t division = 0;
+  std::vector<std::unique_ptr<MidiTrack>> tracks;
+};
+std::optional<SmfTracks> ReadTrackChunks(MidiContext& ctx, std::span<const uint8_t> file);
+
 std::unique_ptr<MidiFormat1Data> SplitByChannel(MidiContext& ctx, const MidiFormat0Data& song);
 
 }  // namespace velorna

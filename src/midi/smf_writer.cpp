@@ -63,17 +63,17 @@ bool Pack(MidiContext& ctx, MidiFormat0Data& song) {
   song.length = kHeaderBytes + track.length;
   DestroyTrack(ctx, track);
   song.track.reset();
-  song.state = 0;
+  song.state = kSongImage;
   return true;
 }
 
 bool WriteSong(MidiContext& ctx, MidiFormat0Data& song, const Sink& sink) {
   switch (song.state) {
-    case 0: {
+    case kSongImage: {
       const size_t n = std::min(static_cast<size_t>(std::max(song.length, 0)), song.bytes.size());
       return sink({song.bytes.data(), n});
     }
-    case 1: {
+    case kSongEvents: {
       if (!Pack(ctx, song)) return false;
       const bool written = WriteSong(ctx, song, sink);
       // The song is rebuilt from what was written, whether or not it reached its target.
@@ -81,23 +81,23 @@ bool WriteSong(MidiContext& ctx, MidiFormat0Data& song, const Sink& sink) {
       const std::span<const uint8_t> image(song.bytes.data(), static_cast<size_t>(song.length));
       song.pos += static_cast<int32_t>(ReadTrackChunk(ctx, *track, image, song.pos));
       song.track = std::move(track);
-      song.state = 1;
+      song.state = kSongEvents;
       return written;
     }
-    case 2: {
+    case kSongNotes: {
       if (!song.track) {
         ReportInternal(ctx);
         return false;
       }
       NotesToEvents(ctx, *song.track);
-      song.state = 1;
+      song.state = kSongEvents;
       const bool written = WriteSong(ctx, song, sink);
-      if (song.state != 1 || !song.track) {
+      if (song.state != kSongEvents || !song.track) {
         ReportInternal(ctx);
         return written;
       }
       EventsToNotes(ctx, *song.track);
-      song.state = 2;
+      song.state = kSongNotes;
       return written;
     }
     default:

@@ -34,12 +34,13 @@ Bytes ChordFile() {
 class RenderingServiceTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    ASSERT_TRUE(StartRendering(service_, reporter_, test::kTestSoundFont));
-    EXPECT_EQ(service_.soundFontPath, test::kTestSoundFont);
+    font_ = ResolveSoundFont(reporter_, test::kTestSoundFont);
+    ASSERT_TRUE(font_);
+    EXPECT_EQ(font_->path, test::kTestSoundFont);
   }
   test::TempDir dir_;
   RecordingReporter reporter_;
-  RenderingService service_;
+  std::unique_ptr<LoadedSoundFont> font_;
 };
 
 std::vector<int16_t> WaveSamples(const Bytes& wav) {
@@ -54,7 +55,7 @@ TEST_F(RenderingServiceTest, AiffReadsBackToTheRenderedSamples) {
   const auto midi = dir_ / "song_tmp.mid";
   const auto wav = dir_ / "song_tmp.wav";
   test::WriteBytes(midi, ChordFile());
-  ASSERT_TRUE(RenderMidiToWave(service_, reporter_, midi, wav));
+  ASSERT_TRUE(RenderMidiToWave(*font_, reporter_, midi, wav));
   EXPECT_TRUE(reporter_.texts().empty());
 
   // The same song rendered in memory, from song frame 0.
@@ -73,7 +74,7 @@ TEST_F(RenderingServiceTest, AiffReadsBackToTheRenderedSamples) {
   const auto events = TimeTrackEvents(std::span<const MidiTrack* const>(tracks), 480);
   ASSERT_TRUE(events.has_value());
   Rendering expected;
-  ASSERT_TRUE(RenderTimedEvents(*service_.state->font, *events, expected));
+  ASSERT_TRUE(RenderTimedEvents(*font_, *events, expected));
   EXPECT_GT(expected.startFrame, 0);  // the lead-in was skipped, the file still has it
 
   const Bytes aiff = test::ReadBytes(dir_ / "song_tmp.aiff");
@@ -85,33 +86,23 @@ TEST_F(RenderingServiceTest, AiffReadsBackToTheRenderedSamples) {
 
 TEST_F(RenderingServiceTest, UnreadableFileGivesItsMessage) {
   const std::string missing = (dir_ / "missing.mid").string();
-  EXPECT_FALSE(RenderMidiToWave(service_, reporter_, missing, dir_ / "out.wav"));
+  EXPECT_FALSE(RenderMidiToWave(*font_, reporter_, missing, dir_ / "out.wav"));
   EXPECT_EQ(reporter_.texts(), std::vector<std::string>{"エラー発生 " + missing});
 
   reporter_.Clear();
   const std::string junk = (dir_ / "junk.mid").string();
   test::WriteBytes(junk, Bytes(100, 0x41));
-  EXPECT_FALSE(RenderMidiToWave(service_, reporter_, junk, dir_ / "out.wav"));
+  EXPECT_FALSE(RenderMidiToWave(*font_, reporter_, junk, dir_ / "out.wav"));
   EXPECT_EQ(reporter_.texts(), std::vector<std::string>{"エラー発生 " + junk});
   EXPECT_FALSE(std::filesystem::exists(dir_ / "out.wav"));
   EXPECT_FALSE(std::filesystem::exists(dir_ / "out.aiff"));
 }
 
-TEST_F(RenderingServiceTest, StoppedServiceRendersNothing) {
-  StopRendering(service_);
-  const auto midi = dir_ / "song.mid";
-  test::WriteBytes(midi, ChordFile());
-  EXPECT_FALSE(RenderMidiToWave(service_, reporter_, midi, dir_ / "song.wav"));
-  EXPECT_EQ(reporter_.texts(), std::vector<std::string>{"エラー発生 " + midi.string()});
-}
-
 TEST(RenderingService, MissingSoundFontGivesItsMessage) {
   RecordingReporter reporter;
-  RenderingService service;
-  EXPECT_FALSE(StartRendering(service, reporter, "/nonexistent/piano.sf2"));
+  EXPECT_EQ(ResolveSoundFont(reporter, "/nonexistent/piano.sf2"), nullptr);
   EXPECT_EQ(reporter.texts(), std::vector<std::string>{
                                   "ソフトウェア音源が使用できません。 (/nonexistent/piano.sf2)"});
-  EXPECT_EQ(service.state, nullptr);
 }
 
 TEST(RenderingService, SynthesizerLogReachesTheUserOnlyWhenVerbose) {
@@ -121,17 +112,20 @@ TEST(RenderingService, SynthesizerLogReachesTheUserOnlyWhenVerbose) {
   const std::string message = "ソフトウェア音源が使用できません。 (" + junk + ")";
 
   RecordingReporter quiet;
-  RenderingService service;
-  EXPECT_FALSE(StartRendering(service, quiet, junk));
+  {
+    const SynthLogRoute log(nullptr);
+    EXPECT_EQ(ResolveSoundFont(quiet, junk), nullptr);
+  }
   EXPECT_EQ(quiet.texts(), std::vector<std::string>{message});
 
   RecordingReporter verbose;
-  service.verbose = true;
-  EXPECT_FALSE(StartRendering(service, verbose, junk));
+  {
+    const SynthLogRoute log(&verbose);
+    EXPECT_EQ(ResolveSoundFont(verbose, junk), nullptr);
+  }
   EXPECT_GT(verbose.texts().size(), 1u);
   EXPECT_TRUE(verbose.Contains("FluidSynth: "));
   EXPECT_EQ(verbose.texts().back(), message);
-  StopRendering(service);
 }
 
 TEST(RenderingService, AiffPathIsTheWavePathWithItsExtensionReplaced) {

@@ -73,7 +73,8 @@ TEST(ConversionJob, DrumsOnlySongIsTheDrumPassAloneAndTuningDoesNotReachIt) {
   ASSERT_EQ(RunConversion((dir / "drums.mid").string(), options, control, observer, messages),
             ConversionResult::kWritten);
   const Bytes pure = ReadBytes(dir / "drums.wav");
-  options.cents = CentTable{50, 50, 50, 50, 50, 50, 50, 50, 50, 50, 50, 50};
+  options.tuning.keys =
+      KeyTableFromCents(CentTable{50, 50, 50, 50, 50, 50, 50, 50, 50, 50, 50, 50});
   ASSERT_EQ(RunConversion((dir / "drums.mid").string(), options, control, observer, messages),
             ConversionResult::kWritten);
   EXPECT_EQ(ReadBytes(dir / "drums.wav"), pure);
@@ -115,6 +116,36 @@ TEST(ConversionJob, LeavesNoTemporaryFilesAndTouchesNoneOfTheUsers) {
   std::set<std::string> names;
   for (auto& e : fs::directory_iterator(dir.path())) names.insert(e.path().filename().string());
   EXPECT_EQ(names, (std::set<std::string>{"song.mid", "song_tmp.mid", "song_tmp.wav", "song.wav"}));
+}
+
+// Only the file engine has temporary files: the fast one converts whatever TMPDIR says,
+// and the file engine refuses a temporary folder it cannot write to before rendering.
+TEST(ConversionJob, FastEngineNeedsNoTemporaryFolder) {
+  TempDir dir;
+  WriteBytes(dir / "song.mid", Melody(3));
+  const ScopedTmpDir restored;  // TMPDIR as it was once the test ends
+  const auto convert = [&](Engine engine, const char* tmpdir) {
+    if (tmpdir != nullptr) {
+      setenv("TMPDIR", tmpdir, 1);
+    } else {
+      unsetenv("TMPDIR");
+    }
+    RecordingReporter messages;
+    CountingObserver observer;
+    JobControl control;
+    const ConversionResult result =
+        RunConversion((dir / "song.mid").string(), Options(engine), control, observer, messages);
+    return std::make_pair(result, messages.texts());
+  };
+  using Outcome = std::pair<ConversionResult, std::vector<std::string>>;
+  const Outcome written{ConversionResult::kWritten, {"変換が終了しました。"}};
+  EXPECT_EQ(convert(Engine::kFast, nullptr), written);
+  EXPECT_EQ(convert(Engine::kFast, "/nonexistent/velorna-tmp"), written);
+  EXPECT_EQ(convert(Engine::kFast, "/proc"), written);
+  fs::remove(dir / "song.wav");
+  EXPECT_EQ(convert(Engine::kFiles, "/proc"),
+            Outcome(ConversionResult::kNotWritten, {"ファイルが開けませんでした。"}));
+  EXPECT_FALSE(fs::exists(dir / "song.wav"));
 }
 
 TEST(ConversionJob, MissingOutputFolderFailsBeforeRenderingAndWritesNothing) {

@@ -26,14 +26,20 @@ using Lines = std::vector<std::string>;
 
 // Pitch classes of the notes used below, with the pure-interval cents they get:
 // C 60 / 72: 0, D 62: +4, E 64: -14, G 67: +2.
+// Builds note i's copy from the song's index under twelve offsets.
+std::unique_ptr<MidiFormat0Data> Build(MidiContext& ctx, const MidiFormat0Data& song, int32_t i,
+                                       const CentTable& cents = kPureIntervalCents) {
+  const auto index = IndexSong(song);
+  return index ? BuildNoteCopy(ctx, *index, i, Tuning{KeyTableFromCents(cents), {}}) : nullptr;
+}
+
 struct NoteRetuneTest : ::testing::Test {
   RecordingReporter rec;
   MidiContext ctx{rec};
 
   Lines CopyOf(const MidiFormat0Data& song, int32_t i,
                const CentTable& cents = kPureIntervalCents) {
-    const int64_t t = test::AbsoluteTimes(*song.track)[static_cast<size_t>(i)];
-    auto copy = BuildSingleNoteCopy(ctx, song, i, t, cents);
+    auto copy = Build(ctx, song, i, cents);
     if (!copy || !copy->track) return {"no copy"};
     return Describe(*copy->track);
   }
@@ -70,6 +76,64 @@ TEST(BendValue, TableOfOffsets) {
   }
 }
 
+// Over every whole target of four octaves and several ranges: the key and the bend together
+// reach the target, the key moves only for a target beyond the bend, and the offset for a
+// whole target is the integer formula's.
+TEST(NoteRetuning, KeyAndBendTogetherReachEveryTarget) {
+  MidiEvent note = test::Note(0, 0, 60, 10);
+  for (const int range : {0, 1, 2, 12, 24}) {
+    ChannelSetup setup;
+    for (const MidiEvent& e : BendRange(0, 0, range)) setup.Apply(e);
+    const int64_t reach = range == 0 ? 200 : range * 100;
+    for (int target = -2400; target <= 2400; ++target) {
+      SCOPED_TRACE(testing::Message() << "range " << range << " target " << target);
+      const NoteRetuning r = setup.RetuningOf(note, target);
+      ASSERT_DOUBLE_EQ(r.keyShift * 100 + r.bendCents, target);
+      ASSERT_EQ(r.keyShift == 0, std::abs(target) <= reach || std::abs(target) < 50);
+      ASSERT_LE(std::abs(r.bendCents), std::max<double>(50, std::abs(target) <= reach ? reach : 0));
+      const int64_t whole = static_cast<int64_t>(r.bendCents);
+      ASSERT_EQ(r.offset, -(8191 * whole) / reach);
+    }
+  }
+  // Fractional cents: the same formula in double, truncated toward zero.
+  EXPECT_EQ(BendOffset(-30.5, 2), 1249);
+  EXPECT_EQ(BendOffset(30.5, 2), -1249);
+  EXPECT_EQ(BendOffset(0.01, 2), 0);
+}
+
+TEST_F(NoteRetuneTest, FarTargetsShiftTheKeyAndUnmappedKeysGiveNoCopy) {
+  MidiEvent pressure;
+  pressure.status = st::kKeyPressure;
+  pressure.channel = 0;
+  pressure.note = 60;
+  pressure.value = 40;
+  pressure.delta = 100;
+  const auto song = MakeSong(
+      {Note(0, 0, 60, 480), Note(0, 0, 62, 480), pressure, Note(0, 0, 64, 480), EndOfTrack(480)});
+  Tuning tuning{KeyTableFromCents(CentTable{}), {}};
+  tuning.keys[60] = 250.0;  // beyond a range of 2: three keys up, then 50 cents down
+  tuning.keys[62] = -30.5;
+  tuning.keys[64] = std::nullopt;
+  const auto index = IndexSong(*song);
+  ASSERT_TRUE(index);
+  auto up = BuildNoteCopy(ctx, *index, 0, tuning);
+  ASSERT_TRUE(up);
+  EXPECT_EQ(
+      Describe(*up->track),
+      Join({kDefaultRange,
+            {"+0 bend ch0 6145", "+0 note ch0 63 dur480", "+100 pressure ch0 63=40", "+380 eot"}}));
+  const NoteRetuning fraction = DescribeRetuning(*index, 1, tuning);
+  EXPECT_EQ(fraction.keyShift, 0);
+  EXPECT_EQ(fraction.bend, 8192 - 1249);
+  EXPECT_EQ(BuildNoteCopy(ctx, *index, 3, tuning), nullptr);
+  EXPECT_TRUE(DescribeRetuning(*index, 3, tuning).unmapped);
+  EXPECT_TRUE(rec.texts().empty());
+  // A note's own choice wins over its key's.
+  tuning.notes.assign(4, std::nullopt);
+  tuning.notes[3] = 12.0;
+  EXPECT_EQ(DescribeRetuning(*index, 3, tuning).bend, 8192 + 491);
+}
+
 TEST(BendValue, ClampedIntoFourteenBits) {
   EXPECT_EQ(BendValue(16000, 100, 1), 16383);
   EXPECT_EQ(BendValue(100, -100, 1), 0);
@@ -91,7 +155,7 @@ TEST_F(NoteRetuneTest, WorkedExample) {
                                     kDefaultRange,
                                     {"+0 bend ch0 8192", "+0 note ch0 60 dur480", "+480 eot"}}));
 
-  auto copy = BuildSingleNoteCopy(ctx, *song, 2, 0, kPureIntervalCents);
+  auto copy = Build(ctx, *song, 2);
   EXPECT_EQ(copy->division, 480);
   EXPECT_EQ(copy->state, 2);
   EXPECT_EQ(copy->track->state, ts::kNotes);
@@ -255,7 +319,7 @@ TEST_F(NoteRetuneTest, TempoChangeInsideTheNoteIsKept) {
 
 TEST_F(NoteRetuneTest, MissingEndOfTrackShowsErr3AndGoesOn) {
   const auto song = MakeSong({Note(0, 0, 60, 10), Program(20, 0, 1)});
-  auto copy = BuildSingleNoteCopy(ctx, *song, 0, 0, kPureIntervalCents);
+  auto copy = Build(ctx, *song, 0);
   ASSERT_TRUE(copy);
   EXPECT_EQ(rec.texts(), (Lines{"err3"}));
   EXPECT_EQ(rec.reports()[0].module, "");
@@ -263,10 +327,21 @@ TEST_F(NoteRetuneTest, MissingEndOfTrackShowsErr3AndGoesOn) {
             Join({kDefaultRange, {"+0 bend ch0 8192", "+0 note ch0 60 dur10"}}));
 }
 
+// Where time runs backward, an event past the note's window may be followed by one inside
+// it: the copy then looks at every event, not only up to the first one past the window.
+TEST_F(NoteRetuneTest, TimeRunningBackwardKeepsWhatFallsInsideTheWindow) {
+  const auto song =
+      MakeSong({Note(0, 0, 60, 10), Program(50, 0, 5), Control(-45, 0, 7, 100), EndOfTrack(100)});
+  EXPECT_TRUE(IndexSong(*song)->fullScan);
+  EXPECT_EQ(CopyOf(*song, 0),
+            Join({kDefaultRange,
+                  {"+0 bend ch0 8192", "+0 note ch0 60 dur10", "+5 cc ch0 7=100", "+5 eot"}}));
+}
+
 TEST_F(NoteRetuneTest, IndexThatIsNoNoteGivesNoCopy) {
   const auto song = MakeSong({Program(0, 0, 1), Note(0, 0, 60, 10), EndOfTrack(10)});
-  EXPECT_EQ(BuildSingleNoteCopy(ctx, *song, 0, 0, kPureIntervalCents), nullptr);
-  EXPECT_EQ(BuildSingleNoteCopy(ctx, *song, 7, 0, kPureIntervalCents), nullptr);
+  EXPECT_EQ(Build(ctx, *song, 0), nullptr);
+  EXPECT_EQ(Build(ctx, *song, 7), nullptr);
   EXPECT_EQ(rec.texts().size(), 2u);
   EXPECT_EQ(rec.texts()[0], "MDTK0D000001 Midiのトラックデータで内部エラーが発生しました。");
 }

@@ -32,7 +32,7 @@ class Quiet : public JobObserver {
 Bytes Convert(const fs::path& midi, const CentTable& cents, Engine engine) {
   ConversionOptions options;
   options.soundFont = kSoundFont;
-  options.cents = cents;
+  options.tuning.keys = KeyTableFromCents(cents);
   options.engine = engine;
   JobControl control;
   Quiet observer;

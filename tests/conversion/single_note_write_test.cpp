@@ -29,6 +29,9 @@ TEST_P(SingleNoteWrite, EveryCopyReadsBackAsWritten) {
   ASSERT_TRUE(loader.song && loader.song->track);
   const MidiFormat0Data& song = *loader.song;
 
+  const auto index = IndexSong(song);
+  ASSERT_TRUE(index);
+  const Tuning tuning;
   int copies = 0;
   int64_t t = 0;
   for (int32_t i = 0; i < song.track->count(); ++i) {
@@ -37,7 +40,7 @@ TEST_P(SingleNoteWrite, EveryCopyReadsBackAsWritten) {
     if (e.status != st::kNote || e.channel == kDrumChannel) continue;
     SCOPED_TRACE("note " + std::to_string(i) + " at " + std::to_string(t));
     rec.Clear();
-    auto copy = BuildSingleNoteCopy(ctx, song, i, t, kPureIntervalCents);
+    auto copy = BuildNoteCopy(ctx, *index, i, tuning);
     ASSERT_TRUE(copy && copy->track);
     const auto notes = test::Notes(*copy->track);
     const auto others = test::OtherEventsInWriterOrder(ctx, *copy->track);

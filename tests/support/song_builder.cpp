@@ -114,6 +114,8 @@ std::string Describe(const MidiEvent& e) {
       return head + "disabled";
     case st::kNote:
       return head + "note " + ch + std::to_string(e.note) + " dur" + std::to_string(e.duration);
+    case st::kKeyPressure:
+      return head + "pressure " + ch + std::to_string(e.note) + "=" + std::to_string(e.value);
     case st::kControl:
       return head + "cc " + ch + std::to_string(e.kind) + "=" + std::to_string(e.value);
     case st::kProgram:

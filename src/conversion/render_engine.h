@@ -1,0 +1,34 @@
+// The one interface the job renders through: an engine takes the prepared song, its tuning
+// and the job's SoundFont, and adds every rendering into the job's accumulator.
+#pragma once
+
+#include <memory>
+
+#include "audio/mix_accumulator.h"
+#include "audio/synth_renderer.h"
+#include "base/reporter.h"
+#include "conversion/job_control.h"
+#include "midi/midi_types.h"
+#include "tuning/tuning.h"
+
+namespace velorna {
+
+struct EngineTask {
+  const MidiFormat0Data& song;  // prepared, in note form
+  const Tuning& tuning;
+  std::unique_ptr<LoadedSoundFont> font;  // the job's, handed over for the run
+  JobControl& control;
+  JobObserver& observer;
+  Reporter& reporter;
+};
+
+class RenderEngine {
+ public:
+  virtual ~RenderEngine() = default;
+  // Adds the drum pass and every pitched note's rendering into the accumulator. Progress
+  // counts the song's events; a Stop leaves what was rendered before it. False when
+  // rendering could not start at all (the reporter has said why): nothing is to be written.
+  virtual bool MixAll(EngineTask& task, MixAccumulator& accumulator) = 0;
+};
+
+}  // namespace velorna

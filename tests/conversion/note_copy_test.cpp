@@ -1,0 +1,175 @@
+// Every note's copy, held to bytes recorded from the builder before it was shared by both
+// engines: a digest of every copy of a song as written to a file, and the events its
+// rendering gets without the file.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "audio/render_timing.h"
+#include "conversion/copy_timing.h"
+#include "conversion/note_retune.h"
+#include "midi/smf_reader.h"
+#include "midi/smf_writer.h"
+#include "support/song_builder.h"
+#include "support/test_paths.h"
+
+namespace velorna {
+namespace {
+
+namespace fs = std::filesystem;
+using test::BendRange;
+using test::Control;
+using test::EndOfTrack;
+using test::Events;
+using test::MakeSong;
+using test::Note;
+using test::Program;
+using test::RhythmPart;
+using test::Tempo;
+
+constexpr uint64_t kFnvOffset = 1469598103934665603ull;
+constexpr uint64_t kFnvPrime = 1099511628211ull;
+
+void Mix(uint64_t& digest, const void* data, size_t size) {
+  const auto* bytes = static_cast<const uint8_t*>(data);
+  for (size_t k = 0; k < size; ++k) digest = (digest ^ bytes[k]) * kFnvPrime;
+}
+
+// What the file-based road gives the synthesizer: the copy written, read back, timed.
+std::vector<TimedEvent> TimedThroughFile(const std::vector<uint8_t>& bytes) {
+  SilentReporter silent;
+  MidiContext ctx(silent);
+  MidiTrack track;
+  constexpr int64_t kHeaderBytes = 14;
+  ReadTrackChunk(ctx, track, bytes, kHeaderBytes);
+  const int32_t division = (bytes[12] << 8) | bytes[13];
+  return TimeTrackEvents(track, division).value_or(std::vector<TimedEvent>{});
+}
+
+struct Digest {
+  uint64_t value = kFnvOffset;
+  int copies = 0;
+};
+
+// Every pitched note's copy written to memory and folded into one digest, with the
+// messages shown; each copy's events timed without the file must be those read back.
+Digest DigestOfCopies(const MidiFormat0Data& song, const CentTable& cents) {
+  Digest digest;
+  RecordingReporter shown;
+  MidiContext ctx(shown);
+  const auto index = IndexSong(song);
+  if (!index) {
+    ADD_FAILURE() << "no index";
+    return digest;
+  }
+  const Tuning tuning{KeyTableFromCents(cents), {}};
+  for (int32_t i = 0; i < song.track->count(); ++i) {
+    const MidiEvent& e = song.track->events[static_cast<size_t>(i)];
+    if (e.status != st::kNote || e.channel == kDrumChannel) continue;
+    auto copy = BuildNoteCopy(ctx, *index, i, tuning);
+    auto direct = BuildNoteCopy(ctx, *index, i, tuning);
+    if (!copy || !direct) {
+      ADD_FAILURE() << "no copy of note " << i;
+      return digest;
+    }
+    SilentReporter silent;
+    MidiContext quiet(silent);
+    std::vector<uint8_t> bytes;
+    const bool written = WriteSmfToMemory(quiet, *copy, bytes);
+    Mix(digest.value, &i, sizeof i);
+    if (written) Mix(digest.value, bytes.data(), bytes.size());
+    const auto timed = TimeCopyAsWritten(quiet, *direct);
+    // A copy the writer refuses is not rendered on either road.
+    EXPECT_EQ(written, timed.has_value()) << "note " << i;
+    if (!written || !timed) continue;
+    const std::vector<TimedEvent> viaFile = TimedThroughFile(bytes);
+    bool same = viaFile.size() == timed->size();
+    for (size_t k = 0; same && k < viaFile.size(); ++k) {
+      same = viaFile[k].songSample == (*timed)[k].songSample &&
+             viaFile[k].blockStart == (*timed)[k].blockStart &&
+             viaFile[k].message == (*timed)[k].message;
+    }
+    EXPECT_TRUE(same) << "note " << i << ": timed events differ from the file's";
+    ++digest.copies;
+  }
+  for (const std::string& text : shown.texts()) Mix(digest.value, text.data(), text.size());
+  return digest;
+}
+
+std::unique_ptr<MidiFormat0Data> LoadPrepared(const fs::path& path) {
+  SilentReporter silent;
+  MidiContext ctx(silent);
+  MidiLoader loader = LoadSmf(ctx, path.string());
+  if (loader.fileLength == 0) return nullptr;
+  PrepareSong(ctx, loader);
+  return std::move(loader.song);
+}
+
+// Pedals held and released, resets, bends inside windows, set and unset bend ranges, a
+// rhythm part, tempo changes and notes sharing ticks with their set-up.
+std::unique_ptr<MidiFormat0Data> EveryKindOfSetUp() {
+  return MakeSong(Events({
+      {Tempo(0, 500000), Program(0, 0, 19), Control(0, 0, 64, 127), Note(0, 0, 60, 100),
+       Note(0, 1, 62, 50), test::Bend(0, 1, 9000)},
+      BendRange(10, 1, 12),
+      {Note(0, 1, 64, 300),    test::Bend(40, 1, 7000), Control(20, 0, 121, 0), Note(0, 0, 67, 30),
+       Control(40, 0, 64, 0),  Tempo(0, 400000),        Note(0, 2, 48, 200),    RhythmPart(0, 2, 1),
+       Note(50, 2, 50, 10),    Control(0, 3, 66, 100),  Note(0, 3, 55, 10),     Note(0, 3, 57, 10),
+       Control(20, 1, 121, 0), Note(0, 1, 60, 0),       test::Bend(5, 0, 100),  Note(0, 0, 72, 40),
+       Note(0, 9, 36, 20),     Control(10, 0, 64, 100), Note(30, 0, 71, 10),    EndOfTrack(500)},
+  }));
+}
+
+constexpr CentTable kOddCents{-100, 100, 50, -50, 0, 1, -1, 99, -99, 3, 7, -7};
+
+struct Recorded {
+  const char* song;  // a corpus name, or a path
+  int copies;
+  uint64_t pure;  // digest under the pure intervals
+  uint64_t odd;   // digest under kOddCents
+};
+
+const Recorded kRecorded[] = {
+    {"every-kind", 11, 0x036c373e3e1e986aull, 0xa2fcf30f9290b221ull},
+    {"test-all-gs-sounds.mid", 5044, 0x0fe6176587057257ull, 0x6cef80156a7ea939ull},
+    {"test-control-40-damper.mid", 8, 0x92c37ad72b8e339cull, 0x4fb3a33bd4572988ull},
+    {"/usr/share/games/openttd/baseset/openmsx/5432gone_redfarn.mid", 938, 0x2f84dc1d4e5d96e9ull,
+     0x3d531496abb1ec69ull},
+    {"/usr/share/games/openttd/baseset/openmsx/coconut_run2.mid", 585, 0x575daebb5b42e533ull,
+     0x45813b1b51b06a12ull},
+    {"/usr/share/games/openttd/baseset/openmsx/tttheme2.mid", 3443, 0x37290003eb22dbcdull,
+     0x30eec260a4c33706ull},
+};
+
+TEST(NoteCopies, EveryCopyIsTheRecordedOne) {
+  for (const Recorded& r : kRecorded) {
+    SCOPED_TRACE(r.song);
+    const std::string name = r.song;
+    std::unique_ptr<MidiFormat0Data> song;
+    if (name == "every-kind") {
+      song = EveryKindOfSetUp();
+    } else {
+      const fs::path path =
+          name.find('/') == std::string::npos ? test::DataDir() / "corpus" / name : fs::path(name);
+      if (!fs::exists(path)) continue;
+      song = LoadPrepared(path);
+    }
+    ASSERT_TRUE(song && song->track);
+    const Digest pure = DigestOfCopies(*song, kPureIntervalCents);
+    const Digest odd = DigestOfCopies(*song, kOddCents);
+    EXPECT_EQ(pure.copies, r.copies);
+    EXPECT_EQ(pure.value, r.pure);
+    EXPECT_EQ(odd.value, r.odd);
+  }
+}
+
+TEST(NoteCopies, SongWithoutEndOfTrackGivesCopiesButNoRendering) {
+  const auto song = MakeSong({Note(0, 0, 60, 10), Program(20, 0, 1), Note(0, 0, 62, 5)});
+  EXPECT_EQ(DigestOfCopies(*song, kPureIntervalCents).copies, 0);
+}
+
+}  // namespace
+}  // namespace velorna
