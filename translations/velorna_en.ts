@@ -11,6 +11,22 @@
         <source>SoundFont (*.sf2 *.sf3)</source>
         <translation>SoundFont (*.sf2 *.sf3)</translation>
     </message>
+    <message>
+        <source>Scala音階ファイル</source>
+        <translation>Scala scale file</translation>
+    </message>
+    <message>
+        <source>キーボード割り当て（なければキャンセル）</source>
+        <translation>Keyboard map (Cancel if there is none)</translation>
+    </message>
+    <message>
+        <source>Scala scale (*.scl)</source>
+        <translation>Scala scale (*.scl)</translation>
+    </message>
+    <message>
+        <source>Scala keyboard map (*.kbm)</source>
+        <translation>Scala keyboard map (*.kbm)</translation>
+    </message>
 </context>
 <context>
     <name>velorna::CAboutDlg</name>
@@ -196,6 +212,120 @@ The song being converted is saved with what has been mixed so far.</translation>
     <message>
         <source>Velorna ヘルプ</source>
         <translation>Velorna Help</translation>
+    </message>
+    <message>
+        <source>Scala読込</source>
+        <translation>Import Scala</translation>
+    </message>
+    <message>
+        <source>Scala書出</source>
+        <translation>Export Scala</translation>
+    </message>
+    <message>
+        <source>Scala形式の音階 (.scl) と、あればキーボード割り当て (.kbm) を読み込みます</source>
+        <translation>Reads a Scala scale (.scl) and, if there is one, a keyboard map (.kbm)</translation>
+    </message>
+    <message>
+        <source>今の音律を Scala形式 (.scl と .kbm) で書き出します</source>
+        <translation>Writes the current tuning in Scala format (.scl and .kbm)</translation>
+    </message>
+    <message>
+        <source>形式:</source>
+        <translation>Format:</translation>
+    </message>
+    <message>
+        <source>なし（手入力）</source>
+        <translation>None (typed in)</translation>
+    </message>
+    <message>
+        <source>選んだ音律を調の主音の上に置き、12 の値を埋めます</source>
+        <translation>Lays the chosen tuning on the key&apos;s tonic and fills in the 12 values</translation>
+    </message>
+    <message>
+        <source>基準ピッチ（A4 の周波数）</source>
+        <translation>Reference pitch (the frequency of A4)</translation>
+    </message>
+    <message>
+        <source>適応純正律</source>
+        <translation>Adaptive just intonation</translation>
+    </message>
+    <message>
+        <source>曲全体を見て、同時に鳴る音が純正に響くよう音ごとに音高を選びます</source>
+        <translation>Chooses each note&apos;s pitch over the whole song so that notes sounding together are pure</translation>
+    </message>
+    <message>
+        <source>音律:</source>
+        <translation>Tuning:</translation>
+    </message>
+    <message>
+        <source>A4:</source>
+        <translation>A4:</translation>
+    </message>
+    <message>
+        <source>%1 ビット</source>
+        <translation>%1 bits</translation>
+    </message>
+    <message>
+        <source>ノーマライズ</source>
+        <translation>Normalize</translation>
+    </message>
+    <message>
+        <source>最大の音量が -1 dBFS になるよう全体の音量をそろえます</source>
+        <translation>Scales the whole mix so that its peak is at -1 dBFS</translation>
+    </message>
+    <message>
+        <source>Scala: %1</source>
+        <translation>Scala: %1</translation>
+    </message>
+    <message>
+        <source>Scala: %1%2 — %3 音</source>
+        <translation>Scala: %1%2 — %3 notes</translation>
+    </message>
+    <message>
+        <source> + %1</source>
+        <translation> + %1</translation>
+    </message>
+    <message>
+        <source>：%1</source>
+        <translation>: %1</translation>
+    </message>
+    <message>
+        <source>この音律は Scala形式で書き出せません。</source>
+        <translation>This tuning cannot be written in Scala format.</translation>
+    </message>
+    <message>
+        <source>・1 セント未満の値（整数に丸められます）</source>
+        <translation>• values finer than 1 cent (they are rounded to whole cents)</translation>
+    </message>
+    <message>
+        <source>・Scala の音律（表示中の 1 オクターブだけが残ります）</source>
+        <translation>• the Scala tuning (only the octave shown is kept)</translation>
+    </message>
+    <message>
+        <source>・基準ピッチ A4 = %1 Hz（440 Hz として読み込まれます）</source>
+        <translation>• the reference pitch A4 = %1 Hz (it is read back as 440 Hz)</translation>
+    </message>
+    <message>
+        <source>・適応純正律の指定</source>
+        <translation>• the adaptive intonation choice</translation>
+    </message>
+    <message>
+        <source>設定ファイル (.sca) には次の内容を保存できません。
+%1
+
+代わりに Scala形式 (.scl と .kbm) で書き出しますか？</source>
+        <translation>A scale file (.sca) cannot hold the following:
+%1
+
+Write the tuning in Scala format (.scl and .kbm) instead?</translation>
+    </message>
+    <message>
+        <source>Scala形式で書き出す</source>
+        <translation>Export as Scala</translation>
+    </message>
+    <message>
+        <source>.sca に保存する</source>
+        <translation>Save as .sca</translation>
     </message>
 </context>
 <context>

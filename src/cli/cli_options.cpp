@@ -48,6 +48,9 @@ tuning (one source at most; default: pure intervals on C):
                          distance from C (-5..+6 semitones).
   --a4 HZ                reference pitch, 380..500 (default 440): moves every key by
                          1200*log2(HZ/440) cents
+  --adaptive             adaptive just intonation: every note gets its own pitch, chosen
+                         over the whole song so that what sounds together is pure
+                         (the tuning above gives the pitches it starts from)
 
 options:
   -o, --output OUT       write the output here (one input only); its extension picks
@@ -239,6 +242,11 @@ ParseResult ParseCommandLine(const std::vector<std::string>& given) {
       if (!value(v) || !ParseNumber(v, hz) || hz < kMinA4Hz || hz > kMaxA4Hz)
         return fail("--a4 needs a frequency from 380 to 500 Hz: " + v);
       o.a4Hz = hz;
+    } else if (a == "--adaptive") {
+      if (o.command == Command::kTuning)
+        return fail(
+            "--adaptive chooses the pitches of a song's notes: use it with convert or inspect");
+      o.adaptive = true;
     } else if (a == "--scl") {
       if (!value(o.sclFile)) return fail("--scl needs a file name");
     } else if (a == "--kbm") {

@@ -7,12 +7,14 @@
 #include <cstdint>
 #include <cstdio>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "conversion/note_retune.h"
 #include "conversion/song_loading.h"
 #include "midi/song_time.h"
+#include "tuning/adaptive.h"
 #include "tuning/tuning.h"
 
 namespace velorna::cli {
@@ -233,9 +235,9 @@ void PrintBendsForPeople(const MidiFormat0Data& song, const SongNoteIndex& index
         drum ? NoteRetuning{} : DescribeRetuning(index, static_cast<int32_t>(i), tuning);
     if (drum || r.rhythmPart || r.unmapped) {
       std::printf("%8s  %10s  %s\n", "-", "-",
-                  drum            ? "drum channel, not retuned"
+                  drum           ? "drum channel, not retuned"
                   : r.rhythmPart ? "rhythm part, not retuned"
-                                  : "unmapped by the tuning, silent");
+                                 : "unmapped by the tuning, silent");
       return;
     }
     const double carried = (r.bend - r.baseBend) * r.sensitivity * kCentsPerSemitone / kCentreBend;
@@ -255,10 +257,14 @@ bool Inspect(const CliOptions& options, const Tuning& tuning, Reporter& reporter
   if (!LoadAndPrepareSong(ctx, options.inputs[0], {}, song, seconds)) return false;
   const std::unique_ptr<SongNoteIndex> index = IndexSong(*song);
   if (!index) return false;
+  // The bends then show each note's chosen pitch, as the job would play it.
+  std::optional<Tuning> adaptive;
+  if (options.adaptive && options.bends) adaptive = AdaptiveTuning(*song, tuning.keys);
+  const Tuning& played = adaptive ? *adaptive : tuning;
   if (options.raw) {
-    options.bends ? PrintBends(*song, *index, tuning) : PrintEvents(*song);
+    options.bends ? PrintBends(*song, *index, played) : PrintEvents(*song);
   } else {
-    options.bends ? PrintBendsForPeople(*song, *index, tuning) : PrintEventsForPeople(*song);
+    options.bends ? PrintBendsForPeople(*song, *index, played) : PrintEventsForPeople(*song);
   }
   return true;
 }

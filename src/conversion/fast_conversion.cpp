@@ -41,15 +41,10 @@ struct NoteTask {
 // synthesizer, timed as the copies will be.
 std::vector<NoteTask> PlanNotes(const MidiFormat0Data& song, const SongNoteIndex& index) {
   const auto& events = song.track->events;
-  SongClock clock(song.division);
-  for (size_t k = 0; k < events.size(); ++k) {
-    if (events[k].status == st::kMeta && events[k].kind == meta::kTempo)
-      clock.AddTempo(index.times[k], events[k].value);
-  }
   std::vector<NoteTask> notes;
   for (size_t k = 0; k < events.size(); ++k) {
     if (events[k].status != st::kNote || events[k].channel == kDrumChannel) continue;
-    const int64_t sample = SongSampleOfMicroseconds(clock.Microseconds(index.times[k]));
+    const int64_t sample = SongSampleOfMicroseconds(index.clock.Microseconds(index.times[k]));
     notes.push_back(NoteTask{static_cast<int32_t>(k), BlockStartAtOrAfter(sample)});
   }
   return notes;

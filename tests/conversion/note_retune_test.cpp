@@ -280,23 +280,39 @@ TEST_F(NoteRetuneTest, LastRhythmPartSettingDecides) {
   EXPECT_NE(std::find(copy.begin(), copy.end(), "+0 bend ch0 8192"), copy.end());
 }
 
+// A key struck again before its note-off releases the older note; the first note-off of
+// the key after a note starts releases it, whichever note it was paired with.
+TEST_F(NoteRetuneTest, ReStruckKeyReleasesWhereTheSinglePassDoes) {
+  const auto song =
+      MakeSong({Note(0, 0, 60, 480), Note(240, 0, 60, 480), Note(0, 0, 62, 100),
+                Note(0, 1, 60, 1000), Note(400, 0, 60, 50), Note(0, 0, 60, 0), EndOfTrack(2000)});
+  const auto index = IndexSong(*song);
+  ASSERT_TRUE(index);
+  std::vector<int64_t> releases;
+  for (int32_t i = 0; i < 6; ++i) releases.push_back(ReleaseTick(*index, i));
+  // The re-strike at 240, the first note's off at 480, its own end, another channel's own
+  // end, the second note's off at 690, and no length at all.
+  EXPECT_EQ(releases, (std::vector<int64_t>{240, 480, 340, 1240, 690, 640}));
+  const Lines copy = CopyOf(*song, 0);
+  EXPECT_NE(std::find(copy.begin(), copy.end(), "+0 note ch0 60 dur240"), copy.end());
+}
+
+// After its window a copy keeps the events that reach its release tail, for as long as a
+// voice may ring after its copy's last event (5 s: 4800 ticks at 480 per quarter, 120 bpm).
 TEST_F(NoteRetuneTest, HeldPedalKeepsTheWindowOpenUntilItsRelease) {
   const std::vector<MidiEvent> afterNote{Control(50, 0, 7, 80),   Bend(50, 0, 9000),
                                          Control(100, 0, 11, 60), Control(100, 0, 64, 0),
-                                         Control(100, 0, 7, 10),  EndOfTrack(100)};
+                                         Control(4750, 0, 7, 10), EndOfTrack(100)};
   const auto pedalled = MakeSong(
       Events({BendRange(0, 0, 2), {Control(0, 0, 64, 127), Note(0, 0, 64, 100)}, afterNote}));
-  EXPECT_EQ(
-      CopyOf(*pedalled, 4),
-      Join({kDefaultRange,
-            {"+0 cc ch0 64=127", "+0 bend ch0 7619", "+0 note ch0 64 dur100", "+50 cc ch0 7=80",
-             "+50 bend ch0 8427", "+100 cc ch0 11=60", "+100 cc ch0 64=0", "+0 eot"}}));
+  const Lines window{"+0 bend ch0 7619",  "+0 note ch0 64 dur100", "+50 cc ch0 7=80",
+                     "+50 bend ch0 8427", "+100 cc ch0 11=60",     "+100 cc ch0 64=0"};
+  EXPECT_EQ(CopyOf(*pedalled, 4),
+            Join({kDefaultRange, {"+0 cc ch0 64=127"}, window, {"+4750 cc ch0 7=10", "+0 eot"}}));
 
-  // Without the pedal the window ends with the note, the bend at its end still in it.
+  // Without the pedal the window ends with the note: the last change comes too late.
   const auto plain = MakeSong(Events({BendRange(0, 0, 2), {Note(0, 0, 64, 100)}, afterNote}));
-  EXPECT_EQ(CopyOf(*plain, 3), Join({kDefaultRange,
-                                     {"+0 bend ch0 7619", "+0 note ch0 64 dur100",
-                                      "+50 cc ch0 7=80", "+50 bend ch0 8427", "+0 eot"}}));
+  EXPECT_EQ(CopyOf(*plain, 3), Join({kDefaultRange, window, {"+0 eot"}}));
 
   // Sostenuto never released: everything of the channel up to the song's end.
   const auto held =
@@ -307,14 +323,16 @@ TEST_F(NoteRetuneTest, HeldPedalKeepsTheWindowOpenUntilItsRelease) {
                   {"+0 bend ch0 8192", "+0 note ch0 60 dur10", "+20 cc ch0 7=1", "+30 eot"}}));
 }
 
-TEST_F(NoteRetuneTest, TempoChangeInsideTheNoteIsKept) {
-  const auto song =
-      MakeSong({Tempo(0, 500000), Note(0, 0, 60, 480), Tempo(240, 250000), Note(0, 1, 62, 10),
-                Control(0, 1, 7, 1), Tempo(480, 400000), EndOfTrack(0)});
+// The tail is measured in time: after a slower tempo, fewer ticks reach it.
+TEST_F(NoteRetuneTest, TempoChangesKeptAndTheTailMeasuredInTime) {
+  const auto song = MakeSong({Tempo(0, 500000), Note(0, 0, 60, 480), Tempo(240, 250000),
+                              Note(0, 1, 62, 10), Control(0, 1, 7, 1), Tempo(240, 1000000),
+                              Control(1000, 0, 7, 90), Control(1500, 0, 7, 80), EndOfTrack(0)});
   EXPECT_EQ(CopyOf(*song, 1),
             Join({{"+0 tempo 500000"},
                   kDefaultRange,
-                  {"+0 bend ch0 8192", "+0 note ch0 60 dur480", "+240 tempo 250000", "+240 eot"}}));
+                  {"+0 bend ch0 8192", "+0 note ch0 60 dur480", "+240 tempo 250000",
+                   "+240 tempo 1000000", "+1000 cc ch0 7=90", "+0 eot"}}));
 }
 
 TEST_F(NoteRetuneTest, MissingEndOfTrackShowsErr3AndGoesOn) {
@@ -323,15 +341,16 @@ TEST_F(NoteRetuneTest, MissingEndOfTrackShowsErr3AndGoesOn) {
   ASSERT_TRUE(copy);
   EXPECT_EQ(rec.texts(), (Lines{"err3"}));
   EXPECT_EQ(rec.reports()[0].module, "");
-  EXPECT_EQ(Describe(*copy->track),
-            Join({kDefaultRange, {"+0 bend ch0 8192", "+0 note ch0 60 dur10"}}));
+  EXPECT_EQ(
+      Describe(*copy->track),
+      Join({kDefaultRange, {"+0 bend ch0 8192", "+0 note ch0 60 dur10", "+20 program ch0 1"}}));
 }
 
-// Where time runs backward, an event past the note's window may be followed by one inside
-// it: the copy then looks at every event, not only up to the first one past the window.
+// Where time runs backward, an event past the note's tail may be followed by one inside
+// it: the copy then looks at every event, not only up to the first one past the tail.
 TEST_F(NoteRetuneTest, TimeRunningBackwardKeepsWhatFallsInsideTheWindow) {
-  const auto song =
-      MakeSong({Note(0, 0, 60, 10), Program(50, 0, 5), Control(-45, 0, 7, 100), EndOfTrack(100)});
+  const auto song = MakeSong(
+      {Note(0, 0, 60, 10), Program(10000, 0, 5), Control(-9995, 0, 7, 100), EndOfTrack(100)});
   EXPECT_TRUE(IndexSong(*song)->fullScan);
   EXPECT_EQ(CopyOf(*song, 0),
             Join({kDefaultRange,
