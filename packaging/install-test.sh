@@ -38,6 +38,8 @@ esac
 
 usr="$root/usr"
 for file in bin/velorna bin/velorna-cli share/velorna/help/index.htm \
+  share/velorna/help/index_en.htm share/velorna/translations/messages_en.qm \
+  share/velorna/translations/velorna_en.qm \
   "share/applications/$id.desktop" "share/metainfo/$id.metainfo.xml" \
   "share/icons/hicolor/scalable/apps/$id.svg" "share/icons/hicolor/48x48/apps/$id.png" \
   "share/icons/hicolor/256x256/apps/$id.png" \
@@ -72,4 +74,10 @@ out="$root/demo.flac"
   fail "the demo's output is not 44100 Hz stereo FLAC"
 seconds=$(soxi -D "$out")
 awk -v s="$seconds" 'BEGIN { exit !(s > 30 && s < 40) }' || fail "the demo lasts $seconds s"
+# It speaks English outside Japanese locales.
+printf 'no MIDI' >"$root/notmidi.mid"
+english=$(env -u LC_ALL -u LC_MESSAGES LANG=en_US.UTF-8 "$usr/bin/velorna-cli" convert \
+  "$root/notmidi.mid" 2>&1 || true)
+grep -qF 'notmidi.mid: MDLD17000002 Not a MIDI file.' <<<"$english" ||
+  fail "no English message: $english"
 echo "install-test: all installed files in place, demo converted ($seconds s)"

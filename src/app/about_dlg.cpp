@@ -1,5 +1,6 @@
 #include "app/about_dlg.h"
 
+#include <QCoreApplication>
 #include <QDialogButtonBox>
 #include <QHBoxLayout>
 #include <QIcon>
@@ -10,16 +11,18 @@ namespace velorna {
 
 CAboutDlg::CAboutDlg(QWidget* parent) : QDialog(parent) {
   setObjectName(QStringLiteral("about"));
-  setWindowTitle(QStringLiteral("Velorna のバージョン情報"));
+  setWindowTitle(QCoreApplication::translate("velorna::CAboutDlg", "Velorna のバージョン情報"));
 
   auto* icon = new QLabel(this);
   icon->setPixmap(QIcon(QStringLiteral(":/velorna/velorna.png")).pixmap(48, 48));
   icon->setAlignment(Qt::AlignTop);
 
-  auto* text = new QLabel(
-      QStringLiteral("Velorna Version %1\n\n純正律などの音律で MIDI ファイルを WAV に変換します。")
-          .arg(QStringLiteral(VELORNA_VERSION)),
-      this);
+  auto* text =
+      new QLabel(QCoreApplication::translate(
+                     "velorna::CAboutDlg",
+                     "Velorna Version %1\n\n純正律などの音律で MIDI ファイルを WAV に変換します。")
+                     .arg(QStringLiteral(VELORNA_VERSION)),
+                 this);
   text->setObjectName(QStringLiteral("version"));
 
   auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok, this);

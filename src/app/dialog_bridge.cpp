@@ -4,6 +4,8 @@
 #include <QThread>
 #include <cstdio>
 
+#include "language/message_translation.h"
+
 namespace velorna {
 
 void DialogReporter::Show(const Report& report) {
@@ -11,10 +13,11 @@ void DialogReporter::Show(const Report& report) {
   auto show = [&hooks, &report] {
     if (hooks.isClosing()) {
       // Nobody is left to read a box: the closing dialog only waits for the job to end.
-      if (report.kind != ReportKind::kFinished) std::fprintf(stderr, "%s\n", report.text.c_str());
+      if (report.kind != ReportKind::kFinished)
+        std::fprintf(stderr, "%s\n", qPrintable(TranslateWithApplication(report.text)));
       return;
     }
-    hooks.showMessage(QString::fromStdString(report.text));
+    hooks.showMessage(TranslateWithApplication(report.text));
   };
   if (QThread::currentThread() == hooks.context->thread()) {
     show();
@@ -28,7 +31,7 @@ void DialogObserver::ShowProgress(const std::string& progressText, const std::st
   const DialogHooks& hooks = m_hooks;
   QMetaObject::invokeMethod(
       hooks.context,
-      [&hooks, progress = QString::fromStdString(progressText),
+      [&hooks, progress = TranslateWithApplication(progressText),
        elapsed = QString::fromStdString(elapsedText)] { hooks.showProgress(progress, elapsed); },
       Qt::QueuedConnection);
 }

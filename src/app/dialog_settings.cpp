@@ -20,6 +20,7 @@ constexpr char kAdaptive[] = "tuning/adaptive";
 constexpr char kOutputType[] = "output/type";
 constexpr char kBits[] = "output/bits";
 constexpr char kNormalize[] = "output/normalize";
+constexpr char kLanguage[] = "language";
 
 // One file of the user's (test mode moves it aside for the tests).
 std::unique_ptr<QSettings> OpenStore() {
@@ -80,6 +81,14 @@ void SaveDialogSettings(const DialogSettings& settings) {
   store->setValue(kOutputType, static_cast<int>(settings.outputType));
   store->setValue(kBits, settings.outputFormat.bits);
   store->setValue(kNormalize, settings.outputFormat.normalize);
+}
+
+QString LoadLanguageSetting() {
+  return OpenStore()->value(kLanguage).toString();
+}
+
+void SaveLanguageSetting(const QString& code) {
+  OpenStore()->setValue(kLanguage, code);
 }
 
 void ClearDialogSettings() {

@@ -26,6 +26,10 @@ struct DialogSettings {
 
 DialogSettings LoadDialogSettings();
 void SaveDialogSettings(const DialogSettings& settings);
+// The language the dialog is to speak: "ja", "en", or empty for the locale's. Kept apart from
+// the rest: it is chosen before the dialog exists.
+QString LoadLanguageSetting();
+void SaveLanguageSetting(const QString& code);
 // Forgets everything, so the next start shows the initial values.
 void ClearDialogSettings();
 

@@ -5,6 +5,11 @@
 #include <QIcon>
 #include <QLibraryInfo>
 #include <QLocale>
+#include <cstdio>
+
+#include "app/dialog_settings.h"
+#include "app/language_choice.h"
+#include "language/message_translation.h"
 
 namespace velorna {
 
@@ -13,11 +18,12 @@ CVelornaApp::CVelornaApp(int& argc, char** argv) : QApplication(argc, argv) {
   setApplicationVersion(QStringLiteral(VELORNA_VERSION));
   setWindowIcon(QIcon(QStringLiteral(":/velorna/velorna.png")));
 
-  // The interface is Japanese whatever the locale, so Qt's own buttons and file dialog are too.
-  QLocale::setDefault(QLocale(QLocale::Japanese, QLocale::Japan));
-  m_qtLoaded = m_qtTranslator.load(QStringLiteral("qtbase_ja"),
-                                   QLibraryInfo::path(QLibraryInfo::TranslationsPath));
-  if (m_qtLoaded) installTranslator(&m_qtTranslator);
+  QStringList arguments = this->arguments();
+  arguments.removeFirst();
+  LanguageArgument given = TakeLanguageArgument(arguments);
+  m_songs = given.rest;
+  m_usageError = given.error;
+  UseLanguage(ChooseLanguage(given.language, LoadLanguageSetting(), LanguageOfEnvironment()));
 
   // A font with every Japanese glyph first; the desktop's own font stays the fallback.
   const QString japanese = QStringLiteral("IPAexGothic");
@@ -28,11 +34,35 @@ CVelornaApp::CVelornaApp(int& argc, char** argv) : QApplication(argc, argv) {
   }
 }
 
+void CVelornaApp::UseLanguage(Language language) {
+  m_language = language;
+  if (language == Language::kJapanese) {
+    // Qt's own buttons and file dialog speak Japanese too.
+    QLocale::setDefault(QLocale(QLocale::Japanese, QLocale::Japan));
+    m_qtLoaded = m_qtTranslator.load(QStringLiteral("qtbase_ja"),
+                                     QLibraryInfo::path(QLibraryInfo::TranslationsPath));
+    if (m_qtLoaded) installTranslator(&m_qtTranslator);
+    return;
+  }
+  // Qt's own texts are English already; the dialog's and the system's messages need their
+  // files, without which they stay Japanese.
+  QLocale::setDefault(QLocale(QLocale::English, QLocale::UnitedStates));
+  const std::initializer_list<std::pair<QTranslator*, const char*>> catalogs{
+      {&m_dialogTranslator, kDialogCatalog}, {&m_messageTranslator, kMessagesCatalog}};
+  for (const auto& [translator, catalog] : catalogs) {
+    const QString file = FindTranslationFile(applicationDirPath(), catalog, language);
+    if (!file.isEmpty() && translator->load(file)) installTranslator(translator);
+  }
+}
+
 int CVelornaApp::InitInstance(ConversionRunner runner) {
+  if (!m_usageError.isEmpty()) {
+    std::fprintf(stderr, "velorna: %s\n", qPrintable(m_usageError));
+    return 2;
+  }
   CVelornaDlg dialog(std::move(runner));
   // Songs named on the command line (velorna a.mid b.mid) are converted once the dialog is up.
-  QStringList songs = arguments();
-  songs.removeFirst();
+  const QStringList songs = m_songs;
   if (!songs.isEmpty()) {
     QMetaObject::invokeMethod(
         &dialog, [&dialog, songs] { dialog.ConvertSongs(songs); }, Qt::QueuedConnection);

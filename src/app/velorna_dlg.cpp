@@ -29,25 +29,30 @@
 #include "app/about_dlg.h"
 #include "app/dialog_settings.h"
 #include "app/help_page.h"
+#include "app/language_choice.h"
 #include "app/offset_spin_box.h"
 #include "base/file_io.h"
 #include "base/output_target.h"
 #include "base/progress_time.h"
 #include "conversion/job_files.h"
 #include "conversion/scale_file.h"
+#include "language/message_translation.h"
 
 namespace velorna {
 namespace {
 
 constexpr char kTitle[] = "Velorna";
-constexpr char kConvertText[] = "変換";
-constexpr char kStopText[] = "停止";
+// Texts kept in constants are marked for translation here and translated where shown.
+constexpr char kConvertText[] = QT_TRANSLATE_NOOP("velorna::CVelornaDlg", "変換");
+constexpr char kStopText[] = QT_TRANSLATE_NOOP("velorna::CVelornaDlg", "停止");
 constexpr char kNoStatus[] = "---";
-constexpr char kAboutEntry[] = "バージョン情報 Velorna(&A)...";
+constexpr char kAboutEntry[] =
+    QT_TRANSLATE_NOOP("velorna::CVelornaDlg", "バージョン情報 Velorna(&A)...");
 constexpr char kSaveFailed[] = "設定ファイルを保存できませんでした。";
 constexpr char kBadScaleFile[] = "設定ファイルの形式が正しくありません。";
-constexpr char kOutputIsInput[] =
-    "出力ファイルが入力のMidiファイルと同じになるため、変換できません。\n入力: %1\n出力: %2";
+constexpr char kOutputIsInput[] = QT_TRANSLATE_NOOP(
+    "velorna::CVelornaDlg",
+    "出力ファイルが入力のMidiファイルと同じになるため、変換できません。\n入力: %1\n出力: %2");
 
 constexpr std::array<const char*, kKeySelectorCount> kKeyNames{
     "Cb", "Gb", "Db", "Ab", "Eb", "Bb", "F", "C", "G", "D", "A", "E", "B", "F#", "C#"};
@@ -90,8 +95,8 @@ QSize Dlu(const QWidget& w, int x, int y) {
   return {(x * baseX + 2) / 4, (y * fm.height() + 4) / 8};
 }
 
-QPushButton* MakeButton(QWidget* parent, int id, const char* text, int w, int h) {
-  auto* button = new QPushButton(QString::fromUtf8(text), parent);
+QPushButton* MakeButton(QWidget* parent, int id, const QString& text, int w, int h) {
+  auto* button = new QPushButton(text, parent);
   button->setObjectName(Id(id));
   button->setAutoDefault(false);
   button->setMinimumSize(Dlu(*parent, w, h));
@@ -176,7 +181,8 @@ QString AskPathWithFileDialog(PathPrompt prompt, const QString& start) {
       dialog.setAcceptMode(QFileDialog::AcceptOpen);
       dialog.setFileMode(QFileDialog::ExistingFile);
       dialog.setDirectory(info.path());
-      dialog.setNameFilter(QStringLiteral("指定種別のSMFファイル (%1)").arg(info.fileName()));
+      dialog.setNameFilter(QCoreApplication::translate("velorna", "指定種別のSMFファイル (%1)")
+                               .arg(info.fileName()));
       dialog.setDefaultSuffix(QStringLiteral("mid"));
       break;
     }
@@ -246,7 +252,7 @@ CVelornaDlg::CVelornaDlg(ConversionRunner runner, QWidget* parent)
       m_hIcon(QStringLiteral(":/velorna/velorna.png")),
       m_runner(std::move(runner)),
       m_openUrl([](const QUrl& url) { return QDesktopServices::openUrl(url); }),
-      m_helpPage(FindHelpPage(QCoreApplication::applicationDirPath())) {
+      m_helpPage(FindHelpPage(QCoreApplication::applicationDirPath(), ApplicationLanguage())) {
   OnInitDialog();
 }
 
@@ -268,10 +274,11 @@ void CVelornaDlg::OnInitDialog() {
   setWindowIcon(m_hIcon);
 
   // Linux desktops give applications no system menu: the entry lives in the context menu.
-  auto* about = new QAction(QString::fromUtf8(kAboutEntry), this);
+  auto* about = new QAction(tr(kAboutEntry), this);
   about->setObjectName(QStringLiteral("16"));
   connect(about, &QAction::triggered, this, &CVelornaDlg::OnAbout);
   addAction(about);
+  addAction(MakeLanguageAction(this));
   setContextMenuPolicy(Qt::ActionsContextMenu);
 
   m_job.m_running = 0;
@@ -347,12 +354,12 @@ void CVelornaDlg::BuildLayout() {
     if (m_initDone == 1) SetOffset(*m_upperC, OffsetOf(*m_offsetSpins[0]));
   });
 
-  auto* reset = MakeButton(this, 1011, "リセット", 54, 32);
-  auto* save = MakeButton(this, 1012, "設定保存", 54, 32);
-  auto* load = MakeButton(this, 1014, "設定読込", 54, 32);
-  m_convertButton = MakeButton(this, 1001, kConvertText, 77, 38);
-  auto* help = MakeButton(this, 1015, "ヘルプ", 54, 20);
-  auto* exit = MakeButton(this, 1, "終了", 63, 21);
+  auto* reset = MakeButton(this, 1011, tr("リセット"), 54, 32);
+  auto* save = MakeButton(this, 1012, tr("設定保存"), 54, 32);
+  auto* load = MakeButton(this, 1014, tr("設定読込"), 54, 32);
+  m_convertButton = MakeButton(this, 1001, tr(kConvertText), 77, 38);
+  auto* help = MakeButton(this, 1015, tr("ヘルプ"), 54, 20);
+  auto* exit = MakeButton(this, 1, tr("終了"), 63, 21);
   exit->setDefault(true);
   auto* defaults = MakeNamedButton(this, "defaults", tr("初期値に戻す"));
   defaults->setToolTip(tr("音律・音源・出力先を最初の状態に戻し、覚えた設定を消します"));
@@ -457,7 +464,8 @@ QLayout* CVelornaDlg::BuildTuningRow() {
   m_presetSelector->setObjectName(QStringLiteral("preset"));
   m_presetSelector->addItem(tr("なし（手入力）"), -1);
   for (const PresetInfo& preset : Presets()) {
-    m_presetSelector->addItem(QString::fromUtf8(preset.displayName), static_cast<int>(preset.id));
+    m_presetSelector->addItem(TranslateWithApplication(preset.displayName),
+                              static_cast<int>(preset.id));
   }
   m_presetSelector->setToolTip(tr("選んだ音律を調の主音の上に置き、12 の値を埋めます"));
   connect(m_presetSelector, &QComboBox::currentIndexChanged, this, &CVelornaDlg::OnPresetChosen);
@@ -754,7 +762,7 @@ void CVelornaDlg::ConvertSongs(const QStringList& requested) {
   for (const QString& song : requested) {
     const std::string output = OutputPathFor(song).toStdString();
     if (CheckOutput(output, {song.toStdString()}).problem == OutputProblem::kIsInput) {
-      ShowMessage(QString::fromUtf8(kOutputIsInput).arg(song, QString::fromStdString(output)));
+      ShowMessage(tr(kOutputIsInput).arg(song, QString::fromStdString(output)));
       continue;
     }
     songs.push_back(song);
@@ -768,7 +776,7 @@ void CVelornaDlg::ConvertSongs(const QStringList& requested) {
   m_job.m_cancel = 0;
   // Set here, not by the worker: a second click before the worker runs must act as Stop.
   m_job.m_running = 1;
-  m_convertButton->setText(QString::fromUtf8(kStopText));
+  m_convertButton->setText(tr(kStopText));
   SetTuningControlsEnabled(false);
   ShowOutput({});
   RememberSettings();
@@ -847,14 +855,14 @@ void CVelornaDlg::OnWorkerEnded(ConversionResult result) {
   SongRun& song = m_run.back();
   song.result = result;
   for (const std::string& text : m_batchMessages.texts())
-    song.messages << QString::fromStdString(text);
+    song.messages << TranslateWithApplication(text);
   if (!m_queue.isEmpty() && !m_closing && m_job.m_cancel.load() == 0) {
     StartNextSong();
     return;
   }
   m_queue.clear();
   m_clock.stop();
-  m_convertButton->setText(QString::fromUtf8(kConvertText));
+  m_convertButton->setText(tr(kConvertText));
   m_job.m_running = 0;
   if (m_closing) {
     m_closing = false;
@@ -1114,7 +1122,7 @@ void CVelornaDlg::OnHelp() {
     browser->setWindowFlag(Qt::Window);
     browser->setAttribute(Qt::WA_DeleteOnClose);
     browser->setObjectName(QStringLiteral("help"));
-    browser->setWindowTitle(QStringLiteral("Velorna ヘルプ"));
+    browser->setWindowTitle(tr("Velorna ヘルプ"));
     browser->setOpenExternalLinks(true);
     browser->resize(Dlu(*this, 320, 300));
     m_helpWindow = browser;

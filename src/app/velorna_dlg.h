@@ -195,11 +195,11 @@ class CVelornaDlg : public QDialog {
   RecordingReporter m_batchMessages;  // a batch collects messages instead of showing boxes
   QPointer<QWidget> m_helpWindow;
 
-  DialogHooks m_hooks{
-      this, [this] { return IsClosing(); }, [this](const QString& text) { ShowMessage(text); },
-      [this](const QString& progress, const QString& elapsed) {
-        ShowJobProgress(progress, elapsed);
-      }};
+  DialogHooks m_hooks{this, [this] { return IsClosing(); },
+                      [this](const QString& text) { ShowMessage(text); },
+                      [this](const QString& progress, const QString& elapsed) {
+                        ShowJobProgress(progress, elapsed);
+                      }};
   DialogReporter m_reporter{m_hooks};
   DialogObserver m_observer{m_hooks};
   std::thread m_worker;

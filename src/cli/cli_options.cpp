@@ -70,7 +70,9 @@ options:
   --quiet                nothing on success; a failed song's messages at its end
   --verbose              also show the synthesizer's own log
   --bends, --raw         inspect only: the retuning of each note; the lines for scripts
-  --list-presets         the presets: name, Japanese name, source
+  --list-presets         the presets: name, display name, source
+  --lang ja|en           the language of the system's messages and the presets' display
+                         names (default: the locale's; Japanese for ja*, C and POSIX)
   --help                 this text
   --version              the version
 
@@ -163,11 +165,26 @@ std::string OutputPathOf(const CliOptions& options, const std::string& input) {
       .string();
 }
 
-ParseResult ParseCommandLine(const std::vector<std::string>& args) {
+ParseResult ParseCommandLine(const std::vector<std::string>& given) {
   CliOptions o;
   size_t i = 0;
   bool formatGiven = false;
   auto fail = [](std::string why) { return ParseResult{std::nullopt, std::move(why)}; };
+  // --lang goes with every command, --help and --list-presets included.
+  std::vector<std::string> args;
+  for (i = 0; i < given.size(); ++i) {
+    if (given[i] == "--") {
+      args.insert(args.end(), given.begin() + static_cast<std::ptrdiff_t>(i), given.end());
+      break;
+    }
+    if (given[i] != "--lang") {
+      args.push_back(given[i]);
+      continue;
+    }
+    const std::string code = i + 1 < given.size() ? given[++i] : std::string();
+    o.language = ParseLanguage(code);
+    if (!o.language) return fail("--lang needs ja or en: " + code);
+  }
   if (args.empty()) return fail("no command given");
   const std::string& first = args[0];
   if (first == "--help" || first == "-h" || first == "help") {

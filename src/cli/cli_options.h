@@ -7,6 +7,7 @@
 
 #include "audio/sound_file_writer.h"
 #include "conversion/conversion_job.h"
+#include "language/language.h"
 #include "tuning/presets.h"
 #include "tuning/tuning.h"
 
@@ -38,6 +39,7 @@ struct CliOptions {
   // What is written: -o's extension names the type, else --format's for every input.
   std::string outputExtension = ".wav";
   OutputFormat outputFormat;
+  std::optional<Language> language;  // --lang; none: the locale's
 };
 
 struct ParseResult {

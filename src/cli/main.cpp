@@ -70,6 +70,14 @@ void StartSignalWatcher() {
   std::signal(SIGPIPE, SIG_IGN);
 }
 
+// Where the running program lies, for the translations found relative to it.
+QString ProgramFolder(const char* argv0) {
+  std::error_code ec;
+  const auto self = std::filesystem::read_symlink("/proc/self/exe", ec);
+  const std::filesystem::path program = ec ? std::filesystem::absolute(argv0, ec) : self;
+  return QString::fromStdString(program.parent_path().string());
+}
+
 int Usage(const std::string& why) {
   std::fprintf(stderr, "velorna-cli: %s\n(velorna-cli --help lists the options)\n", why.c_str());
   return kExitUsage;
@@ -139,6 +147,12 @@ int main(int argc, char** argv) {
   const ParseResult parsed = ParseCommandLine(args);
   if (!parsed.options) return Usage(parsed.error);
   const CliOptions& cli = *parsed.options;
+  MessageCatalog messages;
+  const Language language = cli.language.value_or(LanguageOfEnvironment());
+  if (!messages.Load(language, ProgramFolder(argv[0]))) {
+    std::fprintf(stderr, "velorna-cli: the %s translation is missing; messages stay Japanese\n",
+                 std::string(LanguageCode(language)).c_str());
+  }
   switch (cli.command) {
     case Command::kHelp:
       std::fputs(kHelpText, stdout);
@@ -147,7 +161,7 @@ int main(int argc, char** argv) {
       std::printf("velorna-cli %s\n", VELORNA_VERSION);
       return kExitOk;
     case Command::kListPresets:
-      PrintPresets();
+      PrintPresets(messages);
       return kExitOk;
     case Command::kTuning:
     case Command::kInspect:
@@ -159,7 +173,8 @@ int main(int argc, char** argv) {
   ConsoleOutput console(
       cli.command == Command::kConvert
           ? ConsoleMode{.terminal = isatty(STDERR_FILENO) != 0, .quiet = cli.quiet}
-          : ConsoleMode{.progress = false});
+          : ConsoleMode{.progress = false},
+      messages);
   if (cli.command == Command::kInspect)
     console.BeginSong(std::filesystem::path(cli.inputs[0]).filename().string());
   // Every other command plays a tuning; one that cannot be read is a usage error.

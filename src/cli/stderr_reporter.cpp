@@ -33,7 +33,7 @@ void ConsoleOutput::PrintLocked(const std::string& line) {
 }
 
 void ConsoleOutput::Show(const Report& report) {
-  std::string text = report.text;
+  std::string text = messages_.Translate(report.text);
   // One message, one line: the few texts with a line break keep it as a blank.
   for (char& c : text)
     if (c == '\n' || c == '\r') c = ' ';
@@ -68,8 +68,9 @@ void ConsoleOutput::ShowProgress(const std::string& progressText, const std::str
     if (progressText == lastLine_) return;
     lastLine_ = progressText;
     const auto remaining = RemainingSeconds(elapsed, percent);
-    std::fprintf(stderr, "%s: %s %s ETA %s\n", song_.c_str(), progressText.c_str(),
-                 ClockText(elapsed).c_str(), remaining ? ClockText(*remaining).c_str() : "--:--");
+    std::fprintf(stderr, "%s: %s %s ETA %s\n", song_.c_str(),
+                 messages_.Translate(progressText).c_str(), ClockText(elapsed).c_str(),
+                 remaining ? ClockText(*remaining).c_str() : "--:--");
   }
   std::fflush(stderr);
 }

@@ -9,6 +9,7 @@
 
 #include "base/reporter.h"
 #include "conversion/conversion_job.h"
+#include "language/message_translation.h"
 
 namespace velorna::cli {
 
@@ -20,7 +21,9 @@ struct ConsoleMode {
 
 class ConsoleOutput final : public Reporter, public JobObserver {
  public:
-  explicit ConsoleOutput(ConsoleMode mode) : mode_(mode) {}
+  // Messages are shown in the catalogue's language.
+  ConsoleOutput(ConsoleMode mode, const MessageCatalog& messages)
+      : mode_(mode), messages_(messages) {}
 
   void Show(const Report& report) override;
   void ShowProgress(const std::string& progressText, const std::string& elapsedText) override;
@@ -41,6 +44,7 @@ class ConsoleOutput final : public Reporter, public JobObserver {
 
   std::mutex mutex_;
   ConsoleMode mode_;
+  const MessageCatalog& messages_;
   bool barShown_ = false;
   std::string song_;
   std::string lastLine_;

@@ -71,9 +71,10 @@ void PrintTuningTable(const Tuning& tuning) {
   }
 }
 
-void PrintPresets() {
-  for (const PresetInfo& p : Presets())
-    std::printf("%s\t%s\t%s\n", p.name, p.displayName, p.source);
+void PrintPresets(const MessageCatalog& messages) {
+  for (const PresetInfo& p : Presets()) {
+    std::printf("%s\t%s\t%s\n", p.name, messages.Translate(p.displayName).c_str(), p.source);
+  }
 }
 
 }  // namespace velorna::cli

@@ -5,6 +5,7 @@
 
 #include "base/reporter.h"
 #include "cli/cli_options.h"
+#include "language/message_translation.h"
 #include "tuning/tuning.h"
 
 namespace velorna::cli {
@@ -15,6 +16,6 @@ std::optional<Tuning> ResolveTuning(const CliOptions& options, Reporter& reporte
 
 // To stdout: "key name Hz cents" for all 128 keys, and the presets.
 void PrintTuningTable(const Tuning& tuning);
-void PrintPresets();
+void PrintPresets(const MessageCatalog& messages);
 
 }  // namespace velorna::cli

@@ -1,5 +1,6 @@
 // Draws the dialog idle, during a conversion and after it into dialog.png,
-// dialog-running.png and dialog-finished.png in the folder named on the command line.
+// dialog-running.png and dialog-finished.png in the folder named last on the command line;
+// with --lang en, into dialog-en.png, dialog-running-en.png and dialog-finished-en.png.
 #include <QDir>
 #include <QPixmap>
 #include <QStandardPaths>
@@ -10,6 +11,7 @@
 #include <thread>
 
 #include "app/dialog_settings.h"
+#include "app/language_choice.h"
 #include "app/velorna_app.h"
 
 namespace {
@@ -37,38 +39,43 @@ ConversionResult ShowcaseJob(const std::string&, const ConversionOptions&, JobCo
 
 bool Save(QWidget& dialog, const QDir& folder, const char* name) {
   QApplication::processEvents();
-  if (dialog.grab().save(folder.filePath(QString::fromUtf8(name)))) return true;
-  std::fprintf(stderr, "cannot write %s\n", qPrintable(folder.filePath(QString::fromUtf8(name))));
+  const QString suffix =
+      ApplicationLanguage() == Language::kEnglish ? QStringLiteral("-en") : QString();
+  const QString file = folder.filePath(QString::fromUtf8(name) + suffix + QStringLiteral(".png"));
+  if (dialog.grab().save(file)) return true;
+  std::fprintf(stderr, "cannot write %s\n", qPrintable(file));
   return false;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc != 2) {
-    std::fprintf(stderr, "usage: velorna_dialog_screenshot OUT-FOLDER\n");
+  if (argc < 2) {
+    std::fprintf(stderr, "usage: velorna_dialog_screenshot [--lang ja|en] OUT-FOLDER\n");
     return 2;
   }
   // The initial values, whatever the user running this has remembered.
   QStandardPaths::setTestModeEnabled(true);
   CVelornaApp app(argc, argv);
   ClearDialogSettings();
-  const QDir folder(QString::fromLocal8Bit(argv[1]));
+  const QDir folder(QString::fromLocal8Bit(argv[argc - 1]));
+  const QString song = ApplicationLanguage() == Language::kEnglish
+                           ? QStringLiteral("/home/user/Music/nocturne.mid")
+                           : QStringLiteral("/home/user/音楽/nocturne.mid");
   CVelornaDlg dialog(ShowcaseJob);
-  dialog.SetSongsAsker(
-      [](const QString&) { return QStringList{QStringLiteral("/home/user/音楽/nocturne.mid")}; });
+  dialog.SetSongsAsker([song](const QString&) { return QStringList{song}; });
   dialog.show();
   QApplication::processEvents();
   dialog.activateWindow();
-  if (!Save(dialog, folder, "dialog.png")) return 1;
+  if (!Save(dialog, folder, "dialog")) return 1;
 
-  dialog.ConvertSongs({QStringLiteral("/home/user/音楽/nocturne.mid")});
+  dialog.ConvertSongs({song});
   if (!QTest::qWaitFor([] { return g_running.load(); }, kWaitMs)) return 1;
   QTest::qWait(100);  // the queued progress reaches the fields
-  if (!Save(dialog, folder, "dialog-running.png")) return 1;
+  if (!Save(dialog, folder, "dialog-running")) return 1;
 
   dialog.OnConvert();  // Stop
   if (!QTest::qWaitFor([&] { return !dialog.IsConverting(); }, kWaitMs)) return 1;
   QTest::qWait(100);
-  return Save(dialog, folder, "dialog-finished.png") ? 0 : 1;
+  return Save(dialog, folder, "dialog-finished") ? 0 : 1;
 }

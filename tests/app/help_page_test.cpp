@@ -10,9 +10,9 @@
 namespace velorna::test {
 namespace {
 
-QString MakePage(const QString& folder) {
+QString MakePage(const QString& folder, const QString& name = QStringLiteral("index.htm")) {
   QDir().mkpath(folder);
-  QFile page(folder + QStringLiteral("/index.htm"));
+  QFile page(folder + u'/' + name);
   page.open(QIODevice::WriteOnly);
   page.write("<html></html>");
   return QFileInfo(page).canonicalFilePath();
@@ -33,6 +33,12 @@ class HelpPageTest : public QObject {
     // A page beside the program, as in a build folder, comes first.
     const QString beside = MakePage(bin + QStringLiteral("/help"));
     QCOMPARE(FindHelpPage(bin), beside);
+    // English takes its own page where there is one, in either place, else the Japanese one.
+    QCOMPARE(FindHelpPage(bin, Language::kEnglish), beside);
+    const QString english = MakePage(prefix.path() + QStringLiteral("/usr/share/velorna/help"),
+                                     QStringLiteral("index_en.htm"));
+    QCOMPARE(FindHelpPage(bin, Language::kEnglish), english);
+    QCOMPARE(FindHelpPage(bin, Language::kJapanese), beside);
   }
 };
 

@@ -1,0 +1,350 @@
+<?xml version="1.0" encoding="utf-8"?>
+<!DOCTYPE TS>
+<TS version="2.1" language="en" sourcelanguage="ja">
+<context>
+    <name>velorna</name>
+    <message>
+        <source>指定種別のSMFファイル (%1)</source>
+        <translation>SMF files of the given kind (%1)</translation>
+    </message>
+    <message>
+        <source>SoundFont (*.sf2 *.sf3)</source>
+        <translation>SoundFont (*.sf2 *.sf3)</translation>
+    </message>
+    <message>
+        <source>Scala音階ファイル</source>
+        <translation>Scala scale file</translation>
+    </message>
+    <message>
+        <source>キーボード割り当て（なければキャンセル）</source>
+        <translation>Keyboard map (Cancel if there is none)</translation>
+    </message>
+    <message>
+        <source>Scala scale (*.scl)</source>
+        <translation>Scala scale (*.scl)</translation>
+    </message>
+    <message>
+        <source>Scala keyboard map (*.kbm)</source>
+        <translation>Scala keyboard map (*.kbm)</translation>
+    </message>
+</context>
+<context>
+    <name>velorna::CAboutDlg</name>
+    <message>
+        <source>Velorna のバージョン情報</source>
+        <translation>About Velorna</translation>
+    </message>
+    <message>
+        <source>Velorna Version %1
+
+純正律などの音律で MIDI ファイルを WAV に変換します。</source>
+        <translation>Velorna Version %1
+
+Converts MIDI files to WAV in just intonation and other tunings.</translation>
+    </message>
+</context>
+<context>
+    <name>velorna::CVelornaDlg</name>
+    <message>
+        <source>変換</source>
+        <translation>Convert</translation>
+    </message>
+    <message>
+        <source>停止</source>
+        <translation>Stop</translation>
+    </message>
+    <message>
+        <source>バージョン情報 Velorna(&amp;A)...</source>
+        <translation>About Velorna(&amp;A)...</translation>
+    </message>
+    <message>
+        <source>出力ファイルが入力のMidiファイルと同じになるため、変換できません。
+入力: %1
+出力: %2</source>
+        <translation>Cannot convert: the output file would be the input MIDI file itself.
+Input: %1
+Output: %2</translation>
+    </message>
+    <message>
+        <source>リセット</source>
+        <translation>Reset</translation>
+    </message>
+    <message>
+        <source>設定保存</source>
+        <translation>Save</translation>
+    </message>
+    <message>
+        <source>設定読込</source>
+        <translation>Load</translation>
+    </message>
+    <message>
+        <source>ヘルプ</source>
+        <translation>Help</translation>
+    </message>
+    <message>
+        <source>終了</source>
+        <translation>Exit</translation>
+    </message>
+    <message>
+        <source>初期値に戻す</source>
+        <translation>Back to defaults</translation>
+    </message>
+    <message>
+        <source>音律・音源・出力先を最初の状態に戻し、覚えた設定を消します</source>
+        <translation>Returns the tuning, SoundFont and output folder to their initial state and forgets the remembered settings</translation>
+    </message>
+    <message>
+        <source>既定の音源（FluidR3_GM など）</source>
+        <translation>Default SoundFont (FluidR3_GM or the like)</translation>
+    </message>
+    <message>
+        <source>曲と同じフォルダ</source>
+        <translation>Same folder as the song</translation>
+    </message>
+    <message>
+        <source>選択...</source>
+        <translation>Choose...</translation>
+    </message>
+    <message>
+        <source>音源:</source>
+        <translation>SoundFont:</translation>
+    </message>
+    <message>
+        <source>出力先:</source>
+        <translation>Output folder:</translation>
+    </message>
+    <message>
+        <source>フォルダを開く</source>
+        <translation>Open folder</translation>
+    </message>
+    <message>
+        <source>再生</source>
+        <translation>Play</translation>
+    </message>
+    <message>
+        <source>経過:</source>
+        <translation>Elapsed:</translation>
+    </message>
+    <message>
+        <source>残り:</source>
+        <translation>Remaining:</translation>
+    </message>
+    <message>
+        <source>曲:</source>
+        <translation>Song:</translation>
+    </message>
+    <message>
+        <source>進行:</source>
+        <translation>Progress:</translation>
+    </message>
+    <message>
+        <source>出力:</source>
+        <translation>Output:</translation>
+    </message>
+    <message>
+        <source>%1（%2 / %3 曲目）</source>
+        <translation>%1 (song %2 of %3)</translation>
+    </message>
+    <message>
+        <source>%1: 変換できませんでした。</source>
+        <translation>%1: not converted.</translation>
+    </message>
+    <message>
+        <source>（%1）</source>
+        <translation> (%1)</translation>
+    </message>
+    <message>
+        <source>%1 → %2</source>
+        <translation>%1 → %2</translation>
+    </message>
+    <message>
+        <source>変換 %1 曲</source>
+        <translation>%1 converted</translation>
+    </message>
+    <message>
+        <source>停止 %1 曲</source>
+        <translation>%1 stopped</translation>
+    </message>
+    <message>
+        <source>失敗 %1 曲</source>
+        <translation>%1 failed</translation>
+    </message>
+    <message>
+        <source>未処理 %1 曲</source>
+        <translation>%1 not started</translation>
+    </message>
+    <message>
+        <source>%1 曲のうち %2。
+所要時間 %3</source>
+        <translation>Of %1 songs: %2.
+Time taken %3</translation>
+    </message>
+    <message>
+        <source>、</source>
+        <translation>, </translation>
+    </message>
+    <message>
+        <source>音声出力なし</source>
+        <translation>No audio output</translation>
+    </message>
+    <message>
+        <source>音声の出力先が見つからないため再生できません。</source>
+        <translation>Cannot play: no audio output device was found.</translation>
+    </message>
+    <message>
+        <source>再生を止める</source>
+        <translation>Stop playing</translation>
+    </message>
+    <message>
+        <source>フォルダを開けませんでした。</source>
+        <translation>Could not open the folder.</translation>
+    </message>
+    <message>
+        <source>変換中です。変換を中止して閉じますか？
+中止した曲は、そこまでの内容で保存されます。</source>
+        <translation>A conversion is running. Stop it and close?
+The song being converted is saved with what has been mixed so far.</translation>
+    </message>
+    <message>
+        <source>停止しています...</source>
+        <translation>Stopping...</translation>
+    </message>
+    <message>
+        <source>Velorna ヘルプ</source>
+        <translation>Velorna Help</translation>
+    </message>
+    <message>
+        <source>Scala読込</source>
+        <translation>Import Scala</translation>
+    </message>
+    <message>
+        <source>Scala書出</source>
+        <translation>Export Scala</translation>
+    </message>
+    <message>
+        <source>Scala形式の音階 (.scl) と、あればキーボード割り当て (.kbm) を読み込みます</source>
+        <translation>Reads a Scala scale (.scl) and, if there is one, a keyboard map (.kbm)</translation>
+    </message>
+    <message>
+        <source>今の音律を Scala形式 (.scl と .kbm) で書き出します</source>
+        <translation>Writes the current tuning in Scala format (.scl and .kbm)</translation>
+    </message>
+    <message>
+        <source>形式:</source>
+        <translation>Format:</translation>
+    </message>
+    <message>
+        <source>なし（手入力）</source>
+        <translation>None (typed in)</translation>
+    </message>
+    <message>
+        <source>選んだ音律を調の主音の上に置き、12 の値を埋めます</source>
+        <translation>Lays the chosen tuning on the key&apos;s tonic and fills in the 12 values</translation>
+    </message>
+    <message>
+        <source>基準ピッチ（A4 の周波数）</source>
+        <translation>Reference pitch (the frequency of A4)</translation>
+    </message>
+    <message>
+        <source>適応純正律</source>
+        <translation>Adaptive just intonation</translation>
+    </message>
+    <message>
+        <source>曲全体を見て、同時に鳴る音が純正に響くよう音ごとに音高を選びます</source>
+        <translation>Chooses each note&apos;s pitch over the whole song so that notes sounding together are pure</translation>
+    </message>
+    <message>
+        <source>音律:</source>
+        <translation>Tuning:</translation>
+    </message>
+    <message>
+        <source>A4:</source>
+        <translation>A4:</translation>
+    </message>
+    <message>
+        <source>%1 ビット</source>
+        <translation>%1 bits</translation>
+    </message>
+    <message>
+        <source>ノーマライズ</source>
+        <translation>Normalize</translation>
+    </message>
+    <message>
+        <source>最大の音量が -1 dBFS になるよう全体の音量をそろえます</source>
+        <translation>Scales the whole mix so that its peak is at -1 dBFS</translation>
+    </message>
+    <message>
+        <source>Scala: %1</source>
+        <translation>Scala: %1</translation>
+    </message>
+    <message>
+        <source>Scala: %1%2 — %3 音</source>
+        <translation>Scala: %1%2 — %3 notes</translation>
+    </message>
+    <message>
+        <source> + %1</source>
+        <translation> + %1</translation>
+    </message>
+    <message>
+        <source>：%1</source>
+        <translation>: %1</translation>
+    </message>
+    <message>
+        <source>この音律は Scala形式で書き出せません。</source>
+        <translation>This tuning cannot be written in Scala format.</translation>
+    </message>
+    <message>
+        <source>・1 セント未満の値（整数に丸められます）</source>
+        <translation>• values finer than 1 cent (they are rounded to whole cents)</translation>
+    </message>
+    <message>
+        <source>・Scala の音律（表示中の 1 オクターブだけが残ります）</source>
+        <translation>• the Scala tuning (only the octave shown is kept)</translation>
+    </message>
+    <message>
+        <source>・基準ピッチ A4 = %1 Hz（440 Hz として読み込まれます）</source>
+        <translation>• the reference pitch A4 = %1 Hz (it is read back as 440 Hz)</translation>
+    </message>
+    <message>
+        <source>・適応純正律の指定</source>
+        <translation>• the adaptive intonation choice</translation>
+    </message>
+    <message>
+        <source>設定ファイル (.sca) には次の内容を保存できません。
+%1
+
+代わりに Scala形式 (.scl と .kbm) で書き出しますか？</source>
+        <translation>A scale file (.sca) cannot hold the following:
+%1
+
+Write the tuning in Scala format (.scl and .kbm) instead?</translation>
+    </message>
+    <message>
+        <source>Scala形式で書き出す</source>
+        <translation>Export as Scala</translation>
+    </message>
+    <message>
+        <source>.sca に保存する</source>
+        <translation>Save as .sca</translation>
+    </message>
+</context>
+<context>
+    <name>velorna::LanguageMenu</name>
+    <message>
+        <source>自動（デスクトップの言語）</source>
+        <translation>Automatic (the desktop&apos;s language)</translation>
+    </message>
+    <message>
+        <source>日本語</source>
+        <translation>日本語 (Japanese)</translation>
+    </message>
+    <message>
+        <source>言語は次に起動したときから変わります。</source>
+        <translation>The language changes at the next start.</translation>
+    </message>
+    <message>
+        <source>言語 (Language)</source>
+        <translation>Language (言語)</translation>
+    </message>
+</context>
+</TS>
