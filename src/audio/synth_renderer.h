@@ -5,6 +5,7 @@
 
 #include <fluidsynth.h>
 
+#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <span>
@@ -29,9 +30,11 @@ struct Rendering {
 struct RenderOptions {
   // Skip stretches known to be silent; off only to check that skipping changes nothing.
   bool skipSilence = true;
+  // Set (non-zero) to end the rendering early; it then gives false. Null: never.
+  const std::atomic<int>* stop = nullptr;
 };
 
-// False when the synthesizer can't be made or the song is too long to hold.
+// False when the synthesizer can't be made, the song is too long to hold, or a stop came.
 bool RenderTimedEvents(const LoadedSoundFont& font, std::span<const TimedEvent> events,
                        Rendering& out, const RenderOptions& options = {});
 

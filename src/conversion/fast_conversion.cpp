@@ -1,9 +1,11 @@
 #include "conversion/fast_conversion.h"
 
 #include <algorithm>
+#include <atomic>
 #include <condition_variable>
 #include <limits>
 #include <mutex>
+#include <new>
 #include <thread>
 #include <vector>
 
@@ -26,6 +28,9 @@ constexpr int64_t kLookAheadFrames = 20 * kSampleRate;
 constexpr int64_t kDrumStepFrames = 2 * kSumChunkFrames;
 // A rendering's blocks are added in runs of at most this many frames.
 constexpr int64_t kRunFrames = 4 * kSumChunkFrames;
+// A note's rendering goes on in steps of this much song time, so that a Stop ends even a
+// note held for hours at once, and what the note has passed can be mixed and freed.
+constexpr int64_t kNoteStepFrames = kRunFrames;
 // Voices of the synthesizers that render single notes: a note rarely starts more than a few.
 constexpr int kNoteVoices = 32;
 // How often the coordinating thread refreshes progress and mixes finished sums.
@@ -76,10 +81,16 @@ class FastJob {
   // Mixes finished sums into the accumulator as the workers go, and shows progress;
   // returns when everything is mixed.
   void Coordinate(JobObserver& observer, MixAccumulator& accumulator);
+  void Finish(JobObserver& observer, MixAccumulator& accumulator);
   bool anyWorkerStarted() const { return drumOwnerFound_; }
+  // Memory ran out on some thread: the job ended early and its mix is incomplete.
+  bool failed() const { return failed_.load(); }
 
  private:
   enum class Task { kNone, kDrums, kNote, kWait };
+
+  // A Stop, or memory run out: no rendering goes on.
+  bool Ending() const { return control_.m_cancel.load() != 0 || failed_.load(); }
 
   // All of these run under the lock.
   Task ChooseTask(bool drumOwner) const;
@@ -94,10 +105,13 @@ class FastJob {
     std::unique_ptr<LoadedSoundFont> font;
     BlockRun run;
   };
+  void Serve(Worker& worker, const std::string& soundFontPath, bool& drumOwner);
   void StartDrums(Worker& worker);
   void RenderNote(Worker& worker, size_t n);
   void RenderDrumStep(Worker& worker, int64_t limit);
   void Drain(Worker& worker, DryRendering& rendering, int64_t limit);
+  // Renders a note to its end in steps, publishing how far it got under `slot`.
+  void DrainNote(Worker& worker, DryRendering& rendering, size_t n);
 
   const MidiFormat0Data& song_;
   const SongNoteIndex& index_;
@@ -110,6 +124,9 @@ class FastJob {
   std::condition_variable changed_;
   std::vector<NoteTask> notes_;
   std::vector<char> done_;
+  // Notes taken and not yet rendered (at most one per thread), each with the frame before
+  // which nothing of it is still to come.
+  std::vector<std::pair<size_t, int64_t>> inFlight_;
   size_t nextNote_ = 0;     // the first note not yet taken
   size_t firstUndone_ = 0;  // the first note not yet rendered
   int workers_;             // still running
@@ -117,24 +134,29 @@ class FastJob {
   bool drumOwnerFound_ = false;
   DryRendering drums_;
   bool drumsBusy_ = false;
+  std::atomic<bool> failed_{false};
   int64_t drumsAt_ = 0;  // nothing of the drum pass is still to come before this frame
   SongSums sums_;
 };
 
 int64_t FastJob::FinishedBefore() const {
   int64_t frame = drumsAt_;
-  if (firstUndone_ < nextNote_) {
-    frame = std::min(frame, notes_[firstUndone_].startFrame);
-  } else if (nextNote_ < notes_.size() && !control_.m_cancel.load()) {
+  // A note in flight holds back only what it may still add: its sums before are complete.
+  for (const auto& [n, reached] : inFlight_) {
+    frame = std::min(frame, std::max(notes_[n].startFrame, reached));
+  }
+  if (nextNote_ < notes_.size() && !Ending()) {
     frame = std::min(frame, notes_[nextNote_].startFrame);
   }
   return frame;
 }
 
 bool FastJob::AllDone() const {
+  // After a failure the unfinished notes and drums stay unfinished: only the threads count.
+  if (failed_) return workers_ == 0;
   if (drumsBusy_ || firstUndone_ < nextNote_) return false;
   if (workers_ == 0) return true;
-  const bool notesLeft = nextNote_ < notes_.size() && !control_.m_cancel.load();
+  const bool notesLeft = nextNote_ < notes_.size() && !Ending();
   return !notesLeft && drumsAt_ == kNever;
 }
 
@@ -144,8 +166,10 @@ int32_t FastJob::FirstUnfinishedEvent() const {
 }
 
 FastJob::Task FastJob::ChooseTask(bool drumOwner) const {
-  const bool drumsLeft = drumOwner && drumsAt_ != kNever;
-  const bool notesOpen = nextNote_ < notes_.size() && !control_.m_cancel.load();
+  if (failed_) return Task::kNone;
+  // A Stop ends the drum pass too: it keeps what it has rendered.
+  const bool drumsLeft = drumOwner && drumsAt_ != kNever && !Ending();
+  const bool notesOpen = nextNote_ < notes_.size() && !Ending();
   // The drum pass keeps up with the notes, so finished stretches can be mixed and freed.
   if (drumsLeft && (!notesOpen || drumsAt_ <= notes_[nextNote_].startFrame)) return Task::kDrums;
   if (notesOpen && notes_[nextNote_].startFrame < FinishedBefore() + kLookAheadFrames)
@@ -185,6 +209,19 @@ void FastJob::Drain(Worker& worker, DryRendering& rendering, int64_t limit) {
   flush();
 }
 
+void FastJob::DrainNote(Worker& worker, DryRendering& rendering, size_t n) {
+  while (!rendering.finished() && !Ending()) {
+    Drain(worker, rendering, rendering.position() + kNoteStepFrames);
+    // A refused start hands nothing out; the note is rendered again from its start.
+    if (rendering.full()) return;
+    std::lock_guard lock(mutex_);
+    for (auto& [note, reached] : inFlight_) {
+      if (note == n) reached = rendering.position();
+    }
+    changed_.notify_all();
+  }
+}
+
 void FastJob::RenderDrumStep(Worker& worker, int64_t limit) {
   Drain(worker, drums_, limit);
   std::lock_guard lock(mutex_);
@@ -206,32 +243,52 @@ void FastJob::RenderNote(Worker& worker, size_t n) {
     // Nothing is handed out before the note's voices start, so a note whose voices fill
     // the small synthesizer is simply rendered again with the full polyphony.
     if (events && rendering.Start(*worker.font, worker.fewVoices.get(), std::move(*events), true))
-      Drain(worker, rendering, kNever);
+      DrainNote(worker, rendering, n);
     if (rendering.full() &&
         rendering.Start(*worker.font, worker.settings.get(), rendering.TakeEvents()))
-      Drain(worker, rendering, kNever);
+      DrainNote(worker, rendering, n);
   }
   std::lock_guard lock(mutex_);
+  std::erase_if(inFlight_, [n](const auto& entry) { return entry.first == n; });
   done_[n] = 1;
   while (firstUndone_ < nextNote_ && done_[firstUndone_]) ++firstUndone_;
   changed_.notify_all();
 }
 
 void FastJob::Work(const std::string& soundFontPath) {
+  // Declared here: the drum pass borrows the owner's SoundFont until the end below.
   Worker worker;
+  bool drumOwner = false;
+  try {
+    Serve(worker, soundFontPath, drumOwner);
+  } catch (const std::bad_alloc&) {
+    // Out of memory anywhere on this thread ends the whole job; the job says so.
+    failed_ = true;
+  }
+  std::lock_guard lock(mutex_);
+  --workers_;
+  if (drumOwner) {
+    drums_.Stop();      // it borrows this thread's SoundFont
+    drumsAt_ = kNever;  // complete, or nobody left to render it
+  }
+  changed_.notify_all();
+}
+
+void FastJob::Serve(Worker& worker, const std::string& soundFontPath, bool& drumOwner) {
   worker.settings = MakeRenderSettings();
   worker.fewVoices = MakeRenderSettings(kNoteVoices);
-  // A SoundFont's voices count their references without locks: one per thread.
+  // A SoundFont's voices count their references without locks: one per thread. A thread
+  // that comes after a Stop has nothing to render and loads none.
   if (worker.settings && worker.fewVoices) {
     {
       std::lock_guard lock(mutex_);
       worker.font = std::move(spareFont_);
     }
-    if (!worker.font) worker.font = LoadSoundFont(soundFontPath);
+    if (!worker.font && !Ending()) worker.font = LoadSoundFont(soundFontPath);
   }
   worker.run.Reserve(kRunFrames);
   std::unique_lock lock(mutex_);
-  const bool drumOwner = worker.font && !drumOwnerFound_;
+  drumOwner = worker.font && !drumOwnerFound_;
   if (drumOwner) {
     drumOwnerFound_ = true;
     lock.unlock();
@@ -252,21 +309,26 @@ void FastJob::Work(const std::string& soundFontPath) {
       RenderDrumStep(worker, limit);
     } else {
       const size_t n = nextNote_++;
+      inFlight_.emplace_back(n, notes_[n].startFrame);
       lock.unlock();
       PassPoint(control_, JobPoint::kNote);
       RenderNote(worker, n);
     }
     lock.lock();
   }
-  --workers_;
-  if (drumOwner) {
-    drums_.Stop();      // it borrows this thread's SoundFont
-    drumsAt_ = kNever;  // complete, or nobody left to render it
-  }
-  changed_.notify_all();
 }
 
 void FastJob::Coordinate(JobObserver& observer, MixAccumulator& accumulator) {
+  try {
+    Finish(observer, accumulator);
+  } catch (const std::bad_alloc&) {
+    std::lock_guard lock(mutex_);
+    failed_ = true;
+    changed_.notify_all();  // waiting workers end; the others at their next step
+  }
+}
+
+void FastJob::Finish(JobObserver& observer, MixAccumulator& accumulator) {
   SumFinisher finisher(accumulator);
   const int64_t eventCount = song_.track->count();
   for (;;) {
@@ -280,6 +342,7 @@ void FastJob::Coordinate(JobObserver& observer, MixAccumulator& accumulator) {
       changed_.wait_for(lock, kRefresh, [&] { return AllDone(); });
       changed_.notify_all();  // a Stop wakes workers waiting for room
       done = AllDone();
+      if (done && failed_) return;
       before = done ? kNever : FinishedBefore() / kSumChunkFrames * kSumChunkFrames;
       finished = sums_.TakeChunksBefore(before);
       first = FirstUnfinishedEvent();
@@ -323,6 +386,10 @@ bool FastEngine::MixAll(EngineTask& task, MixAccumulator& accumulator) {
     std::vector<std::jthread> workers;
     for (int w = 0; w < jobs; ++w) workers.emplace_back([&] { job.Work(soundFontPath); });
     job.Coordinate(task.observer, accumulator);
+  }
+  if (job.failed()) {
+    task.reporter.ShowText(audio_msg::kOutOfMemory);
+    return false;
   }
   if (!job.anyWorkerStarted()) {
     task.reporter.ShowText(audio_msg::NoSynthesizer(soundFontPath));
