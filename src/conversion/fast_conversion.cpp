@@ -22,7 +22,8 @@ namespace velorna {
 namespace {
 
 constexpr int64_t kNever = std::numeric_limits<int64_t>::max();
-// How far ahead of the first unfinished frame notes may be taken: bounds the sums held.
+// How far ahead of what the coordinating thread has taken any rendering may go: bounds the
+// sums held, whatever the song's length or its held notes.
 constexpr int64_t kLookAheadFrames = 20 * kSampleRate;
 // The drum pass goes on in steps of this much song time, between notes.
 constexpr int64_t kDrumStepFrames = 2 * kSumChunkFrames;
@@ -91,6 +92,8 @@ class FastJob {
 
   // A Stop, or memory run out: no rendering goes on.
   bool Ending() const { return control_.m_cancel.load() != 0 || failed_.load(); }
+  // No rendering goes past this frame before the coordinating thread has taken more.
+  int64_t WindowEnd() const { return mixedBefore_ + kLookAheadFrames; }
 
   // All of these run under the lock.
   Task ChooseTask(bool drumOwner) const;
@@ -135,7 +138,8 @@ class FastJob {
   DryRendering drums_;
   bool drumsBusy_ = false;
   std::atomic<bool> failed_{false};
-  int64_t drumsAt_ = 0;  // nothing of the drum pass is still to come before this frame
+  int64_t mixedBefore_ = 0;  // the sums before this frame have been taken for mixing
+  int64_t drumsAt_ = 0;      // nothing of the drum pass is still to come before this frame
   SongSums sums_;
 };
 
@@ -170,12 +174,12 @@ FastJob::Task FastJob::ChooseTask(bool drumOwner) const {
   // A Stop ends the drum pass too: it keeps what it has rendered.
   const bool drumsLeft = drumOwner && drumsAt_ != kNever && !Ending();
   const bool notesOpen = nextNote_ < notes_.size() && !Ending();
+  const bool drumsReady = drumsLeft && drumsAt_ < WindowEnd();
   // The drum pass keeps up with the notes, so finished stretches can be mixed and freed.
-  if (drumsLeft && (!notesOpen || drumsAt_ <= notes_[nextNote_].startFrame)) return Task::kDrums;
-  if (notesOpen && notes_[nextNote_].startFrame < FinishedBefore() + kLookAheadFrames)
-    return Task::kNote;
-  if (drumsLeft) return Task::kDrums;
-  return notesOpen ? Task::kWait : Task::kNone;
+  if (drumsReady && (!notesOpen || drumsAt_ <= notes_[nextNote_].startFrame)) return Task::kDrums;
+  if (notesOpen && notes_[nextNote_].startFrame < WindowEnd()) return Task::kNote;
+  if (drumsReady) return Task::kDrums;
+  return notesOpen || drumsLeft ? Task::kWait : Task::kNone;
 }
 
 void FastJob::StartDrums(Worker& worker) {
@@ -210,7 +214,12 @@ void FastJob::Drain(Worker& worker, DryRendering& rendering, int64_t limit) {
 }
 
 void FastJob::DrainNote(Worker& worker, DryRendering& rendering, size_t n) {
-  while (!rendering.finished() && !Ending()) {
+  while (!rendering.finished()) {
+    {
+      std::unique_lock lock(mutex_);
+      changed_.wait(lock, [&] { return Ending() || rendering.position() < WindowEnd(); });
+      if (Ending()) return;
+    }
     Drain(worker, rendering, rendering.position() + kNoteStepFrames);
     // A refused start hands nothing out; the note is rendered again from its start.
     if (rendering.full()) return;
@@ -338,13 +347,18 @@ void FastJob::Finish(JobObserver& observer, MixAccumulator& accumulator) {
     int32_t first = 0;
     {
       std::unique_lock lock(mutex_);
-      // Woken by the end of the work, otherwise at the pace of the progress display.
-      changed_.wait_for(lock, kRefresh, [&] { return AllDone(); });
-      changed_.notify_all();  // a Stop wakes workers waiting for room
+      const auto takeable = [&] {
+        return FinishedBefore() / kSumChunkFrames * kSumChunkFrames > mixedBefore_;
+      };
+      // Woken by the end of the work or by sums to mix, otherwise at the pace of the
+      // progress display.
+      changed_.wait_for(lock, kRefresh, [&] { return AllDone() || takeable(); });
       done = AllDone();
       if (done && failed_) return;
       before = done ? kNever : FinishedBefore() / kSumChunkFrames * kSumChunkFrames;
       finished = sums_.TakeChunksBefore(before);
+      mixedBefore_ = std::max(mixedBefore_, before);
+      changed_.notify_all();  // room for the workers, and a Stop wakes those waiting
       first = FirstUnfinishedEvent();
     }
     finisher.Finish(finished, before);
