@@ -75,10 +75,11 @@ class FastJob {
     done_.assign(notes_.size(), 0);
   }
 
-  void Work(const std::string& soundFontPath);
-  // A SoundFont already loaded for the job, taken by the first worker instead of loading
-  // the file again.
-  void LendFont(std::unique_ptr<LoadedSoundFont> font) { spareFont_ = std::move(font); }
+  void Work();
+  // One loaded SoundFont per thread: its voices count their references without locks.
+  void LendFonts(std::vector<std::unique_ptr<LoadedSoundFont>> fonts) {
+    spareFonts_ = std::move(fonts);
+  }
   // Mixes finished sums into the accumulator as the workers go, and shows progress;
   // returns when everything is mixed.
   void Coordinate(JobObserver& observer, MixAccumulator& accumulator);
@@ -108,7 +109,7 @@ class FastJob {
     std::unique_ptr<LoadedSoundFont> font;
     BlockRun run;
   };
-  void Serve(Worker& worker, const std::string& soundFontPath, bool& drumOwner);
+  void Serve(Worker& worker, bool& drumOwner);
   void StartDrums(Worker& worker);
   void RenderNote(Worker& worker, size_t n);
   void RenderDrumStep(Worker& worker, int64_t limit);
@@ -123,7 +124,7 @@ class FastJob {
   Reporter& reporter_;
 
   mutable std::mutex mutex_;
-  std::unique_ptr<LoadedSoundFont> spareFont_;
+  std::vector<std::unique_ptr<LoadedSoundFont>> spareFonts_;
   std::condition_variable changed_;
   std::vector<NoteTask> notes_;
   std::vector<char> done_;
@@ -264,12 +265,12 @@ void FastJob::RenderNote(Worker& worker, size_t n) {
   changed_.notify_all();
 }
 
-void FastJob::Work(const std::string& soundFontPath) {
+void FastJob::Work() {
   // Declared here: the drum pass borrows the owner's SoundFont until the end below.
   Worker worker;
   bool drumOwner = false;
   try {
-    Serve(worker, soundFontPath, drumOwner);
+    Serve(worker, drumOwner);
   } catch (const std::bad_alloc&) {
     // Out of memory anywhere on this thread ends the whole job; the job says so.
     failed_ = true;
@@ -283,17 +284,15 @@ void FastJob::Work(const std::string& soundFontPath) {
   changed_.notify_all();
 }
 
-void FastJob::Serve(Worker& worker, const std::string& soundFontPath, bool& drumOwner) {
+void FastJob::Serve(Worker& worker, bool& drumOwner) {
   worker.settings = MakeRenderSettings();
   worker.fewVoices = MakeRenderSettings(kNoteVoices);
-  // A SoundFont's voices count their references without locks: one per thread. A thread
-  // that comes after a Stop has nothing to render and loads none.
   if (worker.settings && worker.fewVoices) {
-    {
-      std::lock_guard lock(mutex_);
-      worker.font = std::move(spareFont_);
+    std::lock_guard lock(mutex_);
+    if (!spareFonts_.empty()) {
+      worker.font = std::move(spareFonts_.back());
+      spareFonts_.pop_back();
     }
-    if (!worker.font && !Ending()) worker.font = LoadSoundFont(soundFontPath);
   }
   worker.run.Reserve(kRunFrames);
   std::unique_lock lock(mutex_);
@@ -386,7 +385,7 @@ bool FastEngine::MixAll(EngineTask& task, MixAccumulator& accumulator) {
     return false;
   }
   int jobs = jobs_ > 0 ? jobs_ : static_cast<int>(std::thread::hardware_concurrency());
-  // Every thread loads its own SoundFont: no more threads than there are renderings.
+  // Every thread has its own SoundFont: no more threads than there are renderings.
   const auto& events = song.track->events;
   const int64_t renderings =
       1 + std::count_if(events.begin(), events.end(), [](const MidiEvent& e) {
@@ -394,11 +393,26 @@ bool FastEngine::MixAll(EngineTask& task, MixAccumulator& accumulator) {
       });
   jobs = static_cast<int>(std::clamp<int64_t>(jobs, 1, renderings));
   const std::string soundFontPath = task.font->path;
+  // The other threads' copies are loaded here, one after another, while no other thread
+  // allocates: FluidSynth does not survive running out of memory mid-load, and the room
+  // is checked before each load. No room, or a Stop, leaves fewer threads.
+  std::vector<std::unique_ptr<LoadedSoundFont>> fonts;
+  fonts.push_back(std::move(task.font));
+  while (static_cast<int>(fonts.size()) < jobs && task.control.m_cancel.load() == 0) {
+    std::unique_ptr<LoadedSoundFont> font;
+    try {
+      font = LoadSoundFont(soundFontPath);
+    } catch (const std::bad_alloc&) {
+    }
+    if (!font) break;
+    fonts.push_back(std::move(font));
+  }
+  jobs = static_cast<int>(fonts.size());
   FastJob job(song, *index, task.tuning, task.control, task.reporter, jobs);
-  job.LendFont(std::move(task.font));
+  job.LendFonts(std::move(fonts));
   {
     std::vector<std::jthread> workers;
-    for (int w = 0; w < jobs; ++w) workers.emplace_back([&] { job.Work(soundFontPath); });
+    for (int w = 0; w < jobs; ++w) workers.emplace_back([&] { job.Work(); });
     job.Coordinate(task.observer, accumulator);
   }
   if (job.failed()) {
