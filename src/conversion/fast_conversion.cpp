@@ -139,8 +139,10 @@ class FastJob {
   DryRendering drums_;
   bool drumsBusy_ = false;
   std::atomic<bool> failed_{false};
-  int64_t mixedBefore_ = 0;  // the sums before this frame have been taken for mixing
-  int64_t drumsAt_ = 0;      // nothing of the drum pass is still to come before this frame
+  int64_t mixedBefore_ = 0;
+  int waiting_ = 0;  // threads waiting for room, in the middle of a note or between tasks  // the
+                     // sums before this frame have been taken for mixing
+  int64_t drumsAt_ = 0;  // nothing of the drum pass is still to come before this frame
   SongSums sums_;
 };
 
@@ -217,8 +219,16 @@ void FastJob::Drain(Worker& worker, DryRendering& rendering, int64_t limit) {
 void FastJob::DrainNote(Worker& worker, DryRendering& rendering, size_t n) {
   while (!rendering.finished()) {
     {
+      // When every thread waits, one of them inside a note, what holds the mix back (the
+      // drum pass, a note not yet taken) may have nobody to render it: the notes then go
+      // on past the window.
       std::unique_lock lock(mutex_);
-      changed_.wait(lock, [&] { return Ending() || rendering.position() < WindowEnd(); });
+      ++waiting_;
+      changed_.notify_all();
+      changed_.wait(lock, [&] {
+        return Ending() || rendering.position() < WindowEnd() || waiting_ >= workers_;
+      });
+      --waiting_;
       if (Ending()) return;
     }
     Drain(worker, rendering, rendering.position() + kNoteStepFrames);
@@ -307,7 +317,10 @@ void FastJob::Serve(Worker& worker, bool& drumOwner) {
     const Task task = ChooseTask(drumOwner);
     if (task == Task::kNone) break;
     if (task == Task::kWait) {
+      ++waiting_;
+      changed_.notify_all();
       changed_.wait(lock);
+      --waiting_;
       continue;
     }
     if (task == Task::kDrums) {

@@ -4,7 +4,9 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
 #include <filesystem>
+#include <optional>
 #include <set>
 #include <string>
 #include <tuple>
@@ -133,6 +135,62 @@ TEST(JobStopEarly, StopBeforeTheStartStillGivesAWholeWav) {
   const Bytes wav = ReadBytes(dir / "song.wav");
   ASSERT_EQ(wav.size(), 44u + 3u * 176400);
   EXPECT_TRUE(Silent(wav));
+}
+
+// Five minutes of a beat on the drums under a held four-note organ chord: minutes of work
+// for either engine, so a Stop that waited for a rendering to end would be seen.
+Bytes LongSong() {
+  constexpr uint32_t kBeats = 600;  // 120 bpm
+  TrackBytes t;
+  t.Tempo(0, 500000).Program(0, 0, 19);
+  for (int key : {48, 55, 60, 64}) t.NoteOn(0, 0, key, 90);
+  for (uint32_t beat = 0; beat < kBeats; ++beat) t.NoteOn(0, 9, 36, 110).NoteOff(480, 9, 36);
+  for (int key : {48, 55, 60, 64}) t.NoteOff(0, 0, key);
+  t.EndOfTrack(0);
+  return SmfFile(0, 480, {t});
+}
+
+// A Stop at any moment lands within a second: before the SoundFont is loaded (set before
+// the start), in the drum pass, in the first note and at the write. Measured from the Stop
+// to the job's return; the bound holds under the sanitizers too.
+TEST(JobStopSoon, EveryMomentWithEitherEngine) {
+  using Clock = std::chrono::steady_clock;
+  constexpr auto kBound = std::chrono::seconds(1);
+  TempDir dir;
+  WriteBytes(dir / "long.mid", LongSong());
+  ScopedTmpDir temp;
+  for (Engine engine : {Engine::kFast, Engine::kFiles}) {
+    for (std::optional<JobPoint> point :
+         {std::optional<JobPoint>(), std::optional(JobPoint::kDrumPass),
+          std::optional(JobPoint::kNote), std::optional(JobPoint::kWriting)}) {
+      SCOPED_TRACE(std::string(engine == Engine::kFiles ? "files " : "fast ") +
+                   (point ? PointName(*point) : "before the start"));
+      ConversionOptions options;
+      options.soundFont = kSoundFont;
+      options.engine = engine;
+      options.jobs = 2;
+      JobControl control;
+      Clock::time_point stoppedAt = Clock::now();
+      if (point) {
+        control.testHook = [&, point](JobPoint p) {
+          if (p != *point || control.m_cancel.exchange(1) != 0) return;
+          stoppedAt = Clock::now();
+        };
+      } else {
+        control.m_cancel = 1;
+      }
+      QuietObserver observer;
+      RecordingReporter messages;
+      const ConversionResult result =
+          RunConversion((dir / "long.mid").string(), options, control, observer, messages);
+      const auto took = Clock::now() - stoppedAt;
+      EXPECT_LT(took, kBound) << std::chrono::duration<double>(took).count() << " s";
+      EXPECT_NE(result, ConversionResult::kNotWritten);
+      EXPECT_EQ(messages.texts(), std::vector<std::string>{"変換が終了しました。"});
+      EXPECT_EQ(ReadBytes(dir / "long.wav").size(), 44u + 301u * 176400);
+      EXPECT_TRUE(fs::is_empty(temp.path()));
+    }
+  }
 }
 
 }  // namespace
