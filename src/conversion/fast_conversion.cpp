@@ -97,6 +97,10 @@ class FastJob {
   int64_t WindowEnd() const { return mixedBefore_ + kLookAheadFrames; }
 
   // All of these run under the lock.
+  // Whether the coordinating thread has sums to take.
+  bool Takeable() const {
+    return FinishedBefore() / kSumChunkFrames * kSumChunkFrames > mixedBefore_;
+  }
   Task ChooseTask(bool drumOwner) const;
   int64_t FinishedBefore() const;
   bool AllDone() const;
@@ -219,14 +223,15 @@ void FastJob::Drain(Worker& worker, DryRendering& rendering, int64_t limit) {
 void FastJob::DrainNote(Worker& worker, DryRendering& rendering, size_t n) {
   while (!rendering.finished()) {
     {
-      // When every thread waits, one of them inside a note, what holds the mix back (the
-      // drum pass, a note not yet taken) may have nobody to render it: the notes then go
-      // on past the window.
+      // When every thread waits, one of them inside a note, and nothing can be mixed, what
+      // holds the mix back (the drum pass, a note not yet taken) has nobody to render it:
+      // the notes then go on past the window.
       std::unique_lock lock(mutex_);
       ++waiting_;
       changed_.notify_all();
       changed_.wait(lock, [&] {
-        return Ending() || rendering.position() < WindowEnd() || waiting_ >= workers_;
+        return Ending() || rendering.position() < WindowEnd() ||
+               (waiting_ >= workers_ && !Takeable());
       });
       --waiting_;
       if (Ending()) return;
@@ -359,12 +364,9 @@ void FastJob::Finish(JobObserver& observer, MixAccumulator& accumulator) {
     int32_t first = 0;
     {
       std::unique_lock lock(mutex_);
-      const auto takeable = [&] {
-        return FinishedBefore() / kSumChunkFrames * kSumChunkFrames > mixedBefore_;
-      };
       // Woken by the end of the work or by sums to mix, otherwise at the pace of the
       // progress display.
-      changed_.wait_for(lock, kRefresh, [&] { return AllDone() || takeable(); });
+      changed_.wait_for(lock, kRefresh, [&] { return AllDone() || Takeable(); });
       done = AllDone();
       if (done && failed_) return;
       before = done ? kNever : FinishedBefore() / kSumChunkFrames * kSumChunkFrames;

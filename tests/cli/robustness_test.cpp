@@ -67,7 +67,8 @@ TEST(ShortOfMemory, EveryLimitConvertsOrFailsCleanly) {
     const fs::path wav = dir / (fs::path(c.song).stem().string() + ".wav");
     fs::remove(wav);
     const std::string limit = "--as=" + std::to_string(int64_t{c.megabytes} << 20);
-    const ProcessResult r = RunProcess(ConvertArgs({"prlimit", limit}, dir / c.song, c.engine));
+    const ProcessResult r =
+        RunProcess(ConvertArgs({"/usr/bin/prlimit", limit}, dir / c.song, c.engine));
     ASSERT_TRUE(r.exitStatus == 0 || r.exitStatus == 1) << r.exitStatus << "\n" << r.err;
     if (r.exitStatus == 0) {
       EXPECT_NE(r.err.find(kFinished), std::string::npos) << r.err;
@@ -96,7 +97,11 @@ TEST(FullTemporaryFolder, FileEngineFailsAndFastEngineNeedsNone) {
   t.Program(0, 0, 0).NoteOn(0, 0, 60, 100).NoteOff(kDivision * 2, 0, 60).EndOfTrack(0);
   WriteBytes(dir / "song.mid", SmfFile(0, kDivision, {t}));
   const std::vector<std::string> smallTmp = {
-      "unshare", "-m", "sh", "-c", "mount -t tmpfs -o size=16k tmpfs \"$TMPDIR\" && exec \"$@\"",
+      "/usr/bin/unshare",
+      "-m",
+      "/bin/sh",
+      "-c",
+      "mount -t tmpfs -o size=16k tmpfs \"$TMPDIR\" && exec \"$@\"",
       "sh"};
   const ProcessResult files = RunProcess(ConvertArgs(smallTmp, dir / "song.mid", "files"));
   EXPECT_EQ(files.exitStatus, 1) << files.err;
