@@ -12,6 +12,14 @@ constexpr char kSoundFont[] = "soundFont";
 constexpr char kOutputFolder[] = "outputFolder";
 constexpr char kCents[] = "tuning/cents";
 constexpr char kKey[] = "tuning/key";
+constexpr char kPreset[] = "tuning/preset";
+constexpr char kA4[] = "tuning/a4";
+constexpr char kScl[] = "tuning/scl";
+constexpr char kKbm[] = "tuning/kbm";
+constexpr char kAdaptive[] = "tuning/adaptive";
+constexpr char kOutputType[] = "output/type";
+constexpr char kBits[] = "output/bits";
+constexpr char kNormalize[] = "output/normalize";
 
 // One file of the user's (test mode moves it aside for the tests).
 std::unique_ptr<QSettings> OpenStore() {
@@ -28,6 +36,16 @@ DialogSettings LoadDialogSettings() {
   settings.songFolder = store.value(kSongFolder).toString();
   settings.soundFont = store.value(kSoundFont).toString();
   settings.outputFolder = store.value(kOutputFolder).toString();
+  settings.preset = store.value(kPreset).toString();
+  settings.a4Hz = store.value(kA4, settings.a4Hz).toDouble();
+  settings.sclFile = store.value(kScl).toString();
+  settings.kbmFile = store.value(kKbm).toString();
+  settings.adaptive = store.value(kAdaptive, false).toBool();
+  const int type = store.value(kOutputType, 0).toInt();
+  if (type >= 0 && type <= static_cast<int>(SoundFileType::kAiff))
+    settings.outputType = static_cast<SoundFileType>(type);
+  if (store.value(kBits, kPlainBits).toInt() == kHighBits) settings.outputFormat.bits = kHighBits;
+  settings.outputFormat.normalize = store.value(kNormalize, false).toBool();
   const QVariantList cents = store.value(kCents).toList();
   if (cents.size() == static_cast<qsizetype>(ScaleSettings{}.cents.size())) {
     ScaleSettings tuning;
@@ -54,6 +72,14 @@ void SaveDialogSettings(const DialogSettings& settings) {
     store->setValue(kCents, cents);
     store->setValue(kKey, settings.tuning->keyIndex);
   }
+  store->setValue(kPreset, settings.preset);
+  store->setValue(kA4, settings.a4Hz);
+  store->setValue(kScl, settings.sclFile);
+  store->setValue(kKbm, settings.kbmFile);
+  store->setValue(kAdaptive, settings.adaptive);
+  store->setValue(kOutputType, static_cast<int>(settings.outputType));
+  store->setValue(kBits, settings.outputFormat.bits);
+  store->setValue(kNormalize, settings.outputFormat.normalize);
 }
 
 void ClearDialogSettings() {

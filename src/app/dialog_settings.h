@@ -1,10 +1,11 @@
 // What the dialog remembers between runs (Qt settings): the last song folder, the SoundFont,
-// the output folder and the tuning it shows. Later tuning choices join the "tuning" group.
+// the output folder, the output's type and shape, and the tuning it shows.
 #pragma once
 
 #include <QString>
 #include <optional>
 
+#include "audio/sound_file_writer.h"
 #include "conversion/scale_file.h"
 
 namespace velorna {
@@ -14,6 +15,13 @@ struct DialogSettings {
   QString soundFont;                    // empty: the program's default SoundFont
   QString outputFolder;                 // empty: beside each song
   std::optional<ScaleSettings> tuning;  // none: the dialog's initial tuning
+  QString preset;                       // a preset's command-line name; empty: none
+  double a4Hz = 440.0;
+  QString sclFile;  // a Scala tuning played instead of the offsets; empty: none
+  QString kbmFile;
+  bool adaptive = false;
+  SoundFileType outputType = SoundFileType::kWav;
+  OutputFormat outputFormat;
 };
 
 DialogSettings LoadDialogSettings();

@@ -1,12 +1,10 @@
-// An offset field: typed into, stepped by its arrows, arrow keys and wheel, and held to the
-// offset range. Values pass through OffsetOf/SetOffset only, so the field can become a finer
-// (fractional) one without its users noticing.
+// An offset field: typed into to 0.1 cent, stepped a whole cent by its arrows, arrow keys and
+// wheel, and held to the offset range. Values pass through OffsetOf/SetOffset only.
 #pragma once
 
+#include <QDoubleSpinBox>
 #include <QKeyEvent>
 #include <QLineEdit>
-#include <QSpinBox>
-#include <cmath>
 
 #include "conversion/scale_file.h"
 
@@ -14,30 +12,44 @@ namespace velorna {
 
 using OffsetValue = CentTable::value_type;
 inline constexpr int kOffsetLimit = 100;
+inline constexpr int kOffsetDecimals = 1;
 
-class OffsetSpinBox final : public QSpinBox {
+// A number field of the dialog, with a decimal point whatever the locale (written as the
+// command line takes it).
+class NumberField : public QDoubleSpinBox {
  public:
-  OffsetSpinBox(const QString& editId, QWidget* parent) : QSpinBox(parent) {
-    setRange(-kOffsetLimit, kOffsetLimit);
+  NumberField(double lowest, double highest, int decimals, QWidget* parent)
+      : QDoubleSpinBox(parent) {
+    setRange(lowest, highest);
+    setDecimals(decimals);
+    setLocale(QLocale::c());
     setAlignment(Qt::AlignRight | Qt::AlignVCenter);
     setGroupSeparatorShown(false);
-    lineEdit()->setObjectName(editId);
   }
 
  protected:
   // Enter ends the typing here; passed on, it would press the dialog's default button (Exit).
   void keyPressEvent(QKeyEvent* event) override {
-    QSpinBox::keyPressEvent(event);
+    QDoubleSpinBox::keyPressEvent(event);
     if (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) event->accept();
   }
 };
 
+class OffsetSpinBox final : public NumberField {
+ public:
+  OffsetSpinBox(const QString& editId, QWidget* parent)
+      : NumberField(-kOffsetLimit, kOffsetLimit, kOffsetDecimals, parent) {
+    setSingleStep(1.0);
+    lineEdit()->setObjectName(editId);
+  }
+};
+
 inline OffsetValue OffsetOf(const OffsetSpinBox& field) {
-  return static_cast<OffsetValue>(field.value());
+  return field.value();
 }
 
 inline void SetOffset(OffsetSpinBox& field, OffsetValue value) {
-  field.setValue(static_cast<int>(std::lround(value)));
+  field.setValue(value);  // rounded to the field's 0.1 cent
 }
 
 }  // namespace velorna

@@ -2,9 +2,11 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QCheckBox>
 #include <QComboBox>
 #include <QDesktopServices>
 #include <QDir>
+#include <QDoubleSpinBox>
 #include <QDragEnterEvent>
 #include <QDropEvent>
 #include <QEventLoop>
@@ -28,6 +30,7 @@
 #include "app/dialog_settings.h"
 #include "app/help_page.h"
 #include "app/offset_spin_box.h"
+#include "base/file_io.h"
 #include "base/output_target.h"
 #include "base/progress_time.h"
 #include "conversion/job_files.h"
@@ -124,6 +127,28 @@ QString FileName(const QString& path) {
   return QFileInfo(path).fileName();
 }
 
+// The preset selector's entries: none (the fields as typed), the presets, and while one is
+// played the Scala tuning.
+constexpr int kNoPresetEntry = 0;
+constexpr int kScalaEntry = -2;
+constexpr int kA4Decimals = 1;
+
+struct OutputTypeEntry {
+  SoundFileType type;
+  const char* name;
+  const char* extension;
+};
+constexpr std::array<OutputTypeEntry, 3> kOutputTypes{{
+    {SoundFileType::kWav, "WAV", "wav"},
+    {SoundFileType::kFlac, "FLAC", "flac"},
+    {SoundFileType::kAiff, "AIFF", "aiff"},
+}};
+
+bool WriteText(const QString& path, const std::string& text) {
+  return WriteFileAtomically(path.toStdString(),
+                             {reinterpret_cast<const uint8_t*>(text.data()), text.size()});
+}
+
 // Where a song's WAV goes: beside it, or in the chosen folder under the same name.
 QString OutputFor(const QString& song, const QString& folder) {
   const QString beside = QString::fromStdString(OutputPathFor(song.toStdString()));
@@ -173,6 +198,26 @@ QString AskPathWithFileDialog(PathPrompt prompt, const QString& start) {
       dialog.setFileMode(QFileDialog::ExistingFile);
       dialog.setNameFilter(QCoreApplication::translate("velorna", "SoundFont (*.sf2 *.sf3)"));
       if (!start.isEmpty()) dialog.setDirectory(QFileInfo(start).path());
+      break;
+    case PathPrompt::kOpenScala:
+    case PathPrompt::kOpenKeyboardMap: {
+      const bool scale = prompt == PathPrompt::kOpenScala;
+      dialog.setAcceptMode(QFileDialog::AcceptOpen);
+      dialog.setFileMode(QFileDialog::ExistingFile);
+      dialog.setWindowTitle(scale ? QCoreApplication::translate("velorna", "Scala音階ファイル")
+                                  : QCoreApplication::translate(
+                                        "velorna", "キーボード割り当て（なければキャンセル）"));
+      dialog.setNameFilter(
+          scale ? QCoreApplication::translate("velorna", "Scala scale (*.scl)")
+                : QCoreApplication::translate("velorna", "Scala keyboard map (*.kbm)"));
+      if (!start.isEmpty()) dialog.setDirectory(QFileInfo(start).path());
+      break;
+    }
+    case PathPrompt::kSaveScala:
+      dialog.setAcceptMode(QFileDialog::AcceptSave);
+      dialog.setFileMode(QFileDialog::AnyFile);
+      dialog.setNameFilter(QCoreApplication::translate("velorna", "Scala scale (*.scl)"));
+      dialog.setDefaultSuffix(QStringLiteral("scl"));
       break;
     case PathPrompt::kChooseOutputFolder:
       dialog.setAcceptMode(QFileDialog::AcceptOpen);
@@ -241,12 +286,28 @@ void CVelornaDlg::OnInitDialog() {
   for (const char* name : kKeyNames) m_keySelector->addItem(QString::fromUtf8(name));
   m_keySelector->setCurrentIndex(kInitialKeyIndex);
   m_initDone = 1;
+  connect(m_keySelector, &QComboBox::currentIndexChanged, this, &CVelornaDlg::OnKeyChosen);
+  for (OffsetSpinBox* spin : m_offsetSpins)
+    connect(spin, &QDoubleSpinBox::valueChanged, this, &CVelornaDlg::OnOffsetEdited);
 
   const DialogSettings remembered = LoadDialogSettings();
   m_songFolder = remembered.songFolder;
   m_soundFontEdit->setText(remembered.soundFont);
   m_outputFolderEdit->setText(remembered.outputFolder);
   if (remembered.tuning) ShowTuning(*remembered.tuning);
+  m_a4Field->setValue(remembered.a4Hz);
+  m_adaptiveBox->setChecked(remembered.adaptive);
+  if (const auto preset = FindPreset(remembered.preset.toStdString())) {
+    m_presetSelector->setCurrentIndex(m_presetSelector->findData(static_cast<int>(*preset)));
+  }
+  // A Scala file that has gone or changed since is quietly dropped: the offsets remain.
+  if (!remembered.sclFile.isEmpty()) LoadScala(remembered.sclFile, remembered.kbmFile, true);
+  for (size_t i = 0; i < kOutputTypes.size(); ++i) {
+    if (kOutputTypes[i].type == remembered.outputType)
+      m_typeSelector->setCurrentIndex(static_cast<int>(i));
+  }
+  m_bitsSelector->setCurrentIndex(m_bitsSelector->findData(remembered.outputFormat.bits));
+  m_normalizeBox->setChecked(remembered.outputFormat.normalize);
 
   m_player.onPlayingChanged = [this](bool) { UpdatePlayButton(); };
   m_clock.setInterval(std::chrono::seconds(1));
@@ -282,7 +343,7 @@ void CVelornaDlg::BuildLayout() {
   std::copy_n(spins.begin(), m_offsetSpins.size(), m_offsetSpins.begin());
   m_upperC = spins[12];
   m_upperC->setEnabled(false);
-  connect(m_offsetSpins[0], &QSpinBox::valueChanged, this, [this] {
+  connect(m_offsetSpins[0], &QDoubleSpinBox::valueChanged, this, [this] {
     if (m_initDone == 1) SetOffset(*m_upperC, OffsetOf(*m_offsetSpins[0]));
   });
 
@@ -306,12 +367,27 @@ void CVelornaDlg::BuildLayout() {
 
   auto* top = new QHBoxLayout;
   top->addWidget(m_keySelector);
-  top->addStretch(1);
+  top->addLayout(BuildTuningRow(), 1);
+
+  auto* importScala = MakeNamedButton(this, "importScala", tr("Scala読込"));
+  auto* exportScala = MakeNamedButton(this, "exportScala", tr("Scala書出"));
+  importScala->setToolTip(
+      tr("Scala形式の音階 (.scl) と、あればキーボード割り当て (.kbm) を読み込みます"));
+  exportScala->setToolTip(tr("今の音律を Scala形式 (.scl と .kbm) で書き出します"));
+  for (QPushButton* button : {importScala, exportScala}) button->setMinimumSize(Dlu(*this, 54, 32));
+  connect(importScala, &QPushButton::clicked, this, &CVelornaDlg::OnImportScala);
+  connect(exportScala, &QPushButton::clicked, this, &CVelornaDlg::OnExportScala);
+  m_scalaLabel = new QLabel(this);
+  m_scalaLabel->setObjectName(QStringLiteral("scalaDescription"));
+  m_scalaLabel->setWordWrap(true);
+  m_scalaLabel->hide();
 
   auto* actions = new QHBoxLayout;
   actions->addWidget(reset);
   actions->addWidget(save);
   actions->addWidget(load);
+  actions->addWidget(importScala);
+  actions->addWidget(exportScala);
   actions->addStretch(1);
   actions->addWidget(m_convertButton);
 
@@ -325,6 +401,7 @@ void CVelornaDlg::BuildLayout() {
   layout->addLayout(top);
   layout->addSpacing(Dlu(*this, 0, 4).height());
   layout->addLayout(keys);
+  layout->addWidget(m_scalaLabel);
   layout->addSpacing(Dlu(*this, 0, 8).height());
   layout->addLayout(actions);
   layout->addSpacing(Dlu(*this, 0, 6).height());
@@ -335,7 +412,9 @@ void CVelornaDlg::BuildLayout() {
   layout->addLayout(bottom);
   layout->setSizeConstraint(QLayout::SetMinimumSize);
 
-  m_tuningControls.insert(m_tuningControls.end(), {m_keySelector, reset, load, defaults});
+  m_tuningControls.insert(m_tuningControls.end(),
+                          {m_keySelector, reset, load, defaults, importScala, m_presetSelector,
+                           m_a4Field, m_adaptiveBox});
   m_tuningControls.insert(m_tuningControls.end(), m_offsetSpins.begin(), m_offsetSpins.end());
 }
 
@@ -361,12 +440,74 @@ QLayout* CVelornaDlg::BuildFileRows() {
   rows->addWidget(MakeFieldLabel(this, tr("出力先:"), m_outputFolderEdit), 1, 0);
   rows->addWidget(m_outputFolderEdit, 1, 1);
   rows->addWidget(chooseFolder, 1, 2);
+  QLayout* shape = BuildOutputShapeRow();
+  rows->addWidget(MakeFieldLabel(this, tr("形式:"), m_typeSelector), 2, 0);
+  rows->addLayout(shape, 2, 1, 1, 2);
   rows->setColumnStretch(1, 1);
   for (QWidget* w :
        {static_cast<QWidget*>(m_soundFontEdit), static_cast<QWidget*>(chooseSoundFont),
         static_cast<QWidget*>(m_outputFolderEdit), static_cast<QWidget*>(chooseFolder)})
     m_tuningControls.push_back(w);
   return rows;
+}
+
+// The preset laid on the key, the reference pitch and adaptive intonation.
+QLayout* CVelornaDlg::BuildTuningRow() {
+  m_presetSelector = new QComboBox(this);
+  m_presetSelector->setObjectName(QStringLiteral("preset"));
+  m_presetSelector->addItem(tr("なし（手入力）"), -1);
+  for (const PresetInfo& preset : Presets()) {
+    m_presetSelector->addItem(QString::fromUtf8(preset.displayName), static_cast<int>(preset.id));
+  }
+  m_presetSelector->setToolTip(tr("選んだ音律を調の主音の上に置き、12 の値を埋めます"));
+  connect(m_presetSelector, &QComboBox::currentIndexChanged, this, &CVelornaDlg::OnPresetChosen);
+
+  m_a4Field = new NumberField(kMinA4Hz, kMaxA4Hz, kA4Decimals, this);
+  m_a4Field->setObjectName(QStringLiteral("a4"));
+  m_a4Field->setValue(kStandardA4Hz);
+  m_a4Field->setSuffix(QStringLiteral(" Hz"));
+  m_a4Field->setToolTip(tr("基準ピッチ（A4 の周波数）"));
+
+  m_adaptiveBox = new QCheckBox(tr("適応純正律"), this);
+  m_adaptiveBox->setObjectName(QStringLiteral("adaptive"));
+  m_adaptiveBox->setToolTip(tr("曲全体を見て、同時に鳴る音が純正に響くよう音ごとに音高を選びます"));
+
+  auto* row = new QHBoxLayout;
+  const int gap = Dlu(*this, 6, 0).width();
+  for (const auto& [label, field] :
+       {std::pair{tr("音律:"), static_cast<QWidget*>(m_presetSelector)},
+        std::pair{tr("A4:"), static_cast<QWidget*>(m_a4Field)}}) {
+    row->addSpacing(gap);
+    row->addWidget(MakeFieldLabel(this, label, field));
+    row->addWidget(field);
+  }
+  row->addSpacing(gap);
+  row->addWidget(m_adaptiveBox);
+  row->addStretch(1);
+  return row;
+}
+
+// The output's type, depth and level.
+QLayout* CVelornaDlg::BuildOutputShapeRow() {
+  m_typeSelector = new QComboBox(this);
+  m_typeSelector->setObjectName(QStringLiteral("outputType"));
+  for (const OutputTypeEntry& entry : kOutputTypes)
+    m_typeSelector->addItem(QString::fromUtf8(entry.name));
+  m_bitsSelector = new QComboBox(this);
+  m_bitsSelector->setObjectName(QStringLiteral("bits"));
+  for (const int bits : {kPlainBits, kHighBits})
+    m_bitsSelector->addItem(tr("%1 ビット").arg(bits), bits);
+  m_normalizeBox = new QCheckBox(tr("ノーマライズ"), this);
+  m_normalizeBox->setObjectName(QStringLiteral("normalize"));
+  m_normalizeBox->setToolTip(tr("最大の音量が -1 dBFS になるよう全体の音量をそろえます"));
+
+  auto* row = new QHBoxLayout;
+  row->addWidget(m_typeSelector);
+  row->addWidget(m_bitsSelector);
+  row->addWidget(m_normalizeBox);
+  row->addStretch(1);
+  m_tuningControls.insert(m_tuningControls.end(), {m_typeSelector, m_bitsSelector, m_normalizeBox});
+  return row;
 }
 
 // Song, progress, elapsed and remaining time, and at the end the output with its actions.
@@ -419,16 +560,172 @@ CentTable CVelornaDlg::ReadOffsets() const {
   return cents;
 }
 
+// Offsets as typed: no preset or Scala tuning is played any more.
 void CVelornaDlg::ShowTuning(const ScaleSettings& tuning) {
-  for (size_t pc = 0; pc < m_offsetSpins.size(); ++pc)
-    SetOffset(*m_offsetSpins[pc], tuning.cents[pc]);
-  m_keySelector->setCurrentIndex(tuning.keyIndex);
+  ShowScala(std::nullopt, {}, {});
+  m_presetSelector->setCurrentIndex(kNoPresetEntry);
+  {
+    const QSignalBlocker quiet(m_keySelector);
+    m_keySelector->setCurrentIndex(tuning.keyIndex);
+  }
+  ShowOffsets(tuning.cents);
+}
+
+void CVelornaDlg::ShowOffsets(const CentTable& cents) {
+  m_showingOffsets = true;
+  for (size_t pc = 0; pc < m_offsetSpins.size(); ++pc) SetOffset(*m_offsetSpins[pc], cents[pc]);
+  m_showingOffsets = false;
+}
+
+DialogTuning CVelornaDlg::CurrentTuning() const {
+  DialogTuning tuning;
+  tuning.offsets = ReadOffsets();
+  tuning.keyIndex = m_keySelector->currentIndex();
+  const int preset = m_presetSelector->currentData().toInt();
+  if (preset >= 0) tuning.preset = static_cast<PresetId>(preset);
+  tuning.scala = m_scala;
+  tuning.a4Hz = m_a4Field->value();
+  tuning.adaptive = m_adaptiveBox->isChecked();
+  return tuning;
+}
+
+void CVelornaDlg::OnPresetChosen() {
+  const int data = m_presetSelector->currentData().toInt();
+  if (data == kScalaEntry) return;
+  if (m_scala) ShowScala(std::nullopt, {}, {});  // the fields keep the Scala octave
+  if (data >= 0) {
+    const auto tonic = TonicPitchClass(TonicIndexOf(CurrentTuning()));
+    ShowOffsets(PresetOffsets(static_cast<PresetId>(data), tonic));
+  }
+}
+
+// The key is the tonic a preset or a Scala tuning is laid on; typed offsets stay as they are.
+void CVelornaDlg::OnKeyChosen() {
+  const DialogTuning tuning = CurrentTuning();
+  if (tuning.scala) {
+    ShowOffsets(ScalaOctave(*tuning.scala, TonicIndexOf(tuning)));
+  } else if (tuning.preset) {
+    ShowOffsets(ExactOffsets(tuning));
+  }
+}
+
+void CVelornaDlg::OnOffsetEdited() {
+  if (m_showingOffsets || m_presetSelector->currentIndex() == kNoPresetEntry) return;
+  const QSignalBlocker quiet(m_presetSelector);
+  m_presetSelector->setCurrentIndex(kNoPresetEntry);
+}
+
+// Plays `scala` instead of the offsets (none: the offsets again). Its octave shows in the
+// fields, which take no typing meanwhile.
+void CVelornaDlg::ShowScala(std::optional<ScalaSource> scala, const QString& scl,
+                            const QString& kbm) {
+  m_scala = std::move(scala);
+  m_sclPath = m_scala ? scl : QString();
+  m_kbmPath = m_scala ? kbm : QString();
+  const int entry = m_presetSelector->findData(kScalaEntry);
+  {
+    const QSignalBlocker quiet(m_presetSelector);
+    const bool wasChosen = entry >= 0 && m_presetSelector->currentIndex() == entry;
+    if (entry >= 0) m_presetSelector->removeItem(entry);
+    if (m_scala) {
+      m_presetSelector->addItem(tr("Scala: %1").arg(FileName(scl)), kScalaEntry);
+      m_presetSelector->setCurrentIndex(m_presetSelector->count() - 1);
+    } else if (wasChosen) {
+      m_presetSelector->setCurrentIndex(kNoPresetEntry);
+    }
+  }
+  if (m_scala) {
+    const QString description = QString::fromStdString(m_scala->scale.description);
+    m_scalaLabel->setText(
+        tr("Scala: %1%2 — %3 音")
+            .arg(FileName(scl), kbm.isEmpty() ? QString() : tr(" + %1").arg(FileName(kbm)))
+            .arg(m_scala->scale.cents.size()) +
+        (description.isEmpty() ? QString() : tr("：%1").arg(description)));
+    m_scalaLabel->setToolTip(scl);
+    ShowOffsets(ScalaOctave(*m_scala, TonicIndexOf(CurrentTuning())));
+  }
+  m_scalaLabel->setVisible(m_scala.has_value());
+  for (OffsetSpinBox* spin : m_offsetSpins) spin->setEnabled(!m_scala && !IsConverting());
+}
+
+// Reads both files first: any error is reported naming its line, and nothing changes.
+bool CVelornaDlg::LoadScala(const QString& scl, const QString& kbm, bool quiet) {
+  ScalaRead<Scale> scale = LoadScl(scl.toStdString());
+  if (!scale.value) {
+    if (!quiet) m_reporter.ShowText(ScalaErrorText(scale.error, FileName(scl).toStdString()));
+    return false;
+  }
+  ScalaSource source{std::move(*scale.value), std::nullopt};
+  if (!kbm.isEmpty()) {
+    ScalaRead<KeyboardMap> map = LoadKbm(kbm.toStdString());
+    if (!map.value) {
+      if (!quiet) m_reporter.ShowText(ScalaErrorText(map.error, FileName(kbm).toStdString()));
+      return false;
+    }
+    source.map = std::move(map.value);
+  }
+  ShowScala(std::move(source), scl, kbm);
+  return true;
+}
+
+void CVelornaDlg::OnImportScala() {
+  const QString scl = m_askPath(PathPrompt::kOpenScala, m_sclPath);
+  if (scl.isEmpty()) return;
+  const QString kbm = m_askPath(PathPrompt::kOpenKeyboardMap, scl);
+  LoadScala(scl, kbm, false);
+}
+
+void CVelornaDlg::OnExportScala() {
+  ExportScala();
+}
+
+bool CVelornaDlg::ExportScala() {
+  const DialogTuning tuning = CurrentTuning();
+  const QString scl = m_askPath(PathPrompt::kSaveScala, m_sclPath);
+  if (scl.isEmpty()) return false;
+  const QFileInfo info(scl);
+  const QString kbm = info.dir().filePath(info.completeBaseName() + QStringLiteral(".kbm"));
+  const QString description = m_scala ? QString::fromStdString(m_scala->scale.description)
+                                      : m_presetSelector->currentText() + QStringLiteral(" / ") +
+                                            m_keySelector->currentText();
+  const auto files = ScalaFilesOf(tuning, description.toStdString());
+  if (!files) {
+    ShowMessage(tr("この音律は Scala形式で書き出せません。"));
+    return false;
+  }
+  if (!WriteText(scl, WriteScl(files->scale)) || !WriteText(kbm, WriteKbm(files->map))) {
+    m_reporter.ShowText(kSaveFailed);
+    return false;
+  }
+  return true;
+}
+
+QString CVelornaDlg::OutputPathFor(const QString& song) const {
+  const QFileInfo wav(OutputFor(song, m_outputFolderEdit->text().trimmed()));
+  const auto& entry =
+      kOutputTypes[static_cast<size_t>(std::max(0, m_typeSelector->currentIndex()))];
+  if (entry.type == SoundFileType::kWav) return wav.filePath();
+  return wav.dir().filePath(wav.completeBaseName() + QLatin1Char('.') +
+                            QString::fromUtf8(entry.extension));
 }
 
 void CVelornaDlg::RememberSettings() const {
-  SaveDialogSettings({m_songFolder, m_soundFontEdit->text().trimmed(),
-                      m_outputFolderEdit->text().trimmed(),
-                      ScaleSettings{ReadOffsets(), m_keySelector->currentIndex()}});
+  DialogSettings settings;
+  settings.songFolder = m_songFolder;
+  settings.soundFont = m_soundFontEdit->text().trimmed();
+  settings.outputFolder = m_outputFolderEdit->text().trimmed();
+  settings.tuning = ScaleSettings{ReadOffsets(), m_keySelector->currentIndex()};
+  const DialogTuning tuning = CurrentTuning();
+  if (tuning.preset) settings.preset = QString::fromUtf8(PresetInfoOf(*tuning.preset).name);
+  settings.a4Hz = tuning.a4Hz;
+  settings.sclFile = m_sclPath;
+  settings.kbmFile = m_kbmPath;
+  settings.adaptive = tuning.adaptive;
+  settings.outputType =
+      kOutputTypes[static_cast<size_t>(std::max(0, m_typeSelector->currentIndex()))].type;
+  settings.outputFormat.bits = m_bitsSelector->currentData().toInt();
+  settings.outputFormat.normalize = m_normalizeBox->isChecked();
+  SaveDialogSettings(settings);
 }
 
 void CVelornaDlg::ShowMessage(const QString& text) {
@@ -455,7 +752,7 @@ void CVelornaDlg::ConvertSongs(const QStringList& requested) {
   // be lost, so it is refused before anything starts.
   QStringList songs;
   for (const QString& song : requested) {
-    const std::string output = OutputFor(song, m_outputFolderEdit->text().trimmed()).toStdString();
+    const std::string output = OutputPathFor(song).toStdString();
     if (CheckOutput(output, {song.toStdString()}).problem == OutputProblem::kIsInput) {
       ShowMessage(QString::fromUtf8(kOutputIsInput).arg(song, QString::fromStdString(output)));
       continue;
@@ -483,9 +780,13 @@ void CVelornaDlg::StartNextSong() {
   const QString song = m_queue.takeFirst();
   const bool batch = m_runSize > 1;
   ConversionOptions options;
-  options.tuning.keys = KeyTableFromCents(ReadOffsets());
+  const DialogTuning tuning = CurrentTuning();
+  options.tuning = BuildTuning(ChoiceOf(tuning));
+  options.adaptive = tuning.adaptive;
   options.soundFont = m_soundFontEdit->text().trimmed().toStdString();
-  options.outputPath = OutputFor(song, m_outputFolderEdit->text().trimmed()).toStdString();
+  options.outputPath = OutputPathFor(song).toStdString();
+  options.outputFormat.bits = m_bitsSelector->currentData().toInt();
+  options.outputFormat.normalize = m_normalizeBox->isChecked();
   options.fileOpenHook = [this](const std::string& pattern) {
     return AskPatternFromWorker(pattern);
   };
@@ -658,6 +959,11 @@ void CVelornaDlg::OnChooseOutputFolder() {
 
 void CVelornaDlg::OnDefaults() {
   ShowTuning(ScaleSettings{kPureIntervalCents, kInitialKeyIndex});
+  m_a4Field->setValue(kStandardA4Hz);
+  m_adaptiveBox->setChecked(false);
+  m_typeSelector->setCurrentIndex(0);
+  m_bitsSelector->setCurrentIndex(0);
+  m_normalizeBox->setChecked(false);
   m_soundFontEdit->clear();
   m_outputFolderEdit->clear();
   m_songFolder.clear();
@@ -736,14 +1042,52 @@ void CVelornaDlg::SetControlsEnabled(bool enabled) {
 
 void CVelornaDlg::SetTuningControlsEnabled(bool enabled) {
   for (QWidget* w : m_tuningControls) w->setEnabled(enabled);
+  for (OffsetSpinBox* spin : m_offsetSpins) spin->setEnabled(enabled && !m_scala);
   UpdatePlayButton();
 }
 
 void CVelornaDlg::OnReset() {
-  for (OffsetSpinBox* spin : m_offsetSpins) SetOffset(*spin, 0);
+  ShowTuning(ScaleSettings{CentTable{}, m_keySelector->currentIndex()});
 }
 
 void CVelornaDlg::OnSaveScale() {
+  // A scale file holds twelve whole cents on 440 Hz: say what else would be lost first.
+  const std::vector<ScaLoss> losses = ScaLosses(CurrentTuning());
+  if (!losses.empty()) {
+    QStringList lost;
+    for (const ScaLoss loss : losses) {
+      switch (loss) {
+        case ScaLoss::kFractions:
+          lost << tr("・1 セント未満の値（整数に丸められます）");
+          break;
+        case ScaLoss::kScala:
+          lost << tr("・Scala の音律（表示中の 1 オクターブだけが残ります）");
+          break;
+        case ScaLoss::kReferencePitch:
+          lost << tr("・基準ピッチ A4 = %1 Hz（440 Hz として読み込まれます）")
+                      .arg(m_a4Field->value(), 0, 'f', kA4Decimals);
+          break;
+        case ScaLoss::kAdaptive:
+          lost << tr("・適応純正律の指定");
+          break;
+      }
+    }
+    QMessageBox box(QMessageBox::Warning, QString::fromUtf8(kTitle),
+                    tr("設定ファイル (.sca) には次の内容を保存できません。\n%1\n\n"
+                       "代わりに Scala形式 (.scl と .kbm) で書き出しますか？")
+                        .arg(lost.join(QLatin1Char('\n'))),
+                    QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel, this);
+    box.setObjectName(QStringLiteral("scaLosses"));
+    box.button(QMessageBox::Yes)->setText(tr("Scala形式で書き出す"));
+    box.button(QMessageBox::No)->setText(tr(".sca に保存する"));
+    box.setDefaultButton(QMessageBox::Yes);
+    const int answer = box.exec();
+    if (answer == QMessageBox::Yes) {
+      ExportScala();
+      return;
+    }
+    if (answer != QMessageBox::No) return;
+  }
   const QString path = m_askPath(PathPrompt::kSaveScale, {});
   if (path.isEmpty()) return;
   const ScaleSettings settings{ReadOffsets(), m_keySelector->currentIndex()};

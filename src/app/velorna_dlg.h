@@ -1,7 +1,8 @@
 // The main dialog: twelve cent offsets laid out as one piano octave, the key selector,
 // Convert/Stop for one song or several, the SoundFont and output folder, labelled status
 // fields (song, progress, elapsed and remaining time, the output with open-folder and play),
-// scale files, the remembered settings, help and exit.
+// presets on the key, the reference pitch, Scala and scale files, adaptive intonation, the
+// output's type and shape, the remembered settings, help and exit.
 #pragma once
 
 #include <QDialog>
@@ -23,8 +24,10 @@
 #include "app/dialog_bridge.h"
 #include "app/offset_spin_box.h"
 #include "app/result_player.h"
+#include "app/tuning_panel.h"
 #include "conversion/conversion_job.h"
 
+class QCheckBox;
 class QComboBox;
 class QLabel;
 class QLineEdit;
@@ -43,7 +46,10 @@ enum class PathPrompt {
   kOpenScale,
   kOpenMidiPattern,
   kOpenSoundFont,
-  kChooseOutputFolder
+  kChooseOutputFolder,
+  kOpenScala,
+  kOpenKeyboardMap,  // after a .scl; cancelled: the scale's default mapping
+  kSaveScala         // the .scl; its .kbm goes beside it under the same name
 };
 // Asks the user for a path; an empty string when cancelled. `start` is the MIDI path holding
 // '*' for kOpenMidiPattern, else the file or folder the dialog starts at (may be empty).
@@ -95,6 +101,8 @@ class CVelornaDlg : public QDialog {
   void OnPlay();
   void OnSaveScale();
   void OnLoadScale();
+  void OnImportScala();
+  void OnExportScala();
   void OnHelp();
   void OnAbout();
 
@@ -122,8 +130,19 @@ class CVelornaDlg : public QDialog {
   void SetTuningControlsEnabled(bool enabled);
   void ShowOutput(const QString& path);
   void UpdatePlayButton();
+  QLayout* BuildTuningRow();
+  QLayout* BuildOutputShapeRow();
   CentTable ReadOffsets() const;
   void ShowTuning(const ScaleSettings& tuning);
+  DialogTuning CurrentTuning() const;
+  void OnPresetChosen();
+  void OnKeyChosen();
+  void OnOffsetEdited();
+  void ShowOffsets(const CentTable& cents);
+  void ShowScala(std::optional<ScalaSource> scala, const QString& scl, const QString& kbm);
+  bool LoadScala(const QString& scl, const QString& kbm, bool quiet);
+  bool ExportScala();
+  QString OutputPathFor(const QString& song) const;
   void RememberSettings() const;
   void ShowMessage(const QString& text);
   std::optional<std::string> AskPatternFromWorker(const std::string& pattern);
@@ -138,6 +157,17 @@ class CVelornaDlg : public QDialog {
   OffsetSpinBox* m_upperC = nullptr;
   QLabel* m_progressField = nullptr;
   QComboBox* m_keySelector = nullptr;
+  QComboBox* m_presetSelector = nullptr;
+  NumberField* m_a4Field = nullptr;
+  QCheckBox* m_adaptiveBox = nullptr;
+  QLabel* m_scalaLabel = nullptr;
+  QComboBox* m_typeSelector = nullptr;
+  QComboBox* m_bitsSelector = nullptr;
+  QCheckBox* m_normalizeBox = nullptr;
+  std::optional<ScalaSource> m_scala;  // played instead of the offsets while set
+  QString m_sclPath;
+  QString m_kbmPath;
+  bool m_showingOffsets = false;  // the fields change by a preset, not by the user
   QPushButton* m_convertButton = nullptr;
   QLabel* m_elapsedField = nullptr;
   QLabel* m_songField = nullptr;

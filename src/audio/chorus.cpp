@@ -4,34 +4,58 @@
 #include <cmath>
 #include <numbers>
 
+#include "audio/effect_math.h"
 #include "base/limits.h"
 
 namespace velorna {
 namespace {
 
-int64_t FloorDiv(int64_t a, int64_t b) {
-  const int64_t q = a / b;
-  return (a % b != 0 && (a < 0) != (b < 0)) ? q - 1 : q;
-}
+constexpr int kMaxVoices = 99;
+constexpr double kMaxLevel = 10.0;
+constexpr double kMinSpeedHz = 0.1;
+constexpr double kMaxSpeedHz = 5.0;
+constexpr int kMaxDepthSamples = 2048;  // peak to peak
+constexpr int kInterpolationSamples = 1;
+// The modulation steps every 5 samples, and every 4 at the greatest depths.
+constexpr int kLowDepthInterval = 5;
+constexpr int kHighDepthInterval = 4;
+constexpr int kLowHalfDepth = 176;
+constexpr int kHighHalfDepth = kMaxDepthSamples / 2;
+// The stereo unit's width, fixed at its widest, and the gain that keeps the level about the
+// same at any width.
+constexpr double kWidth = 10.0;
+constexpr double kWidthCompensation = 0.2;
 
 }  // namespace
 
-Chorus::Chorus(const ChorusParams& params)
-    : voices_(std::max(params.voices, 1)),
-      speedHz_(std::max(params.speedHz, 0.0)),
-      minDelay_(kChorusMinDelayMs * kSampleRate / 1000.0),
-      depth_(std::max(params.depthMs, 0.0) * kSampleRate / 1000.0) {
-  // Voices spread evenly from left to right; the level is shared among them.
-  const float gain = static_cast<float>(std::max(params.level, 0.0) / voices_);
-  for (int v = 0; v < voices_; ++v) {
-    const double pan = voices_ == 1 ? 0.5 : static_cast<double>(v) / (voices_ - 1);
-    gainLeft_.push_back(gain * static_cast<float>(1.0 - pan));
-    gainRight_.push_back(gain * static_cast<float>(pan));
+Chorus::Chorus(const ChorusParams& params) {
+  voices_ = std::clamp(params.voices, 0, kMaxVoices);
+  const double level = std::clamp(params.level, 0.0, kMaxLevel);
+  const double speed = std::clamp(params.speedHz, kMinSpeedHz, kMaxSpeedHz);
+  const int depth = std::min(static_cast<int>(std::max(params.depthMs, 0.0) / 1000.0 * kSampleRate),
+                             kMaxDepthSamples);
+  halfDepth_ = depth / 2;
+  interval_ = kLowDepthInterval;
+  if (halfDepth_ > kLowHalfDepth) {
+    interval_ += (halfDepth_ - kLowHalfDepth) * (kHighDepthInterval - kLowDepthInterval) /
+                 (kHighHalfDepth - kLowHalfDepth);
   }
-  // Room for the longest delay, the sample after it for interpolation, and one LFO step.
-  const auto needed = static_cast<int64_t>(std::ceil(minDelay_ + depth_)) + 2 + kChorusLfoStep;
-  int64_t size = 1;
-  while (size < needed) size *= 2;
+  stepCycles_ = speed * static_cast<double>(interval_) / kSampleRate;
+
+  if (voices_ > 1) {
+    const double wet = level / (1.0 + kWidth * kWidthCompensation);
+    wetSame_ = static_cast<float>(wet * (kWidth / 2.0 + 0.5));
+    wetOther_ = static_cast<float>(wet * ((1.0 - kWidth) / 2.0));
+  } else {
+    // One voice can only be made wide by inverting it on one side.
+    wetSame_ = static_cast<float>(level);
+    wetOther_ = static_cast<float>(-level);
+  }
+  interpolated_.assign(static_cast<size_t>(voices_), 0.0f);
+  // The longest delay and the interpolator's second tap, plus the samples written ahead of a
+  // step's reads.
+  const int64_t size =
+      PowerOfTwoAtLeast(2 * halfDepth_ + kInterpolationSamples + 2 + kLowDepthInterval);
   ring_.assign(static_cast<size_t>(size), 0.0f);
   mask_ = size - 1;
   zeroRun_ = size;
@@ -39,28 +63,30 @@ Chorus::Chorus(const ChorusParams& params)
 
 void Chorus::Clear() {
   std::fill(ring_.begin(), ring_.end(), 0.0f);
+  std::fill(interpolated_.begin(), interpolated_.end(), 0.0f);
   zeroRun_ = static_cast<int64_t>(ring_.size());
 }
 
 bool Chorus::IsSilent() const {
-  return zeroRun_ >= static_cast<int64_t>(ring_.size());
+  return zeroRun_ >= static_cast<int64_t>(ring_.size()) &&
+         std::all_of(interpolated_.begin(), interpolated_.end(), [](float y) { return y == 0.0f; });
 }
 
-float Chorus::LfoDelay(int voice, int64_t gridIndex) const {
-  // Cycles since song start, reduced to [0, 1) in double before the sine so that late song
-  // positions keep their precision; voices are spaced evenly in phase.
-  const double cycles = speedHz_ * static_cast<double>(gridIndex * kChorusLfoStep) / kSampleRate +
-                        static_cast<double>(voice) / voices_;
-  const double phase = cycles - std::floor(cycles);
-  const double swing = 0.5 + 0.5 * std::sin(2.0 * std::numbers::pi * phase);
-  return static_cast<float>(minDelay_ + depth_ * swing);
+// At step k the sine stands where FluidSynth's oscillator is at its k-th update: one step past
+// its starting phase.
+Chorus::Tap Chorus::TapAt(int voice, int64_t step) const {
+  const double cycles = static_cast<double>(step + 1) * stepCycles_ +
+                        static_cast<double>(voice) / static_cast<double>(voices_);
+  const double offset =
+      halfDepth_ * std::sin(2.0 * std::numbers::pi * (cycles - std::floor(cycles)));
+  const double whole = std::floor(offset);
+  return {kInterpolationSamples + halfDepth_ - static_cast<int64_t>(whole),
+          static_cast<float>(offset - whole)};
 }
 
 double Chorus::VoiceDelay(int voice, int64_t songSample) const {
-  const int64_t grid = FloorDiv(songSample, kChorusLfoStep);
-  const float d0 = LfoDelay(voice, grid);
-  const float slope = (LfoDelay(voice, grid + 1) - d0) / kChorusLfoStep;
-  return d0 + slope * static_cast<float>(songSample - grid * kChorusLfoStep);
+  const Tap tap = TapAt(voice, FloorDiv(songSample, interval_));
+  return static_cast<double>(tap.back) - tap.fraction;
 }
 
 void Chorus::Process(int64_t songSample, std::span<const float> send, std::span<float> left,
@@ -69,45 +95,49 @@ void Chorus::Process(int64_t songSample, std::span<const float> send, std::span<
   int64_t s = songSample;
   const int64_t end = songSample + frames;
   while (s < end) {
-    const int64_t stepStart = FloorDiv(s, kChorusLfoStep) * kChorusLfoStep;
-    const int64_t stepEnd = std::min(stepStart + kChorusLfoStep, end);
+    const int64_t step = FloorDiv(s, interval_);
+    const int64_t stepEnd = std::min((step + 1) * interval_, end);
     const int64_t off = s - songSample;
-    ProcessStep(stepStart, s, stepEnd, send.data() + off, left.data() + off, right.data() + off);
+    ProcessStep(step, s, stepEnd, send.data() + off, left.data() + off, right.data() + off);
     s = stepEnd;
   }
 }
 
-// Samples [from, to) of the LFO step that starts at stepStart.
-void Chorus::ProcessStep(int64_t stepStart, int64_t from, int64_t to, const float* send,
-                         float* left, float* right) {
+// Song samples [from, to) of one modulation step.
+void Chorus::ProcessStep(int64_t step, int64_t from, int64_t to, const float* send, float* left,
+                         float* right) {
   const int64_t n = to - from;
   bool anyInput = false;
   for (int64_t i = 0; i < n; ++i) {
     ring_[static_cast<size_t>((from + i) & mask_)] = send[i];
     anyInput |= send[i] != 0.0f;
   }
+  // The shortest delay is one sample: a read at the current sample only happens with a zero
+  // fraction, so writing the step's input first changes nothing.
   zeroRun_ = anyInput ? 0 : zeroRun_ + n;
-  // Reads span up to the longest delay back; a zero ring gives zero output.
-  if (zeroRun_ >= static_cast<int64_t>(ring_.size())) return;
+  if (IsSilent()) return;
 
-  // Same arithmetic as VoiceDelay, so the tested delays are the used ones.
-  const int64_t grid = FloorDiv(stepStart, kChorusLfoStep);
-  for (int v = 0; v < voices_; ++v) {
-    const float d0 = LfoDelay(v, grid);
-    const float slope = (LfoDelay(v, grid + 1) - d0) / kChorusLfoStep;
-    const float gl = gainLeft_[static_cast<size_t>(v)];
-    const float gr = gainRight_[static_cast<size_t>(v)];
-    for (int64_t i = 0; i < n; ++i) {
-      const int64_t s = from + i;
-      const float delay = d0 + slope * static_cast<float>(s - stepStart);
-      const auto whole = static_cast<int64_t>(delay);  // delay > 0: truncation is floor
-      const float frac = delay - static_cast<float>(whole);
-      const float a = ring_[static_cast<size_t>((s - whole) & mask_)];
-      const float b = ring_[static_cast<size_t>((s - whole - 1) & mask_)];
-      const float y = a + (b - a) * frac;
-      left[i] += y * gl;
-      right[i] += y * gr;
+  constexpr int kMaxTaps = kMaxVoices;
+  Tap taps[kMaxTaps];
+  for (int v = 0; v < voices_; ++v) taps[v] = TapAt(v, step);
+  // With an odd number of voices above one, the last voice feeds the odd side as well, so that
+  // the two sides are balanced.
+  const bool lastOnBoth = voices_ > 2 && voices_ % 2 == 1;
+  for (int64_t i = 0; i < n; ++i) {
+    const int64_t s = from + i;
+    float even = 0.0f, odd = 0.0f, last = 0.0f;
+    for (int v = 0; v < voices_; ++v) {
+      const Tap& tap = taps[v];
+      const float near = ring_[static_cast<size_t>((s - tap.back) & mask_)];
+      const float next = ring_[static_cast<size_t>((s - tap.back + 1) & mask_)];
+      float& y = interpolated_[static_cast<size_t>(v)];
+      y = Flush(near + tap.fraction * (next - y));
+      ((v & 1) != 0 ? odd : even) += y;
+      last = y;
     }
+    if (lastOnBoth) odd += last;
+    left[i] += even * wetSame_ + odd * wetOther_;
+    right[i] += odd * wetSame_ + even * wetOther_;
   }
 }
 

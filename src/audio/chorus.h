@@ -1,9 +1,15 @@
-// Chorus of our own: a mono send in, several sine-modulated delay voices spread over stereo out.
+// Chorus of our own: a mono send in, several modulated delay voices spread over stereo out,
+// built like FluidSynth 2.3's chorus so that a song sounds the same through either.
 //
-// Each voice reads the send through a delay that swings between kChorusMinDelayMs and
-// kChorusMinDelayMs + depth. The swing is a pure function of the absolute song sample, so the
-// output never depends on when processing started. There is no feedback: the unit is linear and
-// gives exact zeros for zero input without any denormal handling.
+// All voices read one delay line, each at a delay that swings under its own sine (the voices'
+// sines are spaced evenly in phase), through a first-order allpass interpolator. The even voices
+// feed one side of a stereo unit and the odd voices the other; the unit mixes each side into
+// its own output channel with a large gain and into the other with a large negative one, which
+// gives a wide chorus whose two channels are strongly anti-correlated.
+//
+// The modulation is a pure function of the absolute song sample (with sample 0 where the
+// synthesizer starts), so the output never depends on when processing started or how it was cut
+// into calls, and the unit is linear in its input.
 #pragma once
 
 #include <cstdint>
@@ -13,47 +19,47 @@
 namespace velorna {
 
 struct ChorusParams {
-  int voices = 3;
-  double level = 2.0;    // output gain, shared by the voices
-  double speedHz = 0.3;  // sine modulation rate
-  double depthMs = 8.0;  // swing of each voice's delay
+  int voices = 3;        // 0..99
+  double level = 2.0;    // 0..10 output gain
+  double speedHz = 0.3;  // 0.1..5: rate of the sine modulation
+  double depthMs = 8.0;  // peak-to-peak swing of each voice's delay
 };
-
-inline constexpr double kChorusMinDelayMs = 1.5;
-// The modulation is evaluated exactly every this many song samples (on multiples of it) and
-// interpolated linearly between, which keeps sin() out of the per-sample loop.
-inline constexpr int64_t kChorusLfoStep = 32;
 
 class Chorus {
  public:
   explicit Chorus(const ChorusParams& params = {});
 
   // ADDS the chorus of `send` into `left` and `right` (all three of the same length).
-  // `songSample` is the absolute song position of send[0]. After Clear() (or on a new unit)
-  // processing may start at any song sample; between calls the song samples must follow on
-  // without gaps, except where IsSilent() allowed the caller to skip.
+  // `songSample` is the absolute song position of send[0]. Calls must follow on without gaps,
+  // except where IsSilent() allowed the caller to skip.
   void Process(int64_t songSample, std::span<const float> send, std::span<float> left,
                std::span<float> right);
 
   void Clear();
-  // True when the whole delay line is exactly zero.
+  // True when the delay line and every interpolator state are exactly zero.
   bool IsSilent() const;
 
-  // Delay of `voice` at `songSample`, in samples (exposed for tests of the modulation range).
+  // Delay of `voice` at `songSample` in samples, before interpolation (for tests of the
+  // modulation range).
   double VoiceDelay(int voice, int64_t songSample) const;
 
  private:
-  float LfoDelay(int voice, int64_t gridIndex) const;
-  void ProcessStep(int64_t stepStart, int64_t from, int64_t to, const float* send, float* left,
+  struct Tap {
+    int64_t back = 0;  // the earlier of the two samples read, counted back from now
+    float fraction = 0.0f;
+  };
+  Tap TapAt(int voice, int64_t step) const;
+  void ProcessStep(int64_t step, int64_t from, int64_t to, const float* send, float* left,
                    float* right);
 
   int voices_;
-  double speedHz_;
-  double minDelay_;  // samples
-  double depth_;     // samples
-  std::vector<float> gainLeft_;
-  std::vector<float> gainRight_;
-  std::vector<float> ring_;  // indexed by song sample & mask_
+  int halfDepth_;                    // samples either side of the mean delay
+  int64_t interval_;                 // the modulation moves every this many samples
+  double stepCycles_;                // modulation cycles per step
+  float wetSame_;                    // gain of a side into its own channel
+  float wetOther_;                   // and into the other one
+  std::vector<float> interpolated_;  // each voice's allpass state: its last output
+  std::vector<float> ring_;          // indexed by song sample & mask_
   int64_t mask_;
   int64_t zeroRun_;  // samples since a non-zero send was last written
 };

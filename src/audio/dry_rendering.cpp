@@ -13,7 +13,7 @@ void DryRendering::Stop() {
 }
 
 bool DryRendering::Start(const LoadedSoundFont& font, fluid_settings_t* settings,
-                         std::vector<TimedEvent> events, bool refuseFull) {
+                         std::vector<TimedEvent> events, bool refuseFull, double renderRate) {
   Release();
   phase_ = Phase::kDone;
   refuseFull_ = refuseFull;
@@ -22,6 +22,8 @@ bool DryRendering::Start(const LoadedSoundFont& font, fluid_settings_t* settings
     if (events[i].blockStart < 0 || (i > 0 && events[i].blockStart < events[i - 1].blockStart))
       return false;
   }
+  // The rate is read only when a synthesizer is made: those made before keep theirs.
+  if (!SetRenderRate(settings, renderRate)) return false;
   synth_ = MakeRenderSynth(settings);
   if (!synth_) return false;
   loan_.emplace(synth_.get(), font.sfont);

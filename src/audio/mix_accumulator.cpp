@@ -121,6 +121,27 @@ std::optional<MixAccumulator> CreateMixAccumulator(Reporter& reporter, int64_t s
   return acc;
 }
 
+bool GrowMixAccumulator(MixAccumulator& acc, int64_t frames) {
+  constexpr int64_t kMaxFrames = static_cast<int64_t>(kMaxWavDataBytes / (kChannels * 2));
+  frames = std::min(frames, kMaxFrames);
+  if (frames <= static_cast<int64_t>(FrameCount(acc))) return true;
+  try {
+    acc.sum.resize(static_cast<size_t>(frames) * kChannels, 0);
+  } catch (const std::bad_alloc&) {
+    return false;
+  }
+  return true;
+}
+
+void TrimTrailingSilence(MixAccumulator& acc, uint64_t minFrames) {
+  uint64_t frames = FrameCount(acc);
+  const auto silent = [&](uint64_t frame) {
+    return acc.sum[frame * kChannels] == 0 && acc.sum[frame * kChannels + 1] == 0;
+  };
+  while (frames > minFrames && silent(frames - 1)) --frames;
+  acc.sum.resize(frames * kChannels);
+}
+
 bool MixWaveFile(Reporter& reporter, MixAccumulator& acc, const std::string& path) {
   return MixWaveData(reporter, acc, ReadWaveFile(reporter, path));
 }

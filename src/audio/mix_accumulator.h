@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "audio/wave_data.h"
+#include "base/limits.h"
 #include "base/reporter.h"
 
 namespace velorna {
@@ -29,6 +30,15 @@ inline uint64_t FrameCount(const MixAccumulator& acc) {
 // `seconds` × 44100 zeroed frames. A length past the WAV size limit shows "出力が大きすぎます。"
 // before anything is allocated and gives nullopt.
 std::optional<MixAccumulator> CreateMixAccumulator(Reporter& reporter, int64_t seconds);
+
+// Room past the song's last event for the renderings' and the effects' tails.
+inline constexpr int64_t kEndingCapFrames = int64_t{10} * kSampleRate;
+
+// Grows the accumulator with zeroed frames to `frames`, held within the WAV size limit.
+// False, leaving it as it was, when memory runs out.
+bool GrowMixAccumulator(MixAccumulator& acc, int64_t frames);
+// Drops the silent frames at the end, keeping at least `minFrames`.
+void TrimTrailingSilence(MixAccumulator& acc, uint64_t minFrames);
 
 // Reads a rendered WAV file, brings it to the accumulator's format and adds it from the
 // first frame. False when the file could not be read or brought to the format (the reason

@@ -1,45 +1,76 @@
 #include "audio/reverb.h"
 
 #include <algorithm>
-#include <array>
 #include <cmath>
+#include <numbers>
+
+#include "audio/effect_math.h"
+#include "base/limits.h"
 
 namespace velorna {
 namespace {
 
-// Delay lengths in samples at 44100 Hz (Freeverb's published tuning); the right side adds a
-// fixed spread so the two tails decorrelate.
-constexpr std::array<size_t, 8> kCombLengths = {1116, 1188, 1277, 1356, 1422, 1491, 1557, 1617};
-constexpr std::array<size_t, 4> kAllpassLengths = {556, 441, 341, 225};
-constexpr size_t kStereoSpread = 23;
-constexpr float kInputGain = 0.015f;
-constexpr float kAllpassFeedback = 0.5f;
-constexpr double kRoomScale = 0.28;
-constexpr double kRoomOffset = 0.7;
-constexpr double kDampScale = 0.4;
-constexpr double kWetScale = 3.0;
+// Nominal line lengths in samples, doubled for modal density.
+constexpr std::array<int, kReverbLines> kNominalLengths = {601, 691, 773,  839,
+                                                           919, 997, 1061, 1129};
+constexpr double kLengthFactor = 2.0;
+// FluidSynth sizes its lines for the highest sample rate it accepts and reads them over their
+// whole size at lower rates; at ours the lines are that much longer than nominal.
+constexpr double kLineSizingRate = 96000.0;
+constexpr double kModDepth = 4.0;         // samples either side of the mean delay
+constexpr int kInterpolationSamples = 1;  // room for the interpolator's second tap
+constexpr int64_t kModInterval = 50;      // the modulation moves every this many samples
+constexpr double kModFrequencyHz = 1.0;
 
-// Every chunk must be shorter than the shortest delay so a line's reads in one chunk never see
-// its own writes of that chunk; that keeps the inner loops free of loop-carried dependencies.
+constexpr float kInputGain = 0.1f;
+constexpr double kWetScale = 5.0;
+constexpr double kWidthCompensation = 0.2;  // keeps the level about the same at any width
+constexpr double kMaxWidth = 100.0;
+constexpr double kMinDecaySeconds = 0.7;   // at room size 0
+constexpr double kMaxDecaySeconds = 12.5;  // at room size 1
+constexpr double kDecadesPer60Db = 3.0;
+constexpr double kDampingShape = 20.0 / 80.0;
+constexpr float kMatrixFactor = -2.0f / kReverbLines;
+
+// Chunks are shorter than any line, so that every read of a chunk comes from before it and all
+// of a chunk's reads can be done before its writes.
 constexpr size_t kChunk = 128;
-static_assert(kChunk <= 225);
 
-inline float Flush(float x) {
-  return std::fabs(x) < kEffectFlushBelow ? 0.0f : x;
-}
+// Where the allpass interpolator reads, relative to the mean delay: the whole samples and the
+// fraction of the modulation at one step of it.
+struct Tap {
+  int whole = 0;
+  float fraction = 0.0f;
+};
 
-// Calls body(offset, bufferPointer, count) over the one or two contiguous pieces of the ring
-// starting at `pos`, then advances `pos` by n.
-template <typename Body>
-void ForRingPieces(std::vector<float>& ring, size_t& pos, size_t n, Body body) {
-  size_t done = 0;
-  while (done < n) {
-    const size_t count = std::min(n - done, ring.size() - pos);
-    body(done, ring.data() + pos, count);
-    done += count;
-    pos += count;
-    if (pos == ring.size()) pos = 0;
+// The modulation of every line over one period, in steps of kModInterval samples. Step k
+// holds the value FluidSynth's oscillator gives at its k-th update, counted from its start.
+struct ModulationTable {
+  int64_t period = 0;     // steps
+  std::vector<Tap> taps;  // line-major: line * period + step
+
+  ModulationTable() {
+    period = std::llround(kSampleRate / (kModFrequencyHz * kModInterval));
+    taps.resize(static_cast<size_t>(period) * kReverbLines);
+    for (int line = 0; line < kReverbLines; ++line) {
+      for (int64_t step = 0; step < period; ++step) {
+        const double cycles = static_cast<double>(step + 1) / static_cast<double>(period) +
+                              static_cast<double>(line) / kReverbLines;
+        const double offset = kModDepth * std::sin(2.0 * std::numbers::pi * cycles);
+        const double whole = std::floor(offset);
+        taps[static_cast<size_t>(line * period + step)] = {static_cast<int>(whole),
+                                                           static_cast<float>(offset - whole)};
+      }
+    }
   }
+  const Tap& At(int line, int64_t step) const {
+    return taps[static_cast<size_t>(line * period + step % period)];
+  }
+};
+
+const ModulationTable& Modulation() {
+  static const ModulationTable table;
+  return table;
 }
 
 }  // namespace
@@ -47,120 +78,154 @@ void ForRingPieces(std::vector<float>& ring, size_t& pos, size_t n, Body body) {
 Reverb::Reverb(const ReverbParams& params) {
   const double room = std::clamp(params.roomSize, 0.0, 1.0);
   const double damping = std::clamp(params.damping, 0.0, 1.0);
-  const double width = std::clamp(params.width, 0.0, 1.0);
-  const double wet = std::max(params.level, 0.0) * kWetScale;
-  feedback_ = static_cast<float>(room * kRoomScale + kRoomOffset);
-  damp1_ = static_cast<float>(damping * kDampScale);
-  damp2_ = 1.0f - damp1_;
-  wet1_ = static_cast<float>(wet * (width / 2 + 0.5));
-  wet2_ = static_cast<float>(wet * ((1 - width) / 2));
-  for (size_t side = 0; side < 2; ++side) {
-    const size_t extra = side == 0 ? 0 : kStereoSpread;
-    for (size_t length : kCombLengths) {
-      combs_[side].push_back({std::vector<float>(length + extra, 0.0f), 0, 0.0f});
-      longestLine_ = std::max(longestLine_, length + extra);
-    }
-    for (size_t length : kAllpassLengths) {
-      allpasses_[side].push_back({std::vector<float>(length + extra, 0.0f), 0, 0.0f});
-    }
+  const double width = std::clamp(params.width, 0.0, kMaxWidth);
+  const double level = std::clamp(params.level, 0.0, 1.0);
+  const double samplePeriod = 1.0 / kSampleRate;
+
+  const double sizing = kLineSizingRate / kSampleRate;
+  int longest = 0;
+  for (size_t i = 0; i < lines_.size(); ++i) {
+    const auto length = static_cast<int>(kNominalLengths[i] * kLengthFactor * sizing);
+    const auto size = static_cast<int>(length + kModDepth * sizing + kInterpolationSamples);
+    lines_[i].delay = size - kInterpolationSamples - static_cast<int>(kModDepth);
+    longest = std::max(longest, size);
   }
-  zeroRun_ = static_cast<int64_t>(longestLine_);
+
+  // Gains for the decay time the room size asks at low frequencies, reached by the longest line.
+  const double last = lines_.back().delay;
+  const auto gainFor = [&](double seconds) {
+    return std::pow(10.0, -kDecadesPer60Db * last * samplePeriod / seconds);
+  };
+  const double gainMin = gainFor(kMinDecaySeconds);
+  const double gain = gainMin + room * (gainFor(kMaxDecaySeconds) - gainMin);
+  decayTime_ = -kDecadesPer60Db * std::numbers::ln10 * last * samplePeriod / std::log(gain);
+  // High frequencies decay faster as damping grows; the tone corrector evens out the colour.
+  const double alpha2 = 1.0 / (1.0 - damping / (kDampingShape * std::log(gain)));
+  const double alpha = std::sqrt(alpha2);
+  const double beta = (1.0 - alpha) / (1.0 + alpha);
+  toneB1_ = static_cast<float>(1.0 / (1.0 - beta));
+  toneB2_ = static_cast<float>(beta / (1.0 - beta));
+
+  const double wet = level * kWetScale / (1.0 + width * kWidthCompensation);
+  const double wet1 = wet * (width / 2.0 + 0.5);
+  const double wet2 = wet * ((1.0 - width) / 2.0);
+  crossMix_ = static_cast<float>(wet1 > 0.0 ? wet2 / wet1 : 0.0);
+  for (size_t i = 0; i < lines_.size(); ++i) {
+    Line& line = lines_[i];
+    const double g = std::pow(10.0, -kDecadesPer60Db * line.delay * samplePeriod / decayTime_);
+    const double a = kDampingShape * std::log(g) * (1.0 - 1.0 / alpha2);
+    line.damping0 = static_cast<float>(g * (1.0 - a));
+    line.dampingFb = static_cast<float>(a);
+    // Signs that decorrelate the sides: left alternates every line, right every two.
+    line.leftGain = static_cast<float>((i & 1) != 0 ? -wet1 : wet1);
+    line.rightGain = static_cast<float>((i & 2) != 0 ? -wet1 : wet1);
+  }
+
+  // Reads reach the mean delay, the modulation and the interpolator's tap back, plus a chunk.
+  ringSize_ = PowerOfTwoAtLeast(longest + static_cast<int64_t>(kChunk) + 1);
+  mask_ = ringSize_ - 1;
+  ring_.assign(static_cast<size_t>(ringSize_) * kReverbLines, 0.0f);
+  zeroRun_ = ringSize_;
 }
 
 void Reverb::Clear() {
-  for (auto& bank : combs_) {
-    for (auto& line : bank) line = {std::vector<float>(line.buffer.size(), 0.0f), 0, 0.0f};
-  }
-  for (auto& bank : allpasses_) {
-    for (auto& line : bank) line = {std::vector<float>(line.buffer.size(), 0.0f), 0, 0.0f};
-  }
-  zeroRun_ = static_cast<int64_t>(longestLine_);
+  std::fill(ring_.begin(), ring_.end(), 0.0f);
+  for (Line& line : lines_) line.lowpass = line.interpolated = 0.0f;
+  toneState_ = 0.0f;
+  zeroRun_ = ringSize_;
 }
 
 bool Reverb::IsSilent() const {
-  return zeroRun_ >= static_cast<int64_t>(longestLine_);
+  return zeroRun_ >= ringSize_;
 }
 
-void Reverb::Process(int64_t /*songSample*/, std::span<const float> send, std::span<float> left,
+void Reverb::Process(int64_t songSample, std::span<const float> send, std::span<float> left,
                      std::span<float> right) {
   const size_t frames = std::min({send.size(), left.size(), right.size()});
   for (size_t start = 0; start < frames; start += kChunk) {
     const size_t n = std::min(kChunk, frames - start);
-    ProcessChunk(send.data() + start, left.data() + start, right.data() + start, n);
+    ProcessChunk(songSample + static_cast<int64_t>(start), send.data() + start, left.data() + start,
+                 right.data() + start, n);
   }
 }
 
-void Reverb::ProcessChunk(const float* send, float* left, float* right, size_t n) {
-  std::array<float, kChunk> input;
-  std::array<std::array<float, kChunk>, 2> sum{};
-  for (size_t i = 0; i < n; ++i) input[i] = send[i] * kInputGain;
+void Reverb::ProcessChunk(int64_t songSample, const float* send, float* left, float* right,
+                          size_t n) {
+  const bool anyInput = std::any_of(send, send + n, [](float x) { return x != 0.0f; });
+  if (!anyInput && IsSilent()) {
+    zeroRun_ += static_cast<int64_t>(n);
+    return;
+  }
+  unsigned written = 0;  // any non-zero value put into the state in this chunk
 
-  // Any non-zero value written into the state during this chunk.
-  unsigned written = 0;
-  const float feedback = feedback_;
-  const float damp1 = damp1_;
-  const float damp2 = damp2_;
-  for (size_t side = 0; side < 2; ++side) {
-    float* acc = sum[side].data();
-    for (DelayLine& comb : combs_[side]) {
-      if (damp1 == 0.0f) {
-        // Undamped: the lowpass is the identity, and every sample is independent of the others.
-        ForRingPieces(comb.buffer, comb.pos, n, [&](size_t off, float* ring, size_t count) {
-          const float* in = input.data() + off;
-          float* out = acc + off;
-          unsigned nz = 0;
-          for (size_t i = 0; i < count; ++i) {
-            const float delayed = ring[i];
-            const float w = Flush(in[i] + delayed * feedback);
-            ring[i] = w;
-            out[i] += delayed;
-            nz |= static_cast<unsigned>(w != 0.0f);
-          }
-          written |= nz;
-        });
-      } else {
-        float state = comb.filterState;
-        ForRingPieces(comb.buffer, comb.pos, n, [&](size_t off, float* ring, size_t count) {
-          const float* in = input.data() + off;
-          float* out = acc + off;
-          unsigned nz = 0;
-          for (size_t i = 0; i < count; ++i) {
-            const float delayed = ring[i];
-            state = Flush(delayed * damp2 + state * damp1);
-            const float w = Flush(in[i] + state * feedback);
-            ring[i] = w;
-            out[i] += delayed;
-            nz |= static_cast<unsigned>(w != 0.0f) | static_cast<unsigned>(state != 0.0f);
-          }
-          written |= nz;
-        });
-        comb.filterState = state;
-      }
-    }
-    for (DelayLine& allpass : allpasses_[side]) {
-      ForRingPieces(allpass.buffer, allpass.pos, n, [&](size_t off, float* ring, size_t count) {
-        float* io = acc + off;
-        unsigned nz = 0;
-        for (size_t i = 0; i < count; ++i) {
-          const float delayed = ring[i];
-          const float x = io[i];
-          const float w = Flush(x + delayed * kAllpassFeedback);
-          ring[i] = w;
-          io[i] = delayed - x;
-          nz |= static_cast<unsigned>(w != 0.0f);
-        }
-        written |= nz;
-      });
-    }
+  // The input, scaled and through the tone corrector.
+  std::array<float, kChunk> input;
+  for (size_t j = 0; j < n; ++j) {
+    const float x = send[j] * kInputGain;
+    input[j] = Flush(x * toneB1_ - toneB2_ * toneState_);
+    toneState_ = Flush(x);
+    written |= static_cast<unsigned>(toneState_ != 0.0f);
   }
 
-  const float wet1 = wet1_;
-  const float wet2 = wet2_;
-  const float* accL = sum[0].data();
-  const float* accR = sum[1].data();
-  for (size_t i = 0; i < n; ++i) {
-    left[i] += accL[i] * wet1 + accR[i] * wet2;
-    right[i] += accR[i] * wet1 + accL[i] * wet2;
+  // Every line's output over the chunk: the modulated read, then the absorbent lowpass. The
+  // lines are independent here; running them side by side keeps the recursions overlapped.
+  const ModulationTable& modulation = Modulation();
+  std::array<std::array<float, kChunk>, kReverbLines> out;
+  std::array<float, kReverbLines> y, low;
+  for (size_t l = 0; l < kReverbLines; ++l) {
+    y[l] = lines_[l].interpolated;
+    low[l] = lines_[l].lowpass;
+  }
+  size_t j = 0;
+  while (j < n) {
+    const int64_t s0 = songSample + static_cast<int64_t>(j);
+    const int64_t step = FloorDiv(s0, kModInterval);
+    const size_t stepEnd = std::min(n, j + static_cast<size_t>((step + 1) * kModInterval - s0));
+    std::array<int64_t, kReverbLines> back;
+    std::array<float, kReverbLines> fraction;
+    for (size_t l = 0; l < kReverbLines; ++l) {
+      const Tap& tap = modulation.At(static_cast<int>(l), step);
+      back[l] = lines_[l].delay - tap.whole;
+      fraction[l] = tap.fraction;
+    }
+    for (; j < stepEnd; ++j) {
+      const int64_t s = songSample + static_cast<int64_t>(j);
+      for (size_t l = 0; l < kReverbLines; ++l) {
+        const float* ring = ring_.data() + l * static_cast<size_t>(ringSize_);
+        const int64_t at = s - back[l];
+        const float near = ring[at & mask_];
+        const float next = ring[(at + 1) & mask_];
+        y[l] = Flush(near + fraction[l] * (next - y[l]));
+        low[l] = Flush(y[l] * lines_[l].damping0 + low[l] * lines_[l].dampingFb);
+        out[l][j] = low[l];
+      }
+    }
+  }
+  for (size_t l = 0; l < kReverbLines; ++l) {
+    lines_[l].interpolated = y[l];
+    lines_[l].lowpass = low[l];
+    written |= static_cast<unsigned>(y[l] != 0.0f) | static_cast<unsigned>(low[l] != 0.0f);
+  }
+
+  // Feedback through the matrix: each line takes the next line's output plus the input and
+  // -2/N of the sum of all outputs; the outputs also go to the two sides.
+  for (size_t j = 0; j < n; ++j) {
+    float sum = 0.0f, sideL = 0.0f, sideR = 0.0f;
+    for (size_t l = 0; l < kReverbLines; ++l) {
+      const float o = out[l][j];
+      sum += o;
+      sideL += lines_[l].leftGain * o;
+      sideR += lines_[l].rightGain * o;
+    }
+    const float common = sum * kMatrixFactor + input[j];
+    const auto slot = static_cast<size_t>((songSample + static_cast<int64_t>(j)) & mask_);
+    for (size_t l = 0; l < kReverbLines; ++l) {
+      const float w = Flush(out[(l + 1) % kReverbLines][j] + common);
+      ring_[l * static_cast<size_t>(ringSize_) + slot] = w;
+      written |= static_cast<unsigned>(w != 0.0f);
+    }
+    left[j] += sideL + sideR * crossMix_;
+    right[j] += sideR + sideL * crossMix_;
   }
   zeroRun_ = written != 0 ? 0 : zeroRun_ + static_cast<int64_t>(n);
 }

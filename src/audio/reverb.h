@@ -1,10 +1,19 @@
-// Room reverb of our own: a mono send in, a stereo tail out.
+// Room reverb of our own: a mono send in, a stereo tail out, built like FluidSynth 2.3's
+// default reverb so that a song sounds the same through either.
 //
-// Parallel lowpass-feedback combs feeding series allpasses, one bank per side with slightly
-// longer delays on the right (the classic Schroeder/Moorer layout with Freeverb's published
-// tuning). It has no modulation, so its output never depends on when processing started.
+// A feedback delay network of eight lines: the send, scaled and tone-corrected, enters every
+// line; each line's output passes an absorbent lowpass and goes back into the next line through
+// a Householder-like matrix (the permutation minus 2/N of the sum). Every line's length swings
+// by a few samples under a slow sine, read through a first-order allpass interpolator, which
+// keeps the tail from ringing. The lines' outputs are summed into left and right with a fixed
+// pattern of signs, then mixed across by the width.
+//
+// The modulation is a pure function of the absolute song sample (with sample 0 where the
+// synthesizer starts), so the output never depends on when processing started or how it was cut
+// into calls, and the unit is linear in its input.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <span>
 #include <vector>
@@ -12,24 +21,21 @@
 namespace velorna {
 
 struct ReverbParams {
-  double roomSize = 0.2;  // 0..1, longer tail as it grows
-  double damping = 0.0;   // 0..1, high-frequency loss in the feedback
-  double width = 0.5;     // 0 mono .. 1 full stereo
-  double level = 0.9;     // output gain
+  double roomSize = 0.2;  // 0..1: decay time at low frequencies from 0.7 s to 12.5 s
+  double damping = 0.0;   // 0..1: shorter decay at high frequencies
+  double width = 0.5;     // 0 mono .. 1 wide (larger values widen further)
+  double level = 0.9;     // 0..1 output gain
 };
 
-// Magnitudes below this are written as zero into every feedback path. It keeps denormals out
-// without injecting noise and lets a decaying tail reach exact zero; the change it makes is
-// hundreds of decibels below any signal it rides on, i.e. within float rounding of the result.
-inline constexpr float kEffectFlushBelow = 1e-18f;
+inline constexpr int kReverbLines = 8;
 
 class Reverb {
  public:
   explicit Reverb(const ReverbParams& params = {});
 
   // ADDS the reverb of `send` into `left` and `right` (all three of the same length).
-  // `songSample` is the absolute song position of send[0]; the reverb is time-invariant, so it
-  // only documents the call's place in the song.
+  // `songSample` is the absolute song position of send[0]. Calls must follow on without gaps,
+  // except where IsSilent() allowed the caller to skip.
   void Process(int64_t songSample, std::span<const float> send, std::span<float> left,
                std::span<float> right);
 
@@ -38,23 +44,33 @@ class Reverb {
   // True when every delay line and filter state is exactly zero.
   bool IsSilent() const;
 
+  // The mean delay of `line` in samples, around which its modulation swings.
+  int LineDelay(int line) const { return lines_[static_cast<size_t>(line)].delay; }
+  // Decay time in seconds to -60 dB at low frequencies that the line gains are set for.
+  double DecayTime() const { return decayTime_; }
+
  private:
-  struct DelayLine {
-    std::vector<float> buffer;
-    size_t pos = 0;
-    float filterState = 0.0f;  // comb damping lowpass
+  struct Line {
+    int delay = 0;        // mean delay in samples
+    float damping0 = 0;   // absorbent lowpass: y = x * damping0 + y' * dampingFb
+    float dampingFb = 0;  //
+    float leftGain = 0;
+    float rightGain = 0;
+    float lowpass = 0;       // lowpass state
+    float interpolated = 0;  // allpass interpolator state: its last output
   };
 
-  void ProcessChunk(const float* send, float* left, float* right, size_t n);
+  void ProcessChunk(int64_t songSample, const float* send, float* left, float* right, size_t n);
 
-  float feedback_;
-  float damp1_;
-  float damp2_;
-  float wet1_;
-  float wet2_;
-  std::vector<DelayLine> combs_[2];
-  std::vector<DelayLine> allpasses_[2];
-  size_t longestLine_ = 0;
+  std::array<Line, kReverbLines> lines_;
+  std::vector<float> ring_;  // line l, song sample s at [l * ringSize_ + (s & mask_)]
+  int64_t ringSize_ = 0;
+  int64_t mask_ = 0;
+  float toneB1_ = 1.0f;  // tone corrector: y = x * b1 - x' * b2
+  float toneB2_ = 0.0f;
+  float toneState_ = 0.0f;
+  float crossMix_ = 0.0f;  // share of the other side's sum, after the width
+  double decayTime_ = 0.0;
   int64_t zeroRun_ = 0;  // samples since a non-zero value was last written to the state
 };
 

@@ -104,7 +104,8 @@ bool RenderTimedEvents(const LoadedSoundFont& font, std::span<const TimedEvent> 
   const bool skip = options.skipSilence;
   // A stretch without voices is still rendered while the effects ring on.
   dry.SetRinging([&] { return !skip || !effects.IsSilent(); });
-  if (!dry.Start(font, settings.get(), std::vector<TimedEvent>(events.begin(), events.end())))
+  if (!dry.Start(font, settings.get(), std::vector<TimedEvent>(events.begin(), events.end()), false,
+                 options.renderRate))
     return false;
 
   OutputBuilder output(out);

@@ -30,6 +30,9 @@ struct Rendering {
 struct RenderOptions {
   // Skip stretches known to be silent; off only to check that skipping changes nothing.
   bool skipSilence = true;
+  // The synthesizer's sample rate; its samples are used at the output rate (see
+  // DryRendering::Start).
+  double renderRate = kSampleRate;
   // Set (non-zero) to end the rendering early; it then gives false. Null: never.
   const std::atomic<int>* stop = nullptr;
 };

@@ -15,9 +15,13 @@ FluidSettingsPtr MakeDrySynthSettings() {
                   fluid_settings_setint(s, "synth.chorus.active", 0) == FLUID_OK &&
                   fluid_settings_setint(s, "synth.ladspa.active", 1) == FLUID_OK &&
                   fluid_settings_setint(s, "synth.effects-groups", 1) == FLUID_OK &&
-                  fluid_settings_setnum(s, "synth.sample-rate", kSampleRate) == FLUID_OK;
+                  SetRenderRate(s, kSampleRate);
   if (!ok) return nullptr;
   return settings;
+}
+
+bool SetRenderRate(fluid_settings_t* settings, double hz) {
+  return fluid_settings_setnum(settings, "synth.sample-rate", hz) == FLUID_OK;
 }
 
 DrySynth MakeDrySynth(FluidSettingsPtr settings) {

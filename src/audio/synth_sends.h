@@ -23,6 +23,10 @@ using FluidSynthPtr = std::unique_ptr<fluid_synth_t, FluidSynthDeleter>;
 // Callers may set more values before MakeDrySynth.
 FluidSettingsPtr MakeDrySynthSettings();
 
+// The sample rate synthesizers made from `settings` from now on render at; those made
+// before keep theirs. False when FluidSynth refuses it (outside 8000-96000 Hz).
+bool SetRenderRate(fluid_settings_t* settings, double hz);
+
 // The synthesizer owns nothing of the settings, so they are kept alongside it; the synthesizer
 // is declared last so it is deleted first.
 struct DrySynth {

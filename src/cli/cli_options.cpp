@@ -23,8 +23,9 @@ convert   Renders each SONG.mid to a sound file (44100 Hz stereo, by default a 1
           (or the extension --format names).
 inspect   Prints the prepared song, one event a line: time in seconds and bar:beat,
           channel 1-16, note names (C4 = key 60) and values as a musician reads them.
-          With --bends, one line per note instead: its target in cents, frequency in Hz
-          and the bend that carries it.
+          With --bends, one line per note instead: its target in cents, frequency in Hz,
+          the bend with the whole cents it carries, and the cents the rendering's rate
+          adds (together they sound the target within 0.1 cent).
           With --raw, the machine-oriented lines, for scripts:
           tick channel status note velocity duration kind value
           and with --bends as well:
@@ -48,6 +49,9 @@ tuning (one source at most; default: pure intervals on C):
                          distance from C (-5..+6 semitones).
   --a4 HZ                reference pitch, 380..500 (default 440): moves every key by
                          1200*log2(HZ/440) cents
+  --adaptive             adaptive just intonation: every note gets its own pitch, chosen
+                         over the whole song so that what sounds together is pure
+                         (the tuning above gives the pitches it starts from)
 
 options:
   -o, --output OUT       write the output here (one input only); its extension picks
@@ -222,6 +226,11 @@ ParseResult ParseCommandLine(const std::vector<std::string>& args) {
       if (!value(v) || !ParseNumber(v, hz) || hz < kMinA4Hz || hz > kMaxA4Hz)
         return fail("--a4 needs a frequency from 380 to 500 Hz: " + v);
       o.a4Hz = hz;
+    } else if (a == "--adaptive") {
+      if (o.command == Command::kTuning)
+        return fail(
+            "--adaptive chooses the pitches of a song's notes: use it with convert or inspect");
+      o.adaptive = true;
     } else if (a == "--scl") {
       if (!value(o.sclFile)) return fail("--scl needs a file name");
     } else if (a == "--kbm") {

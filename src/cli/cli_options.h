@@ -27,6 +27,7 @@ struct CliOptions {
   std::string kbmFile;
   std::optional<int> tonicIndex;  // into kTonicNames
   std::optional<double> a4Hz;
+  bool adaptive = false;  // each note's pitch chosen over the whole song, on top of the tuning
   std::string soundFont;
   Engine engine = Engine::kFast;
   int jobs = 0;  // 0: one per core

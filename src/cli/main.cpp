@@ -84,6 +84,7 @@ std::string Canonical(const std::string& path) {
 int Convert(const CliOptions& cli, const Tuning& tuning, ConsoleOutput& console) {
   ConversionOptions options;
   options.tuning = tuning;
+  options.adaptive = cli.adaptive;
   options.soundFont = cli.soundFont;
   options.engine = cli.engine;
   options.jobs = cli.jobs;

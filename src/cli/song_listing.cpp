@@ -7,12 +7,14 @@
 #include <cstdint>
 #include <cstdio>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "conversion/note_retune.h"
 #include "conversion/song_loading.h"
 #include "midi/song_time.h"
+#include "tuning/adaptive.h"
 #include "tuning/tuning.h"
 
 namespace velorna::cli {
@@ -224,7 +226,7 @@ void PrintBendsForPeople(const MidiFormat0Data& song, const SongNoteIndex& index
                          const Tuning& tuning) {
   const SongClock clock(song);
   std::printf("# %9s  %-8s  %-3s  %-9s  %8s  %10s  %s\n", "seconds", "bar:beat", "ch", "note",
-              "cents", "Hz", "bend (what it carries)");
+              "cents", "Hz", "bend (what it carries) and what the rendering rate adds");
   ForEachNote(song, [&](size_t i, int64_t tick, const MidiEvent& e) {
     std::printf("%11.3f  %-8s  %-3s  %-9s  ", clock.Seconds(tick), clock.BarBeat(tick).c_str(),
                 ChannelName(e.channel).c_str(), NoteName(e.note).c_str());
@@ -233,16 +235,16 @@ void PrintBendsForPeople(const MidiFormat0Data& song, const SongNoteIndex& index
         drum ? NoteRetuning{} : DescribeRetuning(index, static_cast<int32_t>(i), tuning);
     if (drum || r.rhythmPart || r.unmapped) {
       std::printf("%8s  %10s  %s\n", "-", "-",
-                  drum            ? "drum channel, not retuned"
+                  drum           ? "drum channel, not retuned"
                   : r.rhythmPart ? "rhythm part, not retuned"
-                                  : "unmapped by the tuning, silent");
+                                 : "unmapped by the tuning, silent");
       return;
     }
-    const double carried = (r.bend - r.baseBend) * r.sensitivity * kCentsPerSemitone / kCentreBend;
-    std::printf("%+8.1f  %10.3f  %d (%+.1f cents over %.0f semitones", r.target,
-                KeyFrequencyHz(e.note, r.target), r.bend, carried, r.sensitivity);
+    std::printf("%+8.1f  %10.3f  %d (%+.0f cents over %g semitones", r.target,
+                KeyFrequencyHz(e.note, r.target), r.bend, r.bendCents, r.sensitivity);
     if (r.keyShift != 0) std::printf(", key %+d", r.keyShift);
-    std::printf(")\n");
+    if (r.baseCents != 0) std::printf(", the song's bend %+.1f", r.baseCents);
+    std::printf(") %+.2f\n", r.rateShiftCents);
   });
 }
 
@@ -255,10 +257,14 @@ bool Inspect(const CliOptions& options, const Tuning& tuning, Reporter& reporter
   if (!LoadAndPrepareSong(ctx, options.inputs[0], {}, song, seconds)) return false;
   const std::unique_ptr<SongNoteIndex> index = IndexSong(*song);
   if (!index) return false;
+  // The bends then show each note's chosen pitch, as the job would play it.
+  std::optional<Tuning> adaptive;
+  if (options.adaptive && options.bends) adaptive = AdaptiveTuning(*song, tuning.keys);
+  const Tuning& played = adaptive ? *adaptive : tuning;
   if (options.raw) {
-    options.bends ? PrintBends(*song, *index, tuning) : PrintEvents(*song);
+    options.bends ? PrintBends(*song, *index, played) : PrintEvents(*song);
   } else {
-    options.bends ? PrintBendsForPeople(*song, *index, tuning) : PrintEventsForPeople(*song);
+    options.bends ? PrintBendsForPeople(*song, *index, played) : PrintEventsForPeople(*song);
   }
   return true;
 }

@@ -10,7 +10,6 @@ namespace velorna::cli {
 
 namespace {
 
-constexpr int kMiddleC = 60;
 constexpr int kOctaveOfKeyZero = -1;  // key 0 is C-1, so that key 60 is C4
 constexpr const char* kPitchNames[kPitchClassCount] = {"C",  "C#", "D",  "D#", "E",  "F",
                                                        "F#", "G",  "G#", "A",  "A#", "B"};
@@ -56,14 +55,6 @@ std::optional<Tuning> ResolveTuning(const CliOptions& options, Reporter& reporte
   if (!source) return std::nullopt;
   return BuildTuning({std::move(*source), options.tonicIndex.value_or(kDefaultTonicIndex),
                       options.a4Hz.value_or(kStandardA4Hz)});
-}
-
-CentTable OctaveOffsets(const Tuning& tuning) {
-  CentTable cents{};
-  for (int pc = 0; pc < kPitchClassCount; ++pc) {
-    cents[static_cast<size_t>(pc)] = tuning.keys[static_cast<size_t>(kMiddleC + pc)].value_or(0.0);
-  }
-  return cents;
 }
 
 void PrintTuningTable(const Tuning& tuning) {

@@ -13,10 +13,6 @@ namespace velorna::cli {
 // nullopt.
 std::optional<Tuning> ResolveTuning(const CliOptions& options, Reporter& reporter);
 
-// The offsets of the octave from middle C, for a job that still takes twelve offsets
-// (unmapped keys count as 0).
-CentTable OctaveOffsets(const Tuning& tuning);
-
 // To stdout: "key name Hz cents" for all 128 keys, and the presets.
 void PrintTuningTable(const Tuning& tuning);
 void PrintPresets();

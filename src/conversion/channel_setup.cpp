@@ -2,15 +2,13 @@
 
 #include <cmath>
 
+#include "audio/pitch_realisation.h"
+
 namespace velorna {
 
 namespace {
 
 constexpr size_t kRhythmMapByte = 9;
-// Full scale of a bend offset: the bend range moves the pitch by this many bend steps.
-constexpr double kBendSteps = kCentreBend - 1;
-constexpr double kBendSpan = kMaxBend + 1;
-constexpr int64_t kDefaultRangeCents = rpn::kDefaultBendRange * 100;
 
 int PedalOf(const MidiEvent& e) {
   return IsControl(e, cc::kSustain) ? 0 : IsControl(e, cc::kSostenuto) ? 1 : -1;
@@ -66,20 +64,6 @@ void ChannelSetup::Apply(const MidiEvent& e) {
   }
 }
 
-int BendOffset(double cents, double sensitivity) {
-  int64_t rangeCents = std::llround(sensitivity * kCentsPerSemitone);
-  if (rangeCents <= 0) rangeCents = kDefaultRangeCents;
-  // Truncated toward zero. For whole cents this is the integer division exactly: the
-  // quotient's distance from the next integer is far above the double's rounding.
-  const double offset = std::trunc(-(kBendSteps * cents) / static_cast<double>(rangeCents));
-  // Beyond a whole bend's span every offset clamps alike; held there, the cast stays defined.
-  return static_cast<int>(std::clamp(offset, -kBendSpan, kBendSpan));
-}
-
-int BendValue(int base, double cents, double sensitivity) {
-  return ClampBend(int64_t{base} - BendOffset(cents, sensitivity));
-}
-
 NoteRetuning ChannelSetup::RetuningOf(const MidiEvent& note, KeyTarget target) const {
   NoteRetuning r;
   r.rhythmPart = rhythmMap != 0;
@@ -88,19 +72,30 @@ NoteRetuning ChannelSetup::RetuningOf(const MidiEvent& note, KeyTarget target) c
   r.defaultRange = r.sensitivity <= 0;
   if (r.defaultRange) r.sensitivity = rpn::kDefaultBendRange;
   r.target = r.unmapped ? 0 : target.value_or(0);
-  r.bendCents = r.target;
-  // A target beyond the bend's reach moves the key, and the bend carries the rest.
-  const double reach = std::max<double>(std::llround(r.sensitivity * kCentsPerSemitone), 0);
-  if (!r.rhythmPart && std::fabs(r.target) > reach) {
-    const double shift = std::round(r.target / kCentsPerSemitone);
+  r.baseBend = bend;
+  r.bend = bend;
+  if (r.rhythmPart) return r;
+  // The synthesizer counts only the range's whole semitones.
+  const int wheelSemitones = r.defaultRange ? rpn::kDefaultBendRange : range.semitones;
+  // The song's bend as it sounds when the song is played in one pass: the target is added
+  // to that, so notes retuned and notes left alone keep their intervals.
+  r.baseCents = SoundedBendCents(bend, wheelSemitones);
+  r.bendCents = r.baseCents;
+  // Nothing to retune: the note stays exactly as the song plays it.
+  if (r.target == 0) return r;
+  // A pitch beyond the wheel's reach moves the key, and the bend carries the rest.
+  const double wanted = r.target + r.baseCents;
+  if (wanted < WheelCents(0, wheelSemitones) || wanted > WheelCents(kMaxBend, wheelSemitones)) {
+    const double shift = std::round(wanted / kCentsPerSemitone);
     const double lowest = kLowestKey - note.note;
     const double highest = kHighestKey - note.note;
     r.keyShift = static_cast<int>(std::clamp(shift, lowest, highest));
-    r.bendCents = r.target - kCentsPerSemitone * r.keyShift;
   }
-  r.offset = BendOffset(r.bendCents, r.sensitivity);
-  r.baseBend = bend;
-  r.bend = ClampBend(int64_t{r.baseBend} - r.offset);
+  const PitchRealisation p = RealisePitch(wanted - kCentsPerSemitone * r.keyShift, wheelSemitones);
+  r.bend = p.bend;
+  r.bendCents = p.bendCents;
+  r.rateShiftCents = p.rateShiftCents;
+  r.offset = r.baseBend - r.bend;
   return r;
 }
 

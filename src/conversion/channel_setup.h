@@ -39,23 +39,22 @@ inline int32_t DeltaBetween(int64_t from, int64_t to) {
       std::clamp<int64_t>(to - from, 0, std::numeric_limits<int32_t>::max()));
 }
 
-// -(8191 * cents) / (100 * sensitivity), truncated toward zero; a range of 0 counts as 2.
-int BendOffset(double cents, double sensitivity);
-// The bend for a note of `cents` under range `sensitivity` from `base`, clamped to 0..16383.
-int BendValue(int base, double cents, double sensitivity);
-
-// How a note is retuned: what its copy's key and bend are made of.
+// How a note is retuned: what its copy's key, bend and rendering rate are made of. The note
+// sounds its target above what the song's own bend sounds as, as
+// 100 * keyShift + bendCents + rateShiftCents (see audio/pitch_realisation.h).
 struct NoteRetuning {
   bool rhythmPart = false;     // a GS rhythm part: no bend at all
   bool unmapped = false;       // the tuning gives the key no pitch: the note is not rendered
-  double sensitivity = 2;      // range in semitones used for the offset
+  double sensitivity = 2;      // the bend range in semitones, its cents as the fraction
   bool defaultRange = false;   // the song sets none, so the copy sets 2
   double target = 0;           // cents from the key's equal-tempered pitch
+  double baseCents = 0;        // what the song's own bend at the note sounds as
   int keyShift = 0;            // semitones the copy moves the key by, for a target out of reach
-  double bendCents = 0;        // what the bend carries: target - 100 * keyShift
-  int offset = 0;              // subtracted from the base
+  double bendCents = 0;        // what the synthesizer makes of the copy's bend: whole cents
+  double rateShiftCents = 0;   // what the rendering's sample rate adds
+  int offset = 0;              // subtracted from the base, and from the song's later bends
   int baseBend = kCentreBend;  // the channel's bend that applies to the note
-  int bend = kCentreBend;      // base - offset, clamped
+  int bend = kCentreBend;      // base - offset
 };
 
 // The bend range registers as a synthesizer keeps them, from power-on (all null).

@@ -1,5 +1,6 @@
 #include "conversion/conversion_job.h"
 
+#include <cmath>
 #include <memory>
 #include <new>
 #include <optional>
@@ -14,6 +15,7 @@
 #include "conversion/file_engine.h"
 #include "conversion/job_files.h"
 #include "conversion/song_loading.h"
+#include "tuning/adaptive.h"
 
 namespace velorna {
 
@@ -34,7 +36,8 @@ ConversionResult Convert(const std::string& path, const ConversionOptions& optio
   MidiContext ctx(once);
   std::unique_ptr<MidiFormat0Data> song;
   int seconds = 0;
-  if (!LoadAndPrepareSong(ctx, path, options.fileOpenHook, song, seconds))
+  double playing = 0;
+  if (!LoadAndPrepareSong(ctx, path, options.fileOpenHook, song, seconds, &playing))
     return ConversionResult::kNotWritten;
   PassPoint(control, JobPoint::kLoaded);
   const std::string output = options.outputPath.empty() ? OutputPathFor(path) : options.outputPath;
@@ -44,14 +47,23 @@ ConversionResult Convert(const std::string& path, const ConversionOptions& optio
   }
   std::optional<MixAccumulator> accumulator = CreateMixAccumulator(once, seconds);
   if (!accumulator) return ConversionResult::kNotWritten;
+  // The song's own length at least; past it, room for the tails, cut back to where they end.
+  const uint64_t songFrames = FrameCount(*accumulator);
+  GrowMixAccumulator(*accumulator,
+                     static_cast<int64_t>(std::ceil(playing * kSampleRate)) + kEndingCapFrames);
 
   control.m_progress = 0;
   ShowProgress(control, observer);
-  EngineTask task{*song, options.tuning, std::move(font), control, observer, once};
+  // Chosen on the prepared song: the pitches belong to its note events.
+  std::optional<Tuning> adaptive;
+  if (options.adaptive) adaptive = AdaptiveTuning(*song, options.tuning.keys);
+  EngineTask task{*song, adaptive ? *adaptive : options.tuning, std::move(font), control, observer,
+                  once};
   // An engine whose rendering never started has nothing to write: a silent WAV would pass
   // for a conversion.
   if (!MakeEngine(options)->MixAll(task, *accumulator)) return ConversionResult::kNotWritten;
 
+  TrimTrailingSilence(*accumulator, songFrames);
   const bool stopped = control.m_cancel.load() != 0;
   PassPoint(control, JobPoint::kWriting);
   const bool written = WriteSoundFile(once, *accumulator, options.outputFormat, output);

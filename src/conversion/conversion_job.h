@@ -17,6 +17,8 @@ enum class Engine { kFast, kFiles };
 
 struct ConversionOptions {
   Tuning tuning;
+  // Every pitched note's pitch chosen over the whole song, starting from tuning's keys.
+  bool adaptive = false;
   std::string soundFont;   // empty: the first default SoundFont that exists
   std::string outputPath;  // empty: the input's base name + ".wav"
   // Depth and level of the output; its type follows outputPath's extension.

@@ -11,6 +11,7 @@
 
 #include "audio/audio_messages.h"
 #include "audio/dry_rendering.h"
+#include "audio/pitch_realisation.h"
 #include "audio/song_sums.h"
 #include "base/library_error.h"
 #include "conversion/copy_timing.h"
@@ -47,15 +48,10 @@ struct NoteTask {
 // synthesizer, timed as the copies will be.
 std::vector<NoteTask> PlanNotes(const MidiFormat0Data& song, const SongNoteIndex& index) {
   const auto& events = song.track->events;
-  SongClock clock(song.division);
-  for (size_t k = 0; k < events.size(); ++k) {
-    if (events[k].status == st::kMeta && events[k].kind == meta::kTempo)
-      clock.AddTempo(index.times[k], events[k].value);
-  }
   std::vector<NoteTask> notes;
   for (size_t k = 0; k < events.size(); ++k) {
     if (events[k].status != st::kNote || events[k].channel == kDrumChannel) continue;
-    const int64_t sample = SongSampleOfMicroseconds(clock.Microseconds(index.times[k]));
+    const int64_t sample = SongSampleOfMicroseconds(index.clock.Microseconds(index.times[k]));
     notes.push_back(NoteTask{static_cast<int32_t>(k), BlockStartAtOrAfter(sample)});
   }
   return notes;
@@ -257,20 +253,22 @@ void FastJob::RenderDrumStep(Worker& worker, int64_t limit) {
 
 void FastJob::RenderNote(Worker& worker, size_t n) {
   MidiContext ctx(reporter_);
-  auto copy = BuildNoteCopy(ctx, index_, notes_[n].event, tuning_);
-  if (copy) {
+  const NoteCopy copy = BuildNoteCopy(ctx, index_, notes_[n].event, tuning_);
+  if (copy.song) {
     // The copy is the job's own: what settling its order finds is no concern of the user.
     SilentReporter silent;
     MidiContext quiet(silent);
-    auto events = TimeCopyAsWritten(quiet, *copy);
+    auto events = TimeCopyAsWritten(quiet, *copy.song);
     if (events) DropReplacedSetUp(*events);
+    const double rate = RenderRateFor(copy.retuning.rateShiftCents);
     DryRendering rendering;
     // Nothing is handed out before the note's voices start, so a note whose voices fill
     // the small synthesizer is simply rendered again with the full polyphony.
-    if (events && rendering.Start(*worker.font, worker.fewVoices.get(), std::move(*events), true))
+    if (events &&
+        rendering.Start(*worker.font, worker.fewVoices.get(), std::move(*events), true, rate))
       DrainNote(worker, rendering, n);
     if (rendering.full() &&
-        rendering.Start(*worker.font, worker.settings.get(), rendering.TakeEvents()))
+        rendering.Start(*worker.font, worker.settings.get(), rendering.TakeEvents(), false, rate))
       DrainNote(worker, rendering, n);
   }
   std::lock_guard lock(mutex_);

@@ -1,5 +1,6 @@
 #include "conversion/file_engine.h"
 
+#include "audio/pitch_realisation.h"
 #include "audio/rendering_service.h"
 #include "base/library_error.h"
 #include "conversion/conversion_messages.h"
@@ -19,10 +20,10 @@ class FileEngine final : public RenderEngine {
   bool MixAll(EngineTask& task, MixAccumulator& accumulator) override;
 
  private:
-  // Writes, renders and mixes one copy. False when any step failed (the reason has been
-  // shown): a copy left out would make the output a silent or partial one passed off as
-  // complete. A stop is no failure.
-  bool RenderCopy(MidiFormat0Data& copy);
+  // Writes, renders (at `renderRate`) and mixes one copy. False when any step failed (the
+  // reason has been shown): a copy left out would make the output a silent or partial one
+  // passed off as complete. A stop is no failure.
+  bool RenderCopy(MidiFormat0Data& copy, double renderRate = kSampleRate);
   bool DrumPass();
   bool NotePasses(const SongNoteIndex& index);
 
@@ -33,13 +34,14 @@ class FileEngine final : public RenderEngine {
   SilentReporter silent_;  // the job's own temporary files report nothing
 };
 
-bool FileEngine::RenderCopy(MidiFormat0Data& copy) {
+bool FileEngine::RenderCopy(MidiFormat0Data& copy, double renderRate) {
   MidiContext quiet(silent_);
   if (!WriteSmf(quiet, copy, files_->midi)) {
     task_->reporter.ShowText(conversion_msg::kCannotOpen);
     return false;
   }
   RenderOptions options;
+  options.renderRate = renderRate;
   options.stop = &task_->control.m_cancel;
   if (!RenderMidiToWave(*task_->font, task_->reporter, files_->midi, files_->wav, options))
     return task_->control.m_cancel.load() != 0;
@@ -64,8 +66,9 @@ bool FileEngine::NotePasses(const SongNoteIndex& index) {
     control.m_progress = static_cast<int>(kPercent * i / count);
     ShowProgress(control, task_->observer);
     if (events[i].status != st::kNote || events[i].channel == kDrumChannel) continue;
-    auto copy = BuildNoteCopy(ctx, index, static_cast<int32_t>(i), task_->tuning);
-    if (copy && !RenderCopy(*copy)) return false;
+    const NoteCopy copy = BuildNoteCopy(ctx, index, static_cast<int32_t>(i), task_->tuning);
+    if (copy.song && !RenderCopy(*copy.song, RenderRateFor(copy.retuning.rateShiftCents)))
+      return false;
   }
   return true;
 }

@@ -3,8 +3,10 @@
 #include <algorithm>
 #include <cmath>
 #include <limits>
+#include <optional>
 #include <vector>
 
+#include "audio/render_synth.h"
 #include "base/library_error.h"
 #include "conversion/conversion_messages.h"
 #include "midi/song_edit.h"
@@ -12,6 +14,11 @@
 namespace velorna {
 
 namespace {
+
+// A voice rings on at most this long after its copy's last event, so a copy keeps the events
+// this long after its note's window: later ones cannot reach its release tail.
+constexpr int64_t kMicrosPerSecond = 1000000;
+constexpr int64_t kTailMicros = kTailLimitFrames * kMicrosPerSecond / kSampleRate;
 
 // Inserts e at `index` at the time of the event standing there.
 bool InsertBefore(MidiContext& ctx, MidiTrack& track, size_t index, MidiEvent e) {
@@ -101,6 +108,19 @@ NoteRetuning RetuningOf(const SongNoteIndex& index, const CopyFeed& feed, int32_
   return SetupAt(index, feed, note.channel, t).RetuningOf(note, TargetOf(tuning, i, note.note));
 }
 
+// The note's place in the index's key lists; none for a note off the channels and keys.
+std::optional<size_t> KeySlot(const MidiEvent& note) {
+  if (note.channel < 0 || note.channel >= kMidiChannels || note.note < 0 || note.note >= kKeyCount)
+    return std::nullopt;
+  return static_cast<size_t>(note.channel * kKeyCount + note.note);
+}
+
+// The first tick of a sorted list after t, or `otherwise` when that comes first.
+int64_t FirstAfter(const std::vector<int64_t>& ticks, int64_t t, int64_t otherwise) {
+  const auto it = std::upper_bound(ticks.begin(), ticks.end(), t);
+  return it == ticks.end() ? otherwise : std::min(*it, otherwise);
+}
+
 std::ptrdiff_t LastBendAt(const MidiTrack& track, int64_t time, int channel) {
   std::ptrdiff_t found = -1;
   int64_t now = 0;
@@ -172,6 +192,9 @@ std::unique_ptr<SongNoteIndex> IndexSong(const MidiFormat0Data& song) {
   index->times.resize(n);
   index->endsWithEndOfTrack = n > 0 && track->events.back().IsEndOfTrack();
   const size_t listed = index->endsWithEndOfTrack ? n - 1 : n;
+  index->keyOns.resize(size_t{kMidiChannels} * kKeyCount);
+  index->keyOffs.resize(index->keyOns.size());
+  index->clock = SongClock(song.division);
   int64_t now = 0;
   for (size_t k = 0; k < n; ++k) {
     const MidiEvent& e = track->events[k];
@@ -179,6 +202,11 @@ std::unique_ptr<SongNoteIndex> IndexSong(const MidiFormat0Data& song) {
                       (e.status == st::kNote && (e.channel < 0 || e.channel >= kMidiChannels));
     now += e.delta;
     index->times[k] = now;
+    if (e.status == st::kMeta && e.kind == meta::kTempo) index->clock.AddTempo(now, e.value);
+    if (const auto slot = KeySlot(e); slot && e.status == st::kNote) {
+      index->keyOns[*slot].push_back(now);
+      index->keyOffs[*slot].push_back(now + std::max(e.duration, 0));
+    }
     if (e.status == st::kNote || e.status == st::kDisabled || k == listed) continue;
     const auto at = static_cast<int32_t>(k);
     if (e.channel == kNoChannel) {
@@ -186,6 +214,9 @@ std::unique_ptr<SongNoteIndex> IndexSong(const MidiFormat0Data& song) {
     } else if (e.channel >= 0 && e.channel < kMidiChannels) {
       index->channelEvents[static_cast<size_t>(e.channel)].push_back(at);
     }
+  }
+  for (auto* lists : {&index->keyOns, &index->keyOffs}) {
+    for (auto& ticks : *lists) std::sort(ticks.begin(), ticks.end());
   }
   if (index->fullScan) {
     index->channelEvents = {};
@@ -196,17 +227,28 @@ std::unique_ptr<SongNoteIndex> IndexSong(const MidiFormat0Data& song) {
   return index;
 }
 
+int64_t ReleaseTick(const SongNoteIndex& index, int32_t i) {
+  if (!IsNote(index, i)) return 0;
+  const MidiEvent& note = index.song->track->events[static_cast<size_t>(i)];
+  const int64_t t = index.times[static_cast<size_t>(i)];
+  const int64_t end = t + std::max(note.duration, 0);
+  const auto slot = KeySlot(note);
+  if (!slot) return end;
+  // At one tick the writer puts note-offs before note-ons: only later ones release the note.
+  return FirstAfter(index.keyOffs[*slot], t, FirstAfter(index.keyOns[*slot], t, end));
+}
+
 NoteRetuning DescribeRetuning(const SongNoteIndex& index, int32_t i, const Tuning& tuning) {
   if (!IsNote(index, i)) return NoteRetuning{};
   const CopyFeed feed(index, index.song->track->events[static_cast<size_t>(i)].channel);
   return RetuningOf(index, feed, i, tuning);
 }
 
-std::unique_ptr<MidiFormat0Data> BuildNoteCopy(MidiContext& ctx, const SongNoteIndex& index,
-                                               int32_t i, const Tuning& tuning) {
+NoteCopy BuildNoteCopy(MidiContext& ctx, const SongNoteIndex& index, int32_t i,
+                       const Tuning& tuning) {
   if (!IsNote(index, i)) {
     ShowMdtkError(*ctx.reporter, code::kMdtkInternal);
-    return nullptr;
+    return {};
   }
   const MidiFormat0Data& song = *index.song;
   const MidiTrack& source = *song.track;
@@ -215,11 +257,15 @@ std::unique_ptr<MidiFormat0Data> BuildNoteCopy(MidiContext& ctx, const SongNoteI
   const int ch = source.events[noteIndex].channel;
   CopyFeed feed(index, ch);
   const NoteRetuning retuning = RetuningOf(index, feed, i, tuning);
-  if (retuning.unmapped) return nullptr;
+  if (retuning.unmapped) return {nullptr, retuning};
   MidiEvent note = source.events[noteIndex];
   const int key = note.note;
   note.note += retuning.keyShift;
-  const int64_t end = WindowEnd(index, feed, ch, t + std::max(note.duration, 0));
+  const int64_t release = ReleaseTick(index, i);
+  note.duration = static_cast<int32_t>(std::min<int64_t>(note.duration, release - t));
+  const int64_t end = WindowEnd(index, feed, ch, release);
+  // The release tail hears the events up to here.
+  const int64_t heardUntil = index.clock.Microseconds(end) + kTailMicros;
   const bool rhythm = retuning.rhythmPart;
   const int offset = retuning.offset;
   auto shift = [offset](int bend) { return ClampBend(int64_t{bend} - offset); };
@@ -252,8 +298,8 @@ std::unique_ptr<MidiFormat0Data> BuildNoteCopy(MidiContext& ctx, const SongNoteI
     if (k == noteIndex) continue;
     const MidiEvent& e = source.events[k];
     const int64_t time = index.times[k];
-    if (k > noteIndex && time > end) {
-      // Past the window: in song order, nothing later is kept either.
+    if (k > noteIndex && time > end && index.clock.Microseconds(time) > heardUntil) {
+      // Past the tail: in song order, nothing later is kept either.
       if (index.fullScan) continue;
       break;
     }
@@ -290,7 +336,7 @@ std::unique_ptr<MidiFormat0Data> BuildNoteCopy(MidiContext& ctx, const SongNoteI
   }
   flushNote();
   AddRetuningBend(ctx, track, retuning, t, ch);
-  return copy;
+  return {std::move(copy), retuning};
 }
 
 void AddRetuningBend(MidiContext& ctx, MidiTrack& copy, const NoteRetuning& retuning, int64_t t,

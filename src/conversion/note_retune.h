@@ -15,6 +15,7 @@
 #include <memory>
 #include <vector>
 
+#include "audio/render_timing.h"
 #include "conversion/channel_setup.h"
 #include "midi/midi_types.h"
 #include "tuning/tuning.h"
@@ -33,18 +34,33 @@ struct SongNoteIndex {
   bool fullScan = false;
   std::vector<int32_t> scan;
   bool endsWithEndOfTrack = false;
+  // Note-on and note-off ticks of every channel and key (kKeyCount * channel + key), sorted:
+  // where the single pass releases a note.
+  std::vector<std::vector<int64_t>> keyOns, keyOffs;
+  SongClock clock{0};  // the song's tempo map
 };
 
 // Null when the song has no track in note form.
 std::unique_ptr<SongNoteIndex> IndexSong(const MidiFormat0Data& song);
 
+struct NoteCopy {
+  std::unique_ptr<MidiFormat0Data> song;
+  NoteRetuning retuning;  // its rateShiftCents: what the copy's rendering rate must add
+};
+
 // The copy for note i (status 16): every other note and every other channel's events
-// dropped; the note's set-up kept, and its sounding window (up to its end, or on to the
-// release of a sustain or sostenuto pedal held there) kept with the window's bends shifted;
-// a retuning bend at the note's time. Null, after MDTK 0x0D000001, when i is not a note of
-// the song's note-form track; null without a message when the tuning leaves it unmapped.
-std::unique_ptr<MidiFormat0Data> BuildNoteCopy(MidiContext& ctx, const SongNoteIndex& index,
-                                               int32_t i, const Tuning& tuning);
+// dropped; the note's set-up kept, and its sounding window (up to its release, or on to the
+// release of a sustain or sostenuto pedal held there) kept with the window's bends shifted,
+// and after it the events that reach its release tail; a retuning bend at the note's time.
+// The note is released where the single pass releases it (ReleaseTick). No song, after MDTK
+// 0x0D000001, when i is not a note of the song's note-form track; none without a message
+// when the tuning leaves it unmapped.
+NoteCopy BuildNoteCopy(MidiContext& ctx, const SongNoteIndex& index, int32_t i,
+                       const Tuning& tuning);
+// Where a synthesizer playing the song releases note i: at its note-off, at the next note-on
+// of its channel and key, or at the first note-off of that key after it starts, whichever
+// comes first.
+int64_t ReleaseTick(const SongNoteIndex& index, int32_t i);
 // How note i is retuned: what its copy's key and bend are made of.
 NoteRetuning DescribeRetuning(const SongNoteIndex& index, int32_t i, const Tuning& tuning);
 

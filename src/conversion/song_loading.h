@@ -9,9 +9,11 @@
 
 namespace velorna {
 
-// Loads and prepares the song; `seconds` is its playing time truncated, plus one. False
-// when the file was not loaded (the reader has said why).
+// Loads and prepares the song; `seconds` is its playing time truncated, plus one, and
+// `playing`, when given, the playing time itself. False when the file was not loaded (the
+// reader has said why).
 bool LoadAndPrepareSong(MidiContext& ctx, const std::string& path, const FileOpenHook& hook,
-                        std::unique_ptr<MidiFormat0Data>& song, int& seconds);
+                        std::unique_ptr<MidiFormat0Data>& song, int& seconds,
+                        double* playing = nullptr);
 
 }  // namespace velorna

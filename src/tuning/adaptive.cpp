@@ -6,6 +6,7 @@
 
 #include "base/limits.h"
 #include "midi/song_time.h"
+#include "tuning/presets.h"
 
 namespace velorna {
 
@@ -42,20 +43,6 @@ const IntervalTable kJustIntervals{{
     {{{{16, 9}, {9, 5}}}, 2, 0.1},      // minor seventh
     {{{{15, 8}}}, 1, 0.05},             // major seventh
 }};
-
-// The 5-limit scale on a tonic: 1/1 16/15 9/8 6/5 5/4 4/3 45/32 3/2 8/5 5/3 9/5 15/8.
-const std::array<JustRatio, kPitchClassCount> kJustScale{{{1, 1},
-                                                          {16, 15},
-                                                          {9, 8},
-                                                          {6, 5},
-                                                          {5, 4},
-                                                          {4, 3},
-                                                          {45, 32},
-                                                          {3, 2},
-                                                          {8, 5},
-                                                          {5, 3},
-                                                          {9, 5},
-                                                          {15, 8}}};
 
 double RatioCents(const JustRatio& r) {
   return kCentsPerOctave * std::log2(static_cast<double>(r.numerator) / r.denominator);
@@ -420,7 +407,7 @@ std::vector<double> JustStart(const std::vector<IntonationNote>& notes, const Pr
 
 double JustScaleCents(int degree) {
   const int d = ClassOf(degree);
-  return RatioCents(kJustScale[static_cast<size_t>(d)]) - d * kCentsPerSemitone;
+  return PresetDegreeCents(PresetId::kJust)[static_cast<size_t>(d)] - d * kCentsPerSemitone;
 }
 
 const IntervalTable& JustIntervals() {

@@ -272,7 +272,7 @@ void ConversionTest::aDroppedBatchEndsWithASummary() {
   QVERIFY(QTest::qWaitFor([&] { return job.dialog->IsConverting(); }, kJobTimeoutMs));
   QCOMPARE(job.asked, 0);
   // The tuning cannot change under a running job; Stop and Exit stay.
-  QVERIFY(!Control<QSpinBox>(*job.dialog, 1003)->isEnabled());
+  QVERIFY(!Control<QDoubleSpinBox>(*job.dialog, 1003)->isEnabled());
   QVERIFY(!Control<QLineEdit>(*job.dialog, "soundFont")->isEnabled());
   QVERIFY(Control<QPushButton>(*job.dialog, 1)->isEnabled());
   QString problem = LayoutProblem(*job.dialog);
@@ -297,7 +297,7 @@ void ConversionTest::aDroppedBatchEndsWithASummary() {
   QCOMPARE(Control<QLineEdit>(*job.dialog, "output")->text(),
            JobDialog::Path(dir / "out" / "two.wav"));
   QVERIFY(Control<QPushButton>(*job.dialog, "openFolder")->isEnabled());
-  QVERIFY(Control<QSpinBox>(*job.dialog, 1003)->isEnabled());
+  QVERIFY(Control<QDoubleSpinBox>(*job.dialog, 1003)->isEnabled());
   QUrl opened;
   job.dialog->SetUrlOpener([&](const QUrl& url) {
     opened = url;

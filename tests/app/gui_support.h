@@ -7,6 +7,7 @@
 #include <QPushButton>
 #include <QSpinBox>
 #include <QStringList>
+#include <QTest>
 #include <QTimer>
 #include <functional>
 #include <vector>
@@ -21,6 +22,13 @@ T* Control(QWidget& dialog, int id) {
 template <typename T>
 T* Control(QWidget& dialog, const char* name) {
   return dialog.findChild<T*>(QString::fromUtf8(name));
+}
+
+template <typename Id>
+void Click(QWidget& dialog, Id id) {
+  QPushButton* button = Control<QPushButton>(dialog, id);
+  QVERIFY(button != nullptr);
+  QTest::mouseClick(button, Qt::LeftButton);
 }
 
 // What is wrong with the dialog's layout: a control outside the dialog, squeezed below

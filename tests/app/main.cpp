@@ -5,6 +5,7 @@
 #include "app/conversion_test.h"
 #include "app/dialog_test.h"
 #include "app/help_page_test.h"
+#include "app/tuning_controls_test.h"
 #include "app/velorna_app.h"
 
 int main(int argc, char** argv) {
@@ -18,5 +19,6 @@ int main(int argc, char** argv) {
   }
   failures += velorna::test::RunConversionTests(argc, argv);
   failures += velorna::test::RunHelpPageTests(argc, argv);
+  failures += velorna::test::RunTuningControlsTests(argc, argv);
   return failures == 0 ? 0 : 1;
 }

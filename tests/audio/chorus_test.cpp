@@ -10,8 +10,8 @@
 namespace velorna {
 namespace {
 
-constexpr double kMin = kChorusMinDelayMs * kSampleRate / 1000.0;
-constexpr double kDepth = 8.0 * kSampleRate / 1000.0;
+// 8 ms peak to peak, in whole samples, either side of the mean delay.
+constexpr double kHalfDepth = 176;
 
 TEST(ChorusTest, DelaysSwingOverTheWholeDepthAndNoFurther) {
   const Chorus chorus;
@@ -23,37 +23,35 @@ TEST(ChorusTest, DelaysSwingOverTheWholeDepthAndNoFurther) {
       lo = std::min(lo, d);
       hi = std::max(hi, d);
     }
-    EXPECT_GE(lo, kMin - 1e-3) << v;
-    EXPECT_LE(hi, kMin + kDepth + 1e-3) << v;
-    EXPECT_LT(lo, kMin + 0.01 * kDepth) << v;
-    EXPECT_GT(hi, kMin + 0.99 * kDepth) << v;
+    // Never shorter than a sample, so a voice only reads what has been written.
+    EXPECT_GE(lo, 1.0 - 1e-6) << v;
+    EXPECT_LE(hi, 1.0 + 2 * kHalfDepth + 1e-6) << v;
+    EXPECT_LT(lo, 1.0 + 0.01 * kHalfDepth) << v;
+    EXPECT_GT(hi, 1.0 + 1.99 * kHalfDepth) << v;
     // The same song sample a whole period later gives the same delay.
     EXPECT_NEAR(chorus.VoiceDelay(v, 1000), chorus.VoiceDelay(v, 1000 + 100 * period), 1e-3);
   }
-  // Voices are spread in phase.
-  EXPECT_GT(std::fabs(chorus.VoiceDelay(0, 0) - chorus.VoiceDelay(1, 0)), 1.0);
+  // Voices are a third of a period apart.
+  EXPECT_NEAR(chorus.VoiceDelay(0, 0), chorus.VoiceDelay(1, 2 * period / 3), 0.5);
+  EXPECT_NEAR(chorus.VoiceDelay(0, 0), chorus.VoiceDelay(2, period / 3), 0.5);
 }
 
-TEST(ChorusTest, ImpulseComesBackWithinTheDelayRangeAtTheLevel) {
+// The allpass interpolators pass a constant unchanged however they are modulated, so a steady
+// send comes out at the stereo unit's gain: each side holds two voices (the last voice sits on
+// both), mixed at level * 11/6 into its own channel and at -level * 9/6 into the other.
+TEST(ChorusTest, SteadySendComesOutAtTheStereoUnitsGainOnBothSides) {
   for (int64_t at : {int64_t{0}, int64_t{36750}, int64_t{1000000007}}) {
     Chorus chorus;
-    const size_t length = 1000;
-    std::vector<float> send(length, 0.0f), left(length, 0.0f), right(length, 0.0f);
-    send[0] = 1.0f;
+    const size_t length = 4000;
+    std::vector<float> send(length, 0.25f), left(length, 0.0f), right(length, 0.0f);
     chorus.Process(at, send, left, right);
-    double sum = 0;
-    for (size_t i = 0; i < length; ++i) {
-      if (left[i] != 0.0f || right[i] != 0.0f) {
-        EXPECT_GE(double(i), std::floor(kMin)) << at;
-        EXPECT_LE(double(i), std::ceil(kMin + kDepth) + 1) << at;
-      }
-      sum += left[i] + right[i];
+    EXPECT_EQ(left[0], 0.0f) << at;  // no voice is shorter than a sample
+    const double level = 2.0;
+    const double gain = 2 * level * (11.0 / 6.0 - 9.0 / 6.0);
+    for (size_t i = 1000; i < length; ++i) {
+      ASSERT_NEAR(left[i], 0.25 * gain, 1e-5) << at << " " << i;
+      ASSERT_NEAR(right[i], 0.25 * gain, 1e-5) << at << " " << i;
     }
-    EXPECT_NEAR(sum, 2.0, 0.02) << at;  // the level
-    // Three voices from left to right: the outer ones are heard on one side only.
-    double onlyLeft = 0;
-    for (size_t i = 0; i < length; ++i) onlyLeft += left[i];
-    EXPECT_NEAR(onlyLeft, 1.0, 0.01) << at;
   }
 }
 

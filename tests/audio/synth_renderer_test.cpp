@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cstdlib>
 
+#include "audio/reverb.h"
 #include "render_songs.h"
 
 namespace velorna {
@@ -64,13 +65,16 @@ TEST_F(SynthRendererTest, NoteStartsAtTheBlockItsTimeGives) {
   EXPECT_GT(MaxAbs(all, 4608, 4608 + 2 * kBlockFrames), 0);
 
   // Tick 99 (sample 4547) falls in the same block; tick 101 (sample 4639) in the next one,
-  // which moves the whole sound by exactly one block.
+  // which moves the sound by exactly one block. The preset's reverb is modulated in song time,
+  // so that holds up to its first echo.
   EXPECT_EQ(FromFrameZero(Render(TrackBuilder().NoteOn(99, 0, 60).NoteOff(400, 0, 60).Build())),
             all);
   auto later = FromFrameZero(Render(TrackBuilder().NoteOn(101, 0, 60).NoteOff(402, 0, 60).Build()));
   ASSERT_GT(later.size(), 2u * kBlockFrames);
   later.erase(later.begin(), later.begin() + 2 * kBlockFrames);
-  EXPECT_EQ(later, all);
+  const auto beforeEcho = static_cast<ptrdiff_t>(2 * (4608 + Reverb().LineDelay(0) - 8));
+  ASSERT_GT(std::ssize(later), beforeEcho);
+  EXPECT_TRUE(std::equal(all.begin(), all.begin() + beforeEcho, later.begin()));
 }
 
 TEST_F(SynthRendererTest, SkippingSilenceGivesTheSameBytes) {

@@ -1,10 +1,15 @@
 // Tunings chosen on the command line: sources, tonic, reference pitch, and their errors.
 #include <gtest/gtest.h>
 
+#include <cmath>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <map>
+#include <sstream>
 #include <string>
 
+#include "support/pitch_measure.h"
 #include "support/run_process.h"
 #include "support/smf_bytes.h"
 #include "support/temp_dir.h"
@@ -125,6 +130,62 @@ TEST(CliTuning, DefaultOffsetsSpelledAnyWayGiveTheSameWav) {
       convert({"--cents", "0, +12, 4, 16, -14, -2, -10, 2, 14, -16, 18, -12.0"}, "spelled.wav"),
       plain);
   EXPECT_EQ(convert({"--a4", "440", "--tonic", "C"}, "explicit.wav"), plain);
+}
+
+// Adaptive intonation on a C major triad: inspect shows each note's chosen pitch (a pure
+// 4:5:6 over equal temperament's keys), and the conversion plays it: the measured third
+// narrows and the fifth widens by what the just ratios ask.
+TEST(CliTuning, AdaptiveIntonationIsChosenForTheJob) {
+  TempDir dir;
+  TrackBytes t;
+  t.Tempo(0, 500000).NoteOn(0, 0, 60, 90).NoteOn(0, 0, 64, 90).NoteOn(0, 0, 67, 90);
+  t.NoteOff(1920, 0, 60).NoteOff(0, 0, 64).NoteOff(0, 0, 67).EndOfTrack(0);
+  WriteBytes(dir / "triad.mid", SmfFile(0, 480, {t}));
+  const std::string song = (dir / "triad.mid").string();
+
+  const ProcessResult listing =
+      Cli({"inspect", "--raw", "--bends", "--adaptive", "--preset", "equal", song});
+  ASSERT_EQ(listing.exitStatus, 0) << listing.err;
+  std::map<int, double> cents;  // key -> chosen target
+  std::istringstream lines(listing.out);
+  for (std::string line; std::getline(lines, line);) {
+    if (line.empty() || line[0] == '#') continue;
+    std::istringstream fields(line);
+    long index = 0, tick = 0;
+    int channel = 0, key = 0, pc = 0;
+    double target = 0;
+    fields >> index >> tick >> channel >> key >> pc >> target;
+    cents[key] = target;
+  }
+  ASSERT_EQ(cents.size(), 3u) << listing.out;
+  const double third = 1200 * std::log2(5.0 / 4) - 400, fifth = 1200 * std::log2(3.0 / 2) - 700;
+  EXPECT_NEAR(cents[64] - cents[60], third, 0.1);
+  EXPECT_NEAR(cents[67] - cents[60], fifth, 0.1);
+
+  // Each render's intervals measured on its fundamentals; the sample's own tuning cancels.
+  const auto intervals = [&](bool adaptive) {
+    const std::string out = (dir / (adaptive ? "adaptive.wav" : "equal.wav")).string();
+    std::vector<std::string> args{
+        "convert",  "--quiet", "--soundfont", "/usr/share/sounds/sf2/TimGM6mb.sf2",
+        "--preset", "equal",   "-o",          out,
+        song};
+    if (adaptive) args.insert(args.begin() + 1, "--adaptive");
+    const ProcessResult r = Cli(args);
+    EXPECT_EQ(r.exitStatus, 0) << r.err;
+    const Bytes wav = ReadBytes(out);
+    constexpr size_t kHeader = 44, kRate = 44100;
+    std::vector<int16_t> stereo((wav.size() - kHeader) / sizeof(int16_t));
+    std::memcpy(stereo.data(), wav.data() + kHeader, stereo.size() * sizeof(int16_t));
+    const std::vector<float> held = LeftChannel(stereo, kRate / 4, kRate);
+    const double c = PeakFrequency(held, kRate, 250, 275);
+    return std::pair{1200 * std::log2(PeakFrequency(held, kRate, 320, 340) / c),
+                     1200 * std::log2(PeakFrequency(held, kRate, 385, 400) / c)};
+  };
+  const auto [equalThird, equalFifth] = intervals(false);
+  const auto [pureThird, pureFifth] = intervals(true);
+  // FluidSynth realises pitch to whole cents.
+  EXPECT_NEAR(pureThird - equalThird, third, 1.5);
+  EXPECT_NEAR(pureFifth - equalFifth, fifth, 1.5);
 }
 
 }  // namespace

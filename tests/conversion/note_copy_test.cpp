@@ -1,10 +1,12 @@
-// Every note's copy, held to bytes recorded from the builder before it was shared by both
-// engines: a digest of every copy of a song as written to a file, and the events its
-// rendering gets without the file.
+// Every note's copy, held to recorded bytes (recorded again when copies came to end where the
+// single pass releases a note, with the events its tail hears, and when bends became exact):
+// a digest of every copy of a song as written to a file, and the events its rendering gets
+// without the file.
 #include <gtest/gtest.h>
 
 #include <cstdio>
 #include <filesystem>
+#include <limits>
 #include <string>
 #include <vector>
 
@@ -69,8 +71,8 @@ Digest DigestOfCopies(const MidiFormat0Data& song, const CentTable& cents) {
   for (int32_t i = 0; i < song.track->count(); ++i) {
     const MidiEvent& e = song.track->events[static_cast<size_t>(i)];
     if (e.status != st::kNote || e.channel == kDrumChannel) continue;
-    auto copy = BuildNoteCopy(ctx, *index, i, tuning);
-    auto direct = BuildNoteCopy(ctx, *index, i, tuning);
+    auto copy = BuildNoteCopy(ctx, *index, i, tuning).song;
+    auto direct = BuildNoteCopy(ctx, *index, i, tuning).song;
     if (!copy || !direct) {
       ADD_FAILURE() << "no copy of note " << i;
       return digest;
@@ -133,20 +135,29 @@ struct Recorded {
 };
 
 const Recorded kRecorded[] = {
-    {"every-kind", 11, 0x036c373e3e1e986aull, 0xa2fcf30f9290b221ull},
-    {"test-all-gs-sounds.mid", 5044, 0x0fe6176587057257ull, 0x6cef80156a7ea939ull},
-    {"test-control-40-damper.mid", 8, 0x92c37ad72b8e339cull, 0x4fb3a33bd4572988ull},
-    {"/usr/share/games/openttd/baseset/openmsx/5432gone_redfarn.mid", 938, 0x2f84dc1d4e5d96e9ull,
-     0x3d531496abb1ec69ull},
-    {"/usr/share/games/openttd/baseset/openmsx/coconut_run2.mid", 585, 0x575daebb5b42e533ull,
-     0x45813b1b51b06a12ull},
-    {"/usr/share/games/openttd/baseset/openmsx/tttheme2.mid", 3443, 0x37290003eb22dbcdull,
-     0x30eec260a4c33706ull},
+    {"every-kind", 11, 0xe143a37c01aaac01ull, 0x770e85452670bd2cull},
+    {"test-all-gs-sounds.mid", 5044, 0xb9ea46dcb2116d2full, 0x82de71464b9510f4ull},
+    {"test-control-40-damper.mid", 8, 0x1d8de519078647f2ull, 0x9b04741abcfbd352ull},
+    {"/usr/share/games/openttd/baseset/openmsx/5432gone_redfarn.mid", 938, 0x2ee28aeaf85ddf03ull,
+     0x589aaf9ad8d8eb01ull},
+    {"/usr/share/games/openttd/baseset/openmsx/coconut_run2.mid", 585, 0xbd04a8d4cf21968cull,
+     0x9cfb12708eef8e77ull},
+    {"/usr/share/games/openttd/baseset/openmsx/tttheme2.mid", 3443, 0x1fb21b79b7d155f4ull,
+     0x7eee9c14befb8e09ull},
 };
+
+// A sanitizer build runs some twenty times slower: there the songs of thousands of notes are
+// left to the plain build.
+#if defined(__SANITIZE_ADDRESS__)
+constexpr int kMostCopiesChecked = 1000;
+#else
+constexpr int kMostCopiesChecked = std::numeric_limits<int>::max();
+#endif
 
 TEST(NoteCopies, EveryCopyIsTheRecordedOne) {
   for (const Recorded& r : kRecorded) {
     SCOPED_TRACE(r.song);
+    if (r.copies > kMostCopiesChecked) continue;
     const std::string name = r.song;
     std::unique_ptr<MidiFormat0Data> song;
     if (name == "every-kind") {

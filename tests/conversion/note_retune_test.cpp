@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <string>
 #include <vector>
 
@@ -30,7 +31,7 @@ using Lines = std::vector<std::string>;
 std::unique_ptr<MidiFormat0Data> Build(MidiContext& ctx, const MidiFormat0Data& song, int32_t i,
                                        const CentTable& cents = kPureIntervalCents) {
   const auto index = IndexSong(song);
-  return index ? BuildNoteCopy(ctx, *index, i, Tuning{KeyTableFromCents(cents), {}}) : nullptr;
+  return index ? BuildNoteCopy(ctx, *index, i, Tuning{KeyTableFromCents(cents), {}}).song : nullptr;
 }
 
 struct NoteRetuneTest : ::testing::Test {
@@ -53,52 +54,38 @@ Lines Join(std::initializer_list<Lines> parts) {
   return all;
 }
 
-TEST(BendValue, TableOfOffsets) {
-  struct Row {
-    int cents;
-    double range;
-    int offset, bend, value, note;
-  };
-  const Row rows[] = {
-      {0, 2, 0, 8192, 64, 0},           {12, 2, -491, 8683, 67, 107},
-      {-16, 2, 655, 7537, 58, 113},     {100, 2, -4095, 12287, 95, 127},
-      {-100, 2, 4095, 4097, 32, 1},     {18, 3, -491, 8683, 67, 107},
-      {100, 12, -682, 8874, 69, 42},    {50, 1, -4095, 12287, 95, 127},
-      {100, 2.5, -3276, 11468, 89, 76},
-  };
-  for (const Row& r : rows) {
-    SCOPED_TRACE(testing::Message() << "c=" << r.cents << " s=" << r.range);
-    EXPECT_EQ(BendOffset(r.cents, r.range), r.offset);
-    const int bend = BendValue(kCentreBend, r.cents, r.range);
-    EXPECT_EQ(bend, r.bend);
-    EXPECT_EQ(bend >> 7, r.value);
-    EXPECT_EQ(bend & 127, r.note);
-  }
-}
-
-// Over every whole target of four octaves and several ranges: the key and the bend together
-// reach the target, the key moves only for a target beyond the bend, and the offset for a
-// whole target is the integer formula's.
-TEST(NoteRetuning, KeyAndBendTogetherReachEveryTarget) {
+// Over every target of four octaves in steps of a third of a cent, several ranges and base
+// bends: the key, the bend and the rendering rate together reach the target above what the
+// base bend sounds as (whole cents of 127/128 of the range), the key moving only for a pitch
+// beyond the wheel, and the rate adding under two cents.
+TEST(NoteRetuning, KeyBendAndRateTogetherReachEveryTarget) {
   MidiEvent note = test::Note(0, 0, 60, 10);
   for (const int range : {0, 1, 2, 12, 24}) {
-    ChannelSetup setup;
-    for (const MidiEvent& e : BendRange(0, 0, range)) setup.Apply(e);
-    const int64_t reach = range == 0 ? 200 : range * 100;
-    for (int target = -2400; target <= 2400; ++target) {
-      SCOPED_TRACE(testing::Message() << "range " << range << " target " << target);
-      const NoteRetuning r = setup.RetuningOf(note, target);
-      ASSERT_DOUBLE_EQ(r.keyShift * 100 + r.bendCents, target);
-      ASSERT_EQ(r.keyShift == 0, std::abs(target) <= reach || std::abs(target) < 50);
-      ASSERT_LE(std::abs(r.bendCents), std::max<double>(50, std::abs(target) <= reach ? reach : 0));
-      const int64_t whole = static_cast<int64_t>(r.bendCents);
-      ASSERT_EQ(r.offset, -(8191 * whole) / reach);
+    for (const int base : {kCentreBend, kCentreBend + 1234, kCentreBend - 3000}) {
+      ChannelSetup setup;
+      for (const MidiEvent& e : BendRange(0, 0, range)) setup.Apply(e);
+      setup.Apply(Bend(0, 0, base));
+      const int semitones = range == 0 ? 2 : range;
+      const double reach = semitones * 100 * 127 / 128.0;  // to a hundredth of a cent
+      const double baseCents = std::floor(reach * (base - kCentreBend) / kCentreBend);
+      for (int third = -7200; third <= 7200; ++third) {
+        const double target = third / 3.0;
+        SCOPED_TRACE(testing::Message()
+                     << "range " << range << " base " << base << " target " << target);
+        const NoteRetuning r = setup.RetuningOf(note, target);
+        ASSERT_NEAR(r.keyShift * 100 + r.bendCents + r.rateShiftCents, target + baseCents, 1e-9);
+        const double wanted = target + baseCents;
+        if (r.keyShift == 0) {
+          ASSERT_TRUE(std::abs(wanted) <= reach || std::abs(wanted) < 50);
+        } else {
+          ASSERT_GT(std::abs(wanted), reach * 8191 / 8192);
+        }
+        ASSERT_GE(r.rateShiftCents, 0);
+        ASSERT_LT(r.rateShiftCents, 2);
+        ASSERT_EQ(r.offset, base - r.bend);
+      }
     }
   }
-  // Fractional cents: the same formula in double, truncated toward zero.
-  EXPECT_EQ(BendOffset(-30.5, 2), 1249);
-  EXPECT_EQ(BendOffset(30.5, 2), -1249);
-  EXPECT_EQ(BendOffset(0.01, 2), 0);
 }
 
 TEST_F(NoteRetuneTest, FarTargetsShiftTheKeyAndUnmappedKeysGiveNoCopy) {
@@ -116,28 +103,35 @@ TEST_F(NoteRetuneTest, FarTargetsShiftTheKeyAndUnmappedKeysGiveNoCopy) {
   tuning.keys[64] = std::nullopt;
   const auto index = IndexSong(*song);
   ASSERT_TRUE(index);
-  auto up = BuildNoteCopy(ctx, *index, 0, tuning);
+  auto up = BuildNoteCopy(ctx, *index, 0, tuning).song;
   ASSERT_TRUE(up);
   EXPECT_EQ(
       Describe(*up->track),
       Join({kDefaultRange,
-            {"+0 bend ch0 6145", "+0 note ch0 63 dur480", "+100 pressure ch0 63=40", "+380 eot"}}));
+            {"+0 bend ch0 6149", "+0 note ch0 63 dur480", "+100 pressure ch0 63=40", "+380 eot"}}));
   const NoteRetuning fraction = DescribeRetuning(*index, 1, tuning);
   EXPECT_EQ(fraction.keyShift, 0);
-  EXPECT_EQ(fraction.bend, 8192 - 1249);
-  EXPECT_EQ(BuildNoteCopy(ctx, *index, 3, tuning), nullptr);
+  EXPECT_EQ(fraction.bend, 8192 - 1259);
+  EXPECT_EQ(BuildNoteCopy(ctx, *index, 3, tuning).song, nullptr);
   EXPECT_TRUE(DescribeRetuning(*index, 3, tuning).unmapped);
   EXPECT_TRUE(rec.texts().empty());
   // A note's own choice wins over its key's.
   tuning.notes.assign(4, std::nullopt);
   tuning.notes[3] = 12.0;
-  EXPECT_EQ(DescribeRetuning(*index, 3, tuning).bend, 8192 + 491);
+  EXPECT_EQ(DescribeRetuning(*index, 3, tuning).bend, 8192 + 516);
 }
 
-TEST(BendValue, ClampedIntoFourteenBits) {
-  EXPECT_EQ(BendValue(16000, 100, 1), 16383);
-  EXPECT_EQ(BendValue(100, -100, 1), 0);
-  EXPECT_EQ(BendValue(16383, 0, 2), 16383);
+// The highest key bent near the wheel's end can move no further: the retuning bend stays at
+// the end, and the rate carries what is left.
+TEST(NoteRetuning, BeyondTheWheelAndTheKeysTheRateCarriesTheRest) {
+  ChannelSetup setup;
+  for (const MidiEvent& e : BendRange(0, 0, 1)) setup.Apply(e);
+  setup.Apply(Bend(0, 0, 16000));
+  const NoteRetuning r = setup.RetuningOf(test::Note(0, 0, kHighestKey, 10), 40.0);
+  EXPECT_EQ(r.keyShift, 0);
+  EXPECT_EQ(r.bend, kMaxBend);
+  EXPECT_EQ(r.baseCents, 94);  // 94.6 cents at a range of 1, sounded in whole cents
+  EXPECT_NEAR(r.bendCents + r.rateShiftCents, 40 + 94, 1e-9);
 }
 
 TEST_F(NoteRetuneTest, WorkedExample) {
@@ -145,11 +139,11 @@ TEST_F(NoteRetuneTest, WorkedExample) {
                               Note(0, 1, 64, 480), Note(480, 0, 67, 480), EndOfTrack(480)});
   const Lines source = Describe(*song->track);
 
-  // G (+2 cents): nothing to cut; the bend 8192 + 81 and the default range stand in front
+  // G (+2 cents): nothing to cut; the bend 8192 + 103 and the default range stand in front
   // of the note, at its time.
   EXPECT_EQ(CopyOf(*song, 4),
             Join({{"+0 tempo 500000", "+0 program ch0 0", "+480 cc ch0 101=0", "+0 cc ch0 100=0",
-                   "+0 cc ch0 6=2", "+0 bend ch0 8273", "+0 note ch0 67 dur480", "+480 eot"}}));
+                   "+0 cc ch0 6=2", "+0 bend ch0 8295", "+0 note ch0 67 dur480", "+480 eot"}}));
   // C (0 cents): E and G go; the End of Track follows C at 480.
   EXPECT_EQ(CopyOf(*song, 2), Join({{"+0 tempo 500000", "+0 program ch0 0"},
                                     kDefaultRange,
@@ -169,7 +163,7 @@ TEST_F(NoteRetuneTest, SongRangeIsUsedAndNoDefaultAdded) {
   CentTable sharp;
   sharp.fill(100);
   EXPECT_EQ(CopyOf(*song, 3, sharp),
-            (Lines{"+0 cc ch0 101=0", "+0 cc ch0 100=0", "+0 cc ch0 6=12", "+0 bend ch0 8874",
+            (Lines{"+0 cc ch0 101=0", "+0 cc ch0 100=0", "+0 cc ch0 6=12", "+0 bend ch0 8883",
                    "+0 note ch0 60 dur10", "+10 eot"}));
 }
 
@@ -181,7 +175,7 @@ TEST_F(NoteRetuneTest, BendAtTheNotesTickIsTheBase) {
   EXPECT_EQ(
       CopyOf(*song, 6),
       Join({kDefaultRange,
-            {"+240 bend ch0 12288", "+240 bend ch0 8355", "+0 note ch0 62 dur480", "+480 eot"}}));
+            {"+240 bend ch0 12288", "+240 bend ch0 8378", "+0 note ch0 62 dur480", "+480 eot"}}));
 
   // Same tick, the bend listed behind the note: still the base.
   const auto behind =
@@ -194,10 +188,10 @@ TEST_F(NoteRetuneTest, BendsInsideTheNoteAreShiftedLikeTheNote) {
   const auto song = MakeSong(Events({BendRange(0, 0, 2),
                                      {Note(0, 0, 64, 480), Bend(240, 0, 12288), Bend(240, 0, 8192),
                                       Note(0, 0, 62, 480), EndOfTrack(480)}}));
-  // E is -14 cents: offset +573 on the retuning bend and on both bends up to its end.
+  // E is -14 cents: offset +557 on the retuning bend and on both bends up to its end.
   EXPECT_EQ(CopyOf(*song, 3), Join({kDefaultRange,
-                                    {"+0 bend ch0 7619", "+0 note ch0 64 dur480",
-                                     "+240 bend ch0 11715", "+240 bend ch0 7619", "+0 eot"}}));
+                                    {"+0 bend ch0 7635", "+0 note ch0 64 dur480",
+                                     "+240 bend ch0 11731", "+240 bend ch0 7635", "+0 eot"}}));
 }
 
 TEST_F(NoteRetuneTest, ResetAllControllersCentresTheBaseAndNullsTheRegisters) {
@@ -209,7 +203,7 @@ TEST_F(NoteRetuneTest, ResetAllControllersCentresTheBaseAndNullsTheRegisters) {
   EXPECT_EQ(FindBendSensitivity(*song, 0, 200), 12);
   EXPECT_EQ(CopyOf(*song, 6), (Lines{"+0 cc ch0 101=0", "+0 cc ch0 100=0", "+0 cc ch0 6=12",
                                      "+0 bend ch0 12000", "+100 cc ch0 121=0", "+0 cc ch0 6=1",
-                                     "+100 bend ch0 8219", "+0 note ch0 62 dur100", "+100 eot"}));
+                                     "+100 bend ch0 8223", "+0 note ch0 62 dur100", "+100 eot"}));
 
   // A reset at the note's tick, behind a bend of that tick: the retuning bend follows it.
   const auto sameTick = MakeSong(
@@ -223,8 +217,8 @@ TEST_F(NoteRetuneTest, ResetAllControllersCentresTheBaseAndNullsTheRegisters) {
   const auto inside = MakeSong(
       Events({BendRange(0, 0, 2), {Note(0, 0, 64, 100), Control(50, 0, 121, 0), EndOfTrack(50)}}));
   EXPECT_EQ(CopyOf(*inside, 3), Join({kDefaultRange,
-                                      {"+0 bend ch0 7619", "+0 note ch0 64 dur100",
-                                       "+50 cc ch0 121=0", "+0 bend ch0 7619", "+50 eot"}}));
+                                      {"+0 bend ch0 7635", "+0 note ch0 64 dur100",
+                                       "+50 cc ch0 121=0", "+0 bend ch0 7635", "+50 eot"}}));
 }
 
 TEST_F(NoteRetuneTest, SensitivityFollowsTheRegisters) {
@@ -258,7 +252,7 @@ TEST_F(NoteRetuneTest, RangeZeroGetsTheDefaultRangeInFrontOfTheBend) {
   // The song's own range 0 at the same tick stands first, so the default overrides it.
   EXPECT_EQ(CopyOf(*song, 3), Join({{"+0 cc ch0 101=0", "+0 cc ch0 100=0", "+0 cc ch0 6=0"},
                                     kDefaultRange,
-                                    {"+0 bend ch0 8273", "+0 note ch0 67 dur100", "+100 eot"}}));
+                                    {"+0 bend ch0 8295", "+0 note ch0 67 dur100", "+100 eot"}}));
 }
 
 TEST_F(NoteRetuneTest, LastRhythmPartSettingDecides) {
@@ -280,23 +274,39 @@ TEST_F(NoteRetuneTest, LastRhythmPartSettingDecides) {
   EXPECT_NE(std::find(copy.begin(), copy.end(), "+0 bend ch0 8192"), copy.end());
 }
 
+// A key struck again before its note-off releases the older note; the first note-off of
+// the key after a note starts releases it, whichever note it was paired with.
+TEST_F(NoteRetuneTest, ReStruckKeyReleasesWhereTheSinglePassDoes) {
+  const auto song =
+      MakeSong({Note(0, 0, 60, 480), Note(240, 0, 60, 480), Note(0, 0, 62, 100),
+                Note(0, 1, 60, 1000), Note(400, 0, 60, 50), Note(0, 0, 60, 0), EndOfTrack(2000)});
+  const auto index = IndexSong(*song);
+  ASSERT_TRUE(index);
+  std::vector<int64_t> releases;
+  for (int32_t i = 0; i < 6; ++i) releases.push_back(ReleaseTick(*index, i));
+  // The re-strike at 240, the first note's off at 480, its own end, another channel's own
+  // end, the second note's off at 690, and no length at all.
+  EXPECT_EQ(releases, (std::vector<int64_t>{240, 480, 340, 1240, 690, 640}));
+  const Lines copy = CopyOf(*song, 0);
+  EXPECT_NE(std::find(copy.begin(), copy.end(), "+0 note ch0 60 dur240"), copy.end());
+}
+
+// After its window a copy keeps the events that reach its release tail, for as long as a
+// voice may ring after its copy's last event (5 s: 4800 ticks at 480 per quarter, 120 bpm).
 TEST_F(NoteRetuneTest, HeldPedalKeepsTheWindowOpenUntilItsRelease) {
   const std::vector<MidiEvent> afterNote{Control(50, 0, 7, 80),   Bend(50, 0, 9000),
                                          Control(100, 0, 11, 60), Control(100, 0, 64, 0),
-                                         Control(100, 0, 7, 10),  EndOfTrack(100)};
+                                         Control(4750, 0, 7, 10), EndOfTrack(100)};
   const auto pedalled = MakeSong(
       Events({BendRange(0, 0, 2), {Control(0, 0, 64, 127), Note(0, 0, 64, 100)}, afterNote}));
-  EXPECT_EQ(
-      CopyOf(*pedalled, 4),
-      Join({kDefaultRange,
-            {"+0 cc ch0 64=127", "+0 bend ch0 7619", "+0 note ch0 64 dur100", "+50 cc ch0 7=80",
-             "+50 bend ch0 8427", "+100 cc ch0 11=60", "+100 cc ch0 64=0", "+0 eot"}}));
+  const Lines window{"+0 bend ch0 7635",  "+0 note ch0 64 dur100", "+50 cc ch0 7=80",
+                     "+50 bend ch0 8443", "+100 cc ch0 11=60",     "+100 cc ch0 64=0"};
+  EXPECT_EQ(CopyOf(*pedalled, 4),
+            Join({kDefaultRange, {"+0 cc ch0 64=127"}, window, {"+4750 cc ch0 7=10", "+0 eot"}}));
 
-  // Without the pedal the window ends with the note, the bend at its end still in it.
+  // Without the pedal the window ends with the note: the last change comes too late.
   const auto plain = MakeSong(Events({BendRange(0, 0, 2), {Note(0, 0, 64, 100)}, afterNote}));
-  EXPECT_EQ(CopyOf(*plain, 3), Join({kDefaultRange,
-                                     {"+0 bend ch0 7619", "+0 note ch0 64 dur100",
-                                      "+50 cc ch0 7=80", "+50 bend ch0 8427", "+0 eot"}}));
+  EXPECT_EQ(CopyOf(*plain, 3), Join({kDefaultRange, window, {"+0 eot"}}));
 
   // Sostenuto never released: everything of the channel up to the song's end.
   const auto held =
@@ -307,14 +317,16 @@ TEST_F(NoteRetuneTest, HeldPedalKeepsTheWindowOpenUntilItsRelease) {
                   {"+0 bend ch0 8192", "+0 note ch0 60 dur10", "+20 cc ch0 7=1", "+30 eot"}}));
 }
 
-TEST_F(NoteRetuneTest, TempoChangeInsideTheNoteIsKept) {
-  const auto song =
-      MakeSong({Tempo(0, 500000), Note(0, 0, 60, 480), Tempo(240, 250000), Note(0, 1, 62, 10),
-                Control(0, 1, 7, 1), Tempo(480, 400000), EndOfTrack(0)});
+// The tail is measured in time: after a slower tempo, fewer ticks reach it.
+TEST_F(NoteRetuneTest, TempoChangesKeptAndTheTailMeasuredInTime) {
+  const auto song = MakeSong({Tempo(0, 500000), Note(0, 0, 60, 480), Tempo(240, 250000),
+                              Note(0, 1, 62, 10), Control(0, 1, 7, 1), Tempo(240, 1000000),
+                              Control(1000, 0, 7, 90), Control(1500, 0, 7, 80), EndOfTrack(0)});
   EXPECT_EQ(CopyOf(*song, 1),
             Join({{"+0 tempo 500000"},
                   kDefaultRange,
-                  {"+0 bend ch0 8192", "+0 note ch0 60 dur480", "+240 tempo 250000", "+240 eot"}}));
+                  {"+0 bend ch0 8192", "+0 note ch0 60 dur480", "+240 tempo 250000",
+                   "+240 tempo 1000000", "+1000 cc ch0 7=90", "+0 eot"}}));
 }
 
 TEST_F(NoteRetuneTest, MissingEndOfTrackShowsErr3AndGoesOn) {
@@ -323,15 +335,16 @@ TEST_F(NoteRetuneTest, MissingEndOfTrackShowsErr3AndGoesOn) {
   ASSERT_TRUE(copy);
   EXPECT_EQ(rec.texts(), (Lines{"err3"}));
   EXPECT_EQ(rec.reports()[0].module, "");
-  EXPECT_EQ(Describe(*copy->track),
-            Join({kDefaultRange, {"+0 bend ch0 8192", "+0 note ch0 60 dur10"}}));
+  EXPECT_EQ(
+      Describe(*copy->track),
+      Join({kDefaultRange, {"+0 bend ch0 8192", "+0 note ch0 60 dur10", "+20 program ch0 1"}}));
 }
 
-// Where time runs backward, an event past the note's window may be followed by one inside
-// it: the copy then looks at every event, not only up to the first one past the window.
+// Where time runs backward, an event past the note's tail may be followed by one inside
+// it: the copy then looks at every event, not only up to the first one past the tail.
 TEST_F(NoteRetuneTest, TimeRunningBackwardKeepsWhatFallsInsideTheWindow) {
-  const auto song =
-      MakeSong({Note(0, 0, 60, 10), Program(50, 0, 5), Control(-45, 0, 7, 100), EndOfTrack(100)});
+  const auto song = MakeSong(
+      {Note(0, 0, 60, 10), Program(10000, 0, 5), Control(-9995, 0, 7, 100), EndOfTrack(100)});
   EXPECT_TRUE(IndexSong(*song)->fullScan);
   EXPECT_EQ(CopyOf(*song, 0),
             Join({kDefaultRange,

@@ -1,6 +1,8 @@
-// Measured pitch: every note of the converted song is shifted by its pitch class's offset.
+// Measured pitch: every pitched note sounds its target, the song's own bend included, to a
+// tenth of a cent, and starts where the song places it.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <filesystem>
 #include <string>
@@ -9,6 +11,7 @@
 #include "support/pitch_measure.h"
 #include "support/smf_bytes.h"
 #include "support/temp_dir.h"
+#include "support/tone_font.h"
 
 namespace velorna::test {
 namespace {
@@ -16,23 +19,22 @@ namespace {
 namespace fs = std::filesystem;
 const char kSoundFont[] = "/usr/share/sounds/sf2/TimGM6mb.sf2";
 constexpr int kDivision = 480;
-constexpr uint32_t kNoteTicks = 576;  // 0.6 s at 500000 us per quarter
-constexpr uint32_t kGapTicks = 144;   // 0.15 s, so tails do not overlap the next note much
+constexpr uint32_t kTempo = 500000;
 constexpr double kSecondsPerTick = 0.5 / kDivision;
-
-struct PlayedNote {
-  int note;
-  double start;  // seconds
-};
+constexpr uint32_t kNoteTicks = 576;  // 0.6 s
+constexpr uint32_t kGapTicks = 96;    // 0.1 s: the tone stops at once
+constexpr int kToneKey = 69;          // the tone font's sine is 441 Hz there
+constexpr double kToneHz = 441;
 
 class Quiet : public JobObserver {
   void ShowProgress(const std::string&, const std::string&) override {}
 };
 
-Bytes Convert(const fs::path& midi, const CentTable& cents, Engine engine) {
+Bytes Convert(const fs::path& midi, const Tuning& tuning, Engine engine,
+              const std::string& soundFont = kSoundFont) {
   ConversionOptions options;
-  options.soundFont = kSoundFont;
-  options.tuning.keys = KeyTableFromCents(cents);
+  options.soundFont = soundFont;
+  options.tuning = tuning;
   options.engine = engine;
   JobControl control;
   Quiet observer;
@@ -43,57 +45,130 @@ Bytes Convert(const fs::path& midi, const CentTable& cents, Engine engine) {
   return ReadBytes(fs::path(midi).replace_extension(".wav"));
 }
 
+Bytes Convert(const fs::path& midi, const CentTable& cents, Engine engine) {
+  return Convert(midi, Tuning{KeyTableFromCents(cents), {}}, engine);
+}
+
 std::span<const int16_t> Samples(const Bytes& wav) {
   return {reinterpret_cast<const int16_t*>(wav.data() + 44), (wav.size() - 44) / 2};
 }
 
-double MeasuredHz(const Bytes& wav, const PlayedNote& n) {
-  const double nominal = 440.0 * std::pow(2.0, (n.note - 69) / 12.0);
-  const auto first = static_cast<size_t>((n.start + 0.15) * 44100);
-  const auto left = LeftChannel(Samples(wav), first, static_cast<size_t>(0.4 * 44100));
-  return PeakFrequency(left, 44100, nominal * 0.9, nominal * 1.1);
-}
+struct PlayedNote {
+  int channel;
+  int key;
+  double start;      // seconds
+  double bentCents;  // roughly what the channel's bend makes of it
+};
 
-// Organ (steady pitch), no chorus or reverb send. Channel 0: the twelve pitch classes;
-// channel 1: a bend range of 12 set by RPN 0; channel 2: an earlier bend of +1 semitone.
-TEST(Pitch, EveryNoteIsShiftedByItsOffset) {
-  TempDir dir;
-  TrackBytes t;
-  t.Tempo(0, 500000);
-  std::vector<PlayedNote> played;
-  std::vector<int> channels;
-  for (int ch = 0; ch < 3; ++ch) t.Program(0, ch, 19).Control(0, ch, 93, 0).Control(0, ch, 91, 0);
-  t.Control(0, 1, 101, 0).Control(0, 1, 100, 0).Control(0, 1, 6, 12);
-  t.Event(0, {0xE2, 0x00, 0x60});  // +1 semitone under the default range of 2
+// A song of single notes, one after another, on channels set up in different ways.
+struct ProbeSong {
+  TrackBytes track;
+  std::vector<PlayedNote> notes;
   uint32_t pending = 0;
   double now = 0;
-  auto play = [&](int ch, int note) {
-    t.NoteOn(pending, ch, note, 100).NoteOff(kNoteTicks, ch, note);
-    now += pending * kSecondsPerTick;
-    played.push_back({note, now});
-    channels.push_back(ch);
-    now += kNoteTicks * kSecondsPerTick;
-    pending = kGapTicks;
-  };
-  for (int pc = 0; pc < 12; ++pc) play(0, 72 + pc);
-  for (int note : {72, 76, 79, 81}) play(1, note);
-  for (int note : {72, 76, 79, 81}) play(2, note);
-  t.EndOfTrack(kGapTicks);
-  WriteBytes(dir / "organ.mid", SmfFile(0, kDivision, {t}));
 
-  const CentTable zero{};
-  const Bytes equal = Convert(dir / "organ.mid", zero, Engine::kFiles);
-  const Bytes pure = Convert(dir / "organ.mid", kPureIntervalCents, Engine::kFiles);
-  for (size_t i = 0; i < played.size(); ++i) {
-    const double shift =
-        1200 * std::log2(MeasuredHz(pure, played[i]) / MeasuredHz(equal, played[i]));
-    EXPECT_NEAR(shift, kPureIntervalCents[played[i].note % 12], 1.5)
-        << "note " << played[i].note << " on channel " << channels[i];
+  void Play(int channel, int key, double bentCents, uint32_t before = kGapTicks) {
+    pending += before;
+    track.NoteOn(pending, channel, key, 100).NoteOff(kNoteTicks, channel, key);
+    now += pending * kSecondsPerTick;
+    notes.push_back({channel, key, now, bentCents});
+    now += kNoteTicks * kSecondsPerTick;
+    pending = 0;
   }
-  // The earlier bend stays under the retuning: channel 2 sounds a semitone up.
-  const double up = 1200 * std::log2(MeasuredHz(equal, played[12 + 4]) /
-                                     (440.0 * std::pow(2.0, (72 - 69) / 12.0)));
-  EXPECT_NEAR(up, 100, 5);
+};
+
+double Cents(double hz, double referenceHz) {
+  return 1200 * std::log2(hz / referenceHz);
+}
+
+// Where the note sounds, in cents from its key's pitch in the tone font, looked for within
+// a semitone of `expected`.
+double SoundedCents(const Bytes& wav, const PlayedNote& n, double expected) {
+  const double keyHz = kToneHz * std::exp2((n.key - kToneKey) / 12.0);
+  const double expectedHz = keyHz * std::exp2(expected / 1200);
+  const double semitone = std::exp2(1 / 12.0);
+  const auto first = static_cast<size_t>((n.start + 0.1) * kSampleRate);
+  const auto left = LeftChannel(Samples(wav), first, static_cast<size_t>(0.4 * kSampleRate));
+  return Cents(PeakFrequency(left, kSampleRate, expectedHz / semitone, expectedHz * semitone),
+               keyHz);
+}
+
+// Seconds from where the note should start to where its sound starts.
+double OnsetError(const Bytes& wav, const PlayedNote& n) {
+  constexpr double kSearchBefore = 0.05;
+  constexpr int16_t kAudible = 300;
+  const auto samples = Samples(wav);
+  auto frame = static_cast<size_t>(std::max(0.0, n.start - kSearchBefore) * kSampleRate);
+  while (2 * frame < samples.size() && std::abs(samples[2 * frame]) < kAudible) ++frame;
+  return static_cast<double>(frame) / kSampleRate - n.start;
+}
+
+// Channel 0 keeps the default bend range, channel 1 sets 12 by RPN, channel 2 bends first,
+// channel 3 sets a range of 2 semitones and 50 cents and bends too; the last note comes a
+// minute into the song. With a pure tone, every note is measured against the same note
+// rendered in equal temperament (where the unbent notes sound their keys exactly), under
+// whole targets, fractional ones at a reference of 442 Hz, and targets so far off that the
+// key moves, with both engines.
+TEST(Pitch, EveryNoteSoundsItsTargetWithinATenthOfACent) {
+  TempDir dir;
+  ASSERT_TRUE(WriteToneFont(dir / "tone.sf2"));
+  ProbeSong song;
+  TrackBytes& t = song.track;
+  t.Tempo(0, kTempo);
+  t.Control(0, 1, 101, 0).Control(0, 1, 100, 0).Control(0, 1, 6, 12);
+  constexpr int kBaseBend = 8192 + 1234;
+  constexpr double kBend = (kBaseBend - 8192) / 8192.0;
+  t.Event(0, {0xE2, kBaseBend & 0x7F, kBaseBend >> 7});
+  t.Control(0, 3, 101, 0).Control(0, 3, 100, 0).Control(0, 3, 6, 2).Control(0, 3, 38, 50);
+  t.Event(0, {0xE3, kBaseBend & 0x7F, kBaseBend >> 7});
+  for (int key = 60; key < 72; ++key) song.Play(0, key, 0);
+  for (int key : {48, 64, 67, 81}) song.Play(1, key, 0);
+  for (int key : {62, 65, 70}) song.Play(2, key, 200 * kBend);
+  for (int key : {61, 66}) song.Play(3, key, 250 * kBend);
+  song.Play(0, 67, 0, static_cast<uint32_t>(60 / kSecondsPerTick));
+  t.EndOfTrack(kGapTicks);
+  WriteBytes(dir / "probe.mid", SmfFile(0, kDivision, {t}));
+
+  const CentTable fivelimit{0,       11.7313, 3.9100,  15.6414,  -13.6863, -1.9550,
+                            -9.7763, 1.9550,  13.6863, -15.6414, 17.5963,  -11.7313};
+  const CentTable far{350.5, -480.25, 1250.75, -1199.9, 30,  730.3,
+                      -60.6, 99.99,   -100.01, 250,     0.5, 512.34};
+  struct Case {
+    const char* name;
+    Tuning tuning;
+    Engine engine;
+  };
+  const Case cases[] = {
+      {"default", Tuning{}, Engine::kFast},
+      {"5-limit at 442 Hz", Tuning{KeyTableFromCents(fivelimit, 442), {}}, Engine::kFast},
+      {"5-limit at 442 Hz, files", Tuning{KeyTableFromCents(fivelimit, 442), {}}, Engine::kFiles},
+      {"far targets", Tuning{KeyTableFromCents(far), {}}, Engine::kFast},
+  };
+  const std::string font = (dir / "tone.sf2").string();
+  const Bytes equal =
+      Convert(dir / "probe.mid", Tuning{KeyTableFromCents({}), {}}, Engine::kFast, font);
+  std::vector<double> untuned;
+  for (const PlayedNote& n : song.notes) {
+    untuned.push_back(SoundedCents(equal, n, n.bentCents));
+    if (n.bentCents == 0) {
+      EXPECT_NEAR(untuned.back(), 0, 0.01) << "key " << n.key;
+    }
+  }
+  for (const Case& c : cases) {
+    const Bytes wav = Convert(dir / "probe.mid", c.tuning, c.engine, font);
+    double worst = 0;
+    for (size_t i = 0; i < song.notes.size(); ++i) {
+      const PlayedNote& n = song.notes[i];
+      const double target = c.tuning.keys[static_cast<size_t>(n.key)].value() + untuned[i];
+      const double error = SoundedCents(wav, n, target) - target;
+      worst = std::max(worst, std::fabs(error));
+      EXPECT_NEAR(error, 0, 0.1) << c.name << ": key " << n.key << " on channel " << n.channel;
+      const double onset = OnsetError(wav, n);
+      EXPECT_GE(onset, 0) << c.name << ": key " << n.key << " at " << n.start;
+      EXPECT_LT(onset, 0.003) << c.name << ": key " << n.key << " at " << n.start;
+    }
+    RecordProperty(c.name, std::to_string(worst));
+  }
 }
 
 TEST(Pitch, DrumsAndRhythmPartsAreNotRetuned) {

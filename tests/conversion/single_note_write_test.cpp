@@ -40,7 +40,7 @@ TEST_P(SingleNoteWrite, EveryCopyReadsBackAsWritten) {
     if (e.status != st::kNote || e.channel == kDrumChannel) continue;
     SCOPED_TRACE("note " + std::to_string(i) + " at " + std::to_string(t));
     rec.Clear();
-    auto copy = BuildNoteCopy(ctx, *index, i, tuning);
+    auto copy = BuildNoteCopy(ctx, *index, i, tuning).song;
     ASSERT_TRUE(copy && copy->track);
     const auto notes = test::Notes(*copy->track);
     const auto others = test::OtherEventsInWriterOrder(ctx, *copy->track);
