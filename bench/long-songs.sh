@@ -3,11 +3,15 @@
 # notes) with velorna-cli, one at a time, and reports for each the time taken and the peak
 # memory (maximum resident set size). Checks that every output is a WAV whose length is the
 # song's playing time, as an independent reader (mido) measures it, to within one second.
+# Then the songs of bench/make-stress-songs.py (an organ note held 60 minutes, a 60-minute
+# song, real songs damaged in a seeded way): each must convert or fail with a message
+# (exit 0 or 1, never a crash), with peak memory under 1.5 GB plus the SoundFont's size.
 #   bench/long-songs.sh [velorna-cli options...]   e.g. --engine files, --soundfont x.sf2
+#   STRESS=0 leaves the stress songs out; STRESS_ONLY=1 runs only them.
 # Needs a release build (scripts/build.sh release). Exit status 1 when a check fails.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
-cli="$root/build/release/src/cli/velorna-cli"
+cli=${VELORNA_CLI:-$root/build/release/src/cli/velorna-cli}  # VELORNA_CLI=<path> for another build
 songs=${SONGS:-/usr/share/planetblupi/music}  # SONGS=<folder> for other songs
 [[ -x "$cli" ]] || { echo "long-songs: build first: scripts/build.sh release" >&2; exit 2; }
 [[ -d "$songs" ]] || { echo "long-songs: install planetblupi-music-midi" >&2; exit 2; }
@@ -17,7 +21,9 @@ trap 'rm -rf "$work"' EXIT
 failed=0
 peak_all=0
 printf '%-14s %8s %8s %8s %9s %10s  %s\n' song notes "play s" "wav s" "time s" "peak MB" check
+[[ ${STRESS_ONLY:-0} == 1 ]] && songs=/nonexistent
 for song in "$songs"/*.mid; do
+  [[ -e $song ]] || continue
   name=$(basename "$song" .mid)
   cp "$song" "$work/$name.mid"
   read -r playing notes < <(/usr/bin/python3 - "$song" <<'PY'
@@ -67,4 +73,39 @@ PY
   rm -f "$work/$name.mid" "$work/$name.wav"
 done
 echo "long-songs: highest peak ${peak_all} MB"
+
+if [[ ${STRESS:-1} != 0 ]]; then
+  # The SoundFont the runs use: the one named among the options, else the default.
+  font=/usr/share/sounds/sf2/FluidR3_GM.sf2
+  args=("$@")
+  for ((i = 0; i < ${#args[@]}; ++i)); do
+    [[ ${args[i]} == --soundfont ]] && font=${args[i + 1]}
+  done
+  [[ -e $font ]] || font=/usr/share/sounds/sf2/TimGM6mb.sf2
+  bound_mb=$((1536 + $(stat -c %s "$font") / 1048576))
+  mkdir -p "$work/stress"
+  /usr/bin/python3 "$root/bench/make-stress-songs.py" "$work/stress"
+  printf '\n%-44s %6s %9s %10s  %s\n' "stress song" exit "time s" "peak MB" check
+  for song in "$work"/stress/*.mid; do
+    name=$(basename "$song" .mid)
+    status=0
+    /usr/bin/time -f "%e %M" -o "$work/time" "$cli" convert --quiet "$@" "$song" \
+      2>"$work/err" || status=$?
+    read -r seconds peak_kb < <(tail -n 1 "$work/time")
+    peak_mb=$((peak_kb / 1024))
+    verdict=ok
+    if ((status > 1)); then
+      verdict="FAIL exit $status"
+    elif ((status == 1)) && [[ ! -s $work/err ]]; then
+      verdict="FAIL no message"
+    elif ((peak_mb >= bound_mb)); then
+      verdict="FAIL over ${bound_mb} MB"
+    fi
+    [[ $verdict == ok ]] || failed=1
+    printf '%-44s %6s %9s %10s  %s\n' "${name:0:44}" "$status" "$seconds" "$peak_mb" "$verdict"
+    ((status == 1)) && sed 's/^/    /' "$work/err" | tail -n 2
+    rm -f "$work/stress/$name.wav"
+  done
+  echo "long-songs: bound ${bound_mb} MB"
+fi
 exit "$failed"

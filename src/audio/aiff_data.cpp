@@ -170,7 +170,7 @@ bool ConvertAiffToWave(Reporter& reporter, const std::string& aiffPath,
     if (!AiffToWaveData(reporter, CAiffData(reporter, aiffPath), wave)) return false;
     return WriteWaveFile(reporter, wavePath, wave);
   } catch (const std::bad_alloc&) {
-    reporter.ShowText(audio_msg::kCannotOpen);
+    reporter.ShowText(audio_msg::kOutOfMemory);
     return false;
   }
 }

@@ -147,7 +147,9 @@ bool MixWaveFile(Reporter& reporter, MixAccumulator& acc, const std::string& pat
 }
 
 bool MixWaveData(Reporter& reporter, MixAccumulator& acc, CWaveData r) {
-  if (r.samples.empty()) return false;
+  // A file that was read and holds no sound (a copy that never sounded) adds nothing and
+  // is no failure; a read that failed left no format.
+  if (r.samples.empty()) return r.channels != 0;
   try {
     if (!BringToAccumulatorFormat(reporter, r, FrameCount(acc))) return false;
   } catch (const std::bad_alloc&) {

@@ -41,9 +41,11 @@ bool GrowMixAccumulator(MixAccumulator& acc, int64_t frames);
 void TrimTrailingSilence(MixAccumulator& acc, uint64_t minFrames);
 
 // Reads a rendered WAV file, brings it to the accumulator's format and adds it from the
-// first frame. False when nothing was added (the reason has been shown).
+// first frame. False when the file could not be read or brought to the format (the reason
+// has been shown); a file that holds no sound adds nothing and gives true.
 bool MixWaveFile(Reporter& reporter, MixAccumulator& acc, const std::string& path);
-// The same for a rendering already read; a record without samples adds nothing.
+// The same for a rendering already read; a record without samples adds nothing, and gives
+// false when it has no format either (the read failed).
 bool MixWaveData(Reporter& reporter, MixAccumulator& acc, CWaveData wave);
 
 // Adds a rendering held in memory (interleaved 16-bit stereo at 44100 Hz) whose first frame

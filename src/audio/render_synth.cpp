@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <cmath>
+#include <filesystem>
+#include <new>
 
 #include "midi/midi_constants.h"
 #include "midi/midi_types.h"
@@ -9,9 +11,26 @@
 namespace velorna {
 
 namespace {
+// Room asked for before a SoundFont is loaded: its samples, their copy while they are
+// read, and the synthesizer's own tables.
+constexpr int64_t kLoadRoomFactor = 2;
+constexpr int64_t kLoadRoomExtra = int64_t{64} << 20;
 constexpr double kSampleScale = 32768.0;
 constexpr long kSampleMin = -32768;
 constexpr long kSampleMax = 32767;
+
+// Throws std::bad_alloc unless the room a load needs can be had (the room is given back
+// at once: it is only asked for, never touched).
+void EnsureRoomToLoad(const std::string& path) {
+  std::error_code ec;
+  const auto size = std::filesystem::file_size(path, ec);
+  if (ec) return;  // the load will fail on its own
+  const int64_t room = static_cast<int64_t>(size) * kLoadRoomFactor + kLoadRoomExtra;
+  // Through a volatile pointer: an allocation that is never used may be left out.
+  void* volatile probe = ::operator new(static_cast<size_t>(room));
+  ::operator delete(probe);
+}
+
 }  // namespace
 
 FluidSettingsPtr MakeRenderSettings(int polyphony) {
@@ -34,6 +53,7 @@ FluidSynthPtr MakeRenderSynth(fluid_settings_t* settings) {
 }
 
 std::unique_ptr<LoadedSoundFont> LoadSoundFont(const std::string& path) {
+  EnsureRoomToLoad(path);
   auto font = std::make_unique<LoadedSoundFont>();
   font->path = path;
   font->owner = MakeRenderSynth();

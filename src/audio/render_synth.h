@@ -51,7 +51,8 @@ struct LoadedSoundFont {
   std::string path;
 };
 
-// Nothing when the file can't be loaded as a SoundFont.
+// Nothing when the file can't be loaded as a SoundFont. Throws std::bad_alloc when there
+// is clearly no room for it: FluidSynth does not survive running out of memory mid-load.
 std::unique_ptr<LoadedSoundFont> LoadSoundFont(const std::string& path);
 
 // Seconds of sound allowed after the last event, for the voices and again for the effects.

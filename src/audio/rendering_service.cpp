@@ -85,13 +85,13 @@ bool RenderMidiToWave(const LoadedSoundFont& font, Reporter& reporter, const std
 
   Rendering rendering;
   if (!RenderTimedEvents(font, *events, rendering, options)) {
-    return fail();
+    const bool stopped = options.stop != nullptr && options.stop->load() != 0;
+    return stopped ? false : fail();
   }
   const std::string aiffPath = AiffPathFor(wavPath);
   if (!WriteAiffFile(aiffPath, rendering)) return fail();
   std::remove(wavPath.c_str());
-  ConvertAiffToWave(reporter, aiffPath, wavPath);
-  return true;
+  return ConvertAiffToWave(reporter, aiffPath, wavPath);
 }
 
 }  // namespace velorna

@@ -22,7 +22,8 @@ std::unique_ptr<LoadedSoundFont> ResolveSoundFont(Reporter& reporter, const std:
 std::string AiffPathFor(const std::string& wavPath);
 
 // Renders the MIDI file into an AIFF beside wavPath, then converts it to wavPath.
-// "エラー発生 PATH" and false when the file can't be read or rendered.
+// "エラー発生 PATH" and false when the file can't be read or rendered; false with the reason
+// shown when the WAV can't be made; false alone after a stop (options.stop).
 bool RenderMidiToWave(const LoadedSoundFont& font, Reporter& reporter, const std::string& midiPath,
                       const std::string& wavPath, const RenderOptions& options = {});
 

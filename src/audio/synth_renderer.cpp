@@ -17,7 +17,8 @@ namespace {
 
 // Longest rendering a WAV file can hold, in frames.
 constexpr int64_t kMaxRenderFrames = static_cast<int64_t>(kMaxWavDataBytes / 4);
-constexpr int64_t kEndless = std::numeric_limits<int64_t>::max();
+// How much song time is rendered between looks at the stop flag (about 0.1 s).
+constexpr int64_t kStopCheckFrames = 4096;
 // Below half a 16-bit step a sample rounds to 0.
 constexpr float kHalfStep = 0.5f / 32768.0f;
 
@@ -109,18 +110,26 @@ bool RenderTimedEvents(const LoadedSoundFont& font, std::span<const TimedEvent> 
 
   OutputBuilder output(out);
   Block left{}, right{};
-  const bool synthOk = dry.RenderUntil(kEndless, [&](const DryBlock& block) {
+  const auto sink = [&](const DryBlock& block) {
     left = block.left;
     right = block.right;
     effects.Add(block.frame, block.reverbSend, block.chorusSend, left, right);
     output.Append(block.frame, left, right);
-  });
+  };
+  // In steps, so that a stop is seen soon even in a song of hours.
+  const auto stopped = [&] { return options.stop != nullptr && options.stop->load() != 0; };
+  bool synthOk = true;
+  while (!dry.finished()) {
+    if (stopped()) return false;
+    synthOk = dry.RenderUntil(dry.position() + kStopCheckFrames, sink);
+  }
 
   // Then the effects alone, until a whole block rounds to silence.
   int64_t pos = dry.position();
   const int64_t effectLimit = pos + kTailLimitFrames;
   const Block silence{};
   while (pos < effectLimit && !(skip && effects.IsSilent())) {
+    if (stopped()) return false;
     left.fill(0.0f);
     right.fill(0.0f);
     effects.Add(pos, silence, silence, left, right);

@@ -5,6 +5,7 @@
 
 #include <fluidsynth.h>
 
+#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <span>
@@ -32,9 +33,11 @@ struct RenderOptions {
   // The synthesizer's sample rate; its samples are used at the output rate (see
   // DryRendering::Start).
   double renderRate = kSampleRate;
+  // Set (non-zero) to end the rendering early; it then gives false. Null: never.
+  const std::atomic<int>* stop = nullptr;
 };
 
-// False when the synthesizer can't be made or the song is too long to hold.
+// False when the synthesizer can't be made, the song is too long to hold, or a stop came.
 bool RenderTimedEvents(const LoadedSoundFont& font, std::span<const TimedEvent> events,
                        Rendering& out, const RenderOptions& options = {});
 

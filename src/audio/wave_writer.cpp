@@ -41,7 +41,7 @@ bool WriteWaveFile(Reporter& reporter, const std::string& path, const CWaveData&
   try {
     image.resize(kWaveHeaderBytes + wave.samples.size());
   } catch (const std::bad_alloc&) {
-    reporter.ShowText(audio_msg::kCannotOpen);
+    reporter.ShowText(audio_msg::kOutOfMemory);
     return false;
   }
   const auto header = MakeWaveHeader(wave, SampleBytes(wave));

@@ -2,9 +2,11 @@
 
 #include <cmath>
 #include <memory>
+#include <new>
 #include <optional>
 #include <string>
 
+#include "audio/audio_messages.h"
 #include "audio/mix_accumulator.h"
 #include "audio/rendering_service.h"
 #include "audio/sound_file_writer.h"
@@ -21,16 +23,12 @@ namespace {
 
 constexpr int kComplete = 100;
 
-std::unique_ptr<RenderEngine> MakeEngine(const std::string& path,
-                                         const ConversionOptions& options) {
-  return options.engine == Engine::kFast ? MakeFastEngine(options.jobs) : MakeFileEngine(path);
+std::unique_ptr<RenderEngine> MakeEngine(const ConversionOptions& options) {
+  return options.engine == Engine::kFast ? MakeFastEngine(options.jobs) : MakeFileEngine();
 }
 
-}  // namespace
-
-ConversionResult RunConversion(const std::string& path, const ConversionOptions& options,
-                               JobControl& control, JobObserver& observer, Reporter& reporter) {
-  OnceReporter once(reporter);
+ConversionResult Convert(const std::string& path, const ConversionOptions& options,
+                         JobControl& control, JobObserver& observer, OnceReporter& once) {
   const SynthLogRoute log(options.verbose ? &once : nullptr);
   std::unique_ptr<LoadedSoundFont> font = ResolveSoundFont(once, options.soundFont);
   if (!font) return ConversionResult::kNotWritten;
@@ -63,7 +61,7 @@ ConversionResult RunConversion(const std::string& path, const ConversionOptions&
                   once};
   // An engine whose rendering never started has nothing to write: a silent WAV would pass
   // for a conversion.
-  if (!MakeEngine(path, options)->MixAll(task, *accumulator)) return ConversionResult::kNotWritten;
+  if (!MakeEngine(options)->MixAll(task, *accumulator)) return ConversionResult::kNotWritten;
 
   TrimTrailingSilence(*accumulator, songFrames);
   const bool stopped = control.m_cancel.load() != 0;
@@ -75,6 +73,20 @@ ConversionResult RunConversion(const std::string& path, const ConversionOptions&
   if (!written) return ConversionResult::kNotWritten;
   once.Show(Report{{}, std::nullopt, conversion_msg::kFinished, ReportKind::kFinished});
   return stopped ? ConversionResult::kWrittenAfterStop : ConversionResult::kWritten;
+}
+
+}  // namespace
+
+ConversionResult RunConversion(const std::string& path, const ConversionOptions& options,
+                               JobControl& control, JobObserver& observer, Reporter& reporter) {
+  OnceReporter once(reporter);
+  try {
+    return Convert(path, options, control, observer, once);
+  } catch (const std::bad_alloc&) {
+    // Whatever was made so far (temporary files among it) has been undone on the way out.
+    once.ShowText(audio_msg::kOutOfMemory);
+    return ConversionResult::kNotWritten;
+  }
 }
 
 }  // namespace velorna

@@ -1,9 +1,11 @@
 #include "conversion/fast_conversion.h"
 
 #include <algorithm>
+#include <atomic>
 #include <condition_variable>
 #include <limits>
 #include <mutex>
+#include <new>
 #include <thread>
 #include <vector>
 
@@ -21,12 +23,16 @@ namespace velorna {
 namespace {
 
 constexpr int64_t kNever = std::numeric_limits<int64_t>::max();
-// How far ahead of the first unfinished frame notes may be taken: bounds the sums held.
+// How far ahead of what the coordinating thread has taken any rendering may go: bounds the
+// sums held, whatever the song's length or its held notes.
 constexpr int64_t kLookAheadFrames = 20 * kSampleRate;
 // The drum pass goes on in steps of this much song time, between notes.
 constexpr int64_t kDrumStepFrames = 2 * kSumChunkFrames;
 // A rendering's blocks are added in runs of at most this many frames.
 constexpr int64_t kRunFrames = 4 * kSumChunkFrames;
+// A note's rendering goes on in steps of this much song time, so that a Stop ends even a
+// note held for hours at once, and what the note has passed can be mixed and freed.
+constexpr int64_t kNoteStepFrames = kRunFrames;
 // Voices of the synthesizers that render single notes: a note rarely starts more than a few.
 constexpr int kNoteVoices = 32;
 // How often the coordinating thread refreshes progress and mixes finished sums.
@@ -65,19 +71,32 @@ class FastJob {
     done_.assign(notes_.size(), 0);
   }
 
-  void Work(const std::string& soundFontPath);
-  // A SoundFont already loaded for the job, taken by the first worker instead of loading
-  // the file again.
-  void LendFont(std::unique_ptr<LoadedSoundFont> font) { spareFont_ = std::move(font); }
+  void Work();
+  // One loaded SoundFont per thread: its voices count their references without locks.
+  void LendFonts(std::vector<std::unique_ptr<LoadedSoundFont>> fonts) {
+    spareFonts_ = std::move(fonts);
+  }
   // Mixes finished sums into the accumulator as the workers go, and shows progress;
   // returns when everything is mixed.
   void Coordinate(JobObserver& observer, MixAccumulator& accumulator);
+  void Finish(JobObserver& observer, MixAccumulator& accumulator);
   bool anyWorkerStarted() const { return drumOwnerFound_; }
+  // Memory ran out on some thread: the job ended early and its mix is incomplete.
+  bool failed() const { return failed_.load(); }
 
  private:
   enum class Task { kNone, kDrums, kNote, kWait };
 
+  // A Stop, or memory run out: no rendering goes on.
+  bool Ending() const { return control_.m_cancel.load() != 0 || failed_.load(); }
+  // No rendering goes past this frame before the coordinating thread has taken more.
+  int64_t WindowEnd() const { return mixedBefore_ + kLookAheadFrames; }
+
   // All of these run under the lock.
+  // Whether the coordinating thread has sums to take.
+  bool Takeable() const {
+    return FinishedBefore() / kSumChunkFrames * kSumChunkFrames > mixedBefore_;
+  }
   Task ChooseTask(bool drumOwner) const;
   int64_t FinishedBefore() const;
   bool AllDone() const;
@@ -90,10 +109,13 @@ class FastJob {
     std::unique_ptr<LoadedSoundFont> font;
     BlockRun run;
   };
+  void Serve(Worker& worker, bool& drumOwner);
   void StartDrums(Worker& worker);
   void RenderNote(Worker& worker, size_t n);
   void RenderDrumStep(Worker& worker, int64_t limit);
   void Drain(Worker& worker, DryRendering& rendering, int64_t limit);
+  // Renders a note to its end in steps, publishing how far it got under `slot`.
+  void DrainNote(Worker& worker, DryRendering& rendering, size_t n);
 
   const MidiFormat0Data& song_;
   const SongNoteIndex& index_;
@@ -102,10 +124,13 @@ class FastJob {
   Reporter& reporter_;
 
   mutable std::mutex mutex_;
-  std::unique_ptr<LoadedSoundFont> spareFont_;
+  std::vector<std::unique_ptr<LoadedSoundFont>> spareFonts_;
   std::condition_variable changed_;
   std::vector<NoteTask> notes_;
   std::vector<char> done_;
+  // Notes taken and not yet rendered (at most one per thread), each with the frame before
+  // which nothing of it is still to come.
+  std::vector<std::pair<size_t, int64_t>> inFlight_;
   size_t nextNote_ = 0;     // the first note not yet taken
   size_t firstUndone_ = 0;  // the first note not yet rendered
   int workers_;             // still running
@@ -113,24 +138,32 @@ class FastJob {
   bool drumOwnerFound_ = false;
   DryRendering drums_;
   bool drumsBusy_ = false;
+  std::atomic<bool> failed_{false};
+  int64_t mixedBefore_ = 0;
+  int waiting_ = 0;  // threads waiting for room, in the middle of a note or between tasks  // the
+                     // sums before this frame have been taken for mixing
   int64_t drumsAt_ = 0;  // nothing of the drum pass is still to come before this frame
   SongSums sums_;
 };
 
 int64_t FastJob::FinishedBefore() const {
   int64_t frame = drumsAt_;
-  if (firstUndone_ < nextNote_) {
-    frame = std::min(frame, notes_[firstUndone_].startFrame);
-  } else if (nextNote_ < notes_.size() && !control_.m_cancel.load()) {
+  // A note in flight holds back only what it may still add: its sums before are complete.
+  for (const auto& [n, reached] : inFlight_) {
+    frame = std::min(frame, std::max(notes_[n].startFrame, reached));
+  }
+  if (nextNote_ < notes_.size() && !Ending()) {
     frame = std::min(frame, notes_[nextNote_].startFrame);
   }
   return frame;
 }
 
 bool FastJob::AllDone() const {
+  // After a failure the unfinished notes and drums stay unfinished: only the threads count.
+  if (failed_) return workers_ == 0;
   if (drumsBusy_ || firstUndone_ < nextNote_) return false;
   if (workers_ == 0) return true;
-  const bool notesLeft = nextNote_ < notes_.size() && !control_.m_cancel.load();
+  const bool notesLeft = nextNote_ < notes_.size() && !Ending();
   return !notesLeft && drumsAt_ == kNever;
 }
 
@@ -140,14 +173,16 @@ int32_t FastJob::FirstUnfinishedEvent() const {
 }
 
 FastJob::Task FastJob::ChooseTask(bool drumOwner) const {
-  const bool drumsLeft = drumOwner && drumsAt_ != kNever;
-  const bool notesOpen = nextNote_ < notes_.size() && !control_.m_cancel.load();
+  if (failed_) return Task::kNone;
+  // A Stop ends the drum pass too: it keeps what it has rendered.
+  const bool drumsLeft = drumOwner && drumsAt_ != kNever && !Ending();
+  const bool notesOpen = nextNote_ < notes_.size() && !Ending();
+  const bool drumsReady = drumsLeft && drumsAt_ < WindowEnd();
   // The drum pass keeps up with the notes, so finished stretches can be mixed and freed.
-  if (drumsLeft && (!notesOpen || drumsAt_ <= notes_[nextNote_].startFrame)) return Task::kDrums;
-  if (notesOpen && notes_[nextNote_].startFrame < FinishedBefore() + kLookAheadFrames)
-    return Task::kNote;
-  if (drumsLeft) return Task::kDrums;
-  return notesOpen ? Task::kWait : Task::kNone;
+  if (drumsReady && (!notesOpen || drumsAt_ <= notes_[nextNote_].startFrame)) return Task::kDrums;
+  if (notesOpen && notes_[nextNote_].startFrame < WindowEnd()) return Task::kNote;
+  if (drumsReady) return Task::kDrums;
+  return notesOpen || drumsLeft ? Task::kWait : Task::kNone;
 }
 
 void FastJob::StartDrums(Worker& worker) {
@@ -181,6 +216,33 @@ void FastJob::Drain(Worker& worker, DryRendering& rendering, int64_t limit) {
   flush();
 }
 
+void FastJob::DrainNote(Worker& worker, DryRendering& rendering, size_t n) {
+  while (!rendering.finished()) {
+    {
+      // When every thread waits, one of them inside a note, and nothing can be mixed, what
+      // holds the mix back (the drum pass, a note not yet taken) has nobody to render it:
+      // the notes then go on past the window.
+      std::unique_lock lock(mutex_);
+      ++waiting_;
+      changed_.notify_all();
+      changed_.wait(lock, [&] {
+        return Ending() || rendering.position() < WindowEnd() ||
+               (waiting_ >= workers_ && !Takeable());
+      });
+      --waiting_;
+      if (Ending()) return;
+    }
+    Drain(worker, rendering, rendering.position() + kNoteStepFrames);
+    // A refused start hands nothing out; the note is rendered again from its start.
+    if (rendering.full()) return;
+    std::lock_guard lock(mutex_);
+    for (auto& [note, reached] : inFlight_) {
+      if (note == n) reached = rendering.position();
+    }
+    changed_.notify_all();
+  }
+}
+
 void FastJob::RenderDrumStep(Worker& worker, int64_t limit) {
   Drain(worker, drums_, limit);
   std::lock_guard lock(mutex_);
@@ -204,32 +266,50 @@ void FastJob::RenderNote(Worker& worker, size_t n) {
     // the small synthesizer is simply rendered again with the full polyphony.
     if (events &&
         rendering.Start(*worker.font, worker.fewVoices.get(), std::move(*events), true, rate))
-      Drain(worker, rendering, kNever);
+      DrainNote(worker, rendering, n);
     if (rendering.full() &&
         rendering.Start(*worker.font, worker.settings.get(), rendering.TakeEvents(), false, rate))
-      Drain(worker, rendering, kNever);
+      DrainNote(worker, rendering, n);
   }
   std::lock_guard lock(mutex_);
+  std::erase_if(inFlight_, [n](const auto& entry) { return entry.first == n; });
   done_[n] = 1;
   while (firstUndone_ < nextNote_ && done_[firstUndone_]) ++firstUndone_;
   changed_.notify_all();
 }
 
-void FastJob::Work(const std::string& soundFontPath) {
+void FastJob::Work() {
+  // Declared here: the drum pass borrows the owner's SoundFont until the end below.
   Worker worker;
+  bool drumOwner = false;
+  try {
+    Serve(worker, drumOwner);
+  } catch (const std::bad_alloc&) {
+    // Out of memory anywhere on this thread ends the whole job; the job says so.
+    failed_ = true;
+  }
+  std::lock_guard lock(mutex_);
+  --workers_;
+  if (drumOwner) {
+    drums_.Stop();      // it borrows this thread's SoundFont
+    drumsAt_ = kNever;  // complete, or nobody left to render it
+  }
+  changed_.notify_all();
+}
+
+void FastJob::Serve(Worker& worker, bool& drumOwner) {
   worker.settings = MakeRenderSettings();
   worker.fewVoices = MakeRenderSettings(kNoteVoices);
-  // A SoundFont's voices count their references without locks: one per thread.
   if (worker.settings && worker.fewVoices) {
-    {
-      std::lock_guard lock(mutex_);
-      worker.font = std::move(spareFont_);
+    std::lock_guard lock(mutex_);
+    if (!spareFonts_.empty()) {
+      worker.font = std::move(spareFonts_.back());
+      spareFonts_.pop_back();
     }
-    if (!worker.font) worker.font = LoadSoundFont(soundFontPath);
   }
   worker.run.Reserve(kRunFrames);
   std::unique_lock lock(mutex_);
-  const bool drumOwner = worker.font && !drumOwnerFound_;
+  drumOwner = worker.font && !drumOwnerFound_;
   if (drumOwner) {
     drumOwnerFound_ = true;
     lock.unlock();
@@ -240,7 +320,10 @@ void FastJob::Work(const std::string& soundFontPath) {
     const Task task = ChooseTask(drumOwner);
     if (task == Task::kNone) break;
     if (task == Task::kWait) {
+      ++waiting_;
+      changed_.notify_all();
       changed_.wait(lock);
+      --waiting_;
       continue;
     }
     if (task == Task::kDrums) {
@@ -250,21 +333,26 @@ void FastJob::Work(const std::string& soundFontPath) {
       RenderDrumStep(worker, limit);
     } else {
       const size_t n = nextNote_++;
+      inFlight_.emplace_back(n, notes_[n].startFrame);
       lock.unlock();
       PassPoint(control_, JobPoint::kNote);
       RenderNote(worker, n);
     }
     lock.lock();
   }
-  --workers_;
-  if (drumOwner) {
-    drums_.Stop();      // it borrows this thread's SoundFont
-    drumsAt_ = kNever;  // complete, or nobody left to render it
-  }
-  changed_.notify_all();
 }
 
 void FastJob::Coordinate(JobObserver& observer, MixAccumulator& accumulator) {
+  try {
+    Finish(observer, accumulator);
+  } catch (const std::bad_alloc&) {
+    std::lock_guard lock(mutex_);
+    failed_ = true;
+    changed_.notify_all();  // waiting workers end; the others at their next step
+  }
+}
+
+void FastJob::Finish(JobObserver& observer, MixAccumulator& accumulator) {
   SumFinisher finisher(accumulator);
   const int64_t eventCount = song_.track->count();
   for (;;) {
@@ -274,12 +362,15 @@ void FastJob::Coordinate(JobObserver& observer, MixAccumulator& accumulator) {
     int32_t first = 0;
     {
       std::unique_lock lock(mutex_);
-      // Woken by the end of the work, otherwise at the pace of the progress display.
-      changed_.wait_for(lock, kRefresh, [&] { return AllDone(); });
-      changed_.notify_all();  // a Stop wakes workers waiting for room
+      // Woken by the end of the work or by sums to mix, otherwise at the pace of the
+      // progress display.
+      changed_.wait_for(lock, kRefresh, [&] { return AllDone() || Takeable(); });
       done = AllDone();
+      if (done && failed_) return;
       before = done ? kNever : FinishedBefore() / kSumChunkFrames * kSumChunkFrames;
       finished = sums_.TakeChunksBefore(before);
+      mixedBefore_ = std::max(mixedBefore_, before);
+      changed_.notify_all();  // room for the workers, and a Stop wakes those waiting
       first = FirstUnfinishedEvent();
     }
     finisher.Finish(finished, before);
@@ -307,7 +398,7 @@ bool FastEngine::MixAll(EngineTask& task, MixAccumulator& accumulator) {
     return false;
   }
   int jobs = jobs_ > 0 ? jobs_ : static_cast<int>(std::thread::hardware_concurrency());
-  // Every thread loads its own SoundFont: no more threads than there are renderings.
+  // Every thread has its own SoundFont: no more threads than there are renderings.
   const auto& events = song.track->events;
   const int64_t renderings =
       1 + std::count_if(events.begin(), events.end(), [](const MidiEvent& e) {
@@ -315,12 +406,31 @@ bool FastEngine::MixAll(EngineTask& task, MixAccumulator& accumulator) {
       });
   jobs = static_cast<int>(std::clamp<int64_t>(jobs, 1, renderings));
   const std::string soundFontPath = task.font->path;
+  // The other threads' copies are loaded here, one after another, while no other thread
+  // allocates: FluidSynth does not survive running out of memory mid-load, and the room
+  // is checked before each load. No room, or a Stop, leaves fewer threads.
+  std::vector<std::unique_ptr<LoadedSoundFont>> fonts;
+  fonts.push_back(std::move(task.font));
+  while (static_cast<int>(fonts.size()) < jobs && task.control.m_cancel.load() == 0) {
+    std::unique_ptr<LoadedSoundFont> font;
+    try {
+      font = LoadSoundFont(soundFontPath);
+    } catch (const std::bad_alloc&) {
+    }
+    if (!font) break;
+    fonts.push_back(std::move(font));
+  }
+  jobs = static_cast<int>(fonts.size());
   FastJob job(song, *index, task.tuning, task.control, task.reporter, jobs);
-  job.LendFont(std::move(task.font));
+  job.LendFonts(std::move(fonts));
   {
     std::vector<std::jthread> workers;
-    for (int w = 0; w < jobs; ++w) workers.emplace_back([&] { job.Work(soundFontPath); });
+    for (int w = 0; w < jobs; ++w) workers.emplace_back([&] { job.Work(); });
     job.Coordinate(task.observer, accumulator);
+  }
+  if (job.failed()) {
+    task.reporter.ShowText(audio_msg::kOutOfMemory);
+    return false;
   }
   if (!job.anyWorkerStarted()) {
     task.reporter.ShowText(audio_msg::NoSynthesizer(soundFontPath));

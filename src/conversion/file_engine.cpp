@@ -17,17 +17,16 @@ constexpr int64_t kPercent = 100;
 
 class FileEngine final : public RenderEngine {
  public:
-  explicit FileEngine(std::string inputPath) : inputPath_(std::move(inputPath)) {}
   bool MixAll(EngineTask& task, MixAccumulator& accumulator) override;
 
  private:
-  // Writes, renders (at `renderRate`) and mixes one copy. A copy whose MIDI file could not
-  // be written is not rendered: the previous copy's file must never be mixed twice.
-  void RenderCopy(MidiFormat0Data& copy, double renderRate = kSampleRate);
-  void DrumPass();
-  void NotePasses(const SongNoteIndex& index);
+  // Writes, renders (at `renderRate`) and mixes one copy. False when any step failed (the
+  // reason has been shown): a copy left out would make the output a silent or partial one
+  // passed off as complete. A stop is no failure.
+  bool RenderCopy(MidiFormat0Data& copy, double renderRate = kSampleRate);
+  bool DrumPass();
+  bool NotePasses(const SongNoteIndex& index);
 
-  std::string inputPath_;
   // Set for the run.
   EngineTask* task_ = nullptr;
   MixAccumulator* accumulator_ = nullptr;
@@ -35,23 +34,28 @@ class FileEngine final : public RenderEngine {
   SilentReporter silent_;  // the job's own temporary files report nothing
 };
 
-void FileEngine::RenderCopy(MidiFormat0Data& copy, double renderRate) {
+bool FileEngine::RenderCopy(MidiFormat0Data& copy, double renderRate) {
   MidiContext quiet(silent_);
-  if (!WriteSmf(quiet, copy, files_->midi)) return;
+  if (!WriteSmf(quiet, copy, files_->midi)) {
+    task_->reporter.ShowText(conversion_msg::kCannotOpen);
+    return false;
+  }
   RenderOptions options;
   options.renderRate = renderRate;
-  if (RenderMidiToWave(*task_->font, task_->reporter, files_->midi, files_->wav, options))
-    MixWaveFile(task_->reporter, *accumulator_, files_->wav);
+  options.stop = &task_->control.m_cancel;
+  if (!RenderMidiToWave(*task_->font, task_->reporter, files_->midi, files_->wav, options))
+    return task_->control.m_cancel.load() != 0;
+  return MixWaveFile(task_->reporter, *accumulator_, files_->wav);
 }
 
-void FileEngine::DrumPass() {
+bool FileEngine::DrumPass() {
   MidiContext quiet(silent_);
   auto copy = BuildDrumCopy(quiet, task_->song);
   PassPoint(task_->control, JobPoint::kDrumPass);
-  if (copy) RenderCopy(*copy);
+  return !copy || RenderCopy(*copy);
 }
 
-void FileEngine::NotePasses(const SongNoteIndex& index) {
+bool FileEngine::NotePasses(const SongNoteIndex& index) {
   const auto& events = task_->song.track->events;
   const int64_t count = static_cast<int64_t>(events.size());
   JobControl& control = task_->control;
@@ -63,8 +67,10 @@ void FileEngine::NotePasses(const SongNoteIndex& index) {
     ShowProgress(control, task_->observer);
     if (events[i].status != st::kNote || events[i].channel == kDrumChannel) continue;
     const NoteCopy copy = BuildNoteCopy(ctx, index, static_cast<int32_t>(i), task_->tuning);
-    if (copy.song) RenderCopy(*copy.song, RenderRateFor(copy.retuning.rateShiftCents));
+    if (copy.song && !RenderCopy(*copy.song, RenderRateFor(copy.retuning.rateShiftCents)))
+      return false;
   }
+  return true;
 }
 
 bool FileEngine::MixAll(EngineTask& task, MixAccumulator& accumulator) {
@@ -73,7 +79,7 @@ bool FileEngine::MixAll(EngineTask& task, MixAccumulator& accumulator) {
     ShowMdtkError(task.reporter, code::kMdtkInternal);
     return false;
   }
-  const std::unique_ptr<JobFiles> files = MakeJobFiles(inputPath_);
+  const std::unique_ptr<JobFiles> files = MakeJobFiles();
   if (!files) {
     task.reporter.ShowText(conversion_msg::kCannotOpen);
     return false;
@@ -81,18 +87,17 @@ bool FileEngine::MixAll(EngineTask& task, MixAccumulator& accumulator) {
   task_ = &task;
   accumulator_ = &accumulator;
   files_ = files.get();
-  DrumPass();
-  NotePasses(*index);
+  const bool mixed = DrumPass() && NotePasses(*index);
   task_ = nullptr;
   accumulator_ = nullptr;
   files_ = nullptr;
-  return true;
+  return mixed;
 }
 
 }  // namespace
 
-std::unique_ptr<RenderEngine> MakeFileEngine(const std::string& inputPath) {
-  return std::make_unique<FileEngine>(inputPath);
+std::unique_ptr<RenderEngine> MakeFileEngine() {
+  return std::make_unique<FileEngine>();
 }
 
 }  // namespace velorna

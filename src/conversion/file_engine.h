@@ -3,13 +3,11 @@
 #pragma once
 
 #include <memory>
-#include <string>
 
 #include "conversion/render_engine.h"
 
 namespace velorna {
 
-// `inputPath` names the temporary files after the song.
-std::unique_ptr<RenderEngine> MakeFileEngine(const std::string& inputPath);
+std::unique_ptr<RenderEngine> MakeFileEngine();
 
 }  // namespace velorna

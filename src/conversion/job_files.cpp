@@ -11,6 +11,8 @@ namespace fs = std::filesystem;
 
 namespace {
 
+constexpr char kCopyStem[] = "copy";
+
 std::string BaseName(const std::string& inputPath) {
   const fs::path p(inputPath);
   const std::string name = p.filename().string();
@@ -29,17 +31,17 @@ bool FolderTakesNewFile(const std::string& path) {
   return LocateOutput(path).error == 0;
 }
 
-std::unique_ptr<JobFiles> MakeJobFiles(const std::string& inputPath) {
+std::unique_ptr<JobFiles> MakeJobFiles() {
   auto files = std::make_unique<JobFiles>();
   files->folder = MakeRunFolder();
   if (files->folder.empty()) return nullptr;
   // The private folder (mode 0700) is what makes these names safe: nobody else can place a
-  // file or a link there, so the job only ever touches files it made itself.
-  const std::string stem = fs::path(BaseName(inputPath)).filename().string();
-  const fs::path base = fs::path(files->folder) / stem;
-  files->midi = base.string() + "_tmp.mid";
-  files->wav = base.string() + "_tmp.wav";
-  files->aiff = base.string() + "_tmp.aiff";
+  // file or a link there, so the job only ever touches files it made itself. The names are
+  // fixed and short: one made from the song's name could pass the file system's limit.
+  const fs::path base = fs::path(files->folder) / kCopyStem;
+  files->midi = base.string() + ".mid";
+  files->wav = base.string() + ".wav";
+  files->aiff = base.string() + ".aiff";
   return files;
 }
 

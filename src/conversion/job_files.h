@@ -18,9 +18,9 @@ bool FolderTakesNewFile(const std::string& path);
 // files of those names and the folder are removed when the record goes.
 struct JobFiles {
   std::string folder;  // private, made by MakeRunFolder
-  std::string midi;  // <stem>_tmp.mid
-  std::string wav;   // <stem>_tmp.wav
-  std::string aiff;  // <stem>_tmp.aiff
+  std::string midi;    // copy.mid
+  std::string wav;     // copy.wav
+  std::string aiff;    // copy.aiff
 
   JobFiles() = default;
   ~JobFiles();
@@ -30,6 +30,6 @@ struct JobFiles {
 
 // Makes the private folder and forms the three names inside it; null when no folder could
 // be made.
-std::unique_ptr<JobFiles> MakeJobFiles(const std::string& inputPath);
+std::unique_ptr<JobFiles> MakeJobFiles();
 
 }  // namespace velorna
