@@ -9,6 +9,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <ctime>
 #include <filesystem>
 #include <functional>
 #include <optional>
@@ -189,7 +190,18 @@ void ForgetTemporary(const TemporariesLock&, const std::string& path) {
 void RemoveTemporariesAndExit(int status) {
   // Held until the end: nothing is made, renamed or copied any more.
   TemporariesMutex().lock();
-  for (const std::string& path : Temporaries()) RemovePath(path);
+  // Other threads still run: one may put a file into a folder while it is being emptied,
+  // which keeps the folder. Emptying again catches it; once the folder is gone nothing can
+  // be put there any more.
+  constexpr int kAttempts = 200;
+  constexpr timespec kPause{0, 1000000};  // 1 ms
+  for (const std::string& path : Temporaries()) {
+    struct stat st {};
+    for (int attempt = 0; attempt < kAttempts && ::lstat(path.c_str(), &st) == 0; ++attempt) {
+      RemovePath(path);
+      if (::lstat(path.c_str(), &st) == 0) ::nanosleep(&kPause, nullptr);
+    }
+  }
   _exit(status);
 }
 
