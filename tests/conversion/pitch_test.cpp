@@ -12,6 +12,8 @@
 #include "support/smf_bytes.h"
 #include "support/temp_dir.h"
 #include "support/tone_font.h"
+#include "tuning/scala.h"
+#include "tuning/tuning_choice.h"
 
 namespace velorna::test {
 namespace {
@@ -103,12 +105,36 @@ double OnsetError(const Bytes& wav, const PlayedNote& n) {
   return static_cast<double>(frame) / kSampleRate - n.start;
 }
 
+// A Scala scale of `steps` equal steps filling `periodCents`.
+std::string EqualSteps(int steps, double periodCents) {
+  std::string scl = "! equal steps\nequal steps\n" + std::to_string(steps) + "\n";
+  for (int k = 1; k <= steps; ++k) scl += std::to_string(k * periodCents / steps) + "\n";
+  return scl;
+}
+
+// One degree a key, degree 0 on middle C at its equal-tempered pitch, the period after 19.
+const char kLinearMap19[] = "0\n0\n127\n60\n60\n261.6255653\n19\n";
+
+// The tuning a .scl (and a .kbm, or none) gives; a parse failure fails the test.
+Tuning ScalaTuning(const std::string& scl, const std::string& kbm) {
+  const ScalaRead<Scale> scale = ParseScl(scl);
+  EXPECT_TRUE(scale.value);
+  KeyboardMap map = DefaultKeyboardMap();
+  if (!kbm.empty()) {
+    const ScalaRead<KeyboardMap> read = ParseKbm(kbm);
+    EXPECT_TRUE(read.value);
+    if (read.value) map = *read.value;
+  }
+  return Tuning{scale.value ? KeyTableFromScala(*scale.value, map) : KeyTable{}, {}};
+}
+
 // Channel 0 keeps the default bend range, channel 1 sets 12 by RPN, channel 2 bends first,
 // channel 3 sets a range of 2 semitones and 50 cents and bends too; the last note comes a
 // minute into the song. With a pure tone, every note is measured against the same note
 // rendered in equal temperament (where the unbent notes sound their keys exactly), under
 // whole targets, fractional ones at a reference of 442 Hz, and targets so far off that the
-// key moves, with both engines.
+// key moves, with both engines; then presets on a tonic, another reference pitch, a 19-step
+// scale on consecutive keys and a scale whose period is no octave.
 TEST(Pitch, EveryNoteSoundsItsTargetWithinATenthOfACent) {
   TempDir dir;
   ASSERT_TRUE(WriteToneFont(dir / "tone.sf2"));
@@ -143,6 +169,14 @@ TEST(Pitch, EveryNoteSoundsItsTargetWithinATenthOfACent) {
       {"5-limit at 442 Hz", Tuning{KeyTableFromCents(fivelimit, 442), {}}, Engine::kFast},
       {"5-limit at 442 Hz, files", Tuning{KeyTableFromCents(fivelimit, 442), {}}, Engine::kFiles},
       {"far targets", Tuning{KeyTableFromCents(far), {}}, Engine::kFast},
+      {"just D major", BuildTuning({PresetId::kJust, *FindTonic("D"), kStandardA4Hz}),
+       Engine::kFast},
+      {"Werckmeister III on C", BuildTuning({PresetId::kWerckmeister3, *FindTonic("C"), 440}),
+       Engine::kFast},
+      {"A4 = 415 Hz", BuildTuning({kPureIntervalCents, kDefaultTonicIndex, 415}), Engine::kFast},
+      {"19 equal steps on consecutive keys", ScalaTuning(EqualSteps(19, 1200), kLinearMap19),
+       Engine::kFast},
+      {"13 equal steps of 3/1", ScalaTuning(EqualSteps(13, 1901.955), ""), Engine::kFast},
   };
   const std::string font = (dir / "tone.sf2").string();
   const Bytes equal =
