@@ -10,6 +10,7 @@
 #include <optional>
 #include <set>
 #include <string>
+#include <system_error>
 #include <thread>
 #include <vector>
 
@@ -142,7 +143,7 @@ int Convert(const CliOptions& cli, const Tuning& tuning, ConsoleOutput& console)
 
 }  // namespace
 
-int main(int argc, char** argv) {
+static int Run(int argc, char** argv) {
   std::vector<std::string> args(argv + 1, argv + argc);
   const ParseResult parsed = ParseCommandLine(args);
   if (!parsed.options) return Usage(parsed.error);
@@ -192,4 +193,16 @@ int main(int argc, char** argv) {
       break;
   }
   return kExitUsage;
+}
+
+// Memory or threads running out where no part of the job catches it: a clean failure, not an
+// abort.
+int main(int argc, char** argv) {
+  try {
+    return Run(argc, argv);
+  } catch (const std::bad_alloc&) {
+  } catch (const std::system_error&) {
+  }
+  std::fprintf(stderr, "velorna-cli: %s\n", velorna::audio_msg::kOutOfMemory.c_str());
+  return kExitNotWritten;
 }
