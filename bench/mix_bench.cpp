@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "audio/mix_accumulator.h"
+#include "audio/sound_file_writer.h"
 #include "audio/wave_data.h"
 
 namespace {

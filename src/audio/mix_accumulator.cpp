@@ -1,10 +1,9 @@
 #include "audio/mix_accumulator.h"
 
+#include <unistd.h>
+
 #include <algorithm>
-#include <array>
-#include <bit>
 #include <cmath>
-#include <cstring>
 #include <limits>
 #include <new>
 
@@ -14,6 +13,18 @@
 #include "base/limits.h"
 
 namespace velorna {
+
+CWaveData MixFormat() {
+  CWaveData f;
+  f.formatTag = kWaveFormatPcm;
+  f.channels = kChannels;
+  f.sampleRate = kSampleRate;
+  f.byteRate = kSampleRate * kChannels * 2;
+  f.blockAlign = kChannels * 2;
+  f.bitsPerSample = 16;
+  return f;
+}
+
 namespace {
 
 // Saturates at the 32-bit bounds: only some 65536 full-scale renderings on one sample
@@ -37,29 +48,6 @@ void AddSamples(std::vector<int32_t>& sum, int64_t first, uint64_t count, Sample
   const uint64_t n = std::min<uint64_t>(count - skip, sum.size() - static_cast<uint64_t>(first));
   int32_t* dst = sum.data() + first;
   for (uint64_t i = 0; i < n; ++i) dst[i] = AddSaturated(dst[i], sampleAt(skip + i));
-}
-
-// Little-endian 16-bit output of each sum, clipped to the 16-bit range.
-void SaturateTo16(std::span<const int32_t> sums, uint8_t* out) {
-  for (size_t i = 0; i < sums.size(); ++i) {
-    const auto v = static_cast<int16_t>(std::clamp<int32_t>(sums[i], -32768, 32767));
-    if constexpr (std::endian::native == std::endian::little) {
-      std::memcpy(out + i * 2, &v, 2);
-    } else {
-      audio_bytes::PutLe16(out + i * 2, static_cast<uint16_t>(v));
-    }
-  }
-}
-
-CWaveData AccumulatorFormat() {
-  CWaveData f;
-  f.formatTag = kWaveFormatPcm;
-  f.channels = kChannels;
-  f.sampleRate = kSampleRate;
-  f.byteRate = kSampleRate * kChannels * 2;
-  f.blockAlign = kChannels * 2;
-  f.bitsPerSample = 16;
-  return f;
 }
 
 // Keeps only the source frames that reach into a mix of `mixFrames` frames. A low rate
@@ -101,6 +89,37 @@ bool BringToAccumulatorFormat(Reporter& reporter, CWaveData& r, uint64_t mixFram
   return true;
 }
 
+enum class Prepared { kAdd, kNothing, kFailed };
+
+// A read rendering brought to the mix's format, as far as it reaches into `mixFrames`.
+Prepared PrepareRendering(Reporter& reporter, CWaveData& r, uint64_t mixFrames) {
+  // A file that was read and holds no sound (a copy that never sounded) adds nothing and
+  // is no failure; a read that failed left no format.
+  if (r.samples.empty()) return r.channels != 0 ? Prepared::kNothing : Prepared::kFailed;
+  try {
+    if (!BringToAccumulatorFormat(reporter, r, mixFrames)) return Prepared::kFailed;
+  } catch (const std::bad_alloc&) {
+    reporter.ShowText(audio_msg::kOutOfMemory);
+    return Prepared::kFailed;
+  }
+  return Prepared::kAdd;
+}
+
+// Sample i of a prepared rendering.
+auto SampleReader(const CWaveData& r) {
+  const uint8_t* bytes = r.samples.data();
+  return [bytes](uint64_t i) {
+    return int32_t{static_cast<int16_t>(audio_bytes::Le16(bytes + i * 2))};
+  };
+}
+
+// A spooled mix's window: 2 MB of sums.
+constexpr int64_t kSpoolWindowSamples = int64_t{1} << 19;
+
+std::span<uint8_t> AsWritableBytes(std::span<int32_t> sums) {
+  return {reinterpret_cast<uint8_t*>(sums.data()), sums.size_bytes()};
+}
+
 }  // namespace
 
 std::optional<MixAccumulator> CreateMixAccumulator(Reporter& reporter, int64_t seconds) {
@@ -111,7 +130,7 @@ std::optional<MixAccumulator> CreateMixAccumulator(Reporter& reporter, int64_t s
     return std::nullopt;
   }
   MixAccumulator acc;
-  acc.format = AccumulatorFormat();
+  acc.format = MixFormat();
   try {
     acc.sum.assign(static_cast<size_t>(seconds) * kSampleRate * kChannels, 0);
   } catch (const std::bad_alloc&) {
@@ -122,8 +141,7 @@ std::optional<MixAccumulator> CreateMixAccumulator(Reporter& reporter, int64_t s
 }
 
 bool GrowMixAccumulator(MixAccumulator& acc, int64_t frames) {
-  constexpr int64_t kMaxFrames = static_cast<int64_t>(kMaxWavDataBytes / (kChannels * 2));
-  frames = std::min(frames, kMaxFrames);
+  frames = std::min(frames, kMaxMixFrames);
   if (frames <= static_cast<int64_t>(FrameCount(acc))) return true;
   try {
     acc.sum.resize(static_cast<size_t>(frames) * kChannels, 0);
@@ -147,19 +165,9 @@ bool MixWaveFile(Reporter& reporter, MixAccumulator& acc, const std::string& pat
 }
 
 bool MixWaveData(Reporter& reporter, MixAccumulator& acc, CWaveData r) {
-  // A file that was read and holds no sound (a copy that never sounded) adds nothing and
-  // is no failure; a read that failed left no format.
-  if (r.samples.empty()) return r.channels != 0;
-  try {
-    if (!BringToAccumulatorFormat(reporter, r, FrameCount(acc))) return false;
-  } catch (const std::bad_alloc&) {
-    reporter.ShowText(audio_msg::kOutOfMemory);
-    return false;
-  }
-  const uint8_t* bytes = r.samples.data();
-  AddSamples(acc.sum, 0, r.samples.size() / 2, [bytes](uint64_t i) {
-    return int32_t{static_cast<int16_t>(audio_bytes::Le16(bytes + i * 2))};
-  });
+  const Prepared prepared = PrepareRendering(reporter, r, FrameCount(acc));
+  if (prepared != Prepared::kAdd) return prepared == Prepared::kNothing;
+  AddSamples(acc.sum, 0, r.samples.size() / 2, SampleReader(r));
   return true;
 }
 
@@ -173,25 +181,54 @@ void MixSamples(MixAccumulator& acc, std::span<const int16_t> interleavedStereo,
              [src](uint64_t i) { return int32_t{src[i]}; });
 }
 
-bool WriteMixAccumulator(Reporter& reporter, const MixAccumulator& acc, const std::string& path) {
-  const uint64_t sampleBytes = SampleBytes(acc);
-  if (sampleBytes > kMaxWavDataBytes) {
-    reporter.ShowText(audio_msg::kTooLarge);
-    return false;
+SpooledMix::SpooledMix(int64_t frames) : file_(OpenScratchFile()), frames_(frames) {
+  // Unwritten parts of the file read as zeros and take no room.
+  if (ok() && ::ftruncate(file_.fd, static_cast<off_t>(frames * kChannels * 4)) != 0)
+    file_ = UniqueFd();
+}
+
+bool SpooledMix::AddWaveFile(Reporter& reporter, const std::string& path) {
+  CWaveData r = ReadWaveFile(reporter, path);
+  const Prepared prepared = PrepareRendering(reporter, r, static_cast<uint64_t>(frames_));
+  if (prepared != Prepared::kAdd) return prepared == Prepared::kNothing;
+  const auto count = static_cast<int64_t>(r.samples.size() / 2);
+  const int64_t end = std::min(count, frames_ * kChannels);
+  const auto sample = SampleReader(r);
+  window_.resize(static_cast<size_t>(kSpoolWindowSamples));
+  for (int64_t first = 0; first < end; first += kSpoolWindowSamples) {
+    const int64_t n = std::min(kSpoolWindowSamples, end - first);
+    // A rendering is silent before its note: only the windows it sounds in are touched.
+    bool sounds = false;
+    for (int64_t i = first; i < first + n && !sounds; ++i) sounds = sample(i) != 0;
+    if (!sounds) continue;
+    const auto window = std::span(window_).first(static_cast<size_t>(n));
+    if (ReadAllAt(file_.fd, AsWritableBytes(window), first * 4) != 0) {
+      reporter.ShowText(audio_msg::kCannotOpen);
+      return false;
+    }
+    AddSamples(window_, -first, static_cast<uint64_t>(first + n), sample);
+    if (WriteAllAt(file_.fd, AsWritableBytes(window), first * 4) != 0) {
+      reporter.ShowText(audio_msg::kCannotOpen);
+      return false;
+    }
   }
-  // Saturated in blocks as they are written: no second whole-song buffer.
-  AtomicFile file(path);
-  bool written = file.Write(MakeWaveHeader(acc.format, sampleBytes));
-  constexpr size_t kBlockSamples = 32768;
-  std::array<uint8_t, kBlockSamples * 2> block;
-  for (size_t first = 0; written && first < acc.sum.size(); first += kBlockSamples) {
-    const size_t n = std::min(kBlockSamples, acc.sum.size() - first);
-    SaturateTo16(std::span(acc.sum).subspan(first, n), block.data());
-    written = file.Write(std::span<const uint8_t>(block.data(), n * 2));
+  return true;
+}
+
+bool SpooledMix::ReadOut(Reporter& reporter,
+                         const std::function<bool(std::span<const int32_t>)>& take) {
+  window_.resize(static_cast<size_t>(kSpoolWindowSamples));
+  const int64_t total = frames_ * kChannels;
+  for (int64_t first = 0; first < total; first += kSpoolWindowSamples) {
+    const auto window =
+        std::span(window_).first(static_cast<size_t>(std::min(kSpoolWindowSamples, total - first)));
+    if (ReadAllAt(file_.fd, AsWritableBytes(window), first * 4) != 0) {
+      reporter.ShowText(audio_msg::kCannotOpen);
+      return false;
+    }
+    if (!take(window)) return false;
   }
-  written = written && file.Commit();
-  if (!written) reporter.ShowText(audio_msg::kCannotOpen);
-  return written;
+  return true;
 }
 
 }  // namespace velorna

@@ -2,12 +2,14 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <span>
 #include <string>
 #include <vector>
 
 #include "audio/wave_data.h"
+#include "base/file_io.h"
 #include "base/limits.h"
 #include "base/reporter.h"
 
@@ -26,6 +28,11 @@ inline uint64_t SampleBytes(const MixAccumulator& acc) {
 inline uint64_t FrameCount(const MixAccumulator& acc) {
   return acc.sum.size() / 2;
 }
+
+// The mix's format: 16-bit stereo at the output's rate.
+CWaveData MixFormat();
+// The most frames a 16-bit stereo WAV holds.
+inline constexpr int64_t kMaxMixFrames = static_cast<int64_t>(kMaxWavDataBytes / (kChannels * 2));
 
 // `seconds` × 44100 zeroed frames. A length past the WAV size limit shows "出力が大きすぎます。"
 // before anything is allocated and gives nullopt.
@@ -54,8 +61,27 @@ bool MixWaveData(Reporter& reporter, MixAccumulator& acc, CWaveData wave);
 void MixSamples(MixAccumulator& acc, std::span<const int16_t> interleavedStereo,
                 int64_t startFrame);
 
-// Writes the accumulator with every sum saturated to -32768..32767. The file is replaced
-// only once complete. Shows "ファイルが開けませんでした。" and returns false on failure.
-bool WriteMixAccumulator(Reporter& reporter, const MixAccumulator& acc, const std::string& path);
+// A mix kept in a scratch file rather than in memory, for renderings that arrive whole and
+// out of song order: each is added window by window, and the sums are read back in song
+// order. Its memory is one window whatever the song's length; the file has no name, so
+// nothing of it outlives the run.
+class SpooledMix {
+ public:
+  // `frames` zeroed frames in the mix's format; ok() is false when no scratch file could be
+  // made.
+  explicit SpooledMix(int64_t frames);
+  bool ok() const { return file_.fd >= 0; }
+  // As MixWaveFile; also false (with "ファイルが開けませんでした。") when the sums could not
+  // be read or written.
+  bool AddWaveFile(Reporter& reporter, const std::string& path);
+  // Hands the sums over in song order, a window at a time, until `take` gives false. False
+  // when it did, or the sums could not be read ("ファイルが開けませんでした。" shown).
+  bool ReadOut(Reporter& reporter, const std::function<bool(std::span<const int32_t>)>& take);
+
+ private:
+  UniqueFd file_;
+  int64_t frames_ = 0;
+  std::vector<int32_t> window_;
+};
 
 }  // namespace velorna

@@ -70,11 +70,10 @@ std::map<int64_t, std::unique_ptr<SongSums::Chunk>> SongSums::TakeChunksBefore(i
   return taken;
 }
 
-void SumFinisher::Finish(const std::map<int64_t, std::unique_ptr<SongSums::Chunk>>& chunks,
+bool SumFinisher::Finish(const std::map<int64_t, std::unique_ptr<SongSums::Chunk>>& chunks,
                          int64_t untilFrame) {
-  const int64_t accEnd =
-      (static_cast<int64_t>(FrameCount(acc_)) + kBlockFrames - 1) / kBlockFrames * kBlockFrames;
-  const int64_t end = std::min(untilFrame, accEnd);
+  const int64_t outEnd = (out_.endFrame() + kBlockFrames - 1) / kBlockFrames * kBlockFrames;
+  const int64_t end = std::min(untilFrame, outEnd);
   std::array<float, kBlockFrames> left, right, reverbSend, chorusSend;
   while (finished_ < end) {
     const int64_t number = finished_ / kSumChunkFrames;
@@ -82,7 +81,7 @@ void SumFinisher::Finish(const std::map<int64_t, std::unique_ptr<SongSums::Chunk
     const auto found = chunks.find(number);
     const SongSums::Chunk* chunk = found == chunks.end() ? nullptr : found->second.get();
     const int64_t first = finished_;
-    out_.assign(static_cast<size_t>(chunkEnd - first) * 2, 0);
+    samples_.assign(static_cast<size_t>(chunkEnd - first) * 2, 0);
     bool sounding = false;
     for (int64_t pos = first; pos < chunkEnd; pos += kBlockFrames) {
       // Without sums the effects' silence stays exact silence: nothing to add.
@@ -96,16 +95,18 @@ void SumFinisher::Finish(const std::map<int64_t, std::unique_ptr<SongSums::Chunk
       }
       reverb_.Process(pos, reverbSend, left, right);
       chorus_.Process(pos, chorusSend, left, right);
-      int16_t* out = out_.data() + static_cast<size_t>(pos - first) * 2;
+      int32_t* out = samples_.data() + static_cast<size_t>(pos - first) * 2;
       for (size_t i = 0; i < kBlockFrames; ++i) {
         out[2 * i] = FloatToSample(left[i]);
         out[2 * i + 1] = FloatToSample(right[i]);
       }
       sounding = true;
     }
-    if (sounding) MixSamples(acc_, out_, first);
+    const bool taken = sounding ? out_.Put(samples_) : out_.PutSilence(chunkEnd - first);
+    if (!taken) return false;
     finished_ = chunkEnd;
   }
+  return true;
 }
 
 }  // namespace velorna

@@ -1,7 +1,7 @@
 // Song-time sums of the dry voices and raw sends of many renderings. They are summed in
 // fixed point, so the order in which renderings arrive (from any number of threads) never
 // changes a bit of the result; stretches that are complete run through the effects once,
-// are rounded to 16 bits and go to the accumulator.
+// are rounded to 16 bits and go to the output as they are finished.
 #pragma once
 
 #include <array>
@@ -12,8 +12,8 @@
 
 #include "audio/chorus.h"
 #include "audio/dry_rendering.h"
-#include "audio/mix_accumulator.h"
 #include "audio/reverb.h"
+#include "audio/sound_file_writer.h"
 
 namespace velorna {
 
@@ -61,24 +61,24 @@ class SongSums {
   int64_t takenBefore_ = 0;                           // chunk number
 };
 
-// Runs the effects over finished sums in song order and mixes the result into the
-// accumulator. Used from one thread.
+// Runs the effects over finished sums in song order and writes the result to the output.
+// Used from one thread.
 class SumFinisher {
  public:
-  explicit SumFinisher(MixAccumulator& acc) : acc_(acc) {}
-  // Mixes every frame from where the last call stopped up to `untilFrame` (a multiple of
-  // kSumChunkFrames, or the end of the accumulator); `chunks` holds whatever of that
-  // stretch was summed, the rest counts as silence.
-  void Finish(const std::map<int64_t, std::unique_ptr<SongSums::Chunk>>& chunks,
+  explicit SumFinisher(SoundFileStream& out) : out_(out) {}
+  // Writes every frame from where the last call stopped up to `untilFrame` (a multiple of
+  // kSumChunkFrames, or the output's end); `chunks` holds whatever of that stretch was
+  // summed, the rest counts as silence. False once the output failed (the reason shown).
+  bool Finish(const std::map<int64_t, std::unique_ptr<SongSums::Chunk>>& chunks,
               int64_t untilFrame);
   int64_t finished() const { return finished_; }
 
  private:
-  MixAccumulator& acc_;
+  SoundFileStream& out_;
   Reverb reverb_;
   Chorus chorus_;
   int64_t finished_ = 0;
-  std::vector<int16_t> out_;
+  std::vector<int32_t> samples_;
 };
 
 }  // namespace velorna

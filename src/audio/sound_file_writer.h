@@ -1,8 +1,12 @@
 // Writes the final mix as the sound file its name asks for: the program's own 16-bit WAV, or
 // 24-bit WAV, FLAC and AIFF through libsndfile, with an optional gain or peak normalization.
+// The mix is written as it is finished, in song order, so no whole-song buffer is needed.
 #pragma once
 
+#include <cstdint>
+#include <memory>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 
@@ -32,10 +36,44 @@ std::optional<SoundFileType> SoundFileTypeForExtension(std::string_view extensio
 // takes WAV; any other name without one names no type.
 std::optional<SoundFileType> SoundFileTypeFor(const std::string& path);
 
+// An output written in song order as the mix is finished. Frames past the song's own length
+// that are silent are held back and written only when sound follows, so the file ends where
+// the sound does (never before the song's own length). A regular output gets its header
+// sizes when it is closed; any other (a device, a FIFO) is written through an unnamed
+// temporary file and copied in at the close, so it gets the same bytes. --normalize keeps
+// the sums in an unnamed temporary file and scales them in a second pass at the close.
+// The output's name is replaced only by a complete Close().
+class SoundFileStream {
+ public:
+  // The output's type comes from `path` (WAV when `plainWav`, whatever the extension).
+  // `minFrames` are always written; frames from `maxFrames` on are dropped. Nullptr when
+  // the output cannot be opened or its size is foreseen past the container's limit (the
+  // reason has been shown).
+  static std::unique_ptr<SoundFileStream> Open(Reporter& reporter, const CWaveData& mixFormat,
+                                               const OutputFormat& format, const std::string& path,
+                                               int64_t minFrames, int64_t maxFrames,
+                                               bool plainWav = false);
+  virtual ~SoundFileStream() = default;
+
+  // The next song frame this stream takes, and the first it drops.
+  virtual int64_t position() const = 0;
+  virtual int64_t endFrame() const = 0;
+  // Takes sums (interleaved stereo, a 16-bit step each) for the frames from position() on.
+  // False once anything failed: the reason has been shown, and nothing will be written.
+  virtual bool Put(std::span<const int32_t> sums) = 0;
+  virtual bool PutSilence(int64_t frames) = 0;
+  // Writes what is held to the song's own length, the sizes, and puts the file in place.
+  virtual bool Close() = 0;
+};
+
 // Writes the mix to `path` in the type its extension names. A 16-bit WAV at unity gain is
 // exactly what WriteMixAccumulator writes. The file is replaced only once complete; on
 // failure the reason has been shown and nothing is left behind.
 bool WriteSoundFile(Reporter& reporter, const MixAccumulator& acc, const OutputFormat& format,
                     const std::string& path);
+
+// Writes the accumulator as a 16-bit WAV, every sum saturated to -32768..32767, whatever
+// the name's extension. Shows "ファイルが開けませんでした。" and returns false on failure.
+bool WriteMixAccumulator(Reporter& reporter, const MixAccumulator& acc, const std::string& path);
 
 }  // namespace velorna

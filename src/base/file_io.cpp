@@ -8,6 +8,7 @@
 #include <atomic>
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <memory>
 #include <new>
@@ -31,16 +32,6 @@ constexpr int kNameAttempts = 100;
 constexpr size_t kCopyBlockBytes = 1 << 16;
 constexpr size_t kReadBlockBytes = 1 << 16;
 
-struct UniqueFd {
-  explicit UniqueFd(int f) : fd(f) {}
-  ~UniqueFd() {
-    if (fd >= 0) ::close(fd);
-  }
-  UniqueFd(const UniqueFd&) = delete;
-  UniqueFd& operator=(const UniqueFd&) = delete;
-  int fd;
-};
-
 // Opens without waiting for the other end of a FIFO, then blocks as usual on reads and
 // writes. -1 (errno set) on failure.
 int OpenWithoutWaiting(const std::string& path, int flags) {
@@ -54,18 +45,6 @@ int OpenWithoutWaiting(const std::string& path, int flags) {
     return -1;
   }
   return fd;
-}
-
-// 0, or the errno value of the write that failed.
-int WriteAll(int fd, std::span<const uint8_t> bytes) {
-  while (!bytes.empty()) {
-    const ssize_t n = ::write(fd, bytes.data(), bytes.size());
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0) return errno;
-    if (n == 0) return EIO;
-    bytes = bytes.subspan(static_cast<size_t>(n));
-  }
-  return 0;
 }
 
 struct FileCloser {
@@ -95,6 +74,53 @@ void ShowOpenFailed(Reporter& reporter) {
 }
 
 }  // namespace
+
+int WriteAll(int fd, std::span<const uint8_t> bytes) {
+  while (!bytes.empty()) {
+    const ssize_t n = ::write(fd, bytes.data(), bytes.size());
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) return errno;
+    if (n == 0) return EIO;
+    bytes = bytes.subspan(static_cast<size_t>(n));
+  }
+  return 0;
+}
+
+int ReadAllAt(int fd, std::span<uint8_t> bytes, int64_t offset) {
+  while (!bytes.empty()) {
+    const ssize_t n = ::pread(fd, bytes.data(), bytes.size(), static_cast<off_t>(offset));
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) return errno;
+    if (n == 0) return EIO;
+    bytes = bytes.subspan(static_cast<size_t>(n));
+    offset += n;
+  }
+  return 0;
+}
+
+int WriteAllAt(int fd, std::span<const uint8_t> bytes, int64_t offset) {
+  while (!bytes.empty()) {
+    const ssize_t n = ::pwrite(fd, bytes.data(), bytes.size(), static_cast<off_t>(offset));
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) return errno;
+    if (n == 0) return EIO;
+    bytes = bytes.subspan(static_cast<size_t>(n));
+    offset += n;
+  }
+  return 0;
+}
+
+UniqueFd OpenScratchFile() {
+  const char* folder = std::getenv("TMPDIR");
+  const std::string dir = folder != nullptr && *folder != '\0' ? folder : "/tmp";
+  UniqueFd file(::open(dir.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, kPrivateMode));
+  if (file.fd >= 0 || (errno != EOPNOTSUPP && errno != EISDIR)) return file;
+  // File systems without unnamed files: a name removed at once.
+  std::string name = (fs::path(dir) / "velorna-scratch-XXXXXX").string();
+  UniqueFd named(::mkostemp(name.data(), O_CLOEXEC));
+  if (named.fd >= 0) ::unlink(name.c_str());
+  return named;
+}
 
 std::vector<uint8_t> GeneAlloc(Reporter& reporter, size_t bytes) {
   try {

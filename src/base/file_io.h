@@ -1,14 +1,47 @@
 // File helpers of the library (module GENE). Paths are UTF-8.
 #pragma once
 
+#include <unistd.h>
+
 #include <cstdint>
 #include <span>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "base/reporter.h"
 
 namespace velorna {
+
+// A descriptor closed with its owner.
+struct UniqueFd {
+  explicit UniqueFd(int f = -1) : fd(f) {}
+  ~UniqueFd() {
+    if (fd >= 0) ::close(fd);
+  }
+  UniqueFd(UniqueFd&& other) noexcept : fd(std::exchange(other.fd, -1)) {}
+  UniqueFd& operator=(UniqueFd&& other) noexcept {
+    if (this != &other) {
+      if (fd >= 0) ::close(fd);
+      fd = std::exchange(other.fd, -1);
+    }
+    return *this;
+  }
+  UniqueFd(const UniqueFd&) = delete;
+  UniqueFd& operator=(const UniqueFd&) = delete;
+  int fd;
+};
+
+// Writes all of `bytes`; 0, or the errno value of the write that failed.
+int WriteAll(int fd, std::span<const uint8_t> bytes);
+
+// The same at `offset`, leaving the file position alone; reading past the end is EIO.
+int ReadAllAt(int fd, std::span<uint8_t> bytes, int64_t offset);
+int WriteAllAt(int fd, std::span<const uint8_t> bytes, int64_t offset);
+
+// A private file for reading and writing in $TMPDIR (else /tmp) that has no name, so that
+// nothing of it outlives the process, however it ends. fd is -1 (errno set) on failure.
+UniqueFd OpenScratchFile();
 
 // Zero-filled buffer; reports "メモリが不足しています。" and returns an empty one on failure.
 std::vector<uint8_t> GeneAlloc(Reporter& reporter, size_t bytes);

@@ -45,12 +45,19 @@ ConversionResult Convert(const std::string& path, const ConversionOptions& optio
     once.ShowText(conversion_msg::kCannotOpen);
     return ConversionResult::kNotWritten;
   }
-  std::optional<MixAccumulator> accumulator = CreateMixAccumulator(once, seconds);
-  if (!accumulator) return ConversionResult::kNotWritten;
   // The song's own length at least; past it, room for the tails, cut back to where they end.
-  const uint64_t songFrames = FrameCount(*accumulator);
-  GrowMixAccumulator(*accumulator,
-                     static_cast<int64_t>(std::ceil(playing * kSampleRate)) + kEndingCapFrames);
+  const CWaveData mixFormat = MixFormat();
+  const int64_t rate = mixFormat.sampleRate;
+  const int64_t songFrames = int64_t{std::max(seconds, 0)} * rate;
+  const int64_t endFrames = std::max(
+      songFrames, std::min(static_cast<int64_t>(std::ceil(playing * static_cast<double>(rate))) +
+                               kEndingCapFrames,
+                           kMaxMixFrames));
+  // Opened before the work: the mix goes out as it is finished, and an output that cannot
+  // be written, or could not hold the song, costs no rendering.
+  std::unique_ptr<SoundFileStream> out =
+      SoundFileStream::Open(once, mixFormat, options.outputFormat, output, songFrames, endFrames);
+  if (!out) return ConversionResult::kNotWritten;
 
   control.m_progress = 0;
   ShowProgress(control, observer);
@@ -61,13 +68,12 @@ ConversionResult Convert(const std::string& path, const ConversionOptions& optio
                   once};
   // An engine whose rendering never started has nothing to write: a silent WAV would pass
   // for a conversion.
-  if (!MakeEngine(options)->MixAll(task, *accumulator)) return ConversionResult::kNotWritten;
+  if (!MakeEngine(options)->MixAll(task, *out)) return ConversionResult::kNotWritten;
 
-  TrimTrailingSilence(*accumulator, songFrames);
   const bool stopped = control.m_cancel.load() != 0;
   PassPoint(control, JobPoint::kWriting);
-  const bool written = WriteSoundFile(once, *accumulator, options.outputFormat, output);
-  accumulator.reset();
+  const bool written = out->Close();
+  out.reset();
   control.m_progress = kComplete;
   ShowProgress(control, observer);
   if (!written) return ConversionResult::kNotWritten;

@@ -76,13 +76,15 @@ class FastJob {
   void LendFonts(std::vector<std::unique_ptr<LoadedSoundFont>> fonts) {
     spareFonts_ = std::move(fonts);
   }
-  // Mixes finished sums into the accumulator as the workers go, and shows progress;
-  // returns when everything is mixed.
-  void Coordinate(JobObserver& observer, MixAccumulator& accumulator);
-  void Finish(JobObserver& observer, MixAccumulator& accumulator);
+  // Writes finished sums to the output as the workers go, and shows progress; returns when
+  // everything is written.
+  void Coordinate(JobObserver& observer, SoundFileStream& out);
+  void Finish(JobObserver& observer, SoundFileStream& out);
   bool anyWorkerStarted() const { return drumOwnerFound_; }
   // Memory ran out on some thread: the job ended early and its mix is incomplete.
-  bool failed() const { return failed_.load(); }
+  bool failed() const { return failed_.load() && !outputFailed_; }
+  // Writing the output failed (the reason has been shown): the job ended early.
+  bool outputFailed() const { return outputFailed_; }
 
  private:
   enum class Task { kNone, kDrums, kNote, kWait };
@@ -139,6 +141,7 @@ class FastJob {
   DryRendering drums_;
   bool drumsBusy_ = false;
   std::atomic<bool> failed_{false};
+  bool outputFailed_ = false;  // written by the coordinating thread alone
   int64_t mixedBefore_ = 0;
   int waiting_ = 0;  // threads waiting for room, in the middle of a note or between tasks  // the
                      // sums before this frame have been taken for mixing
@@ -342,9 +345,9 @@ void FastJob::Serve(Worker& worker, bool& drumOwner) {
   }
 }
 
-void FastJob::Coordinate(JobObserver& observer, MixAccumulator& accumulator) {
+void FastJob::Coordinate(JobObserver& observer, SoundFileStream& out) {
   try {
-    Finish(observer, accumulator);
+    Finish(observer, out);
   } catch (const std::bad_alloc&) {
     std::lock_guard lock(mutex_);
     failed_ = true;
@@ -352,8 +355,8 @@ void FastJob::Coordinate(JobObserver& observer, MixAccumulator& accumulator) {
   }
 }
 
-void FastJob::Finish(JobObserver& observer, MixAccumulator& accumulator) {
-  SumFinisher finisher(accumulator);
+void FastJob::Finish(JobObserver& observer, SoundFileStream& out) {
+  SumFinisher finisher(out);
   const int64_t eventCount = song_.track->count();
   for (;;) {
     std::map<int64_t, std::unique_ptr<SongSums::Chunk>> finished;
@@ -373,7 +376,13 @@ void FastJob::Finish(JobObserver& observer, MixAccumulator& accumulator) {
       changed_.notify_all();  // room for the workers, and a Stop wakes those waiting
       first = FirstUnfinishedEvent();
     }
-    finisher.Finish(finished, before);
+    if (!finisher.Finish(finished, before)) {
+      std::lock_guard lock(mutex_);
+      outputFailed_ = true;
+      failed_ = true;
+      changed_.notify_all();
+      return;
+    }
     control_.m_progress =
         eventCount > 0 ? static_cast<int>(kPercent * int64_t{first} / eventCount) : 0;
     ShowProgress(control_, observer);
@@ -384,13 +393,13 @@ void FastJob::Finish(JobObserver& observer, MixAccumulator& accumulator) {
 class FastEngine final : public RenderEngine {
  public:
   explicit FastEngine(int jobs) : jobs_(jobs) {}
-  bool MixAll(EngineTask& task, MixAccumulator& accumulator) override;
+  bool MixAll(EngineTask& task, SoundFileStream& out) override;
 
  private:
   int jobs_;
 };
 
-bool FastEngine::MixAll(EngineTask& task, MixAccumulator& accumulator) {
+bool FastEngine::MixAll(EngineTask& task, SoundFileStream& out) {
   const MidiFormat0Data& song = task.song;
   const std::unique_ptr<SongNoteIndex> index = IndexSong(song);
   if (!index || !task.font) {
@@ -426,8 +435,9 @@ bool FastEngine::MixAll(EngineTask& task, MixAccumulator& accumulator) {
   {
     std::vector<std::jthread> workers;
     for (int w = 0; w < jobs; ++w) workers.emplace_back([&] { job.Work(); });
-    job.Coordinate(task.observer, accumulator);
+    job.Coordinate(task.observer, out);
   }
+  if (job.outputFailed()) return false;
   if (job.failed()) {
     task.reporter.ShowText(audio_msg::kOutOfMemory);
     return false;

@@ -1,5 +1,6 @@
 #include "conversion/file_engine.h"
 
+#include "audio/mix_accumulator.h"
 #include "audio/pitch_realisation.h"
 #include "audio/rendering_service.h"
 #include "base/library_error.h"
@@ -17,7 +18,7 @@ constexpr int64_t kPercent = 100;
 
 class FileEngine final : public RenderEngine {
  public:
-  bool MixAll(EngineTask& task, MixAccumulator& accumulator) override;
+  bool MixAll(EngineTask& task, SoundFileStream& out) override;
 
  private:
   // Writes, renders (at `renderRate`) and mixes one copy. False when any step failed (the
@@ -29,7 +30,7 @@ class FileEngine final : public RenderEngine {
 
   // Set for the run.
   EngineTask* task_ = nullptr;
-  MixAccumulator* accumulator_ = nullptr;
+  SpooledMix* mix_ = nullptr;
   const JobFiles* files_ = nullptr;
   SilentReporter silent_;  // the job's own temporary files report nothing
 };
@@ -45,7 +46,7 @@ bool FileEngine::RenderCopy(MidiFormat0Data& copy, double renderRate) {
   options.stop = &task_->control.m_cancel;
   if (!RenderMidiToWave(*task_->font, task_->reporter, files_->midi, files_->wav, options))
     return task_->control.m_cancel.load() != 0;
-  return MixWaveFile(task_->reporter, *accumulator_, files_->wav);
+  return mix_->AddWaveFile(task_->reporter, files_->wav);
 }
 
 bool FileEngine::DrumPass() {
@@ -73,25 +74,29 @@ bool FileEngine::NotePasses(const SongNoteIndex& index) {
   return true;
 }
 
-bool FileEngine::MixAll(EngineTask& task, MixAccumulator& accumulator) {
+bool FileEngine::MixAll(EngineTask& task, SoundFileStream& out) {
   const std::unique_ptr<SongNoteIndex> index = IndexSong(task.song);
   if (!index || !task.font) {
     ShowMdtkError(task.reporter, code::kMdtkInternal);
     return false;
   }
   const std::unique_ptr<JobFiles> files = MakeJobFiles();
-  if (!files) {
+  // Renderings come whole, one after another, each from the song's start: their sum waits
+  // on disk, not in memory, until the last is added.
+  SpooledMix mix(out.endFrame());
+  if (!files || !mix.ok()) {
     task.reporter.ShowText(conversion_msg::kCannotOpen);
     return false;
   }
   task_ = &task;
-  accumulator_ = &accumulator;
+  mix_ = &mix;
   files_ = files.get();
   const bool mixed = DrumPass() && NotePasses(*index);
   task_ = nullptr;
-  accumulator_ = nullptr;
+  mix_ = nullptr;
   files_ = nullptr;
-  return mixed;
+  return mixed &&
+         mix.ReadOut(task.reporter, [&](std::span<const int32_t> sums) { return out.Put(sums); });
 }
 
 }  // namespace

@@ -1,10 +1,10 @@
 // The one interface the job renders through: an engine takes the prepared song, its tuning
-// and the job's SoundFont, and adds every rendering into the job's accumulator.
+// and the job's SoundFont, and writes the sum of every rendering to the job's output.
 #pragma once
 
 #include <memory>
 
-#include "audio/mix_accumulator.h"
+#include "audio/sound_file_writer.h"
 #include "audio/synth_renderer.h"
 #include "base/reporter.h"
 #include "conversion/job_control.h"
@@ -25,10 +25,11 @@ struct EngineTask {
 class RenderEngine {
  public:
   virtual ~RenderEngine() = default;
-  // Adds the drum pass and every pitched note's rendering into the accumulator. Progress
-  // counts the song's events; a Stop leaves what was rendered before it. False when
-  // rendering could not start at all (the reporter has said why): nothing is to be written.
-  virtual bool MixAll(EngineTask& task, MixAccumulator& accumulator) = 0;
+  // Writes the sum of the drum pass and every pitched note's rendering to `out`, in song
+  // order, holding a bounded stretch of it. Progress counts the song's events; a Stop
+  // leaves what was rendered before it. False when rendering could not start at all or
+  // the output failed (the reporter has said why): nothing is to be written.
+  virtual bool MixAll(EngineTask& task, SoundFileStream& out) = 0;
 };
 
 }  // namespace velorna

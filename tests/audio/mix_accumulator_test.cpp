@@ -6,6 +6,7 @@
 #include <cstring>
 #include <filesystem>
 
+#include "audio/sound_file_writer.h"
 #include "support/smf_bytes.h"
 #include "support/sound_files.h"
 #include "support/temp_dir.h"
