@@ -143,6 +143,34 @@ TEST(MixAccumulator, FileAndMemoryGiveTheSameSum) {
   EXPECT_EQ(fromFile.sum, fromMemory.sum);
 }
 
+// The file engine's sums on disk: renderings that start late, cross windows and run past
+// the mix's end sum as in memory, and come back in song order.
+TEST(SpooledMix, GivesTheSumsOfTheAccumulator) {
+  TempDir dir;
+  constexpr size_t kFrames = 8 * 44100;
+  std::vector<int16_t> late(kFrames * 2 + 5000, 0);
+  for (size_t i = 300000 * 2; i < late.size(); ++i)
+    late[i] = static_cast<int16_t>((i * 7919) % 65536 - 32768);
+  const std::vector<int16_t> early(4000, 30000);
+  const auto latePath = WriteStereo(dir, "late.wav", late);
+  const auto earlyPath = WriteStereo(dir, "early.wav", early);
+  MixAccumulator memory = Create(8);
+  SpooledMix spooled(kFrames);
+  ASSERT_TRUE(spooled.ok());
+  RecordingReporter rec;
+  for (const auto& path : {latePath, earlyPath, latePath, earlyPath}) {
+    EXPECT_TRUE(MixWaveFile(rec, memory, path));
+    EXPECT_TRUE(spooled.AddWaveFile(rec, path));
+  }
+  std::vector<int32_t> read;
+  EXPECT_TRUE(spooled.ReadOut(rec, [&](std::span<const int32_t> part) {
+    read.insert(read.end(), part.begin(), part.end());
+    return true;
+  }));
+  EXPECT_TRUE(rec.texts().empty());
+  EXPECT_EQ(read, memory.sum);
+}
+
 // Each sox format reaches the accumulator as the converted samples of the record.
 TEST(MixAccumulator, ConvertsChannelsDepthAndRateBeforeAdding) {
   TempDir dir;

@@ -3,9 +3,14 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cmath>
 #include <filesystem>
 #include <numbers>
+#include <random>
+#include <thread>
+
+#include <sys/stat.h>
 
 #include "support/smf_bytes.h"
 #include "support/sound_files.h"
@@ -15,6 +20,7 @@ namespace velorna {
 namespace {
 
 using test::ReadBytes;
+using test::ScopedTmpDir;
 using test::SoxDecode32;
 using test::TempDir;
 
@@ -116,6 +122,103 @@ TEST(SoundFileWriter, RefusalsLeaveNothingBehind) {
   EXPECT_FALSE(WriteSoundFile(missing, acc, {kHighBits}, (dir / "no" / "out.flac").string()));
   EXPECT_EQ(missing.texts(), std::vector<std::string>{"ファイルが開けませんでした。"});
   EXPECT_TRUE(std::filesystem::is_empty(dir.path()));
+}
+
+// The mix fed to a stream in pieces of any size, silent ones as PutSilence, against the
+// whole mix cut at maxFrames (or padded to minFrames) and trimmed of its trailing silence.
+TEST(SoundFileStream, PiecesInAnyCutGiveTheWholeMixTrimmed) {
+  TempDir dir;
+  MixAccumulator acc = Tone(3, 5000.0);
+  std::fill(acc.sum.begin() + 2 * 50000, acc.sum.begin() + 2 * 70000, 0);  // a rest
+  std::fill(acc.sum.begin() + 2 * 97000, acc.sum.end(), 0);                // silence to the end
+  std::mt19937 random(19);
+  struct Case {
+    int64_t minFrames, maxFrames, fed;
+  };
+  const OutputFormat flac24{kHighBits}, normalized{kPlainBits, 0.0, true};
+  for (const Case c : {Case{44100, 120000, 132300}, Case{44100, 90000, 132300},
+                       Case{120000, 130000, 60000}, Case{0, 132300, 132300}}) {
+    MixAccumulator whole = acc;
+    whole.sum.resize(static_cast<size_t>(std::min(c.fed, c.maxFrames)) * 2);
+    whole.sum.resize(std::max(whole.sum.size(), static_cast<size_t>(c.minFrames) * 2), 0);
+    TrimTrailingSilence(whole, static_cast<uint64_t>(c.minFrames));
+    for (const auto& [name, format] :
+         {std::pair{"w.wav", OutputFormat{}}, {"f.flac", flac24}, {"n.aiff", normalized}}) {
+      SCOPED_TRACE(std::string(name) + " min " + std::to_string(c.minFrames) + " max " +
+                   std::to_string(c.maxFrames));
+      RecordingReporter rec;
+      const auto streamed = dir / (std::string("s-") + name);
+      auto stream = SoundFileStream::Open(rec, acc.format, format, streamed.string(), c.minFrames,
+                                          c.maxFrames);
+      ASSERT_TRUE(stream);
+      for (int64_t at = 0; at < c.fed;) {
+        const int64_t n = std::min<int64_t>(c.fed - at, random() % 20000 + 1);
+        const auto piece = std::span(acc.sum).subspan(static_cast<size_t>(at) * 2, n * 2);
+        const bool silent = std::all_of(piece.begin(), piece.end(), [](int32_t s) { return !s; });
+        ASSERT_TRUE(silent && random() % 2 ? stream->PutSilence(n) : stream->Put(piece));
+        at += n;
+        EXPECT_EQ(stream->position(), at);
+      }
+      ASSERT_TRUE(stream->Close());
+      const auto expected = dir / name;
+      ASSERT_TRUE(WriteSoundFile(rec, whole, format, expected.string()));
+      EXPECT_EQ(ReadBytes(streamed), ReadBytes(expected));
+      EXPECT_TRUE(rec.texts().empty());
+    }
+  }
+}
+
+// A FIFO cannot be written out of order: it gets, through a temporary file that has no
+// name, the very bytes a regular file gets, and nothing is left in the temporary folder.
+TEST(SoundFileStream, AFifoGetsTheBytesOfARegularFile) {
+  TempDir dir;
+  ScopedTmpDir tmp;
+  const MixAccumulator acc = Tone(1, 3000.0);
+  for (const auto& [name, bits] : {std::pair{"pipe", kPlainBits}, {"pipe.flac", kHighBits}}) {
+    const auto fifo = dir / name;
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    test::Bytes received;
+    std::jthread reader([&] { received = ReadBytes(fifo); });
+    RecordingReporter rec;
+    // A FIFO nobody reads yet is refused at once: tried again until the reader is there.
+    bool written = false;
+    for (int attempt = 0; attempt < 10000 && !written; ++attempt) {
+      written = WriteSoundFile(rec, acc, OutputFormat{bits}, fifo.string());
+      if (!written) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    ASSERT_TRUE(written);
+    reader.join();
+    const auto file = dir / (std::string("file-") + name + (bits == kPlainBits ? ".wav" : ""));
+    ASSERT_TRUE(WriteSoundFile(rec, acc, OutputFormat{bits}, file.string()));
+    EXPECT_EQ(received, ReadBytes(file)) << name;
+  }
+  EXPECT_TRUE(std::filesystem::is_empty(tmp.path()));
+}
+
+// The container's size limit is found when sound reaches it, before anything past it is
+// written, and what stood at the output stays; a song already past it is refused at once.
+TEST(SoundFileStream, SizeLimitIsFoundWhenSoundReachesItAndReplacesNothing) {
+  TempDir dir;
+  const auto path = dir / "old.wav";
+  test::WriteBytes(path, {'k', 'e', 'e', 'p'});
+  const CWaveData format = MixFormat();
+  const int64_t limit24 = static_cast<int64_t>(kMaxWavDataBytes / 6);
+  RecordingReporter rec;
+  auto stream =
+      SoundFileStream::Open(rec, format, OutputFormat{kHighBits}, path.string(), 0, limit24 + 10);
+  ASSERT_TRUE(stream);
+  EXPECT_TRUE(stream->PutSilence(limit24));  // held back: nothing written yet
+  const std::vector<int32_t> sound = {1, 1};
+  EXPECT_FALSE(stream->Put(sound));
+  EXPECT_FALSE(stream->Close());
+  stream.reset();
+  EXPECT_EQ(rec.texts(), std::vector<std::string>{"出力が大きすぎます。"});
+  RecordingReporter foreseen;
+  EXPECT_FALSE(SoundFileStream::Open(foreseen, format, {}, path.string(), kMaxMixFrames + 1,
+                                     kMaxMixFrames + 1));
+  EXPECT_EQ(foreseen.texts(), rec.texts());
+  EXPECT_EQ(ReadBytes(path), (test::Bytes{'k', 'e', 'e', 'p'}));
+  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()), {}), 1);
 }
 
 }  // namespace
