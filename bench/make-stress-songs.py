@@ -1,7 +1,8 @@
 #!/usr/bin/python3
 """Writes the songs that test bounded memory and work into a folder:
   held-60.mid    one organ note held for 60 minutes (48 bytes)
-  loop-60.mid    a planetblupi song played again and again until it lasts 60 minutes
+  loop-60.mid    a planetblupi song played again and again until it lasts 60 minutes,
+                 slowed so that its one track stays within the reader's event limit
   damaged-*.mid  real songs damaged in a seeded way: delta times made huge, note-offs
                  lost, bytes of the track data changed, track lengths that lie
 Usage: make-stress-songs.py OUT_DIR [--seed N] [--count N]
@@ -20,6 +21,8 @@ PLANETBLUPI = "/usr/share/planetblupi/music"
 DIVISION = 480
 TICKS_PER_MINUTE = DIVISION * 2 * 60  # at the default 120 bpm
 TARGET_SECONDS = 3600
+# Events of the looped song's one track: well within the reader's 131,072.
+MAX_LOOP_EVENTS = 100_000
 
 
 def vlq(n):
@@ -46,13 +49,16 @@ def held_note(minutes):
 
 
 def looped(path, seconds):
-    """The song's tracks merged into one, repeated until it lasts `seconds`."""
+    """The song's tracks merged into one, repeated until it lasts `seconds`; played slower
+    (its delta times stretched) where the repeats would hold too many events."""
     song = mido.MidiFile(path)
     merged = [m for m in mido.merge_tracks(song.tracks) if m.type != "end_of_track"]
-    times = max(1, math.ceil(seconds / max(song.length, 1.0)))
+    length = max(song.length, 1.0)
+    stretch = max(1, math.ceil(len(merged) * seconds / length / MAX_LOOP_EVENTS))
+    times = max(1, math.ceil(seconds / (length * stretch)))
     track = mido.MidiTrack()
     for _ in range(times):
-        track.extend(m.copy() for m in merged)
+        track.extend(m.copy(time=m.time * stretch) for m in merged)
     track.append(mido.MetaMessage("end_of_track", time=0))
     out = mido.MidiFile(type=0, ticks_per_beat=song.ticks_per_beat)
     out.tracks.append(track)

@@ -75,39 +75,41 @@ void ShowOpenFailed(Reporter& reporter) {
 
 }  // namespace
 
-int WriteAll(int fd, std::span<const uint8_t> bytes) {
+namespace {
+
+// Repeats a read or write, `step(bytes, offset)`, until all of `bytes` is done, across
+// interruptions and short counts; 0, or the errno value of the step that failed.
+template <typename Byte, typename Step>
+int TransferAll(std::span<Byte> bytes, int64_t offset, Step step) {
   while (!bytes.empty()) {
-    const ssize_t n = ::write(fd, bytes.data(), bytes.size());
+    const ssize_t n = step(bytes, static_cast<off_t>(offset));
     if (n < 0 && errno == EINTR) continue;
     if (n < 0) return errno;
     if (n == 0) return EIO;
     bytes = bytes.subspan(static_cast<size_t>(n));
+    offset += n;
   }
   return 0;
+}
+
+}  // namespace
+
+int WriteAll(int fd, std::span<const uint8_t> bytes) {
+  return TransferAll(bytes, 0, [fd](std::span<const uint8_t> b, off_t) {
+    return ::write(fd, b.data(), b.size());
+  });
 }
 
 int ReadAllAt(int fd, std::span<uint8_t> bytes, int64_t offset) {
-  while (!bytes.empty()) {
-    const ssize_t n = ::pread(fd, bytes.data(), bytes.size(), static_cast<off_t>(offset));
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0) return errno;
-    if (n == 0) return EIO;
-    bytes = bytes.subspan(static_cast<size_t>(n));
-    offset += n;
-  }
-  return 0;
+  return TransferAll(bytes, offset, [fd](std::span<uint8_t> b, off_t at) {
+    return ::pread(fd, b.data(), b.size(), at);
+  });
 }
 
 int WriteAllAt(int fd, std::span<const uint8_t> bytes, int64_t offset) {
-  while (!bytes.empty()) {
-    const ssize_t n = ::pwrite(fd, bytes.data(), bytes.size(), static_cast<off_t>(offset));
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0) return errno;
-    if (n == 0) return EIO;
-    bytes = bytes.subspan(static_cast<size_t>(n));
-    offset += n;
-  }
-  return 0;
+  return TransferAll(bytes, offset, [fd](std::span<const uint8_t> b, off_t at) {
+    return ::pwrite(fd, b.data(), b.size(), at);
+  });
 }
 
 UniqueFd OpenScratchFile() {

@@ -60,7 +60,8 @@ options:
   --bits 16|24           bits per sample (default 16)
   --gain DB              raise or lower the whole mix by DB decibels, -60..60
   --normalize            scale the whole mix so that its peak is at -1 dBFS (then
-                         --gain, if given, applies on top)
+                         --gain, if given, applies on top); the mix waits for it in
+                         an unnamed file in $TMPDIR, 8 bytes per frame
   --soundfont PATH       the SoundFont to play with (default: FluidR3_GM.sf2, else
                          default-GM.sf2 in /usr/share/sounds/sf2, else TimGM6mb.sf2)
   --engine fast|files    fast (default): every note rendered in memory from where it
@@ -83,7 +84,8 @@ Ctrl-C stops a conversion like the dialog's Stop button: the WAV then holds what
 mixed so far. SIGTERM (and SIGHUP) end it at once, leaving the output being written as
 it stood. An output is never one of the inputs; an existing output is replaced as what
 it is: a file keeps its mode, owner and other names, a symbolic link leads to the file
-that is written, a device or FIFO is written in place.
+that is written, a device or FIFO is written in place when the conversion is complete
+(until then it is gathered in an unnamed file in $TMPDIR, which needs room for it).
 Exit status: 0 every output written, 1 an output not written, 2 usage error (also an
 tuning file that cannot be read or an output that is an input, for convert and inspect alike),
 130 stopped by Ctrl-C, 143 ended by SIGTERM, 129 by SIGHUP. Options that only concern

@@ -6,6 +6,7 @@
 #include <limits>
 #include <mutex>
 #include <new>
+#include <system_error>
 #include <thread>
 #include <vector>
 
@@ -39,6 +40,31 @@ constexpr int kNoteVoices = 32;
 constexpr auto kRefresh = std::chrono::milliseconds(100);
 constexpr int64_t kPercent = 100;
 
+// Room asked for before FluidSynth makes a synthesizer's settings, which it does without
+// checking its allocations: far more than they take.
+constexpr size_t kSettingsRoom = size_t{16} << 20;
+
+// What one worker thread renders with: its own SoundFont and synthesizer settings.
+struct WorkerKit {
+  std::unique_ptr<LoadedSoundFont> font;
+  FluidSettingsPtr settings;
+  FluidSettingsPtr fewVoices;  // for single notes: made in a tenth of the time
+};
+
+// A kit for `font`, made on the calling thread while no other allocates; throws
+// std::bad_alloc when the room cannot be had, and gives no font when the settings failed.
+WorkerKit MakeKit(std::unique_ptr<LoadedSoundFont> font) {
+  WorkerKit kit;
+  for (FluidSettingsPtr* settings : {&kit.settings, &kit.fewVoices}) {
+    // Through a volatile pointer: an allocation that is never used may be left out.
+    void* volatile probe = ::operator new(kSettingsRoom);
+    ::operator delete(probe);
+    *settings = MakeRenderSettings(settings == &kit.settings ? kRenderPolyphony : kNoteVoices);
+  }
+  if (kit.settings && kit.fewVoices) kit.font = std::move(font);
+  return kit;
+}
+
 struct NoteTask {
   int32_t event = 0;       // position in the prepared track
   int64_t startFrame = 0;  // the block its rendering starts at: nothing of it comes before
@@ -66,21 +92,27 @@ class FastJob {
         tuning_(tuning),
         control_(control),
         reporter_(reporter),
-        workers_(workers) {
+        workers_(workers),
+        plannedWorkers_(workers) {
     notes_ = PlanNotes(song, index);
     done_.assign(notes_.size(), 0);
   }
 
   void Work();
-  // One loaded SoundFont per thread: its voices count their references without locks.
-  void LendFonts(std::vector<std::unique_ptr<LoadedSoundFont>> fonts) {
-    spareFonts_ = std::move(fonts);
-  }
+  // One loaded SoundFont and its settings per thread: its voices count their references
+  // without locks.
+  void LendKits(std::vector<WorkerKit> kits) { spareKits_ = std::move(kits); }
   // Writes finished sums to the output as the workers go, and shows progress; returns when
   // everything is written.
   void Coordinate(JobObserver& observer, SoundFileStream& out);
   void Finish(JobObserver& observer, SoundFileStream& out);
   bool anyWorkerStarted() const { return drumOwnerFound_; }
+  // Only `threads` of the planned workers run.
+  void Started(int threads) {
+    std::lock_guard lock(mutex_);
+    workers_ -= plannedWorkers_ - threads;
+    changed_.notify_all();
+  }
   // Memory ran out on some thread: the job ended early and its mix is incomplete.
   bool failed() const { return failed_.load() && !outputFailed_; }
   // Writing the output failed (the reason has been shown): the job ended early.
@@ -105,10 +137,7 @@ class FastJob {
   int32_t FirstUnfinishedEvent() const;
 
   // What one worker thread renders with.
-  struct Worker {
-    FluidSettingsPtr settings;
-    FluidSettingsPtr fewVoices;  // for single notes: made in a tenth of the time
-    std::unique_ptr<LoadedSoundFont> font;
+  struct Worker : WorkerKit {
     BlockRun run;
   };
   void Serve(Worker& worker, bool& drumOwner);
@@ -126,7 +155,7 @@ class FastJob {
   Reporter& reporter_;
 
   mutable std::mutex mutex_;
-  std::vector<std::unique_ptr<LoadedSoundFont>> spareFonts_;
+  std::vector<WorkerKit> spareKits_;
   std::condition_variable changed_;
   std::vector<NoteTask> notes_;
   std::vector<char> done_;
@@ -136,6 +165,7 @@ class FastJob {
   size_t nextNote_ = 0;     // the first note not yet taken
   size_t firstUndone_ = 0;  // the first note not yet rendered
   int workers_;             // still running
+  const int plannedWorkers_;
   // The drum pass stays on the thread whose SoundFont it borrows.
   bool drumOwnerFound_ = false;
   DryRendering drums_;
@@ -301,13 +331,11 @@ void FastJob::Work() {
 }
 
 void FastJob::Serve(Worker& worker, bool& drumOwner) {
-  worker.settings = MakeRenderSettings();
-  worker.fewVoices = MakeRenderSettings(kNoteVoices);
-  if (worker.settings && worker.fewVoices) {
+  {
     std::lock_guard lock(mutex_);
-    if (!spareFonts_.empty()) {
-      worker.font = std::move(spareFonts_.back());
-      spareFonts_.pop_back();
+    if (!spareKits_.empty()) {
+      static_cast<WorkerKit&>(worker) = std::move(spareKits_.back());
+      spareKits_.pop_back();
     }
   }
   worker.run.Reserve(kRunFrames);
@@ -418,23 +446,48 @@ bool FastEngine::MixAll(EngineTask& task, SoundFileStream& out) {
   // The other threads' copies are loaded here, one after another, while no other thread
   // allocates: FluidSynth does not survive running out of memory mid-load, and the room
   // is checked before each load. No room, or a Stop, leaves fewer threads.
-  std::vector<std::unique_ptr<LoadedSoundFont>> fonts;
-  fonts.push_back(std::move(task.font));
-  while (static_cast<int>(fonts.size()) < jobs && task.control.m_cancel.load() == 0) {
-    std::unique_ptr<LoadedSoundFont> font;
+  // The synthesizers' settings likewise: FluidSynth copies their strings unchecked.
+  std::vector<WorkerKit> kits;
+  std::unique_ptr<LoadedSoundFont> font = std::move(task.font);
+  bool outOfRoom = false;
+  while (font) {
+    WorkerKit kit;
+    try {
+      kit = MakeKit(std::move(font));
+    } catch (const std::bad_alloc&) {
+      outOfRoom = true;
+    }
+    if (!kit.font) break;
+    kits.push_back(std::move(kit));
+    if (static_cast<int>(kits.size()) >= jobs || task.control.m_cancel.load() != 0) break;
     try {
       font = LoadSoundFont(soundFontPath);
     } catch (const std::bad_alloc&) {
     }
-    if (!font) break;
-    fonts.push_back(std::move(font));
   }
-  jobs = static_cast<int>(fonts.size());
+  if (kits.empty()) {
+    task.reporter.ShowText(outOfRoom ? audio_msg::kOutOfMemory
+                                     : audio_msg::NoSynthesizer(soundFontPath));
+    return false;
+  }
+  jobs = static_cast<int>(kits.size());
   FastJob job(song, *index, task.tuning, task.control, task.reporter, jobs);
-  job.LendFonts(std::move(fonts));
+  job.LendKits(std::move(kits));
   {
     std::vector<std::jthread> workers;
-    for (int w = 0; w < jobs; ++w) workers.emplace_back([&] { job.Work(); });
+    // A thread that cannot be started (no room for its stack) leaves fewer workers; none at
+    // all is a job short of memory.
+    try {
+      workers.reserve(static_cast<size_t>(jobs));
+      for (int w = 0; w < jobs; ++w) workers.emplace_back([&] { job.Work(); });
+    } catch (const std::system_error&) {
+    } catch (const std::bad_alloc&) {
+    }
+    job.Started(static_cast<int>(workers.size()));
+    if (workers.empty()) {
+      task.reporter.ShowText(audio_msg::kOutOfMemory);
+      return false;
+    }
     job.Coordinate(task.observer, out);
   }
   if (job.outputFailed()) return false;
