@@ -140,17 +140,6 @@ std::optional<MixAccumulator> CreateMixAccumulator(Reporter& reporter, int64_t s
   return acc;
 }
 
-bool GrowMixAccumulator(MixAccumulator& acc, int64_t frames) {
-  frames = std::min(frames, kMaxMixFrames);
-  if (frames <= static_cast<int64_t>(FrameCount(acc))) return true;
-  try {
-    acc.sum.resize(static_cast<size_t>(frames) * kChannels, 0);
-  } catch (const std::bad_alloc&) {
-    return false;
-  }
-  return true;
-}
-
 void TrimTrailingSilence(MixAccumulator& acc, uint64_t minFrames) {
   uint64_t frames = FrameCount(acc);
   const auto silent = [&](uint64_t frame) {

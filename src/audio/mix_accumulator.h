@@ -1,4 +1,6 @@
-// The sum of all renderings of a song, 44100 Hz 16-bit stereo, written as the output WAV.
+// Sums of renderings at the mix's format (16-bit stereo): held whole in memory for a short
+// mix (MixAccumulator), or kept in a scratch file for a long one (SpooledMix). A conversion
+// writes its mix as it is finished (SoundFileStream) and holds neither whole.
 #pragma once
 
 #include <cstdint>
@@ -41,9 +43,6 @@ std::optional<MixAccumulator> CreateMixAccumulator(Reporter& reporter, int64_t s
 // Room past the song's last event for the renderings' and the effects' tails.
 inline constexpr int64_t kEndingCapFrames = int64_t{10} * kSampleRate;
 
-// Grows the accumulator with zeroed frames to `frames`, held within the WAV size limit.
-// False, leaving it as it was, when memory runs out.
-bool GrowMixAccumulator(MixAccumulator& acc, int64_t frames);
 // Drops the silent frames at the end, keeping at least `minFrames`.
 void TrimTrailingSilence(MixAccumulator& acc, uint64_t minFrames);
 
