@@ -139,6 +139,7 @@ class FastJob {
   // What one worker thread renders with.
   struct Worker : WorkerKit {
     BlockRun run;
+    bool drumOwner = false;
   };
   void Serve(Worker& worker, bool& drumOwner);
   void StartDrums(Worker& worker);
@@ -147,6 +148,8 @@ class FastJob {
   void Drain(Worker& worker, DryRendering& rendering, int64_t limit);
   // Renders a note to its end in steps, publishing how far it got under `slot`.
   void DrainNote(Worker& worker, DryRendering& rendering, size_t n);
+  // Whether `worker` owes the drum pass a step that the window has room for.
+  bool DrumsDue(const Worker& worker) const;
 
   const MidiFormat0Data& song_;
   const SongNoteIndex& index_;
@@ -249,21 +252,37 @@ void FastJob::Drain(Worker& worker, DryRendering& rendering, int64_t limit) {
   flush();
 }
 
+bool FastJob::DrumsDue(const Worker& worker) const {
+  return worker.drumOwner && !Ending() && !drumsBusy_ && drumsAt_ != kNever &&
+         drumsAt_ < WindowEnd();
+}
+
 void FastJob::DrainNote(Worker& worker, DryRendering& rendering, size_t n) {
   while (!rendering.finished()) {
+    int64_t drumLimit = -1;
     {
-      // When every thread waits, one of them inside a note, and nothing can be mixed, what
-      // holds the mix back (the drum pass, a note not yet taken) has nobody to render it:
-      // the notes then go on past the window.
+      // The drum pass stays on its owner's thread: a note held long on that thread takes
+      // the pass's steps in turn while it waits for room, or the pass would hold the mix
+      // back for the whole note. When every thread waits, one of them inside a note, and
+      // nothing can be mixed, what holds the mix back (a note not yet taken) has nobody to
+      // render it: the notes then go on past the window.
       std::unique_lock lock(mutex_);
       ++waiting_;
       changed_.notify_all();
       changed_.wait(lock, [&] {
-        return Ending() || rendering.position() < WindowEnd() ||
+        return Ending() || rendering.position() < WindowEnd() || DrumsDue(worker) ||
                (waiting_ >= workers_ && !Takeable());
       });
       --waiting_;
       if (Ending()) return;
+      if (rendering.position() >= WindowEnd() && DrumsDue(worker)) {
+        drumsBusy_ = true;
+        drumLimit = drumsAt_ + kDrumStepFrames;
+      }
+    }
+    if (drumLimit >= 0) {
+      RenderDrumStep(worker, drumLimit);
+      continue;
     }
     Drain(worker, rendering, rendering.position() + kNoteStepFrames);
     // A refused start hands nothing out; the note is rendered again from its start.
@@ -341,6 +360,7 @@ void FastJob::Serve(Worker& worker, bool& drumOwner) {
   worker.run.Reserve(kRunFrames);
   std::unique_lock lock(mutex_);
   drumOwner = worker.font && !drumOwnerFound_;
+  worker.drumOwner = drumOwner;
   if (drumOwner) {
     drumOwnerFound_ = true;
     lock.unlock();
