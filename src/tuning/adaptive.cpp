@@ -5,6 +5,8 @@
 #include <numeric>
 
 #include "base/limits.h"
+#include "midi/event_data.h"
+#include "midi/midi_constants.h"
 #include "midi/song_time.h"
 #include "tuning/presets.h"
 
@@ -471,11 +473,19 @@ SongNotes IntonationNotesOfSong(const MidiFormat0Data& song, const KeyTable& key
   if (!song.track) return out;
   const MidiTrack& track = *song.track;
   const TempoMap tempo = BuildTempoMap(track, song.division);
+  // A rhythm part's notes are drum sounds the conversion never bends: they pull on nothing.
+  std::array<int, kMidiChannels> rhythmMap{};
   int64_t tick = 0;
   for (int32_t i = 0; i < track.count(); ++i) {
     const MidiEvent& e = track.events[static_cast<size_t>(i)];
     tick += e.delta;
+    if (const std::optional<int> map = RhythmMapOf(e);
+        map && e.channel >= 0 && e.channel < kMidiChannels) {
+      rhythmMap[static_cast<size_t>(e.channel)] = *map;
+    }
     if (e.status != st::kNote || e.channel == kDrumChannel) continue;
+    if (e.channel >= 0 && e.channel < kMidiChannels && rhythmMap[static_cast<size_t>(e.channel)])
+      continue;
     if (e.note < 0 || e.note >= kKeyCount) continue;
     const KeyTarget target = keys[static_cast<size_t>(e.note)];
     if (!target) continue;

@@ -66,7 +66,7 @@ std::vector<double> ChooseAdaptivePitches(const std::vector<IntonationNote>& not
                                           const AdaptiveOptions& options = {});
 
 // The pitched notes of a prepared (note-form) song, with the note event each comes from.
-// Channel 10 is left out: drums are never retuned. Keys the table leaves unmapped are left
+// Channel 10 and GS rhythm parts are left out: drums are never retuned. Keys the table leaves unmapped are left
 // out too; they stay silent.
 struct SongNotes {
   std::vector<IntonationNote> notes;

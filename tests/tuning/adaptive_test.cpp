@@ -153,18 +153,23 @@ TEST(AdaptiveIntonation, RandomTexturesGiveBoundedRepeatablePitches) {
 }
 
 TEST(AdaptiveIntonation, SongNotesFollowTheTempoAndLeaveDrumsAlone) {
-  // 480 ticks a quarter; the tempo halves the second beat's length.
-  auto song = test::MakeSong({test::Note(0, 0, 60, 960), test::Note(0, 0, 64, 960),
-                              test::Note(0, 0, 67, 960), test::Tempo(480, 250000),
-                              test::Note(0, 9, 38, 240), test::EndOfTrack(480)});
+  // 480 ticks a quarter; the tempo halves the second beat's length. Channel 3 becomes a GS
+  // rhythm part after its first note: its later note is a drum sound, like channel 10's.
+  auto song = test::MakeSong(
+      {test::Note(0, 0, 60, 960), test::Note(0, 0, 64, 960), test::Note(0, 0, 67, 960),
+       test::Note(0, 2, 55, 960), test::RhythmPart(0, 2, 1), test::Note(0, 2, 62, 960),
+       test::Tempo(480, 250000), test::Note(0, 9, 38, 240), test::EndOfTrack(480)});
   const KeyTable keys = KeyTableFromCents({});
   const SongNotes found = IntonationNotesOfSong(*song, keys);
-  ASSERT_EQ(found.notes.size(), 3u);
+  ASSERT_EQ(found.notes.size(), 4u);
   EXPECT_DOUBLE_EQ(found.notes[0].end, 0.75);
+  EXPECT_EQ(found.eventIndex.back(), 3);
   const Tuning tuning = AdaptiveTuning(*song, keys);
   ASSERT_EQ(tuning.notes.size(), song->track->events.size());
   EXPECT_NEAR(*tuning.notes[1] - *tuning.notes[0], Cents(5.0 / 4) - 400, kPureTolerance);
-  EXPECT_EQ(*tuning.notes[4], 0.0);  // the drum keeps its key's target
+  EXPECT_NEAR(*tuning.notes[0] - *tuning.notes[3], Cents(4.0 / 3) - 500, kPureTolerance);
+  EXPECT_EQ(*tuning.notes[5], 0.0);  // the rhythm part's and the drum's notes keep their
+  EXPECT_EQ(*tuning.notes[7], 0.0);  // keys' targets
 }
 
 }  // namespace
