@@ -73,13 +73,14 @@ bool Usable(const IntonationNote& n) {
 struct Edge {
   int32_t low = 0;
   int32_t high = 0;
-  int32_t semitones = 0;
-  bool harmonic = false;
   float strength = 0;  // the pair's weight as the music gives it
   float weight = 0;    // as this pass uses it
   float target = 0;
   float nominalStep = 0;  // a voice's step as the nominal pitches make it
+  int16_t semitones = 0;
+  bool harmonic = false;
 };
+static_assert(sizeof(Edge) <= 28, "memory per note");
 
 // Windows whose weighted mean of (x - nominal) is held at zero: members in one flat list.
 struct Windows {
@@ -119,7 +120,8 @@ Edge HarmonicEdge(const std::vector<IntonationNote>& notes, int32_t a, int32_t b
   Edge e;
   e.low = aLow ? a : b;
   e.high = aLow ? b : a;
-  e.semitones = notes[static_cast<size_t>(e.high)].key - notes[static_cast<size_t>(e.low)].key;
+  e.semitones = static_cast<int16_t>(notes[static_cast<size_t>(e.high)].key -
+                                     notes[static_cast<size_t>(e.low)].key);
   e.harmonic = true;
   e.strength = e.weight = static_cast<float>(weight);
   return e;
