@@ -427,14 +427,18 @@ void Refine(const std::vector<IntonationNote>& notes, const AdaptiveOptions& opt
   Solve(p, notes, options, kSolveToleranceCents, x);
 }
 
-// What the reweighted passes minimise: each pair's distance from its nearest just size.
-double Discord(const std::vector<Edge>& edges, const std::vector<double>& x) {
+// How far the pairs are from pure, cent-seconds: what the result is judged by. The pairs'
+// weights decide where a conflict goes; this decides which of two tunings is purer.
+double Discord(const std::vector<IntonationNote>& notes, const std::vector<Edge>& edges,
+               const std::vector<double>& x) {
   double sum = 0;
   for (const Edge& e : edges) {
     if (!e.harmonic) continue;
+    const IntonationNote& a = notes[static_cast<size_t>(e.low)];
+    const IntonationNote& b = notes[static_cast<size_t>(e.high)];
+    const double overlap = std::min(a.end, b.end) - std::max(a.start, b.start);
     const double played = x[static_cast<size_t>(e.high)] - x[static_cast<size_t>(e.low)];
-    sum +=
-        e.strength * std::abs(played - JustDeviationCents(
+    sum += overlap * std::abs(played - JustDeviationCents(
                                            e.semitones, e.semitones * kCentsPerSemitone + played));
   }
   return sum;
@@ -450,7 +454,7 @@ std::vector<double> JustStart(const std::vector<IntonationNote>& notes, const Pr
     for (size_t i = 0; i < y.size(); ++i) {
       if (p.free[i] && p.chordal[i]) y[i] += JustScaleCents(notes[i].key - tonic);
     }
-    const double discord = Discord(p.edges, y);
+    const double discord = Discord(notes, p.edges, y);
     if (best.empty() || discord < least) {
       best.swap(y);
       least = discord;
@@ -518,7 +522,7 @@ std::vector<double> ChooseAdaptivePitches(const std::vector<IntonationNote>& not
   std::vector<double> y = JustStart(notes, p, nominal);
   Refine(notes, options, true, p, y);
   // A tie goes to the first, which keeps the mean at the reference.
-  if (Discord(p.edges, y) < Discord(p.edges, x) - kSameDiscord) x.swap(y);
+  if (Discord(notes, p.edges, y) < Discord(notes, p.edges, x) - kSameDiscord) x.swap(y);
   for (size_t i = 0; i < n; ++i) {
     if (!p.free[i]) {
       x[i] = nominal[i];
