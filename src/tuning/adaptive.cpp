@@ -285,7 +285,7 @@ void Retarget(const std::vector<IntonationNote>& notes, const std::vector<double
         std::clamp(sum / w.total[k], -options.anchorToleranceCents, options.anchorToleranceCents);
   }
   for (size_t i = 0; i < x.size(); ++i) {
-    p.pullTarget[i] = p.chordal[i] ? x[i] : notes[i].nominal;
+    p.pullTarget[i] = p.chordal[i] || !Usable(notes[i]) ? x[i] : notes[i].nominal;
   }
 }
 

@@ -55,7 +55,7 @@ struct AdaptiveOptions {
   double voiceWeight = 0.0002;        // steps of one voice close to their nominal size
   double voiceToleranceCents = 21.5;  // ... within this (a comma, as a just scale's steps are)
   double voiceGapSeconds = 0.5;       // a voice's next note within this is a step
-  double nominalWeight = 1e-3;        // pull towards the nominal pitch, per second sounding
+  double nominalWeight = 1e-3;        // a lone note towards its nominal pitch, per second
   double minOverlapSeconds = 0.03;    // shorter overlaps are legato, not harmony
   int maxPartnersPerNote = 24;        // strongest partners kept when many notes overlap
   double robustCents = 0.1;           // pairs missing their ratio by more count less
