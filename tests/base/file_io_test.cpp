@@ -42,10 +42,8 @@ struct FileIoTest : ::testing::Test {
   RecordingReporter rec;
 };
 
-TEST_F(FileIoTest, AllocationIsZeroFilledOrReportedAndEmpty) {
-  const auto buffer = GeneAlloc(rec, 4096);
-  ASSERT_EQ(buffer.size(), 4096u);
-  EXPECT_TRUE(std::all_of(buffer.begin(), buffer.end(), [](uint8_t b) { return b == 0; }));
+TEST_F(FileIoTest, AllocationGivesTheSizeOrReportsAndGivesNothing) {
+  EXPECT_EQ(GeneAlloc(rec, 4096).size(), 4096u);
 #if !defined(__SANITIZE_ADDRESS__)  // the address sanitizer stops on impossible allocations
   EXPECT_TRUE(GeneAlloc(rec, static_cast<size_t>(-1) / 2).empty());
   EXPECT_EQ(rec.texts(), (std::vector<std::string>{"GENE01000002 メモリが不足しています。"}));
