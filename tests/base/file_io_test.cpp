@@ -166,18 +166,23 @@ TEST_F(FileIoTest, AtomicFileAppearsOnlyOnCommit) {
   EXPECT_FALSE(nowhere.Commit());
 }
 
+// Names of every length in characters of one to four bytes, after serials of one to six
+// digits (so that the room left for the name takes every remainder).
 TEST(TemporaryNames, StayWithinTheNameLimitAndBetweenCharacters) {
-  for (size_t length = 0; length <= kMaxNameBytes; length += 7) {
-    for (const std::string unit : {"a", "é", "音"}) {
-      std::string name;
-      while (name.size() + unit.size() <= length) name += unit;
-      const std::string temp = TemporaryNameFor(name, 12345);
-      EXPECT_LE(temp.size(), kMaxNameBytes);
-      EXPECT_EQ(temp.rfind(".velorna-" + std::to_string(getpid()) + "-", 0), 0u) << temp;
-      EXPECT_EQ(temp.substr(temp.size() - 4), ".tmp");
-      // Cut only between characters: the kept part of the name is whole units.
-      const size_t start = temp.find("-12345-") + 7;
-      EXPECT_EQ((temp.size() - 4 - start) % unit.size(), 0u) << temp;
+  for (unsigned serial = 1; serial < 1000000; serial = serial * 10 + 1) {
+    for (size_t length = 0; length <= kMaxNameBytes; length += 7) {
+      for (const std::string unit : {"a", "é", "音", "𝄞"}) {
+        std::string name;
+        while (name.size() + unit.size() <= length) name += unit;
+        const std::string temp = TemporaryNameFor(name, serial);
+        EXPECT_LE(temp.size(), kMaxNameBytes);
+        EXPECT_EQ(temp.rfind(".velorna-" + std::to_string(getpid()) + "-", 0), 0u) << temp;
+        EXPECT_EQ(temp.substr(temp.size() - 4), ".tmp");
+        // Cut only between characters: the kept part of the name is whole units.
+        const std::string after = "-" + std::to_string(serial) + "-";
+        const size_t start = temp.rfind(after) + after.size();
+        EXPECT_EQ((temp.size() - 4 - start) % unit.size(), 0u) << temp;
+      }
     }
   }
 }
