@@ -8,11 +8,8 @@
 #include <QTest>
 #include <cmath>
 #include <fstream>
-#include <memory>
 
-#include "app/dialog_settings.h"
 #include "app/gui_support.h"
-#include "app/velorna_dlg.h"
 #include "support/scala_text.h"
 #include "support/temp_dir.h"
 #include "tuning/scala.h"
@@ -21,19 +18,7 @@
 namespace velorna::test {
 namespace {
 
-constexpr std::array<int, 12> kSpinIds{1003, 1027, 1005, 1029, 1007, 1009,
-                                       1031, 1019, 1033, 1021, 1035, 1023};
 constexpr int kKeyD = 9;
-
-QDoubleSpinBox* Spin(QWidget& dialog, size_t pc) {
-  return Control<QDoubleSpinBox>(dialog, kSpinIds[pc]);
-}
-
-std::vector<double> Offsets(QWidget& dialog) {
-  std::vector<double> values;
-  for (size_t pc = 0; pc < kSpinIds.size(); ++pc) values.push_back(Spin(dialog, pc)->value());
-  return values;
-}
 
 void ChoosePreset(QWidget& dialog, const char* displayName) {
   auto* presets = Control<QComboBox>(dialog, "preset");
@@ -48,15 +33,6 @@ void WriteText(const std::filesystem::path& path, const std::string& text) {
 
 class TuningControlsTest : public QObject {
   Q_OBJECT
-
- private:
-  std::unique_ptr<CVelornaDlg> MakeDialog(ConversionRunner runner = {}) {
-    ClearDialogSettings();
-    auto dialog = std::make_unique<CVelornaDlg>(std::move(runner));
-    dialog->SetPathAsker([](PathPrompt, const QString&) { return QString(); });
-    dialog->show();
-    return dialog;
-  }
 
  private slots:
   // Just intonation on D: the tonic keeps its pitch, every other pitch class sits at its
