@@ -30,6 +30,11 @@ std::unique_ptr<RenderEngine> MakeEngine(const ConversionOptions& options) {
 ConversionResult Convert(const std::string& path, const ConversionOptions& options,
                          JobControl& control, JobObserver& observer, OnceReporter& once) {
   const SynthLogRoute log(options.verbose ? &once : nullptr);
+  // A rate the synthesizer can't render at is refused before any work.
+  if (!IsOutputRate(options.outputFormat.sampleRate)) {
+    once.ShowText(audio_msg::kWrongFormat);
+    return ConversionResult::kNotWritten;
+  }
   std::unique_ptr<LoadedSoundFont> font = ResolveSoundFont(once, options.soundFont);
   if (!font) return ConversionResult::kNotWritten;
 
@@ -45,12 +50,14 @@ ConversionResult Convert(const std::string& path, const ConversionOptions& optio
     once.ShowText(conversion_msg::kCannotOpen);
     return ConversionResult::kNotWritten;
   }
-  std::optional<MixAccumulator> accumulator = CreateMixAccumulator(once, seconds);
+  // The engines render at the accumulator's rate.
+  const int rate = options.outputFormat.sampleRate;
+  std::optional<MixAccumulator> accumulator = CreateMixAccumulator(once, seconds, rate);
   if (!accumulator) return ConversionResult::kNotWritten;
   // The song's own length at least; past it, room for the tails, cut back to where they end.
   const uint64_t songFrames = FrameCount(*accumulator);
-  GrowMixAccumulator(*accumulator,
-                     static_cast<int64_t>(std::ceil(playing * kSampleRate)) + kEndingCapFrames);
+  GrowMixAccumulator(*accumulator, static_cast<int64_t>(std::ceil(playing * rate)) +
+                                       kEndingCapSeconds * int64_t{rate});
 
   control.m_progress = 0;
   ShowProgress(control, observer);
