@@ -54,9 +54,12 @@ Reverb::Reverb(const ReverbParams& params) {
   const double rate = std::max(params.sampleRate, 1);
   const double samplePeriod = 1.0 / rate;
 
-  // Sized at the highest rate, read with the depth of this one.
+  // Sized at the highest rate, read with the depth of this one: FluidSynth swings the read
+  // position by the depth's whole samples around a centre that keeps its fraction.
   const double sizing = RateCompensation(std::max(kLineSizingRate, rate));
-  const auto depth = static_cast<int>(kModDepth * RateCompensation(rate));
+  const double exactDepth = kModDepth * RateCompensation(rate);
+  const auto depth = static_cast<int>(exactDepth);
+  const double centre = exactDepth - depth;
   int longest = 0;
   for (size_t i = 0; i < lines_.size(); ++i) {
     const auto length = static_cast<int>(kNominalLengths[i] * kLengthFactor * sizing);
@@ -73,7 +76,7 @@ Reverb::Reverb(const ReverbParams& params) {
     for (int64_t step = 0; step < modPeriod_; ++step) {
       const double cycles = static_cast<double>(step + 1) / static_cast<double>(modPeriod_) +
                             static_cast<double>(line) / kReverbLines;
-      const double offset = depth * std::sin(2.0 * std::numbers::pi * cycles);
+      const double offset = centre + depth * std::sin(2.0 * std::numbers::pi * cycles);
       const double whole = std::floor(offset);
       modulation_[line * static_cast<size_t>(modPeriod_) + static_cast<size_t>(step)] = {
           static_cast<int>(whole), static_cast<float>(offset - whole)};

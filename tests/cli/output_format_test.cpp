@@ -101,7 +101,7 @@ TEST(CliOutputFormat, EveryRateKeepsTheLengthLevelAndPitch) {
     args.insert(args.end(), o.args.begin(), o.args.end());
     args.push_back(song);
     ASSERT_EQ(RunProcess(args).exitStatus, 0);
-    EXPECT_EQ(RunProcess({"soxi", "-r", (dir / o.name).string()}).out,
+    EXPECT_EQ(RunProcess({"/usr/bin/soxi", "-r", (dir / o.name).string()}).out,
               std::to_string(o.rate) + "\n");
     const std::vector<int32_t> samples = SoxDecode32(dir / o.name);
     EXPECT_EQ(samples.size(), static_cast<size_t>(kSeconds * o.rate) * 2);
