@@ -50,7 +50,7 @@ ConversionResult Convert(const std::string& path, const ConversionOptions& optio
     once.ShowText(conversion_msg::kCannotOpen);
     return ConversionResult::kNotWritten;
   }
-  // The engines render at the accumulator's rate.
+  // The mix and every rendering are at the output's rate.
   const int rate = options.outputFormat.sampleRate;
   std::optional<MixAccumulator> accumulator = CreateMixAccumulator(once, seconds, rate);
   if (!accumulator) return ConversionResult::kNotWritten;
@@ -64,8 +64,8 @@ ConversionResult Convert(const std::string& path, const ConversionOptions& optio
   // Chosen on the prepared song: the pitches belong to its note events.
   std::optional<Tuning> adaptive;
   if (options.adaptive) adaptive = AdaptiveTuning(*song, options.tuning.keys);
-  EngineTask task{*song, adaptive ? *adaptive : options.tuning, std::move(font), control, observer,
-                  once};
+  EngineTask task{
+      *song, adaptive ? *adaptive : options.tuning, std::move(font), control, observer, once, rate};
   // An engine whose rendering never started has nothing to write: a silent WAV would pass
   // for a conversion.
   if (!MakeEngine(options)->MixAll(task, *accumulator)) return ConversionResult::kNotWritten;

@@ -425,8 +425,7 @@ bool FastEngine::MixAll(EngineTask& task, MixAccumulator& accumulator) {
     fonts.push_back(std::move(font));
   }
   jobs = static_cast<int>(fonts.size());
-  FastJob job(song, *index, task.tuning, task.control, task.reporter, jobs,
-              static_cast<int>(accumulator.format.sampleRate));
+  FastJob job(song, *index, task.tuning, task.control, task.reporter, jobs, task.sampleRate);
   job.LendFonts(std::move(fonts));
   {
     std::vector<std::jthread> workers;

@@ -24,8 +24,7 @@ class FileEngine final : public RenderEngine {
   // reason has been shown): a copy left out would make the output a silent or partial one
   // passed off as complete. A stop is no failure.
   bool RenderCopy(MidiFormat0Data& copy, const RenderRates& rates);
-  // The accumulator's rate, which every copy is rendered for.
-  int OutputRate() const { return static_cast<int>(accumulator_->format.sampleRate); }
+  int OutputRate() const { return task_->sampleRate; }
   bool DrumPass();
   bool NotePasses(const SongNoteIndex& index);
 
