@@ -21,10 +21,11 @@ inline constexpr double kNormalizedPeakDb = -1.0;
 
 // How the mix is shaped into samples; the container follows the output's extension.
 struct OutputFormat {
-  int bits = kPlainBits;         // kPlainBits or kHighBits
-  double gainDb = 0.0;           // applied to the whole mix, after normalizing
-  bool normalize = false;        // scale so that the peak lands on kNormalizedPeakDb
-  int sampleRate = kSampleRate;  // one of kOutputRates: the synthesizer renders at it
+  int bits = kPlainBits;   // kPlainBits or kHighBits
+  double gainDb = 0.0;     // applied to the whole mix, after normalizing
+  bool normalize = false;  // scale so that the peak lands on kNormalizedPeakDb
+  // One of kOutputRates: the synthesizer renders at it, and the mix is made at it.
+  int sampleRate = kSampleRate;
 };
 
 // The type an extension names (".wav", ".flac", ".aiff", ".aif", any case); nullopt for
@@ -34,9 +35,9 @@ std::optional<SoundFileType> SoundFileTypeForExtension(std::string_view extensio
 // takes WAV; any other name without one names no type.
 std::optional<SoundFileType> SoundFileTypeFor(const std::string& path);
 
-// Writes the mix to `path` in the type its extension names, at the mix's rate. A 16-bit WAV
-// at unity gain is exactly what WriteMixAccumulator writes. The file is replaced only once
-// complete; on failure the reason has been shown and nothing is left behind.
+// Writes the mix to `path` in the type its extension names. A 16-bit WAV at unity gain is
+// exactly what WriteMixAccumulator writes. The file is replaced only once complete; on
+// failure the reason has been shown and nothing is left behind.
 bool WriteSoundFile(Reporter& reporter, const MixAccumulator& acc, const OutputFormat& format,
                     const std::string& path);
 
