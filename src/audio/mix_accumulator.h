@@ -35,6 +35,7 @@ std::optional<MixAccumulator> CreateMixAccumulator(Reporter& reporter, int64_t s
 
 // Room past the song's last event for the renderings' and the effects' tails.
 inline constexpr int64_t kEndingCapSeconds = 10;
+inline constexpr int64_t kEndingCapFrames = kEndingCapSeconds * kSampleRate;  // at the default
 
 // Grows the accumulator with zeroed frames to `frames`, held within the WAV size limit.
 // False, leaving it as it was, when memory runs out.
