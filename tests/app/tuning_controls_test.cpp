@@ -87,7 +87,8 @@ class TuningControlsTest : public QObject {
     QCOMPARE(Offsets(*dialog), typed);
   }
 
-  // A typed 11.7 stays 11.7 in the field, in the job's tuning and after a restart.
+  // A typed 11.7 stays 11.7 in the field, in the job's tuning and after a restart; so do the
+  // output's type, depth and rate.
   void fractionalOffsetsReachTheJob() {
     std::optional<ConversionOptions> seen;
     auto dialog = MakeDialog([&](const std::string&, const ConversionOptions& options, JobControl&,
@@ -111,6 +112,7 @@ class TuningControlsTest : public QObject {
     Control<QCheckBox>(*dialog, "adaptive")->setChecked(true);
     Control<QComboBox>(*dialog, "outputType")->setCurrentIndex(1);
     Control<QComboBox>(*dialog, "bits")->setCurrentIndex(1);
+    Control<QComboBox>(*dialog, "rate")->setCurrentIndex(1);
     TempDir dir;
     dialog->ConvertSongs({QString::fromStdString((dir / "song.mid").string())});
     QTRY_VERIFY(!dialog->IsConverting());
@@ -120,6 +122,7 @@ class TuningControlsTest : public QObject {
     QVERIFY(std::abs(*seen->tuning.keys[60] - shift) < 1e-9);
     QVERIFY(seen->adaptive);
     QCOMPARE(seen->outputFormat.bits, 24);
+    QCOMPARE(seen->outputFormat.sampleRate, 48000);
     QCOMPARE(QString::fromStdString(seen->outputPath),
              QString::fromStdString((dir / "song.flac").string()));
 
@@ -128,6 +131,7 @@ class TuningControlsTest : public QObject {
     QCOMPARE(Spin(again, 1)->value(), 11.7);
     QCOMPARE(Control<QDoubleSpinBox>(again, "a4")->value(), 415.0);
     QCOMPARE(Control<QComboBox>(again, "outputType")->currentIndex(), 1);
+    QCOMPARE(Control<QComboBox>(again, "rate")->currentIndex(), 1);
     QVERIFY(Control<QCheckBox>(again, "adaptive")->isChecked());
   }
 
