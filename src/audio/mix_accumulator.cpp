@@ -51,12 +51,12 @@ void SaturateTo16(std::span<const int32_t> sums, uint8_t* out) {
   }
 }
 
-CWaveData AccumulatorFormat() {
+CWaveData AccumulatorFormat(int sampleRate) {
   CWaveData f;
   f.formatTag = kWaveFormatPcm;
   f.channels = kChannels;
-  f.sampleRate = kSampleRate;
-  f.byteRate = kSampleRate * kChannels * 2;
+  f.sampleRate = static_cast<uint32_t>(sampleRate);
+  f.byteRate = f.sampleRate * kChannels * 2;
   f.blockAlign = kChannels * 2;
   f.bitsPerSample = 16;
   return f;
@@ -64,16 +64,16 @@ CWaveData AccumulatorFormat() {
 
 // Keeps only the source frames that reach into a mix of `mixFrames` frames. A low rate
 // or an overlong rendering would otherwise be converted whole: a 16 KB file at 1 Hz is
-// gigabytes at 44100 Hz. Mix frame i reads source frames floor(i / ratio) and the one
+// gigabytes at the mix's rate. Mix frame i reads source frames floor(i / ratio) and the one
 // after it; 2 / ratio more keep the resampled length past the mix's end, so every frame
 // that is added comes out as it would from the whole rendering.
-void DropFramesPastTheMix(CWaveData& r, uint64_t mixFrames) {
+void DropFramesPastTheMix(CWaveData& r, uint64_t mixFrames, uint32_t mixRate) {
   const uint64_t frameBytes = uint64_t{r.channels} * (r.bitsPerSample / 8u);
   if (mixFrames == 0) {
     r.samples.clear();
     return;
   }
-  const double ratio = static_cast<double>(kSampleRate) / r.sampleRate;
+  const double ratio = static_cast<double>(mixRate) / r.sampleRate;
   const double keep =
       std::floor(static_cast<double>(mixFrames - 1) / ratio) + 2.0 + std::ceil(2.0 / ratio);
   if (keep * static_cast<double>(frameBytes) < static_cast<double>(r.samples.size())) {
@@ -83,18 +83,19 @@ void DropFramesPastTheMix(CWaveData& r, uint64_t mixFrames) {
 
 // Channels, depth and rate of a rendering brought to the accumulator's; false when that
 // cannot be done. Depth goes first so mono 24-bit data is widened as whole samples.
-bool BringToAccumulatorFormat(Reporter& reporter, CWaveData& r, uint64_t mixFrames) {
+bool BringToAccumulatorFormat(Reporter& reporter, CWaveData& r, uint64_t mixFrames,
+                              uint32_t mixRate) {
   const bool known = r.formatTag == kWaveFormatPcm && (r.channels == 1 || r.channels == 2) &&
                      (r.bitsPerSample == 8 || r.bitsPerSample == 16 || r.bitsPerSample == 24);
   if (!known || r.sampleRate == 0) {
     reporter.ShowText(audio_msg::kWrongFormat);
     return false;
   }
-  DropFramesPastTheMix(r, mixFrames);
+  DropFramesPastTheMix(r, mixFrames, mixRate);
   if (r.bitsPerSample == 8) Convert8BitTo16Bit(r);
   if (r.bitsPerSample == 24) Convert24BitTo16Bit(r);
   if (r.channels == 1) ConvertMonoToStereo(r);
-  if (!ResampleWave(r, kSampleRate)) {
+  if (!ResampleWave(r, mixRate)) {
     reporter.ShowText(audio_msg::kWrongFormat);
     return false;
   }
@@ -103,17 +104,18 @@ bool BringToAccumulatorFormat(Reporter& reporter, CWaveData& r, uint64_t mixFram
 
 }  // namespace
 
-std::optional<MixAccumulator> CreateMixAccumulator(Reporter& reporter, int64_t seconds) {
+std::optional<MixAccumulator> CreateMixAccumulator(Reporter& reporter, int64_t seconds,
+                                                   int sampleRate) {
   seconds = std::max<int64_t>(seconds, 0);
-  constexpr uint64_t kBytesPerSecond = uint64_t{kSampleRate} * kChannels * 2;
-  if (static_cast<uint64_t>(seconds) > kMaxWavDataBytes / kBytesPerSecond) {
+  const uint64_t bytesPerSecond = uint64_t(std::max(sampleRate, 1)) * kChannels * 2;
+  if (static_cast<uint64_t>(seconds) > kMaxWavDataBytes / bytesPerSecond) {
     reporter.ShowText(audio_msg::kTooLarge);
     return std::nullopt;
   }
   MixAccumulator acc;
-  acc.format = AccumulatorFormat();
+  acc.format = AccumulatorFormat(sampleRate);
   try {
-    acc.sum.assign(static_cast<size_t>(seconds) * kSampleRate * kChannels, 0);
+    acc.sum.assign(static_cast<size_t>(seconds) * acc.format.sampleRate * kChannels, 0);
   } catch (const std::bad_alloc&) {
     reporter.ShowText(audio_msg::kOutOfMemory);
     return std::nullopt;
@@ -151,7 +153,8 @@ bool MixWaveData(Reporter& reporter, MixAccumulator& acc, CWaveData r) {
   // is no failure; a read that failed left no format.
   if (r.samples.empty()) return r.channels != 0;
   try {
-    if (!BringToAccumulatorFormat(reporter, r, FrameCount(acc))) return false;
+    if (!BringToAccumulatorFormat(reporter, r, FrameCount(acc), acc.format.sampleRate))
+      return false;
   } catch (const std::bad_alloc&) {
     reporter.ShowText(audio_msg::kOutOfMemory);
     return false;

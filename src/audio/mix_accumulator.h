@@ -1,4 +1,5 @@
-// The sum of all renderings of a song, 44100 Hz 16-bit stereo, written as the output WAV.
+// The sum of all renderings of a song, 16-bit stereo at the output's rate, written as the
+// output WAV.
 #pragma once
 
 #include <cstdint>
@@ -16,7 +17,7 @@ namespace velorna {
 // Each sample is summed in 32 bits and brought to 16 bits only when written, so loud
 // overlapping renderings clip instead of wrapping and the order of adding does not matter.
 struct MixAccumulator {
-  CWaveData format;          // 1, 2, 44100, 176400, 4, 16; its samples stay empty
+  CWaveData format;          // 1, 2, rate, rate × 4, 4, 16; its samples stay empty
   std::vector<int32_t> sum;  // two per frame, left before right
 };
 
@@ -27,12 +28,14 @@ inline uint64_t FrameCount(const MixAccumulator& acc) {
   return acc.sum.size() / 2;
 }
 
-// `seconds` × 44100 zeroed frames. A length past the WAV size limit shows "出力が大きすぎます。"
-// before anything is allocated and gives nullopt.
-std::optional<MixAccumulator> CreateMixAccumulator(Reporter& reporter, int64_t seconds);
+// `seconds` × `sampleRate` zeroed frames. A length past the WAV size limit shows
+// "出力が大きすぎます。" before anything is allocated and gives nullopt.
+std::optional<MixAccumulator> CreateMixAccumulator(Reporter& reporter, int64_t seconds,
+                                                   int sampleRate = kSampleRate);
 
 // Room past the song's last event for the renderings' and the effects' tails.
-inline constexpr int64_t kEndingCapFrames = int64_t{10} * kSampleRate;
+inline constexpr int64_t kEndingCapSeconds = 10;
+inline constexpr int64_t kEndingCapFrames = kEndingCapSeconds * kSampleRate;  // at the default
 
 // Grows the accumulator with zeroed frames to `frames`, held within the WAV size limit.
 // False, leaving it as it was, when memory runs out.
@@ -48,7 +51,7 @@ bool MixWaveFile(Reporter& reporter, MixAccumulator& acc, const std::string& pat
 // false when it has no format either (the read failed).
 bool MixWaveData(Reporter& reporter, MixAccumulator& acc, CWaveData wave);
 
-// Adds a rendering held in memory (interleaved 16-bit stereo at 44100 Hz) whose first frame
+// Adds a rendering held in memory (interleaved 16-bit stereo at its rate) whose first frame
 // falls on song frame `startFrame`; the parts outside the accumulator are dropped. Not
 // synchronised: threads adding into one accumulator take turns under the caller's lock.
 void MixSamples(MixAccumulator& acc, std::span<const int16_t> interleavedStereo,

@@ -65,7 +65,11 @@ class SongSums {
 // accumulator. Used from one thread.
 class SumFinisher {
  public:
-  explicit SumFinisher(MixAccumulator& acc) : acc_(acc) {}
+  // The effects run at the accumulator's rate.
+  explicit SumFinisher(MixAccumulator& acc)
+      : acc_(acc),
+        reverb_({.sampleRate = static_cast<int>(acc.format.sampleRate)}),
+        chorus_({.sampleRate = static_cast<int>(acc.format.sampleRate)}) {}
   // Mixes every frame from where the last call stopped up to `untilFrame` (a multiple of
   // kSumChunkFrames, or the end of the accumulator); `chunks` holds whatever of that
   // stretch was summed, the rest counts as silence.

@@ -99,7 +99,7 @@ bool WriteThroughLibsndfile(const MixAccumulator& acc, SoundFileType type,
   AtomicFile file(path);
   if (file.Descriptor() < 0) return false;
   SF_INFO info{};
-  info.samplerate = kSampleRate;
+  info.samplerate = static_cast<int>(acc.format.sampleRate);
   info.channels = kChannels;
   info.format = SndfileFormat(type, format.bits);
   // The descriptor stays AtomicFile's: it flushes, renames and closes it.

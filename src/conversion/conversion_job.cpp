@@ -30,6 +30,11 @@ std::unique_ptr<RenderEngine> MakeEngine(const ConversionOptions& options) {
 ConversionResult Convert(const std::string& path, const ConversionOptions& options,
                          JobControl& control, JobObserver& observer, OnceReporter& once) {
   const SynthLogRoute log(options.verbose ? &once : nullptr);
+  // A rate the synthesizer can't render at is refused before any work.
+  if (!IsOutputRate(options.outputFormat.sampleRate)) {
+    once.ShowText(audio_msg::kWrongFormat);
+    return ConversionResult::kNotWritten;
+  }
   std::unique_ptr<LoadedSoundFont> font = ResolveSoundFont(once, options.soundFont);
   if (!font) return ConversionResult::kNotWritten;
 
@@ -45,20 +50,22 @@ ConversionResult Convert(const std::string& path, const ConversionOptions& optio
     once.ShowText(conversion_msg::kCannotOpen);
     return ConversionResult::kNotWritten;
   }
-  std::optional<MixAccumulator> accumulator = CreateMixAccumulator(once, seconds);
+  // The mix and every rendering are at the output's rate.
+  const int rate = options.outputFormat.sampleRate;
+  std::optional<MixAccumulator> accumulator = CreateMixAccumulator(once, seconds, rate);
   if (!accumulator) return ConversionResult::kNotWritten;
   // The song's own length at least; past it, room for the tails, cut back to where they end.
   const uint64_t songFrames = FrameCount(*accumulator);
-  GrowMixAccumulator(*accumulator,
-                     static_cast<int64_t>(std::ceil(playing * kSampleRate)) + kEndingCapFrames);
+  GrowMixAccumulator(*accumulator, static_cast<int64_t>(std::ceil(playing * rate)) +
+                                       kEndingCapSeconds * int64_t{rate});
 
   control.m_progress = 0;
   ShowProgress(control, observer);
   // Chosen on the prepared song: the pitches belong to its note events.
   std::optional<Tuning> adaptive;
   if (options.adaptive) adaptive = AdaptiveTuning(*song, options.tuning.keys);
-  EngineTask task{*song, adaptive ? *adaptive : options.tuning, std::move(font), control, observer,
-                  once};
+  EngineTask task{
+      *song, adaptive ? *adaptive : options.tuning, std::move(font), control, observer, once, rate};
   // An engine whose rendering never started has nothing to write: a silent WAV would pass
   // for a conversion.
   if (!MakeEngine(options)->MixAll(task, *accumulator)) return ConversionResult::kNotWritten;
