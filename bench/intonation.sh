@@ -5,8 +5,9 @@
 # just ratio (mean and 95th percentile, cents); the drift, the largest mean of chosen minus
 # equal-tempered pitch over any 10-second window (cents); and the time adaptive takes.
 # Prints a markdown table; exit status 1 when adaptive misses a target (drift above
-# 10 cents, not purer than fixed just intonation, or on the chorales a mean above 2 or a
-# 95th percentile above 6 cents).
+# 10 cents, a mean or 95th percentile above fixed just intonation's as the table shows them,
+# or on the chorales a mean above 2 or a 95th percentile above 6 cents). A mean equal to fixed
+# just intonation's is marked "(tie)".
 #
 # usage: bench/intonation.sh [SONG.mid...]
 #   default: the openmsx songs, the planetblupi songs and tests/data/chorales

@@ -266,6 +266,10 @@ The song being converted is saved with what has been mixed so far.</translation>
         <translation>%1 bits</translation>
     </message>
     <message>
+        <source>サンプリング周波数：音源はこの周波数で音を作ります</source>
+        <translation>Sample rate: the synthesizer renders at this rate</translation>
+    </message>
+    <message>
         <source>ノーマライズ</source>
         <translation>Normalize</translation>
     </message>

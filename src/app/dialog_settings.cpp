@@ -4,6 +4,8 @@
 #include <QVariantList>
 #include <memory>
 
+#include "base/limits.h"
+
 namespace velorna {
 namespace {
 
@@ -19,6 +21,7 @@ constexpr char kKbm[] = "tuning/kbm";
 constexpr char kAdaptive[] = "tuning/adaptive";
 constexpr char kOutputType[] = "output/type";
 constexpr char kBits[] = "output/bits";
+constexpr char kRate[] = "output/rate";
 constexpr char kNormalize[] = "output/normalize";
 constexpr char kLanguage[] = "language";
 
@@ -46,6 +49,8 @@ DialogSettings LoadDialogSettings() {
   if (type >= 0 && type <= static_cast<int>(SoundFileType::kAiff))
     settings.outputType = static_cast<SoundFileType>(type);
   if (store.value(kBits, kPlainBits).toInt() == kHighBits) settings.outputFormat.bits = kHighBits;
+  const int rate = store.value(kRate, kSampleRate).toInt();
+  if (IsOutputRate(rate)) settings.outputFormat.sampleRate = rate;
   settings.outputFormat.normalize = store.value(kNormalize, false).toBool();
   const QVariantList cents = store.value(kCents).toList();
   if (cents.size() == static_cast<qsizetype>(ScaleSettings{}.cents.size())) {
@@ -80,6 +85,7 @@ void SaveDialogSettings(const DialogSettings& settings) {
   store->setValue(kAdaptive, settings.adaptive);
   store->setValue(kOutputType, static_cast<int>(settings.outputType));
   store->setValue(kBits, settings.outputFormat.bits);
+  store->setValue(kRate, settings.outputFormat.sampleRate);
   store->setValue(kNormalize, settings.outputFormat.normalize);
 }
 

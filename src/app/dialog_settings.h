@@ -1,5 +1,5 @@
 // What the dialog remembers between runs (Qt settings): the last song folder, the SoundFont,
-// the output folder, the output's type and shape, and the tuning it shows.
+// the output folder, the output's type, depth, rate and level, and the tuning it shows.
 #pragma once
 
 #include <QString>

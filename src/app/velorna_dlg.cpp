@@ -32,6 +32,7 @@
 #include "app/language_choice.h"
 #include "app/offset_spin_box.h"
 #include "base/file_io.h"
+#include "base/limits.h"
 #include "base/output_target.h"
 #include "base/progress_time.h"
 #include "conversion/job_files.h"
@@ -314,6 +315,8 @@ void CVelornaDlg::OnInitDialog() {
       m_typeSelector->setCurrentIndex(static_cast<int>(i));
   }
   m_bitsSelector->setCurrentIndex(m_bitsSelector->findData(remembered.outputFormat.bits));
+  m_rateSelector->setCurrentIndex(
+      std::max(0, m_rateSelector->findData(remembered.outputFormat.sampleRate)));
   m_normalizeBox->setChecked(remembered.outputFormat.normalize);
 
   m_player.onPlayingChanged = [this](bool) { UpdatePlayButton(); };
@@ -505,6 +508,10 @@ QLayout* CVelornaDlg::BuildOutputShapeRow() {
   m_bitsSelector->setObjectName(QStringLiteral("bits"));
   for (const int bits : {kPlainBits, kHighBits})
     m_bitsSelector->addItem(tr("%1 ビット").arg(bits), bits);
+  m_rateSelector = new QComboBox(this);
+  m_rateSelector->setObjectName(QStringLiteral("rate"));
+  for (const int hz : kOutputRates) m_rateSelector->addItem(QStringLiteral("%1 Hz").arg(hz), hz);
+  m_rateSelector->setToolTip(tr("サンプリング周波数：音源はこの周波数で音を作ります"));
   m_normalizeBox = new QCheckBox(tr("ノーマライズ"), this);
   m_normalizeBox->setObjectName(QStringLiteral("normalize"));
   m_normalizeBox->setToolTip(tr("最大の音量が -1 dBFS になるよう全体の音量をそろえます"));
@@ -512,9 +519,11 @@ QLayout* CVelornaDlg::BuildOutputShapeRow() {
   auto* row = new QHBoxLayout;
   row->addWidget(m_typeSelector);
   row->addWidget(m_bitsSelector);
+  row->addWidget(m_rateSelector);
   row->addWidget(m_normalizeBox);
   row->addStretch(1);
-  m_tuningControls.insert(m_tuningControls.end(), {m_typeSelector, m_bitsSelector, m_normalizeBox});
+  m_tuningControls.insert(m_tuningControls.end(),
+                          {m_typeSelector, m_bitsSelector, m_rateSelector, m_normalizeBox});
   return row;
 }
 
@@ -717,6 +726,14 @@ QString CVelornaDlg::OutputPathFor(const QString& song) const {
                             QString::fromUtf8(entry.extension));
 }
 
+OutputFormat CVelornaDlg::ChosenOutputFormat() const {
+  OutputFormat format;
+  format.bits = m_bitsSelector->currentData().toInt();
+  format.sampleRate = m_rateSelector->currentData().toInt();
+  format.normalize = m_normalizeBox->isChecked();
+  return format;
+}
+
 void CVelornaDlg::RememberSettings() const {
   DialogSettings settings;
   settings.songFolder = m_songFolder;
@@ -731,8 +748,7 @@ void CVelornaDlg::RememberSettings() const {
   settings.adaptive = tuning.adaptive;
   settings.outputType =
       kOutputTypes[static_cast<size_t>(std::max(0, m_typeSelector->currentIndex()))].type;
-  settings.outputFormat.bits = m_bitsSelector->currentData().toInt();
-  settings.outputFormat.normalize = m_normalizeBox->isChecked();
+  settings.outputFormat = ChosenOutputFormat();
   SaveDialogSettings(settings);
 }
 
@@ -793,8 +809,7 @@ void CVelornaDlg::StartNextSong() {
   options.adaptive = tuning.adaptive;
   options.soundFont = m_soundFontEdit->text().trimmed().toStdString();
   options.outputPath = OutputPathFor(song).toStdString();
-  options.outputFormat.bits = m_bitsSelector->currentData().toInt();
-  options.outputFormat.normalize = m_normalizeBox->isChecked();
+  options.outputFormat = ChosenOutputFormat();
   options.fileOpenHook = [this](const std::string& pattern) {
     return AskPatternFromWorker(pattern);
   };
@@ -971,6 +986,7 @@ void CVelornaDlg::OnDefaults() {
   m_adaptiveBox->setChecked(false);
   m_typeSelector->setCurrentIndex(0);
   m_bitsSelector->setCurrentIndex(0);
+  m_rateSelector->setCurrentIndex(0);
   m_normalizeBox->setChecked(false);
   m_soundFontEdit->clear();
   m_outputFolderEdit->clear();

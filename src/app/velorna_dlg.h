@@ -144,6 +144,8 @@ class CVelornaDlg : public QDialog {
   bool ExportScala();
   QString OutputPathFor(const QString& song) const;
   void RememberSettings() const;
+  // The depth, rate and level the output controls ask for.
+  OutputFormat ChosenOutputFormat() const;
   void ShowMessage(const QString& text);
   std::optional<std::string> AskPatternFromWorker(const std::string& pattern);
   void dragEnterEvent(QDragEnterEvent* event) override;
@@ -163,6 +165,7 @@ class CVelornaDlg : public QDialog {
   QLabel* m_scalaLabel = nullptr;
   QComboBox* m_typeSelector = nullptr;
   QComboBox* m_bitsSelector = nullptr;
+  QComboBox* m_rateSelector = nullptr;  // items carry the rate in Hz
   QCheckBox* m_normalizeBox = nullptr;
   std::optional<ScalaSource> m_scala;  // played instead of the offsets while set
   QString m_sclPath;

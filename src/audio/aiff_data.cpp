@@ -1,6 +1,7 @@
 #include "audio/aiff_data.h"
 
 #include <algorithm>
+#include <bit>
 #include <cstring>
 #include <filesystem>
 #include <new>
@@ -14,6 +15,8 @@ namespace velorna {
 
 using audio_bytes::Be16;
 using audio_bytes::Be32;
+
+constexpr int kExtendedBias = 16383;  // of an 80-bit extended number's exponent
 
 CAiffChunk::CAiffChunk(std::span<const uint8_t> chunk) {
   std::memcpy(id.data(), chunk.data(), 4);
@@ -29,11 +32,23 @@ uint32_t ExtendedToSampleRate(std::span<const uint8_t, 10> extended) {
   if (extended[0] & 0x80) return 0;  // negative
   const int exponent = Be16(extended.data()) & 0x7FFF;
   const uint64_t mantissa = (uint64_t{Be32(extended.data() + 2)} << 32) | Be32(extended.data() + 6);
-  // value = mantissa × 2^(exponent - 16383 - 63); the integer part is a right shift.
-  const int shift = 16383 + 63 - exponent;
+  // value = mantissa × 2^(exponent - bias - 63); the integer part is a right shift.
+  const int shift = kExtendedBias + 63 - exponent;
   if (shift <= 0 || shift >= 64) return 0;
   const uint64_t hz = mantissa >> shift;
   return hz >= 1 && hz <= 768000 ? static_cast<uint32_t>(hz) : 0;
+}
+
+std::array<uint8_t, 10> SampleRateToExtended(uint32_t hz) {
+  std::array<uint8_t, 10> extended{};
+  if (hz == 0) return extended;  // zero: all bits clear
+  // The mantissa holds the value with its highest set bit at the top (no hidden bit).
+  const int top = std::bit_width(hz) - 1;
+  const uint64_t mantissa = uint64_t{hz} << (63 - top);
+  audio_bytes::PutBe16(extended.data(), static_cast<uint16_t>(kExtendedBias + top));
+  audio_bytes::PutBe32(extended.data() + 2, static_cast<uint32_t>(mantissa >> 32));
+  audio_bytes::PutBe32(extended.data() + 6, static_cast<uint32_t>(mantissa));
+  return extended;
 }
 
 CCommonChunk::CCommonChunk(std::span<const uint8_t> chunk) : CAiffChunk(chunk) {

@@ -78,6 +78,8 @@ class CAiffData {
 
 // Whole Hz of an 80-bit IEEE extended value, truncated; 0 outside 1..768000.
 uint32_t ExtendedToSampleRate(std::span<const uint8_t, 10> extended);
+// A whole number of Hz (at least 1) as the 80-bit extended value COMM holds.
+std::array<uint8_t, 10> SampleRateToExtended(uint32_t hz);
 
 // The sound of a read AIFF file in WAV form: 16-bit and 24-bit samples byte-swapped, 8-bit
 // ones re-biased to unsigned. False (reported) when the file holds no usable sound.

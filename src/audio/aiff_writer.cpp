@@ -3,25 +3,23 @@
 #include <algorithm>
 #include <cstring>
 
+#include "audio/aiff_data.h"
+#include "audio/byte_order.h"
 #include "base/file_io.h"
 
 namespace velorna {
 namespace {
 
+using audio_bytes::PutBe16;
+using audio_bytes::PutBe32;
+
 constexpr uint32_t kCommSize = 18;
 constexpr uint32_t kHeaderBytes = 12 + 8 + kCommSize + 16;  // FORM, COMM, SSND headers
 
-void PutBe16(uint8_t* p, uint16_t v) {
-  p[0] = static_cast<uint8_t>(v >> 8);
-  p[1] = static_cast<uint8_t>(v);
-}
-void PutBe32(uint8_t* p, uint32_t v) {
-  for (int i = 0; i < 4; ++i) p[i] = static_cast<uint8_t>(v >> (24 - 8 * i));
-}
-
 }  // namespace
 
-std::optional<std::vector<uint8_t>> BuildAiffImage(const Rendering& rendering) {
+std::optional<std::vector<uint8_t>> BuildAiffImage(const Rendering& rendering,
+                                                   uint32_t sampleRate) {
   const int64_t frames = std::max<int64_t>(rendering.endFrame(), 0);
   const uint64_t soundBytes = static_cast<uint64_t>(frames) * 4;
   if (soundBytes > 0xFFFFFFFFull - kHeaderBytes) return std::nullopt;
@@ -37,9 +35,8 @@ std::optional<std::vector<uint8_t>> BuildAiffImage(const Rendering& rendering) {
   PutBe16(p + 20, 2);
   PutBe32(p + 22, static_cast<uint32_t>(frames));
   PutBe16(p + 26, 16);
-  // 44100 as an 80-bit extended number: exponent 0x400E, mantissa AC 44 00 ...
-  const uint8_t rate[10] = {0x40, 0x0E, 0xAC, 0x44, 0, 0, 0, 0, 0, 0};
-  std::memcpy(p + 28, rate, sizeof rate);
+  const std::array<uint8_t, 10> rate = SampleRateToExtended(sampleRate);
+  std::memcpy(p + 28, rate.data(), rate.size());
 
   std::memcpy(p + 38, "SSND", 4);
   PutBe32(p + 42, static_cast<uint32_t>(8 + soundBytes));
@@ -54,8 +51,8 @@ std::optional<std::vector<uint8_t>> BuildAiffImage(const Rendering& rendering) {
   return image;
 }
 
-bool WriteAiffFile(const std::string& path, const Rendering& rendering) {
-  const auto image = BuildAiffImage(rendering);
+bool WriteAiffFile(const std::string& path, const Rendering& rendering, uint32_t sampleRate) {
+  const auto image = BuildAiffImage(rendering, sampleRate);
   return image && WriteFileAtomically(path, *image);
 }
 

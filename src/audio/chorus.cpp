@@ -5,7 +5,6 @@
 #include <numbers>
 
 #include "audio/effect_math.h"
-#include "base/limits.h"
 
 namespace velorna {
 namespace {
@@ -25,6 +24,7 @@ constexpr int kHighHalfDepth = kMaxDepthSamples / 2;
 // same at any width.
 constexpr double kWidth = 10.0;
 constexpr double kWidthCompensation = 0.2;
+constexpr double kMsPerSecond = 1000.0;
 
 }  // namespace
 
@@ -32,7 +32,9 @@ Chorus::Chorus(const ChorusParams& params) {
   voices_ = std::clamp(params.voices, 0, kMaxVoices);
   const double level = std::clamp(params.level, 0.0, kMaxLevel);
   const double speed = std::clamp(params.speedHz, kMinSpeedHz, kMaxSpeedHz);
-  const int depth = std::min(static_cast<int>(std::max(params.depthMs, 0.0) / 1000.0 * kSampleRate),
+  const double rate = std::max(params.sampleRate, 1);
+  // The swing in whole samples at this rate, as FluidSynth counts it.
+  const int depth = std::min(static_cast<int>(std::max(params.depthMs, 0.0) / kMsPerSecond * rate),
                              kMaxDepthSamples);
   halfDepth_ = depth / 2;
   interval_ = kLowDepthInterval;
@@ -40,7 +42,7 @@ Chorus::Chorus(const ChorusParams& params) {
     interval_ += (halfDepth_ - kLowHalfDepth) * (kHighDepthInterval - kLowDepthInterval) /
                  (kHighHalfDepth - kLowHalfDepth);
   }
-  stepCycles_ = speed * static_cast<double>(interval_) / kSampleRate;
+  stepCycles_ = speed * static_cast<double>(interval_) / rate;
 
   if (voices_ > 1) {
     const double wet = level / (1.0 + kWidth * kWidthCompensation);

@@ -16,13 +16,16 @@
 #include <span>
 #include <vector>
 
+#include "base/limits.h"
+
 namespace velorna {
 
 struct ChorusParams {
-  int voices = 3;        // 0..99
-  double level = 2.0;    // 0..10 output gain
-  double speedHz = 0.3;  // 0.1..5: rate of the sine modulation
-  double depthMs = 8.0;  // peak-to-peak swing of each voice's delay
+  int voices = 3;                // 0..99
+  double level = 2.0;            // 0..10 output gain
+  double speedHz = 0.3;          // 0.1..5: rate of the sine modulation
+  double depthMs = 8.0;          // peak-to-peak swing of each voice's delay
+  int sampleRate = kSampleRate;  // of the send and the output
 };
 
 class Chorus {

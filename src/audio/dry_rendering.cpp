@@ -13,7 +13,7 @@ void DryRendering::Stop() {
 }
 
 bool DryRendering::Start(const LoadedSoundFont& font, fluid_settings_t* settings,
-                         std::vector<TimedEvent> events, bool refuseFull, double renderRate) {
+                         std::vector<TimedEvent> events, bool refuseFull, RenderRates rates) {
   Release();
   phase_ = Phase::kDone;
   refuseFull_ = refuseFull;
@@ -23,7 +23,8 @@ bool DryRendering::Start(const LoadedSoundFont& font, fluid_settings_t* settings
       return false;
   }
   // The rate is read only when a synthesizer is made: those made before keep theirs.
-  if (!SetRenderRate(settings, renderRate)) return false;
+  if (!SetRenderRate(settings, rates.synth)) return false;
+  outputRate_ = rates.output;
   synth_ = MakeRenderSynth(settings);
   if (!synth_) return false;
   loan_.emplace(synth_.get(), font.sfont);
@@ -55,7 +56,7 @@ bool DryRendering::RenderUntil(int64_t limit, const std::function<void(const Dry
     if (next_ == events_.size()) {
       // Voices ring on after the last event until they end, for at most the tail limit.
       phase_ = Phase::kVoiceTail;
-      voiceLimit_ = pos_ + kTailLimitFrames;
+      voiceLimit_ = pos_ + TailLimitFrames(outputRate_);
       break;
     }
     const int64_t due = events_[next_].blockStart;

@@ -24,17 +24,16 @@ struct DryBlock {
 class DryRendering {
  public:
   // A fresh synthesizer borrowing `font`, made from `settings` (MakeRenderSettings; both
-  // must outlive this rendering) at `renderRate` Hz. Its samples are used as output-rate
-  // ones whatever that rate: events stay on the output's blocks, and everything sounds
-  // higher by the ratio (see RenderRateFor). False when the synthesizer can't be made or
-  // the events are not in block order.
+  // must outlive this rendering) at `rates.synth` Hz. Its samples are used as ones at
+  // `rates.output` (the rate the events were timed at) whatever that rate: events stay on
+  // the output's blocks, and everything sounds higher by the ratio (see RenderRateFor).
+  // False when the synthesizer can't be made or the events are not in block order.
   //
   // With `refuseFull`, the rendering stops as soon as its voices fill the synthesizer's
   // polyphony (full() tells): a synthesizer with few voices is far cheaper to make, and
   // renders exactly like a large one as long as no voice had to be refused or stolen.
   bool Start(const LoadedSoundFont& font, fluid_settings_t* settings,
-             std::vector<TimedEvent> events, bool refuseFull = false,
-             double renderRate = kSampleRate);
+             std::vector<TimedEvent> events, bool refuseFull = false, RenderRates rates = {});
 
   // Where the blocks feed something that rings on without voices (effects), stretches are
   // skipped only while `ringing` says false too; null: whenever no voice sounds. Kept
@@ -63,6 +62,7 @@ class DryRendering {
   size_t next_ = 0;
   int64_t pos_ = 0;
   int64_t voiceLimit_ = 0;
+  int outputRate_ = kSampleRate;
   Phase phase_ = Phase::kDone;
   bool ok_ = true;
   bool refuseFull_ = false;

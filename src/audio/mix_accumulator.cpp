@@ -14,12 +14,12 @@
 
 namespace velorna {
 
-CWaveData MixFormat() {
+CWaveData MixFormat(int sampleRate) {
   CWaveData f;
   f.formatTag = kWaveFormatPcm;
   f.channels = kChannels;
-  f.sampleRate = kSampleRate;
-  f.byteRate = kSampleRate * kChannels * 2;
+  f.sampleRate = static_cast<uint32_t>(sampleRate);
+  f.byteRate = f.sampleRate * kChannels * 2;
   f.blockAlign = kChannels * 2;
   f.bitsPerSample = 16;
   return f;
@@ -52,16 +52,16 @@ void AddSamples(std::vector<int32_t>& sum, int64_t first, uint64_t count, Sample
 
 // Keeps only the source frames that reach into a mix of `mixFrames` frames. A low rate
 // or an overlong rendering would otherwise be converted whole: a 16 KB file at 1 Hz is
-// gigabytes at 44100 Hz. Mix frame i reads source frames floor(i / ratio) and the one
+// gigabytes at the mix's rate. Mix frame i reads source frames floor(i / ratio) and the one
 // after it; 2 / ratio more keep the resampled length past the mix's end, so every frame
 // that is added comes out as it would from the whole rendering.
-void DropFramesPastTheMix(CWaveData& r, uint64_t mixFrames) {
+void DropFramesPastTheMix(CWaveData& r, uint64_t mixFrames, uint32_t mixRate) {
   const uint64_t frameBytes = uint64_t{r.channels} * (r.bitsPerSample / 8u);
   if (mixFrames == 0) {
     r.samples.clear();
     return;
   }
-  const double ratio = static_cast<double>(kSampleRate) / r.sampleRate;
+  const double ratio = static_cast<double>(mixRate) / r.sampleRate;
   const double keep =
       std::floor(static_cast<double>(mixFrames - 1) / ratio) + 2.0 + std::ceil(2.0 / ratio);
   if (keep * static_cast<double>(frameBytes) < static_cast<double>(r.samples.size())) {
@@ -71,18 +71,19 @@ void DropFramesPastTheMix(CWaveData& r, uint64_t mixFrames) {
 
 // Channels, depth and rate of a rendering brought to the accumulator's; false when that
 // cannot be done. Depth goes first so mono 24-bit data is widened as whole samples.
-bool BringToAccumulatorFormat(Reporter& reporter, CWaveData& r, uint64_t mixFrames) {
+bool BringToAccumulatorFormat(Reporter& reporter, CWaveData& r, uint64_t mixFrames,
+                              uint32_t mixRate) {
   const bool known = r.formatTag == kWaveFormatPcm && (r.channels == 1 || r.channels == 2) &&
                      (r.bitsPerSample == 8 || r.bitsPerSample == 16 || r.bitsPerSample == 24);
   if (!known || r.sampleRate == 0) {
     reporter.ShowText(audio_msg::kWrongFormat);
     return false;
   }
-  DropFramesPastTheMix(r, mixFrames);
+  DropFramesPastTheMix(r, mixFrames, mixRate);
   if (r.bitsPerSample == 8) Convert8BitTo16Bit(r);
   if (r.bitsPerSample == 24) Convert24BitTo16Bit(r);
   if (r.channels == 1) ConvertMonoToStereo(r);
-  if (!ResampleWave(r, kSampleRate)) {
+  if (!ResampleWave(r, mixRate)) {
     reporter.ShowText(audio_msg::kWrongFormat);
     return false;
   }
@@ -92,12 +93,12 @@ bool BringToAccumulatorFormat(Reporter& reporter, CWaveData& r, uint64_t mixFram
 enum class Prepared { kAdd, kNothing, kFailed };
 
 // A read rendering brought to the mix's format, as far as it reaches into `mixFrames`.
-Prepared PrepareRendering(Reporter& reporter, CWaveData& r, uint64_t mixFrames) {
+Prepared PrepareRendering(Reporter& reporter, CWaveData& r, uint64_t mixFrames, uint32_t mixRate) {
   // A file that was read and holds no sound (a copy that never sounded) adds nothing and
   // is no failure; a read that failed left no format.
   if (r.samples.empty()) return r.channels != 0 ? Prepared::kNothing : Prepared::kFailed;
   try {
-    if (!BringToAccumulatorFormat(reporter, r, mixFrames)) return Prepared::kFailed;
+    if (!BringToAccumulatorFormat(reporter, r, mixFrames, mixRate)) return Prepared::kFailed;
   } catch (const std::bad_alloc&) {
     reporter.ShowText(audio_msg::kOutOfMemory);
     return Prepared::kFailed;
@@ -122,17 +123,18 @@ std::span<uint8_t> AsWritableBytes(std::span<int32_t> sums) {
 
 }  // namespace
 
-std::optional<MixAccumulator> CreateMixAccumulator(Reporter& reporter, int64_t seconds) {
+std::optional<MixAccumulator> CreateMixAccumulator(Reporter& reporter, int64_t seconds,
+                                                   int sampleRate) {
   seconds = std::max<int64_t>(seconds, 0);
-  constexpr uint64_t kBytesPerSecond = uint64_t{kSampleRate} * kChannels * 2;
-  if (static_cast<uint64_t>(seconds) > kMaxWavDataBytes / kBytesPerSecond) {
+  const uint64_t bytesPerSecond = uint64_t(std::max(sampleRate, 1)) * kChannels * 2;
+  if (static_cast<uint64_t>(seconds) > kMaxWavDataBytes / bytesPerSecond) {
     reporter.ShowText(audio_msg::kTooLarge);
     return std::nullopt;
   }
   MixAccumulator acc;
-  acc.format = MixFormat();
+  acc.format = MixFormat(sampleRate);
   try {
-    acc.sum.assign(static_cast<size_t>(seconds) * kSampleRate * kChannels, 0);
+    acc.sum.assign(static_cast<size_t>(seconds) * acc.format.sampleRate * kChannels, 0);
   } catch (const std::bad_alloc&) {
     reporter.ShowText(audio_msg::kOutOfMemory);
     return std::nullopt;
@@ -154,7 +156,7 @@ bool MixWaveFile(Reporter& reporter, MixAccumulator& acc, const std::string& pat
 }
 
 bool MixWaveData(Reporter& reporter, MixAccumulator& acc, CWaveData r) {
-  const Prepared prepared = PrepareRendering(reporter, r, FrameCount(acc));
+  const Prepared prepared = PrepareRendering(reporter, r, FrameCount(acc), acc.format.sampleRate);
   if (prepared != Prepared::kAdd) return prepared == Prepared::kNothing;
   AddSamples(acc.sum, 0, r.samples.size() / 2, SampleReader(r));
   return true;
@@ -170,7 +172,8 @@ void MixSamples(MixAccumulator& acc, std::span<const int16_t> interleavedStereo,
              [src](uint64_t i) { return int32_t{src[i]}; });
 }
 
-SpooledMix::SpooledMix(int64_t frames) : file_(OpenScratchFile()), frames_(frames) {
+SpooledMix::SpooledMix(int64_t frames, int sampleRate)
+    : file_(OpenScratchFile()), frames_(frames), rate_(sampleRate) {
   // Unwritten parts of the file read as zeros and take no room.
   if (ok() && ::ftruncate(file_.fd, static_cast<off_t>(frames * kChannels * 4)) != 0)
     file_ = UniqueFd();
@@ -178,7 +181,8 @@ SpooledMix::SpooledMix(int64_t frames) : file_(OpenScratchFile()), frames_(frame
 
 bool SpooledMix::AddWaveFile(Reporter& reporter, const std::string& path) {
   CWaveData r = ReadWaveFile(reporter, path);
-  const Prepared prepared = PrepareRendering(reporter, r, static_cast<uint64_t>(frames_));
+  const Prepared prepared =
+      PrepareRendering(reporter, r, static_cast<uint64_t>(frames_), static_cast<uint32_t>(rate_));
   if (prepared != Prepared::kAdd) return prepared == Prepared::kNothing;
   const auto count = static_cast<int64_t>(r.samples.size() / 2);
   const int64_t end = std::min(count, frames_ * kChannels);

@@ -1,6 +1,7 @@
-// Sums of renderings at the mix's format (16-bit stereo): held whole in memory for a short
-// mix (MixAccumulator), or kept in a scratch file for a long one (SpooledMix). A conversion
-// writes its mix as it is finished (SoundFileStream) and holds neither whole.
+// Sums of renderings at the mix's format (16-bit stereo at the output's rate): held whole in
+// memory for a short mix (MixAccumulator), or kept in a scratch file for a long one
+// (SpooledMix). A conversion writes its mix as it is finished (SoundFileStream) and holds
+// neither whole.
 #pragma once
 
 #include <cstdint>
@@ -20,7 +21,7 @@ namespace velorna {
 // Each sample is summed in 32 bits and brought to 16 bits only when written, so loud
 // overlapping renderings clip instead of wrapping and the order of adding does not matter.
 struct MixAccumulator {
-  CWaveData format;          // 1, 2, 44100, 176400, 4, 16; its samples stay empty
+  CWaveData format;          // 1, 2, rate, rate × 4, 4, 16; its samples stay empty
   std::vector<int32_t> sum;  // two per frame, left before right
 };
 
@@ -31,17 +32,19 @@ inline uint64_t FrameCount(const MixAccumulator& acc) {
   return acc.sum.size() / 2;
 }
 
-// The mix's format: 16-bit stereo at the output's rate.
-CWaveData MixFormat();
+// The mix's format: 16-bit stereo at `sampleRate`.
+CWaveData MixFormat(int sampleRate = kSampleRate);
 // The most frames a 16-bit stereo WAV holds.
 inline constexpr int64_t kMaxMixFrames = static_cast<int64_t>(kMaxWavDataBytes / (kChannels * 2));
 
-// `seconds` × 44100 zeroed frames. A length past the WAV size limit shows "出力が大きすぎます。"
-// before anything is allocated and gives nullopt.
-std::optional<MixAccumulator> CreateMixAccumulator(Reporter& reporter, int64_t seconds);
+// `seconds` × `sampleRate` zeroed frames. A length past the WAV size limit shows
+// "出力が大きすぎます。" before anything is allocated and gives nullopt.
+std::optional<MixAccumulator> CreateMixAccumulator(Reporter& reporter, int64_t seconds,
+                                                   int sampleRate = kSampleRate);
 
 // Room past the song's last event for the renderings' and the effects' tails.
-inline constexpr int64_t kEndingCapFrames = int64_t{10} * kSampleRate;
+inline constexpr int64_t kEndingCapSeconds = 10;
+inline constexpr int64_t kEndingCapFrames = kEndingCapSeconds * kSampleRate;  // at the default
 
 // Drops the silent frames at the end, keeping at least `minFrames`.
 void TrimTrailingSilence(MixAccumulator& acc, uint64_t minFrames);
@@ -54,7 +57,7 @@ bool MixWaveFile(Reporter& reporter, MixAccumulator& acc, const std::string& pat
 // false when it has no format either (the read failed).
 bool MixWaveData(Reporter& reporter, MixAccumulator& acc, CWaveData wave);
 
-// Adds a rendering held in memory (interleaved 16-bit stereo at 44100 Hz) whose first frame
+// Adds a rendering held in memory (interleaved 16-bit stereo at its rate) whose first frame
 // falls on song frame `startFrame`; the parts outside the accumulator are dropped. Not
 // synchronised: threads adding into one accumulator take turns under the caller's lock.
 void MixSamples(MixAccumulator& acc, std::span<const int16_t> interleavedStereo,
@@ -66,9 +69,9 @@ void MixSamples(MixAccumulator& acc, std::span<const int16_t> interleavedStereo,
 // nothing of it outlives the run.
 class SpooledMix {
  public:
-  // `frames` zeroed frames in the mix's format; ok() is false when no scratch file could be
-  // made.
-  explicit SpooledMix(int64_t frames);
+  // `frames` zeroed frames in the mix's format at `sampleRate`; ok() is false when no
+  // scratch file could be made.
+  SpooledMix(int64_t frames, int sampleRate);
   bool ok() const { return file_.fd >= 0; }
   // As MixWaveFile; also false (with "ファイルが開けませんでした。") when the sums could not
   // be read or written.
@@ -80,6 +83,7 @@ class SpooledMix {
  private:
   UniqueFd file_;
   int64_t frames_ = 0;
+  int rate_ = 0;
   std::vector<int32_t> window_;
 };
 

@@ -80,9 +80,9 @@ PitchRealisation RealisePitch(double cents, int semitones) {
   return p;
 }
 
-double RenderRateFor(double rateShiftCents) {
-  if (rateShiftCents == 0) return kSampleRate;
-  return kSampleRate * std::exp2(-rateShiftCents / kCentsPerOctave);
+RenderRates RenderRateFor(double rateShiftCents, int outputRate) {
+  if (rateShiftCents == 0) return {outputRate, static_cast<double>(outputRate)};
+  return {outputRate, outputRate * std::exp2(-rateShiftCents / kCentsPerOctave)};
 }
 
 }  // namespace velorna

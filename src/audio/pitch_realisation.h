@@ -13,6 +13,7 @@
 // rendering's sample rate adds the rest.
 #pragma once
 
+#include "audio/render_timing.h"
 #include "midi/midi_constants.h"
 
 namespace velorna {
@@ -39,8 +40,9 @@ double SoundedBendCents(int bend, int semitones);
 // the rate adds nothing. 0 cents keeps the bend centred.
 PitchRealisation RealisePitch(double cents, int semitones);
 
-// The sample rate to render at so that the rendering, used at the output rate, sounds
-// `rateShiftCents` higher. The output rate itself for 0.
-double RenderRateFor(double rateShiftCents);
+// The rates to render at so that the rendering, used at `outputRate`, sounds
+// `rateShiftCents` higher: the synthesizer at outputRate × 2^(−r/1200), the output rate
+// itself for 0.
+RenderRates RenderRateFor(double rateShiftCents, int outputRate = kSampleRate);
 
 }  // namespace velorna

@@ -56,7 +56,11 @@ struct LoadedSoundFont {
 std::unique_ptr<LoadedSoundFont> LoadSoundFont(const std::string& path);
 
 // Seconds of sound allowed after the last event, for the voices and again for the effects.
-inline constexpr int64_t kTailLimitFrames = 5 * kSampleRate;
+inline constexpr int64_t kTailLimitSeconds = 5;
+constexpr int64_t TailLimitFrames(int sampleRate) {
+  return kTailLimitSeconds * sampleRate;
+}
+inline constexpr int64_t kTailLimitFrames = TailLimitFrames(kSampleRate);  // at the default
 
 // clamp(lround(x × 32768), -32768, 32767): silence stays exactly 0.
 int16_t FloatToSample(float x);

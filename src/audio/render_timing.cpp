@@ -8,8 +8,9 @@
 namespace velorna {
 namespace {
 
-// Later than any song could be rendered; keeps the sample product inside 64 bits.
+// Later than any song could be rendered; keeps the sample number inside 64 bits at any rate.
 constexpr int64_t kMaxMicroseconds = std::numeric_limits<int64_t>::max() / kSampleRate;
+constexpr int64_t kMicrosecondsPerSecond = 1000000;
 
 int64_t ClampMicroseconds(__int128 us) {
   if (us < 0) return 0;
@@ -56,8 +57,10 @@ uint8_t Low7(int32_t v) {
 
 }  // namespace
 
-int64_t SongSampleOfMicroseconds(int64_t microseconds) {
-  return microseconds * kSampleRate / 1000000;
+int64_t SongSampleOfMicroseconds(int64_t microseconds, int sampleRate) {
+  // In 128 bits: at rates above the default the product may pass 64 bits.
+  return static_cast<int64_t>(static_cast<__int128>(microseconds) * sampleRate /
+                              kMicrosecondsPerSecond);
 }
 
 int64_t BlockStartAtOrAfter(int64_t songSample) {
@@ -137,7 +140,7 @@ std::vector<uint8_t> SynthMessageOf(const MidiEvent& event) {
 }
 
 std::optional<std::vector<TimedEvent>> TimeTrackEvents(std::span<const MidiTrack* const> tracks,
-                                                       int32_t division) {
+                                                       int32_t division, int sampleRate) {
   SongClock clock(division);
   if (!clock.valid()) return std::nullopt;
 
@@ -163,15 +166,16 @@ std::optional<std::vector<TimedEvent>> TimeTrackEvents(std::span<const MidiTrack
   for (const PlacedEvent& p : placed) {
     std::vector<uint8_t> message = SynthMessageOf(*p.event);
     if (message.empty()) continue;
-    const int64_t sample = SongSampleOfMicroseconds(clock.Microseconds(p.tick));
+    const int64_t sample = SongSampleOfMicroseconds(clock.Microseconds(p.tick), sampleRate);
     timed.push_back(TimedEvent{sample, BlockStartAtOrAfter(sample), std::move(message)});
   }
   return timed;
 }
 
-std::optional<std::vector<TimedEvent>> TimeTrackEvents(const MidiTrack& track, int32_t division) {
+std::optional<std::vector<TimedEvent>> TimeTrackEvents(const MidiTrack& track, int32_t division,
+                                                       int sampleRate) {
   const MidiTrack* one[] = {&track};
-  return TimeTrackEvents(std::span<const MidiTrack* const>(one), division);
+  return TimeTrackEvents(std::span<const MidiTrack* const>(one), division, sampleRate);
 }
 
 }  // namespace velorna

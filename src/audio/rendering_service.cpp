@@ -80,7 +80,7 @@ bool RenderMidiToWave(const LoadedSoundFont& font, Reporter& reporter, const std
   if (!song) return fail();
   std::vector<const MidiTrack*> tracks;
   for (const auto& t : song->tracks) tracks.push_back(t.get());
-  const auto events = TimeTrackEvents(tracks, song->division);
+  const auto events = TimeTrackEvents(tracks, song->division, options.rates.output);
   if (!events) return fail();
 
   Rendering rendering;
@@ -89,7 +89,8 @@ bool RenderMidiToWave(const LoadedSoundFont& font, Reporter& reporter, const std
     return stopped ? false : fail();
   }
   const std::string aiffPath = AiffPathFor(wavPath);
-  if (!WriteAiffFile(aiffPath, rendering)) return fail();
+  if (!WriteAiffFile(aiffPath, rendering, static_cast<uint32_t>(options.rates.output)))
+    return fail();
   std::remove(wavPath.c_str());
   return ConvertAiffToWave(reporter, aiffPath, wavPath);
 }

@@ -5,7 +5,6 @@
 #include <numbers>
 
 #include "audio/effect_math.h"
-#include "base/limits.h"
 
 namespace velorna {
 namespace {
@@ -15,9 +14,13 @@ constexpr std::array<int, kReverbLines> kNominalLengths = {601, 691, 773,  839,
                                                            919, 997, 1061, 1129};
 constexpr double kLengthFactor = 2.0;
 // FluidSynth sizes its lines for the highest sample rate it accepts and reads them over their
-// whole size at lower rates; at ours the lines are that much longer than nominal.
+// whole size at lower rates: the lines are as many samples long at every rate, and so much
+// longer than nominal below that rate.
 constexpr double kLineSizingRate = 96000.0;
-constexpr double kModDepth = 4.0;         // samples either side of the mean delay
+// The line lengths and the modulation depth are nominal at this rate, and grow with the rate
+// above it.
+constexpr double kNominalRate = 44100.0;
+constexpr double kModDepth = 4.0;         // samples either side of the mean delay, nominal
 constexpr int kInterpolationSamples = 1;  // room for the interpolator's second tap
 constexpr int64_t kModInterval = 50;      // the modulation moves every this many samples
 constexpr double kModFrequencyHz = 1.0;
@@ -36,41 +39,9 @@ constexpr float kMatrixFactor = -2.0f / kReverbLines;
 // of a chunk's reads can be done before its writes.
 constexpr size_t kChunk = 128;
 
-// Where the allpass interpolator reads, relative to the mean delay: the whole samples and the
-// fraction of the modulation at one step of it.
-struct Tap {
-  int whole = 0;
-  float fraction = 0.0f;
-};
-
-// The modulation of every line over one period, in steps of kModInterval samples. Step k
-// holds the value FluidSynth's oscillator gives at its k-th update, counted from its start.
-struct ModulationTable {
-  int64_t period = 0;     // steps
-  std::vector<Tap> taps;  // line-major: line * period + step
-
-  ModulationTable() {
-    period = std::llround(kSampleRate / (kModFrequencyHz * kModInterval));
-    taps.resize(static_cast<size_t>(period) * kReverbLines);
-    for (int line = 0; line < kReverbLines; ++line) {
-      for (int64_t step = 0; step < period; ++step) {
-        const double cycles = static_cast<double>(step + 1) / static_cast<double>(period) +
-                              static_cast<double>(line) / kReverbLines;
-        const double offset = kModDepth * std::sin(2.0 * std::numbers::pi * cycles);
-        const double whole = std::floor(offset);
-        taps[static_cast<size_t>(line * period + step)] = {static_cast<int>(whole),
-                                                           static_cast<float>(offset - whole)};
-      }
-    }
-  }
-  const Tap& At(int line, int64_t step) const {
-    return taps[static_cast<size_t>(line * period + step % period)];
-  }
-};
-
-const ModulationTable& Modulation() {
-  static const ModulationTable table;
-  return table;
+// How much longer than nominal lines and modulation are at `rate`.
+double RateCompensation(double rate) {
+  return std::max(1.0, rate / kNominalRate);
 }
 
 }  // namespace
@@ -80,15 +51,36 @@ Reverb::Reverb(const ReverbParams& params) {
   const double damping = std::clamp(params.damping, 0.0, 1.0);
   const double width = std::clamp(params.width, 0.0, kMaxWidth);
   const double level = std::clamp(params.level, 0.0, 1.0);
-  const double samplePeriod = 1.0 / kSampleRate;
+  const double rate = std::max(params.sampleRate, 1);
+  const double samplePeriod = 1.0 / rate;
 
-  const double sizing = kLineSizingRate / kSampleRate;
+  // Sized at the highest rate, read with the depth of this one: FluidSynth swings the read
+  // position by the depth's whole samples around a centre that keeps its fraction.
+  const double sizing = RateCompensation(std::max(kLineSizingRate, rate));
+  const double exactDepth = kModDepth * RateCompensation(rate);
+  const auto depth = static_cast<int>(exactDepth);
+  const double centre = exactDepth - depth;
   int longest = 0;
   for (size_t i = 0; i < lines_.size(); ++i) {
     const auto length = static_cast<int>(kNominalLengths[i] * kLengthFactor * sizing);
     const auto size = static_cast<int>(length + kModDepth * sizing + kInterpolationSamples);
-    lines_[i].delay = size - kInterpolationSamples - static_cast<int>(kModDepth);
+    lines_[i].delay = size - kInterpolationSamples - depth;
     longest = std::max(longest, size);
+  }
+
+  // Each line's sine over one period, in steps of kModInterval samples; step k holds the
+  // value FluidSynth's oscillator gives at its k-th update, counted from its start.
+  modPeriod_ = std::max<int64_t>(std::llround(rate / (kModFrequencyHz * kModInterval)), 1);
+  modulation_.resize(static_cast<size_t>(modPeriod_) * kReverbLines);
+  for (size_t line = 0; line < kReverbLines; ++line) {
+    for (int64_t step = 0; step < modPeriod_; ++step) {
+      const double cycles = static_cast<double>(step + 1) / static_cast<double>(modPeriod_) +
+                            static_cast<double>(line) / kReverbLines;
+      const double offset = centre + depth * std::sin(2.0 * std::numbers::pi * cycles);
+      const double whole = std::floor(offset);
+      modulation_[line * static_cast<size_t>(modPeriod_) + static_cast<size_t>(step)] = {
+          static_cast<int>(whole), static_cast<float>(offset - whole)};
+    }
   }
 
   // Gains for the decay time the room size asks at low frequencies, reached by the longest line.
@@ -169,7 +161,6 @@ void Reverb::ProcessChunk(int64_t songSample, const float* send, float* left, fl
 
   // Every line's output over the chunk: the modulated read, then the absorbent lowpass. The
   // lines are independent here; running them side by side keeps the recursions overlapped.
-  const ModulationTable& modulation = Modulation();
   std::array<std::array<float, kChunk>, kReverbLines> out;
   std::array<float, kReverbLines> y, low;
   for (size_t l = 0; l < kReverbLines; ++l) {
@@ -184,7 +175,7 @@ void Reverb::ProcessChunk(int64_t songSample, const float* send, float* left, fl
     std::array<int64_t, kReverbLines> back;
     std::array<float, kReverbLines> fraction;
     for (size_t l = 0; l < kReverbLines; ++l) {
-      const Tap& tap = modulation.At(static_cast<int>(l), step);
+      const Tap& tap = TapAt(l, step);
       back[l] = lines_[l].delay - tap.whole;
       fraction[l] = tap.fraction;
     }

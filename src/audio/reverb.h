@@ -18,13 +18,16 @@
 #include <span>
 #include <vector>
 
+#include "base/limits.h"
+
 namespace velorna {
 
 struct ReverbParams {
-  double roomSize = 0.2;  // 0..1: decay time at low frequencies from 0.7 s to 12.5 s
-  double damping = 0.0;   // 0..1: shorter decay at high frequencies
-  double width = 0.5;     // 0 mono .. 1 wide (larger values widen further)
-  double level = 0.9;     // 0..1 output gain
+  double roomSize = 0.2;         // 0..1: decay time at low frequencies from 0.7 s to 12.5 s
+  double damping = 0.0;          // 0..1: shorter decay at high frequencies
+  double width = 0.5;            // 0 mono .. 1 wide (larger values widen further)
+  double level = 0.9;            // 0..1 output gain
+  int sampleRate = kSampleRate;  // of the send and the output
 };
 
 inline constexpr int kReverbLines = 8;
@@ -60,6 +63,16 @@ class Reverb {
     float interpolated = 0;  // allpass interpolator state: its last output
   };
 
+  // Where a line's interpolator reads, relative to its mean delay, at one step of the
+  // modulation: the whole samples and the fraction.
+  struct Tap {
+    int whole = 0;
+    float fraction = 0.0f;
+  };
+  const Tap& TapAt(size_t line, int64_t step) const {
+    return modulation_[line * static_cast<size_t>(modPeriod_) +
+                       static_cast<size_t>(step % modPeriod_)];
+  }
   void ProcessChunk(int64_t songSample, const float* send, float* left, float* right, size_t n);
 
   std::array<Line, kReverbLines> lines_;
@@ -72,6 +85,9 @@ class Reverb {
   float crossMix_ = 0.0f;  // share of the other side's sum, after the width
   double decayTime_ = 0.0;
   int64_t zeroRun_ = 0;  // samples since a non-zero value was last written to the state
+  // Every line's modulation over one period (modPeriod_ steps), line after line.
+  std::vector<Tap> modulation_;
+  int64_t modPeriod_ = 1;
 };
 
 }  // namespace velorna

@@ -65,7 +65,9 @@ class SongSums {
 // Used from one thread.
 class SumFinisher {
  public:
-  explicit SumFinisher(SoundFileStream& out) : out_(out) {}
+  // The effects run at the output's rate.
+  SumFinisher(SoundFileStream& out, int sampleRate)
+      : out_(out), reverb_({.sampleRate = sampleRate}), chorus_({.sampleRate = sampleRate}) {}
   // Writes every frame from where the last call stopped up to `untilFrame` (a multiple of
   // kSumChunkFrames, or the output's end); `chunks` holds whatever of that stretch was
   // summed, the rest counts as silence. False once the output failed (the reason shown).

@@ -11,6 +11,7 @@
 #include <string_view>
 
 #include "audio/mix_accumulator.h"
+#include "base/limits.h"
 #include "base/reporter.h"
 
 namespace velorna {
@@ -27,6 +28,8 @@ struct OutputFormat {
   int bits = kPlainBits;   // kPlainBits or kHighBits
   double gainDb = 0.0;     // applied to the whole mix, after normalizing
   bool normalize = false;  // scale so that the peak lands on kNormalizedPeakDb
+  // One of kOutputRates: the synthesizer renders at it, and the mix is made at it.
+  int sampleRate = kSampleRate;
 };
 
 // The type an extension names (".wav", ".flac", ".aiff", ".aif", any case); nullopt for

@@ -27,6 +27,8 @@ using Block = std::array<float, kBlockFrames>;
 // The program's own reverb and chorus, fed with the synthesizer's sends.
 class SendEffects {
  public:
+  explicit SendEffects(int sampleRate)
+      : reverb_({.sampleRate = sampleRate}), chorus_({.sampleRate = sampleRate}) {}
   // Adds the effects of one block of sends, at song sample `songSample`, into left/right.
   void Add(int64_t songSample, const Block& reverbSend, const Block& chorusSend, Block& left,
            Block& right) {
@@ -94,18 +96,19 @@ void RouteSynthLog(Reporter* verboseTarget) {
 bool RenderTimedEvents(const LoadedSoundFont& font, std::span<const TimedEvent> events,
                        Rendering& out, const RenderOptions& options) {
   out = Rendering{};
-  if (!events.empty() && events.back().blockStart > kMaxRenderFrames - 2 * kTailLimitFrames - 128)
+  const int64_t tailLimit = TailLimitFrames(options.rates.output);
+  if (!events.empty() && events.back().blockStart > kMaxRenderFrames - 2 * tailLimit - 128)
     return false;
 
   const FluidSettingsPtr settings = MakeRenderSettings();
   if (!settings) return false;
-  SendEffects effects;
+  SendEffects effects(options.rates.output);
   DryRendering dry;
   const bool skip = options.skipSilence;
   // A stretch without voices is still rendered while the effects ring on.
   dry.SetRinging([&] { return !skip || !effects.IsSilent(); });
   if (!dry.Start(font, settings.get(), std::vector<TimedEvent>(events.begin(), events.end()), false,
-                 options.renderRate))
+                 options.rates))
     return false;
 
   OutputBuilder output(out);
@@ -126,7 +129,7 @@ bool RenderTimedEvents(const LoadedSoundFont& font, std::span<const TimedEvent> 
 
   // Then the effects alone, until a whole block rounds to silence.
   int64_t pos = dry.position();
-  const int64_t effectLimit = pos + kTailLimitFrames;
+  const int64_t effectLimit = pos + tailLimit;
   const Block silence{};
   while (pos < effectLimit && !(skip && effects.IsSilent())) {
     if (stopped()) return false;

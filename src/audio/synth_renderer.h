@@ -30,9 +30,9 @@ struct Rendering {
 struct RenderOptions {
   // Skip stretches known to be silent; off only to check that skipping changes nothing.
   bool skipSilence = true;
-  // The synthesizer's sample rate; its samples are used at the output rate (see
-  // DryRendering::Start).
-  double renderRate = kSampleRate;
+  // The rate the events are timed at and the output is made at, and the synthesizer's own
+  // (see DryRendering::Start).
+  RenderRates rates{};
   // Set (non-zero) to end the rendering early; it then gives false. Null: never.
   const std::atomic<int>* stop = nullptr;
 };

@@ -1,6 +1,8 @@
 // The fixed limits of the MIDI library and the audio side, in one place.
 #pragma once
 
+#include <algorithm>
+#include <array>
 #include <cstdint>
 
 namespace velorna {
@@ -18,7 +20,12 @@ inline constexpr int kDefaultTempo = 500000;    // microseconds per quarter note
 inline constexpr int kDrumChannel = 9;
 inline constexpr int kNoChannel = 255;
 
-inline constexpr int kSampleRate = 44100;
+inline constexpr int kSampleRate = 44100;  // the default output rate
+// The rates an output may be rendered at: the synthesizer accepts up to the highest.
+inline constexpr std::array<int, 3> kOutputRates = {kSampleRate, 48000, 96000};
+constexpr bool IsOutputRate(int hz) {
+  return std::find(kOutputRates.begin(), kOutputRates.end(), hz) != kOutputRates.end();
+}
 inline constexpr int kChannels = 2;
 inline constexpr int kBlockFrames = 64;                           // synthesizer block, in frames
 inline constexpr uint64_t kMaxWavDataBytes = 0xFFFFFFFFull - 36;  // RIFF size field limit

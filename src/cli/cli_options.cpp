@@ -8,6 +8,7 @@
 #include <set>
 #include <string_view>
 
+#include "base/limits.h"
 #include "conversion/job_files.h"
 
 namespace velorna::cli {
@@ -17,8 +18,8 @@ const char kHelpText[] = R"(usage: velorna-cli convert [options] [tuning] SONG.m
        velorna-cli tuning [tuning]
        velorna-cli --list-presets | --help | --version
 
-convert   Renders each SONG.mid to a sound file (44100 Hz stereo, by default a 16-bit
-          WAV) in which every pitched note sounds at its key's target in the tuning.
+convert   Renders each SONG.mid to a sound file (stereo, by default a 16-bit WAV at
+          44100 Hz) in which every pitched note sounds at its key's target in the tuning.
           The output goes beside the song: its name cut at the last "." plus ".wav"
           (or the extension --format names).
 inspect   Prints the prepared song, one event a line: time in seconds and bar:beat,
@@ -58,6 +59,9 @@ options:
                          the type: .wav, .flac, .aiff or .aif
   --format wav|flac|aiff the type of outputs named after their songs (default wav)
   --bits 16|24           bits per sample (default 16)
+  --rate 44100|48000|96000
+                         samples per second: the synthesizer renders at this rate and
+                         the mix and its reverb and chorus follow (default 44100)
   --gain DB              raise or lower the whole mix by DB decibels, -60..60
   --normalize            scale the whole mix so that its peak is at -1 dBFS (then
                          --gain, if given, applies on top); the mix waits for it in
@@ -144,6 +148,15 @@ std::optional<CentTable> ParseCents(const std::string& text, std::string* proble
 namespace {
 
 constexpr double kMaxGainDb = 60.0;
+
+// One of the output rates, written as a whole number of Hz.
+std::optional<int> ParseRate(const std::string& text) {
+  int hz = 0;
+  const auto [ptr, ec] = std::from_chars(text.data(), text.data() + text.size(), hz);
+  if (ec != std::errc() || ptr != text.data() + text.size() || !IsOutputRate(hz))
+    return std::nullopt;
+  return hz;
+}
 
 std::optional<double> ParseDecibels(const std::string& text) {
   double db = 0.0;
@@ -277,6 +290,10 @@ ParseResult ParseCommandLine(const std::vector<std::string>& given) {
     } else if (a == "--bits" && o.command == Command::kConvert) {
       if (!value(v) || (v != "16" && v != "24")) return fail("--bits needs 16 or 24: " + v);
       o.outputFormat.bits = v == "24" ? kHighBits : kPlainBits;
+    } else if (a == "--rate" && o.command == Command::kConvert) {
+      const std::optional<int> hz = value(v) ? ParseRate(v) : std::nullopt;
+      if (!hz) return fail("--rate needs 44100, 48000 or 96000: " + v);
+      o.outputFormat.sampleRate = *hz;
     } else if (a == "--gain" && o.command == Command::kConvert) {
       const std::optional<double> db = value(v) ? ParseDecibels(v) : std::nullopt;
       if (!db) return fail("--gain needs decibels from -60 to 60: " + v);

@@ -3,12 +3,11 @@
 #include <cmath>
 
 #include "audio/pitch_realisation.h"
+#include "midi/event_data.h"
 
 namespace velorna {
 
 namespace {
-
-constexpr size_t kRhythmMapByte = 9;
 
 int PedalOf(const MidiEvent& e) {
   return IsControl(e, cc::kSustain) ? 0 : IsControl(e, cc::kSostenuto) ? 1 : -1;
@@ -54,9 +53,7 @@ void BendRangeRegisters::Apply(const MidiEvent& e) {
 }
 
 void ChannelSetup::Apply(const MidiEvent& e) {
-  if (e.status == st::kSysEx && e.kind == sysex::kRhythmPart) {
-    rhythmMap = e.data.size() > kRhythmMapByte ? e.data[kRhythmMapByte] : e.value;
-  }
+  if (const std::optional<int> map = RhythmMapOf(e)) rhythmMap = *map;
   if (e.status == st::kPitchBend) bend = BendOf(e);
   if (e.status == st::kControl) {
     if (e.kind == cc::kResetAll) bend = kCentreBend;

@@ -30,6 +30,11 @@ std::unique_ptr<RenderEngine> MakeEngine(const ConversionOptions& options) {
 ConversionResult Convert(const std::string& path, const ConversionOptions& options,
                          JobControl& control, JobObserver& observer, OnceReporter& once) {
   const SynthLogRoute log(options.verbose ? &once : nullptr);
+  // A rate the synthesizer can't render at is refused before any work.
+  if (!IsOutputRate(options.outputFormat.sampleRate)) {
+    once.ShowText(audio_msg::kWrongFormat);
+    return ConversionResult::kNotWritten;
+  }
   std::unique_ptr<LoadedSoundFont> font = ResolveSoundFont(once, options.soundFont);
   if (!font) return ConversionResult::kNotWritten;
 
@@ -45,14 +50,15 @@ ConversionResult Convert(const std::string& path, const ConversionOptions& optio
     once.ShowText(conversion_msg::kCannotOpen);
     return ConversionResult::kNotWritten;
   }
-  // The song's own length at least; past it, room for the tails, cut back to where they end.
-  const CWaveData mixFormat = MixFormat();
-  const int64_t rate = mixFormat.sampleRate;
+  // The mix and every rendering are at the output's rate; the song's own length at least,
+  // past it room for the tails, cut back to where they end.
+  const int rate = options.outputFormat.sampleRate;
+  const CWaveData mixFormat = MixFormat(rate);
   const int64_t songFrames = int64_t{std::max(seconds, 0)} * rate;
   const int64_t endFrames = std::max(
-      songFrames, std::min(static_cast<int64_t>(std::ceil(playing * static_cast<double>(rate))) +
-                               kEndingCapFrames,
-                           kMaxMixFrames));
+      songFrames,
+      std::min(static_cast<int64_t>(std::ceil(playing * rate)) + kEndingCapSeconds * int64_t{rate},
+               kMaxMixFrames));
   // Opened before the work: the mix goes out as it is finished, and an output that cannot
   // be written, or could not hold the song, costs no rendering.
   std::unique_ptr<SoundFileStream> out =
@@ -64,8 +70,8 @@ ConversionResult Convert(const std::string& path, const ConversionOptions& optio
   // Chosen on the prepared song: the pitches belong to its note events.
   std::optional<Tuning> adaptive;
   if (options.adaptive) adaptive = AdaptiveTuning(*song, options.tuning.keys);
-  EngineTask task{*song, adaptive ? *adaptive : options.tuning, std::move(font), control, observer,
-                  once};
+  EngineTask task{
+      *song, adaptive ? *adaptive : options.tuning, std::move(font), control, observer, once, rate};
   // An engine whose rendering never started has nothing to write: a silent WAV would pass
   // for a conversion.
   if (!MakeEngine(options)->MixAll(task, *out)) return ConversionResult::kNotWritten;

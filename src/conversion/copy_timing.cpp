@@ -10,7 +10,8 @@
 
 namespace velorna {
 
-std::optional<std::vector<TimedEvent>> TimeCopyAsWritten(MidiContext& ctx, MidiFormat0Data& copy) {
+std::optional<std::vector<TimedEvent>> TimeCopyAsWritten(MidiContext& ctx, MidiFormat0Data& copy,
+                                                         int sampleRate) {
   if (!copy.track || copy.track->state != ts::kNotes) return std::nullopt;
   MidiTrack& track = *copy.track;
   // The writer's steps before encoding, in its order.
@@ -21,7 +22,7 @@ std::optional<std::vector<TimedEvent>> TimeCopyAsWritten(MidiContext& ctx, MidiF
   SysExFirst(track);
   NoteOffsBeforeNoteOns(ctx, track);
   copy.state = kSongEvents;
-  return TimeTrackEvents(track, copy.division);
+  return TimeTrackEvents(track, copy.division, sampleRate);
 }
 
 void DropReplacedSetUp(std::vector<TimedEvent>& events) {

@@ -7,14 +7,16 @@
 #include <vector>
 
 #include "audio/render_timing.h"
+#include "base/limits.h"
 #include "midi/midi_types.h"
 
 namespace velorna {
 
-// Timed events of a copy in note form, in the order its written file holds them. The copy
-// is left in events form. Nothing when the copy is not in note form, has no time, or could
-// not be written (no End of Track).
-std::optional<std::vector<TimedEvent>> TimeCopyAsWritten(MidiContext& ctx, MidiFormat0Data& copy);
+// Timed events of a copy in note form, in the order its written file holds them, on the
+// sample grid of `sampleRate`. The copy is left in events form. Nothing when the copy is not
+// in note form, has no time, or could not be written (no End of Track).
+std::optional<std::vector<TimedEvent>> TimeCopyAsWritten(MidiContext& ctx, MidiFormat0Data& copy,
+                                                         int sampleRate = kSampleRate);
 
 // Drops the channel-pressure and pitch-bend messages that a later one of the same channel
 // replaces before the first note-on. No voice sounds before it, so such a message only sets

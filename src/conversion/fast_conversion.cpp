@@ -26,7 +26,7 @@ namespace {
 constexpr int64_t kNever = std::numeric_limits<int64_t>::max();
 // How far ahead of what the coordinating thread has taken any rendering may go: bounds the
 // sums held, whatever the song's length or its held notes.
-constexpr int64_t kLookAheadFrames = 20 * kSampleRate;
+constexpr int64_t kLookAheadSeconds = 20;
 // The drum pass goes on in steps of this much song time, between notes.
 constexpr int64_t kDrumStepFrames = 2 * kSumChunkFrames;
 // A rendering's blocks are added in runs of at most this many frames.
@@ -71,13 +71,15 @@ struct NoteTask {
 };
 
 // Pitched notes in song order with the block where each one's note-on reaches the
-// synthesizer, timed as the copies will be.
-std::vector<NoteTask> PlanNotes(const MidiFormat0Data& song, const SongNoteIndex& index) {
+// synthesizer, timed as the copies will be at `sampleRate`.
+std::vector<NoteTask> PlanNotes(const MidiFormat0Data& song, const SongNoteIndex& index,
+                                int sampleRate) {
   const auto& events = song.track->events;
   std::vector<NoteTask> notes;
   for (size_t k = 0; k < events.size(); ++k) {
     if (events[k].status != st::kNote || events[k].channel == kDrumChannel) continue;
-    const int64_t sample = SongSampleOfMicroseconds(index.clock.Microseconds(index.times[k]));
+    const int64_t sample =
+        SongSampleOfMicroseconds(index.clock.Microseconds(index.times[k]), sampleRate);
     notes.push_back(NoteTask{static_cast<int32_t>(k), BlockStartAtOrAfter(sample)});
   }
   return notes;
@@ -86,15 +88,16 @@ std::vector<NoteTask> PlanNotes(const MidiFormat0Data& song, const SongNoteIndex
 class FastJob {
  public:
   FastJob(const MidiFormat0Data& song, const SongNoteIndex& index, const Tuning& tuning,
-          JobControl& control, Reporter& reporter, int workers)
+          JobControl& control, Reporter& reporter, int workers, int sampleRate)
       : song_(song),
         index_(index),
         tuning_(tuning),
         control_(control),
         reporter_(reporter),
+        rate_(sampleRate),
         workers_(workers),
         plannedWorkers_(workers) {
-    notes_ = PlanNotes(song, index);
+    notes_ = PlanNotes(song, index, sampleRate);
     done_.assign(notes_.size(), 0);
   }
 
@@ -124,7 +127,7 @@ class FastJob {
   // A Stop, or memory run out: no rendering goes on.
   bool Ending() const { return control_.m_cancel.load() != 0 || failed_.load(); }
   // No rendering goes past this frame before the coordinating thread has taken more.
-  int64_t WindowEnd() const { return mixedBefore_ + kLookAheadFrames; }
+  int64_t WindowEnd() const { return mixedBefore_ + kLookAheadSeconds * rate_; }
 
   // All of these run under the lock.
   // Whether the coordinating thread has sums to take.
@@ -156,6 +159,7 @@ class FastJob {
   const Tuning& tuning_;
   JobControl& control_;
   Reporter& reporter_;
+  const int rate_;  // the output's: every rendering is timed and used at it
 
   mutable std::mutex mutex_;
   std::vector<WorkerKit> spareKits_;
@@ -226,9 +230,9 @@ void FastJob::StartDrums(Worker& worker) {
   MidiContext quiet(silent);
   auto copy = BuildDrumCopy(quiet, song_);
   PassPoint(control_, JobPoint::kDrumPass);
-  auto events = copy ? TimeCopyAsWritten(quiet, *copy) : std::nullopt;
-  const bool started =
-      events && drums_.Start(*worker.font, worker.settings.get(), std::move(*events));
+  auto events = copy ? TimeCopyAsWritten(quiet, *copy, rate_) : std::nullopt;
+  const bool started = events && drums_.Start(*worker.font, worker.settings.get(),
+                                              std::move(*events), false, RenderRateFor(0, rate_));
   std::lock_guard lock(mutex_);
   drumsAt_ = started ? 0 : kNever;
   changed_.notify_all();
@@ -310,17 +314,17 @@ void FastJob::RenderNote(Worker& worker, size_t n) {
     // The copy is the job's own: what settling its order finds is no concern of the user.
     SilentReporter silent;
     MidiContext quiet(silent);
-    auto events = TimeCopyAsWritten(quiet, *copy.song);
+    auto events = TimeCopyAsWritten(quiet, *copy.song, rate_);
     if (events) DropReplacedSetUp(*events);
-    const double rate = RenderRateFor(copy.retuning.rateShiftCents);
+    const RenderRates rates = RenderRateFor(copy.retuning.rateShiftCents, rate_);
     DryRendering rendering;
     // Nothing is handed out before the note's voices start, so a note whose voices fill
     // the small synthesizer is simply rendered again with the full polyphony.
     if (events &&
-        rendering.Start(*worker.font, worker.fewVoices.get(), std::move(*events), true, rate))
+        rendering.Start(*worker.font, worker.fewVoices.get(), std::move(*events), true, rates))
       DrainNote(worker, rendering, n);
     if (rendering.full() &&
-        rendering.Start(*worker.font, worker.settings.get(), rendering.TakeEvents(), false, rate))
+        rendering.Start(*worker.font, worker.settings.get(), rendering.TakeEvents(), false, rates))
       DrainNote(worker, rendering, n);
   }
   std::lock_guard lock(mutex_);
@@ -404,7 +408,7 @@ void FastJob::Coordinate(JobObserver& observer, SoundFileStream& out) {
 }
 
 void FastJob::Finish(JobObserver& observer, SoundFileStream& out) {
-  SumFinisher finisher(out);
+  SumFinisher finisher(out, rate_);
   const int64_t eventCount = song_.track->count();
   for (;;) {
     std::map<int64_t, std::unique_ptr<SongSums::Chunk>> finished;
@@ -491,7 +495,7 @@ bool FastEngine::MixAll(EngineTask& task, SoundFileStream& out) {
     return false;
   }
   jobs = static_cast<int>(kits.size());
-  FastJob job(song, *index, task.tuning, task.control, task.reporter, jobs);
+  FastJob job(song, *index, task.tuning, task.control, task.reporter, jobs, task.sampleRate);
   job.LendKits(std::move(kits));
   {
     std::vector<std::jthread> workers;

@@ -21,10 +21,11 @@ class FileEngine final : public RenderEngine {
   bool MixAll(EngineTask& task, SoundFileStream& out) override;
 
  private:
-  // Writes, renders (at `renderRate`) and mixes one copy. False when any step failed (the
+  // Writes, renders (at `rates`) and mixes one copy. False when any step failed (the
   // reason has been shown): a copy left out would make the output a silent or partial one
   // passed off as complete. A stop is no failure.
-  bool RenderCopy(MidiFormat0Data& copy, double renderRate = kSampleRate);
+  bool RenderCopy(MidiFormat0Data& copy, const RenderRates& rates);
+  int OutputRate() const { return task_->sampleRate; }
   bool DrumPass();
   bool NotePasses(const SongNoteIndex& index);
 
@@ -35,14 +36,14 @@ class FileEngine final : public RenderEngine {
   SilentReporter silent_;  // the job's own temporary files report nothing
 };
 
-bool FileEngine::RenderCopy(MidiFormat0Data& copy, double renderRate) {
+bool FileEngine::RenderCopy(MidiFormat0Data& copy, const RenderRates& rates) {
   MidiContext quiet(silent_);
   if (!WriteSmf(quiet, copy, files_->midi)) {
     task_->reporter.ShowText(conversion_msg::kCannotOpen);
     return false;
   }
   RenderOptions options;
-  options.renderRate = renderRate;
+  options.rates = rates;
   options.stop = &task_->control.m_cancel;
   if (!RenderMidiToWave(*task_->font, task_->reporter, files_->midi, files_->wav, options))
     return task_->control.m_cancel.load() != 0;
@@ -53,7 +54,7 @@ bool FileEngine::DrumPass() {
   MidiContext quiet(silent_);
   auto copy = BuildDrumCopy(quiet, task_->song);
   PassPoint(task_->control, JobPoint::kDrumPass);
-  return !copy || RenderCopy(*copy);
+  return !copy || RenderCopy(*copy, RenderRateFor(0, OutputRate()));
 }
 
 bool FileEngine::NotePasses(const SongNoteIndex& index) {
@@ -68,7 +69,8 @@ bool FileEngine::NotePasses(const SongNoteIndex& index) {
     ShowProgress(control, task_->observer);
     if (events[i].status != st::kNote || events[i].channel == kDrumChannel) continue;
     const NoteCopy copy = BuildNoteCopy(ctx, index, static_cast<int32_t>(i), task_->tuning);
-    if (copy.song && !RenderCopy(*copy.song, RenderRateFor(copy.retuning.rateShiftCents)))
+    if (copy.song &&
+        !RenderCopy(*copy.song, RenderRateFor(copy.retuning.rateShiftCents, OutputRate())))
       return false;
   }
   return true;
@@ -83,7 +85,7 @@ bool FileEngine::MixAll(EngineTask& task, SoundFileStream& out) {
   const std::unique_ptr<JobFiles> files = MakeJobFiles();
   // Renderings come whole, one after another, each from the song's start: their sum waits
   // on disk, not in memory, until the last is added.
-  SpooledMix mix(out.endFrame());
+  SpooledMix mix(out.endFrame(), task.sampleRate);
   if (!files || !mix.ok()) {
     task.reporter.ShowText(conversion_msg::kCannotOpen);
     return false;

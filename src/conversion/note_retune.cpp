@@ -18,7 +18,7 @@ namespace {
 // A voice rings on at most this long after its copy's last event, so a copy keeps the events
 // this long after its note's window: later ones cannot reach its release tail.
 constexpr int64_t kMicrosPerSecond = 1000000;
-constexpr int64_t kTailMicros = kTailLimitFrames * kMicrosPerSecond / kSampleRate;
+constexpr int64_t kTailMicros = kTailLimitSeconds * kMicrosPerSecond;
 
 // Inserts e at `index` at the time of the event standing there.
 bool InsertBefore(MidiContext& ctx, MidiTrack& track, size_t index, MidiEvent e) {

@@ -6,6 +6,7 @@
 
 #include "audio/sound_file_writer.h"
 #include "audio/synth_renderer.h"
+#include "base/limits.h"
 #include "base/reporter.h"
 #include "conversion/job_control.h"
 #include "midi/midi_types.h"
@@ -20,6 +21,7 @@ struct EngineTask {
   JobControl& control;
   JobObserver& observer;
   Reporter& reporter;
+  int sampleRate = kSampleRate;  // the output's: every rendering is timed and used at it
 };
 
 class RenderEngine {

@@ -10,6 +10,7 @@ namespace velorna {
 namespace {
 
 constexpr int32_t kSlack = 8;  // zero bytes kept behind the data
+constexpr size_t kRhythmMapByte = 9;
 
 void ShowDataError(MidiContext& ctx) {
   ShowLibraryError(*ctx.reporter, LibraryModule::MUEV, code::kMuevDataError, msg::kEventDataError);
@@ -82,6 +83,11 @@ void MakeMasterVolume(MidiEvent& e) {
   e.size = sizeof kBytes;
   e.data.assign(sizeof kBytes + kSlack, 0);
   std::copy(std::begin(kBytes), std::end(kBytes), e.data.begin());
+}
+
+std::optional<int> RhythmMapOf(const MidiEvent& e) {
+  if (e.status != st::kSysEx || e.kind != sysex::kRhythmPart) return std::nullopt;
+  return e.data.size() > kRhythmMapByte ? e.data[kRhythmMapByte] : e.value;
 }
 
 }  // namespace velorna

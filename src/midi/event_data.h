@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <span>
 
 #include "midi/midi_types.h"
@@ -18,6 +19,10 @@ int32_t CopyEventDataOut(MidiContext& ctx, const MidiEvent& e, std::span<uint8_t
 void TerminateEventData(MidiContext& ctx, MidiEvent& e, int32_t n);
 // Copies every field but channel (the copy constructor copies channel too).
 void CopyEvent(MidiEvent& to, const MidiEvent& from);
+// The rhythm map a GS "use for rhythm part" message sets its channel to (0: a normal part);
+// none for any other event. A channel other than 10 with a map is a rhythm part: its notes are
+// drum sounds, never retuned.
+std::optional<int> RhythmMapOf(const MidiEvent& e);
 // Status 240, kind 1, value 127, data F0 07 7F 7F 04 01 00 7F F7.
 void MakeMasterVolume(MidiEvent& e);
 

@@ -5,6 +5,8 @@
 #include <numeric>
 
 #include "base/limits.h"
+#include "midi/event_data.h"
+#include "midi/midi_constants.h"
 #include "midi/song_time.h"
 #include "tuning/presets.h"
 
@@ -26,22 +28,26 @@ constexpr double kRoughToleranceCents = 1e-1;
 constexpr int kMaxSolveIterations = 4000;
 // A compound interval counts less by this per octave it spans.
 constexpr double kOctaveDecay = 1.0;
+// How firmly the last solve holds the pairs that came almost pure.
+constexpr float kLockFactor = 100.0F;
+// Discords closer than this (cent-seconds) are a tie.
+constexpr double kSameDiscord = 1e-2;
 
 // Seconds, sevenths and the tritone are weak and may go either way: the method aims them at
 // whichever ratio the chord around them makes nearest.
 const IntervalTable kJustIntervals{{
-    {{{{1, 1}}}, 1, 1.0},               // unison and octaves
-    {{{{16, 15}}}, 1, 0.05},            // minor second
-    {{{{9, 8}, {10, 9}}}, 2, 0.1},      // major second
-    {{{{6, 5}}}, 1, 0.45},              // minor third
-    {{{{5, 4}}}, 1, 0.5},               // major third
-    {{{{4, 3}}}, 1, 0.7},               // fourth
-    {{{{45, 32}, {64, 45}}}, 2, 0.05},  // tritone
-    {{{{3, 2}}}, 1, 0.8},               // fifth
-    {{{{8, 5}}}, 1, 0.5},               // minor sixth
-    {{{{5, 3}}}, 1, 0.45},              // major sixth
-    {{{{16, 9}, {9, 5}}}, 2, 0.1},      // minor seventh
-    {{{{15, 8}}}, 1, 0.05},             // major seventh
+    {{{{1, 1}}}, 1, 1.0},              // unison and octaves
+    {{{{16, 15}}}, 1, 0.2},            // minor second
+    {{{{9, 8}, {10, 9}}}, 2, 0.3},     // major second
+    {{{{6, 5}}}, 1, 0.65},             // minor third
+    {{{{5, 4}}}, 1, 0.7},              // major third
+    {{{{4, 3}}}, 1, 0.85},             // fourth
+    {{{{45, 32}, {64, 45}}}, 2, 0.2},  // tritone
+    {{{{3, 2}}}, 1, 0.9},              // fifth
+    {{{{8, 5}}}, 1, 0.7},              // minor sixth
+    {{{{5, 3}}}, 1, 0.65},             // major sixth
+    {{{{16, 9}, {9, 5}}}, 2, 0.3},     // minor seventh
+    {{{{15, 8}}}, 1, 0.2},             // major seventh
 }};
 
 double RatioCents(const JustRatio& r) {
@@ -67,12 +73,14 @@ bool Usable(const IntonationNote& n) {
 struct Edge {
   int32_t low = 0;
   int32_t high = 0;
-  int32_t semitones = 0;
-  bool harmonic = false;
   float strength = 0;  // the pair's weight as the music gives it
   float weight = 0;    // as this pass uses it
   float target = 0;
+  float nominalStep = 0;  // a voice's step as the nominal pitches make it
+  int16_t semitones = 0;
+  bool harmonic = false;
 };
+static_assert(sizeof(Edge) <= 28, "memory per note");
 
 // Windows whose weighted mean of (x - nominal) is held at zero: members in one flat list.
 struct Windows {
@@ -80,14 +88,17 @@ struct Windows {
   std::vector<int32_t> note;
   std::vector<float> share;
   std::vector<double> total;
+  std::vector<double> target;  // the mean this pass holds each window at
 };
 
 struct Problem {
   std::vector<Edge> edges;
   Windows windows;
-  std::vector<double> pull;  // towards the nominal pitch, per note
+  std::vector<double> pull;  // towards `pullTarget`, per note
+  std::vector<double> pullTarget;
   std::vector<double> diagonal;
   std::vector<bool> free;
+  std::vector<bool> chordal;  // sounds with some other note
 };
 
 std::vector<int32_t> ByStart(const std::vector<IntonationNote>& notes) {
@@ -109,7 +120,8 @@ Edge HarmonicEdge(const std::vector<IntonationNote>& notes, int32_t a, int32_t b
   Edge e;
   e.low = aLow ? a : b;
   e.high = aLow ? b : a;
-  e.semitones = notes[static_cast<size_t>(e.high)].key - notes[static_cast<size_t>(e.low)].key;
+  e.semitones = static_cast<int16_t>(notes[static_cast<size_t>(e.high)].key -
+                                     notes[static_cast<size_t>(e.low)].key);
   e.harmonic = true;
   e.strength = e.weight = static_cast<float>(weight);
   return e;
@@ -182,7 +194,8 @@ void AddVoiceEdges(const std::vector<IntonationNote>& notes, const std::vector<i
     e.high = j;
     e.strength = e.weight = static_cast<float>(options.voiceWeight * Loudness(n.velocity) *
                                                Loudness(notes[static_cast<size_t>(best)].velocity));
-    e.target = static_cast<float>(n.nominal - notes[static_cast<size_t>(best)].nominal);
+    e.nominalStep = e.target =
+        static_cast<float>(n.nominal - notes[static_cast<size_t>(best)].nominal);
     if (e.weight > 0) edges.push_back(e);
   }
 }
@@ -217,6 +230,7 @@ Windows AnchorWindows(const std::vector<IntonationNote>& notes, const std::vecto
   w.note.resize(static_cast<size_t>(fill.back()));
   w.share.resize(w.note.size());
   w.total.assign(count, 0.0);
+  w.target.assign(count, 0.0);
   for (const int32_t i : order) {
     const IntonationNote& n = notes[static_cast<size_t>(i)];
     const auto [from, to] = range(n);
@@ -236,17 +250,42 @@ Windows AnchorWindows(const std::vector<IntonationNote>& notes, const std::vecto
 // Aims each pair at the just size nearest to how it now sounds and, after the first pass,
 // eases the pairs that stay far from it: iteratively reweighted least squares towards the
 // least absolute deviation, so a conflict lands on few intervals instead of tempering many.
-void ReaimEdges(const std::vector<double>& x, double robustCents, bool reweight,
+void ReaimEdges(const std::vector<double>& x, const AdaptiveOptions& options, bool reweight,
                 std::vector<Edge>& edges) {
   for (Edge& e : edges) {
-    if (!e.harmonic) continue;
     const double played = x[static_cast<size_t>(e.high)] - x[static_cast<size_t>(e.low)];
+    if (!e.harmonic) {
+      e.target = static_cast<float>(std::clamp(played, e.nominalStep - options.voiceToleranceCents,
+                                               e.nominalStep + options.voiceToleranceCents));
+      continue;
+    }
     const double target = JustDeviationCents(e.semitones, e.semitones * kCentsPerSemitone + played);
     e.target = static_cast<float>(target);
     e.weight = e.strength;
     if (!reweight) continue;
     const double miss = std::abs(played - target);
-    e.weight = static_cast<float>(e.strength * std::min(1.0, robustCents / miss));
+    e.weight = static_cast<float>(e.strength * std::min(1.0, options.robustCents / miss));
+  }
+}
+
+// The weak terms hold what they guard within a tolerance and push only beyond it: each pass
+// aims a window's mean and a chordal note's pull at where they are, clamped to the tolerance.
+// Inside it they only steady the solve, so they never bend a chord that is already pure.
+void Retarget(const std::vector<IntonationNote>& notes, const std::vector<double>& x,
+              const AdaptiveOptions& options, Problem& p) {
+  Windows& w = p.windows;
+  for (size_t k = 0; k + 1 < w.start.size(); ++k) {
+    if (w.total[k] <= 0) continue;
+    double sum = 0;
+    for (auto m = static_cast<size_t>(w.start[k]); m < static_cast<size_t>(w.start[k + 1]); ++m) {
+      const auto i = static_cast<size_t>(w.note[m]);
+      sum += w.share[m] * (x[i] - notes[i].nominal);
+    }
+    w.target[k] =
+        std::clamp(sum / w.total[k], -options.anchorToleranceCents, options.anchorToleranceCents);
+  }
+  for (size_t i = 0; i < x.size(); ++i) {
+    p.pullTarget[i] = p.chordal[i] || !Usable(notes[i]) ? x[i] : notes[i].nominal;
   }
 }
 
@@ -279,7 +318,7 @@ void Multiply(const Problem& p, const AdaptiveOptions& options, const std::vecto
 std::vector<double> RightSide(const Problem& p, const std::vector<IntonationNote>& notes,
                               const AdaptiveOptions& options) {
   std::vector<double> b(notes.size());
-  for (size_t i = 0; i < notes.size(); ++i) b[i] = p.pull[i] * notes[i].nominal;
+  for (size_t i = 0; i < notes.size(); ++i) b[i] = p.pull[i] * p.pullTarget[i];
   for (const Edge& e : p.edges) {
     b[static_cast<size_t>(e.high)] += e.weight * e.target;
     b[static_cast<size_t>(e.low)] -= e.weight * e.target;
@@ -290,7 +329,7 @@ std::vector<double> RightSide(const Problem& p, const std::vector<IntonationNote
     for (auto m = static_cast<size_t>(w.start[k]); m < static_cast<size_t>(w.start[k + 1]); ++m)
       sum += w.share[m] * notes[static_cast<size_t>(w.note[m])].nominal;
     if (w.total[k] <= 0) continue;
-    const double scale = options.anchorWeight * sum / w.total[k];
+    const double scale = options.anchorWeight * (sum / w.total[k] + w.target[k]);
     for (auto m = static_cast<size_t>(w.start[k]); m < static_cast<size_t>(w.start[k + 1]); ++m)
       b[static_cast<size_t>(w.note[m])] += scale * w.share[m];
   }
@@ -311,6 +350,17 @@ std::vector<double> Diagonal(const Problem& p, const AdaptiveOptions& options) {
           options.anchorWeight * w.share[m] * w.share[m] / w.total[k];
   }
   return d;
+}
+
+// The preconditioner, and which notes the solve may move.
+void SetDiagonal(const std::vector<IntonationNote>& notes, Problem& p,
+                 const AdaptiveOptions& options) {
+  p.diagonal = Diagonal(p, options);
+  p.free.assign(notes.size(), false);
+  for (size_t i = 0; i < notes.size(); ++i) {
+    p.free[i] = Usable(notes[i]) && !notes[i].fixed && p.diagonal[i] > 0;
+    if (!p.free[i]) p.diagonal[i] = 1;  // never divides
+  }
 }
 
 double Dot(const std::vector<double>& a, const std::vector<double>& b) {
@@ -357,28 +407,38 @@ void Solve(const Problem& p, const std::vector<IntonationNote>& notes,
 // tuning worth keeping, weigh) the pairs, then solve.
 void Refine(const std::vector<IntonationNote>& notes, const AdaptiveOptions& options,
             bool weighFirst, Problem& p, std::vector<double>& x) {
-  const size_t n = x.size();
   const int passes = std::max(options.passes, 1);
   for (int pass = 0; pass < passes; ++pass) {
-    ReaimEdges(x, options.robustCents, weighFirst || pass > 0, p.edges);
-    p.diagonal = Diagonal(p, options);
-    p.free.assign(n, false);
-    for (size_t i = 0; i < n; ++i) {
-      p.free[i] = Usable(notes[i]) && !notes[i].fixed && p.diagonal[i] > 0;
-      if (!p.free[i]) p.diagonal[i] = 1;  // never divides
-    }
+    ReaimEdges(x, options, weighFirst || pass > 0, p.edges);
+    Retarget(notes, x, options, p);
+    SetDiagonal(notes, p, options);
     Solve(p, notes, options, pass + 1 == passes ? kSolveToleranceCents : kRoughToleranceCents, x);
   }
+  // The reweighted passes leave pairs that are almost pure a little off, pulled by the weak
+  // terms and the others: one more solve holds those that came within `lockCents` at their
+  // just size, so the conflicts stay on the few pairs that cannot be pure.
+  for (Edge& e : p.edges) {
+    if (!e.harmonic) continue;
+    const double played = x[static_cast<size_t>(e.high)] - x[static_cast<size_t>(e.low)];
+    if (std::abs(played - e.target) < options.lockCents) e.weight *= kLockFactor;
+  }
+  Retarget(notes, x, options, p);
+  SetDiagonal(notes, p, options);
+  Solve(p, notes, options, kSolveToleranceCents, x);
 }
 
-// What the reweighted passes minimise: each pair's distance from its nearest just size.
-double Discord(const std::vector<Edge>& edges, const std::vector<double>& x) {
+// How far the pairs are from pure, cent-seconds: what the result is judged by. The pairs'
+// weights decide where a conflict goes; this decides which of two tunings is purer.
+double Discord(const std::vector<IntonationNote>& notes, const std::vector<Edge>& edges,
+               const std::vector<double>& x) {
   double sum = 0;
   for (const Edge& e : edges) {
     if (!e.harmonic) continue;
+    const IntonationNote& a = notes[static_cast<size_t>(e.low)];
+    const IntonationNote& b = notes[static_cast<size_t>(e.high)];
+    const double overlap = std::min(a.end, b.end) - std::max(a.start, b.start);
     const double played = x[static_cast<size_t>(e.high)] - x[static_cast<size_t>(e.low)];
-    sum +=
-        e.strength * std::abs(played - JustDeviationCents(
+    sum += overlap * std::abs(played - JustDeviationCents(
                                            e.semitones, e.semitones * kCentsPerSemitone + played));
   }
   return sum;
@@ -392,9 +452,9 @@ std::vector<double> JustStart(const std::vector<IntonationNote>& notes, const Pr
   for (int tonic = 0; tonic < kPitchClassCount; ++tonic) {
     std::vector<double> y = nominal;
     for (size_t i = 0; i < y.size(); ++i) {
-      if (p.free[i]) y[i] += JustScaleCents(notes[i].key - tonic);
+      if (p.free[i] && p.chordal[i]) y[i] += JustScaleCents(notes[i].key - tonic);
     }
-    const double discord = Discord(p.edges, y);
+    const double discord = Discord(notes, p.edges, y);
     if (best.empty() || discord < least) {
       best.swap(y);
       least = discord;
@@ -442,6 +502,13 @@ std::vector<double> ChooseAdaptivePitches(const std::vector<IntonationNote>& not
   AddVoiceEdges(notes, order, options, p.edges);
   p.windows = AnchorWindows(notes, order, options);
   p.pull.assign(n, 0.0);
+  p.pullTarget = nominal;
+  p.chordal.assign(n, false);
+  for (const Edge& e : p.edges) {
+    if (!e.harmonic) continue;
+    p.chordal[static_cast<size_t>(e.low)] = true;
+    p.chordal[static_cast<size_t>(e.high)] = true;
+  }
   for (const int32_t i : order) {
     const IntonationNote& note = notes[static_cast<size_t>(i)];
     p.pull[static_cast<size_t>(i)] =
@@ -454,7 +521,8 @@ std::vector<double> ChooseAdaptivePitches(const std::vector<IntonationNote>& not
   Refine(notes, options, false, p, x);
   std::vector<double> y = JustStart(notes, p, nominal);
   Refine(notes, options, true, p, y);
-  if (Discord(p.edges, y) < Discord(p.edges, x)) x.swap(y);
+  // A tie goes to the first, which keeps the mean at the reference.
+  if (Discord(notes, p.edges, y) < Discord(notes, p.edges, x) - kSameDiscord) x.swap(y);
   for (size_t i = 0; i < n; ++i) {
     if (!p.free[i]) {
       x[i] = nominal[i];
@@ -471,11 +539,19 @@ SongNotes IntonationNotesOfSong(const MidiFormat0Data& song, const KeyTable& key
   if (!song.track) return out;
   const MidiTrack& track = *song.track;
   const TempoMap tempo = BuildTempoMap(track, song.division);
+  // A rhythm part's notes are drum sounds the conversion never bends: they pull on nothing.
+  std::array<int, kMidiChannels> rhythmMap{};
   int64_t tick = 0;
   for (int32_t i = 0; i < track.count(); ++i) {
     const MidiEvent& e = track.events[static_cast<size_t>(i)];
     tick += e.delta;
+    if (const std::optional<int> map = RhythmMapOf(e);
+        map && e.channel >= 0 && e.channel < kMidiChannels) {
+      rhythmMap[static_cast<size_t>(e.channel)] = *map;
+    }
     if (e.status != st::kNote || e.channel == kDrumChannel) continue;
+    if (e.channel >= 0 && e.channel < kMidiChannels && rhythmMap[static_cast<size_t>(e.channel)])
+      continue;
     if (e.note < 0 || e.note >= kKeyCount) continue;
     const KeyTarget target = keys[static_cast<size_t>(e.note)];
     if (!target) continue;

@@ -51,13 +51,16 @@ double JustScaleCents(int degree);
 struct AdaptiveOptions {
   double anchorWindowSeconds = 4.0;  // windows whose mean pitch stays at the reference
   double anchorWeight = 2.0;
-  double voiceWeight = 0.0002;      // steps of one voice close to their nominal size
-  double voiceGapSeconds = 0.5;     // a voice's next note within this is a step
-  double nominalWeight = 1e-3;      // pull towards the nominal pitch, per second sounding
-  double minOverlapSeconds = 0.03;  // shorter overlaps are legato, not harmony
-  int maxPartnersPerNote = 24;      // strongest partners kept when many notes overlap
-  double robustCents = 1.0;         // pairs missing their ratio by more count less
-  int passes = 4;                   // re-aiming and reweighting the pairs
+  double anchorToleranceCents = 5.0;  // ... within this
+  double voiceWeight = 0.0002;        // steps of one voice close to their nominal size
+  double voiceToleranceCents = 21.5;  // ... within this (a comma, as a just scale's steps are)
+  double voiceGapSeconds = 0.5;       // a voice's next note within this is a step
+  double nominalWeight = 1e-3;        // a lone note towards its nominal pitch, per second
+  double minOverlapSeconds = 0.03;    // shorter overlaps are legato, not harmony
+  int maxPartnersPerNote = 24;        // strongest partners kept when many notes overlap
+  double robustCents = 0.1;           // pairs missing their ratio by more count less
+  int passes = 20;                    // re-aiming and reweighting the pairs
+  double lockCents = 0.5;             // pairs this close to pure at the end are made pure
 };
 
 // One pitch per note, in cents from its key's equal-tempered pitch. Deterministic: the same
@@ -66,8 +69,8 @@ std::vector<double> ChooseAdaptivePitches(const std::vector<IntonationNote>& not
                                           const AdaptiveOptions& options = {});
 
 // The pitched notes of a prepared (note-form) song, with the note event each comes from.
-// Channel 10 is left out: drums are never retuned. Keys the table leaves unmapped are left
-// out too; they stay silent.
+// Channel 10 and GS rhythm parts are left out: drums are never retuned. Keys the table leaves
+// unmapped are left out too; they stay silent.
 struct SongNotes {
   std::vector<IntonationNote> notes;
   std::vector<int32_t> eventIndex;

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdint>
+#include <limits>
 #include <utility>
 
 namespace velorna {
@@ -51,9 +53,20 @@ IntonationQuality MeasureIntonation(const std::vector<IntonationNote>& notes,
     q.p95 = d;
     if (seen >= kPercentile * total) break;
   }
-  double last = 0;
-  for (const IntonationNote& n : notes) last = std::max(last, n.end);
-  for (double from = 0; from < last; from += kDriftHopSeconds) {
+  // Windows of ten seconds of the song, one a second, the last ending where the song ends: a
+  // window running past either end would hold a few chords only. A shorter song is one window.
+  double first = std::numeric_limits<double>::infinity();
+  double last = -first;
+  for (const IntonationNote& n : notes) {
+    if (!(std::isfinite(n.start) && std::isfinite(n.end))) continue;
+    first = std::min(first, n.start);
+    last = std::max(last, n.end);
+  }
+  if (!(first < last)) return q;
+  const double lastFrom = std::max(first, last - kDriftWindowSeconds);
+  const auto windows = static_cast<int64_t>(std::ceil((lastFrom - first) / kDriftHopSeconds)) + 1;
+  for (int64_t k = 0; k < windows; ++k) {
+    const double from = std::min(first + static_cast<double>(k) * kDriftHopSeconds, lastFrom);
     double sum = 0;
     double weight = 0;
     for (size_t i = 0; i < notes.size(); ++i) {

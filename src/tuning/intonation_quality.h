@@ -11,7 +11,7 @@ namespace velorna {
 struct IntonationQuality {
   double mean = 0;   // cents from the nearest just size, over pairs sounding together,
   double p95 = 0;    // weighted by the seconds they do
-  double drift = 0;  // largest |mean of `cents`| over the notes sounding in any 10 s window
+  double drift = 0;  // largest |mean of `cents`| over the notes sounding in any 10 s of the song
 };
 
 // `cents`: each note's pitch, from its key's equal-tempered one.

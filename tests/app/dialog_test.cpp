@@ -23,31 +23,9 @@
 namespace velorna::test {
 namespace {
 
-// Spin ids in pitch-class order, then the upper C.
-constexpr std::array<int, 13> kSpinIds{1003, 1027, 1005, 1029, 1007, 1009, 1031,
-                                       1019, 1033, 1021, 1035, 1023, 1025};
 constexpr std::array<int, 13> kEditIds{1002, 1026, 1004, 1028, 1006, 1008, 1030,
                                        1018, 1032, 1020, 1034, 1022, 1024};
 constexpr std::array<int, 12> kInitial{0, 12, 4, 16, -14, -2, -10, 2, 14, -16, 18, -12};
-
-std::unique_ptr<CVelornaDlg> MakeDialog() {
-  ClearDialogSettings();  // every test starts from the initial values
-  auto dialog = std::make_unique<CVelornaDlg>(ConversionRunner{});
-  // No real file dialog by default: a test that forgets to set a path sees a cancel.
-  dialog->SetPathAsker([](PathPrompt, const QString&) { return QString(); });
-  dialog->show();
-  return dialog;
-}
-
-QDoubleSpinBox* Spin(QWidget& dialog, size_t index) {
-  return Control<QDoubleSpinBox>(dialog, kSpinIds[index]);
-}
-
-std::vector<double> Offsets(QWidget& dialog) {
-  std::vector<double> values;
-  for (size_t i = 0; i < 12; ++i) values.push_back(Spin(dialog, i)->value());
-  return values;
-}
 
 void PutInt32(std::vector<uint8_t>& bytes, int32_t v) {
   const auto u = static_cast<uint32_t>(v);

@@ -3,14 +3,20 @@
 
 #include <QApplication>
 #include <QDialog>
+#include <QDoubleSpinBox>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QSpinBox>
 #include <QStringList>
 #include <QTest>
 #include <QTimer>
+#include <array>
 #include <functional>
+#include <memory>
 #include <vector>
+
+#include "app/dialog_settings.h"
+#include "app/velorna_dlg.h"
 
 namespace velorna::test {
 
@@ -29,6 +35,31 @@ void Click(QWidget& dialog, Id id) {
   QPushButton* button = Control<QPushButton>(dialog, id);
   QVERIFY(button != nullptr);
   QTest::mouseClick(button, Qt::LeftButton);
+}
+
+// Spin ids in pitch-class order, then the upper C.
+inline constexpr std::array<int, 13> kSpinIds{1003, 1027, 1005, 1029, 1007, 1009, 1031,
+                                              1019, 1033, 1021, 1035, 1023, 1025};
+
+inline QDoubleSpinBox* Spin(QWidget& dialog, size_t index) {
+  return Control<QDoubleSpinBox>(dialog, kSpinIds[index]);
+}
+
+// The twelve offsets, C..B.
+inline std::vector<double> Offsets(QWidget& dialog) {
+  std::vector<double> values;
+  for (size_t i = 0; i < 12; ++i) values.push_back(Spin(dialog, i)->value());
+  return values;
+}
+
+// A shown dialog from the initial values, whose file prompts are cancelled unless a test
+// answers them.
+inline std::unique_ptr<CVelornaDlg> MakeDialog(ConversionRunner runner = {}) {
+  ClearDialogSettings();
+  auto dialog = std::make_unique<CVelornaDlg>(std::move(runner));
+  dialog->SetPathAsker([](PathPrompt, const QString&) { return QString(); });
+  dialog->show();
+  return dialog;
 }
 
 // What is wrong with the dialog's layout: a control outside the dialog, squeezed below

@@ -8,11 +8,9 @@
 #include <QTest>
 #include <cmath>
 #include <fstream>
-#include <memory>
 
-#include "app/dialog_settings.h"
 #include "app/gui_support.h"
-#include "app/velorna_dlg.h"
+#include "support/scala_text.h"
 #include "support/temp_dir.h"
 #include "tuning/scala.h"
 #include "tuning/tuning_choice.h"
@@ -20,19 +18,7 @@
 namespace velorna::test {
 namespace {
 
-constexpr std::array<int, 12> kSpinIds{1003, 1027, 1005, 1029, 1007, 1009,
-                                       1031, 1019, 1033, 1021, 1035, 1023};
 constexpr int kKeyD = 9;
-
-QDoubleSpinBox* Spin(QWidget& dialog, size_t pc) {
-  return Control<QDoubleSpinBox>(dialog, kSpinIds[pc]);
-}
-
-std::vector<double> Offsets(QWidget& dialog) {
-  std::vector<double> values;
-  for (size_t pc = 0; pc < kSpinIds.size(); ++pc) values.push_back(Spin(dialog, pc)->value());
-  return values;
-}
 
 void ChoosePreset(QWidget& dialog, const char* displayName) {
   auto* presets = Control<QComboBox>(dialog, "preset");
@@ -48,30 +34,52 @@ void WriteText(const std::filesystem::path& path, const std::string& text) {
 class TuningControlsTest : public QObject {
   Q_OBJECT
 
- private:
-  std::unique_ptr<CVelornaDlg> MakeDialog(ConversionRunner runner = {}) {
-    ClearDialogSettings();
-    auto dialog = std::make_unique<CVelornaDlg>(std::move(runner));
-    dialog->SetPathAsker([](PathPrompt, const QString&) { return QString(); });
-    dialog->show();
-    return dialog;
-  }
-
  private slots:
   // Just intonation on D: the tonic keeps its pitch, every other pitch class sits at its
-  // ratio above D; a later key moves the preset, typing leaves it.
-  void presetIsLaidOnTheKey() {
+  // ratio above D. Saving it as a .sca, which cannot hold it, names the losses and offers
+  // Scala files that read back to the same tuning; declining saves rounded cents. A later
+  // key moves the preset; typing turns it into the fields' own values, which a key leaves.
+  void presetIsLaidOnTheKeyAndSavedWhole() {
     auto dialog = MakeDialog();
+    TempDir dir;
+    const auto scl = dir / "out.scl";
+    const auto sca = dir / "out.sca";
+    dialog->SetPathAsker([&](PathPrompt prompt, const QString&) {
+      return QString::fromStdString((prompt == PathPrompt::kSaveScala ? scl : sca).string());
+    });
     Control<QComboBox>(*dialog, 1013)->setCurrentIndex(kKeyD);
     ChoosePreset(*dialog, PresetInfoOf(PresetId::kJust).displayName);
     // 1/1 16/15 9/8 6/5 5/4 4/3 45/32 3/2 8/5 5/3 9/5 15/8 above D, C..B, to 0.1 cent.
     const std::vector<double> justOnD{17.6,  -11.7, 0.0,  11.7, 3.9,  15.6,
                                       -13.7, -2.0,  -9.8, 2.0,  13.7, -15.6};
     QCOMPARE(Offsets(*dialog), justOnD);
+
+    Control<QDoubleSpinBox>(*dialog, "a4")->setValue(415);
+    ModalAnswerer answerer;
+    Click(*dialog, 1012);
+    QCOMPARE(answerer.texts.size(), 1);
+    QVERIFY(answerer.texts[0].contains(QStringLiteral("1 セント未満")));
+    QVERIFY(answerer.texts[0].contains(QStringLiteral("415.0 Hz")));
+    QVERIFY(!std::filesystem::exists(sca));
+    const auto scale = LoadScl(scl.string());
+    const auto map = LoadKbm((dir / "out.kbm").string());
+    QVERIFY(scale.value && map.value);
+    const KeyTable read = KeyTableFromScala(*scale.value, *map.value);
+    const KeyTable want = BuildTuning({PresetId::kJust, kKeyD, 415}).keys;
+    for (size_t key = 0; key < read.size(); ++key)
+      QVERIFY2(std::abs(read[key].value_or(1e9) - want[key].value_or(-1e9)) < 1e-3,
+               qPrintable(QString::number(key)));
+    answerer.answerYes = false;
+    Click(*dialog, 1012);
+    QCOMPARE(answerer.texts.size(), 2);
+    const auto saved = LoadScaleFile(sca.string());
+    QVERIFY(saved.has_value());
+    for (size_t pc = 0; pc < 12; ++pc)
+      QCOMPARE(saved->cents[pc], std::round(Spin(*dialog, pc)->value()));
+
     Control<QComboBox>(*dialog, 1013)->setCurrentIndex(7);  // C
     QCOMPARE(Spin(*dialog, 1)->value(), 11.7);
     QCOMPARE(Spin(*dialog, 9)->value(), -15.6);
-    // Typing turns the preset into the fields' own values, which a new key leaves alone.
     Spin(*dialog, 4)->setValue(-10);
     QCOMPARE(Control<QComboBox>(*dialog, "preset")->currentIndex(), 0);
     const std::vector<double> typed = Offsets(*dialog);
@@ -79,7 +87,8 @@ class TuningControlsTest : public QObject {
     QCOMPARE(Offsets(*dialog), typed);
   }
 
-  // A typed 11.7 stays 11.7 in the field, in the job's tuning and after a restart.
+  // A typed 11.7 stays 11.7 in the field, in the job's tuning and after a restart; so do the
+  // output's type, depth and rate.
   void fractionalOffsetsReachTheJob() {
     std::optional<ConversionOptions> seen;
     auto dialog = MakeDialog([&](const std::string&, const ConversionOptions& options, JobControl&,
@@ -103,6 +112,7 @@ class TuningControlsTest : public QObject {
     Control<QCheckBox>(*dialog, "adaptive")->setChecked(true);
     Control<QComboBox>(*dialog, "outputType")->setCurrentIndex(1);
     Control<QComboBox>(*dialog, "bits")->setCurrentIndex(1);
+    Control<QComboBox>(*dialog, "rate")->setCurrentIndex(1);
     TempDir dir;
     dialog->ConvertSongs({QString::fromStdString((dir / "song.mid").string())});
     QTRY_VERIFY(!dialog->IsConverting());
@@ -112,6 +122,7 @@ class TuningControlsTest : public QObject {
     QVERIFY(std::abs(*seen->tuning.keys[60] - shift) < 1e-9);
     QVERIFY(seen->adaptive);
     QCOMPARE(seen->outputFormat.bits, 24);
+    QCOMPARE(seen->outputFormat.sampleRate, 48000);
     QCOMPARE(QString::fromStdString(seen->outputPath),
              QString::fromStdString((dir / "song.flac").string()));
 
@@ -120,6 +131,7 @@ class TuningControlsTest : public QObject {
     QCOMPARE(Spin(again, 1)->value(), 11.7);
     QCOMPARE(Control<QDoubleSpinBox>(again, "a4")->value(), 415.0);
     QCOMPARE(Control<QComboBox>(again, "outputType")->currentIndex(), 1);
+    QCOMPARE(Control<QComboBox>(again, "rate")->currentIndex(), 1);
     QVERIFY(Control<QCheckBox>(again, "adaptive")->isChecked());
   }
 
@@ -129,12 +141,7 @@ class TuningControlsTest : public QObject {
     auto dialog = MakeDialog();
     TempDir dir;
     WriteText(dir / "bad.scl", "! bad\nBroken\n 3\n 100.0\n oops\n 1200.0\n");
-    WriteText(
-        dir / "good.scl", "! 19-tone\nNineteen equal\n 19\n" + [] {
-          std::string lines;
-          for (int i = 1; i <= 19; ++i) lines += " " + std::to_string(i * 1200.0 / 19) + "\n";
-          return lines;
-        }());
+    WriteText(dir / "good.scl", EqualStepsScl(19, 1200, "Nineteen equal"));
     WriteText(dir / "good.kbm", "0\n0\n127\n60\n60\n261.6255653\n0\n");
     QString scl = QString::fromStdString((dir / "bad.scl").string());
     const QString kbm = QString::fromStdString((dir / "good.kbm").string());
@@ -166,43 +173,6 @@ class TuningControlsTest : public QObject {
     QVERIFY(!label->isVisible());
     QVERIFY(Spin(*dialog, 0)->isEnabled());
     QCOMPARE(Offsets(*dialog), std::vector<double>(12, 0));
-  }
-
-  // Saving what a .sca cannot hold names the losses; the Scala export offered instead
-  // writes files that read back to the same tuning, and declining saves rounded cents.
-  void lossySaveOffersScala() {
-    auto dialog = MakeDialog();
-    TempDir dir;
-    const auto scl = dir / "out.scl";
-    const auto sca = dir / "out.sca";
-    dialog->SetPathAsker([&](PathPrompt prompt, const QString&) {
-      return QString::fromStdString((prompt == PathPrompt::kSaveScala ? scl : sca).string());
-    });
-    Control<QComboBox>(*dialog, 1013)->setCurrentIndex(kKeyD);
-    ChoosePreset(*dialog, PresetInfoOf(PresetId::kWerckmeister3).displayName);
-    Control<QDoubleSpinBox>(*dialog, "a4")->setValue(415);
-    ModalAnswerer answerer;
-    Click(*dialog, 1012);
-    QCOMPARE(answerer.texts.size(), 1);
-    QVERIFY(answerer.texts[0].contains(QStringLiteral("1 セント未満")));
-    QVERIFY(answerer.texts[0].contains(QStringLiteral("415.0 Hz")));
-    QVERIFY(!std::filesystem::exists(sca));
-    const auto scale = LoadScl(scl.string());
-    const auto map = LoadKbm((dir / "out.kbm").string());
-    QVERIFY(scale.value && map.value);
-    const KeyTable read = KeyTableFromScala(*scale.value, *map.value);
-    const KeyTable want = BuildTuning({PresetId::kWerckmeister3, kKeyD, 415}).keys;
-    for (size_t key = 0; key < read.size(); ++key)
-      QVERIFY2(std::abs(read[key].value_or(1e9) - want[key].value_or(-1e9)) < 1e-3,
-               qPrintable(QString::number(key)));
-
-    answerer.answerYes = false;
-    Click(*dialog, 1012);
-    QCOMPARE(answerer.texts.size(), 2);
-    const auto saved = LoadScaleFile(sca.string());
-    QVERIFY(saved.has_value());
-    for (size_t pc = 0; pc < 12; ++pc)
-      QCOMPARE(saved->cents[pc], std::round(Spin(*dialog, pc)->value()));
   }
 };
 

@@ -7,6 +7,7 @@
 #include <tuple>
 
 #include "audio/wave_data.h"
+#include "base/limits.h"
 #include "support/smf_bytes.h"
 #include "support/sound_files.h"
 #include "support/temp_dir.h"
@@ -108,6 +109,15 @@ TEST_P(SoxAiffFormats, ConvertsToWhatSoxDecodes) {
 INSTANTIATE_TEST_SUITE_P(All, SoxAiffFormats,
                          testing::Combine(testing::Values(22050, 44100, 48000),
                                           testing::Values(8, 16, 24), testing::Values(1, 2)));
+
+// Every whole rate written is read back as itself; 44100 as the files always held it.
+TEST(SampleRateToExtended, IsReadBackExactly) {
+  const auto written = SampleRateToExtended(44100);
+  EXPECT_EQ(std::vector<uint8_t>(written.begin(), written.end()), kRate44100);
+  std::vector<uint32_t> rates(kOutputRates.begin(), kOutputRates.end());
+  for (uint32_t hz = 1; hz <= 768000; hz = hz * 3 + 1) rates.push_back(hz);
+  for (const uint32_t r : rates) EXPECT_EQ(ExtendedToSampleRate(SampleRateToExtended(r)), r);
+}
 
 TEST(ExtendedToSampleRate, ReadsTheWholeValue) {
   auto rate = [](std::vector<uint8_t> b) {

@@ -200,7 +200,7 @@ std::vector<int32_t> Mixed(const std::vector<BlockRun>& runs, const std::vector<
                            const std::vector<int64_t>& finishPoints) {
   CollectedMix mix(kMixFrames);
   SongSums sums;
-  SumFinisher finisher(mix);
+  SumFinisher finisher(mix, kSampleRate);
   for (size_t k : order) sums.Add(runs[k]);
   for (int64_t point : finishPoints) finisher.Finish(sums.TakeChunksBefore(point), point);
   finisher.Finish(sums.TakeChunksBefore(kEverything), kEverything);
@@ -221,7 +221,7 @@ TEST(SongSums, OrderOfAddingAndFinishingInStepsChangeNothing) {
 TEST(SongSums, FinishedStretchesTakeNoMoreSumsAndSilenceStaysZero) {
   CollectedMix mix(kMixFrames);
   SongSums sums;
-  SumFinisher finisher(mix);
+  SumFinisher finisher(mix, kSampleRate);
   finisher.Finish(sums.TakeChunksBefore(kSumChunkFrames), kSumChunkFrames);
   EXPECT_EQ(finisher.finished(), kSumChunkFrames);
   sums.Add(Runs({{0, 0.5f}}, 10)[0]);  // too late: that stretch is written

@@ -1,6 +1,6 @@
-// Our reverb and chorus against FluidSynth's own, measured on held pure tones: the same note is
-// played once by a synthesizer with its effects on (the single pass) and once the way Velorna
-// renders it, dry with its sends run through our effects.
+// Our reverb and chorus against FluidSynth's own, measured on held pure tones at every output
+// rate: the same note is played once by a synthesizer with its effects on (the single pass)
+// and once the way Velorna renders it, dry with its sends run through our effects.
 #include <gtest/gtest.h>
 
 #include <array>
@@ -47,26 +47,31 @@ double Decibels(double energyRatio) {
   return 10.0 * std::log10(energyRatio);
 }
 
-// One note: its key, the effect controllers, and how long it is held and then rendered.
+// One note: its key, the effect controllers, and how long it is held and then rendered, in
+// seconds.
 struct Note {
   int key = 69;
   int reverb = 0;
   int chorus = 0;
-  int heldFrames = kSampleRate;
-  int totalFrames = 2 * kSampleRate;
+  double held = 1;
+  double total = 2;
 };
 
-class EffectsFidelityTest : public testing::Test {
+class EffectsFidelityTest : public testing::TestWithParam<int> {
  protected:
   void SetUp() override {
     RouteSynthLog(nullptr);  // the font has no drum kit for channel 10, which is fine here
     ASSERT_TRUE(test::WriteToneFont(font_));
   }
 
+  static int Rate() { return GetParam(); }
+  static size_t Frames(double seconds) { return static_cast<size_t>(seconds * Rate()); }
+
   // The note through FluidSynth: with its effects on when `effects`, else dry.
   Stereo SinglePass(const Note& note, bool effects) {
     FluidSettingsPtr settings = MakeRenderSettings();
     fluid_settings_t* s = settings.get();
+    EXPECT_TRUE(SetRenderRate(s, Rate()));
     fluid_settings_setint(s, "synth.reverb.active", effects ? 1 : 0);
     fluid_settings_setint(s, "synth.chorus.active", effects ? 1 : 0);
     fluid_settings_setint(s, "synth.ladspa.active", 0);
@@ -79,9 +84,11 @@ class EffectsFidelityTest : public testing::Test {
 
   // The note as Velorna renders it: dry voices, and the sends through our own effects.
   Stereo OurRoad(const Note& note) {
-    DrySynth dry = MakeRenderSynth();
-    Reverb reverb;
-    Chorus chorus;
+    FluidSettingsPtr settings = MakeRenderSettings();
+    EXPECT_TRUE(SetRenderRate(settings.get(), Rate()));
+    DrySynth dry = MakeDrySynth(std::move(settings));
+    Reverb reverb({.sampleRate = Rate()});
+    Chorus chorus({.sampleRate = Rate()});
     std::array<float, kBlockFrames> reverbSend, chorusSend;
     return Play(dry.synth.get(), note, [&](int64_t pos, std::span<float> l, std::span<float> r) {
       if (!ProcessDryWithSends(dry.synth.get(), {l, r, reverbSend, chorusSend})) return false;
@@ -93,7 +100,7 @@ class EffectsFidelityTest : public testing::Test {
 
   template <typename Render>
   Stereo Play(fluid_synth_t* synth, const Note& note, Render render) {
-    const size_t frames = (note.totalFrames + kBlockFrames - 1) / kBlockFrames * kBlockFrames;
+    const size_t frames = (Frames(note.total) + kBlockFrames - 1) / kBlockFrames * kBlockFrames;
     Stereo out{std::vector<float>(frames), std::vector<float>(frames)};
     EXPECT_NE(synth, nullptr);
     if (synth == nullptr) return out;
@@ -102,7 +109,8 @@ class EffectsFidelityTest : public testing::Test {
     fluid_synth_cc(synth, 0, kChorusCc, note.chorus);
     fluid_synth_noteon(synth, 0, note.key, kVelocity);
     for (size_t pos = 0; pos < frames; pos += kBlockFrames) {
-      if (pos == static_cast<size_t>(note.heldFrames)) fluid_synth_noteoff(synth, 0, note.key);
+      if (pos == Frames(note.held) / kBlockFrames * kBlockFrames)
+        fluid_synth_noteoff(synth, 0, note.key);
       EXPECT_TRUE(render(static_cast<int64_t>(pos), std::span(out.left).subspan(pos, kBlockFrames),
                          std::span(out.right).subspan(pos, kBlockFrames)));
     }
@@ -115,7 +123,7 @@ class EffectsFidelityTest : public testing::Test {
 
 // Seconds for the wet tail to fall by 60 dB: Schroeder's backward integral, fitted from -5 to
 // -25 dB and extrapolated.
-double DecayTime(const Stereo& wet, size_t from) {
+double DecayTime(const Stereo& wet, size_t from, int rate) {
   std::vector<double> remaining(wet.frames() - from + 1, 0.0);
   for (size_t i = wet.frames(); i-- > from;) {
     remaining[i - from] =
@@ -125,7 +133,7 @@ double DecayTime(const Stereo& wet, size_t from) {
   for (size_t i = 0; i + 1 < remaining.size(); ++i) {
     const double level = Decibels(remaining[i] / remaining[0]);
     if (level > -5 || level < -25) continue;
-    const double t = double(i) / kSampleRate;
+    const double t = double(i) / rate;
     sumT += t;
     sumY += level;
     sumTT += t * t;
@@ -137,13 +145,13 @@ double DecayTime(const Stereo& wet, size_t from) {
 }
 
 // Milliseconds from the note-on until the wet signal first reaches 1/1000 of its peak.
-double OnsetMs(const Stereo& wet) {
+double OnsetMs(const Stereo& wet, int rate) {
   float peak = 0;
   for (size_t i = 0; i < wet.frames(); ++i)
     peak = std::max({peak, std::fabs(wet.left[i]), std::fabs(wet.right[i])});
   for (size_t i = 0; i < wet.frames(); ++i) {
     if (std::max(std::fabs(wet.left[i]), std::fabs(wet.right[i])) >= 1e-3f * peak)
-      return 1000.0 * double(i) / kSampleRate;
+      return 1000.0 * double(i) / rate;
   }
   return -1;
 }
@@ -158,13 +166,13 @@ double Correlation(const Stereo& s, size_t from, size_t to) {
   return lr / std::sqrt(ll * rr);
 }
 
-TEST_F(EffectsFidelityTest, ChorusOfAHeldNoteHasFluidSynthsLevelAndStereo) {
-  const Note note{.chorus = 127, .heldFrames = 4 * kSampleRate, .totalFrames = 4 * kSampleRate};
+TEST_P(EffectsFidelityTest, ChorusOfAHeldNoteHasFluidSynthsLevelAndStereo) {
+  const Note note{.chorus = 127, .held = 4, .total = 4};
   const Stereo dry = SinglePass(note, false);
   const Stereo theirs = Difference(SinglePass(note, true), dry);
   const Stereo ours = Difference(OurRoad(note), dry);
   // A steady stretch, well past the attack, over more than a modulation period.
-  const size_t from = kSampleRate / 2, to = dry.frames();
+  const size_t from = Frames(0.5), to = dry.frames();
   const double dryEnergy = Energy(dry, from, to);
   const double theirLevel = Decibels(Energy(theirs, from, to) / dryEnergy);
   const double ourLevel = Decibels(Energy(ours, from, to) / dryEnergy);
@@ -179,25 +187,29 @@ TEST_F(EffectsFidelityTest, ChorusOfAHeldNoteHasFluidSynthsLevelAndStereo) {
 
 // A short note per octave band from 250 Hz to 4 kHz (the tone's 441 Hz an octave down and up
 // to three octaves up), with its reverb tail.
-TEST_F(EffectsFidelityTest, ReverbDecaysStartsAndSoundsLikeFluidSynthsInEveryOctave) {
+TEST_P(EffectsFidelityTest, ReverbDecaysStartsAndSoundsLikeFluidSynthsInEveryOctave) {
   for (int key : {57, 69, 81, 93, 105}) {
     SCOPED_TRACE("key " + std::to_string(key));
-    const Note note{
-        .key = key, .reverb = 127, .heldFrames = kSampleRate / 4, .totalFrames = 3 * kSampleRate};
+    const Note note{.key = key, .reverb = 127, .held = 0.25, .total = 3};
     const Stereo dry = SinglePass(note, false);
     const Stereo theirs = Difference(SinglePass(note, true), dry);
     const Stereo ours = Difference(OurRoad(note), dry);
     // The tail after the dry note has ended.
-    const size_t tail = static_cast<size_t>(note.heldFrames) + kSampleRate / 10;
-    const double theirTime = DecayTime(theirs, tail);
+    const size_t tail = Frames(note.held + 0.1);
+    const double theirTime = DecayTime(theirs, tail, Rate());
     EXPECT_GT(theirTime, 0.5);
-    EXPECT_NEAR(DecayTime(ours, tail), theirTime, 0.1 * theirTime);
-    EXPECT_NEAR(OnsetMs(ours), OnsetMs(theirs), 10.0);
+    EXPECT_NEAR(DecayTime(ours, tail, Rate()), theirTime, 0.1 * theirTime);
+    EXPECT_NEAR(OnsetMs(ours, Rate()), OnsetMs(theirs, Rate()), 10.0);
     const double theirEnergy = Energy(theirs, 0, theirs.frames());
     EXPECT_NEAR(Decibels(Energy(ours, 0, ours.frames()) / theirEnergy), 0.0, 1.0);
     EXPECT_GT(Decibels(theirEnergy / Energy(Difference(ours, theirs), 0, ours.frames())), 40.0);
   }
 }
+
+INSTANTIATE_TEST_SUITE_P(EveryOutputRate, EffectsFidelityTest, testing::ValuesIn(kOutputRates),
+                         [](const testing::TestParamInfo<int>& info) {
+                           return std::to_string(info.param) + "Hz";
+                         });
 
 }  // namespace
 }  // namespace velorna

@@ -155,7 +155,7 @@ TEST(SpooledMix, GivesTheSumsOfTheAccumulator) {
   const auto latePath = WriteStereo(dir, "late.wav", late);
   const auto earlyPath = WriteStereo(dir, "early.wav", early);
   MixAccumulator memory = Create(8);
-  SpooledMix spooled(kFrames);
+  SpooledMix spooled(kFrames, kSampleRate);
   ASSERT_TRUE(spooled.ok());
   RecordingReporter rec;
   for (const auto& path : {latePath, earlyPath, latePath, earlyPath}) {

@@ -86,8 +86,13 @@ TEST(PitchRealisation, BeyondTheBendsReach) {
   EXPECT_EQ(low.bend, 0);
   EXPECT_EQ(low.rateShiftCents, 0);
   EXPECT_EQ(RealisePitch(std::numeric_limits<double>::quiet_NaN(), 2).bend, kCentreBend);
-  EXPECT_EQ(RenderRateFor(0), kSampleRate);
-  EXPECT_GT(RenderRateFor(kMaxRateShiftCents), 8000);
+  for (const int rate : kOutputRates) {
+    EXPECT_EQ(RenderRateFor(0, rate).synth, rate);
+    const RenderRates lowest = RenderRateFor(kMaxRateShiftCents, rate);
+    EXPECT_EQ(lowest.output, rate);
+    EXPECT_NEAR(1200 * std::log2(rate / lowest.synth), kMaxRateShiftCents, 1e-9);
+    EXPECT_GT(lowest.synth, 8000);
+  }
 }
 
 }  // namespace

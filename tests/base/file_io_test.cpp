@@ -33,27 +33,24 @@ std::string ReadAll(const fs::path& path) {
   return std::string(std::istreambuf_iterator<char>(in), {});
 }
 
+size_t Count(const fs::path& dir) {
+  return static_cast<size_t>(std::distance(fs::directory_iterator(dir), fs::directory_iterator{}));
+}
+
 struct FileIoTest : ::testing::Test {
   test::TempDir dir;
   RecordingReporter rec;
 };
 
-TEST_F(FileIoTest, AllocationIsZeroFilled) {
-  const auto buffer = GeneAlloc(rec, 4096);
-  ASSERT_EQ(buffer.size(), 4096u);
-  EXPECT_TRUE(std::all_of(buffer.begin(), buffer.end(), [](uint8_t b) { return b == 0; }));
-}
-
-TEST_F(FileIoTest, FailedAllocationReportsAndGivesNothing) {
-#if defined(__SANITIZE_ADDRESS__)
-  GTEST_SKIP() << "the address sanitizer stops on impossible allocations";
-#endif
-  const auto buffer = GeneAlloc(rec, static_cast<size_t>(-1) / 2);
-  EXPECT_TRUE(buffer.empty());
+TEST_F(FileIoTest, AllocationGivesTheSizeOrReportsAndGivesNothing) {
+  EXPECT_EQ(GeneAlloc(rec, 4096).size(), 4096u);
+#if !defined(__SANITIZE_ADDRESS__)  // the address sanitizer stops on impossible allocations
+  EXPECT_TRUE(GeneAlloc(rec, static_cast<size_t>(-1) / 2).empty());
   EXPECT_EQ(rec.texts(), (std::vector<std::string>{"GENE01000002 メモリが不足しています。"}));
+#endif
 }
 
-TEST_F(FileIoTest, ReadToBufferStopsAtCapacity) {
+TEST_F(FileIoTest, ReadToBufferStopsAtCapacityOrShowsThePathThenTheOpenFailure) {
   const fs::path path = dir / "曲.mid";  // UTF-8 name
   WriteBytes(path, "MThd0123456789");
   std::vector<uint8_t> buffer(4);
@@ -62,28 +59,13 @@ TEST_F(FileIoTest, ReadToBufferStopsAtCapacity) {
   std::vector<uint8_t> big(100);
   EXPECT_EQ(ReadFileToBuffer(rec, path.string(), big), 14);
   EXPECT_TRUE(rec.texts().empty());
-}
 
-TEST_F(FileIoTest, ReadToBufferShowsThePathThenTheOpenFailure) {
   const std::string missing = (dir / "missing.mid").string();
-  std::vector<uint8_t> buffer(8);
   EXPECT_EQ(ReadFileToBuffer(rec, missing, buffer), 0);
   EXPECT_EQ(rec.texts(), (std::vector<std::string>{missing, kOpenFailed}));
   rec.Clear();
   EXPECT_EQ(ReadFileToBuffer(rec, dir.path().string(), buffer), 0);  // a folder
   EXPECT_EQ(rec.texts().size(), 2u);
-}
-
-TEST_F(FileIoTest, LongPathsWork) {
-  fs::path path = dir.path();
-  for (int k = 0; k < 6; ++k) path /= std::string(60, static_cast<char>('a' + k));
-  fs::create_directories(path);
-  path /= "song.mid";
-  ASSERT_GT(path.string().size(), 300u);
-  WriteBytes(path, "abc");
-  EXPECT_EQ(QueryFileSize(rec, path.string()), 3);
-  EXPECT_EQ(ReadWholeFile(path.string(), 3).bytes.size(), 3u);
-  EXPECT_TRUE(rec.texts().empty());
 }
 
 TEST_F(FileIoTest, WholeFilesAndPipesAreReadToTheirEndWithinTheLimit) {
@@ -115,35 +97,35 @@ TEST_F(FileIoTest, WholeFilesAndPipesAreReadToTheirEndWithinTheLimit) {
   EXPECT_EQ(read(dir / "fifo", 5), std::make_pair(ReadStatus::kOk, std::string()));
 }
 
-TEST_F(FileIoTest, SizeOfFilesFoldersAndMissingNames) {
-  WriteBytes(dir / "seven.bin", "1234567");
-  EXPECT_EQ(QueryFileSize(rec, (dir / "seven.bin").string()), 7);
+// Sizes of files, folders, missing names, a path longer than 300 bytes, and a file of 4 GiB
+// and more, which warns and stays whole.
+TEST_F(FileIoTest, SizeOfFilesFoldersMissingAndLongNames) {
+  fs::path longPath = dir.path();
+  for (int k = 0; k < 6; ++k) longPath /= std::string(60, static_cast<char>('a' + k));
+  fs::create_directories(longPath);
+  longPath /= "song.mid";
+  WriteBytes(longPath, "1234567");
+  EXPECT_EQ(QueryFileSize(rec, longPath.string()), 7);
+  EXPECT_EQ(ReadWholeFile(longPath.string(), 7).bytes.size(), 7u);
   EXPECT_EQ(QueryFileSize(rec, dir.path().string()), 0);
   EXPECT_EQ(QueryFileSize(rec, (dir / "none").string()), 0);
   EXPECT_TRUE(rec.texts().empty());
-}
 
-TEST_F(FileIoTest, SizeOfFourGibibytesAndMoreWarnsAndStaysWhole) {
-  const fs::path path = dir / "huge.bin";
-  WriteBytes(path, "");
+  const fs::path huge = dir / "huge.bin";
+  WriteBytes(huge, "");
   std::error_code ec;
-  fs::resize_file(path, 0x100000000ull + 100, ec);  // sparse: costs no disk space
+  fs::resize_file(huge, 0x100000000ull + 100, ec);  // sparse: costs no disk space
   if (ec) GTEST_SKIP() << "no sparse files here";
-  EXPECT_EQ(QueryFileSize(rec, path.string()), 0x100000000ll + 100);
+  EXPECT_EQ(QueryFileSize(rec, huge.string()), 0x100000000ll + 100);
   EXPECT_EQ(rec.texts(),
             (std::vector<std::string>{"GENE0100000D ファイルサイズにエラーがあります。"}));
 }
 
-TEST_F(FileIoTest, AtomicWriteReplacesAndLeavesNoTemporaryFile) {
-  const fs::path path = dir / "out.wav";
+TEST_F(FileIoTest, AtomicWriteReplacesWholeOrLeavesTheTargetAlone) {
+  const fs::path path = dir / std::string(kMaxNameBytes, 'n');  // the longest name there is
   WriteBytes(path, "old contents");
-  const std::vector<uint8_t> bytes{'n', 'e', 'w'};
-  ASSERT_TRUE(WriteFileAtomically(path.string(), bytes));
+  ASSERT_TRUE(WriteFileAtomically(path.string(), std::vector<uint8_t>{'n', 'e', 'w'}));
   EXPECT_EQ(ReadAll(path), "new");
-  EXPECT_EQ(std::distance(fs::directory_iterator(dir.path()), fs::directory_iterator{}), 1);
-}
-
-TEST_F(FileIoTest, FailedAtomicWriteLeavesTheTargetAlone) {
   EXPECT_FALSE(
       WriteFileAtomically((dir / "no" / "such" / "folder.wav").string(), std::vector<uint8_t>{1}));
   // The target is a folder: the rename fails and the temporary file goes away.
@@ -152,12 +134,21 @@ TEST_F(FileIoTest, FailedAtomicWriteLeavesTheTargetAlone) {
   WriteBytes(folder / "inside", "x");
   EXPECT_FALSE(WriteFileAtomically(folder.string(), std::vector<uint8_t>{1, 2}));
   EXPECT_TRUE(fs::is_directory(folder));
-  EXPECT_EQ(std::distance(fs::directory_iterator(dir.path()), fs::directory_iterator{}), 1);
+  EXPECT_EQ(Count(dir.path()), 2u);
 }
 
-TEST_F(FileIoTest, AtomicFileWrittenInBlocksAppearsOnlyOnCommit) {
+// Written in blocks, the new contents appear only on commit; abandoned, the old file stays
+// and no temporary file is left.
+TEST_F(FileIoTest, AtomicFileAppearsOnlyOnCommit) {
   const fs::path path = dir / "mix.wav";
   WriteBytes(path, "old");
+  {
+    AtomicFile abandoned(path.string());
+    ASSERT_TRUE(abandoned.Write(std::vector<uint8_t>(100000, 7)));
+    EXPECT_EQ(Count(dir.path()), 2u);
+  }
+  EXPECT_EQ(ReadAll(path), "old");
+  EXPECT_EQ(Count(dir.path()), 1u);
   {
     AtomicFile file(path.string());
     ASSERT_TRUE(file.Write(std::vector<uint8_t>{'a', 'b'}));
@@ -168,53 +159,32 @@ TEST_F(FileIoTest, AtomicFileWrittenInBlocksAppearsOnlyOnCommit) {
     EXPECT_FALSE(file.Write(std::vector<uint8_t>{'d'}));  // committed: no longer ours
   }
   EXPECT_EQ(ReadAll(path), "abc");
-  EXPECT_EQ(std::distance(fs::directory_iterator(dir.path()), fs::directory_iterator{}), 1);
-}
-
-TEST_F(FileIoTest, AbandonedAtomicFileLeavesTheOldFileAndNoTemporary) {
-  const fs::path path = dir / "mix.wav";
-  WriteBytes(path, "old");
-  {
-    AtomicFile file(path.string());
-    ASSERT_TRUE(file.Write(std::vector<uint8_t>(100000, 7)));
-    EXPECT_EQ(std::distance(fs::directory_iterator(dir.path()), fs::directory_iterator{}), 2);
-  }
-  EXPECT_EQ(ReadAll(path), "old");
-  EXPECT_EQ(std::distance(fs::directory_iterator(dir.path()), fs::directory_iterator{}), 1);
+  EXPECT_EQ(Count(dir.path()), 1u);
 
   AtomicFile nowhere((dir / "no" / "such.wav").string());
   EXPECT_FALSE(nowhere.Write(std::vector<uint8_t>{1}));
   EXPECT_FALSE(nowhere.Commit());
 }
 
-}  // namespace
-}  // namespace velorna
-
-namespace velorna {
-namespace {
-
-size_t Count(const fs::path& dir) {
-  return static_cast<size_t>(std::distance(fs::directory_iterator(dir), fs::directory_iterator{}));
-}
-
+// Names of every length in characters of one to four bytes, after serials of one to six
+// digits (so that the room left for the name takes every remainder).
 TEST(TemporaryNames, StayWithinTheNameLimitAndBetweenCharacters) {
-  for (size_t length = 0; length <= kMaxNameBytes; length += 7) {
-    for (const std::string unit : {"a", "é", "音"}) {
-      std::string name;
-      while (name.size() + unit.size() <= length) name += unit;
-      const std::string temp = TemporaryNameFor(name, 12345);
-      EXPECT_LE(temp.size(), kMaxNameBytes);
-      EXPECT_EQ(temp.rfind(".velorna-" + std::to_string(getpid()) + "-", 0), 0u) << temp;
-      EXPECT_EQ(temp.substr(temp.size() - 4), ".tmp");
-      // Cut only between characters: the kept part of the name is whole units.
-      const size_t start = temp.find("-12345-") + 7;
-      EXPECT_EQ((temp.size() - 4 - start) % unit.size(), 0u) << temp;
+  for (unsigned serial = 1; serial < 1000000; serial = serial * 10 + 1) {
+    for (size_t length = 0; length <= kMaxNameBytes; length += 7) {
+      for (const std::string unit : {"a", "é", "音", "𝄞"}) {
+        std::string name;
+        while (name.size() + unit.size() <= length) name += unit;
+        const std::string temp = TemporaryNameFor(name, serial);
+        EXPECT_LE(temp.size(), kMaxNameBytes);
+        EXPECT_EQ(temp.rfind(".velorna-" + std::to_string(getpid()) + "-", 0), 0u) << temp;
+        EXPECT_EQ(temp.substr(temp.size() - 4), ".tmp");
+        // Cut only between characters: the kept part of the name is whole units.
+        const std::string after = "-" + std::to_string(serial) + "-";
+        const size_t start = temp.rfind(after) + after.size();
+        EXPECT_EQ((temp.size() - 4 - start) % unit.size(), 0u) << temp;
+      }
     }
   }
-  test::TempDir dir;
-  const fs::path longest = dir / std::string(kMaxNameBytes, 'n');
-  ASSERT_TRUE(WriteFileAtomically(longest.string(), std::vector<uint8_t>{1}));
-  EXPECT_EQ(Count(dir.path()), 1u);
 }
 
 // What a run leaves when it is killed: its hidden file beside the output and its folder of

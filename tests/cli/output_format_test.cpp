@@ -7,11 +7,13 @@
 #include <string>
 #include <vector>
 
+#include "support/pitch_measure.h"
 #include "support/run_process.h"
 #include "support/smf_bytes.h"
 #include "support/sound_files.h"
 #include "support/temp_dir.h"
 #include "support/test_paths.h"
+#include "support/tone_font.h"
 
 namespace velorna::test {
 namespace {
@@ -58,6 +60,66 @@ TEST(CliOutputFormat, EveryTypeHoldsTheSamplesOfTheWav) {
   EXPECT_TRUE(std::any_of(loud.begin(), loud.end(), [](int32_t s) { return s % 0x10000 != 0; }));
 }
 
+// A pure tone on the tone font's key retuned by a fraction of a cent (the rendering's rate
+// carries part of it), at every output rate, through both engines and both writers: each
+// output has its rate, the song's length in seconds, the tone's level and its exact pitch.
+TEST(CliOutputFormat, EveryRateKeepsTheLengthLevelAndPitch) {
+  TempDir dir;
+  ASSERT_TRUE(WriteToneFont(dir / "tone.sf2"));
+  constexpr int kKey = 69;          // 441 Hz in the tone font
+  constexpr double kOffset = 13.7;  // cents above the key
+  constexpr double kSeconds = 3;    // the song's length: two seconds of tone and one more
+  TrackBytes t;
+  t.Tempo(0, 500000).NoteOn(0, 0, kKey, 100).NoteOff(1920, 0, kKey).EndOfTrack(0);
+  const std::string song = (dir / "tone.mid").string();
+  WriteBytes(song, SmfFile(0, 480, {t}));
+  const double expectedHz = 441 * std::exp2(kOffset / 1200);
+
+  struct Output {
+    int rate;
+    std::vector<std::string> args;
+    std::string name;
+  };
+  double plainLevel = 0;
+  for (const Output& o : std::vector<Output>{
+           {44100, {}, "plain.wav"},
+           {48000, {"--rate", "48000"}, "fast48.wav"},
+           {48000, {"--rate", "48000", "--engine", "files"}, "files48.wav"},
+           {96000, {"--rate", "96000"}, "fast96.wav"},
+           {96000, {"--rate", "96000", "--bits", "24"}, "deep96.flac"},
+       }) {
+    SCOPED_TRACE(o.name);
+    std::vector<std::string> args = {CliPath(),
+                                     "convert",
+                                     "--quiet",
+                                     "--soundfont",
+                                     (dir / "tone.sf2").string(),
+                                     "--cents",
+                                     "0,0,0,0,0,0,0,0,0," + std::to_string(kOffset) + ",0,0",
+                                     "-o",
+                                     (dir / o.name).string()};
+    args.insert(args.end(), o.args.begin(), o.args.end());
+    args.push_back(song);
+    ASSERT_EQ(RunProcess(args).exitStatus, 0);
+    EXPECT_EQ(RunProcess({"/usr/bin/soxi", "-r", (dir / o.name).string()}).out,
+              std::to_string(o.rate) + "\n");
+    const std::vector<int32_t> samples = SoxDecode32(dir / o.name);
+    EXPECT_EQ(samples.size(), static_cast<size_t>(kSeconds * o.rate) * 2);
+    // One second of the held tone, well inside it.
+    std::vector<float> left;
+    for (size_t i = o.rate / 2; i < size_t(o.rate) * 3 / 2 && 2 * i < samples.size(); ++i)
+      left.push_back(static_cast<float>(samples[2 * i] / 2147483648.0));
+    ASSERT_EQ(left.size(), static_cast<size_t>(o.rate));
+    const double hz = PeakFrequency(left, o.rate, expectedHz / 1.01, expectedHz * 1.01);
+    EXPECT_NEAR(1200 * std::log2(hz / expectedHz), 0.0, 0.1);
+    double energy = 0;
+    for (const float x : left) energy += double(x) * x;
+    const double level = 10 * std::log10(energy / static_cast<double>(left.size()));
+    if (o.rate == 44100) plainLevel = level;
+    EXPECT_NEAR(level, plainLevel, 0.1);
+  }
+}
+
 TEST(CliOutputFormat, WhatCannotBeWrittenIsAUsageErrorBeforeAnyWork) {
   TempDir dir;
   const std::string song = (dir / "song.mid").string();
@@ -68,6 +130,8 @@ TEST(CliOutputFormat, WhatCannotBeWrittenIsAUsageErrorBeforeAnyWork) {
            {"--format", "mp3", song},
            {"--format", "flac", "-o", (dir / "x.wav").string(), song},
            {"--bits", "20", song},
+           {"--rate", "22050", song},
+           {"--rate", "48k", song},
            {"--gain", "61", song},
            {"--gain", "loud", song},
            {"--gain", "nan", song},

@@ -41,7 +41,6 @@ TEST(Language, LocaleChoosesJapaneseForJapaneseAndTheDefaultLocale) {
       {nullptr, nullptr, "ja", ja},
       {nullptr, nullptr, "ja_JP.eucJP@x", ja},
       {nullptr, nullptr, "en_US.UTF-8", en},
-      {nullptr, nullptr, "de_DE", en},
       {nullptr, nullptr, "jam_JM", en},
       {"en_GB.UTF-8", "ja_JP.UTF-8", "C", en},
       {"", "ja_JP.UTF-8", "en_US.UTF-8", ja},

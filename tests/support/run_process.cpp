@@ -16,6 +16,10 @@ ProcessResult RunProcess(const std::vector<std::string>& argvIn, const ProcessOp
   if (options.unprivileged && geteuid() == 0) {
     argv = {"/usr/bin/setpriv", "--reuid=65534", "--regid=65534", "--clear-groups"};
   }
+  if (!options.locale.empty()) {
+    argv.insert(argv.end(),
+                {"/usr/bin/env", "-u", "LC_ALL", "-u", "LC_MESSAGES", "LANG=" + options.locale});
+  }
   argv.insert(argv.end(), argvIn.begin(), argvIn.end());
   int outPipe[2], errPipe[2];
   if (pipe(outPipe) != 0 || pipe(errPipe) != 0) throw std::runtime_error("pipe failed");

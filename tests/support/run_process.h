@@ -21,8 +21,15 @@ struct ProcessOptions {
   std::function<bool(const std::string& err)> interruptWhen;
   int interruptSignal = SIGINT;
   std::chrono::seconds timeout{300};
+  std::string locale;  // when set, run under LANG=locale alone (LC_ALL and LC_MESSAGES unset)
 };
 
 ProcessResult RunProcess(const std::vector<std::string>& argv, const ProcessOptions& options = {});
+
+inline ProcessResult RunInLocale(const std::string& locale, const std::vector<std::string>& argv) {
+  ProcessOptions options;
+  options.locale = locale;
+  return RunProcess(argv, options);
+}
 
 }  // namespace velorna::test

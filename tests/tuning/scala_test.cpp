@@ -8,6 +8,7 @@
 #include <fstream>
 #include <random>
 
+#include "support/scala_text.h"
 #include "support/temp_dir.h"
 #include "tuning/tuning_choice.h"
 
@@ -30,6 +31,19 @@ KeyboardMap ReadMap(const std::string& text) {
   return r.value.value_or(KeyboardMap{});
 }
 
+// A tuning written as .scl and .kbm reads back with the same keys mapped, to 0.001 cent.
+void ExpectReadsBackAs(const ScalaFiles& files, const KeyTable& want) {
+  const KeyTable back =
+      KeyTableFromScala(ReadScale(WriteScl(files.scale)), ReadMap(WriteKbm(files.map)));
+  for (size_t key = 0; key < want.size(); ++key) {
+    ASSERT_EQ(back[key].has_value(), want[key].has_value())
+        << files.scale.description << " key " << key;
+    if (want[key]) {
+      EXPECT_NEAR(*back[key], *want[key], 0.001) << files.scale.description << " key " << key;
+    }
+  }
+}
+
 TEST(ScalaRead, ReadsPitchesInEveryForm) {
   // BOM, CRLF, comments, blank lines, trailing text; cents, ratios, whole numbers, negatives.
   const Scale s = ReadScale(
@@ -48,10 +62,8 @@ TEST(ScalaRead, ReadsPitchesInEveryForm) {
 
   // Without a mapping: degree 0 on key 60 at its own pitch, one degree per key, the period
   // repeating up and down; here Bohlen-Pierce, 13 equal steps of a 3/1 "tritave".
-  std::string bp = "Bohlen-Pierce\n13\n";
-  for (int i = 1; i < 13; ++i) bp += std::to_string(Cents(3) * i / 13) + "\n";
-  bp += "3/1\n";
-  const KeyTable keys = KeyTableFromScala(ReadScale(bp), DefaultKeyboardMap());
+  const KeyTable keys =
+      KeyTableFromScala(ReadScale(test::EqualStepsScl(13, Cents(3))), DefaultKeyboardMap());
   for (int key = 0; key < kKeyCount; ++key) {
     const double want = Cents(3) * (key - 60) / 13 - 100 * (key - 60);
     EXPECT_NEAR(*keys[static_cast<size_t>(key)], want, 1e-3) << key;
@@ -60,7 +72,7 @@ TEST(ScalaRead, ReadsPitchesInEveryForm) {
 
 TEST(ScalaRead, RefusesMalformedFilesNamingTheLine) {
   struct Case {
-    const char* text;
+    std::string text;
     ScalaErrorKind kind;
     int line;
   };
@@ -70,7 +82,6 @@ TEST(ScalaRead, RefusesMalformedFilesNamingTheLine) {
       {"desc\n", ScalaErrorKind::kMissingCount, 2},
       {"desc\n\n!\ntwelve\n", ScalaErrorKind::kBadCount, 4},
       {"desc\n0\n", ScalaErrorKind::kBadCount, 2},
-      {"desc\n-3\n", ScalaErrorKind::kBadCount, 2},
       {"desc\n99999999999999999999\n", ScalaErrorKind::kBadCount, 2},
       {"desc\n5000\n", ScalaErrorKind::kTooManyNotes, 2},
       {"desc\n3\n100.\n200.\n", ScalaErrorKind::kMissingPitch, 5},
@@ -81,32 +92,18 @@ TEST(ScalaRead, RefusesMalformedFilesNamingTheLine) {
       {"desc\n2\n0/1\n2/1\n", ScalaErrorKind::kNonPositiveRatio, 3},
       {"desc\n2\n3/0\n2/1\n", ScalaErrorKind::kNonPositiveRatio, 3},
       {"desc\n2\n-3/2\n2/1\n", ScalaErrorKind::kNonPositiveRatio, 3},
-      {"desc\n1\n1e9.\n", ScalaErrorKind::kBadPitch, 3},
       {"desc\n1\n99999999.0\n", ScalaErrorKind::kPitchOutOfRange, 3},
       {"desc\n2\n100.0\n-1200.0\n", ScalaErrorKind::kBadPeriod, 4},
       {"desc\n1\n1/1\n", ScalaErrorKind::kBadPeriod, 3},
-      {"desc\n1\n2/1\0\n", ScalaErrorKind::kNotText, 3},
+      {std::string("desc\n1\n2/1\0\n", 12), ScalaErrorKind::kNotText, 3},
+      {"desc\n1\n" + std::string(kMaxScalaLineBytes + 1, '1') + "\n", ScalaErrorKind::kLineTooLong,
+       3},
   };
-  for (const Case& c : scl) {
-    // Strings with a NUL byte: the whole literal, less its terminator.
-    const std::string text =
-        c.kind == ScalaErrorKind::kNotText ? std::string(c.text, 12) : std::string(c.text);
-    const ScalaRead<Scale> r = ParseScl(text);
-    EXPECT_FALSE(r.value) << c.text;
-    EXPECT_EQ(r.error.kind, c.kind) << c.text;
-    EXPECT_EQ(r.error.line, c.line) << c.text;
-  }
-  const ScalaRead<Scale> longLine = ParseScl("desc\n1\n" + std::string(5000, '1') + "\n");
-  EXPECT_EQ(longLine.error.kind, ScalaErrorKind::kLineTooLong);
-  EXPECT_EQ(longLine.error.line, 3);
-
-  const std::string header = "12\n0\n127\n60\n69\n440.0\n12\n";
   const Case kbm[] = {
       {"12\n0\n127\n60\n", ScalaErrorKind::kMissingField, 5},
       {"12\n0\n127\nmiddle\n", ScalaErrorKind::kBadField, 4},
       {"12\n0\n128\n60\n69\n440\n12\n", ScalaErrorKind::kFieldOutOfRange, 3},
       {"12\n64\n63\n60\n69\n440\n12\n", ScalaErrorKind::kFieldOutOfRange, 3},
-      {"-1\n", ScalaErrorKind::kFieldOutOfRange, 1},
       {"12\n0\n127\n60\n69\n0\n12\n", ScalaErrorKind::kFieldOutOfRange, 6},
       {"12\n0\n127\n60\n69\nnan\n12\n", ScalaErrorKind::kBadField, 6},
       {"2\n0\n127\n60\n69\n440\n2\n0\n1\n2\n", ScalaErrorKind::kTooManyMapEntries, 10},
@@ -114,21 +111,20 @@ TEST(ScalaRead, RefusesMalformedFilesNamingTheLine) {
       // Key 69 lands on the second entry, which is unmapped: nothing to measure pitches from.
       {"2\n0\n127\n60\n69\n440\n2\n0\nx\n", ScalaErrorKind::kReferenceUnmapped, 5},
   };
-  for (const Case& c : kbm) {
-    const ScalaRead<KeyboardMap> r = ParseKbm(c.text);
-    EXPECT_FALSE(r.value) << c.text;
-    EXPECT_EQ(r.error.kind, c.kind) << c.text;
-    EXPECT_EQ(r.error.line, c.line) << c.text;
-  }
+  const auto refused = [](const auto& read, const Case& c) {
+    EXPECT_FALSE(read.value) << c.text;
+    EXPECT_EQ(read.error.kind, c.kind) << c.text;
+    EXPECT_EQ(read.error.line, c.line) << c.text;
+  };
+  for (const Case& c : scl) refused(ParseScl(c.text), c);
+  for (const Case& c : kbm) refused(ParseKbm(c.text), c);
   // Each message names the file and the line, and quotes what was wrong.
   const std::string text = ScalaErrorText(ParseScl("d\n2\nabc\n2/1\n").error, "x.scl");
   EXPECT_EQ(text, "x.scl の 3 行目: 音程を読み取れません。 (abc)");
 }
 
 TEST(ScalaRead, KeyboardMapsPlaceDegreesOnKeys) {
-  std::string edo19 = "19 equal\n19\n";
-  for (int i = 1; i <= 19; ++i) edo19 += std::to_string(1200.0 * i / 19) + "\n";
-  const Scale scale = ReadScale(edo19);
+  const Scale scale = ReadScale(test::EqualStepsScl(19, 1200));
 
   // Linear (map size 0): consecutive keys, degree 0 on key 62, key 69 at 432 Hz; offsets
   // reach several semitones away from the keys.
@@ -185,18 +181,10 @@ TEST(ScalaWrite, RoundTripKeepsEveryTarget) {
     for (KeyTarget& t : keys) {
       if (coin(rng) > round % 3) t = cents(rng);  // some tables with many unmapped keys
     }
-    const std::optional<ScalaFiles> files = ScalaFromKeyTable(keys, "random");
+    const std::optional<ScalaFiles> files =
+        ScalaFromKeyTable(keys, "random " + std::to_string(round));
     ASSERT_TRUE(files);
-    const KeyTable back =
-        KeyTableFromScala(ReadScale(WriteScl(files->scale)), ReadMap(WriteKbm(files->map)));
-    for (int key = 0; key < kKeyCount; ++key) {
-      const KeyTarget& a = keys[static_cast<size_t>(key)];
-      const KeyTarget& b = back[static_cast<size_t>(key)];
-      ASSERT_EQ(a.has_value(), b.has_value()) << round << " key " << key;
-      if (a) {
-        EXPECT_NEAR(*a, *b, 0.001) << round << " key " << key;
-      }
-    }
+    ExpectReadsBackAs(*files, keys);
 
     // Twelve offsets on a tonic at a reference pitch: a twelve-note octave scale.
     CentTable offsets{};
@@ -205,12 +193,7 @@ TEST(ScalaWrite, RoundTripKeepsEveryTarget) {
     const double a4 = 380 + round * 0.6;
     const ScalaFiles octave = ScalaFromOffsets(offsets, TonicPitchClass(tonicIndex), a4, "offsets");
     EXPECT_EQ(octave.scale.cents.size(), 12u);
-    const KeyTable want = KeyTableFromCents(offsets, a4);
-    const KeyTable got =
-        KeyTableFromScala(ReadScale(WriteScl(octave.scale)), ReadMap(WriteKbm(octave.map)));
-    for (int key = 0; key < kKeyCount; ++key) {
-      EXPECT_NEAR(*got[static_cast<size_t>(key)], *want[static_cast<size_t>(key)], 0.001) << key;
-    }
+    ExpectReadsBackAs(octave, KeyTableFromCents(offsets, a4));
   }
   EXPECT_FALSE(ScalaFromKeyTable(KeyTable{}, "silent"));
   // Far from their keys at both ends (a seven-note scale on every key): the lowest key sounds
@@ -220,11 +203,7 @@ TEST(ScalaWrite, RoundTripKeepsEveryTarget) {
   wide[127] = 4801.955;
   const std::optional<ScalaFiles> files = ScalaFromKeyTable(wide, "wide");
   ASSERT_TRUE(files);
-  const KeyTable back =
-      KeyTableFromScala(ReadScale(WriteScl(files->scale)), ReadMap(WriteKbm(files->map)));
-  EXPECT_NEAR(*back[0], *wide[0], 0.001);
-  EXPECT_NEAR(*back[127], *wide[127], 0.001);
-  EXPECT_FALSE(back[1]);
+  ExpectReadsBackAs(*files, wide);
   wide[0] = -20000;  // beyond what a scale file may hold: not written at all
   EXPECT_FALSE(ScalaFromKeyTable(wide, "too wide"));
 }
