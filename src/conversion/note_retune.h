@@ -51,7 +51,8 @@ struct NoteCopy {
 // The copy for note i (status 16): every other note and every other channel's events
 // dropped; the note's set-up kept, and its sounding window (up to its release, or on to the
 // release of a sustain or sostenuto pedal held there) kept with the window's bends shifted,
-// and after it the events that reach its release tail; a retuning bend at the note's time.
+// and after it the events that reach its release tail, which may ring as long as the single
+// pass lets it (the ending cap past the window); a retuning bend at the note's time.
 // The note is released where the single pass releases it (ReleaseTick). No song, after MDTK
 // 0x0D000001, when i is not a note of the song's note-form track; none without a message
 // when the tuning leaves it unmapped.
