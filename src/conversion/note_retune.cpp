@@ -4,6 +4,7 @@
 #include <cmath>
 #include <limits>
 #include <optional>
+#include <set>
 #include <vector>
 
 #include "audio/mix_accumulator.h"
@@ -21,6 +22,8 @@ namespace {
 // its note's window, and the copy keeps the events up to the cap: later ones cannot reach
 // its release tail.
 constexpr int64_t kMicrosPerSecond = 1000000;
+constexpr int64_t kNever = std::numeric_limits<int64_t>::max();
+constexpr uint32_t kAllSoundOff = 120;
 constexpr int64_t kTailMicros = kTailLimitFrames * kMicrosPerSecond / kSampleRate;
 constexpr int64_t kEndingCapMicros = kEndingCapFrames * kMicrosPerSecond / kSampleRate;
 constexpr int64_t kEndOfTrackMicros = std::max<int64_t>(kEndingCapMicros - kTailMicros, 0);
@@ -142,6 +145,123 @@ int64_t TickAtMicros(const SongClock& clock, int64_t from, int64_t micros) {
   return hi;
 }
 
+// A note of the sweep for the polyphony cap: from its start to the end of its window.
+struct SoundingNote {
+  int64_t start = 0;
+  int64_t end = 0;
+  int32_t at = 0;  // event position
+};
+
+// The window ends of a channel's notes (their `end` holding the release on entry), with the
+// pedals followed once through the channel's events: the notes whose window is still open
+// share one window per set of pedals held.
+void ExtendByPedals(const SongNoteIndex& index, int ch, std::vector<SoundingNote>& notes,
+                    std::vector<size_t> ofChannel) {
+  const auto& events = index.song->track->events;
+  const int64_t songEnd = index.times.empty() ? 0 : index.times.back();
+  std::sort(ofChannel.begin(), ofChannel.end(),
+            [&](size_t a, size_t b) { return notes[a].end < notes[b].end; });
+  struct Group {
+    SoundingWindow window;
+    std::vector<size_t> members;
+  };
+  std::vector<Group> open;
+  SoundingWindow pedals(std::numeric_limits<int64_t>::max());
+  size_t next = 0;
+  const auto openUntil = [&](int64_t time) {
+    for (; next < ofChannel.size() && notes[ofChannel[next]].end < time; ++next) {
+      if (!pedals.Held()) continue;
+      const size_t n = ofChannel[next];
+      const auto same = std::find_if(open.begin(), open.end(),
+                                     [&](const Group& g) { return g.window.HoldsAs(pedals); });
+      if (same != open.end()) {
+        same->members.push_back(n);
+      } else {
+        open.push_back({pedals.Opened(notes[n].end), {n}});
+      }
+    }
+  };
+  const auto close = [&](const Group& g) {
+    for (const size_t n : g.members) notes[n].end = g.window.End(songEnd);
+  };
+  for (const int32_t k : index.channelEvents[static_cast<size_t>(ch)]) {
+    const auto at = static_cast<size_t>(k);
+    if (events[at].channel != ch) continue;
+    const int64_t time = index.times[at];
+    openUntil(time);
+    for (size_t g = 0; g < open.size();) {
+      if (!open[g].window.Feed(events[at], time)) {
+        close(open[g]);
+        open.erase(open.begin() + static_cast<ptrdiff_t>(g));
+        continue;
+      }
+      // Windows holding the same pedals end together from here on.
+      const auto earlier =
+          std::find_if(open.begin(), open.begin() + static_cast<ptrdiff_t>(g),
+                       [&](const Group& o) { return o.window.HoldsAs(open[g].window); });
+      if (earlier != open.begin() + static_cast<ptrdiff_t>(g)) {
+        earlier->members.insert(earlier->members.end(), open[g].members.begin(),
+                                open[g].members.end());
+        open.erase(open.begin() + static_cast<ptrdiff_t>(g));
+        continue;
+      }
+      ++g;
+    }
+    pedals.Feed(events[at], time);
+  }
+  openUntil(std::numeric_limits<int64_t>::max());
+  for (const Group& g : open) close(g);
+}
+
+// At each note-on, with the polyphony's worth of notes still sounding, the oldest of them
+// (the earliest start, then the earliest in the song) is cut there.
+std::vector<std::pair<int32_t, int64_t>> StolenNotes(const SongNoteIndex& index) {
+  const auto& events = index.song->track->events;
+  std::vector<SoundingNote> notes;
+  std::array<std::vector<size_t>, kMidiChannels> byChannel;
+  for (size_t k = 0; k < events.size(); ++k) {
+    const MidiEvent& e = events[k];
+    // Notes off the sixteen channels come only with a song whose time runs backward.
+    if (e.status != st::kNote || e.channel == kDrumChannel || e.channel < 0 ||
+        e.channel >= kMidiChannels) {
+      continue;
+    }
+    const auto at = static_cast<int32_t>(k);
+    byChannel[static_cast<size_t>(e.channel)].push_back(notes.size());
+    notes.push_back({index.times[k], ReleaseTick(index, at), at});
+  }
+  if (notes.size() <= static_cast<size_t>(kRenderPolyphony)) return {};
+  // A song whose time runs backward has no channel lists to follow: its notes end at release.
+  if (!index.fullScan) {
+    for (int ch = 0; ch < kMidiChannels; ++ch)
+      ExtendByPedals(index, ch, notes, byChannel[static_cast<size_t>(ch)]);
+  }
+  std::stable_sort(notes.begin(), notes.end(),
+                   [](const SoundingNote& a, const SoundingNote& b) { return a.start < b.start; });
+  std::vector<std::pair<int32_t, int64_t>> stolen;
+  std::set<std::pair<int64_t, size_t>> byEnd, byStart;  // of the notes sounding
+  for (size_t n = 0; n < notes.size(); ++n) {
+    const int64_t now = notes[n].start;
+    // Notes ending at this tick are off before it starts: the writer puts note-offs first.
+    while (!byEnd.empty() && byEnd.begin()->first <= now) {
+      byStart.erase({notes[byEnd.begin()->second].start, byEnd.begin()->second});
+      byEnd.erase(byEnd.begin());
+    }
+    if (byStart.size() >= static_cast<size_t>(kRenderPolyphony)) {
+      const size_t oldest = byStart.begin()->second;
+      stolen.emplace_back(notes[oldest].at, now);
+      byStart.erase(byStart.begin());
+      byEnd.erase({notes[oldest].end, oldest});
+    }
+    if (notes[n].end > now) {
+      byStart.emplace(now, n);
+      byEnd.emplace(notes[n].end, n);
+    }
+  }
+  std::sort(stolen.begin(), stolen.end());
+  return stolen;
+}
+
 std::ptrdiff_t LastBendAt(const MidiTrack& track, int64_t time, int channel) {
   std::ptrdiff_t found = -1;
   int64_t now = 0;
@@ -245,6 +365,7 @@ std::unique_ptr<SongNoteIndex> IndexSong(const MidiFormat0Data& song) {
     index->scan.resize(listed);
     for (size_t k = 0; k < listed; ++k) index->scan[k] = static_cast<int32_t>(k);
   }
+  index->stolen = StolenNotes(*index);
   return index;
 }
 
@@ -257,6 +378,13 @@ int64_t ReleaseTick(const SongNoteIndex& index, int32_t i) {
   if (!slot) return end;
   // At one tick the writer puts note-offs before note-ons: only later ones release the note.
   return FirstAfter(index.keyOffs[*slot], t, FirstAfter(index.keyOns[*slot], t, end));
+}
+
+std::optional<int64_t> StolenTick(const SongNoteIndex& index, int32_t i) {
+  const auto it = std::lower_bound(index.stolen.begin(), index.stolen.end(),
+                                   std::pair{i, std::numeric_limits<int64_t>::min()});
+  if (it == index.stolen.end() || it->first != i) return std::nullopt;
+  return it->second;
 }
 
 NoteRetuning DescribeRetuning(const SongNoteIndex& index, int32_t i, const Tuning& tuning) {
@@ -282,9 +410,13 @@ NoteCopy BuildNoteCopy(MidiContext& ctx, const SongNoteIndex& index, int32_t i,
   MidiEvent note = source.events[noteIndex];
   const int key = note.note;
   note.note += retuning.keyShift;
-  const int64_t release = ReleaseTick(index, i);
+  const std::optional<int64_t> stolen = StolenTick(index, i);
+  // Given way at its own start (more notes than the polyphony start at one tick): no sound.
+  if (stolen && *stolen <= t) return {nullptr, retuning};
+  const int64_t release = std::min(ReleaseTick(index, i), stolen.value_or(kNever));
   note.duration = static_cast<int32_t>(std::min<int64_t>(note.duration, release - t));
-  const int64_t end = WindowEnd(index, feed, ch, release);
+  // A stolen note's sound ends at once, whatever pedal is held: as a stolen voice does.
+  const int64_t end = stolen ? *stolen : WindowEnd(index, feed, ch, release);
   // The release tail hears the events up to here.
   const int64_t endMicros = index.clock.Microseconds(end);
   const int64_t heardUntil = endMicros + kEndingCapMicros;
@@ -315,6 +447,13 @@ NoteCopy BuildNoteCopy(MidiContext& ctx, const SongNoteIndex& index, int32_t i,
     if (notePending) append(note, t);
     notePending = false;
   };
+  bool cutPending = stolen.has_value();
+  auto flushCut = [&] {
+    if (!cutPending) return;
+    flushNote();
+    append(MakeControlChange(ch, kAllSoundOff, 0), *stolen);
+    cutPending = false;
+  };
   bool full = false;
   for (int32_t next = feed.Next(); next >= 0 && !full; next = feed.Next()) {
     const auto k = static_cast<size_t>(next);
@@ -330,6 +469,7 @@ NoteCopy BuildNoteCopy(MidiContext& ctx, const SongNoteIndex& index, int32_t i,
                       (e.channel == ch || e.channel == kNoChannel);
     if (!keep) continue;
     if (k > noteIndex && time > t) flushNote();
+    if (cutPending && time > *stolen) flushCut();
     const bool ownChannel = !rhythm && e.channel == ch;
     if (ownChannel && e.status == st::kPitchBend) {
       // A bend at the note's tick is part of the base; the retuning bend replaces it.
@@ -355,6 +495,7 @@ NoteCopy BuildNoteCopy(MidiContext& ctx, const SongNoteIndex& index, int32_t i,
   }
   if (!full && index.endsWithEndOfTrack) {
     flushNote();
+    flushCut();
     // Renderings time only what reaches the synthesizer: a message that changes no sound
     // (no parameter follows it) holds the tail open until the End of Track.
     if (endOfTrack > last && ch >= 0 && ch < kMidiChannels) {
@@ -362,6 +503,7 @@ NoteCopy BuildNoteCopy(MidiContext& ctx, const SongNoteIndex& index, int32_t i,
     }
     append(source.events.back(), std::max(endOfTrack, last));
   }
+  flushCut();
   flushNote();
   AddRetuningBend(ctx, track, retuning, t, ch);
   return {std::move(copy), retuning};
