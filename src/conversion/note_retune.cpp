@@ -345,7 +345,7 @@ std::unique_ptr<SongNoteIndex> IndexSong(const MidiFormat0Data& song) {
     index->times[k] = now;
     if (e.status == st::kMeta && e.kind == meta::kTempo) index->clock.AddTempo(now, e.value);
     if (const auto slot = KeySlot(e); slot && e.status == st::kNote) {
-      index->keyOns[*slot].push_back(now);
+      index->keyOns[*slot].emplace_back(now, static_cast<int32_t>(k));
       index->keyOffs[*slot].push_back(now + std::max(e.duration, 0));
     }
     if (e.status == st::kNote || e.status == st::kDisabled || k == listed) continue;
@@ -356,9 +356,8 @@ std::unique_ptr<SongNoteIndex> IndexSong(const MidiFormat0Data& song) {
       index->channelEvents[static_cast<size_t>(e.channel)].push_back(at);
     }
   }
-  for (auto* lists : {&index->keyOns, &index->keyOffs}) {
-    for (auto& ticks : *lists) std::sort(ticks.begin(), ticks.end());
-  }
+  for (auto& ons : index->keyOns) std::sort(ons.begin(), ons.end());
+  for (auto& ticks : index->keyOffs) std::sort(ticks.begin(), ticks.end());
   if (index->fullScan) {
     index->channelEvents = {};
     index->sharedEvents.clear();
@@ -377,7 +376,11 @@ int64_t ReleaseTick(const SongNoteIndex& index, int32_t i) {
   const auto slot = KeySlot(note);
   if (!slot) return end;
   // At one tick the writer puts note-offs before note-ons: only later ones release the note.
-  return FirstAfter(index.keyOffs[*slot], t, FirstAfter(index.keyOns[*slot], t, end));
+  // A note-on of the same key later in the song releases it, even at the same tick.
+  const auto& ons = index.keyOns[*slot];
+  const auto restruck = std::upper_bound(ons.begin(), ons.end(), std::pair{t, i});
+  const int64_t struck = restruck == ons.end() ? end : std::min(restruck->first, end);
+  return FirstAfter(index.keyOffs[*slot], t, struck);
 }
 
 std::optional<int64_t> StolenTick(const SongNoteIndex& index, int32_t i) {

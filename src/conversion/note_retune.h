@@ -36,9 +36,10 @@ struct SongNoteIndex {
   bool fullScan = false;
   std::vector<int32_t> scan;
   bool endsWithEndOfTrack = false;
-  // Note-on and note-off ticks of every channel and key (kKeyCount * channel + key), sorted:
-  // where the single pass releases a note.
-  std::vector<std::vector<int64_t>> keyOns, keyOffs;
+  // Note-ons (tick, position) and note-off ticks of every channel and key
+  // (kKeyCount * channel + key), sorted: where the single pass releases a note.
+  std::vector<std::vector<std::pair<int64_t, int32_t>>> keyOns;
+  std::vector<std::vector<int64_t>> keyOffs;
   SongClock clock{0};  // the song's tempo map
   // Pitched notes cut where more of them would sound at once than the synthesizer's
   // polyphony: (event position, tick of the cut), by position.
@@ -64,8 +65,8 @@ struct NoteCopy {
 NoteCopy BuildNoteCopy(MidiContext& ctx, const SongNoteIndex& index, int32_t i,
                        const Tuning& tuning);
 // Where a synthesizer playing the song releases note i: at its note-off, at the next note-on
-// of its channel and key, or at the first note-off of that key after it starts, whichever
-// comes first.
+// of its channel and key (later in the song, even at its own tick), or at the first note-off
+// of that key after it starts, whichever comes first.
 int64_t ReleaseTick(const SongNoteIndex& index, int32_t i);
 // Where note i is cut because, as in the single pass, at most the synthesizer's polyphony of
 // notes sound at once and the oldest beyond it gives way; none when it is not.
