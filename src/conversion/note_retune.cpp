@@ -7,26 +7,18 @@
 #include <set>
 #include <vector>
 
-#include "audio/mix_accumulator.h"
 #include "audio/render_synth.h"
 #include "base/library_error.h"
 #include "conversion/conversion_messages.h"
+#include "conversion/copy_timing.h"
 #include "midi/song_edit.h"
 
 namespace velorna {
 
 namespace {
 
-// A voice rings on at most the tail limit after its copy's last event; the single pass lets
-// it ring until the ending cap. The copy's End of Track therefore stands the difference after
-// its note's window, and the copy keeps the events up to the cap: later ones cannot reach
-// its release tail.
-constexpr int64_t kMicrosPerSecond = 1000000;
 constexpr int64_t kNever = std::numeric_limits<int64_t>::max();
-constexpr uint32_t kAllSoundOff = 120;
-constexpr int64_t kTailMicros = kTailLimitFrames * kMicrosPerSecond / kSampleRate;
-constexpr int64_t kEndingCapMicros = kEndingCapFrames * kMicrosPerSecond / kSampleRate;
-constexpr int64_t kEndOfTrackMicros = std::max<int64_t>(kEndingCapMicros - kTailMicros, 0);
+constexpr uint32_t kAllSoundOff = 120;  // the controller that stops a channel's voices at once
 
 // Inserts e at `index` at the time of the event standing there.
 bool InsertBefore(MidiContext& ctx, MidiTrack& track, size_t index, MidiEvent e) {
@@ -127,22 +119,6 @@ std::optional<size_t> KeySlot(const MidiEvent& note) {
 int64_t FirstAfter(const std::vector<int64_t>& ticks, int64_t t, int64_t otherwise) {
   const auto it = std::upper_bound(ticks.begin(), ticks.end(), t);
   return it == ticks.end() ? otherwise : std::min(*it, otherwise);
-}
-
-// The first tick from `from` on at which the song's clock reaches `micros`.
-int64_t TickAtMicros(const SongClock& clock, int64_t from, int64_t micros) {
-  if (!clock.valid() || clock.Microseconds(from) >= micros) return from;
-  int64_t step = 1;
-  while (clock.Microseconds(from + step) < micros) {
-    if (step > std::numeric_limits<int32_t>::max()) return from + step;  // no tempo moves it
-    step *= 2;
-  }
-  int64_t lo = from + step / 2, hi = from + step;  // Microseconds(lo) < micros <= (hi)
-  while (hi - lo > 1) {
-    const int64_t mid = lo + (hi - lo) / 2;
-    (clock.Microseconds(mid) < micros ? lo : hi) = mid;
-  }
-  return hi;
 }
 
 // A note of the sweep for the polyphony cap: from its start to the end of its window.
@@ -423,7 +399,7 @@ NoteCopy BuildNoteCopy(MidiContext& ctx, const SongNoteIndex& index, int32_t i,
   // The release tail hears the events up to here.
   const int64_t endMicros = index.clock.Microseconds(end);
   const int64_t heardUntil = endMicros + kEndingCapMicros;
-  const int64_t endOfTrack = TickAtMicros(index.clock, end, endMicros + kEndOfTrackMicros);
+  const int64_t endOfTrack = TickAtMicros(index.clock, end, endMicros + kTailHoldMicros);
   const bool rhythm = retuning.rhythmPart;
   const int offset = retuning.offset;
   auto shift = [offset](int bend) { return ClampBend(int64_t{bend} - offset); };
@@ -499,11 +475,7 @@ NoteCopy BuildNoteCopy(MidiContext& ctx, const SongNoteIndex& index, int32_t i,
   if (!full && index.endsWithEndOfTrack) {
     flushNote();
     flushCut();
-    // Renderings time only what reaches the synthesizer: a message that changes no sound
-    // (no parameter follows it) holds the tail open until the End of Track.
-    if (endOfTrack > last && ch >= 0 && ch < kMidiChannels) {
-      append(MakeControlChange(ch, cc::kRpnMsb, rpn::kNull), endOfTrack);
-    }
+    if (endOfTrack > last && ch >= 0 && ch < kMidiChannels) append(TailHolder(ch), endOfTrack);
     append(source.events.back(), std::max(endOfTrack, last));
   }
   flushCut();
