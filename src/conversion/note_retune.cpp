@@ -399,7 +399,12 @@ NoteCopy BuildNoteCopy(MidiContext& ctx, const SongNoteIndex& index, int32_t i,
   // The release tail hears the events up to here.
   const int64_t endMicros = index.clock.Microseconds(end);
   const int64_t heardUntil = endMicros + kEndingCapMicros;
-  const int64_t endOfTrack = TickAtMicros(index.clock, end, endMicros + kTailHoldMicros);
+  // The single pass lets a voice ring until the song's ending cap, however early it was
+  // released: the tail is held open that long (a rendering ends anyway once its voices
+  // have), though only the events of its first seconds are kept.
+  const int64_t songEnd = std::max(end, index.times.empty() ? end : index.times.back());
+  const int64_t endOfTrack =
+      TickAtMicros(index.clock, songEnd, index.clock.Microseconds(songEnd) + kTailHoldMicros);
   const bool rhythm = retuning.rhythmPart;
   const int offset = retuning.offset;
   auto shift = [offset](int bend) { return ClampBend(int64_t{bend} - offset); };

@@ -137,15 +137,15 @@ struct Recorded {
 };
 
 const Recorded kRecorded[] = {
-    {"every-kind", 11, 0xe7a07a381581e173ull, 0xa31624452951627cull},
-    {"test-all-gs-sounds.mid", 5044, 0x61c1112e0859e2f5ull, 0x1cb842cff964cf70ull},
-    {"test-control-40-damper.mid", 8, 0x720350e716af7702ull, 0x9cf00192372eeaceull},
-    {"/usr/share/games/openttd/baseset/openmsx/5432gone_redfarn.mid", 938, 0xcdec9e829dc1aa09ull,
-     0xacf0b19129f6504full},
-    {"/usr/share/games/openttd/baseset/openmsx/coconut_run2.mid", 585, 0xe88ad951ef113db3ull,
-     0x82eb4e02645847caull},
-    {"/usr/share/games/openttd/baseset/openmsx/tttheme2.mid", 3443, 0x92dc6dbd37bde515ull,
-     0xa6119119a222ae9aull},
+    {"every-kind", 11, 0xa4f087c1aa7ae87full, 0x85876304cca02258ull},
+    {"test-all-gs-sounds.mid", 5044, 0x2c28ea06268deec3ull, 0x4670f78167e7b46cull},
+    {"test-control-40-damper.mid", 8, 0xea2f308f201bef2aull, 0x7a9cae01f18e02e8ull},
+    {"/usr/share/games/openttd/baseset/openmsx/5432gone_redfarn.mid", 938, 0xe599be3dd1ea0de4ull,
+     0x898b78e21748e130ull},
+    {"/usr/share/games/openttd/baseset/openmsx/coconut_run2.mid", 585, 0xc1272e5236c30d9eull,
+     0x3e86f35218eb20f1ull},
+    {"/usr/share/games/openttd/baseset/openmsx/tttheme2.mid", 3443, 0x42390d60ee8473c5ull,
+     0xbf19a5f142805842ull},
 };
 
 // A sanitizer build runs some twenty times slower: there the songs of thousands of notes are

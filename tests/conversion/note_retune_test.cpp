@@ -110,7 +110,7 @@ TEST_F(NoteRetuneTest, FarTargetsShiftTheKeyAndUnmappedKeysGiveNoCopy) {
   EXPECT_EQ(Describe(*up->track),
             Join({kDefaultRange,
                   {"+0 bend ch0 6149", "+0 note ch0 63 dur480", "+100 pressure ch0 63=40",
-                   "+5180 cc ch0 101=127", "+0 eot"}}));
+                   "+5280 cc ch0 101=127", "+0 eot"}}));
   const NoteRetuning fraction = DescribeRetuning(*index, 1, tuning);
   EXPECT_EQ(fraction.keyShift, 0);
   EXPECT_EQ(fraction.bend, 8192 - 1259);
@@ -146,12 +146,12 @@ TEST_F(NoteRetuneTest, WorkedExample) {
   EXPECT_EQ(CopyOf(*song, 4), Join({{"+0 tempo 500000", "+0 program ch0 0", "+480 cc ch0 101=0",
                                      "+0 cc ch0 100=0", "+0 cc ch0 6=2", "+0 bend ch0 8295",
                                      "+0 note ch0 67 dur480", "+5280 cc ch0 101=127", "+0 eot"}}));
-  // C (0 cents): E and G go; the End of Track follows C at 480.
+  // C (0 cents): E and G go; the tail is held open until 5 s past the song's end at 960.
   EXPECT_EQ(
       CopyOf(*song, 2),
       Join({{"+0 tempo 500000", "+0 program ch0 0"},
             kDefaultRange,
-            {"+0 bend ch0 8192", "+0 note ch0 60 dur480", "+5280 cc ch0 101=127", "+0 eot"}}));
+            {"+0 bend ch0 8192", "+0 note ch0 60 dur480", "+5760 cc ch0 101=127", "+0 eot"}}));
 
   auto copy = Build(ctx, *song, 2);
   EXPECT_EQ(copy->division, 480);
@@ -197,7 +197,7 @@ TEST_F(NoteRetuneTest, BendsInsideTheNoteAreShiftedLikeTheNote) {
   EXPECT_EQ(CopyOf(*song, 3),
             Join({kDefaultRange,
                   {"+0 bend ch0 7635", "+0 note ch0 64 dur480", "+240 bend ch0 11731",
-                   "+240 bend ch0 7635", "+4800 cc ch0 101=127", "+0 eot"}}));
+                   "+240 bend ch0 7635", "+5280 cc ch0 101=127", "+0 eot"}}));
 }
 
 TEST_F(NoteRetuneTest, ResetAllControllersCentresTheBaseAndNullsTheRegisters) {
@@ -304,7 +304,7 @@ TEST_F(NoteRetuneTest, ReStruckKeyReleasesWhereTheSinglePassDoes) {
 
 // After its window a copy keeps the events that reach its release tail, for as long as the
 // single pass lets a voice ring (10 s: 9600 ticks at 480 per quarter, 120 bpm), and its End
-// of Track stands 5 s after the window, the renderer's own tail limit before the rest.
+// of Track stands 5 s after the song's end, the renderer's own tail limit before the cap.
 TEST_F(NoteRetuneTest, HeldPedalKeepsTheWindowOpenUntilItsRelease) {
   const std::vector<MidiEvent> afterNote{Control(50, 0, 7, 80),   Bend(50, 0, 9000),
                                          Control(100, 0, 11, 60), Control(100, 0, 64, 0),
@@ -313,12 +313,14 @@ TEST_F(NoteRetuneTest, HeldPedalKeepsTheWindowOpenUntilItsRelease) {
       Events({BendRange(0, 0, 2), {Control(0, 0, 64, 127), Note(0, 0, 64, 100)}, afterNote}));
   const Lines window{"+0 bend ch0 7635",  "+0 note ch0 64 dur100", "+50 cc ch0 7=80",
                      "+50 bend ch0 8443", "+100 cc ch0 11=60",     "+100 cc ch0 64=0"};
-  EXPECT_EQ(CopyOf(*pedalled, 4),
-            Join({kDefaultRange, {"+0 cc ch0 64=127"}, window, {"+9450 cc ch0 7=10", "+0 eot"}}));
+  EXPECT_EQ(CopyOf(*pedalled, 4), Join({kDefaultRange,
+                                        {"+0 cc ch0 64=127"},
+                                        window,
+                                        {"+9450 cc ch0 7=10", "+4900 cc ch0 101=127", "+0 eot"}}));
 
   // Without the pedal the window ends with the note: the last change comes too late.
   const auto plain = MakeSong(Events({BendRange(0, 0, 2), {Note(0, 0, 64, 100)}, afterNote}));
-  EXPECT_EQ(CopyOf(*plain, 3), Join({kDefaultRange, window, {"+4600 cc ch0 101=127", "+0 eot"}}));
+  EXPECT_EQ(CopyOf(*plain, 3), Join({kDefaultRange, window, {"+14350 cc ch0 101=127", "+0 eot"}}));
 
   // Sostenuto never released: everything of the channel up to the song's end.
   const auto held =
@@ -338,7 +340,7 @@ TEST_F(NoteRetuneTest, TempoChangesKeptAndTheTailMeasuredInTime) {
             Join({{"+0 tempo 500000"},
                   kDefaultRange,
                   {"+0 bend ch0 8192", "+0 note ch0 60 dur480", "+240 tempo 250000",
-                   "+240 tempo 1000000", "+1000 cc ch0 7=90", "+1400 cc ch0 101=127", "+0 eot"}}));
+                   "+240 tempo 1000000", "+1000 cc ch0 7=90", "+6900 cc ch0 101=127", "+0 eot"}}));
 }
 
 TEST_F(NoteRetuneTest, MissingEndOfTrackShowsErr3AndGoesOn) {
@@ -360,7 +362,7 @@ TEST_F(NoteRetuneTest, TimeRunningBackwardKeepsWhatFallsInsideTheWindow) {
   EXPECT_TRUE(IndexSong(*song)->fullScan);
   EXPECT_EQ(CopyOf(*song, 0), Join({kDefaultRange,
                                     {"+0 bend ch0 8192", "+0 note ch0 60 dur10", "+5 cc ch0 7=100",
-                                     "+4805 cc ch0 101=127", "+0 eot"}}));
+                                     "+4900 cc ch0 101=127", "+0 eot"}}));
 }
 
 TEST_F(NoteRetuneTest, IndexThatIsNoNoteGivesNoCopy) {
