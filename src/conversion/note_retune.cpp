@@ -449,7 +449,10 @@ NoteCopy BuildNoteCopy(MidiContext& ctx, const SongNoteIndex& index, int32_t i,
       if (index.fullScan) continue;
       break;
     }
-    const bool keep = e.status != st::kNote && e.status != st::kDisabled &&
+    // A program change behind the note at its own tick chooses the sound of later notes
+    // only (two parts sharing a channel); the writer would put it in front of the note.
+    const bool laterProgram = k > noteIndex && time == t && e.status == st::kProgram;
+    const bool keep = e.status != st::kNote && e.status != st::kDisabled && !laterProgram &&
                       (e.channel == ch || e.channel == kNoChannel);
     if (!keep) continue;
     if (k > noteIndex && time > t) flushNote();

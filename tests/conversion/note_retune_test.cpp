@@ -490,5 +490,20 @@ TEST_F(NoteRetuneTest, AtMostThePolyphonyOfNotesSoundAndTheOldestGivesWay) {
   EXPECT_TRUE(IndexSong(*polyphony::Crowd(kRenderPolyphony))->stolen.empty());
 }
 
+// Two parts sharing a channel at one tick: the program change behind a note chooses the
+// next part's sound, not the note's.
+TEST_F(NoteRetuneTest, ProgramChangeBehindTheNoteAtItsTickIsNotItsOwn) {
+  const auto song = MakeSong({Program(0, 0, 3), Note(0, 0, 60, 100), Program(0, 0, 0),
+                              Note(0, 0, 64, 100), EndOfTrack(100)});
+  const auto programs = [&](int32_t i) {
+    Lines found;
+    for (const std::string& line : CopyOf(*song, i))
+      if (line.find("program") != std::string::npos) found.push_back(line);
+    return found;
+  };
+  EXPECT_EQ(programs(1), (Lines{"+0 program ch0 3"}));
+  EXPECT_EQ(programs(3), (Lines{"+0 program ch0 3", "+0 program ch0 0"}));
+}
+
 }  // namespace
 }  // namespace velorna
