@@ -140,7 +140,8 @@ bool RenderTimedEvents(const LoadedSoundFont& font, std::span<const TimedEvent> 
     output.Append(pos, left, right);
     pos += kBlockFrames;
   }
-  output.PadTo(pos);
+  // No zeros after the last sound: a copy that holds its tail open would otherwise carry
+  // silence up to the song's end.
   return synthOk;
 }
 

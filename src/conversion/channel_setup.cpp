@@ -117,7 +117,14 @@ bool SoundingWindow::Feed(const MidiEvent& e, int64_t time) {
 }
 
 int64_t SoundingWindow::End(int64_t songEnd) const {
-  return held_[0] || held_[1] ? std::max(end_, songEnd) : end_;
+  return Held() ? std::max(end_, songEnd) : end_;
+}
+
+SoundingWindow SoundingWindow::Opened(int64_t noteEnd) const {
+  SoundingWindow window(noteEnd);
+  window.held_[0] = held_[0];
+  window.held_[1] = held_[1];
+  return window;
 }
 
 }  // namespace velorna

@@ -89,6 +89,13 @@ class SoundingWindow {
   // The channel's events in song order; false once the end is known.
   bool Feed(const MidiEvent& e, int64_t time);
   int64_t End(int64_t songEnd) const;
+  // Built with an end past every event, a window only follows the pedals: Opened gives the
+  // window of a note ending at noteEnd, once the events up to noteEnd have been fed.
+  SoundingWindow Opened(int64_t noteEnd) const;
+  bool Held() const { return held_[0] || held_[1]; }
+  bool HoldsAs(const SoundingWindow& other) const {
+    return held_[0] == other.held_[0] && held_[1] == other.held_[1];
+  }
 
  private:
   int64_t noteEnd_;

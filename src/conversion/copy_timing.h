@@ -3,14 +3,32 @@
 // within a tick, so the same order is settled here.
 #pragma once
 
+#include <algorithm>
+#include <cstdint>
 #include <optional>
 #include <vector>
 
+#include "audio/mix_accumulator.h"
+#include "audio/render_synth.h"
 #include "audio/render_timing.h"
 #include "base/limits.h"
 #include "midi/midi_types.h"
 
 namespace velorna {
+
+// A rendering rings on at most the renderer's tail limit after its last message, while the
+// single pass lets a voice ring until the ending cap. A copy therefore holds its tail open:
+// a message that changes no sound (TailHolder) as its last, this long after where its own
+// sound could end, and it keeps the events up to the ending cap after that point.
+inline constexpr int64_t kMicrosPerSecond = 1000000;
+inline constexpr int64_t kTailHoldMicros =
+    std::max<int64_t>(kEndingCapSeconds - kTailLimitSeconds, 0) * kMicrosPerSecond;
+inline constexpr int64_t kEndingCapMicros = kEndingCapSeconds * kMicrosPerSecond;
+// The first tick from `from` on at which the clock reaches `micros`.
+int64_t TickAtMicros(const SongClock& clock, int64_t from, int64_t micros);
+// Renderings time only what reaches the synthesizer: an RPN deselect, with no data entry
+// after it, is heard and changes nothing.
+MidiEvent TailHolder(int channel);
 
 // Timed events of a copy in note form, in the order its written file holds them, on the
 // sample grid of `sampleRate`. The copy is left in events form. Nothing when the copy is not

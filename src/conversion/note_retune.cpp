@@ -4,21 +4,21 @@
 #include <cmath>
 #include <limits>
 #include <optional>
+#include <set>
 #include <vector>
 
 #include "audio/render_synth.h"
 #include "base/library_error.h"
 #include "conversion/conversion_messages.h"
+#include "conversion/copy_timing.h"
 #include "midi/song_edit.h"
 
 namespace velorna {
 
 namespace {
 
-// A voice rings on at most this long after its copy's last event, so a copy keeps the events
-// this long after its note's window: later ones cannot reach its release tail.
-constexpr int64_t kMicrosPerSecond = 1000000;
-constexpr int64_t kTailMicros = kTailLimitSeconds * kMicrosPerSecond;
+constexpr int64_t kNever = std::numeric_limits<int64_t>::max();
+constexpr uint32_t kAllSoundOff = 120;  // the controller that stops a channel's voices at once
 
 // Inserts e at `index` at the time of the event standing there.
 bool InsertBefore(MidiContext& ctx, MidiTrack& track, size_t index, MidiEvent e) {
@@ -121,6 +121,123 @@ int64_t FirstAfter(const std::vector<int64_t>& ticks, int64_t t, int64_t otherwi
   return it == ticks.end() ? otherwise : std::min(*it, otherwise);
 }
 
+// A note of the sweep for the polyphony cap: from its start to the end of its window.
+struct SoundingNote {
+  int64_t start = 0;
+  int64_t end = 0;
+  int32_t at = 0;  // event position
+};
+
+// The window ends of a channel's notes (their `end` holding the release on entry), with the
+// pedals followed once through the channel's events: the notes whose window is still open
+// share one window per set of pedals held.
+void ExtendByPedals(const SongNoteIndex& index, int ch, std::vector<SoundingNote>& notes,
+                    std::vector<size_t> ofChannel) {
+  const auto& events = index.song->track->events;
+  const int64_t songEnd = index.times.empty() ? 0 : index.times.back();
+  std::sort(ofChannel.begin(), ofChannel.end(),
+            [&](size_t a, size_t b) { return notes[a].end < notes[b].end; });
+  struct Group {
+    SoundingWindow window;
+    std::vector<size_t> members;
+  };
+  std::vector<Group> open;
+  SoundingWindow pedals(std::numeric_limits<int64_t>::max());
+  size_t next = 0;
+  const auto openUntil = [&](int64_t time) {
+    for (; next < ofChannel.size() && notes[ofChannel[next]].end < time; ++next) {
+      if (!pedals.Held()) continue;
+      const size_t n = ofChannel[next];
+      const auto same = std::find_if(open.begin(), open.end(),
+                                     [&](const Group& g) { return g.window.HoldsAs(pedals); });
+      if (same != open.end()) {
+        same->members.push_back(n);
+      } else {
+        open.push_back({pedals.Opened(notes[n].end), {n}});
+      }
+    }
+  };
+  const auto close = [&](const Group& g) {
+    for (const size_t n : g.members) notes[n].end = g.window.End(songEnd);
+  };
+  for (const int32_t k : index.channelEvents[static_cast<size_t>(ch)]) {
+    const auto at = static_cast<size_t>(k);
+    if (events[at].channel != ch) continue;
+    const int64_t time = index.times[at];
+    openUntil(time);
+    for (size_t g = 0; g < open.size();) {
+      if (!open[g].window.Feed(events[at], time)) {
+        close(open[g]);
+        open.erase(open.begin() + static_cast<ptrdiff_t>(g));
+        continue;
+      }
+      // Windows holding the same pedals end together from here on.
+      const auto earlier =
+          std::find_if(open.begin(), open.begin() + static_cast<ptrdiff_t>(g),
+                       [&](const Group& o) { return o.window.HoldsAs(open[g].window); });
+      if (earlier != open.begin() + static_cast<ptrdiff_t>(g)) {
+        earlier->members.insert(earlier->members.end(), open[g].members.begin(),
+                                open[g].members.end());
+        open.erase(open.begin() + static_cast<ptrdiff_t>(g));
+        continue;
+      }
+      ++g;
+    }
+    pedals.Feed(events[at], time);
+  }
+  openUntil(std::numeric_limits<int64_t>::max());
+  for (const Group& g : open) close(g);
+}
+
+// At each note-on, with the polyphony's worth of notes still sounding, the oldest of them
+// (the earliest start, then the earliest in the song) is cut there.
+std::vector<std::pair<int32_t, int64_t>> StolenNotes(const SongNoteIndex& index) {
+  const auto& events = index.song->track->events;
+  std::vector<SoundingNote> notes;
+  std::array<std::vector<size_t>, kMidiChannels> byChannel;
+  for (size_t k = 0; k < events.size(); ++k) {
+    const MidiEvent& e = events[k];
+    // Notes off the sixteen channels come only with a song whose time runs backward.
+    if (e.status != st::kNote || e.channel == kDrumChannel || e.channel < 0 ||
+        e.channel >= kMidiChannels) {
+      continue;
+    }
+    const auto at = static_cast<int32_t>(k);
+    byChannel[static_cast<size_t>(e.channel)].push_back(notes.size());
+    notes.push_back({index.times[k], ReleaseTick(index, at), at});
+  }
+  if (notes.size() <= static_cast<size_t>(kRenderPolyphony)) return {};
+  // A song whose time runs backward has no channel lists to follow: its notes end at release.
+  if (!index.fullScan) {
+    for (int ch = 0; ch < kMidiChannels; ++ch)
+      ExtendByPedals(index, ch, notes, byChannel[static_cast<size_t>(ch)]);
+  }
+  std::stable_sort(notes.begin(), notes.end(),
+                   [](const SoundingNote& a, const SoundingNote& b) { return a.start < b.start; });
+  std::vector<std::pair<int32_t, int64_t>> stolen;
+  std::set<std::pair<int64_t, size_t>> byEnd, byStart;  // of the notes sounding
+  for (size_t n = 0; n < notes.size(); ++n) {
+    const int64_t now = notes[n].start;
+    // Notes ending at this tick are off before it starts: the writer puts note-offs first.
+    while (!byEnd.empty() && byEnd.begin()->first <= now) {
+      byStart.erase({notes[byEnd.begin()->second].start, byEnd.begin()->second});
+      byEnd.erase(byEnd.begin());
+    }
+    if (byStart.size() >= static_cast<size_t>(kRenderPolyphony)) {
+      const size_t oldest = byStart.begin()->second;
+      stolen.emplace_back(notes[oldest].at, now);
+      byStart.erase(byStart.begin());
+      byEnd.erase({notes[oldest].end, oldest});
+    }
+    if (notes[n].end > now) {
+      byStart.emplace(now, n);
+      byEnd.emplace(notes[n].end, n);
+    }
+  }
+  std::sort(stolen.begin(), stolen.end());
+  return stolen;
+}
+
 std::ptrdiff_t LastBendAt(const MidiTrack& track, int64_t time, int channel) {
   std::ptrdiff_t found = -1;
   int64_t now = 0;
@@ -204,7 +321,7 @@ std::unique_ptr<SongNoteIndex> IndexSong(const MidiFormat0Data& song) {
     index->times[k] = now;
     if (e.status == st::kMeta && e.kind == meta::kTempo) index->clock.AddTempo(now, e.value);
     if (const auto slot = KeySlot(e); slot && e.status == st::kNote) {
-      index->keyOns[*slot].push_back(now);
+      index->keyOns[*slot].emplace_back(now, static_cast<int32_t>(k));
       index->keyOffs[*slot].push_back(now + std::max(e.duration, 0));
     }
     if (e.status == st::kNote || e.status == st::kDisabled || k == listed) continue;
@@ -215,15 +332,15 @@ std::unique_ptr<SongNoteIndex> IndexSong(const MidiFormat0Data& song) {
       index->channelEvents[static_cast<size_t>(e.channel)].push_back(at);
     }
   }
-  for (auto* lists : {&index->keyOns, &index->keyOffs}) {
-    for (auto& ticks : *lists) std::sort(ticks.begin(), ticks.end());
-  }
+  for (auto& ons : index->keyOns) std::sort(ons.begin(), ons.end());
+  for (auto& ticks : index->keyOffs) std::sort(ticks.begin(), ticks.end());
   if (index->fullScan) {
     index->channelEvents = {};
     index->sharedEvents.clear();
     index->scan.resize(listed);
     for (size_t k = 0; k < listed; ++k) index->scan[k] = static_cast<int32_t>(k);
   }
+  index->stolen = StolenNotes(*index);
   return index;
 }
 
@@ -235,7 +352,18 @@ int64_t ReleaseTick(const SongNoteIndex& index, int32_t i) {
   const auto slot = KeySlot(note);
   if (!slot) return end;
   // At one tick the writer puts note-offs before note-ons: only later ones release the note.
-  return FirstAfter(index.keyOffs[*slot], t, FirstAfter(index.keyOns[*slot], t, end));
+  // A note-on of the same key later in the song releases it, even at the same tick.
+  const auto& ons = index.keyOns[*slot];
+  const auto restruck = std::upper_bound(ons.begin(), ons.end(), std::pair{t, i});
+  const int64_t struck = restruck == ons.end() ? end : std::min(restruck->first, end);
+  return FirstAfter(index.keyOffs[*slot], t, struck);
+}
+
+std::optional<int64_t> StolenTick(const SongNoteIndex& index, int32_t i) {
+  const auto it = std::lower_bound(index.stolen.begin(), index.stolen.end(),
+                                   std::pair{i, std::numeric_limits<int64_t>::min()});
+  if (it == index.stolen.end() || it->first != i) return std::nullopt;
+  return it->second;
 }
 
 NoteRetuning DescribeRetuning(const SongNoteIndex& index, int32_t i, const Tuning& tuning) {
@@ -261,11 +389,22 @@ NoteCopy BuildNoteCopy(MidiContext& ctx, const SongNoteIndex& index, int32_t i,
   MidiEvent note = source.events[noteIndex];
   const int key = note.note;
   note.note += retuning.keyShift;
-  const int64_t release = ReleaseTick(index, i);
+  const std::optional<int64_t> stolen = StolenTick(index, i);
+  // Given way at its own start (more notes than the polyphony start at one tick): no sound.
+  if (stolen && *stolen <= t) return {nullptr, retuning};
+  const int64_t release = std::min(ReleaseTick(index, i), stolen.value_or(kNever));
   note.duration = static_cast<int32_t>(std::min<int64_t>(note.duration, release - t));
-  const int64_t end = WindowEnd(index, feed, ch, release);
+  // A stolen note's sound ends at once, whatever pedal is held: as a stolen voice does.
+  const int64_t end = stolen ? *stolen : WindowEnd(index, feed, ch, release);
   // The release tail hears the events up to here.
-  const int64_t heardUntil = index.clock.Microseconds(end) + kTailMicros;
+  const int64_t endMicros = index.clock.Microseconds(end);
+  const int64_t heardUntil = endMicros + kEndingCapMicros;
+  // The single pass lets a voice ring until the song's ending cap, however early it was
+  // released: the tail is held open that long (a rendering ends anyway once its voices
+  // have), though only the events of its first seconds are kept.
+  const int64_t songEnd = std::max(end, index.times.empty() ? end : index.times.back());
+  const int64_t endOfTrack =
+      TickAtMicros(index.clock, songEnd, index.clock.Microseconds(songEnd) + kTailHoldMicros);
   const bool rhythm = retuning.rhythmPart;
   const int offset = retuning.offset;
   auto shift = [offset](int bend) { return ClampBend(int64_t{bend} - offset); };
@@ -292,6 +431,13 @@ NoteCopy BuildNoteCopy(MidiContext& ctx, const SongNoteIndex& index, int32_t i,
     if (notePending) append(note, t);
     notePending = false;
   };
+  bool cutPending = stolen.has_value();
+  auto flushCut = [&] {
+    if (!cutPending) return;
+    flushNote();
+    append(MakeControlChange(ch, kAllSoundOff, 0), *stolen);
+    cutPending = false;
+  };
   bool full = false;
   for (int32_t next = feed.Next(); next >= 0 && !full; next = feed.Next()) {
     const auto k = static_cast<size_t>(next);
@@ -303,10 +449,14 @@ NoteCopy BuildNoteCopy(MidiContext& ctx, const SongNoteIndex& index, int32_t i,
       if (index.fullScan) continue;
       break;
     }
-    const bool keep = e.status != st::kNote && e.status != st::kDisabled &&
+    // A program change behind the note at its own tick chooses the sound of later notes
+    // only (two parts sharing a channel); the writer would put it in front of the note.
+    const bool laterProgram = k > noteIndex && time == t && e.status == st::kProgram;
+    const bool keep = e.status != st::kNote && e.status != st::kDisabled && !laterProgram &&
                       (e.channel == ch || e.channel == kNoChannel);
     if (!keep) continue;
     if (k > noteIndex && time > t) flushNote();
+    if (cutPending && time > *stolen) flushCut();
     const bool ownChannel = !rhythm && e.channel == ch;
     if (ownChannel && e.status == st::kPitchBend) {
       // A bend at the note's tick is part of the base; the retuning bend replaces it.
@@ -332,8 +482,11 @@ NoteCopy BuildNoteCopy(MidiContext& ctx, const SongNoteIndex& index, int32_t i,
   }
   if (!full && index.endsWithEndOfTrack) {
     flushNote();
-    append(source.events.back(), std::max(end, last));
+    flushCut();
+    if (endOfTrack > last && ch >= 0 && ch < kMidiChannels) append(TailHolder(ch), endOfTrack);
+    append(source.events.back(), std::max(endOfTrack, last));
   }
+  flushCut();
   flushNote();
   AddRetuningBend(ctx, track, retuning, t, ch);
   return {std::move(copy), retuning};

@@ -13,6 +13,8 @@
 #include <array>
 #include <cstdint>
 #include <memory>
+#include <optional>
+#include <utility>
 #include <vector>
 
 #include "audio/render_timing.h"
@@ -34,10 +36,14 @@ struct SongNoteIndex {
   bool fullScan = false;
   std::vector<int32_t> scan;
   bool endsWithEndOfTrack = false;
-  // Note-on and note-off ticks of every channel and key (kKeyCount * channel + key), sorted:
-  // where the single pass releases a note.
-  std::vector<std::vector<int64_t>> keyOns, keyOffs;
+  // Note-ons (tick, position) and note-off ticks of every channel and key
+  // (kKeyCount * channel + key), sorted: where the single pass releases a note.
+  std::vector<std::vector<std::pair<int64_t, int32_t>>> keyOns;
+  std::vector<std::vector<int64_t>> keyOffs;
   SongClock clock{0};  // the song's tempo map
+  // Pitched notes cut where more of them would sound at once than the synthesizer's
+  // polyphony: (event position, tick of the cut), by position.
+  std::vector<std::pair<int32_t, int64_t>> stolen;
 };
 
 // Null when the song has no track in note form.
@@ -51,16 +57,20 @@ struct NoteCopy {
 // The copy for note i (status 16): every other note and every other channel's events
 // dropped; the note's set-up kept, and its sounding window (up to its release, or on to the
 // release of a sustain or sostenuto pedal held there) kept with the window's bends shifted,
-// and after it the events that reach its release tail; a retuning bend at the note's time.
+// and after it the events that reach its release tail, which may ring as long as the single
+// pass lets it (the ending cap past the window); a retuning bend at the note's time.
 // The note is released where the single pass releases it (ReleaseTick). No song, after MDTK
 // 0x0D000001, when i is not a note of the song's note-form track; none without a message
-// when the tuning leaves it unmapped.
+// when the tuning leaves it unmapped or it gives way at its own start (StolenTick).
 NoteCopy BuildNoteCopy(MidiContext& ctx, const SongNoteIndex& index, int32_t i,
                        const Tuning& tuning);
 // Where a synthesizer playing the song releases note i: at its note-off, at the next note-on
-// of its channel and key, or at the first note-off of that key after it starts, whichever
-// comes first.
+// of its channel and key (later in the song, even at its own tick), or at the first note-off
+// of that key after it starts, whichever comes first.
 int64_t ReleaseTick(const SongNoteIndex& index, int32_t i);
+// Where note i is cut because, as in the single pass, at most the synthesizer's polyphony of
+// notes sound at once and the oldest beyond it gives way; none when it is not.
+std::optional<int64_t> StolenTick(const SongNoteIndex& index, int32_t i);
 // How note i is retuned: what its copy's key and bend are made of.
 NoteRetuning DescribeRetuning(const SongNoteIndex& index, int32_t i, const Tuning& tuning);
 

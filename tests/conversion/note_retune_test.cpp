@@ -2,10 +2,12 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <string>
 #include <vector>
 
+#include "audio/render_synth.h"
 #include "support/song_builder.h"
 
 namespace velorna {
@@ -105,10 +107,10 @@ TEST_F(NoteRetuneTest, FarTargetsShiftTheKeyAndUnmappedKeysGiveNoCopy) {
   ASSERT_TRUE(index);
   auto up = BuildNoteCopy(ctx, *index, 0, tuning).song;
   ASSERT_TRUE(up);
-  EXPECT_EQ(
-      Describe(*up->track),
-      Join({kDefaultRange,
-            {"+0 bend ch0 6149", "+0 note ch0 63 dur480", "+100 pressure ch0 63=40", "+380 eot"}}));
+  EXPECT_EQ(Describe(*up->track),
+            Join({kDefaultRange,
+                  {"+0 bend ch0 6149", "+0 note ch0 63 dur480", "+100 pressure ch0 63=40",
+                   "+5280 cc ch0 101=127", "+0 eot"}}));
   const NoteRetuning fraction = DescribeRetuning(*index, 1, tuning);
   EXPECT_EQ(fraction.keyShift, 0);
   EXPECT_EQ(fraction.bend, 8192 - 1259);
@@ -141,13 +143,15 @@ TEST_F(NoteRetuneTest, WorkedExample) {
 
   // G (+2 cents): nothing to cut; the bend 8192 + 103 and the default range stand in front
   // of the note, at its time.
-  EXPECT_EQ(CopyOf(*song, 4),
-            Join({{"+0 tempo 500000", "+0 program ch0 0", "+480 cc ch0 101=0", "+0 cc ch0 100=0",
-                   "+0 cc ch0 6=2", "+0 bend ch0 8295", "+0 note ch0 67 dur480", "+480 eot"}}));
-  // C (0 cents): E and G go; the End of Track follows C at 480.
-  EXPECT_EQ(CopyOf(*song, 2), Join({{"+0 tempo 500000", "+0 program ch0 0"},
-                                    kDefaultRange,
-                                    {"+0 bend ch0 8192", "+0 note ch0 60 dur480", "+480 eot"}}));
+  EXPECT_EQ(CopyOf(*song, 4), Join({{"+0 tempo 500000", "+0 program ch0 0", "+480 cc ch0 101=0",
+                                     "+0 cc ch0 100=0", "+0 cc ch0 6=2", "+0 bend ch0 8295",
+                                     "+0 note ch0 67 dur480", "+5280 cc ch0 101=127", "+0 eot"}}));
+  // C (0 cents): E and G go; the tail is held open until 5 s past the song's end at 960.
+  EXPECT_EQ(
+      CopyOf(*song, 2),
+      Join({{"+0 tempo 500000", "+0 program ch0 0"},
+            kDefaultRange,
+            {"+0 bend ch0 8192", "+0 note ch0 60 dur480", "+5760 cc ch0 101=127", "+0 eot"}}));
 
   auto copy = Build(ctx, *song, 2);
   EXPECT_EQ(copy->division, 480);
@@ -164,7 +168,7 @@ TEST_F(NoteRetuneTest, SongRangeIsUsedAndNoDefaultAdded) {
   sharp.fill(100);
   EXPECT_EQ(CopyOf(*song, 3, sharp),
             (Lines{"+0 cc ch0 101=0", "+0 cc ch0 100=0", "+0 cc ch0 6=12", "+0 bend ch0 8883",
-                   "+0 note ch0 60 dur10", "+10 eot"}));
+                   "+0 note ch0 60 dur10", "+4810 cc ch0 101=127", "+0 eot"}));
 }
 
 TEST_F(NoteRetuneTest, BendAtTheNotesTickIsTheBase) {
@@ -172,16 +176,17 @@ TEST_F(NoteRetuneTest, BendAtTheNotesTickIsTheBase) {
   const auto song = MakeSong(Events({BendRange(0, 0, 2),
                                      {Note(0, 0, 64, 480), Bend(240, 0, 12288), Bend(240, 0, 8192),
                                       Note(0, 0, 62, 480), EndOfTrack(480)}}));
-  EXPECT_EQ(
-      CopyOf(*song, 6),
-      Join({kDefaultRange,
-            {"+240 bend ch0 12288", "+240 bend ch0 8378", "+0 note ch0 62 dur480", "+480 eot"}}));
+  EXPECT_EQ(CopyOf(*song, 6), Join({kDefaultRange,
+                                    {"+240 bend ch0 12288", "+240 bend ch0 8378",
+                                     "+0 note ch0 62 dur480", "+5280 cc ch0 101=127", "+0 eot"}}));
 
   // Same tick, the bend listed behind the note: still the base.
   const auto behind =
       MakeSong({Bend(0, 0, 10000), Note(0, 0, 60, 100), Bend(0, 0, 9000), EndOfTrack(100)});
-  EXPECT_EQ(CopyOf(*behind, 1),
-            Join({kDefaultRange, {"+0 bend ch0 9000", "+0 note ch0 60 dur100", "+100 eot"}}));
+  EXPECT_EQ(
+      CopyOf(*behind, 1),
+      Join({kDefaultRange,
+            {"+0 bend ch0 9000", "+0 note ch0 60 dur100", "+4900 cc ch0 101=127", "+0 eot"}}));
 }
 
 TEST_F(NoteRetuneTest, BendsInsideTheNoteAreShiftedLikeTheNote) {
@@ -189,9 +194,10 @@ TEST_F(NoteRetuneTest, BendsInsideTheNoteAreShiftedLikeTheNote) {
                                      {Note(0, 0, 64, 480), Bend(240, 0, 12288), Bend(240, 0, 8192),
                                       Note(0, 0, 62, 480), EndOfTrack(480)}}));
   // E is -14 cents: offset +557 on the retuning bend and on both bends up to its end.
-  EXPECT_EQ(CopyOf(*song, 3), Join({kDefaultRange,
-                                    {"+0 bend ch0 7635", "+0 note ch0 64 dur480",
-                                     "+240 bend ch0 11731", "+240 bend ch0 7635", "+0 eot"}}));
+  EXPECT_EQ(CopyOf(*song, 3),
+            Join({kDefaultRange,
+                  {"+0 bend ch0 7635", "+0 note ch0 64 dur480", "+240 bend ch0 11731",
+                   "+240 bend ch0 7635", "+5280 cc ch0 101=127", "+0 eot"}}));
 }
 
 TEST_F(NoteRetuneTest, ResetAllControllersCentresTheBaseAndNullsTheRegisters) {
@@ -201,9 +207,10 @@ TEST_F(NoteRetuneTest, ResetAllControllersCentresTheBaseAndNullsTheRegisters) {
                        {Bend(0, 0, 12000), Control(100, 0, 121, 0), Control(0, 0, 6, 1),
                         Note(100, 0, 62, 100), EndOfTrack(100)}}));
   EXPECT_EQ(FindBendSensitivity(*song, 0, 200), 12);
-  EXPECT_EQ(CopyOf(*song, 6), (Lines{"+0 cc ch0 101=0", "+0 cc ch0 100=0", "+0 cc ch0 6=12",
-                                     "+0 bend ch0 12000", "+100 cc ch0 121=0", "+0 cc ch0 6=1",
-                                     "+100 bend ch0 8223", "+0 note ch0 62 dur100", "+100 eot"}));
+  EXPECT_EQ(CopyOf(*song, 6),
+            (Lines{"+0 cc ch0 101=0", "+0 cc ch0 100=0", "+0 cc ch0 6=12", "+0 bend ch0 12000",
+                   "+100 cc ch0 121=0", "+0 cc ch0 6=1", "+100 bend ch0 8223",
+                   "+0 note ch0 62 dur100", "+4900 cc ch0 101=127", "+0 eot"}));
 
   // A reset at the note's tick, behind a bend of that tick: the retuning bend follows it.
   const auto sameTick = MakeSong(
@@ -211,14 +218,16 @@ TEST_F(NoteRetuneTest, ResetAllControllersCentresTheBaseAndNullsTheRegisters) {
               {Bend(50, 0, 10000), Note(0, 0, 60, 10), Control(0, 0, 121, 0), EndOfTrack(10)}}));
   EXPECT_EQ(CopyOf(*sameTick, 4),
             Join({kDefaultRange,
-                  {"+50 cc ch0 121=0", "+0 bend ch0 8192", "+0 note ch0 60 dur10", "+10 eot"}}));
+                  {"+50 cc ch0 121=0", "+0 bend ch0 8192", "+0 note ch0 60 dur10",
+                   "+4810 cc ch0 101=127", "+0 eot"}}));
 
   // A reset while the note sounds: the note is bent back to its tuning right after it.
   const auto inside = MakeSong(
       Events({BendRange(0, 0, 2), {Note(0, 0, 64, 100), Control(50, 0, 121, 0), EndOfTrack(50)}}));
-  EXPECT_EQ(CopyOf(*inside, 3), Join({kDefaultRange,
-                                      {"+0 bend ch0 7635", "+0 note ch0 64 dur100",
-                                       "+50 cc ch0 121=0", "+0 bend ch0 7635", "+50 eot"}}));
+  EXPECT_EQ(CopyOf(*inside, 3),
+            Join({kDefaultRange,
+                  {"+0 bend ch0 7635", "+0 note ch0 64 dur100", "+50 cc ch0 121=0",
+                   "+0 bend ch0 7635", "+4850 cc ch0 101=127", "+0 eot"}}));
 }
 
 TEST_F(NoteRetuneTest, SensitivityFollowsTheRegisters) {
@@ -250,9 +259,11 @@ TEST_F(NoteRetuneTest, RangeZeroGetsTheDefaultRangeInFrontOfTheBend) {
   const auto song = MakeSong(Events({BendRange(0, 0, 0), {Note(0, 0, 67, 100), EndOfTrack(100)}}));
   EXPECT_EQ(FindBendSensitivity(*song, 0, 0), 0);
   // The song's own range 0 at the same tick stands first, so the default overrides it.
-  EXPECT_EQ(CopyOf(*song, 3), Join({{"+0 cc ch0 101=0", "+0 cc ch0 100=0", "+0 cc ch0 6=0"},
-                                    kDefaultRange,
-                                    {"+0 bend ch0 8295", "+0 note ch0 67 dur100", "+100 eot"}}));
+  EXPECT_EQ(
+      CopyOf(*song, 3),
+      Join({{"+0 cc ch0 101=0", "+0 cc ch0 100=0", "+0 cc ch0 6=0"},
+            kDefaultRange,
+            {"+0 bend ch0 8295", "+0 note ch0 67 dur100", "+4900 cc ch0 101=127", "+0 eot"}}));
 }
 
 TEST_F(NoteRetuneTest, LastRhythmPartSettingDecides) {
@@ -262,11 +273,11 @@ TEST_F(NoteRetuneTest, LastRhythmPartSettingDecides) {
   EXPECT_EQ(CopyOf(*back, 2), Join({{"+0 sysex ch0 class18 1", "+50 sysex ch0 class18 0"},
                                     {"+100 cc ch0 101=0"},
                                     {"+0 cc ch0 100=0", "+0 cc ch0 6=2", "+0 bend ch0 8192",
-                                     "+0 note ch0 60 dur10", "+10 eot"}}));
+                                     "+0 note ch0 60 dur10", "+4810 cc ch0 101=127", "+0 eot"}}));
   // Normal, then a rhythm part (map 2): no bend, no range.
   const auto drums = MakeSong(Events({{RhythmPart(0, 0, 0), RhythmPart(50, 0, 2)}, tail}));
   EXPECT_EQ(CopyOf(*drums, 2), (Lines{"+0 sysex ch0 class18 0", "+50 sysex ch0 class18 2",
-                                      "+100 note ch0 60 dur10", "+10 eot"}));
+                                      "+100 note ch0 60 dur10", "+4810 cc ch0 101=127", "+0 eot"}));
   // Another channel's setting, or one after the note, does not count.
   const auto other =
       MakeSong({RhythmPart(0, 1, 1), Note(150, 0, 60, 10), RhythmPart(5, 0, 1), EndOfTrack(5)});
@@ -285,48 +296,51 @@ TEST_F(NoteRetuneTest, ReStruckKeyReleasesWhereTheSinglePassDoes) {
   std::vector<int64_t> releases;
   for (int32_t i = 0; i < 6; ++i) releases.push_back(ReleaseTick(*index, i));
   // The re-strike at 240, the first note's off at 480, its own end, another channel's own
-  // end, the second note's off at 690, and no length at all.
-  EXPECT_EQ(releases, (std::vector<int64_t>{240, 480, 340, 1240, 690, 640}));
+  // end, the re-strike later at its own tick, and no length at all.
+  EXPECT_EQ(releases, (std::vector<int64_t>{240, 480, 340, 1240, 640, 640}));
   const Lines copy = CopyOf(*song, 0);
   EXPECT_NE(std::find(copy.begin(), copy.end(), "+0 note ch0 60 dur240"), copy.end());
 }
 
-// After its window a copy keeps the events that reach its release tail, for as long as a
-// voice may ring after its copy's last event (5 s: 4800 ticks at 480 per quarter, 120 bpm).
+// After its window a copy keeps the events that reach its release tail, for as long as the
+// single pass lets a voice ring (10 s: 9600 ticks at 480 per quarter, 120 bpm), and its End
+// of Track stands 5 s after the song's end, the renderer's own tail limit before the cap.
 TEST_F(NoteRetuneTest, HeldPedalKeepsTheWindowOpenUntilItsRelease) {
   const std::vector<MidiEvent> afterNote{Control(50, 0, 7, 80),   Bend(50, 0, 9000),
                                          Control(100, 0, 11, 60), Control(100, 0, 64, 0),
-                                         Control(4750, 0, 7, 10), EndOfTrack(100)};
+                                         Control(9450, 0, 7, 10), EndOfTrack(100)};
   const auto pedalled = MakeSong(
       Events({BendRange(0, 0, 2), {Control(0, 0, 64, 127), Note(0, 0, 64, 100)}, afterNote}));
   const Lines window{"+0 bend ch0 7635",  "+0 note ch0 64 dur100", "+50 cc ch0 7=80",
                      "+50 bend ch0 8443", "+100 cc ch0 11=60",     "+100 cc ch0 64=0"};
-  EXPECT_EQ(CopyOf(*pedalled, 4),
-            Join({kDefaultRange, {"+0 cc ch0 64=127"}, window, {"+4750 cc ch0 7=10", "+0 eot"}}));
+  EXPECT_EQ(CopyOf(*pedalled, 4), Join({kDefaultRange,
+                                        {"+0 cc ch0 64=127"},
+                                        window,
+                                        {"+9450 cc ch0 7=10", "+4900 cc ch0 101=127", "+0 eot"}}));
 
   // Without the pedal the window ends with the note: the last change comes too late.
   const auto plain = MakeSong(Events({BendRange(0, 0, 2), {Note(0, 0, 64, 100)}, afterNote}));
-  EXPECT_EQ(CopyOf(*plain, 3), Join({kDefaultRange, window, {"+0 eot"}}));
+  EXPECT_EQ(CopyOf(*plain, 3), Join({kDefaultRange, window, {"+14350 cc ch0 101=127", "+0 eot"}}));
 
   // Sostenuto never released: everything of the channel up to the song's end.
   const auto held =
       MakeSong({Control(0, 0, 66, 100), Note(0, 0, 60, 10), Control(20, 0, 7, 1), EndOfTrack(30)});
-  EXPECT_EQ(CopyOf(*held, 1),
-            Join({{"+0 cc ch0 66=100"},
-                  kDefaultRange,
-                  {"+0 bend ch0 8192", "+0 note ch0 60 dur10", "+20 cc ch0 7=1", "+30 eot"}}));
+  EXPECT_EQ(CopyOf(*held, 1), Join({{"+0 cc ch0 66=100"},
+                                    kDefaultRange,
+                                    {"+0 bend ch0 8192", "+0 note ch0 60 dur10", "+20 cc ch0 7=1",
+                                     "+4830 cc ch0 101=127", "+0 eot"}}));
 }
 
 // The tail is measured in time: after a slower tempo, fewer ticks reach it.
 TEST_F(NoteRetuneTest, TempoChangesKeptAndTheTailMeasuredInTime) {
   const auto song = MakeSong({Tempo(0, 500000), Note(0, 0, 60, 480), Tempo(240, 250000),
                               Note(0, 1, 62, 10), Control(0, 1, 7, 1), Tempo(240, 1000000),
-                              Control(1000, 0, 7, 90), Control(1500, 0, 7, 80), EndOfTrack(0)});
+                              Control(1000, 0, 7, 90), Control(4500, 0, 7, 80), EndOfTrack(0)});
   EXPECT_EQ(CopyOf(*song, 1),
             Join({{"+0 tempo 500000"},
                   kDefaultRange,
                   {"+0 bend ch0 8192", "+0 note ch0 60 dur480", "+240 tempo 250000",
-                   "+240 tempo 1000000", "+1000 cc ch0 7=90", "+0 eot"}}));
+                   "+240 tempo 1000000", "+1000 cc ch0 7=90", "+6900 cc ch0 101=127", "+0 eot"}}));
 }
 
 TEST_F(NoteRetuneTest, MissingEndOfTrackShowsErr3AndGoesOn) {
@@ -346,9 +360,9 @@ TEST_F(NoteRetuneTest, TimeRunningBackwardKeepsWhatFallsInsideTheWindow) {
   const auto song = MakeSong(
       {Note(0, 0, 60, 10), Program(10000, 0, 5), Control(-9995, 0, 7, 100), EndOfTrack(100)});
   EXPECT_TRUE(IndexSong(*song)->fullScan);
-  EXPECT_EQ(CopyOf(*song, 0),
-            Join({kDefaultRange,
-                  {"+0 bend ch0 8192", "+0 note ch0 60 dur10", "+5 cc ch0 7=100", "+5 eot"}}));
+  EXPECT_EQ(CopyOf(*song, 0), Join({kDefaultRange,
+                                    {"+0 bend ch0 8192", "+0 note ch0 60 dur10", "+5 cc ch0 7=100",
+                                     "+4900 cc ch0 101=127", "+0 eot"}}));
 }
 
 TEST_F(NoteRetuneTest, IndexThatIsNoNoteGivesNoCopy) {
@@ -377,6 +391,110 @@ TEST_F(NoteRetuneTest, SetPitchBendAtOverwritesOrInsertsWhereItActs) {
   EXPECT_EQ(Describe(between),
             (Lines{"+10 program ch0 1", "+5 bend ch0 8192", "+5 program ch0 2", "+5 eot"}));
   EXPECT_TRUE(rec.texts().empty());
+}
+
+namespace polyphony {
+
+struct Placed {
+  int64_t tick;
+  MidiEvent event;
+};
+
+// Pitched notes on four channels overlapping far beyond the polyphony, a sustain pedal
+// held over part of channel 1, and long drum notes (the drum pass's own, never counted).
+std::unique_ptr<MidiFormat0Data> Crowd(int pitched) {
+  std::vector<Placed> placed{{500, Control(0, 1, 64, 127)}, {1500, Control(0, 1, 64, 0)}};
+  uint32_t seed = 12345;
+  const auto next = [&seed](uint32_t range) {
+    seed = seed * 1103515245u + 12345u;
+    return (seed >> 8) % range;
+  };
+  for (int n = 0; n < pitched; ++n) {
+    const int64_t tick = n * 2 + next(5);
+    placed.push_back({tick, Note(0, n % 4, static_cast<int>(next(128)),
+                                 300 + static_cast<int32_t>(next(3000)))});
+  }
+  for (int n = 0; n < 50; ++n) placed.push_back({n * 40, Note(0, kDrumChannel, 36 + n % 10, 5000)});
+  std::stable_sort(placed.begin(), placed.end(),
+                   [](const Placed& a, const Placed& b) { return a.tick < b.tick; });
+  std::vector<MidiEvent> events;
+  int64_t last = 0;
+  for (Placed& p : placed) {
+    p.event.delta = static_cast<int32_t>(p.tick - last);
+    last = p.tick;
+    events.push_back(p.event);
+  }
+  events.push_back(EndOfTrack(6000));
+  return MakeSong(events);
+}
+
+}  // namespace polyphony
+
+// At every note-on at most the synthesizer's polyphony of pitched notes are still sounding
+// (held by key or pedal); beyond it the oldest gives way there, its copy cut at once. Checked
+// against a plain model of the single pass's bookkeeping; with no more notes than the
+// polyphony nothing gives way.
+TEST_F(NoteRetuneTest, AtMostThePolyphonyOfNotesSoundAndTheOldestGivesWay) {
+  const auto song = polyphony::Crowd(400);
+  const auto index = IndexSong(*song);
+  ASSERT_TRUE(index);
+  const auto& events = song->track->events;
+  const std::vector<int64_t> times = test::AbsoluteTimes(*song->track);
+  struct Model {
+    int32_t at;
+    int64_t start, end;
+  };
+  std::vector<Model> sounding;
+  std::vector<std::pair<int32_t, int64_t>> expected;
+  for (int32_t i = 0; i < static_cast<int32_t>(events.size()); ++i) {
+    const MidiEvent& e = events[static_cast<size_t>(i)];
+    if (e.status != st::kNote || e.channel == kDrumChannel) continue;
+    const int64_t now = times[static_cast<size_t>(i)];
+    std::erase_if(sounding, [now](const Model& m) { return m.end <= now; });
+    if (sounding.size() >= static_cast<size_t>(kRenderPolyphony)) {
+      expected.emplace_back(sounding.front().at, now);  // in start order: the oldest
+      sounding.erase(sounding.begin());
+    }
+    int64_t end = ReleaseTick(*index, i);
+    if (e.channel == 1 && end >= 500 && end < 1500) end = 1500;  // the pedal holds it
+    if (end > now) sounding.push_back({i, now, end});
+  }
+  std::sort(expected.begin(), expected.end());
+  ASSERT_GT(expected.size(), 20u);
+  EXPECT_EQ(index->stolen, expected);
+  const bool pedalHeld = std::any_of(expected.begin(), expected.end(), [&](const auto& s) {
+    return events[static_cast<size_t>(s.first)].channel == 1 &&
+           ReleaseTick(*index, s.first) < s.second;
+  });
+  EXPECT_TRUE(pedalHeld);
+
+  // The copy of a note that gives way: all its sound off at the cut.
+  const auto [at, cut] = expected.front();
+  const Lines copy = CopyOf(*song, at);
+  const std::string off =
+      " ch" + std::to_string(events[static_cast<size_t>(at)].channel) + " 120=0";
+  const auto line = std::find_if(copy.begin(), copy.end(), [&](const std::string& l) {
+    return l.find(off) != std::string::npos;
+  });
+  ASSERT_NE(line, copy.end());
+  EXPECT_EQ(test::AbsoluteTimes(*Build(ctx, *song, at)->track)[line - copy.begin()], cut);
+
+  EXPECT_TRUE(IndexSong(*polyphony::Crowd(kRenderPolyphony))->stolen.empty());
+}
+
+// Two parts sharing a channel at one tick: the program change behind a note chooses the
+// next part's sound, not the note's.
+TEST_F(NoteRetuneTest, ProgramChangeBehindTheNoteAtItsTickIsNotItsOwn) {
+  const auto song = MakeSong({Program(0, 0, 3), Note(0, 0, 60, 100), Program(0, 0, 0),
+                              Note(0, 0, 64, 100), EndOfTrack(100)});
+  const auto programs = [&](int32_t i) {
+    Lines found;
+    for (const std::string& line : CopyOf(*song, i))
+      if (line.find("program") != std::string::npos) found.push_back(line);
+    return found;
+  };
+  EXPECT_EQ(programs(1), (Lines{"+0 program ch0 3"}));
+  EXPECT_EQ(programs(3), (Lines{"+0 program ch0 3", "+0 program ch0 0"}));
 }
 
 }  // namespace

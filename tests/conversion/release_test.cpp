@@ -92,5 +92,20 @@ TEST(Release, EndingRingsOutAndNoSongGetsShorter) {
   EXPECT_EQ(Convert(dir, silent).size() / 2, Frame(2.0));
 }
 
+// A release of far more than the renderer's tail limit (the SoundFont's own release raised
+// through its NRPN) rings on as in the single pass: past 5 s after the last event, until
+// the ending cap.
+TEST(Release, LongReleaseRingsUntilTheEndingCap) {
+  TempDir dir;
+  TrackBytes t;
+  t.Tempo(0, 500000).Program(0, 0, kStrings).Control(0, 0, 91, 0).Control(0, 0, 93, 0);
+  constexpr int kVolEnvRelease = 38;
+  t.Control(0, 0, 99, 120).Control(0, 0, 98, kVolEnvRelease).Control(0, 0, 38, 127);
+  t.Control(0, 0, 6, 127).NoteOn(0, 0, 60, 120).NoteOff(480, 0, 60).EndOfTrack(0);  // 0.5 s
+  const std::vector<int16_t> wav = Convert(dir, t);
+  EXPECT_GT(Peak(std::span(wav).subspan(2 * Frame(7.0), 2 * Frame(0.1))), 30);
+  EXPECT_LE(wav.size() / 2, Frame(0.5 + 10) + 64);
+}
+
 }  // namespace
 }  // namespace velorna::test
