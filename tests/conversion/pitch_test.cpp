@@ -9,6 +9,7 @@
 
 #include "conversion/conversion_job.h"
 #include "support/pitch_measure.h"
+#include "support/scala_text.h"
 #include "support/smf_bytes.h"
 #include "support/temp_dir.h"
 #include "support/tone_font.h"
@@ -105,13 +106,6 @@ double OnsetError(const Bytes& wav, const PlayedNote& n) {
   return static_cast<double>(frame) / kSampleRate - n.start;
 }
 
-// A Scala scale of `steps` equal steps filling `periodCents`.
-std::string EqualSteps(int steps, double periodCents) {
-  std::string scl = "! equal steps\nequal steps\n" + std::to_string(steps) + "\n";
-  for (int k = 1; k <= steps; ++k) scl += std::to_string(k * periodCents / steps) + "\n";
-  return scl;
-}
-
 // One degree a key, degree 0 on middle C at its equal-tempered pitch, the period after 19.
 const char kLinearMap19[] = "0\n0\n127\n60\n60\n261.6255653\n19\n";
 
@@ -174,9 +168,9 @@ TEST(Pitch, EveryNoteSoundsItsTargetWithinATenthOfACent) {
       {"Werckmeister III on C", BuildTuning({PresetId::kWerckmeister3, *FindTonic("C"), 440}),
        Engine::kFast},
       {"A4 = 415 Hz", BuildTuning({kPureIntervalCents, kDefaultTonicIndex, 415}), Engine::kFast},
-      {"19 equal steps on consecutive keys", ScalaTuning(EqualSteps(19, 1200), kLinearMap19),
+      {"19 equal steps on consecutive keys", ScalaTuning(EqualStepsScl(19, 1200), kLinearMap19),
        Engine::kFast},
-      {"13 equal steps of 3/1", ScalaTuning(EqualSteps(13, 1901.955), ""), Engine::kFast},
+      {"13 equal steps of 3/1", ScalaTuning(EqualStepsScl(13, 1901.955), ""), Engine::kFast},
   };
   const std::string font = (dir / "tone.sf2").string();
   const Bytes equal =
