@@ -4,10 +4,13 @@
 
 #include <memory>
 
+#include "conversion/note_retune.h"
 #include "midi/midi_types.h"
 
 namespace velorna {
 
-std::unique_ptr<MidiFormat0Data> BuildDrumCopy(MidiContext& ctx, const MidiFormat0Data& song);
+// The copy of the indexed song. Its end is held open as a note's copy's is, so the drums
+// ring on until the song's ending cap as they do in a single pass.
+std::unique_ptr<MidiFormat0Data> BuildDrumCopy(MidiContext& ctx, const SongNoteIndex& index);
 
 }  // namespace velorna

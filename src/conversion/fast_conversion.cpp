@@ -228,7 +228,7 @@ FastJob::Task FastJob::ChooseTask(bool drumOwner) const {
 void FastJob::StartDrums(Worker& worker) {
   SilentReporter silent;
   MidiContext quiet(silent);
-  auto copy = BuildDrumCopy(quiet, song_);
+  auto copy = BuildDrumCopy(quiet, index_);
   PassPoint(control_, JobPoint::kDrumPass);
   auto events = copy ? TimeCopyAsWritten(quiet, *copy, rate_) : std::nullopt;
   const bool started = events && drums_.Start(*worker.font, worker.settings.get(),

@@ -26,7 +26,7 @@ class FileEngine final : public RenderEngine {
   // passed off as complete. A stop is no failure.
   bool RenderCopy(MidiFormat0Data& copy, const RenderRates& rates);
   int OutputRate() const { return task_->sampleRate; }
-  bool DrumPass();
+  bool DrumPass(const SongNoteIndex& index);
   bool NotePasses(const SongNoteIndex& index);
 
   // Set for the run.
@@ -50,9 +50,9 @@ bool FileEngine::RenderCopy(MidiFormat0Data& copy, const RenderRates& rates) {
   return mix_->AddWaveFile(task_->reporter, files_->wav);
 }
 
-bool FileEngine::DrumPass() {
+bool FileEngine::DrumPass(const SongNoteIndex& index) {
   MidiContext quiet(silent_);
-  auto copy = BuildDrumCopy(quiet, task_->song);
+  auto copy = BuildDrumCopy(quiet, index);
   PassPoint(task_->control, JobPoint::kDrumPass);
   return !copy || RenderCopy(*copy, RenderRateFor(0, OutputRate()));
 }
@@ -93,7 +93,7 @@ bool FileEngine::MixAll(EngineTask& task, SoundFileStream& out) {
   task_ = &task;
   mix_ = &mix;
   files_ = files.get();
-  const bool mixed = DrumPass() && NotePasses(*index);
+  const bool mixed = DrumPass(*index) && NotePasses(*index);
   task_ = nullptr;
   mix_ = nullptr;
   files_ = nullptr;

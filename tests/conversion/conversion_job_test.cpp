@@ -81,8 +81,14 @@ TEST(ConversionJob, DrumsOnlySongIsTheDrumPassAloneAndTuningDoesNotReachIt) {
   EXPECT_EQ(observer.last, "100％");
   EXPECT_EQ(messages.texts(),
             (std::vector<std::string>{"変換が終了しました。", "変換が終了しました。"}));
-  // Half a second of song: truncated to 0 whole seconds, plus one.
-  EXPECT_EQ(WavDataBytes(dir / "drums.wav"), 176400u);
+  // Half a second of song: truncated to 0 whole seconds, plus one, at least; the drums'
+  // tail rings past it as in the single pass, and as long as with the fast engine.
+  const size_t bytes = WavDataBytes(dir / "drums.wav");
+  EXPECT_GT(bytes, 176400u);
+  options.engine = Engine::kFast;
+  ASSERT_EQ(RunConversion((dir / "drums.mid").string(), options, control, observer, messages),
+            ConversionResult::kWritten);
+  EXPECT_EQ(WavDataBytes(dir / "drums.wav"), bytes);
 }
 
 TEST(ConversionJob, StopAfterTheFirstNotesStillWritesAValidWav) {
