@@ -348,6 +348,7 @@ int64_t ReleaseTick(const SongNoteIndex& index, int32_t i) {
   if (!IsNote(index, i)) return 0;
   const MidiEvent& note = index.song->track->events[static_cast<size_t>(i)];
   const int64_t t = index.times[static_cast<size_t>(i)];
+  if (note.releasedAtStart) return t;
   const int64_t end = t + std::max(note.duration, 0);
   const auto slot = KeySlot(note);
   if (!slot) return end;

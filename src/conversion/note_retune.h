@@ -66,7 +66,8 @@ NoteCopy BuildNoteCopy(MidiContext& ctx, const SongNoteIndex& index, int32_t i,
                        const Tuning& tuning);
 // Where a synthesizer playing the song releases note i: at its note-off, at the next note-on
 // of its channel and key (later in the song, even at its own tick), or at the first note-off
-// of that key after it starts, whichever comes first.
+// of that key after it starts, whichever comes first; at its start when its track releases
+// the key right behind it at that tick.
 int64_t ReleaseTick(const SongNoteIndex& index, int32_t i);
 // Where note i is cut because, as in the single pass, at most the synthesizer's polyphony of
 // notes sound at once and the oldest beyond it gives way; none when it is not.

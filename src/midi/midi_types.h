@@ -59,6 +59,10 @@ struct MidiEvent {
   // Empty means "no buffer". Otherwise size + 8 bytes, zero filled past `size`.
   std::vector<uint8_t> data;
   int32_t channel = kNoChannel;
+  // A note whose track releases its key at its own tick, after striking it: a synthesizer
+  // playing the track releases the note at once. Pairing keeps no order within a tick, so
+  // only this says it; what is written and shown ignores it.
+  bool releasedAtStart = false;
 
   bool IsEndOfTrack() const { return status == st::kMeta && kind == meta::kEndOfTrack; }
 };

@@ -158,6 +158,11 @@ void EventsToNotes(MidiContext& ctx, MidiTrack& track) {
         const size_t on = it->second.front();
         it->second.pop_front();
         ev[on].duration = ClampTicks(at[i] - at[on]);
+        // The key was struck again at this tick, before this note-off: the newest note
+        // holds the key's only voice not yet released, and this note-off releases it.
+        if (!it->second.empty() && at[it->second.back()] == at[i]) {
+          ev[it->second.back()].releasedAtStart = true;
+        }
       }
       e.status = st::kDisabled;
     }

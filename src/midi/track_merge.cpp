@@ -1,6 +1,8 @@
 #include "midi/track_merge.h"
 
 #include <algorithm>
+#include <set>
+#include <tuple>
 #include <utility>
 
 #include "base/library_error.h"
@@ -15,6 +17,22 @@ constexpr std::string_view kLongName = "long name";
 
 bool IsTrackName(const MidiEvent& e) {
   return e.status == st::kMeta && e.kind == meta::kTrackName;
+}
+
+// A later track's note-off at the tick where an earlier track strikes the same channel and
+// key reaches a synthesizer after that note-on, and releases the new note at once.
+void MarkReleasedByLaterTracks(const MidiTrack& later, MidiTrack& earlier) {
+  std::set<std::tuple<int32_t, int32_t, int64_t>> offs;  // channel, key, tick
+  int64_t now = 0;
+  for (const MidiEvent& e : later.events) {
+    now += e.delta;
+    if (e.status == st::kNote) offs.emplace(e.channel, e.note, now + std::max(e.duration, 0));
+  }
+  now = 0;
+  for (MidiEvent& e : earlier.events) {
+    now += e.delta;
+    if (e.status == st::kNote && offs.contains({e.channel, e.note, now})) e.releasedAtStart = true;
+  }
 }
 
 }  // namespace
@@ -117,6 +135,7 @@ void MergeTrackInto(MidiContext& ctx, int nameMode, const MidiTrack& source, Mid
     if (!joined.empty()) PrependTrackName(ctx, *a, joined);
   }
 
+  MarkReleasedByLaterTracks(*a, *b);
   ClearTrack(dest);
   std::vector<MidiEvent>& ea = a->events;
   std::vector<MidiEvent>& eb = b->events;

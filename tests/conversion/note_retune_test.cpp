@@ -5,9 +5,12 @@
 #include <algorithm>
 #include <cmath>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "audio/render_synth.h"
+#include "midi/smf_reader.h"
+#include "support/smf_bytes.h"
 #include "support/song_builder.h"
 
 namespace velorna {
@@ -300,6 +303,37 @@ TEST_F(NoteRetuneTest, ReStruckKeyReleasesWhereTheSinglePassDoes) {
   EXPECT_EQ(releases, (std::vector<int64_t>{240, 480, 340, 1240, 640, 640}));
   const Lines copy = CopyOf(*song, 0);
   EXPECT_NE(std::find(copy.begin(), copy.end(), "+0 note ch0 60 dur240"), copy.end());
+}
+
+// At one tick the file's order decides: a note-off of the key right behind its note-on, in
+// its track or a later one (a synthesizer plays a tick's tracks in order), releases the new
+// note at once (keys 60, 64); one in front of it, or in an earlier track, does not (62, 65).
+TEST_F(NoteRetuneTest, NoteOffBehindTheNoteOnAtItsTickReleasesItAtOnce) {
+  test::TrackBytes first, second;
+  first.NoteOn(0, 0, 60, 90).NoteOn(0, 0, 62, 90).NoteOn(96, 0, 60, 90).NoteOff(0, 0, 60);
+  first.NoteOff(0, 0, 62).NoteOn(0, 0, 62, 90).NoteOff(96, 0, 60).NoteOff(0, 0, 62);
+  first.NoteOn(0, 0, 65, 90).NoteOn(96, 0, 64, 90).NoteOff(0, 0, 65).NoteOff(96, 0, 64);
+  second.NoteOn(192, 0, 64, 90).NoteOff(96, 0, 64).NoteOn(0, 0, 65, 90).NoteOff(96, 0, 65);
+  MidiLoader loader = LoadSmfFromBytes(ctx, test::SmfFile(1, 96, {first, second}));
+  PrepareSong(ctx, loader);
+  ASSERT_TRUE(loader.song);
+  const auto index = IndexSong(*loader.song);
+  ASSERT_TRUE(index);
+  std::vector<std::tuple<int64_t, int, int64_t>> releases;  // tick, key, release
+  for (int32_t i = 0; i < loader.song->track->count(); ++i) {
+    const MidiEvent& e = loader.song->track->events[static_cast<size_t>(i)];
+    if (e.status == st::kNote)
+      releases.emplace_back(index->times[i], e.note, ReleaseTick(*index, i));
+  }
+  std::sort(releases.begin(), releases.end());
+  EXPECT_EQ(releases, (std::vector<std::tuple<int64_t, int, int64_t>>{{0, 60, 96},
+                                                                      {0, 62, 96},
+                                                                      {96, 60, 96},
+                                                                      {96, 62, 192},
+                                                                      {192, 64, 288},
+                                                                      {192, 65, 288},
+                                                                      {288, 64, 288},
+                                                                      {288, 65, 384}}));
 }
 
 // After its window a copy keeps the events that reach its release tail, for as long as the
