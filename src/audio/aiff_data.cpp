@@ -169,7 +169,7 @@ void CopyAsWaveSamples(std::span<const uint8_t> in, uint16_t bits, std::span<uin
 
 namespace {
 
-// The WAV format of a read COMM, and the size of a frame; nothing (reported) when the file
+// The WAV format of a read COMM (its blockAlign the frame size); nothing (reported) when the file
 // holds no usable sound.
 std::optional<CWaveData> AiffWaveFormat(Reporter& reporter, const CCommonChunk& common,
                                         uint64_t soundChunkSize) {
@@ -255,7 +255,8 @@ bool ConvertAiffToWave(Reporter& reporter, const std::string& aiffPath,
     };
     const AiffChunkPlaces places = FindAiffChunks(formLength, [&](uint64_t at) {
       std::array<uint8_t, 8> h{};
-      readData(h, at);
+      // A header that could not be read claims the most room, which ends the walk.
+      if (!readData(h, at)) std::fill(h.begin() + 4, h.end(), uint8_t{0xFF});
       return h;
     });
     if (!places.common || !places.sound) {
