@@ -4,7 +4,9 @@
 
 #include <array>
 #include <cstdint>
+#include <functional>
 #include <memory>
+#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
@@ -76,6 +78,21 @@ class CAiffData {
   void Parse(Reporter& reporter, std::vector<uint8_t> fileImage);
 };
 
+// A chunk within a FORM's data: where its 8-byte header starts, and its data's length.
+struct AiffChunkPlace {
+  uint64_t start = 0;
+  uint64_t length = 0;
+};
+struct AiffChunkPlaces {
+  std::optional<AiffChunkPlace> common;  // COMM
+  std::optional<AiffChunkPlace> sound;   // SSND
+};
+
+// Walks the chunks of a FORM's data of `formDataSize` bytes (after the "AIFF" type), reading
+// each chunk header through `header(offset)`; a chunk running past the end stops the walk.
+AiffChunkPlaces FindAiffChunks(uint64_t formDataSize,
+                               const std::function<std::array<uint8_t, 8>(uint64_t)>& header);
+
 // Whole Hz of an 80-bit IEEE extended value, truncated; 0 outside 1..768000.
 uint32_t ExtendedToSampleRate(std::span<const uint8_t, 10> extended);
 // A whole number of Hz (at least 1) as the 80-bit extended value COMM holds.
@@ -86,7 +103,8 @@ std::array<uint8_t, 10> SampleRateToExtended(uint32_t hz);
 bool AiffToWaveData(Reporter& reporter, const CAiffData& aiff, CWaveData& wave);
 
 // Rewrites an AIFF file as a WAV file in the program's header layout: 16-bit and 24-bit
-// samples byte-swapped, 8-bit ones re-biased to unsigned. False when nothing was written.
+// samples byte-swapped, 8-bit ones re-biased to unsigned. The sound is copied in pieces,
+// whatever its length. False when nothing was written.
 bool ConvertAiffToWave(Reporter& reporter, const std::string& aiffPath,
                        const std::string& wavePath);
 

@@ -15,19 +15,17 @@ using audio_bytes::PutBe32;
 
 constexpr uint32_t kCommSize = 18;
 constexpr uint32_t kHeaderBytes = 12 + 8 + kCommSize + 16;  // FORM, COMM, SSND headers
+constexpr uint64_t kMaxSoundBytes = 0xFFFFFFFFull - kHeaderBytes;
+// What the stream writer gathers before each write.
+constexpr size_t kStreamBufferBytes = size_t{1} << 18;
 
-}  // namespace
-
-std::optional<std::vector<uint8_t>> BuildAiffImage(const Rendering& rendering,
-                                                   uint32_t sampleRate) {
-  const int64_t frames = std::max<int64_t>(rendering.endFrame(), 0);
+// FORM, COMM and the SSND header for `frames` 16-bit stereo frames.
+std::array<uint8_t, kHeaderBytes> AiffHeader(int64_t frames, uint32_t sampleRate) {
   const uint64_t soundBytes = static_cast<uint64_t>(frames) * 4;
-  if (soundBytes > 0xFFFFFFFFull - kHeaderBytes) return std::nullopt;
-
-  std::vector<uint8_t> image(kHeaderBytes + soundBytes, 0);
-  uint8_t* p = image.data();
+  std::array<uint8_t, kHeaderBytes> header{};
+  uint8_t* p = header.data();
   std::memcpy(p, "FORM", 4);
-  PutBe32(p + 4, static_cast<uint32_t>(image.size() - 8));
+  PutBe32(p + 4, static_cast<uint32_t>(kHeaderBytes + soundBytes - 8));
   std::memcpy(p + 8, "AIFF", 4);
 
   std::memcpy(p + 12, "COMM", 4);
@@ -41,7 +39,21 @@ std::optional<std::vector<uint8_t>> BuildAiffImage(const Rendering& rendering,
   std::memcpy(p + 38, "SSND", 4);
   PutBe32(p + 42, static_cast<uint32_t>(8 + soundBytes));
   // offset and block size stay 0
-  uint8_t* sound = p + kHeaderBytes;
+  return header;
+}
+
+}  // namespace
+
+std::optional<std::vector<uint8_t>> BuildAiffImage(const Rendering& rendering,
+                                                   uint32_t sampleRate) {
+  const int64_t frames = std::max<int64_t>(rendering.endFrame(), 0);
+  const uint64_t soundBytes = static_cast<uint64_t>(frames) * 4;
+  if (soundBytes > kMaxSoundBytes) return std::nullopt;
+
+  std::vector<uint8_t> image(kHeaderBytes + soundBytes, 0);
+  const auto header = AiffHeader(frames, sampleRate);
+  std::copy(header.begin(), header.end(), image.begin());
+  uint8_t* sound = image.data() + kHeaderBytes;
   const int64_t first = std::clamp<int64_t>(rendering.startFrame, 0, frames);
   for (int64_t i = 0; i < static_cast<int64_t>(rendering.samples.size()); ++i) {
     const int64_t at = first * 2 + i;
@@ -54,6 +66,56 @@ std::optional<std::vector<uint8_t>> BuildAiffImage(const Rendering& rendering,
 bool WriteAiffFile(const std::string& path, const Rendering& rendering, uint32_t sampleRate) {
   const auto image = BuildAiffImage(rendering, sampleRate);
   return image && WriteFileAtomically(path, *image);
+}
+
+AiffStreamWriter::AiffStreamWriter(const std::string& path, uint32_t sampleRate)
+    : file_(path), sampleRate_(sampleRate) {
+  buffer_.reserve(kStreamBufferBytes);
+  // Room for the header, filled in by Close().
+  const std::array<uint8_t, kHeaderBytes> placeholder{};
+  Put(placeholder);
+}
+
+bool AiffStreamWriter::Flush() {
+  ok_ = ok_ && file_.Write(buffer_);
+  buffer_.clear();
+  return ok_;
+}
+
+bool AiffStreamWriter::Put(std::span<const uint8_t> bytes) {
+  while (!bytes.empty() && ok_) {
+    const size_t n = std::min(bytes.size(), kStreamBufferBytes - buffer_.size());
+    buffer_.insert(buffer_.end(), bytes.begin(), bytes.begin() + static_cast<ptrdiff_t>(n));
+    bytes = bytes.subspan(n);
+    if (buffer_.size() == kStreamBufferBytes) Flush();
+  }
+  return ok_;
+}
+
+bool AiffStreamWriter::Append(int64_t frame, std::span<const int16_t> block) {
+  const int64_t gap = std::max<int64_t>(frame - frames_, 0);
+  const int64_t blockFrames = static_cast<int64_t>(block.size()) / 2;
+  if (static_cast<uint64_t>(frames_ + gap + blockFrames) * 4 > kMaxSoundBytes) ok_ = false;
+  const std::array<uint8_t, kStreamBufferBytes / 4> zeros{};
+  for (int64_t left = gap * 4; left > 0 && ok_;) {
+    const auto n = static_cast<size_t>(std::min<int64_t>(left, zeros.size()));
+    Put(std::span(zeros).first(n));
+    left -= static_cast<int64_t>(n);
+  }
+  converted_.resize(block.size() * 2);
+  for (size_t i = 0; i < block.size(); ++i) {
+    PutBe16(&converted_[i * 2], static_cast<uint16_t>(block[i]));
+  }
+  Put(converted_);
+  frames_ += gap + blockFrames;
+  return ok_;
+}
+
+bool AiffStreamWriter::Close() {
+  if (!Flush()) return false;
+  const auto header = AiffHeader(frames_, sampleRate_);
+  if (file_.Descriptor() < 0 || WriteAllAt(file_.Descriptor(), header, 0) != 0) return false;
+  return file_.Commit();
 }
 
 }  // namespace velorna

@@ -4,10 +4,12 @@
 
 #include <cstdint>
 #include <optional>
+#include <span>
 #include <string>
 #include <vector>
 
 #include "audio/synth_renderer.h"
+#include "base/file_io.h"
 #include "base/limits.h"
 
 namespace velorna {
@@ -17,5 +19,29 @@ std::optional<std::vector<uint8_t>> BuildAiffImage(const Rendering& rendering,
                                                    uint32_t sampleRate = kSampleRate);
 bool WriteAiffFile(const std::string& path, const Rendering& rendering,
                    uint32_t sampleRate = kSampleRate);
+
+// The same file written as the rendering arrives (a RenderSink's blocks), so that its
+// memory is one buffer whatever its length; the header's sizes are written by Close().
+class AiffStreamWriter {
+ public:
+  AiffStreamWriter(const std::string& path, uint32_t sampleRate = kSampleRate);
+
+  // Blocks in song order; a gap is written as zeros. False once anything failed or the
+  // sound outgrew the format.
+  bool Append(int64_t frame, std::span<const int16_t> block);
+  // Writes the sizes and puts the file in place. False when any step failed.
+  bool Close();
+
+ private:
+  bool Put(std::span<const uint8_t> bytes);
+  bool Flush();
+
+  AtomicFile file_;
+  uint32_t sampleRate_;
+  int64_t frames_ = 0;  // written so far, from song frame 0
+  bool ok_ = true;
+  std::vector<uint8_t> buffer_;
+  std::vector<uint8_t> converted_;  // one block, big-endian
+};
 
 }  // namespace velorna

@@ -1,5 +1,6 @@
 #include "audio/mix_accumulator.h"
 
+#include <fcntl.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -180,16 +181,59 @@ SpooledMix::SpooledMix(int64_t frames, int sampleRate)
 }
 
 bool SpooledMix::AddWaveFile(Reporter& reporter, const std::string& path) {
+  const CWaveData mixFormat = MixFormat(rate_);
+  if (const auto sound = LocateWaveSound(path);
+      sound && sound->format.formatTag == mixFormat.formatTag &&
+      sound->format.channels == mixFormat.channels &&
+      sound->format.bitsPerSample == mixFormat.bitsPerSample &&
+      sound->format.sampleRate == mixFormat.sampleRate)
+    return AddSoundFile(reporter, path, *sound);
   CWaveData r = ReadWaveFile(reporter, path);
   const Prepared prepared =
       PrepareRendering(reporter, r, static_cast<uint64_t>(frames_), static_cast<uint32_t>(rate_));
   if (prepared != Prepared::kAdd) return prepared == Prepared::kNothing;
   const auto count = static_cast<int64_t>(r.samples.size() / 2);
-  const int64_t end = std::min(count, frames_ * kChannels);
   const auto sample = SampleReader(r);
+  return AddWindows(
+      reporter, count, [&](int64_t, int64_t) { return true; }, sample);
+}
+
+bool SpooledMix::AddSoundFile(Reporter& reporter, const std::string& path,
+                              const WaveFileSound& sound) {
+  // Read a window at a time: a rendering an hour long is never held whole.
+  const UniqueFd file(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+  if (file.fd < 0) {
+    reporter.ShowText(audio_msg::kFileNotFound);
+    return false;
+  }
+  std::vector<uint8_t> piece;
+  const auto load = [&](int64_t first, int64_t n) {
+    piece.resize(static_cast<size_t>(n) * 2);
+    return ReadAllAt(file.fd, piece, static_cast<int64_t>(sound.offset) + first * 2) == 0;
+  };
+  int64_t pieceFirst = 0;
+  const auto sample = [&](uint64_t i) {
+    return int32_t{static_cast<int16_t>(audio_bytes::Le16(&piece[(i - pieceFirst) * 2]))};
+  };
+  return AddWindows(
+      reporter, static_cast<int64_t>(sound.format.dataSize / 2),
+      [&](int64_t first, int64_t n) {
+        pieceFirst = first;
+        return load(first, n);
+      },
+      sample);
+}
+
+template <typename Load, typename SampleAt>
+bool SpooledMix::AddWindows(Reporter& reporter, int64_t count, Load load, SampleAt sample) {
+  const int64_t end = std::min(count, frames_ * kChannels);
   window_.resize(static_cast<size_t>(kSpoolWindowSamples));
   for (int64_t first = 0; first < end; first += kSpoolWindowSamples) {
     const int64_t n = std::min(kSpoolWindowSamples, end - first);
+    if (!load(first, n)) {
+      reporter.ShowText(audio_msg::kCannotOpen);
+      return false;
+    }
     // A rendering is silent before its note: only the windows it sounds in are touched.
     bool sounds = false;
     for (int64_t i = first; i < first + n && !sounds; ++i) sounds = sample(i) != 0;

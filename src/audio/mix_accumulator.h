@@ -81,6 +81,13 @@ class SpooledMix {
   bool ReadOut(Reporter& reporter, const std::function<bool(std::span<const int32_t>)>& take);
 
  private:
+  // A rendering already in the mix's format, read from its file a window at a time.
+  bool AddSoundFile(Reporter& reporter, const std::string& path, const WaveFileSound& sound);
+  // Adds `count` samples window by window; load(first, n) makes samples first..first+n-1
+  // readable through sample(i) (false: the read failed).
+  template <typename Load, typename SampleAt>
+  bool AddWindows(Reporter& reporter, int64_t count, Load load, SampleAt sample);
+
   UniqueFd file_;
   int64_t frames_ = 0;
   int rate_ = 0;

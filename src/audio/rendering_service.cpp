@@ -83,14 +83,18 @@ bool RenderMidiToWave(const LoadedSoundFont& font, Reporter& reporter, const std
   const auto events = TimeTrackEvents(tracks, song->division, options.rates.output);
   if (!events) return fail();
 
-  Rendering rendering;
-  if (!RenderTimedEvents(font, *events, rendering, options)) {
+  // Written as it is rendered: a note held for an hour is never held in memory.
+  const std::string aiffPath = AiffPathFor(wavPath);
+  AiffStreamWriter aiff(aiffPath, static_cast<uint32_t>(options.rates.output));
+  const bool rendered = RenderTimedEvents(
+      font, *events,
+      [&](int64_t frame, std::span<const int16_t> block) { return aiff.Append(frame, block); },
+      options);
+  if (!rendered) {
     const bool stopped = options.stop != nullptr && options.stop->load() != 0;
     return stopped ? false : fail();
   }
-  const std::string aiffPath = AiffPathFor(wavPath);
-  if (!WriteAiffFile(aiffPath, rendering, static_cast<uint32_t>(options.rates.output)))
-    return fail();
+  if (!aiff.Close()) return fail();
   std::remove(wavPath.c_str());
   return ConvertAiffToWave(reporter, aiffPath, wavPath);
 }

@@ -43,26 +43,21 @@ class SendEffects {
   Chorus chorus_;
 };
 
-// Collects converted blocks; skipped stretches before the first block are left out, later
-// ones become zeros.
+// Collects the blocks; skipped stretches before the first block are left out, later ones
+// become zeros.
 class OutputBuilder {
  public:
   explicit OutputBuilder(Rendering& out) : out_(out) {}
 
-  void Append(int64_t frame, const Block& left, const Block& right) {
-    PadTo(frame);
-    for (int i = 0; i < kBlockFrames; ++i) {
-      out_.samples.push_back(FloatToSample(left[i]));
-      out_.samples.push_back(FloatToSample(right[i]));
-    }
-  }
-  void PadTo(int64_t frame) {
+  bool Append(int64_t frame, std::span<const int16_t> block) {
     if (!started_) {
       out_.startFrame = frame;
       started_ = true;
     } else if (frame > out_.endFrame()) {
       out_.samples.resize(static_cast<size_t>(frame - out_.startFrame) * 2, 0);
     }
+    out_.samples.insert(out_.samples.end(), block.begin(), block.end());
+    return true;
   }
 
  private:
@@ -96,6 +91,15 @@ void RouteSynthLog(Reporter* verboseTarget) {
 bool RenderTimedEvents(const LoadedSoundFont& font, std::span<const TimedEvent> events,
                        Rendering& out, const RenderOptions& options) {
   out = Rendering{};
+  OutputBuilder output(out);
+  return RenderTimedEvents(
+      font, events,
+      [&](int64_t frame, std::span<const int16_t> block) { return output.Append(frame, block); },
+      options);
+}
+
+bool RenderTimedEvents(const LoadedSoundFont& font, std::span<const TimedEvent> events,
+                       const RenderSink& sink, const RenderOptions& options) {
   const int64_t tailLimit = TailLimitFrames(options.rates.output);
   if (!events.empty() && events.back().blockStart > kMaxRenderFrames - 2 * tailLimit - 128)
     return false;
@@ -111,20 +115,28 @@ bool RenderTimedEvents(const LoadedSoundFont& font, std::span<const TimedEvent> 
                  options.rates))
     return false;
 
-  OutputBuilder output(out);
   Block left{}, right{};
-  const auto sink = [&](const DryBlock& block) {
+  std::array<int16_t, kBlockFrames * 2> converted{};
+  bool sinkOk = true;
+  const auto put = [&](int64_t frame) {
+    for (int i = 0; i < kBlockFrames; ++i) {
+      converted[i * 2] = FloatToSample(left[i]);
+      converted[i * 2 + 1] = FloatToSample(right[i]);
+    }
+    sinkOk = sinkOk && sink(frame, converted);
+  };
+  const auto take = [&](const DryBlock& block) {
     left = block.left;
     right = block.right;
     effects.Add(block.frame, block.reverbSend, block.chorusSend, left, right);
-    output.Append(block.frame, left, right);
+    put(block.frame);
   };
   // In steps, so that a stop is seen soon even in a song of hours.
   const auto stopped = [&] { return options.stop != nullptr && options.stop->load() != 0; };
   bool synthOk = true;
   while (!dry.finished()) {
-    if (stopped()) return false;
-    synthOk = dry.RenderUntil(dry.position() + kStopCheckFrames, sink);
+    if (stopped() || !sinkOk) return false;
+    synthOk = dry.RenderUntil(dry.position() + kStopCheckFrames, take);
   }
 
   // Then the effects alone, until a whole block rounds to silence.
@@ -137,12 +149,13 @@ bool RenderTimedEvents(const LoadedSoundFont& font, std::span<const TimedEvent> 
     right.fill(0.0f);
     effects.Add(pos, silence, silence, left, right);
     if (BelowHalfStep(left, right)) break;
-    output.Append(pos, left, right);
+    put(pos);
+    if (!sinkOk) return false;
     pos += kBlockFrames;
   }
   // No zeros after the last sound: a copy that holds its tail open would otherwise carry
   // silence up to the song's end.
-  return synthOk;
+  return synthOk && sinkOk;
 }
 
 }  // namespace velorna

@@ -7,6 +7,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <span>
 #include <string>
@@ -40,6 +41,16 @@ struct RenderOptions {
 // False when the synthesizer can't be made, the song is too long to hold, or a stop came.
 bool RenderTimedEvents(const LoadedSoundFont& font, std::span<const TimedEvent> events,
                        Rendering& out, const RenderOptions& options = {});
+
+// Takes a rendering block by block in song order: interleaved stereo whose first pair is
+// song frame `frame`. A gap before a block is silence; nothing follows the last one. False
+// ends the rendering.
+using RenderSink = std::function<bool(int64_t frame, std::span<const int16_t> block)>;
+
+// The same, handed over as it is made so that a long one is never held whole; also false
+// when the sink gave false.
+bool RenderTimedEvents(const LoadedSoundFont& font, std::span<const TimedEvent> events,
+                       const RenderSink& sink, const RenderOptions& options = {});
 
 // Where FluidSynth's own log goes: to the reporter when verbose, else nowhere. Its log is
 // process-wide, so this holds for every synthesizer.

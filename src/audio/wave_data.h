@@ -4,6 +4,7 @@
 
 #include <array>
 #include <cstdint>
+#include <optional>
 #include <span>
 #include <string>
 #include <vector>
@@ -48,6 +49,16 @@ CWaveData ReadWaveImage(Reporter& reporter, std::span<const uint8_t> image);
 
 // Reads a WAV file. On failure the record has no samples and the reason has been shown.
 CWaveData ReadWaveFile(Reporter& reporter, const std::string& path);
+
+// Where a WAV file's sound lies: its format (no samples; dataSize set) and the sound's
+// offset in the file.
+struct WaveFileSound {
+  CWaveData format;
+  uint64_t offset = 0;
+};
+// Reads only the file's start. Nothing when that read would report anything, or the file
+// is not a regular one: ReadWaveFile then reads it and says why.
+std::optional<WaveFileSound> LocateWaveSound(const std::string& path);
 
 // Writes header and samples; shows "ファイルが開けませんでした。" (or the size message) and
 // returns false when nothing was written.

@@ -8,9 +8,13 @@
 #include <system_error>
 #include <vector>
 
+#include <fcntl.h>
+#include <sys/stat.h>
+
 #include "audio/audio_messages.h"
 #include "audio/byte_order.h"
 #include "audio/wave_data.h"
+#include "base/file_io.h"
 
 namespace velorna {
 namespace {
@@ -30,9 +34,10 @@ struct ChunkHeader {
   uint64_t Next() const { return start + 8 + size + (size & 1u); }
 };
 
+// Walks the headers in `image`, the start of a file of `total` bytes (at least the image).
 class ChunkWalk {
  public:
-  explicit ChunkWalk(std::span<const uint8_t> image) : image_(image) {}
+  ChunkWalk(std::span<const uint8_t> image, uint64_t total) : image_(image), total_(total) {}
 
   std::optional<ChunkHeader> At(uint64_t pos) const {
     if (pos > image_.size() || image_.size() - pos < 8) return std::nullopt;
@@ -40,9 +45,11 @@ class ChunkWalk {
     c.start = pos;
     std::memcpy(c.id.data(), image_.data() + pos, 4);
     c.size = Le32(image_.data() + pos + 4);
-    c.complete = image_.size() - pos - 8 >= c.size;
+    c.complete = total_ - pos - 8 >= c.size;
     return c;
   }
+  // The chunk's data lies within the image, not only within the file.
+  bool Held(const ChunkHeader& c) const { return image_.size() - c.DataStart() >= c.size; }
 
   bool IdAt(uint64_t pos, std::string_view name) const {
     return pos <= image_.size() && image_.size() - pos >= 4 &&
@@ -51,6 +58,7 @@ class ChunkWalk {
 
  private:
   std::span<const uint8_t> image_;
+  uint64_t total_ = 0;
 };
 
 // Ids are shown as read, with anything unprintable masked so the message stays valid text.
@@ -92,9 +100,12 @@ bool IsSkippedId(const ChunkHeader& c) {
                      [&](std::string_view id) { return c.Is(id); });
 }
 
-CWaveData ParseWave(Reporter& reporter, std::span<const uint8_t> image) {
+// With `soundOffset`, `image` is the start of a file of `total` bytes: the sound is not read
+// but its offset given, and a chunk before it that the image does not hold fails the read.
+CWaveData ParseWave(Reporter& reporter, std::span<const uint8_t> image, uint64_t total,
+                    uint64_t* soundOffset = nullptr) {
   CWaveData wave;
-  const ChunkWalk walk(image);
+  const ChunkWalk walk(image, total);
   if (!walk.IdAt(0, "RIFF")) {
     ShowTagReport(reporter, "RIFF");
     return wave;
@@ -129,6 +140,7 @@ CWaveData ParseWave(Reporter& reporter, std::span<const uint8_t> image) {
     return wave;
   }
   if (!fmt->complete || fmt->size < 16) return broken();
+  if (!walk.Held(*fmt)) return CWaveData{};
   wave.fmtId = fmt->id;
   wave.fmtSize = fmt->size;
   ReadFormat(image.data() + fmt->DataStart(), fmt->size, wave);
@@ -151,6 +163,10 @@ CWaveData ParseWave(Reporter& reporter, std::span<const uint8_t> image) {
     if (c->Is("data")) {
       wave.dataId = c->id;
       wave.dataSize = c->size;
+      if (soundOffset != nullptr) {
+        *soundOffset = c->DataStart();
+        return wave;
+      }
       const auto* begin = image.data() + c->DataStart();
       wave.samples.assign(begin, begin + c->size);
       return wave;
@@ -186,7 +202,7 @@ WholeRead ReadWholeFile(const std::string& path, std::vector<uint8_t>& bytes) {
 
 CWaveData ReadWaveImage(Reporter& reporter, std::span<const uint8_t> image) {
   try {
-    return ParseWave(reporter, image);
+    return ParseWave(reporter, image, image.size());
   } catch (const std::bad_alloc&) {
     reporter.ShowText(audio_msg::kOutOfMemory);
     return {};
@@ -206,6 +222,23 @@ CWaveData ReadWaveFile(Reporter& reporter, const std::string& path) {
       return {};
   }
   return {};
+}
+
+std::optional<WaveFileSound> LocateWaveSound(const std::string& path) {
+  // The program's own renderings have a 44-byte header; a little more room costs nothing.
+  constexpr size_t kHeadBytes = 4096;
+  const UniqueFd file(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+  struct stat info {};
+  if (file.fd < 0 || ::fstat(file.fd, &info) != 0 || !S_ISREG(info.st_mode)) return std::nullopt;
+  const auto total = static_cast<uint64_t>(info.st_size);
+  std::vector<uint8_t> head(static_cast<size_t>(std::min<uint64_t>(total, kHeadBytes)));
+  if (ReadAllAt(file.fd, head, 0) != 0) return std::nullopt;
+  // Anything the read would report sends the caller to the whole read, which reports it.
+  RecordingReporter reports;
+  WaveFileSound sound;
+  sound.format = ParseWave(reports, head, total, &sound.offset);
+  if (!reports.reports().empty() || sound.offset == 0) return std::nullopt;
+  return sound;
 }
 
 }  // namespace velorna

@@ -179,6 +179,21 @@ TEST(ConvertAiffToWave, FindsCommonAndSoundChunksByIdPastOddChunks) {
   EXPECT_EQ(c.wav.size(), 48u);
 }
 
+// Sound longer than the converter's piece, in frames that straddle its pieces, comes out as
+// the conversion in memory gives it.
+TEST(ConvertAiffToWave, LongSoundIsCopiedInPiecesAsInMemory) {
+  TempDir dir;
+  std::vector<uint8_t> sound(3'000'005);  // 24-bit stereo; the partial last frame is dropped
+  for (size_t i = 0; i < sound.size(); ++i) sound[i] = static_cast<uint8_t>(i * 31 % 251);
+  const auto aiff = Form({Comm(2, 24), Ssnd(sound)});
+  const auto c = Convert(dir, aiff);
+  ASSERT_TRUE(c.ok);
+  RecordingReporter rec;
+  CWaveData whole;
+  ASSERT_TRUE(AiffToWaveData(rec, CAiffData(rec, aiff), whole));
+  EXPECT_EQ(std::vector<uint8_t>(c.wav.begin() + 44, c.wav.end()), whole.samples);
+}
+
 TEST(ConvertAiffToWave, UnusableFilesWriteNothing) {
   TempDir dir;
   const std::vector<std::string> aiffError{"Aiff Error"};
