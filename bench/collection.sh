@@ -3,10 +3,11 @@
 # core, as a batch ran before songs went side by side) against one run of them all, where
 # the songs go side by side and share the cores.
 #
-# usage: bench/collection.sh [SONG.mid...]   (default: 24 copies of examples/demo.mid)
+# usage: bench/collection.sh [SONG.mid...]   (default: COPIES copies of examples/demo.mid)
 #   VELORNA_CLI  the program (default build/release/src/cli/velorna-cli)
 #   SOUNDFONT    the SoundFont (default /usr/share/sounds/sf2/TimGM6mb.sf2)
 #   JOBS         threads in all (default: the number of cores)
+#   COPIES       how many copies of the demo song make the default collection (default 24)
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 cli=$(realpath "${VELORNA_CLI:-$root/build/release/src/cli/velorna-cli}")
@@ -19,7 +20,7 @@ if [ $# -gt 0 ]; then
   songs=("$@")
 else
   songs=()
-  for i in $(seq -w 1 24); do
+  for i in $(seq -w 1 "${COPIES:-24}"); do
     cp "$root/examples/demo.mid" "$work/demo$i.mid"
     songs+=("$work/demo$i.mid")
   done
