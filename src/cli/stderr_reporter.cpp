@@ -12,6 +12,9 @@ namespace velorna::cli {
 namespace {
 
 constexpr char kClearLine[] = "\r\033[K";
+// The command line's own words, in the run's language like every other message.
+constexpr char kNotConvertedText[] = "変換できませんでした。";
+constexpr char kStoppedText[] = "停止しました。ここまでの内容の出力先:";
 
 }  // namespace
 
@@ -87,12 +90,12 @@ void ConsoleOutput::EndSong(ConversionResult result, const std::string& outputPa
       // A stop is no success: said even under --quiet.
       ++stopped_;
       for (const std::string& line : held_) PrintLocked(line);
-      PrintLocked(song_ + ": stopped; what was mixed is in " + outputPath + took);
+      PrintLocked(song_ + ": " + messages_.Translate(kStoppedText) + " " + outputPath + took);
       break;
     case ConversionResult::kNotWritten:
       ++failed_;
       for (const std::string& line : held_) PrintLocked(line);
-      PrintLocked(song_ + ": not converted" + took);
+      PrintLocked(song_ + ": " + messages_.Translate(kNotConvertedText) + took);
       break;
   }
   held_.clear();
@@ -103,10 +106,11 @@ void ConsoleOutput::EndBatch() {
   std::lock_guard lock(mutex_);
   const int songs = converted_ + stopped_ + failed_;
   if (songs < 2 || (mode_.quiet && failed_ == 0)) return;
-  std::string line = std::to_string(songs) + " songs: " + std::to_string(converted_) +
-                     " converted, " + std::to_string(failed_) + " failed";
-  if (stopped_ > 0) line += ", " + std::to_string(stopped_) + " stopped";
-  PrintLocked(line + " (" + DurationText(SecondsSince(batchStart_)) + ")");
+  // Built in Japanese and translated whole, numbers and all, like the system's messages.
+  std::string line = std::to_string(songs) + " 曲: 変換 " + std::to_string(converted_) + "、失敗 " +
+                     std::to_string(failed_);
+  if (stopped_ > 0) line += "、停止 " + std::to_string(stopped_);
+  PrintLocked(messages_.Translate(line) + " (" + DurationText(SecondsSince(batchStart_)) + ")");
 }
 
 }  // namespace velorna::cli
