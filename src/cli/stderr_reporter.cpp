@@ -11,6 +11,12 @@ namespace velorna::cli {
 namespace {
 
 constexpr char kClearLine[] = "\r\033[K";
+// The command line's own words, in Japanese and translated like every other message, so that
+// a run speaks one language throughout.
+constexpr char kNotConvertedText[] = "変換できませんでした。";
+constexpr char kStoppedText[] = "停止しました。ここまでの内容の出力先:";
+constexpr char kStoppedRemovedText[] = "停止しました。未完成の出力は削除しました。";
+constexpr char kSkippedText[] = "出力が既にあるため飛ばしました:";
 
 double SecondsOf(std::chrono::steady_clock::duration d) {
   return std::chrono::duration<double>(d).count();
@@ -63,11 +69,13 @@ void ConsoleOutput::EndBatch() {
   std::lock_guard lock(mutex_);
   const int songs = converted_ + skipped_ + stopped_ + failed_;
   if (songs < 2 || (mode_.quiet && failed_ == 0)) return;
-  std::string line = std::to_string(songs) + " songs: " + std::to_string(converted_) +
-                     " converted, " + std::to_string(failed_) + " failed";
-  if (skipped_ > 0) line += ", " + std::to_string(skipped_) + " skipped";
-  if (stopped_ > 0) line += ", " + std::to_string(stopped_) + " stopped";
-  PrintLocked(line + " (" + DurationText(SecondsOf(Clock::now() - batchStart_)) + ")");
+  // Built in Japanese and translated whole, numbers and all, like the system's messages.
+  std::string line = std::to_string(songs) + " 曲: 変換 " + std::to_string(converted_) + "、失敗 " +
+                     std::to_string(failed_);
+  if (skipped_ > 0) line += "、スキップ " + std::to_string(skipped_);
+  if (stopped_ > 0) line += "、停止 " + std::to_string(stopped_);
+  PrintLocked(messages_.Translate(line) + " (" +
+              DurationText(SecondsOf(Clock::now() - batchStart_)) + ")");
 }
 
 SongConsole::SongConsole(ConsoleOutput& console, std::string name)
@@ -136,15 +144,16 @@ void SongConsole::End(ConversionResult result, const std::string& outputPath, bo
       // A stop is no success: said even under --quiet.
       ++console_.stopped_;
       for (const std::string& line : held) console_.PrintLocked(line);
-      console_.PrintLocked(name_ +
-                           (kept ? ": stopped; what was mixed is in " + outputPath
-                                 : ": stopped; its unfinished output was removed") +
-                           took);
+      console_.PrintLocked(
+          name_ +
+          (kept ? ": " + console_.messages_.Translate(kStoppedText) + " " + outputPath
+                : ": " + console_.messages_.Translate(kStoppedRemovedText)) +
+          took);
       break;
     case ConversionResult::kNotWritten:
       ++console_.failed_;
       for (const std::string& line : held) console_.PrintLocked(line);
-      console_.PrintLocked(name_ + ": not converted" + took);
+      console_.PrintLocked(name_ + ": " + console_.messages_.Translate(kNotConvertedText) + took);
       break;
   }
 }
@@ -152,7 +161,9 @@ void SongConsole::End(ConversionResult result, const std::string& outputPath, bo
 void SongConsole::Skip(const std::string& outputPath) {
   std::lock_guard lock(console_.mutex_);
   ++console_.skipped_;
-  if (!console_.mode_.quiet) console_.PrintLocked(name_ + ": skipped; " + outputPath + " exists");
+  if (!console_.mode_.quiet)
+    console_.PrintLocked(name_ + ": " + console_.messages_.Translate(kSkippedText) + " " +
+                         outputPath);
 }
 
 }  // namespace velorna::cli

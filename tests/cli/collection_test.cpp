@@ -24,8 +24,10 @@ namespace fs = std::filesystem;
 const char kSoundFont[] = "/usr/share/sounds/sf2/TimGM6mb.sf2";
 constexpr int kSongs = 200;
 
-ProcessResult Cli(std::vector<std::string> args, const ProcessOptions& options = {}) {
+// In English, whatever the machine's locale: the checks read the summary's words.
+ProcessResult Cli(std::vector<std::string> args, ProcessOptions options = {}) {
   args.insert(args.begin(), CliPath());
+  if (options.locale.empty()) options.locale = "en_US.UTF-8";
   return RunProcess(args, options);
 }
 
