@@ -453,8 +453,9 @@ class FastEngine final : public RenderEngine {
 
 bool FastEngine::MixAll(EngineTask& task, SoundFileStream& out) {
   const MidiFormat0Data& song = task.song;
-  const std::unique_ptr<SongNoteIndex> index = IndexSong(song);
-  if (!index || !task.font) {
+  const std::unique_ptr<SongNoteIndex> index =
+      task.font ? IndexSong(song, SoundFontPitch::Read(task.font->path)) : nullptr;
+  if (!index) {
     ShowMdtkError(task.reporter, code::kMdtkInternal);
     return false;
   }

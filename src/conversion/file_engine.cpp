@@ -77,8 +77,9 @@ bool FileEngine::NotePasses(const SongNoteIndex& index) {
 }
 
 bool FileEngine::MixAll(EngineTask& task, SoundFileStream& out) {
-  const std::unique_ptr<SongNoteIndex> index = IndexSong(task.song);
-  if (!index || !task.font) {
+  const std::unique_ptr<SongNoteIndex> index =
+      task.font ? IndexSong(task.song, SoundFontPitch::Read(task.font->path)) : nullptr;
+  if (!index) {
     ShowMdtkError(task.reporter, code::kMdtkInternal);
     return false;
   }
