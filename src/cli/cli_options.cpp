@@ -48,8 +48,11 @@ tuning (one source at most; default: pure intervals on C):
                          takes the first offset (or degree), the others follow. Scala:
                          the mapping and its pitches move by the tonic's nearest
                          distance from C (-5..+6 semitones).
-  --a4 HZ                reference pitch, 380..500 (default 440): moves every key by
-                         1200*log2(HZ/440) cents
+  --a4 HZ                reference pitch, 380..500: the frequency A4 sounds at; the
+                         whole tuning moves so that its A4 lands there (where it leaves
+                         A4 unmapped, the .kbm's reference key sounds at HZ). It replaces
+                         a .kbm's reference frequency. Default: offsets from equal
+                         temperament at A4 = 440 Hz, a .kbm's own reference frequency
   --adaptive             adaptive just intonation: every note gets its own pitch, chosen
                          over the whole song so that what sounds together is pure
                          (the tuning above gives the pitches it starts from)
