@@ -14,7 +14,7 @@
 namespace velorna::cli {
 
 const char kHelpText[] = R"(usage: velorna-cli convert [options] [tuning] SONG.mid...
-       velorna-cli inspect [--bends] [--raw] [tuning] SONG.mid
+       velorna-cli inspect [--bends] [--raw] [--soundfont PATH] [tuning] SONG.mid
        velorna-cli tuning [tuning]
        velorna-cli --list-presets | --help | --version
 
@@ -170,7 +170,7 @@ std::optional<double> ParseDecibels(const std::string& text) {
 // Options that change how a song is rendered or reported while it converts.
 bool IsConvertOnly(const std::string& option) {
   static const std::set<std::string> kOptions{
-      "-o", "--output", "--soundfont", "--engine", "--jobs", "--quiet", "-q", "--verbose", "-v"};
+      "-o", "--output", "--engine", "--jobs", "--quiet", "-q", "--verbose", "-v"};
   return kOptions.count(option) != 0;
 }
 
