@@ -236,6 +236,10 @@
         <translation>The file was not found.</translation>
     </message>
     <message>
+        <source>読み込まれた FluidSynth は想定どおりの音高で鳴らないため、ピッチベンドだけで調律します（1 セントほどずれることがあります）。</source>
+        <translation>The loaded FluidSynth does not sound pitch as expected: notes are tuned by pitch bends alone (they may be off by about a cent).</translation>
+    </message>
+    <message>
         <source>適応純正律は、1 オクターブが 12 音の音律にだけ使えます。</source>
         <translation>Adaptive intonation works only with a tuning of twelve notes to the octave.</translation>
     </message>

@@ -2,6 +2,7 @@
 
 #include <cmath>
 
+#include "audio/pitch_model_check.h"
 #include "audio/pitch_realisation.h"
 #include "midi/event_data.h"
 
@@ -67,7 +68,7 @@ void ChannelSetup::Apply(const MidiEvent& e) {
 }
 
 NoteRetuning ChannelSetup::RetuningOf(const MidiEvent& note, KeyTarget target,
-                                      const SoundFontPitch* font) const {
+                                      const SoundFontPitch* font, bool plainBend) const {
   NoteRetuning r;
   r.rhythmPart = rhythmMap != 0;
   r.unmapped = !r.rhythmPart && !(target && std::isfinite(*target));
@@ -121,8 +122,10 @@ NoteRetuning ChannelSetup::RetuningOf(const MidiEvent& note, KeyTarget target,
   const double shiftedWhole = std::floor(shifted.exact);
   r.keyShiftCents =
       (shiftedWhole - ownWhole) + (shifted.exact - shiftedWhole) - (own.exact - ownWhole);
+  const double rest = wanted - r.keyShiftCents;
   const PitchRealisation p =
-      RealisePitch(wanted - r.keyShiftCents, wheelSemitones, fromWhole(shifted, shiftedWhole));
+      plainBend ? PlainBend(rest, wheelSemitones)
+                : RealisePitch(rest, wheelSemitones, fromWhole(shifted, shiftedWhole));
   r.bend = p.bend;
   r.bendCents = p.bendCents;
   r.rateShiftCents = p.rateShiftCents;

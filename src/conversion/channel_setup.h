@@ -85,8 +85,9 @@ struct ChannelSetup {
   void Apply(const MidiEvent& e);
   // How a note of this channel is retuned to `target` under this set-up; with the
   // SoundFont's pitches, measured from what its first layer gives the key.
+  // With `plainBend`, the bend alone aims at the target (see PlainBend).
   NoteRetuning RetuningOf(const MidiEvent& note, KeyTarget target,
-                          const SoundFontPitch* font = nullptr) const;
+                          const SoundFontPitch* font = nullptr, bool plainBend = false) const;
 };
 
 // Where a note stops sounding: its end, or, with a sustain or sostenuto pedal held there,

@@ -1,5 +1,7 @@
 #include "conversion/fast_conversion.h"
 
+#include "conversion/song_pitch.h"
+
 #include <algorithm>
 #include <atomic>
 #include <condition_variable>
@@ -454,7 +456,7 @@ class FastEngine final : public RenderEngine {
 bool FastEngine::MixAll(EngineTask& task, SoundFileStream& out) {
   const MidiFormat0Data& song = task.song;
   const std::unique_ptr<SongNoteIndex> index =
-      task.font ? IndexSong(song, SoundFontPitch::Read(task.font->path)) : nullptr;
+      task.font ? IndexSongForFont(song, *task.font, task.reporter) : nullptr;
   if (!index) {
     ShowMdtkError(task.reporter, code::kMdtkInternal);
     return false;

@@ -1,5 +1,7 @@
 #include "conversion/file_engine.h"
 
+#include "conversion/song_pitch.h"
+
 #include "audio/mix_accumulator.h"
 #include "audio/pitch_realisation.h"
 #include "audio/rendering_service.h"
@@ -78,7 +80,7 @@ bool FileEngine::NotePasses(const SongNoteIndex& index) {
 
 bool FileEngine::MixAll(EngineTask& task, SoundFileStream& out) {
   const std::unique_ptr<SongNoteIndex> index =
-      task.font ? IndexSong(task.song, SoundFontPitch::Read(task.font->path)) : nullptr;
+      task.font ? IndexSongForFont(task.song, *task.font, task.reporter) : nullptr;
   if (!index) {
     ShowMdtkError(task.reporter, code::kMdtkInternal);
     return false;

@@ -106,7 +106,7 @@ NoteRetuning RetuningOf(const SongNoteIndex& index, const CopyFeed& feed, int32_
   const MidiEvent& note = index.song->track->events[static_cast<size_t>(i)];
   const int64_t t = index.times[static_cast<size_t>(i)];
   return SetupAt(index, feed, note.channel, t)
-      .RetuningOf(note, TargetOf(tuning, i, note.note), index.pitch.get());
+      .RetuningOf(note, TargetOf(tuning, i, note.note), index.pitch.get(), index.plainBend);
 }
 
 // The note's place in the index's key lists; none for a note off the channels and keys.

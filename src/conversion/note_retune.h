@@ -46,6 +46,8 @@ struct SongNoteIndex {
   std::vector<std::pair<int32_t, int64_t>> stolen;
   // The pitches the SoundFont gives each key; none: every key its own whole cents.
   std::shared_ptr<const SoundFontPitch> pitch;
+  // The synthesizer does not sound pitch as modelled: bends aim at the target directly.
+  bool plainBend = false;
 };
 
 // Null when the song has no track in note form.
