@@ -268,6 +268,14 @@
         <translation>The file was not found.</translation>
     </message>
     <message>
+        <source>読み込まれた FluidSynth は想定どおりの音高で鳴らないため、ピッチベンドだけで調律します（1 セントほどずれることがあります）。</source>
+        <translation>The loaded FluidSynth does not sound pitch as expected: notes are tuned by pitch bends alone (they may be off by about a cent).</translation>
+    </message>
+    <message>
+        <source>適応純正律は、1 オクターブが 12 音の音律にだけ使えます。</source>
+        <translation>Adaptive intonation works only with a tuning of twelve notes to the octave.</translation>
+    </message>
+    <message>
         <source>ファイルが開けませんでした。</source>
         <translation>Could not open the file.</translation>
     </message>
@@ -388,6 +396,10 @@ or check the output folder and the working folder.</translation>
     <message>
         <source>対応表の項目が大きさより多くなっています。</source>
         <translation>The mapping has more entries than its size.</translation>
+    </message>
+    <message>
+        <source>項目の間に空行があります。</source>
+        <translation>A blank line stands among the entries.</translation>
     </message>
     <message>
         <source>対応表の項目を読み取れません。</source>

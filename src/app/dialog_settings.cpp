@@ -16,6 +16,7 @@ constexpr char kCents[] = "tuning/cents";
 constexpr char kKey[] = "tuning/key";
 constexpr char kPreset[] = "tuning/preset";
 constexpr char kA4[] = "tuning/a4";
+constexpr double kNotSetA4Hz = 0;
 constexpr char kScl[] = "tuning/scl";
 constexpr char kKbm[] = "tuning/kbm";
 constexpr char kAdaptive[] = "tuning/adaptive";
@@ -41,7 +42,9 @@ DialogSettings LoadDialogSettings() {
   settings.soundFont = store.value(kSoundFont).toString();
   settings.outputFolder = store.value(kOutputFolder).toString();
   settings.preset = store.value(kPreset).toString();
-  settings.a4Hz = store.value(kA4, settings.a4Hz).toDouble();
+  // Earlier versions stored 440 for "not set": their 440 meant offsets from 440 Hz.
+  const double a4 = store.value(kA4, kNotSetA4Hz).toDouble();
+  if (a4 != kNotSetA4Hz && a4 != kStandardA4Hz) settings.a4Hz = a4;
   settings.sclFile = store.value(kScl).toString();
   settings.kbmFile = store.value(kKbm).toString();
   settings.adaptive = store.value(kAdaptive, false).toBool();
@@ -79,7 +82,7 @@ void SaveDialogSettings(const DialogSettings& settings) {
     store->setValue(kKey, settings.tuning->keyIndex);
   }
   store->setValue(kPreset, settings.preset);
-  store->setValue(kA4, settings.a4Hz);
+  store->setValue(kA4, settings.a4Hz.value_or(kNotSetA4Hz));
   store->setValue(kScl, settings.sclFile);
   store->setValue(kKbm, settings.kbmFile);
   store->setValue(kAdaptive, settings.adaptive);

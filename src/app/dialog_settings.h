@@ -16,8 +16,8 @@ struct DialogSettings {
   QString outputFolder;                 // empty: beside each song
   std::optional<ScaleSettings> tuning;  // none: the dialog's initial tuning
   QString preset;                       // a preset's command-line name; empty: none
-  double a4Hz = 440.0;
-  QString sclFile;  // a Scala tuning played instead of the offsets; empty: none
+  std::optional<double> a4Hz;           // none: the reference pitch is not set
+  QString sclFile;                      // a Scala tuning played instead of the offsets; empty: none
   QString kbmFile;
   bool adaptive = false;
   SoundFileType outputType = SoundFileType::kWav;

@@ -47,7 +47,7 @@ ShownOctave MiddleOctave(const Tuning& tuning) {
 }
 
 ShownOctave ScalaOctave(const ScalaSource& scala, int tonicIndex) {
-  return MiddleOctave(BuildTuning({scala, tonicIndex, kStandardA4Hz}));
+  return MiddleOctave(BuildTuning({scala, tonicIndex, std::nullopt}));
 }
 
 std::vector<ScaLoss> ScaLosses(const DialogTuning& tuning) {
@@ -62,7 +62,7 @@ std::vector<ScaLoss> ScaLosses(const DialogTuning& tuning) {
       }
     }
   }
-  if (tuning.a4Hz != kStandardA4Hz) losses.push_back(ScaLoss::kReferencePitch);
+  if (tuning.a4Hz) losses.push_back(ScaLoss::kReferencePitch);
   if (tuning.adaptive) losses.push_back(ScaLoss::kAdaptive);
   return losses;
 }

@@ -17,7 +17,7 @@ struct DialogTuning {
   int keyIndex = kDefaultTonicIndex;       // the key selector; -1: nothing selected
   std::optional<PresetId> preset;          // the offsets are this preset on the key
   std::optional<ScalaSource> scala;        // played instead of the offsets, on the key
-  double a4Hz = kStandardA4Hz;
+  std::optional<double> a4Hz;              // none: not set (see TuningChoice)
   bool adaptive = false;
 };
 

@@ -329,7 +329,7 @@ void CVelornaDlg::OnInitDialog() {
   m_soundFontEdit->setText(remembered.soundFont);
   m_outputFolderEdit->setText(remembered.outputFolder);
   if (remembered.tuning) ShowTuning(*remembered.tuning);
-  m_a4Field->setValue(remembered.a4Hz);
+  ShowA4(remembered.a4Hz);
   m_adaptiveBox->setChecked(remembered.adaptive);
   if (const auto preset = FindPreset(remembered.preset.toStdString())) {
     m_presetSelector->setCurrentIndex(m_presetSelector->findData(static_cast<int>(*preset)));
@@ -512,8 +512,12 @@ QLayout* CVelornaDlg::BuildTuningRow() {
 
   m_a4Field = new NumberField(kMinA4Hz, kMaxA4Hz, kA4Decimals, this);
   m_a4Field->setObjectName(QStringLiteral("a4"));
-  m_a4Field->setValue(kStandardA4Hz);
   m_a4Field->setSuffix(QStringLiteral(" Hz"));
+  connect(m_a4Field, &QDoubleSpinBox::valueChanged, this, [this] {
+    if (m_a4Set) return;
+    m_a4Set = true;
+    m_a4Field->setPalette(QPalette());
+  });
   m_a4Field->setToolTip(tr("基準ピッチ（A4 の周波数）"));
 
   m_adaptiveBox = new QCheckBox(tr("適応純正律"), this);
@@ -634,6 +638,17 @@ void CVelornaDlg::ShowOffsets(const ShownOctave& octave) {
   }
   m_upperC->SetUnmappedText(m_offsetSpins[0]->IsUnmapped() ? unmapped : QString());
   m_showingOffsets = false;
+  if (!m_a4Set) ShowA4(std::nullopt);
+}
+
+void CVelornaDlg::ShowA4(std::optional<double> hz) {
+  m_a4Set = hz.has_value();
+  const std::optional<double> sounding = A4FrequencyHz(BuildTuning(ChoiceOf(CurrentTuning())));
+  const QSignalBlocker quiet(m_a4Field);
+  m_a4Field->setValue(hz.value_or(sounding.value_or(kStandardA4Hz)));
+  QPalette palette;
+  if (!m_a4Set) palette.setColor(QPalette::Text, palette.color(QPalette::Disabled, QPalette::Text));
+  m_a4Field->setPalette(palette);
 }
 
 DialogTuning CVelornaDlg::CurrentTuning() const {
@@ -643,7 +658,7 @@ DialogTuning CVelornaDlg::CurrentTuning() const {
   const int preset = m_presetSelector->currentData().toInt();
   if (preset >= 0) tuning.preset = static_cast<PresetId>(preset);
   tuning.scala = m_scala;
-  tuning.a4Hz = m_a4Field->value();
+  if (m_a4Set) tuning.a4Hz = m_a4Field->value();
   tuning.adaptive = m_adaptiveBox->isChecked();
   return tuning;
 }
@@ -669,6 +684,7 @@ void CVelornaDlg::OnKeyChosen() {
 }
 
 void CVelornaDlg::OnOffsetEdited() {
+  if (!m_showingOffsets && !m_a4Set) ShowA4(std::nullopt);
   if (m_showingOffsets || m_presetSelector->currentIndex() == kNoPresetEntry) return;
   const QSignalBlocker quiet(m_presetSelector);
   m_presetSelector->setCurrentIndex(kNoPresetEntry);
@@ -1194,8 +1210,8 @@ void CVelornaDlg::OnChooseOutputFolder() {
 }
 
 void CVelornaDlg::OnDefaults() {
+  m_a4Set = false;
   ShowTuning(ScaleSettings{kPureIntervalCents, kInitialKeyIndex});
-  m_a4Field->setValue(kStandardA4Hz);
   m_adaptiveBox->setChecked(false);
   m_typeSelector->setCurrentIndex(0);
   m_bitsSelector->setCurrentIndex(0);

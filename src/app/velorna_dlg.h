@@ -158,6 +158,8 @@ class CVelornaDlg : public QDialog {
   void OnKeyChosen();
   void OnOffsetEdited();
   void ShowOffsets(const ShownOctave& octave);
+  // The reference pitch as set (none: not set, the field greyed, showing where A4 sounds).
+  void ShowA4(std::optional<double> hz);
   void ShowScala(std::optional<ScalaSource> scala, const QString& scl, const QString& kbm);
   bool LoadScala(const QString& scl, const QString& kbm, bool quiet);
   std::optional<Scale> ReadScl(const QString& scl, bool quiet);
@@ -181,6 +183,7 @@ class CVelornaDlg : public QDialog {
   QComboBox* m_keySelector = nullptr;
   QComboBox* m_presetSelector = nullptr;
   NumberField* m_a4Field = nullptr;
+  bool m_a4Set = false;
   QCheckBox* m_adaptiveBox = nullptr;
   QLabel* m_scalaLabel = nullptr;
   QComboBox* m_typeSelector = nullptr;

@@ -31,9 +31,11 @@ struct Candidate {
   double fraction;  // how far above them the contribution lies
 };
 
-std::optional<Candidate> SafeCandidate(int bend, int semitones, double cents) {
-  const double whole = SoundedBendCents(bend, semitones);
-  const double fraction = WheelCents(bend, semitones) - whole;
+std::optional<Candidate> SafeCandidate(int bend, int semitones, double cents,
+                                       const VoicePitch& voice) {
+  const double pitch = voice.computed + WheelCents(bend, semitones);
+  const double fraction = pitch - std::floor(pitch);
+  const double whole = SoundedCents(bend, semitones, voice);
   if (whole > cents || fraction < kSafeFraction || fraction > 1 - kSafeFraction)
     return std::nullopt;
   return Candidate{bend, whole, fraction};
@@ -59,22 +61,29 @@ double SoundedBendCents(int bend, int semitones) {
   return std::floor(WheelCents(bend, semitones));
 }
 
-PitchRealisation RealisePitch(double cents, int semitones) {
+double SoundedCents(int bend, int semitones, const VoicePitch& voice) {
+  return std::floor(voice.computed + WheelCents(bend, semitones)) - voice.exact;
+}
+
+PitchRealisation RealisePitch(double cents, int semitones, const VoicePitch& voice) {
   PitchRealisation p;
+  p.bendCents = SoundedCents(kCentreBend, semitones, voice);
+  if (!std::isfinite(cents)) return p;
   // Nothing to move: the centred wheel contributes exactly nothing, as in a single pass.
-  if (!std::isfinite(cents) || cents == 0) return p;
+  if (cents == 0 && p.bendCents == 0) return p;
   if (semitones > 0) {
     const double perStep = WheelCents(kCentreBend + 1, semitones);
-    const int nearest =
-        ClampedBend(std::round(kCentreBend + (std::floor(cents) + kMidway) / perStep));
+    // The wheel that puts the voice midway into the highest whole cent not above the target.
+    const double aim = std::floor(voice.exact + cents) + kMidway - voice.computed;
+    const int nearest = ClampedBend(std::round(kCentreBend + aim / perStep));
     std::optional<Candidate> best;
     for (int bend = nearest - kBelowNearest; bend <= nearest + kAboveNearest; ++bend) {
-      const auto c = SafeCandidate(ClampedBend(bend), semitones, cents);
+      const auto c = SafeCandidate(ClampedBend(bend), semitones, cents, voice);
       if (c && (!best || Better(*c, *best))) best = c;
     }
     // None: the target lies below the wheel's reach, which then sounds its lowest.
     p.bend = best ? best->bend : nearest;
-    p.bendCents = best ? best->whole : SoundedBendCents(nearest, semitones);
+    p.bendCents = best ? best->whole : SoundedCents(nearest, semitones, voice);
   }
   p.rateShiftCents = std::clamp(cents - p.bendCents, 0.0, kMaxRateShiftCents);
   return p;

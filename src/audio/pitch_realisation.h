@@ -22,9 +22,17 @@ namespace velorna {
 // and a change of envelope times below 6 % (0.06 % for the usual part of a cent).
 inline constexpr double kMaxRateShiftCents = 100;
 
+// A voice's pitch before the wheel is added: `computed` as the synthesizer's arithmetic
+// gives it (whose whole cents it sounds), `exact` the pitch it stands for. Both may be
+// given from any whole number of cents (their difference is what counts).
+struct VoicePitch {
+  double computed = 0;
+  double exact = 0;
+};
+
 struct PitchRealisation {
   int bend = kCentreBend;     // the pitch-wheel value, 0..kMaxBend
-  double bendCents = 0;       // what the synthesizer makes of it: whole cents
+  double bendCents = 0;       // what the voice sounds with it, from its exact pitch
   double rateShiftCents = 0;  // what the rendering's rate adds, 0..kMaxRateShiftCents
 };
 
@@ -34,11 +42,15 @@ double WheelCents(int bend, int semitones);
 // The whole cents a note sounds bent by at `bend`, rendered at the output rate.
 double SoundedBendCents(int bend, int semitones);
 
-// The bend and rate shift that sound `cents` above the key's own pitch, with the channel's
-// bend range at `semitones` (whole semitones, as the synthesizer counts them). Beyond the
-// bend's reach the bend stays at its limit and the rate adds at most its maximum; below it
-// the rate adds nothing. 0 cents keeps the bend centred.
-PitchRealisation RealisePitch(double cents, int semitones);
+// What a voice of pitch `voice` sounds with `bend`, in cents from its exact pitch.
+double SoundedCents(int bend, int semitones, const VoicePitch& voice);
+
+// The bend and rate shift that sound `cents` above the voice's exact pitch (by default a
+// key's own, a whole number of cents), with the channel's bend range at `semitones` (whole
+// semitones, as the synthesizer counts them). Beyond the bend's reach the bend stays at its
+// limit and the rate adds at most its maximum; below it the rate adds nothing. 0 cents on a
+// voice that sounds its exact pitch keeps the bend centred.
+PitchRealisation RealisePitch(double cents, int semitones, const VoicePitch& voice = {});
 
 // The rates to render at so that the rendering, used at `outputRate`, sounds
 // `rateShiftCents` higher: the synthesizer at outputRate × 2^(−r/1200), the output rate

@@ -183,8 +183,11 @@ std::vector<OptionSpec> MakeTable() {
      "distance from C (-5..+6 semitones).",
      ApplyTonic},
     {"", "--a4", "HZ", kForEvery, G::kTuning,
-     "reference pitch, " + kA4Range + " (default 440): moves every key by\n"
-     "1200*log2(HZ/440) cents",
+     "reference pitch, " + kA4Range + ": the frequency A4 sounds at; the\n"
+     "whole tuning moves so that its A4 lands there (where it leaves\n"
+     "A4 unmapped, the .kbm's reference key sounds at HZ). It replaces\n"
+     "a .kbm's reference frequency. Default: offsets from equal\n"
+     "temperament at A4 = 440 Hz, a .kbm's own reference frequency",
      ApplyA4},
     {"", "--adaptive", "", kForSong, G::kTuning,
      "adaptive just intonation: every note gets its own pitch, chosen\n"
@@ -225,7 +228,7 @@ std::vector<OptionSpec> MakeTable() {
      "--gain, if given, applies on top); the mix waits for it in\n"
      "an unnamed file in $TMPDIR, 8 bytes per frame",
      [](CliOptions& o, const std::string&) { o.outputFormat.normalize = true; return std::string(); }},
-    {"", "--soundfont", "PATH", kForConvert, G::kGeneral,
+    {"", "--soundfont", "PATH", kForSong, G::kGeneral,
      "the SoundFont to play with (default: FluidR3_GM.sf2, else\n"
      "default-GM.sf2 in /usr/share/sounds/sf2, else TimGM6mb.sf2)",
      [](CliOptions& o, const std::string& v) { o.soundFont = v; return NeedsText(v, "a path"); }},
@@ -317,7 +320,7 @@ std::string OptionHead(const OptionSpec& option) {
 
 std::string HelpText() {
   std::string text = R"(usage: velorna-cli convert [options] [tuning] SONG.mid...
-       velorna-cli inspect [--bends] [--raw] [tuning] SONG.mid
+       velorna-cli inspect [--bends] [--raw] [--soundfont PATH] [tuning] SONG.mid
        velorna-cli tuning [tuning]
        velorna-cli --list-presets | --help | --version
 

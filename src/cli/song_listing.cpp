@@ -12,6 +12,9 @@
 #include <string_view>
 #include <vector>
 
+#include "audio/rendering_service.h"
+#include "cli/tuning_options.h"
+#include "conversion/conversion_messages.h"
 #include "base/display_text.h"
 #include "conversion/note_retune.h"
 #include "conversion/song_loading.h"
@@ -245,6 +248,7 @@ void ForEachNote(const MidiFormat0Data& song, Visit visit) {
 }
 
 void PrintBends(const MidiFormat0Data& song, const SongNoteIndex& index, const Tuning& tuning) {
+  std::printf("%s", ReferenceHeading(tuning).c_str());
   std::printf("# index tick channel note pitch-class cents sensitivity base-bend bend\n");
   ForEachNote(song, [&](size_t i, int64_t tick, const MidiEvent& e) {
     const int pc = PitchClass(e.note);
@@ -283,6 +287,7 @@ void PrintEventsForPeople(const MidiFormat0Data& song) {
 void PrintBendsForPeople(const MidiFormat0Data& song, const SongNoteIndex& index,
                          const Tuning& tuning) {
   const SongClock clock(song);
+  std::printf("%s", ReferenceHeading(tuning).c_str());
   std::printf("# %9s  %-8s  %-3s  %-9s  %8s  %10s  %s\n", "seconds", "bar:beat", "ch", "note",
               "cents", "Hz", "bend (what it carries) and what the rendering rate adds");
   ForEachNote(song, [&](size_t i, int64_t tick, const MidiEvent& e) {
@@ -313,11 +318,19 @@ bool Inspect(const CliOptions& options, const Tuning& tuning, Reporter& reporter
   std::unique_ptr<MidiFormat0Data> song;
   int seconds = 0;
   if (!LoadAndPrepareSong(ctx, options.inputs[0], {}, song, seconds)) return false;
-  const std::unique_ptr<SongNoteIndex> index = IndexSong(*song);
+  const std::unique_ptr<SongNoteIndex> index = IndexSong(
+      *song,
+      SoundFontPitch::Read(options.soundFont.empty() ? DefaultSoundFontPath() : options.soundFont));
   if (!index) return false;
   // The bends then show each note's chosen pitch, as the job would play it.
   std::optional<Tuning> adaptive;
-  if (options.adaptive && options.bends) adaptive = AdaptiveTuning(*song, tuning.keys);
+  if (options.adaptive && options.bends) {
+    if (!IsTwelveToneOctave(tuning.keys)) {
+      reporter.ShowText(conversion_msg::kAdaptiveNeedsTwelveTones);
+      return false;
+    }
+    adaptive = AdaptiveTuning(*song, tuning.keys);
+  }
   const Tuning& played = adaptive ? *adaptive : tuning;
   if (options.raw) {
     options.bends ? PrintBends(*song, *index, played) : PrintEvents(*song);

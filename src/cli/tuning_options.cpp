@@ -53,11 +53,20 @@ std::optional<TuningSource> ReadSource(const CliOptions& o, Reporter& reporter) 
 std::optional<Tuning> ResolveTuning(const CliOptions& options, Reporter& reporter) {
   std::optional<TuningSource> source = ReadSource(options, reporter);
   if (!source) return std::nullopt;
-  return BuildTuning({std::move(*source), options.tonicIndex.value_or(kDefaultTonicIndex),
-                      options.a4Hz.value_or(kStandardA4Hz)});
+  return BuildTuning(
+      {std::move(*source), options.tonicIndex.value_or(kDefaultTonicIndex), options.a4Hz});
+}
+
+std::string ReferenceHeading(const Tuning& tuning) {
+  const std::optional<double> a4 = A4FrequencyHz(tuning);
+  char hz[32] = "unmapped";
+  if (a4) std::snprintf(hz, sizeof hz, "%.3f Hz", *a4);
+  return std::string("# A4 ") + hz +
+         "; cents from each key's equal-tempered pitch at A4 = 440 Hz\n";
 }
 
 void PrintTuningTable(const Tuning& tuning) {
+  std::printf("%s", ReferenceHeading(tuning).c_str());
   std::printf("# key name Hz cents\n");
   for (int key = 0; key < kKeyCount; ++key) {
     const std::string name = std::string(kPitchNames[key % kPitchClassCount]) +

@@ -2,6 +2,7 @@
 
 #include <cmath>
 
+#include "audio/pitch_model_check.h"
 #include "audio/pitch_realisation.h"
 #include "midi/event_data.h"
 
@@ -55,13 +56,19 @@ void BendRangeRegisters::Apply(const MidiEvent& e) {
 void ChannelSetup::Apply(const MidiEvent& e) {
   if (const std::optional<int> map = RhythmMapOf(e)) rhythmMap = *map;
   if (e.status == st::kPitchBend) bend = BendOf(e);
+  if (e.status == st::kProgram) {
+    bank = bankSelect;
+    program = e.value;
+  }
+  if (IsControl(e, cc::kBankSelect)) bankSelect = e.value;
   if (e.status == st::kControl) {
     if (e.kind == cc::kResetAll) bend = kCentreBend;
     range.Apply(e);
   }
 }
 
-NoteRetuning ChannelSetup::RetuningOf(const MidiEvent& note, KeyTarget target) const {
+NoteRetuning ChannelSetup::RetuningOf(const MidiEvent& note, KeyTarget target,
+                                      const SoundFontPitch* font, bool plainBend) const {
   NoteRetuning r;
   r.rhythmPart = rhythmMap != 0;
   r.unmapped = !r.rhythmPart && !(target && std::isfinite(*target));
@@ -78,17 +85,47 @@ NoteRetuning ChannelSetup::RetuningOf(const MidiEvent& note, KeyTarget target) c
   // to that, so notes retuned and notes left alone keep their intervals.
   r.baseCents = SoundedBendCents(bend, wheelSemitones);
   r.bendCents = r.baseCents;
-  // Nothing to retune: the note stays exactly as the song plays it.
-  if (r.target == 0) return r;
-  // A pitch beyond the wheel's reach moves the key, and the bend carries the rest.
+  // The key's pitch as the first layer of the note's preset makes it (a key's own whole
+  // cents without one), from a whole number of cents so that whole pitches stay exact.
+  const auto layerAt = [&](int key) -> std::optional<LayerPitch> {
+    if (!font) return std::nullopt;
+    const std::vector<LayerPitch> layers = font->Layers(bank, program, key, note.velocity);
+    if (layers.empty()) return std::nullopt;
+    return layers.front();
+  };
+  const auto pitchAt = [&](int key) {
+    const std::optional<LayerPitch> layer = layerAt(key);
+    return layer ? PitchAtKey(*layer, key)
+                 : VoicePitch{kCentsPerSemitone * key, kCentsPerSemitone * key};
+  };
+  const auto fromWhole = [](VoicePitch v, double whole) {
+    return VoicePitch{v.computed - whole, v.exact - whole};
+  };
+  const VoicePitch own = pitchAt(note.note);
+  const double ownWhole = std::floor(own.exact);
+  // Nothing to retune: the note stays exactly as the song plays it, sounding its own pitch.
+  if (r.target == 0 && SoundedCents(bend, wheelSemitones, fromWhole(own, ownWhole)) == r.baseCents)
+    return r;
+  // A pitch beyond the wheel's reach moves the key by the layer's cents per key, and the
+  // bend carries the rest.
   const double wanted = r.target + r.baseCents;
-  if (wanted < WheelCents(0, wheelSemitones) || wanted > WheelCents(kMaxBend, wheelSemitones)) {
-    const double shift = std::round(wanted / kCentsPerSemitone);
+  const std::optional<LayerPitch> layer = layerAt(note.note);
+  const double perKey = layer ? layer->scaleTune : kCentsPerSemitone;
+  if (perKey >= 1 &&
+      (wanted < WheelCents(0, wheelSemitones) || wanted > WheelCents(kMaxBend, wheelSemitones))) {
+    const double shift = std::round(wanted / perKey);
     const double lowest = kLowestKey - note.note;
     const double highest = kHighestKey - note.note;
     r.keyShift = static_cast<int>(std::clamp(shift, lowest, highest));
   }
-  const PitchRealisation p = RealisePitch(wanted - kCentsPerSemitone * r.keyShift, wheelSemitones);
+  const VoicePitch shifted = pitchAt(note.note + r.keyShift);
+  const double shiftedWhole = std::floor(shifted.exact);
+  r.keyShiftCents =
+      (shiftedWhole - ownWhole) + (shifted.exact - shiftedWhole) - (own.exact - ownWhole);
+  const double rest = wanted - r.keyShiftCents;
+  const PitchRealisation p =
+      plainBend ? PlainBend(rest, wheelSemitones)
+                : RealisePitch(rest, wheelSemitones, fromWhole(shifted, shiftedWhole));
   r.bend = p.bend;
   r.bendCents = p.bendCents;
   r.rateShiftCents = p.rateShiftCents;

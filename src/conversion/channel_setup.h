@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <limits>
 
+#include "audio/soundfont_pitch.h"
 #include "midi/midi_constants.h"
 #include "midi/midi_types.h"
 #include "tuning/tuning.h"
@@ -40,8 +41,9 @@ inline int32_t DeltaBetween(int64_t from, int64_t to) {
 }
 
 // How a note is retuned: what its copy's key, bend and rendering rate are made of. The note
-// sounds its target above what the song's own bend sounds as, as
-// 100 * keyShift + bendCents + rateShiftCents (see audio/pitch_realisation.h).
+// sounds its target above what the song's own bend sounds as, measured from the pitch the
+// synthesizer gives its key before truncating it to whole cents, as
+// keyShiftCents + bendCents + rateShiftCents (see audio/pitch_realisation.h).
 struct NoteRetuning {
   bool rhythmPart = false;     // a GS rhythm part: no bend at all
   bool unmapped = false;       // the tuning gives the key no pitch: the note is not rendered
@@ -49,8 +51,9 @@ struct NoteRetuning {
   bool defaultRange = false;   // the song sets none, so the copy sets 2
   double target = 0;           // cents from the key's equal-tempered pitch
   double baseCents = 0;        // what the song's own bend at the note sounds as
-  int keyShift = 0;            // semitones the copy moves the key by, for a target out of reach
-  double bendCents = 0;        // what the synthesizer makes of the copy's bend: whole cents
+  int keyShift = 0;            // keys the copy moves the key by, for a target out of reach
+  double keyShiftCents = 0;    // what that moves the exact pitch by
+  double bendCents = 0;        // what the shifted key sounds with the copy's bend
   double rateShiftCents = 0;   // what the rendering's sample rate adds
   int offset = 0;              // subtracted from the base, and from the song's later bends
   int baseBend = kCentreBend;  // the channel's bend that applies to the note
@@ -75,10 +78,16 @@ struct ChannelSetup {
   int rhythmMap = 0;
   int bend = kCentreBend;
   BendRangeRegisters range;
+  int bankSelect = 0;  // the bank number as the synthesizer reads it (its GS style: MSB only)
+  int bank = 0;        // the bank and program the last program change chose
+  int program = 0;
 
   void Apply(const MidiEvent& e);
-  // How a note of this channel is retuned to `target` under this set-up.
-  NoteRetuning RetuningOf(const MidiEvent& note, KeyTarget target) const;
+  // How a note of this channel is retuned to `target` under this set-up; with the
+  // SoundFont's pitches, measured from what its first layer gives the key.
+  // With `plainBend`, the bend alone aims at the target (see PlainBend).
+  NoteRetuning RetuningOf(const MidiEvent& note, KeyTarget target,
+                          const SoundFontPitch* font = nullptr, bool plainBend = false) const;
 };
 
 // Where a note stops sounding: its end, or, with a sustain or sostenuto pedal held there,

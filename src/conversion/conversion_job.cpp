@@ -56,6 +56,10 @@ ConversionResult Convert(const std::string& path, const ConversionOptions& optio
   std::unique_ptr<LoadedSoundFont> font = ResolveSoundFont(once, options.soundFont);
   if (!font) return ConversionResult::kNotWritten;
   PassPoint(control, JobPoint::kLoaded);
+  if (options.adaptive && !IsTwelveToneOctave(options.tuning.keys)) {
+    once.ShowText(conversion_msg::kAdaptiveNeedsTwelveTones);
+    return ConversionResult::kNotWritten;
+  }
   const std::string output = options.outputPath.empty() ? OutputPathFor(path) : options.outputPath;
   if (!FolderTakesNewFile(output)) {
     once.ShowText(conversion_msg::kCannotOpen);

@@ -5,6 +5,12 @@ namespace velorna::conversion_msg {
 
 inline constexpr char kFinished[] = "変換が終了しました。";
 inline constexpr char kCannotOpen[] = "ファイルが開けませんでした。";
+// The loaded FluidSynth does not sound pitch as the retuning aims it.
+inline constexpr char kPlainBends[] =
+    "読み込まれた FluidSynth は想定どおりの音高で鳴らないため、ピッチベンドだけで調律します"
+    "（1 セントほどずれることがあります）。";
+inline constexpr char kAdaptiveNeedsTwelveTones[] =
+    "適応純正律は、1 オクターブが 12 音の音律にだけ使えます。";
 // A copy's rendering kept no End of Track.
 inline constexpr char kNoEndOfTrack[] = "err3";
 

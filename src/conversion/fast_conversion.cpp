@@ -1,5 +1,7 @@
 #include "conversion/fast_conversion.h"
 
+#include "conversion/song_pitch.h"
+
 #include <algorithm>
 #include <atomic>
 #include <condition_variable>
@@ -453,8 +455,9 @@ class FastEngine final : public RenderEngine {
 
 bool FastEngine::MixAll(EngineTask& task, SoundFileStream& out) {
   const MidiFormat0Data& song = task.song;
-  const std::unique_ptr<SongNoteIndex> index = IndexSong(song);
-  if (!index || !task.font) {
+  const std::unique_ptr<SongNoteIndex> index =
+      task.font ? IndexSongForFont(song, *task.font, task.reporter) : nullptr;
+  if (!index) {
     ShowMdtkError(task.reporter, code::kMdtkInternal);
     return false;
   }

@@ -1,5 +1,7 @@
 #include "conversion/file_engine.h"
 
+#include "conversion/song_pitch.h"
+
 #include "audio/mix_accumulator.h"
 #include "audio/pitch_realisation.h"
 #include "audio/rendering_service.h"
@@ -77,8 +79,9 @@ bool FileEngine::NotePasses(const SongNoteIndex& index) {
 }
 
 bool FileEngine::MixAll(EngineTask& task, SoundFileStream& out) {
-  const std::unique_ptr<SongNoteIndex> index = IndexSong(task.song);
-  if (!index || !task.font) {
+  const std::unique_ptr<SongNoteIndex> index =
+      task.font ? IndexSongForFont(task.song, *task.font, task.reporter) : nullptr;
+  if (!index) {
     ShowMdtkError(task.reporter, code::kMdtkInternal);
     return false;
   }

@@ -105,7 +105,8 @@ NoteRetuning RetuningOf(const SongNoteIndex& index, const CopyFeed& feed, int32_
                         const Tuning& tuning) {
   const MidiEvent& note = index.song->track->events[static_cast<size_t>(i)];
   const int64_t t = index.times[static_cast<size_t>(i)];
-  return SetupAt(index, feed, note.channel, t).RetuningOf(note, TargetOf(tuning, i, note.note));
+  return SetupAt(index, feed, note.channel, t)
+      .RetuningOf(note, TargetOf(tuning, i, note.note), index.pitch.get(), index.plainBend);
 }
 
 // The note's place in the index's key lists; none for a note off the channels and keys.
@@ -300,11 +301,13 @@ void SetPitchBendAt(MidiContext& ctx, MidiTrack& track, int msb, int lsb, int64_
   }
 }
 
-std::unique_ptr<SongNoteIndex> IndexSong(const MidiFormat0Data& song) {
+std::unique_ptr<SongNoteIndex> IndexSong(const MidiFormat0Data& song,
+                                         std::shared_ptr<const SoundFontPitch> pitch) {
   const MidiTrack* track = song.track.get();
   if (!track || track->state != ts::kNotes) return nullptr;
   auto index = std::make_unique<SongNoteIndex>();
   index->song = &song;
+  index->pitch = std::move(pitch);
   const size_t n = track->events.size();
   index->times.resize(n);
   index->endsWithEndOfTrack = n > 0 && track->events.back().IsEndOfTrack();

@@ -44,10 +44,15 @@ struct SongNoteIndex {
   // Pitched notes cut where more of them would sound at once than the synthesizer's
   // polyphony: (event position, tick of the cut), by position.
   std::vector<std::pair<int32_t, int64_t>> stolen;
+  // The pitches the SoundFont gives each key; none: every key its own whole cents.
+  std::shared_ptr<const SoundFontPitch> pitch;
+  // The synthesizer does not sound pitch as modelled: bends aim at the target directly.
+  bool plainBend = false;
 };
 
 // Null when the song has no track in note form.
-std::unique_ptr<SongNoteIndex> IndexSong(const MidiFormat0Data& song);
+std::unique_ptr<SongNoteIndex> IndexSong(const MidiFormat0Data& song,
+                                         std::shared_ptr<const SoundFontPitch> pitch = nullptr);
 
 struct NoteCopy {
   std::unique_ptr<MidiFormat0Data> song;

@@ -7,6 +7,7 @@ namespace velorna {
 
 // Controllers, as MidiEvent::kind of a control change.
 namespace cc {
+inline constexpr uint32_t kBankSelect = 0;
 inline constexpr uint32_t kDataEntryMsb = 6;
 inline constexpr uint32_t kDataEntryLsb = 38;
 inline constexpr uint32_t kSustain = 64;

@@ -568,6 +568,17 @@ SongNotes IntonationNotesOfSong(const MidiFormat0Data& song, const KeyTable& key
   return out;
 }
 
+bool IsTwelveToneOctave(const KeyTable& keys) {
+  // Far below what a tuning means, far above a double's noise.
+  constexpr double kSameCents = 1e-6;
+  for (size_t key = 0; key + kPitchClassCount < keys.size(); ++key) {
+    const KeyTarget& low = keys[key];
+    const KeyTarget& high = keys[key + kPitchClassCount];
+    if (low && high && std::fabs(*high - *low) > kSameCents) return false;
+  }
+  return true;
+}
+
 Tuning AdaptiveTuning(const MidiFormat0Data& song, const KeyTable& keys,
                       const AdaptiveOptions& options) {
   Tuning tuning;

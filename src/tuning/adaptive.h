@@ -77,6 +77,11 @@ struct SongNotes {
 };
 SongNotes IntonationNotesOfSong(const MidiFormat0Data& song, const KeyTable& keys);
 
+// Whether `keys` repeat every twelve keys at the octave, as the method's interval classes
+// assume. Any other scale (19 to the octave, a non-octave period) it would pull back toward
+// twelve-tone just intervals, so it is refused instead.
+bool IsTwelveToneOctave(const KeyTable& keys);
+
 // `keys` with a pitch chosen for every pitched note of the song.
 Tuning AdaptiveTuning(const MidiFormat0Data& song, const KeyTable& keys,
                       const AdaptiveOptions& options = {});

@@ -249,10 +249,13 @@ ScalaRead<Scale> ParseScl(std::string_view text) {
 
   scale.cents.reserve(static_cast<size_t>(count));
   for (int i = 0; i < count; ++i) {
-    if (!lines.NextContent(line)) {
+    // A blank line here may stand for a pitch: skipping it would move every later one.
+    if (!lines.NextContent(line, false)) {
       return lineError(ScalaErrorKind::kMissingPitch,
                        std::to_string(count) + " 個中 " + std::to_string(i) + " 個");
     }
+    if (Trim(line).empty())
+      return Failed<Scale>(Error(ScalaErrorKind::kBlankEntry, lines.number()));
     double cents = 0;
     ScalaError e = ParsePitch(line, lines.number(), cents);
     if (e.kind != ScalaErrorKind::kNone) return Failed<Scale>(std::move(e));
@@ -297,7 +300,15 @@ ScalaRead<KeyboardMap> ParseKbm(std::string_view text) {
   }
 
   std::string_view line;
-  while (lines.NextContent(line)) {
+  // Blank lines may end the file, but one among the entries may stand for an entry: skipping
+  // it would give every later key the next key's degree.
+  int blankLine = 0;
+  while (lines.NextContent(line, false)) {
+    if (Trim(line).empty()) {
+      if (blankLine == 0) blankLine = lines.number();
+      continue;
+    }
+    if (blankLine != 0) return Failed<KeyboardMap>(Error(ScalaErrorKind::kBlankEntry, blankLine));
     const std::string_view token = FirstToken(line);
     if (static_cast<int>(map.mapping.size()) >= map.mapSize)
       return Failed<KeyboardMap>(
@@ -419,8 +430,8 @@ std::optional<ScalaFiles> ScalaFromKeyTable(const KeyTable& keys, std::string de
   return files;
 }
 
-ScalaFiles ScalaFromOffsets(const CentTable& offsets, int tonicPitchClass, double a4Hz,
-                            std::string description) {
+ScalaFiles ScalaFromOffsets(const CentTable& offsets, int tonicPitchClass,
+                            std::optional<double> a4Hz, std::string description) {
   constexpr int kMiddleC = 60;
   const int shift = NearestTonicShift(tonicPitchClass);
   const int tonic = (shift + kPitchClassCount) % kPitchClassCount;
@@ -435,7 +446,8 @@ ScalaFiles ScalaFromOffsets(const CentTable& offsets, int tonicPitchClass, doubl
   map.mapSize = kPitchClassCount;
   map.middleKey = kMiddleC + shift;
   map.referenceKey = map.middleKey;
-  map.referenceHz = KeyFrequencyHz(map.middleKey, at(tonic) + ReferenceShiftCents(a4Hz));
+  const double reference = a4Hz ? ReferenceShiftCents(*a4Hz) - at(kA4Key) : 0.0;
+  map.referenceHz = KeyFrequencyHz(map.middleKey, at(tonic) + reference);
   map.periodDegree = kPitchClassCount;
   for (int d = 0; d < kPitchClassCount; ++d) map.mapping.emplace_back(d);
   return files;
@@ -533,6 +545,9 @@ std::string ScalaErrorText(const ScalaError& error, const std::string& fileName)
       break;
     case ScalaErrorKind::kReferenceUnmapped:
       what = "基準キーに音が割り当てられていません。";
+      break;
+    case ScalaErrorKind::kBlankEntry:
+      what = "項目の間に空行があります。";
       break;
   }
   std::string text = fileName;

@@ -48,6 +48,7 @@ enum class ScalaErrorKind {
   kBadMapEntry,
   kTooManyMapEntries,
   kReferenceUnmapped,
+  kBlankEntry,  // a blank line among a scale's pitches or a mapping's entries
 };
 
 struct ScalaError {
@@ -102,9 +103,10 @@ struct ScalaFiles {
   KeyboardMap map;
 };
 std::optional<ScalaFiles> ScalaFromKeyTable(const KeyTable& keys, std::string description);
-// Twelve offsets on a tonic as a twelve-note octave scale, degree 0 on the tonic nearest C4.
-ScalaFiles ScalaFromOffsets(const CentTable& offsets, int tonicPitchClass, double a4Hz,
-                            std::string description);
+// Twelve offsets on a tonic as a twelve-note octave scale, degree 0 on the tonic nearest C4;
+// with a reference pitch, moved so that A4 sounds at it.
+ScalaFiles ScalaFromOffsets(const CentTable& offsets, int tonicPitchClass,
+                            std::optional<double> a4Hz, std::string description);
 std::string WriteScl(const Scale& scale);
 std::string WriteKbm(const KeyboardMap& map);
 

@@ -118,9 +118,11 @@ class TuningControlsTest : public QObject {
     dialog->ConvertSongs({QString::fromStdString((dir / "song.mid").string())});
     QTRY_VERIFY(!dialog->IsConverting());
     QVERIFY(seen.has_value());
-    const double shift = 1200 * std::log2(415.0 / 440);
+    // The whole tuning moves so that A4 sounds at 415 Hz.
+    const double shift = 1200 * std::log2(415.0 / 440) - Spin(*dialog, 9)->value();
     QVERIFY(std::abs(*seen->tuning.keys[61] - (11.7 + shift)) < 1e-9);
     QVERIFY(std::abs(*seen->tuning.keys[60] - shift) < 1e-9);
+    QVERIFY(std::abs(KeyFrequencyHz(69, *seen->tuning.keys[69]) - 415) < 1e-9);
     QVERIFY(seen->adaptive);
     QCOMPARE(seen->outputFormat.bits, 24);
     QCOMPARE(seen->outputFormat.sampleRate, 48000);

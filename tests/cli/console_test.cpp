@@ -191,7 +191,7 @@ TEST(CliInspect, ForPeopleAndRawForScripts) {
   const ProcessResult raw = Cli({"inspect", "--raw", song});
   EXPECT_NE(raw.out.find("\n0 0 16 48 90 240 0 0\n"), std::string::npos) << raw.out;
 
-  for (const char* option : {"-o", "--jobs", "--engine", "--soundfont"}) {
+  for (const char* option : {"-o", "--jobs", "--engine"}) {
     const ProcessResult refused = Cli({"inspect", option, "x", song});
     EXPECT_EQ(refused.exitStatus, 2) << option;
     EXPECT_NE(refused.err.find(std::string(option) + " does not apply to inspect"),

@@ -22,6 +22,7 @@ constexpr uint16_t kVersionMajor = 2, kVersionMinor = 1;
 constexpr uint16_t kGenInstrument = 41;
 constexpr uint16_t kGenSampleId = 53;
 constexpr uint16_t kGenSampleModes = 54;
+constexpr uint16_t kGenScaleTune = 56;
 constexpr uint16_t kGenRootKey = 58;
 constexpr uint16_t kLoopContinuously = 1;
 constexpr uint16_t kMonoSample = 1;
@@ -120,8 +121,8 @@ bool WriteToneFont(const std::filesystem::path& path, const ToneFont& tone) {
   Put32(shdr, static_cast<uint32_t>(frames - tone.periodSamples));
   Put32(shdr, kSampleRate);
   shdr.push_back(static_cast<uint8_t>(tone.rootKey));
-  shdr.push_back(0);  // pitch correction
-  Put16(shdr, 0);     // link
+  shdr.push_back(static_cast<uint8_t>(static_cast<int8_t>(tone.correction)));
+  Put16(shdr, 0);  // link
   Put16(shdr, kMonoSample);
   PutName(shdr, "EOS");
   shdr.resize(2 * kSampleHeaderBytes, 0);
@@ -140,9 +141,10 @@ bool WriteToneFont(const std::filesystem::path& path, const ToneFont& tone) {
           List("pdta",
                {Chunk("phdr", phdr), Chunk("pbag", Bags(1)), Chunk("pmod", noModulators),
                 Chunk("pgen", Generators({{kGenInstrument, 0}})), Chunk("inst", inst),
-                Chunk("ibag", Bags(3)), Chunk("imod", noModulators),
+                Chunk("ibag", Bags(4)), Chunk("imod", noModulators),
                 Chunk("igen", Generators({{kGenRootKey, static_cast<uint16_t>(tone.rootKey)},
                                           {kGenSampleModes, kLoopContinuously},
+                                          {kGenScaleTune, static_cast<uint16_t>(tone.scaleTune)},
                                           {kGenSampleId, 0}})),
                 Chunk("shdr", shdr)})}) {
       body.insert(body.end(), list.begin(), list.end());

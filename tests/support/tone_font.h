@@ -12,6 +12,8 @@ struct ToneFont {
   int periodSamples = 100;  // one period of the sine: 441 Hz at 44100 Hz
   int periods = 40;         // recorded periods; all but the first and last are looped
   double amplitude = 0.5;   // of the recorded sine, full scale 1
+  int correction = 0;       // the sample's pitch correction, cents
+  int scaleTune = 100;      // the instrument zone's cents per key
 };
 
 // Writes the SoundFont to `path`; false when it could not be written.

@@ -70,8 +70,9 @@ TEST(Presets, MatchTheirPublishedTables) {
     EXPECT_EQ(std::round(just[pc]), kPureIntervalCents[pc]);
 }
 
-// Every preset on every tonic keeps its shape, and a choice moves every key by its reference
-// pitch; offsets given on C move to the tonic as they are; the default choice is the default.
+// Every preset on every tonic keeps its shape, and a reference pitch moves every key so that
+// A4 sounds at it; offsets given on C move to the tonic as they are; the default choice is the
+// default.
 TEST(Presets, LaidOnEveryTonicKeepTheirShape) {
   EXPECT_EQ(TonicPitchClass(kDefaultTonicIndex), 0);
   EXPECT_EQ(TonicPitchClass(*FindTonic("Cb")), 11);
@@ -84,11 +85,13 @@ TEST(Presets, LaidOnEveryTonicKeepTheirShape) {
     for (int index = 0; index < kTonicCount; ++index) {
       const int tonic = TonicPitchClass(index);
       const Tuning tuning = BuildTuning({preset.id, index, 415.0});
+      const auto degreeOf = [&](int key) {
+        return static_cast<size_t>((key - tonic + kPitchClassCount) % kPitchClassCount);
+      };
       for (int key = 0; key < kKeyCount; ++key) {
-        const int degree = (key - tonic + kPitchClassCount) % kPitchClassCount;
         ASSERT_TRUE(tuning.keys[static_cast<size_t>(key)]);
         EXPECT_NEAR(*tuning.keys[static_cast<size_t>(key)],
-                    onC[static_cast<size_t>(degree)] + shift, 1e-9)
+                    onC[degreeOf(key)] - onC[degreeOf(kA4Key)] + shift, 1e-9)
             << preset.name << " on " << kTonicNames[static_cast<size_t>(index)] << " key " << key;
       }
     }
@@ -97,7 +100,7 @@ TEST(Presets, LaidOnEveryTonicKeepTheirShape) {
   CentTable onC{};
   onC[0] = 10;
   onC[4] = -13.5;
-  const Tuning d = BuildTuning({onC, *FindTonic("D"), kStandardA4Hz});
+  const Tuning d = BuildTuning({onC, *FindTonic("D"), std::nullopt});
   EXPECT_EQ(*d.keys[62], 10);
   EXPECT_EQ(*d.keys[66 + 12], -13.5);
   EXPECT_EQ(*d.keys[60], 0);

@@ -45,9 +45,10 @@ void ExpectReadsBackAs(const ScalaFiles& files, const KeyTable& want) {
 }
 
 TEST(ScalaRead, ReadsPitchesInEveryForm) {
-  // BOM, CRLF, comments, blank lines, trailing text; cents, ratios, whole numbers, negatives.
+  // BOM, CRLF, comments, blank lines outside the pitches, trailing text; cents, ratios, whole
+  // numbers, negatives.
   const Scale s = ReadScale(
-      "\xEF\xBB\xBF! odd.scl\r\n!\r\n  Odd forms  \r\n 6 ! notes\r\n!\r\n 100.0\r\n\r\n"
+      "\xEF\xBB\xBF! odd.scl\r\n!\r\n  Odd forms  \r\n\r\n 6 ! notes\r\n!\r\n 100.0\r\n"
       "9/8 whole tone\r\n-5.5\r\n  +701.955\r\n 5\r\n 2/1\r\n! the end\r\n\r\n");
   EXPECT_EQ(s.description, "Odd forms");
   ASSERT_EQ(s.cents.size(), 6u);
@@ -97,7 +98,9 @@ TEST(ScalaRead, RefusesMalformedFilesNamingTheLine) {
       {"desc\n1\n1/1\n", ScalaErrorKind::kBadPeriod, 3},
       {std::string("desc\n1\n2/1\0\n", 12), ScalaErrorKind::kNotText, 3},
       {"desc\n1\n" + std::string(kMaxScalaLineBytes + 1, '1') + "\n", ScalaErrorKind::kLineTooLong,
-       3},
+       3},  // A blank line may stand for a pitch or an entry: never skipped among them.
+      {"desc\n3\n100.\n\n200.\n2/1\n", ScalaErrorKind::kBlankEntry, 4},
+      {"desc\n2\n! c\n\n100.\n2/1\n", ScalaErrorKind::kBlankEntry, 4},
   };
   const Case kbm[] = {
       {"12\n0\n127\n60\n", ScalaErrorKind::kMissingField, 5},
@@ -110,6 +113,7 @@ TEST(ScalaRead, RefusesMalformedFilesNamingTheLine) {
       {"2\n0\n127\n60\n69\n440\n2\n0\ny\n", ScalaErrorKind::kBadMapEntry, 9},
       // Key 69 lands on the second entry, which is unmapped: nothing to measure pitches from.
       {"2\n0\n127\n60\n69\n440\n2\n0\nx\n", ScalaErrorKind::kReferenceUnmapped, 5},
+      {"12\n0\n127\n60\n69\n440\n12\n0\n1\n\n! c\n3\n", ScalaErrorKind::kBlankEntry, 10},
   };
   const auto refused = [](const auto& read, const Case& c) {
     EXPECT_FALSE(read.value) << c.text;
@@ -118,6 +122,8 @@ TEST(ScalaRead, RefusesMalformedFilesNamingTheLine) {
   };
   for (const Case& c : scl) refused(ParseScl(c.text), c);
   for (const Case& c : kbm) refused(ParseKbm(c.text), c);
+  // Keys left out at the end of a mapping, and blank lines behind its last entry, are Scala's.
+  EXPECT_EQ(ReadMap("12\n0\n127\n60\n60\n440\n12\n0\n1\n\n! end\n\n").mapping.size(), 2u);
   // Each message names the file and the line, and quotes what was wrong.
   const std::string text = ScalaErrorText(ParseScl("d\n2\nabc\n2/1\n").error, "x.scl");
   EXPECT_EQ(text, "x.scl の 3 行目: 音程を読み取れません。 (abc)");
@@ -151,7 +157,7 @@ TEST(ScalaRead, KeyboardMapsPlaceDegreesOnKeys) {
 
   // The tonic moves the mapping and its pitches together: on D, key 62 plays degree 0 at
   // D's equal-tempered pitch.
-  const Tuning onD = BuildTuning({ScalaSource{scale, std::nullopt}, 9, kStandardA4Hz});
+  const Tuning onD = BuildTuning({ScalaSource{scale, std::nullopt}, 9, std::nullopt});
   EXPECT_NEAR(*onD.keys[62], 0.0, 1e-5);
   EXPECT_NEAR(*onD.keys[63], 1200.0 / 19 - 100, 1e-5);
 }
@@ -193,7 +199,7 @@ TEST(ScalaWrite, RoundTripKeepsEveryTarget) {
     const double a4 = 380 + round * 0.6;
     const ScalaFiles octave = ScalaFromOffsets(offsets, TonicPitchClass(tonicIndex), a4, "offsets");
     EXPECT_EQ(octave.scale.cents.size(), 12u);
-    ExpectReadsBackAs(octave, KeyTableFromCents(offsets, a4));
+    ExpectReadsBackAs(octave, BuildTuning({offsets, kDefaultTonicIndex, a4}).keys);
   }
   EXPECT_FALSE(ScalaFromKeyTable(KeyTable{}, "silent"));
   // Far from their keys at both ends (a seven-note scale on every key): the lowest key sounds
