@@ -217,7 +217,7 @@ TEST(BadInput, FolderGivenAsTheInput) {
   Case c;
   c.input = "folder.mid";
   c.output = "folder.wav";
-  RunCase(dir, c, 1, {kMidiOpenFailed + (dir / "folder.mid").string()});
+  RunCase(dir, c, 1, {kMidiOpenFailed});
 }
 
 // CI runs as root, for whom permissions deny nothing: these run the program as nobody.
@@ -236,7 +236,7 @@ TEST(BadInput, InputWithoutReadPermission) {
   fs::permissions(dir / "song.wav", fs::perms::all);
   Case c;
   c.process.unprivileged = true;
-  RunCase(dir, c, 1, {kMidiOpenFailed + (dir / "song.mid").string()});
+  RunCase(dir, c, 1, {kMidiOpenFailed});
 }
 
 TEST(BadInput, OutputFolderWithoutWritePermission) {
