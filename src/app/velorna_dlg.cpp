@@ -735,8 +735,13 @@ std::optional<Scale> CVelornaDlg::ReadScl(const QString& scl, bool quiet) {
 // Reads both files first: any error is reported naming its line, and nothing changes.
 bool CVelornaDlg::LoadScala(const QString& scl, const QString& kbm, bool quiet) {
   std::optional<Scale> scale = ReadScl(scl, quiet);
-  if (!scale) return false;
-  ScalaSource source{std::move(*scale), std::nullopt};
+  return scale && PlayScala(std::move(*scale), scl, kbm, quiet);
+}
+
+// The scale with the map read from `kbm` (none: its default mapping); a bad map changes
+// nothing.
+bool CVelornaDlg::PlayScala(Scale scale, const QString& scl, const QString& kbm, bool quiet) {
+  ScalaSource source{std::move(scale), std::nullopt};
   if (!kbm.isEmpty()) {
     ScalaRead<KeyboardMap> map = LoadKbm(kbm.toStdString());
     if (!map.value) {
@@ -752,10 +757,12 @@ bool CVelornaDlg::LoadScala(const QString& scl, const QString& kbm, bool quiet) 
 void CVelornaDlg::OnImportScala() {
   const QString scl = m_askPath(PathPrompt::kOpenScala, m_sclPath);
   if (scl.isEmpty()) return;
-  // A broken scale is named before the user is asked for its mapping.
-  if (!ReadScl(scl, false)) return;
+  // A broken scale is named before the user is asked for its mapping; read once, so that a
+  // pipe works too.
+  std::optional<Scale> scale = ReadScl(scl, false);
+  if (!scale) return;
   const QString kbm = m_askPath(PathPrompt::kOpenKeyboardMap, scl);
-  LoadScala(scl, kbm, false);
+  PlayScala(std::move(*scale), scl, kbm, false);
 }
 
 void CVelornaDlg::OnExportScala() {
@@ -901,7 +908,10 @@ QStringList CVelornaDlg::WaitingSongs() const {
   return songs;
 }
 
-void CVelornaDlg::OpenSongs(const QStringList& songs) {
+QStringList CVelornaDlg::OpenSongs(const QStringList& named) {
+  // Absolute, so that a song named twice, relative and whole, is listed once.
+  QStringList songs;
+  for (const QString& song : named) songs << QFileInfo(song).absoluteFilePath();
   for (const QString& song : songs) {
     // A song of the run under way keeps the state the run gives it.
     if (IsConverting() && (m_queue.contains(song) || (!m_run.empty() && m_run.back().song == song)))
@@ -914,6 +924,7 @@ void CVelornaDlg::OpenSongs(const QStringList& songs) {
     }
     ShowSongState(song, SongState::kWaiting);
   }
+  return songs;
 }
 
 void CVelornaDlg::OnAddSongs() {
@@ -940,15 +951,14 @@ void CVelornaDlg::OnConvert() {
     songs = m_askSongs(m_songFolder);
     if (songs.isEmpty()) return;
     m_songFolder = QFileInfo(songs.constFirst()).absolutePath();
-    OpenSongs(songs);
+    songs = OpenSongs(songs);
   }
   StartRun(songs);
 }
 
 void CVelornaDlg::ConvertSongs(const QStringList& songs) {
   if (m_job.m_running.load() == 1) return;
-  OpenSongs(songs);
-  StartRun(songs);
+  StartRun(OpenSongs(songs));
 }
 
 std::optional<QStringList> CVelornaDlg::AskAboutExistingOutputs(const QStringList& songs) {

@@ -93,8 +93,8 @@ class CVelornaDlg : public QDialog {
   // while a run goes on, Stop.
   void OnConvert();
   // Puts `songs` into the list, waiting, without converting them (named on the command line,
-  // dropped or added); a song listed already waits again.
-  void OpenSongs(const QStringList& songs);
+  // dropped or added); a song listed already waits again. Returns their paths as listed.
+  QStringList OpenSongs(const QStringList& songs);
   // Opens `songs` and converts them one after another; several end with a summary. Ignored
   // while a conversion runs.
   void ConvertSongs(const QStringList& songs);
@@ -163,6 +163,7 @@ class CVelornaDlg : public QDialog {
   void ShowScala(std::optional<ScalaSource> scala, const QString& scl, const QString& kbm);
   bool LoadScala(const QString& scl, const QString& kbm, bool quiet);
   std::optional<Scale> ReadScl(const QString& scl, bool quiet);
+  bool PlayScala(Scale scale, const QString& scl, const QString& kbm, bool quiet);
   bool ExportScala();
   QString OutputPathFor(const QString& song) const;
   void RememberSettings() const;

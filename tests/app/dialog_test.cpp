@@ -2,12 +2,14 @@
 
 #include <QAction>
 #include <QComboBox>
+#include <QDir>
 #include <QFileDialog>
 #include <QLabel>
 #include <QLineEdit>
 #include <QSignalSpy>
 #include <QTest>
 #include <QTextBrowser>
+#include <QTreeWidget>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -299,6 +301,17 @@ void DialogTest::layoutHoldsFromTheLeastToALargeSize() {
   }
   // The least size is a usable window, not a squeezed one.
   QVERIFY(dialog->minimumWidth() <= 1024 && dialog->minimumHeight() <= 768);
+}
+
+// Opening never converts; a song named relative and whole is one entry.
+void DialogTest::openedSongsAreListedOnceAndWait() {
+  auto dialog = MakeDialog();
+  const QString whole = QDir::current().absoluteFilePath(QStringLiteral("x.mid"));
+  QCOMPARE(dialog->OpenSongs({QStringLiteral("x.mid"), whole}), QStringList({whole, whole}));
+  auto* list = Control<QTreeWidget>(*dialog, "songs");
+  QCOMPARE(list->topLevelItemCount(), 1);
+  QCOMPARE(list->topLevelItem(0)->text(1), QStringLiteral("待機中"));
+  QVERIFY(!dialog->IsConverting());
 }
 
 void DialogTest::helpOpensItsOwnWindow() {

@@ -19,6 +19,7 @@ class DialogTest : public QObject {
   void shortScaleFileChangesNothing();
   void layoutIsAnOctaveWithoutOverlaps();
   void layoutHoldsFromTheLeastToALargeSize();
+  void openedSongsAreListedOnceAndWait();
   void helpOpensItsOwnWindow();
   void aboutBoxFromTheContextMenu();
   void settingsAreRememberedUntilTheDefaults();
