@@ -9,6 +9,9 @@
 #   CACHE        folder keeping the reference's outputs between runs (default: none)
 # Songs given on the command line replace the fast-engine set. Exit status 1 when any
 # output differs or fails.
+#
+# The reference for byte identity is the build of commit 51c6c43: a change that alters the
+# output on purpose names its new reference commit here.
 set -uo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 [ $# -ge 1 ] || { echo "usage: $0 REFERENCE_CLI [SONG.mid...]" >&2; exit 2; }

@@ -206,7 +206,7 @@ std::optional<std::vector<velorna::TimedEvent>> TimedSong(const std::string& pat
   if (!ForEachChunk(*file, [&](size_t pos) {
         if (!IsTrack(*file, pos)) return;
         tracks.emplace_back();
-        velorna::ReadTrackChunk(ctx, tracks.back(), *file, static_cast<int64_t>(pos));
+        (void)velorna::ReadTrackChunk(ctx, tracks.back(), *file, static_cast<int64_t>(pos));
       })) {
     return std::nullopt;
   }
@@ -223,7 +223,7 @@ int Reference(bool dry, const std::string& soundFont, const std::string& song,
     std::fprintf(stderr, "%s: not a song\n", song.c_str());
     return 1;
   }
-  velorna::RouteSynthLog(nullptr);
+  velorna::InstallSynthLog();
   velorna::FluidSettingsPtr settings = velorna::MakeRenderSettings();
   fluid_settings_t* s = settings.get();
   fluid_settings_setint(s, "synth.reverb.active", dry ? 0 : 1);

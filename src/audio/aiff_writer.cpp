@@ -63,11 +63,6 @@ std::optional<std::vector<uint8_t>> BuildAiffImage(const Rendering& rendering,
   return image;
 }
 
-bool WriteAiffFile(const std::string& path, const Rendering& rendering, uint32_t sampleRate) {
-  const auto image = BuildAiffImage(rendering, sampleRate);
-  return image && WriteFileAtomically(path, *image);
-}
-
 AiffStreamWriter::AiffStreamWriter(const std::string& path, uint32_t sampleRate)
     : file_(path), sampleRate_(sampleRate) {
   buffer_.reserve(kStreamBufferBytes);

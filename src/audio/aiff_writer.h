@@ -17,8 +17,6 @@ namespace velorna {
 // Nothing when the sound is too long for the format's 32-bit sizes.
 std::optional<std::vector<uint8_t>> BuildAiffImage(const Rendering& rendering,
                                                    uint32_t sampleRate = kSampleRate);
-bool WriteAiffFile(const std::string& path, const Rendering& rendering,
-                   uint32_t sampleRate = kSampleRate);
 
 // The same file written as the rendering arrives (a RenderSink's blocks), so that its
 // memory is one buffer whatever its length; the header's sizes are written by Close().

@@ -2,25 +2,51 @@
 
 #include <glib.h>
 
-#include <atomic>
-#include <string>
+#include <algorithm>
+#include <mutex>
+#include <vector>
 
 namespace velorna {
 namespace {
 
-std::atomic<Reporter*> g_target{nullptr};
+// Held while a message is shown, so that no target is removed under it.
+std::mutex& TargetsMutex() {
+  static std::mutex mutex;
+  return mutex;
+}
+
+std::vector<Reporter*>& Targets() {
+  static std::vector<Reporter*> targets;
+  return targets;
+}
 
 void ForwardGLog(const gchar* domain, GLogLevelFlags, const gchar* message, gpointer) {
-  if (Reporter* target = g_target.load()) {
-    target->ShowText(std::string(domain != nullptr ? domain : "GLib") + ": " +
-                     (message != nullptr ? message : ""));
-  }
+  ForwardLibraryLog(std::string(domain != nullptr ? domain : "GLib") + ": " +
+                    (message != nullptr ? message : ""));
 }
 
 }  // namespace
 
-void RouteGLibLog(Reporter* verboseTarget) {
-  g_target.store(verboseTarget);
+LibraryLogTarget::LibraryLogTarget(Reporter* verboseTarget) : target_(verboseTarget) {
+  if (!target_) return;
+  const std::lock_guard lock(TargetsMutex());
+  Targets().push_back(target_);
+}
+
+LibraryLogTarget::~LibraryLogTarget() {
+  if (!target_) return;
+  const std::lock_guard lock(TargetsMutex());
+  auto& targets = Targets();
+  const auto it = std::find(targets.rbegin(), targets.rend(), target_);
+  if (it != targets.rend()) targets.erase(std::next(it).base());
+}
+
+void ForwardLibraryLog(const std::string& text) {
+  const std::lock_guard lock(TargetsMutex());
+  if (!Targets().empty()) Targets().back()->ShowText(text);
+}
+
+void InstallGLibLog() {
   static const bool installed = [] {
     // libinstpatch logs without a domain of its own (older builds: under its name).
     const auto levels =

@@ -1,22 +1,11 @@
 #include "audio/render_timing.h"
 
 #include <algorithm>
-#include <limits>
 
 #include "base/limits.h"
 
 namespace velorna {
 namespace {
-
-// Later than any song could be rendered; keeps the sample number inside 64 bits at any rate.
-constexpr int64_t kMaxMicroseconds = std::numeric_limits<int64_t>::max() / kSampleRate;
-constexpr int64_t kMicrosecondsPerSecond = 1000000;
-
-int64_t ClampMicroseconds(__int128 us) {
-  if (us < 0) return 0;
-  if (us > kMaxMicroseconds) return kMaxMicroseconds;
-  return static_cast<int64_t>(us);
-}
 
 struct PlacedEvent {
   int64_t tick;
@@ -65,53 +54,6 @@ int64_t SongSampleOfMicroseconds(int64_t microseconds, int sampleRate) {
 
 int64_t BlockStartAtOrAfter(int64_t songSample) {
   return (songSample + kBlockFrames - 1) / kBlockFrames * kBlockFrames;
-}
-
-SongClock::SongClock(int32_t division) {
-  if ((division & 0x8000) != 0) {
-    const int framesPerSecond = -static_cast<int8_t>((division >> 8) & 0xFF);
-    const int ticksPerFrame = division & 0xFF;
-    smpte_ = true;
-    valid_ = framesPerSecond > 0 && ticksPerFrame > 0;
-    if (framesPerSecond == 29) {  // 29.97 frames per second
-      smpteNumerator_ = 1000000LL * 1001;
-      smpteDenominator_ = 30000LL * ticksPerFrame;
-    } else {
-      smpteNumerator_ = 1000000;
-      smpteDenominator_ = static_cast<int64_t>(framesPerSecond) * ticksPerFrame;
-    }
-    if (!valid_) smpteDenominator_ = 1;
-    return;
-  }
-  ticksPerQuarter_ = division & 0xFFFF;
-  valid_ = ticksPerQuarter_ > 0;
-  segments_.push_back(Segment{0, 0, kDefaultTempo});
-}
-
-void SongClock::AddTempo(int64_t tick, int32_t microsecondsPerQuarter) {
-  if (smpte_) return;  // SMPTE time ignores tempo
-  const Segment& last = segments_.back();
-  tick = std::max(tick, last.tick);
-  const __int128 scaled = last.scaledTime + static_cast<__int128>(tick - last.tick) * last.tempo;
-  const int64_t tempo = microsecondsPerQuarter > 0 ? microsecondsPerQuarter : kDefaultTempo;
-  if (tick == last.tick) {
-    segments_.back().tempo = tempo;
-  } else {
-    segments_.push_back(Segment{tick, scaled, tempo});
-  }
-}
-
-int64_t SongClock::Microseconds(int64_t tick) const {
-  if (!valid_) return 0;
-  tick = std::max<int64_t>(tick, 0);
-  if (smpte_) {
-    return ClampMicroseconds(static_cast<__int128>(tick) * smpteNumerator_ / smpteDenominator_);
-  }
-  auto it = std::upper_bound(segments_.begin(), segments_.end(), tick,
-                             [](int64_t t, const Segment& s) { return t < s.tick; });
-  const Segment& seg = *(it - 1);
-  const __int128 scaled = seg.scaledTime + static_cast<__int128>(tick - seg.tick) * seg.tempo;
-  return ClampMicroseconds(scaled / ticksPerQuarter_);
 }
 
 std::vector<uint8_t> SynthMessageOf(const MidiEvent& event) {

@@ -9,6 +9,7 @@
 
 #include "base/limits.h"
 #include "midi/midi_types.h"
+#include "midi/song_time.h"
 
 namespace velorna {
 
@@ -30,30 +31,6 @@ struct TimedEvent {
 
 int64_t SongSampleOfMicroseconds(int64_t microseconds, int sampleRate = kSampleRate);
 int64_t BlockStartAtOrAfter(int64_t songSample);
-
-// Ticks to microseconds under a tempo map or an SMPTE rate (`division` is the raw header
-// field). Tempo changes must be added in tick order.
-class SongClock {
- public:
-  explicit SongClock(int32_t division);
-  // False for a division that gives no time (0 ticks per quarter note or per frame).
-  bool valid() const { return valid_; }
-  void AddTempo(int64_t tick, int32_t microsecondsPerQuarter);
-  int64_t Microseconds(int64_t tick) const;
-
- private:
-  struct Segment {
-    int64_t tick;
-    __int128 scaledTime;  // µs × ticks-per-quarter at `tick`, exact
-    int64_t tempo;
-  };
-  bool valid_ = false;
-  bool smpte_ = false;
-  int64_t ticksPerQuarter_ = 0;
-  int64_t smpteNumerator_ = 0;  // µs of one tick = numerator / denominator
-  int64_t smpteDenominator_ = 1;
-  std::vector<Segment> segments_;
-};
 
 // The message an event is sent as; empty for events that make no sound (meta, disabled,
 // incomplete system-exclusive packets).

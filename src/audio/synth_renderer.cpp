@@ -74,18 +74,21 @@ bool BelowHalfStep(const Block& left, const Block& right) {
 
 void DropLog(int, const char*, void*) {}
 
-void ForwardLog(int, const char* message, void* data) {
-  static_cast<Reporter*>(data)->ShowText(std::string("FluidSynth: ") + message);
+void ForwardLog(int, const char* message, void*) {
+  ForwardLibraryLog(std::string("FluidSynth: ") + message);
 }
 
 }  // namespace
 
-void RouteSynthLog(Reporter* verboseTarget) {
-  for (int level : {FLUID_PANIC, FLUID_ERR, FLUID_WARN, FLUID_INFO}) {
-    fluid_set_log_function(level, verboseTarget ? ForwardLog : DropLog, verboseTarget);
-  }
-  fluid_set_log_function(FLUID_DBG, DropLog, nullptr);
-  RouteGLibLog(verboseTarget);
+void InstallSynthLog() {
+  static const bool installed = [] {
+    for (int level : {FLUID_PANIC, FLUID_ERR, FLUID_WARN, FLUID_INFO})
+      fluid_set_log_function(level, ForwardLog, nullptr);
+    fluid_set_log_function(FLUID_DBG, DropLog, nullptr);
+    InstallGLibLog();
+    return true;
+  }();
+  (void)installed;
 }
 
 bool RenderTimedEvents(const LoadedSoundFont& font, std::span<const TimedEvent> events,

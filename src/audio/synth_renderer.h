@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "audio/glib_log.h"
 #include "audio/render_synth.h"
 #include "audio/render_timing.h"
 #include "audio/synth_sends.h"
@@ -52,17 +53,18 @@ using RenderSink = std::function<bool(int64_t frame, std::span<const int16_t> bl
 bool RenderTimedEvents(const LoadedSoundFont& font, std::span<const TimedEvent> events,
                        const RenderSink& sink, const RenderOptions& options = {});
 
-// Where FluidSynth's own log goes: to the reporter when verbose, else nowhere. Its log is
-// process-wide, so this holds for every synthesizer.
-void RouteSynthLog(Reporter* verboseTarget);
+// Hands FluidSynth's own log and GLib's to the forwarding of glib_log.h, once per process:
+// without a verbose job it goes nowhere.
+void InstallSynthLog();
 
-// Routes the log for as long as it lives (the target must outlive it), then drops it again.
+// Routes the libraries' log to a verbose job's reporter for as long as it lives (the target
+// must outlive it); a null target routes nothing.
 class SynthLogRoute {
  public:
-  explicit SynthLogRoute(Reporter* verboseTarget) { RouteSynthLog(verboseTarget); }
-  ~SynthLogRoute() { RouteSynthLog(nullptr); }
-  SynthLogRoute(const SynthLogRoute&) = delete;
-  SynthLogRoute& operator=(const SynthLogRoute&) = delete;
+  explicit SynthLogRoute(Reporter* verboseTarget) : target_((InstallSynthLog(), verboseTarget)) {}
+
+ private:
+  LibraryLogTarget target_;
 };
 
 }  // namespace velorna

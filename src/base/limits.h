@@ -17,6 +17,7 @@ inline constexpr int32_t kEventDataWarnSize = 256;                 // larger eve
 inline constexpr int kEncodeReserve = 256;                         // room kept at a chunk's end
 inline constexpr int kMaxTrackNameBytes = 127;  // longer joined names: "long name"
 inline constexpr int kDefaultTempo = 500000;    // microseconds per quarter note
+inline constexpr int64_t kMicrosecondsPerSecond = 1'000'000;
 inline constexpr int kDrumChannel = 9;
 inline constexpr int kNoChannel = 255;
 

@@ -6,6 +6,7 @@
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
+#include <limits>
 #include <memory>
 #include <optional>
 #include <string>
@@ -36,29 +37,22 @@ constexpr double kMicrosecondsPerMinute = 60e6;
 
 // Where a tick lies in song time: seconds through the song's tempo changes, bar and beat
 // through its time signatures (4/4 until the first).
-class SongClock {
+class ListingClock {
  public:
-  explicit SongClock(const MidiFormat0Data& song) : division_(song.division) {
-    int64_t tick = 0, lastTempo = 0;
+  explicit ListingClock(const MidiFormat0Data& song)
+      : division_(song.division),
+        clock_(SongClock::OfTrack(*song.track, song.division)),
+        end_(SpannedTicks(*song.track, std::numeric_limits<int64_t>::max())) {
+    int64_t tick = 0;
     for (const MidiEvent& e : song.track->events) {
       tick += e.delta;
-      if (e.status != st::kMeta) continue;
-      if (e.kind == meta::kTempo) {
-        MidiEvent tempo = e;
-        tempo.delta = static_cast<int32_t>(tick - lastTempo);
-        tempos_.events.push_back(tempo);
-        lastTempo = tick;
-      } else if (e.kind == meta::kTimeSignature && e.value > 0) {
+      if (e.status == st::kMeta && e.kind == meta::kTimeSignature && e.value > 0)
         signatures_.push_back({tick, e.value / kSignatureScale, e.value % kSignatureScale});
-      }
     }
-    // TicksToSeconds counts only the ticks its events span: one more event reaches the end.
-    MidiEvent end;
-    end.delta = static_cast<int32_t>(std::min<int64_t>(tick - lastTempo, INT32_MAX));
-    tempos_.events.push_back(end);
   }
 
-  double Seconds(int64_t tick) const { return TicksToSeconds(tempos_, tick, division_); }
+  // On the song clock, no later than the song's last event.
+  double Seconds(int64_t tick) const { return clock_.Seconds(std::min(tick, end_)); }
 
   // "bar:beat", the beat with two decimals when the tick falls between beats.
   std::string BarBeat(int64_t tick) const {
@@ -106,7 +100,8 @@ class SongClock {
   }
 
   int32_t division_;
-  MidiTrack tempos_;
+  SongClock clock_;
+  int64_t end_;
   std::vector<Signature> signatures_;
 };
 
@@ -271,7 +266,7 @@ void PrintBends(const MidiFormat0Data& song, const SongNoteIndex& index, const T
 }
 
 void PrintEventsForPeople(const MidiFormat0Data& song) {
-  const SongClock clock(song);
+  const ListingClock clock(song);
   std::printf("# %9s  %-8s  %-3s  %s\n", "seconds", "bar:beat", "ch", "event");
   int64_t tick = 0;
   for (const MidiEvent& e : song.track->events) {
@@ -286,7 +281,7 @@ void PrintEventsForPeople(const MidiFormat0Data& song) {
 
 void PrintBendsForPeople(const MidiFormat0Data& song, const SongNoteIndex& index,
                          const Tuning& tuning) {
-  const SongClock clock(song);
+  const ListingClock clock(song);
   std::printf("%s", ReferenceHeading(tuning).c_str());
   std::printf("# %9s  %-8s  %-3s  %-9s  %8s  %10s  %s\n", "seconds", "bar:beat", "ch", "note",
               "cents", "Hz", "bend (what it carries) and what the rendering rate adds");

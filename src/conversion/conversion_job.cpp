@@ -1,6 +1,5 @@
 #include "conversion/conversion_job.h"
 
-#include <cmath>
 #include <memory>
 #include <new>
 #include <optional>
@@ -49,7 +48,7 @@ ConversionResult Convert(const std::string& path, const ConversionOptions& optio
   MidiContext ctx(once);
   std::unique_ptr<MidiFormat0Data> song;
   int seconds = 0;
-  double playing = 0;
+  PlayingTime playing;
   if (!LoadAndPrepareSong(ctx, path, options.fileOpenHook, song, seconds, &playing))
     return ConversionResult::kNotWritten;
   control.m_notes = CountNotes(*song);
@@ -72,7 +71,7 @@ ConversionResult Convert(const std::string& path, const ConversionOptions& optio
   const int64_t songFrames = int64_t{std::max(seconds, 0)} * rate;
   const int64_t endFrames = std::max(
       songFrames,
-      std::min(static_cast<int64_t>(std::ceil(playing * rate)) + kEndingCapSeconds * int64_t{rate},
+      std::min(playing.clock.FramesUntil(playing.endTick, rate) + kEndingCapSeconds * int64_t{rate},
                kMaxMixFrames));
   // Opened before the work: the mix goes out as it is finished, and an output that cannot
   // be written, or could not hold the song, costs no rendering.

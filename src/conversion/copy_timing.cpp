@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <array>
 #include <iterator>
-#include <limits>
 
 #include "midi/midi_constants.h"
 #include "midi/note_pairing.h"
@@ -11,21 +10,6 @@
 #include "midi/track_encoder.h"
 
 namespace velorna {
-
-int64_t TickAtMicros(const SongClock& clock, int64_t from, int64_t micros) {
-  if (!clock.valid() || clock.Microseconds(from) >= micros) return from;
-  int64_t step = 1;
-  while (clock.Microseconds(from + step) < micros) {
-    if (step > std::numeric_limits<int32_t>::max()) return from + step;  // no tempo moves it
-    step *= 2;
-  }
-  int64_t lo = from + step / 2, hi = from + step;  // Microseconds(lo) < micros <= (hi)
-  while (hi - lo > 1) {
-    const int64_t mid = lo + (hi - lo) / 2;
-    (clock.Microseconds(mid) < micros ? lo : hi) = mid;
-  }
-  return hi;
-}
 
 MidiEvent TailHolder(int channel) {
   return MakeControlChange(channel, cc::kRpnMsb, rpn::kNull);

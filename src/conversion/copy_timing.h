@@ -20,12 +20,9 @@ namespace velorna {
 // single pass lets a voice ring until the ending cap. A copy therefore holds its tail open:
 // a message that changes no sound (TailHolder) as its last, this long after where its own
 // sound could end, and it keeps the events up to the ending cap after that point.
-inline constexpr int64_t kMicrosPerSecond = 1000000;
 inline constexpr int64_t kTailHoldMicros =
-    std::max<int64_t>(kEndingCapSeconds - kTailLimitSeconds, 0) * kMicrosPerSecond;
-inline constexpr int64_t kEndingCapMicros = kEndingCapSeconds * kMicrosPerSecond;
-// The first tick from `from` on at which the clock reaches `micros`.
-int64_t TickAtMicros(const SongClock& clock, int64_t from, int64_t micros);
+    std::max<int64_t>(kEndingCapSeconds - kTailLimitSeconds, 0) * kMicrosecondsPerSecond;
+inline constexpr int64_t kEndingCapMicros = kEndingCapSeconds * kMicrosecondsPerSecond;
 // Renderings time only what reaches the synthesizer: an RPN deselect, with no data entry
 // after it, is heard and changes nothing.
 MidiEvent TailHolder(int channel);

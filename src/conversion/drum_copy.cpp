@@ -21,7 +21,7 @@ std::unique_ptr<MidiFormat0Data> BuildDrumCopy(MidiContext& ctx, const SongNoteI
     return copy;
   const int64_t songEnd = index.times.back();
   const int64_t held =
-      TickAtMicros(index.clock, songEnd, index.clock.Microseconds(songEnd) + kTailHoldMicros);
+      index.clock.TickAtMicros(songEnd, index.clock.Microseconds(songEnd) + kTailHoldMicros);
   if (held <= songEnd) return copy;
   MidiEvent holder = TailHolder(kDrumChannel);
   holder.delta = ToDelta(int64_t{events.back().delta} + (held - songEnd));

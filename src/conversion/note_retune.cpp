@@ -21,7 +21,7 @@ constexpr int64_t kNever = std::numeric_limits<int64_t>::max();
 constexpr uint32_t kAllSoundOff = 120;  // the controller that stops a channel's voices at once
 
 // Inserts e at `index` at the time of the event standing there.
-bool InsertBefore(MidiContext& ctx, MidiTrack& track, size_t index, MidiEvent e) {
+[[nodiscard]] bool InsertBefore(MidiContext& ctx, MidiTrack& track, size_t index, MidiEvent e) {
   if (track.count() >= track.maxEvents()) {
     ShowMdtkError(*ctx.reporter, code::kMdtkTooMuchData);
     return false;
@@ -33,7 +33,7 @@ bool InsertBefore(MidiContext& ctx, MidiTrack& track, size_t index, MidiEvent e)
 }
 
 // Inserts e right behind `index`, at the same time.
-bool InsertBehind(MidiContext& ctx, MidiTrack& track, size_t index, MidiEvent e) {
+[[nodiscard]] bool InsertBehind(MidiContext& ctx, MidiTrack& track, size_t index, MidiEvent e) {
   if (track.count() >= track.maxEvents()) {
     ShowMdtkError(*ctx.reporter, code::kMdtkTooMuchData);
     return false;
@@ -255,19 +255,7 @@ std::ptrdiff_t LastBendAt(const MidiTrack& track, int64_t time, int channel) {
 
 }  // namespace
 
-double FindBendSensitivity(const MidiFormat0Data& song, int channel, int64_t time) {
-  if (!song.track) return 0;
-  BendRangeRegisters range;
-  int64_t now = 0;
-  for (const MidiEvent& e : song.track->events) {
-    now += e.delta;
-    if (now > time) break;
-    if (e.status == st::kControl && e.channel == channel) range.Apply(e);
-  }
-  return range.Sensitivity();
-}
-
-void SetPitchBendAt(MidiContext& ctx, MidiTrack& track, int msb, int lsb, int64_t time,
+bool SetPitchBendAt(MidiContext& ctx, MidiTrack& track, int msb, int lsb, int64_t time,
                     int channel) {
   std::ptrdiff_t lastBend = -1;
   std::ptrdiff_t lastReset = -1;
@@ -286,19 +274,17 @@ void SetPitchBendAt(MidiContext& ctx, MidiTrack& track, int msb, int lsb, int64_
   if (lastBend >= 0 && lastBend > lastReset) {
     track.events[static_cast<size_t>(lastBend)].value = msb;
     track.events[static_cast<size_t>(lastBend)].note = lsb;
-    return;
+    return true;
   }
   MidiEvent bend = MakeBend(channel, 0);
   bend.value = msb;
   bend.note = lsb;
   // Behind a reset of all controllers, which would undo it, and in front of the tick's notes.
-  if (firstNote > lastReset) {
-    InsertBefore(ctx, track, static_cast<size_t>(firstNote), std::move(bend));
-  } else if (lastReset >= 0) {
-    InsertBehind(ctx, track, static_cast<size_t>(lastReset), std::move(bend));
-  } else {
-    InsertEventAtTime(ctx, std::move(bend), track, time, 1);
-  }
+  if (firstNote > lastReset)
+    return InsertBefore(ctx, track, static_cast<size_t>(firstNote), std::move(bend));
+  if (lastReset >= 0)
+    return InsertBehind(ctx, track, static_cast<size_t>(lastReset), std::move(bend));
+  return InsertEventAtTime(ctx, std::move(bend), track, time, 1);
 }
 
 std::unique_ptr<SongNoteIndex> IndexSong(const MidiFormat0Data& song,
@@ -408,7 +394,7 @@ NoteCopy BuildNoteCopy(MidiContext& ctx, const SongNoteIndex& index, int32_t i,
   // have), though only the events of its first seconds are kept.
   const int64_t songEnd = std::max(end, index.times.empty() ? end : index.times.back());
   const int64_t endOfTrack =
-      TickAtMicros(index.clock, songEnd, index.clock.Microseconds(songEnd) + kTailHoldMicros);
+      index.clock.TickAtMicros(songEnd, index.clock.Microseconds(songEnd) + kTailHoldMicros);
   const bool rhythm = retuning.rhythmPart;
   const int offset = retuning.offset;
   auto shift = [offset](int bend) { return ClampBend(int64_t{bend} - offset); };
@@ -422,11 +408,16 @@ NoteCopy BuildNoteCopy(MidiContext& ctx, const SongNoteIndex& index, int32_t i,
 
   if (!index.endsWithEndOfTrack) ctx.reporter->ShowText(conversion_msg::kNoEndOfTrack);
   int64_t last = 0;
+  // An edit that does not fit fails the whole copy (the edit has said why): a copy without
+  // its retuning bend would sound at the wrong pitch.
+  bool full = false;
   auto append = [&](const MidiEvent& e, int64_t time) {
+    if (full) return false;
     MidiEvent kept = e;
     kept.delta = DeltaBetween(last, time);
     last = time;
-    return AppendEvent(ctx, track, std::move(kept));
+    full = !AppendEvent(ctx, track, std::move(kept));
+    return !full;
   };
   // The note goes behind every other event kept at its tick, so that the tick's set-up,
   // and then the retuning, stand in front of it.
@@ -442,7 +433,6 @@ NoteCopy BuildNoteCopy(MidiContext& ctx, const SongNoteIndex& index, int32_t i,
     append(MakeControlChange(ch, kAllSoundOff, 0), *stolen);
     cutPending = false;
   };
-  bool full = false;
   for (int32_t next = feed.Next(); next >= 0 && !full; next = feed.Next()) {
     const auto k = static_cast<size_t>(next);
     if (k == noteIndex) continue;
@@ -468,23 +458,22 @@ NoteCopy BuildNoteCopy(MidiContext& ctx, const SongNoteIndex& index, int32_t i,
       if (time > t) {
         MidiEvent shifted = e;
         SetBend(shifted, shift(BendOf(e)));
-        full = !append(shifted, time);
+        append(shifted, time);
         continue;
       }
     }
     if (ownChannel && e.status == st::kKeyPressure && e.note == key) {
       MidiEvent moved = e;
       moved.note = note.note;
-      full = !append(moved, time);
+      append(moved, time);
       continue;
     }
-    full = !append(e, time);
     // A reset inside the window re-centres the bend; the note must stay retuned.
-    if (!full && ownChannel && time > t && IsControl(e, cc::kResetAll)) {
+    if (append(e, time) && ownChannel && time > t && IsControl(e, cc::kResetAll)) {
       append(MakeBend(ch, shift(kCentreBend)), time);
     }
   }
-  if (!full && index.endsWithEndOfTrack) {
+  if (index.endsWithEndOfTrack) {
     flushNote();
     flushCut();
     if (endOfTrack > last && ch >= 0 && ch < kMidiChannels) append(TailHolder(ch), endOfTrack);
@@ -492,26 +481,24 @@ NoteCopy BuildNoteCopy(MidiContext& ctx, const SongNoteIndex& index, int32_t i,
   }
   flushCut();
   flushNote();
-  AddRetuningBend(ctx, track, retuning, t, ch);
+  if (full || !AddRetuningBend(ctx, track, retuning, t, ch)) return {nullptr, retuning, true};
   return {std::move(copy), retuning};
 }
 
-void AddRetuningBend(MidiContext& ctx, MidiTrack& copy, const NoteRetuning& retuning, int64_t t,
+bool AddRetuningBend(MidiContext& ctx, MidiTrack& copy, const NoteRetuning& retuning, int64_t t,
                      int channel) {
-  if (retuning.rhythmPart) return;
+  if (retuning.rhythmPart) return true;
   const int bend = retuning.bend;
-  SetPitchBendAt(ctx, copy, bend >> kDataBits, bend & kDataMask, t, channel);
-  if (retuning.defaultRange) {
-    // In front of the retuning bend: behind the End of Track it would come too late.
-    const std::ptrdiff_t at = LastBendAt(copy, t, channel);
-    if (at >= 0) {
-      const size_t b = static_cast<size_t>(at);
-      InsertBefore(ctx, copy, b,
-                   MakeControlChange(channel, cc::kDataEntryMsb, rpn::kDefaultBendRange));
-      InsertBefore(ctx, copy, b, MakeControlChange(channel, cc::kRpnLsb, rpn::kBendRangeLsb));
-      InsertBefore(ctx, copy, b, MakeControlChange(channel, cc::kRpnMsb, rpn::kBendRangeMsb));
-    }
-  }
+  if (!SetPitchBendAt(ctx, copy, bend >> kDataBits, bend & kDataMask, t, channel)) return false;
+  if (!retuning.defaultRange) return true;
+  // In front of the retuning bend: behind the End of Track it would come too late.
+  const std::ptrdiff_t at = LastBendAt(copy, t, channel);
+  if (at < 0) return false;
+  const size_t b = static_cast<size_t>(at);
+  return InsertBefore(ctx, copy, b,
+                      MakeControlChange(channel, cc::kDataEntryMsb, rpn::kDefaultBendRange)) &&
+         InsertBefore(ctx, copy, b, MakeControlChange(channel, cc::kRpnLsb, rpn::kBendRangeLsb)) &&
+         InsertBefore(ctx, copy, b, MakeControlChange(channel, cc::kRpnMsb, rpn::kBendRangeMsb));
 }
 
 }  // namespace velorna

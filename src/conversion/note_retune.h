@@ -57,6 +57,8 @@ std::unique_ptr<SongNoteIndex> IndexSong(const MidiFormat0Data& song,
 struct NoteCopy {
   std::unique_ptr<MidiFormat0Data> song;
   NoteRetuning retuning;  // its rateShiftCents: what the copy's rendering rate must add
+  // An edit did not fit (it has said why): the note has no copy rather than a wrong pitch.
+  bool failed = false;
 };
 
 // The copy for note i (status 16): every other note and every other channel's events
@@ -81,16 +83,15 @@ std::optional<int64_t> StolenTick(const SongNoteIndex& index, int32_t i);
 NoteRetuning DescribeRetuning(const SongNoteIndex& index, int32_t i, const Tuning& tuning);
 
 // Puts the retuning bend at t into a copy whose events are chosen: the song's bend range
-// in front of it where the song sets none. Nothing for a rhythm part.
-void AddRetuningBend(MidiContext& ctx, MidiTrack& copy, const NoteRetuning& retuning, int64_t t,
-                     int channel);
+// in front of it where the song sets none. Nothing for a rhythm part. False when an edit
+// did not fit (it has said why).
+[[nodiscard]] bool AddRetuningBend(MidiContext& ctx, MidiTrack& copy, const NoteRetuning& retuning,
+                                   int64_t t, int channel);
 
-// Pitch-bend range in semitones (cents as the fraction) that applies at `time`; 0 when the
-// song sets none, or sets 0.
-double FindBendSensitivity(const MidiFormat0Data& song, int channel, int64_t time);
 // Sets the last bend of the channel at `time` to msb/lsb, or inserts one there when there is
-// none or a reset-all-controllers of the channel follows it at that tick.
-void SetPitchBendAt(MidiContext& ctx, MidiTrack& track, int msb, int lsb, int64_t time,
-                    int channel);
+// none or a reset-all-controllers of the channel follows it at that tick. False when the
+// insertion did not fit (it has said why).
+[[nodiscard]] bool SetPitchBendAt(MidiContext& ctx, MidiTrack& track, int msb, int lsb,
+                                  int64_t time, int channel);
 
 }  // namespace velorna

@@ -1,26 +1,29 @@
 #include "conversion/song_loading.h"
 
+#include <algorithm>
 #include <limits>
 
+#include "base/limits.h"
 #include "midi/song_edit.h"
-#include "midi/song_time.h"
 
 namespace velorna {
 
 bool LoadAndPrepareSong(MidiContext& ctx, const std::string& path, const FileOpenHook& hook,
-                        std::unique_ptr<MidiFormat0Data>& song, int& seconds, double* playing) {
+                        std::unique_ptr<MidiFormat0Data>& song, int& seconds,
+                        PlayingTime* playing) {
   MidiLoader loader = LoadSmf(ctx, path, hook);
   if (loader.fileLength == 0) return false;
   PrepareSong(ctx, loader);
   if (!loader.song || !loader.song->track) return false;
   const int64_t ticks = TrackLengthTicks(ctx, *loader.song->track);
-  const double time = TicksToSeconds(*loader.song->track, ticks, loader.song->division);
+  PlayingTime time{SongClock::OfTrack(*loader.song->track, loader.song->division),
+                   SpannedTicks(*loader.song->track, ticks)};
   song = std::move(loader.song);
   // A crafted file can claim years of playing time; held at the int range, the mix then
-  // refuses it as too long instead of the cast going wrong.
-  seconds = time < std::numeric_limits<int>::max() - 1 ? static_cast<int>(time) + 1
-                                                       : std::numeric_limits<int>::max();
-  if (playing) *playing = time;
+  // refuses it as too long instead of the sum going wrong.
+  const int64_t whole = time.clock.Microseconds(time.endTick) / kMicrosecondsPerSecond;
+  seconds = static_cast<int>(std::min<int64_t>(whole + 1, std::numeric_limits<int>::max()));
+  if (playing) *playing = std::move(time);
   return true;
 }
 

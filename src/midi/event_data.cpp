@@ -45,30 +45,6 @@ uint8_t EventDataByte(MidiContext& ctx, const MidiEvent& e, int64_t i) {
   return e.data[static_cast<size_t>(i)];
 }
 
-int32_t CopyEventDataOut(MidiContext& ctx, const MidiEvent& e, std::span<uint8_t> out) {
-  if (e.data.empty() || e.size < 0) {
-    ShowDataError(ctx);
-    return 0;
-  }
-  const size_t want = std::min(static_cast<size_t>(e.size), e.data.size());
-  const size_t n = std::min(want, out.size());
-  // A destination too small for the data gets what fits, never more.
-  if (n < static_cast<size_t>(e.size)) ShowDataError(ctx);
-  std::copy_n(e.data.begin(), n, out.begin());
-  return static_cast<int32_t>(n);
-}
-
-void TerminateEventData(MidiContext& ctx, MidiEvent& e, int32_t n) {
-  if (e.data.empty() || n < 0) {
-    ShowDataError(ctx);
-    return;
-  }
-  if (int64_t{n} >= int64_t{e.size} + kSlack || static_cast<size_t>(n) >= e.data.size()) {
-    e.data.resize(static_cast<size_t>(n) + 9, 0);
-  }
-  e.data[static_cast<size_t>(n)] = 0;
-}
-
 void CopyEvent(MidiEvent& to, const MidiEvent& from) {
   const int32_t channel = to.channel;
   to = from;

@@ -13,16 +13,12 @@ namespace velorna {
 void SetEventData(MidiContext& ctx, MidiEvent& e, std::span<const uint8_t> bytes);
 // Byte i of data, 0 past size+8 (with MUEV 0x06000002).
 uint8_t EventDataByte(MidiContext& ctx, const MidiEvent& e, int64_t i);
-// Copies `size` bytes out; returns size.
-int32_t CopyEventDataOut(MidiContext& ctx, const MidiEvent& e, std::span<uint8_t> out);
-// Makes byte n a 0, growing the buffer when needed.
-void TerminateEventData(MidiContext& ctx, MidiEvent& e, int32_t n);
 // Copies every field but channel (the copy constructor copies channel too).
 void CopyEvent(MidiEvent& to, const MidiEvent& from);
 // The rhythm map a GS "use for rhythm part" message sets its channel to (0: a normal part);
 // none for any other event. A channel other than 10 with a map is a rhythm part: its notes are
 // drum sounds, never retuned.
-std::optional<int> RhythmMapOf(const MidiEvent& e);
+[[nodiscard]] std::optional<int> RhythmMapOf(const MidiEvent& e);
 // Status 240, kind 1, value 127, data F0 07 7F 7F 04 01 00 7F F7.
 void MakeMasterVolume(MidiEvent& e);
 

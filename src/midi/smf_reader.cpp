@@ -323,7 +323,8 @@ std::unique_ptr<MidiFormat1Data> SplitByChannel(MidiContext& ctx, const MidiForm
         eot.kind = meta::kEndOfTrack;
         eot.channel = kNoChannel;
         eot.delta = ToDelta(elapsed[static_cast<size_t>(k)]);
-        AppendEvent(ctx, track, std::move(eot));
+        // A full track has said so and is left without it, as the writer then refuses.
+        (void)AppendEvent(ctx, track, std::move(eot));
       }
       elapsed.fill(0);
       continue;
@@ -338,7 +339,8 @@ std::unique_ptr<MidiFormat1Data> SplitByChannel(MidiContext& ctx, const MidiForm
     MidiEvent copy = e;
     copy.delta = ToDelta(elapsed[k]);
     elapsed[k] = 0;
-    AppendEvent(ctx, *multi->tracks[k], std::move(copy));
+    // A full track has said so; what does not fit is left out.
+    (void)AppendEvent(ctx, *multi->tracks[k], std::move(copy));
   }
   multi->state = kSongNotes;
   return multi;

@@ -154,10 +154,4 @@ void RemoveDisabledEvents(MidiTrack& track) {
   events.resize(kept);
 }
 
-void AppendDefaultBendRange(MidiContext& ctx, MidiTrack& track, int channel) {
-  AppendEvent(ctx, track, MakeControlChange(channel, 101, 0));
-  AppendEvent(ctx, track, MakeControlChange(channel, 100, 0));
-  AppendEvent(ctx, track, MakeControlChange(channel, 6, 2));
-}
-
 }  // namespace velorna

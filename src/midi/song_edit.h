@@ -9,24 +9,25 @@
 
 namespace velorna {
 
-std::unique_ptr<MidiFormat0Data> CopySong(MidiContext& ctx, const MidiFormat0Data& song);
+[[nodiscard]] std::unique_ptr<MidiFormat0Data> CopySong(MidiContext& ctx,
+                                                        const MidiFormat0Data& song);
 void DestroySong(MidiContext& ctx, std::unique_ptr<MidiFormat0Data>& song);
 void DestroySong(MidiContext& ctx, std::unique_ptr<MidiFormat1Data>& song);
-std::unique_ptr<MidiTrack> CopyTrack(MidiContext& ctx, int32_t capacity, const MidiTrack& source);
+[[nodiscard]] std::unique_ptr<MidiTrack> CopyTrack(MidiContext& ctx, int32_t capacity,
+                                                   const MidiTrack& source);
 // Releases the track's events and buffers (warning for events of 256 bytes or more).
 void DestroyTrack(MidiContext& ctx, MidiTrack& track);
 
 // Both report MDTK 0x0D000006 on a full track and then drop the event (returning false).
-bool AppendEvent(MidiContext& ctx, MidiTrack& track, MidiEvent event);
+[[nodiscard]] bool AppendEvent(MidiContext& ctx, MidiTrack& track, MidiEvent event);
 // mode 2: before every event of time t; other modes: after them, before an End of Track.
-bool InsertEventAtTime(MidiContext& ctx, MidiEvent event, MidiTrack& track, int64_t t, int mode);
+[[nodiscard]] bool InsertEventAtTime(MidiContext& ctx, MidiEvent event, MidiTrack& track, int64_t t,
+                                     int mode);
 void RemoveDisabledEvents(MidiTrack& track);
 // A tick distance as a delta: held to 0..INT32_MAX, since a gap made by joining or removing
 // events can pass the 32-bit range and must not wrap to a negative delta.
 int32_t ToDelta(int64_t ticks);
 // Control change `controller` = value on the channel, delta 0, no data.
 MidiEvent MakeControlChange(int channel, uint32_t controller, int32_t value);
-// Controllers 101 = 0, 100 = 0, 6 = 2 (bend range 2 semitones), appended at the very end.
-void AppendDefaultBendRange(MidiContext& ctx, MidiTrack& track, int channel);
 
 }  // namespace velorna

@@ -1,7 +1,10 @@
 #include "midi/song_time.h"
 
 #include <algorithm>
+#include <limits>
+#include <optional>
 
+#include "base/limits.h"
 #include "midi/note_pairing.h"
 #include "midi/song_edit.h"
 
@@ -9,74 +12,126 @@ namespace velorna {
 
 namespace {
 
+// Later than any song could be rendered; keeps the sample number inside 64 bits at any rate.
+constexpr int64_t kMaxMicroseconds = std::numeric_limits<int64_t>::max() / kSampleRate;
+constexpr int32_t kDivisionField = 0xFFFF;
+constexpr int kDropFrameRate = 29;  // 29.97 frames per second: 30000 frames per 1001 s
+
 int64_t SumOfDeltas(const MidiTrack& track) {
   int64_t sum = 0;
   for (const MidiEvent& e : track.events) sum += e.delta;
   return sum;
 }
 
-// Seconds per tick of a SMPTE division (high byte: minus the frame rate, low byte: ticks
-// per frame); 0 when the field is not a usable SMPTE division.
-double SmpteSecondsPerTick(int32_t division) {
-  const auto frameByte = static_cast<int8_t>((division >> 8) & 0xFF);
+// One tick of an SMPTE division (high byte: minus the frame rate, low byte: ticks per
+// frame) as a fraction of microseconds; none for an unknown rate or no ticks per frame.
+struct SmpteTick {
+  int64_t numerator = 0;
+  int64_t denominator = 1;
+};
+std::optional<SmpteTick> DecodeSmpte(int32_t division) {
+  const int framesPerSecond = -static_cast<int8_t>((division >> 8) & 0xFF);
   const int ticksPerFrame = division & 0xFF;
-  double framesPerSecond = 0;
-  switch (frameByte) {
-    case -24:
-      framesPerSecond = 24;
-      break;
-    case -25:
-      framesPerSecond = 25;
-      break;
-    case -29:
-      framesPerSecond = 30000.0 / 1001.0;
-      break;  // 30 drop-frame
-    case -30:
-      framesPerSecond = 30;
-      break;
+  if (ticksPerFrame == 0) return std::nullopt;
+  switch (framesPerSecond) {
+    case 24:
+    case 25:
+    case 30:
+      return SmpteTick{kMicrosecondsPerSecond, int64_t{framesPerSecond} * ticksPerFrame};
+    case kDropFrameRate:
+      return SmpteTick{kMicrosecondsPerSecond * 1001, int64_t{30000} * ticksPerFrame};
     default:
-      return 0;
+      return std::nullopt;
   }
-  if (ticksPerFrame == 0) return 0;
-  return 1.0 / (framesPerSecond * ticksPerFrame);
 }
 
-constexpr double kMicrosecondsPerSecond = 1000000.0;
-
-// Length of one tick at `tempo` (microseconds per quarter) under a usable division.
-double SecondsPerTick(int32_t field, int64_t tempo) {
-  if (IsSmpteDivision(field)) return SmpteSecondsPerTick(field);  // the tempo does not apply
-  return static_cast<double>(tempo) / (static_cast<double>(field) * kMicrosecondsPerSecond);
+int64_t ClampMicroseconds(__int128 us) {
+  if (us < 0) return 0;
+  if (us > kMaxMicroseconds) return kMaxMicroseconds;
+  return static_cast<int64_t>(us);
 }
 
 }  // namespace
 
-TempoMap BuildTempoMap(const MidiTrack& track, int32_t division) {
-  const int32_t field = division & 0xFFFF;
-  TempoMap map;
-  if (!IsUsableDivision(field)) return map;
-  map.push_back({0, 0.0, SecondsPerTick(field, kDefaultTempo)});
+SongClock::SongClock(int32_t division) {
+  const int32_t field = division & kDivisionField;
+  if (IsSmpteDivision(field)) {
+    smpte_ = true;
+    const std::optional<SmpteTick> tick = DecodeSmpte(field);
+    valid_ = tick.has_value();
+    if (tick) {
+      smpteNumerator_ = tick->numerator;
+      smpteDenominator_ = tick->denominator;
+    }
+    return;
+  }
+  ticksPerQuarter_ = field;
+  valid_ = ticksPerQuarter_ > 0;
+  segments_.push_back(Segment{0, 0, kDefaultTempo});
+}
+
+SongClock SongClock::OfTrack(const MidiTrack& track, int32_t division) {
+  SongClock clock(division);
   int64_t tick = 0;
   for (const MidiEvent& e : track.events) {
     tick += e.delta;
-    if (e.status != st::kMeta || e.kind != meta::kTempo) continue;
-    const TempoSegment& last = map.back();
-    const TempoSegment next{tick, SecondsAtTick(map, tick), SecondsPerTick(field, e.value)};
-    if (next.tick == last.tick) {
-      map.back() = next;  // several tempos at one tick: the last one rules
-    } else {
-      map.push_back(next);
-    }
+    if (e.status == st::kMeta && e.kind == meta::kTempo) clock.AddTempo(tick, e.value);
   }
-  return map;
+  return clock;
 }
 
-double SecondsAtTick(const TempoMap& map, int64_t tick) {
-  if (map.empty()) return 0;
-  auto after = std::upper_bound(map.begin(), map.end(), tick,
-                                [](int64_t t, const TempoSegment& s) { return t < s.tick; });
-  const TempoSegment& s = after == map.begin() ? map.front() : *(after - 1);
-  return s.seconds + static_cast<double>(tick - s.tick) * s.secondsPerTick;
+void SongClock::AddTempo(int64_t tick, int32_t microsecondsPerQuarter) {
+  if (smpte_ || !valid_) return;  // SMPTE time ignores tempo
+  const Segment& last = segments_.back();
+  tick = std::max(tick, last.tick);
+  const __int128 scaled = last.scaledTime + static_cast<__int128>(tick - last.tick) * last.tempo;
+  const int64_t tempo = microsecondsPerQuarter > 0 ? microsecondsPerQuarter : kDefaultTempo;
+  if (tick == last.tick) {
+    segments_.back().tempo = tempo;  // several tempos at one tick: the last one rules
+  } else {
+    segments_.push_back(Segment{tick, scaled, tempo});
+  }
+}
+
+SongClock::Exact SongClock::ExactAt(int64_t tick) const {
+  if (!valid_) return {0, 1};
+  tick = std::max<int64_t>(tick, 0);
+  if (smpte_) return {static_cast<__int128>(tick) * smpteNumerator_, smpteDenominator_};
+  auto it = std::upper_bound(segments_.begin(), segments_.end(), tick,
+                             [](int64_t t, const Segment& s) { return t < s.tick; });
+  const Segment& seg = *(it - 1);
+  return {seg.scaledTime + static_cast<__int128>(tick - seg.tick) * seg.tempo, ticksPerQuarter_};
+}
+
+int64_t SongClock::Microseconds(int64_t tick) const {
+  const Exact at = ExactAt(tick);
+  return ClampMicroseconds(at.scaled / at.scale);
+}
+
+double SongClock::Seconds(int64_t tick) const {
+  return static_cast<double>(Microseconds(tick)) / static_cast<double>(kMicrosecondsPerSecond);
+}
+
+int64_t SongClock::FramesUntil(int64_t tick, int rate) const {
+  const Exact at = ExactAt(tick);
+  const __int128 micros = std::min<__int128>(at.scaled, __int128{kMaxMicroseconds} * at.scale);
+  const __int128 scale = static_cast<__int128>(at.scale) * kMicrosecondsPerSecond;
+  return static_cast<int64_t>((micros * std::max(rate, 0) + scale - 1) / scale);
+}
+
+int64_t SongClock::TickAtMicros(int64_t from, int64_t micros) const {
+  if (!valid_ || Microseconds(from) >= micros) return from;
+  int64_t step = 1;
+  while (Microseconds(from + step) < micros) {
+    if (step > std::numeric_limits<int32_t>::max()) return from + step;  // no tempo moves it
+    step *= 2;
+  }
+  int64_t lo = from + step / 2, hi = from + step;  // Microseconds(lo) < micros <= (hi)
+  while (hi - lo > 1) {
+    const int64_t mid = lo + (hi - lo) / 2;
+    (Microseconds(mid) < micros ? lo : hi) = mid;
+  }
+  return hi;
 }
 
 int64_t TrackLengthTicks(MidiContext& ctx, const MidiTrack& track) {
@@ -93,35 +148,20 @@ bool IsSmpteDivision(int32_t division) {
 }
 
 bool IsUsableDivision(int32_t division) {
-  const int32_t field = division & 0xFFFF;
-  if (IsSmpteDivision(field)) return SmpteSecondsPerTick(field) > 0;
-  return field != 0;
+  return SongClock(division).valid();
 }
 
-double TicksToSeconds(const MidiTrack& track, int64_t limit, int32_t division) {
-  const int32_t field = division & 0xFFFF;
-  if (!IsUsableDivision(field)) return 0;
-  const bool smpte = IsSmpteDivision(field);
-  const double smpteTick = smpte ? SmpteSecondsPerTick(field) : 0;
-  double seconds = 0;
-  int64_t tempo = kDefaultTempo;
+int64_t SpannedTicks(const MidiTrack& track, int64_t limit) {
   int64_t elapsed = 0;
   for (const MidiEvent& e : track.events) {
     if (elapsed >= limit) break;
-    int64_t d = e.delta;
-    if (elapsed + d > limit) d = limit - elapsed;
-    if (d != 0) {
-      if (smpte) {
-        // Real-time ticks: the tempo does not change their length.
-        seconds += static_cast<double>(d) * smpteTick;
-      } else {
-        seconds += ((static_cast<double>(d) / field) * static_cast<double>(tempo)) / 1000000.0;
-      }
-    }
-    if (e.status == st::kMeta && e.kind == meta::kTempo) tempo = e.value;
-    elapsed += e.delta;
+    elapsed += std::min<int64_t>(e.delta, limit - elapsed);
   }
-  return seconds;
+  return elapsed;
+}
+
+double TicksToSeconds(const MidiTrack& track, int64_t limit, int32_t division) {
+  return SongClock::OfTrack(track, division).Seconds(SpannedTicks(track, limit));
 }
 
 }  // namespace velorna

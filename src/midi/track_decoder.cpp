@@ -180,12 +180,6 @@ int32_t DecodeChannelMessage(MidiContext& ctx, MidiTrack& track, MidiEvent& e, i
 
 }  // namespace
 
-int32_t ReadDeltaTime(MidiContext& ctx, MidiTrack& track) {
-  const Vlq v = ReadVlqAt(ctx, track, track.pos);
-  track.pos += v.bytes;
-  return v.value;
-}
-
 int32_t DecodeEventBody(MidiContext& ctx, MidiTrack& track, MidiEvent& e, int statusByte) {
   const int64_t avail = ChunkEnd(track) - track.pos;
   if (statusByte < 0x80 || statusByte > 0xFF || avail <= 0) return 0;

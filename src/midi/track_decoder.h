@@ -11,8 +11,6 @@ namespace velorna {
 
 // Decodes the event at `pos`, appends it and advances `pos`. Requires state 0.
 void ParseEvent(MidiContext& ctx, MidiTrack& track);
-// The variable-length quantity at `pos` (at most 4 bytes); advances `pos` past it.
-int32_t ReadDeltaTime(MidiContext& ctx, MidiTrack& track);
 // Bytes the body at `pos` occupies (status byte included), 0 when not recognised.
 // Does not move `pos`.
 int32_t DecodeEventBody(MidiContext& ctx, MidiTrack& track, MidiEvent& e, int statusByte);

@@ -108,7 +108,8 @@ void FixEndOfTrack(MidiContext& ctx, MidiTrack& track) {
     eot.status = st::kMeta;
     eot.kind = meta::kEndOfTrack;
     eot.channel = kNoChannel;
-    AppendEvent(ctx, track, std::move(eot));
+    // A full track has said so; it stays without its End of Track, which the writer refuses.
+    (void)AppendEvent(ctx, track, std::move(eot));
   }
 }
 
@@ -143,17 +144,19 @@ void MergeTrackInto(MidiContext& ctx, int nameMode, const MidiTrack& source, Mid
   size_t j = 0;
   // At equal times the source's events go first: after one is taken the destination's
   // next delta is 0, and a following source event with delta 0 still wins.
-  while (i < ea.size() && j < eb.size()) {
+  // A full destination has said so once; what does not fit is left out.
+  bool room = true;
+  while (room && i < ea.size() && j < eb.size()) {
     if (ea[i].delta >= eb[j].delta) {
       ea[i].delta -= eb[j].delta;
-      AppendEvent(ctx, dest, std::move(eb[j++]));
+      room = AppendEvent(ctx, dest, std::move(eb[j++]));
     } else {
       eb[j].delta -= ea[i].delta;
-      AppendEvent(ctx, dest, std::move(ea[i++]));
+      room = AppendEvent(ctx, dest, std::move(ea[i++]));
     }
   }
-  while (j < eb.size()) AppendEvent(ctx, dest, std::move(eb[j++]));
-  while (i < ea.size()) AppendEvent(ctx, dest, std::move(ea[i++]));
+  while (room && j < eb.size()) room = AppendEvent(ctx, dest, std::move(eb[j++]));
+  while (room && i < ea.size()) room = AppendEvent(ctx, dest, std::move(ea[i++]));
   a.reset();
   b.reset();
   FixEndOfTrack(ctx, dest);

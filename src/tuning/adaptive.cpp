@@ -470,10 +470,6 @@ double JustScaleCents(int degree) {
   return PresetDegreeCents(PresetId::kJust)[static_cast<size_t>(d)] - d * kCentsPerSemitone;
 }
 
-const IntervalTable& JustIntervals() {
-  return kJustIntervals;
-}
-
 double JustDeviationCents(int semitones, double sizeCents) {
   const IntervalClass& c = kJustIntervals[static_cast<size_t>(ClassOf(semitones))];
   const double tempered = ClassOf(semitones) * kCentsPerSemitone;
@@ -538,7 +534,7 @@ SongNotes IntonationNotesOfSong(const MidiFormat0Data& song, const KeyTable& key
   SongNotes out;
   if (!song.track) return out;
   const MidiTrack& track = *song.track;
-  const TempoMap tempo = BuildTempoMap(track, song.division);
+  const SongClock clock = SongClock::OfTrack(track, song.division);
   // A rhythm part's notes are drum sounds the conversion never bends: they pull on nothing.
   std::array<int, kMidiChannels> rhythmMap{};
   int64_t tick = 0;
@@ -556,8 +552,8 @@ SongNotes IntonationNotesOfSong(const MidiFormat0Data& song, const KeyTable& key
     const KeyTarget target = keys[static_cast<size_t>(e.note)];
     if (!target) continue;
     IntonationNote n;
-    n.start = SecondsAtTick(tempo, tick);
-    n.end = SecondsAtTick(tempo, tick + std::max(e.duration, 0));
+    n.start = clock.Seconds(tick);
+    n.end = clock.Seconds(tick + std::max(e.duration, 0));
     n.key = e.note;
     n.velocity = e.velocity;
     n.voice = e.channel;

@@ -38,7 +38,6 @@ struct IntervalClass {
   double consonance = 0;  // weight of a pair at this interval; 0 ignores it
 };
 using IntervalTable = std::array<IntervalClass, kPitchClassCount>;
-const IntervalTable& JustIntervals();
 
 // Cents by which the just size of a `semitones` interval, nearest to `sizeCents` (its size
 // as played), differs from the equal-tempered one.

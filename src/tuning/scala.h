@@ -80,11 +80,11 @@ struct ScalaRead {
   ScalaError error;  // kind kNone when value is set
 };
 
-ScalaRead<Scale> ParseScl(std::string_view text);
-ScalaRead<KeyboardMap> ParseKbm(std::string_view text);
+[[nodiscard]] ScalaRead<Scale> ParseScl(std::string_view text);
+[[nodiscard]] ScalaRead<KeyboardMap> ParseKbm(std::string_view text);
 // Regular files of at most kMaxScalaFileBytes; never blocks on a FIFO.
-ScalaRead<Scale> LoadScl(const std::string& path);
-ScalaRead<KeyboardMap> LoadKbm(const std::string& path);
+[[nodiscard]] ScalaRead<Scale> LoadScl(const std::string& path);
+[[nodiscard]] ScalaRead<KeyboardMap> LoadKbm(const std::string& path);
 
 // Degree 0 on key 60 at its equal-tempered pitch, one degree per key.
 KeyboardMap DefaultKeyboardMap();
@@ -102,7 +102,8 @@ struct ScalaFiles {
   Scale scale;
   KeyboardMap map;
 };
-std::optional<ScalaFiles> ScalaFromKeyTable(const KeyTable& keys, std::string description);
+[[nodiscard]] std::optional<ScalaFiles> ScalaFromKeyTable(const KeyTable& keys,
+                                                          std::string description);
 // Twelve offsets on a tonic as a twelve-note octave scale, degree 0 on the tonic nearest C4;
 // with a reference pitch, moved so that A4 sounds at it.
 ScalaFiles ScalaFromOffsets(const CentTable& offsets, int tonicPitchClass,

@@ -60,7 +60,7 @@ struct Note {
 class EffectsFidelityTest : public testing::TestWithParam<int> {
  protected:
   void SetUp() override {
-    RouteSynthLog(nullptr);  // the font has no drum kit for channel 10, which is fine here
+    InstallSynthLog();  // the font has no drum kit for channel 10, which is fine here
     ASSERT_TRUE(test::WriteToneFont(font_));
   }
 

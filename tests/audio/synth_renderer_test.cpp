@@ -17,7 +17,7 @@ using test::TrackBuilder;
 class SynthRendererTest : public ::testing::Test {
  protected:
   static void SetUpTestSuite() {
-    RouteSynthLog(nullptr);
+    InstallSynthLog();
     font_ = LoadSoundFont(test::kTestSoundFont).release();
   }
   static void TearDownTestSuite() {
@@ -181,7 +181,7 @@ TEST(FloatToSample, RoundsAndClamps) {
 }
 
 TEST(LoadSoundFont, MissingFileLoadsNothing) {
-  RouteSynthLog(nullptr);
+  InstallSynthLog();
   EXPECT_EQ(LoadSoundFont("/nonexistent/none.sf2"), nullptr);
 }
 

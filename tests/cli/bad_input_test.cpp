@@ -28,6 +28,7 @@ const std::string kTrackInternal = "MDTK0D000001 Midiのトラックデータで
 const std::string kMidiOpenFailed = "Midiファイルが開けませんでした。";
 const std::string kCannotOpen = "ファイルが開けませんでした。";
 const std::string kNoSynth = "ソフトウェア音源が使用できません。 (";
+const std::string kTooLarge = "出力が大きすぎます。";
 
 Bytes Concat(Bytes a, const Bytes& b) {
   a.insert(a.end(), b.begin(), b.end());
@@ -286,6 +287,28 @@ TEST(BadInput, TrackOfNoteOnsWithoutNoteOffsLoadsAndStops) {
     return err.find("0%") != std::string::npos;
   };
   RunCase(dir, c, 130, {kFinished});
+}
+
+// The longest playing time a track within the reader's limits can claim: one tick per
+// quarter at the slowest tempo, and as many of the longest deltas as its image holds (under
+// running status), some 3e14 s, past what a sample count holds in 64 bits at 44.1 kHz.
+// Every rate refuses it before any rendering, and no cast of its length goes wrong.
+TEST(BadInput, PlayingTimeOfAgesIsRefusedAtEveryRate) {
+  constexpr uint32_t kSlowestTempo = 0xFFFFFF;
+  constexpr uint32_t kLongestDelta = 0x0FFFFFFF;
+  constexpr int kEvents = 64000;  // six bytes each: within one track's image
+  TrackBytes t;
+  t.Tempo(0, kSlowestTempo).NoteOn(0, 0, 60, 100).NoteOff(1, 0, 60);
+  t.Control(kLongestDelta, 0, 7, 100);
+  for (int k = 0; k < kEvents; ++k) t.Event(kLongestDelta, {7, 100});
+  t.EndOfTrack(0);
+  TempDir dir;
+  WriteBytes(dir / "song.mid", SmfFile(0, 1, {t}));
+  for (const char* rate : {"44100", "48000", "96000"}) {
+    Case c;
+    c.extraArgs = {"--rate", rate};
+    RunCase(dir, c, 1, {kTooLarge});
+  }
 }
 
 }  // namespace

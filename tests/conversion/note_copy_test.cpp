@@ -48,7 +48,7 @@ std::vector<TimedEvent> TimedThroughFile(const std::vector<uint8_t>& bytes) {
   MidiContext ctx(silent);
   MidiTrack track;
   constexpr int64_t kHeaderBytes = 14;
-  ReadTrackChunk(ctx, track, bytes, kHeaderBytes);
+  EXPECT_GT(ReadTrackChunk(ctx, track, bytes, kHeaderBytes), 0);
   const int32_t division = (bytes[12] << 8) | bytes[13];
   return TimeTrackEvents(track, division).value_or(std::vector<TimedEvent>{});
 }

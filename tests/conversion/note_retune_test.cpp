@@ -10,6 +10,7 @@
 
 #include "audio/render_synth.h"
 #include "midi/smf_reader.h"
+#include "support/bend_range.h"
 #include "support/smf_bytes.h"
 #include "support/song_builder.h"
 
@@ -410,18 +411,18 @@ TEST_F(NoteRetuneTest, IndexThatIsNoNoteGivesNoCopy) {
 TEST_F(NoteRetuneTest, SetPitchBendAtOverwritesOrInsertsWhereItActs) {
   MidiTrack track =
       MakeTrack({Bend(10, 0, 1), Bend(0, 1, 2), Bend(0, 0, 3), Note(0, 0, 60, 5), EndOfTrack(5)});
-  SetPitchBendAt(ctx, track, 70, 5, 10, 0);
+  EXPECT_TRUE(SetPitchBendAt(ctx, track, 70, 5, 10, 0));
   EXPECT_EQ(Describe(track), (Lines{"+10 bend ch0 1", "+0 bend ch1 2", "+0 bend ch0 8965",
                                     "+0 note ch0 60 dur5", "+5 eot"}));
 
   MidiTrack reset = MakeTrack({Bend(10, 0, 1), Control(0, 0, 121, 0), Note(0, 0, 60, 5),
                                Control(0, 0, 7, 1), EndOfTrack(5)});
-  SetPitchBendAt(ctx, reset, 64, 0, 10, 0);
+  EXPECT_TRUE(SetPitchBendAt(ctx, reset, 64, 0, 10, 0));
   EXPECT_EQ(Describe(reset), (Lines{"+10 bend ch0 1", "+0 cc ch0 121=0", "+0 bend ch0 8192",
                                     "+0 note ch0 60 dur5", "+0 cc ch0 7=1", "+5 eot"}));
 
   MidiTrack between = MakeTrack({Program(10, 0, 1), Program(10, 0, 2), EndOfTrack(5)});
-  SetPitchBendAt(ctx, between, 64, 0, 15, 0);
+  EXPECT_TRUE(SetPitchBendAt(ctx, between, 64, 0, 15, 0));
   EXPECT_EQ(Describe(between),
             (Lines{"+10 program ch0 1", "+5 bend ch0 8192", "+5 program ch0 2", "+5 eot"}));
   EXPECT_TRUE(rec.texts().empty());
@@ -529,6 +530,31 @@ TEST_F(NoteRetuneTest, ProgramChangeBehindTheNoteAtItsTickIsNotItsOwn) {
   };
   EXPECT_EQ(programs(1), (Lines{"+0 program ch0 3"}));
   EXPECT_EQ(programs(3), (Lines{"+0 program ch0 3", "+0 program ch0 0"}));
+}
+
+// A copy at the event cap: with every event of its window kept, the retuning bend (or, a
+// step earlier, the End of Track) no longer fits. The note gets no copy and the cap is said,
+// rather than a copy at the song's own pitch passing for a retuned one.
+TEST_F(NoteRetuneTest, ACopyWhoseBendDoesNotFitFailsWithAMessage) {
+  const int32_t cap = MidiTrack{}.maxEvents();
+  // Kept besides the window's controllers: the note, the tail holder and the End of Track.
+  for (const int32_t controllers : {cap - 3, cap - 2}) {
+    SCOPED_TRACE(controllers);
+    std::vector<MidiEvent> events{Note(0, 0, 64, 100)};
+    events.insert(events.end(), static_cast<size_t>(controllers), Control(0, 0, 7, 90));
+    events[1].delta = 50;
+    events.push_back(EndOfTrack(50));
+    const auto song = MakeSong(events);
+    const auto index = IndexSong(*song);
+    ASSERT_TRUE(index);
+    RecordingReporter own;
+    MidiContext ctx(own);
+    const NoteCopy copy =
+        BuildNoteCopy(ctx, *index, 0, Tuning{KeyTableFromCents(kPureIntervalCents), {}});
+    EXPECT_TRUE(copy.failed);
+    EXPECT_EQ(copy.song, nullptr);
+    EXPECT_TRUE(own.Contains("MDTK0D000006"));
+  }
 }
 
 }  // namespace

@@ -66,41 +66,6 @@ TEST_F(EventDataTest, DataByteReadsZerosUpToEightPastTheEnd) {
   EXPECT_EQ(rec.texts(), (std::vector<std::string>{error, error, error}));
 }
 
-TEST_F(EventDataTest, CopyOutNeverWritesPastTheDestination) {
-  MidiEvent e;
-  SetEventData(ctx, e, std::vector<uint8_t>{9, 8, 7, 6});
-  std::vector<uint8_t> out(6, 0xAA);
-  EXPECT_EQ(CopyEventDataOut(ctx, e, out), 4);
-  EXPECT_EQ(out, (std::vector<uint8_t>{9, 8, 7, 6, 0xAA, 0xAA}));
-  EXPECT_TRUE(rec.texts().empty());
-
-  std::vector<uint8_t> small(2);
-  EXPECT_EQ(CopyEventDataOut(ctx, e, small), 2);
-  EXPECT_EQ(small, (std::vector<uint8_t>{9, 8}));
-  EXPECT_EQ(CopyEventDataOut(ctx, MidiEvent{}, out), 0);
-  EXPECT_EQ(rec.texts().size(), 2u);
-}
-
-TEST_F(EventDataTest, TerminateGrowsTheBufferAndKeepsTheBytes) {
-  MidiEvent e;
-  SetEventData(ctx, e, std::vector<uint8_t>{'a', 'b', 'c'});
-  TerminateEventData(ctx, e, 1);
-  EXPECT_EQ(e.data[0], 'a');
-  EXPECT_EQ(e.data[1], 0);
-  EXPECT_EQ(e.data.size(), 11u);
-
-  TerminateEventData(ctx, e, 20);
-  ASSERT_EQ(e.data.size(), 29u);
-  EXPECT_EQ(e.data[2], 'c');
-  EXPECT_EQ(e.data[20], 0);
-  EXPECT_TRUE(rec.texts().empty());
-
-  MidiEvent empty;
-  TerminateEventData(ctx, empty, 0);
-  EXPECT_TRUE(empty.data.empty());
-  EXPECT_EQ(rec.texts().size(), 1u);
-}
-
 TEST_F(EventDataTest, CopyEventTakesEverythingButTheChannel) {
   MidiEvent from;
   from.status = st::kSysEx;

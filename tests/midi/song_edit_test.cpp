@@ -183,13 +183,5 @@ TEST_F(SongEditTest, DestroyWarnsForLargeEventsOtherThanVoiceData) {
   EXPECT_EQ(rec.texts().size(), 1u);
 }
 
-TEST_F(SongEditTest, DefaultBendRangeGoesAtTheVeryEnd) {
-  MidiTrack track = MakeTrack({Program(0, 3, 1), EndOfTrack(40)});
-  AppendDefaultBendRange(ctx, track, 3);
-  EXPECT_EQ(Describe(track), (Lines{"+0 program ch3 1", "+40 eot", "+0 cc ch3 101=0",
-                                    "+0 cc ch3 100=0", "+0 cc ch3 6=2"}));
-  EXPECT_TRUE(track.events[4].data.empty());
-}
-
 }  // namespace
 }  // namespace velorna

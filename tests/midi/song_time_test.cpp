@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
+#include <random>
 #include <vector>
 
 namespace velorna {
@@ -110,6 +112,68 @@ TEST(SongTime, NoteSoundingPastTheEndLengthensTheSong) {
   EXPECT_EQ(t.events[0].status, st::kNote);
   // The playing time still runs to the last event only.
   EXPECT_DOUBLE_EQ(TicksToSeconds(t, TrackLengthTicks(ctx, t), 1000), 0.5);
+}
+
+// The clock against a plain floating-point walk of the same tempo map (the way the playing
+// time used to be found), over random maps: the two agree to the microsecond, frame counts
+// round the exact time up, and the tick search inverts the clock.
+TEST(SongTime, ClockAgreesWithAFloatingWalkOverRandomTempoMaps) {
+  std::mt19937 random(20261207);
+  for (int round = 0; round < 200; ++round) {
+    const int32_t division = std::uniform_int_distribution<int32_t>(1, 0x7FFF)(random);
+    std::vector<MidiEvent> events;
+    int64_t tick = 0;
+    for (int k = std::uniform_int_distribution<int>(0, 20)(random); k > 0; --k) {
+      const int32_t delta = std::uniform_int_distribution<int32_t>(0, 100000)(random);
+      events.push_back(Tempo(delta, std::uniform_int_distribution<int32_t>(1, 0xFFFFFF)(random)));
+      tick += delta;
+    }
+    const int32_t last = std::uniform_int_distribution<int32_t>(0, 100000)(random);
+    events.push_back(End(last));
+    tick += last;
+    const MidiTrack track = Track(1, events);
+    const SongClock clock = SongClock::OfTrack(track, division);
+    for (int probe = 0; probe < 20; ++probe) {
+      const int64_t at = std::uniform_int_distribution<int64_t>(0, tick)(random);
+      // The floating walk: each delta at the tempo before it.
+      long double seconds = 0;
+      int64_t now = 0;
+      long double tempo = kDefaultTempo;
+      for (const MidiEvent& e : track.events) {
+        const int64_t d = std::min<int64_t>(e.delta, at - now);
+        seconds += static_cast<long double>(d) * tempo / division / 1e6L;
+        now += d;
+        if (d < e.delta) break;
+        if (e.status == st::kMeta && e.kind == meta::kTempo) tempo = e.value;
+      }
+      ASSERT_NEAR(clock.Seconds(at), static_cast<double>(seconds), 2e-6 + 1e-12 * seconds);
+      EXPECT_DOUBLE_EQ(TicksToSeconds(track, at, division), clock.Seconds(at));
+      for (const int rate : {44100, 48000, 96000}) {
+        const int64_t frames = clock.FramesUntil(at, rate);
+        EXPECT_GE(static_cast<long double>(frames) + 1e-6L, seconds * rate);
+        EXPECT_LT(static_cast<long double>(frames) - 1 - 1e-6L, seconds * rate);
+      }
+      const int64_t micros = clock.Microseconds(at);
+      const int64_t found = clock.TickAtMicros(0, micros);
+      EXPECT_GE(clock.Microseconds(found), micros);
+      if (found > 0) {
+        EXPECT_LT(clock.Microseconds(found - 1), micros);
+      }
+    }
+  }
+}
+
+TEST(SongTime, TheClockHoldsACraftedLengthInRange) {
+  // The longest tempo at one tick per quarter, held for 2^28 ticks 300,000 times: beyond
+  // 10^15 seconds, clamped to a time whose frames still fit 64 bits at every rate.
+  SongClock clock(1);
+  clock.AddTempo(0, 0xFFFFFF);
+  const int64_t far = int64_t{0x0FFFFFFF} * 300000;
+  EXPECT_GT(clock.Microseconds(far), 0);
+  for (const int rate : {44100, 48000, 96000}) {
+    EXPECT_GT(clock.FramesUntil(far, rate), 0);
+    EXPECT_GE(clock.FramesUntil(far, rate), clock.FramesUntil(far / 2, rate));
+  }
 }
 
 }  // namespace
