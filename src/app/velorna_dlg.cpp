@@ -869,6 +869,14 @@ void CVelornaDlg::OnWorkerEnded(ConversionResult result) {
   m_worker.join();
   SongRun& song = m_run.back();
   song.result = result;
+  // A song a Stop cut short says so, and how much of it was written, instead of 100 %.
+  if (result == ConversionResult::kWrittenAfterStop ||
+      result == ConversionResult::kStoppedBeforeSound) {
+    m_progressField->setText(tr("停止 %1 / %2")
+                                 .arg(QString::fromStdString(ClockText(m_job.writtenSeconds)),
+                                      QString::fromStdString(ClockText(m_job.songSeconds))));
+    m_remainingField->setText(QString::fromUtf8(kNoStatus));
+  }
   for (const std::string& text : m_batchMessages.texts())
     song.messages << TranslateWithApplication(text);
   if (!m_queue.isEmpty() && !m_closing && m_job.m_cancel.load() == 0) {
@@ -901,6 +909,7 @@ void CVelornaDlg::FinishRun() {
         ++written;
         break;
       case ConversionResult::kWrittenAfterStop:
+      case ConversionResult::kStoppedBeforeSound:
         ++stopped;
         break;
       case ConversionResult::kNotWritten:
@@ -910,10 +919,11 @@ void CVelornaDlg::FinishRun() {
                         (song.messages.isEmpty() ? QString() : tr("（%1）").arg(song.messages[0]));
         break;
     }
-    if (song.result != ConversionResult::kNotWritten) lastWritten = song.output;
-    details << (song.result == ConversionResult::kNotWritten
-                    ? tr("%1: 変換できませんでした。").arg(song.song)
-                    : tr("%1 → %2").arg(song.song, song.output));
+    const bool wrote = song.result == ConversionResult::kWritten ||
+                       song.result == ConversionResult::kWrittenAfterStop;
+    if (wrote) lastWritten = song.output;
+    details << (!wrote ? tr("%1: 変換できませんでした。").arg(song.song)
+                       : tr("%1 → %2").arg(song.song, song.output));
     for (const QString& message : song.messages) details << QStringLiteral("    ") + message;
   }
   ShowOutput(lastWritten);

@@ -2,13 +2,17 @@
 
 #include "tuning/tuning_choice.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
+#include <cstdlib>
 #include <filesystem>
+#include <limits>
 #include <set>
 #include <string_view>
 
 #include "base/limits.h"
+#include "base/output_target.h"
 #include "conversion/job_files.h"
 
 namespace velorna::cli {
@@ -56,7 +60,8 @@ tuning (one source at most; default: pure intervals on C):
 
 options:
   -o, --output OUT       write the output here (one input only); its extension picks
-                         the type: .wav, .flac, .aiff or .aif
+                         the type: .wav, .flac, .aiff or .aif; "-" writes to
+                         standard output (the type --format names)
   --format wav|flac|aiff the type of outputs named after their songs (default wav)
   --bits 16|24           bits per sample (default 16)
   --rate 44100|48000|96000
@@ -107,7 +112,14 @@ std::string_view TrimSpaces(std::string_view s) {
 bool ParseNumber(std::string_view text, double& value) {
   if (!text.empty() && text.front() == '+') text.remove_prefix(1);
   const char* end = text.data() + text.size();
-  const auto [ptr, ec] = std::from_chars(text.data(), end, value, std::chars_format::fixed);
+  // A number written with an exponent is a number too; one too large for a double is out of
+  // any range the option has.
+  const auto [ptr, ec] = std::from_chars(text.data(), end, value, std::chars_format::general);
+  if (ec == std::errc::result_out_of_range && ptr == end && !text.empty()) {
+    value = std::clamp(std::strtod(std::string(text).c_str(), nullptr),
+                       std::numeric_limits<double>::lowest(), std::numeric_limits<double>::max());
+    return true;
+  }
   return !text.empty() && ec == std::errc() && ptr == end && std::isfinite(value);
 }
 
@@ -326,7 +338,7 @@ ParseResult ParseCommandLine(const std::vector<std::string>& given) {
   }
   if (o.inputs.empty()) return fail("no MIDI file given");
   if (!o.output.empty() && o.inputs.size() != 1) return fail("-o takes a single input");
-  if (!o.output.empty() && formatGiven)
+  if (!o.output.empty() && o.output != kStandardOutput && formatGiven)
     return fail("-o names the type by its extension; --format is for outputs named after songs");
   if (o.command == Command::kInspect && o.inputs.size() != 1)
     return fail("inspect takes a single MIDI file");

@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
+#include <mutex>
 #include <optional>
 #include <set>
 #include <string>
@@ -15,6 +16,8 @@
 #include <vector>
 
 #include "audio/audio_messages.h"
+#include "base/display_text.h"
+#include "base/file_io.h"
 #include "base/output_target.h"
 #include "base/run_files.h"
 
@@ -23,6 +26,7 @@
 #include "cli/stderr_reporter.h"
 #include "cli/tuning_options.h"
 #include "conversion/conversion_job.h"
+#include "conversion/conversion_messages.h"
 #include "conversion/job_files.h"
 
 namespace {
@@ -42,6 +46,9 @@ constexpr int kExitInterrupted = kExitBySignal + SIGINT;
 // ordinary code rather than a handler's.
 std::atomic<int> g_interrupted{0};
 std::atomic<std::atomic<int>*> g_cancel{nullptr};
+// Taken for good by whichever comes first: the end of the run, or a signal that ends it. The
+// exit status then says which one it was.
+std::mutex g_ending;
 
 void WatchSignals(sigset_t signals) {
   for (;;) {
@@ -52,6 +59,8 @@ void WatchSignals(sigset_t signals) {
       if (auto* cancel = g_cancel.load()) cancel->store(1);
       continue;
     }
+    // A run that has already ended keeps its own status: its outputs are complete.
+    if (!g_ending.try_lock()) continue;
     // On a line of its own, below a progress bar that may be showing.
     std::fprintf(stderr,
                  "\nvelorna-cli: ended by SIG%s; the output being written was left as it stood\n",
@@ -80,7 +89,8 @@ QString ProgramFolder(const char* argv0) {
 }
 
 int Usage(const std::string& why) {
-  std::fprintf(stderr, "velorna-cli: %s\n(velorna-cli --help lists the options)\n", why.c_str());
+  std::fprintf(stderr, "velorna-cli: %s\n(velorna-cli --help lists the options)\n",
+               EscapeForDisplay(why).c_str());
   return kExitUsage;
 }
 
@@ -111,9 +121,18 @@ int Convert(const CliOptions& cli, const Tuning& tuning, ConsoleOutput& console)
     const OutputCheck check = CheckOutput(out, cli.inputs);
     if (check.problem == OutputProblem::kIsInput)
       return Usage("the output " + out + " would overwrite the input " + check.input);
-    if (!SoundFileTypeFor(out))
+    if (out == kStandardOutput) {
+      options.outputType = SoundFileTypeForExtension(cli.outputExtension);
+    } else if (!SoundFileTypeFor(out))
       return Usage("the output's extension names no known type (.wav, .flac, .aiff, .aif): " + out);
     outputs.push_back(out);
+  }
+
+  // Fitted once for the run, and said once.
+  if (options.engine == Engine::kFast) {
+    const WorkerFit fit = FitWorkersFor(options);
+    if (fit.lowered) console.ShowText(conversion_msg::WorkersLowered(options.jobs, fit.workers));
+    if (!fit.refused) options.jobs = fit.workers;
   }
 
   int status = kExitOk;
@@ -122,7 +141,7 @@ int Convert(const CliOptions& cli, const Tuning& tuning, ConsoleOutput& console)
     console.BeginSong(std::filesystem::path(cli.inputs[i]).filename().string());
     if (const int error = LocateOutput(outputs[i]).error) {
       console.ShowText(audio_msg::kCannotOpen);
-      console.ShowText(outputs[i] + ": " + std::strerror(error));
+      console.ShowText(PathAndCause(outputs[i], error));
       console.EndSong(ConversionResult::kNotWritten, outputs[i]);
       status = kExitNotWritten;
       continue;
@@ -133,7 +152,7 @@ int Convert(const CliOptions& cli, const Tuning& tuning, ConsoleOutput& console)
     const ConversionResult result =
         RunConversion(cli.inputs[i], options, control, console, console);
     g_cancel.store(nullptr);
-    console.EndSong(result, outputs[i]);
+    console.EndSong(result, outputs[i], control);
     if (result == ConversionResult::kNotWritten) status = kExitNotWritten;
   }
   console.EndBatch();
@@ -198,11 +217,15 @@ static int Run(int argc, char** argv) {
 // Memory or threads running out where no part of the job catches it: a clean failure, not an
 // abort.
 int main(int argc, char** argv) {
+  int status = kExitNotWritten;
   try {
-    return Run(argc, argv);
+    status = Run(argc, argv);
   } catch (const std::bad_alloc&) {
+    std::fprintf(stderr, "velorna-cli: %s\n", velorna::audio_msg::kOutOfMemory.c_str());
   } catch (const std::system_error&) {
+    std::fprintf(stderr, "velorna-cli: %s\n", velorna::audio_msg::kOutOfMemory.c_str());
   }
-  std::fprintf(stderr, "velorna-cli: %s\n", velorna::audio_msg::kOutOfMemory.c_str());
-  return kExitNotWritten;
+  // Waits here for good while a signal is ending the run with its own status.
+  g_ending.lock();
+  return status;
 }

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <atomic>
 #include <climits>
 #include <cmath>
 #include <cstdint>
@@ -11,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "base/display_text.h"
 #include "conversion/note_retune.h"
 #include "conversion/song_loading.h"
 #include "midi/song_time.h"
@@ -121,7 +123,8 @@ std::string ChannelName(int channel) {
 
 std::string MetaText(const MidiEvent& e) {
   if (e.size <= 0 || e.data.size() < static_cast<size_t>(e.size)) return {};
-  return std::string(e.data.begin(), e.data.begin() + e.size);
+  return EscapeForDisplay(
+      std::string_view(reinterpret_cast<const char*>(e.data.data()), static_cast<size_t>(e.size)));
 }
 
 std::string Describe(const MidiEvent& e, double lengthSeconds) {
@@ -252,6 +255,9 @@ void PrintBendsForPeople(const MidiFormat0Data& song, const SongNoteIndex& index
 
 bool Inspect(const CliOptions& options, const Tuning& tuning, Reporter& reporter) {
   MidiContext ctx(reporter);
+  // A FIFO named as the song waits for its writer; Ctrl-C ends the wait as it ends inspect.
+  static const std::atomic<int> kNeverStopped{0};
+  ctx.stop = &kNeverStopped;
   std::unique_ptr<MidiFormat0Data> song;
   int seconds = 0;
   if (!LoadAndPrepareSong(ctx, options.inputs[0], {}, song, seconds)) return false;

@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "base/display_text.h"
 #include "base/progress_time.h"
 #include "cli/progress_line.h"
 
@@ -34,9 +35,11 @@ void ConsoleOutput::PrintLocked(const std::string& line) {
 
 void ConsoleOutput::Show(const Report& report) {
   std::string text = messages_.Translate(report.text);
-  // One message, one line: the few texts with a line break keep it as a blank.
+  // One message, one line: the few texts with a line break keep it as a blank. Names from
+  // files inside a message are escaped, so that none can drive the terminal or forge a line.
   for (char& c : text)
     if (c == '\n' || c == '\r') c = ' ';
+  text = EscapeForDisplay(text);
   std::lock_guard lock(mutex_);
   const std::string line = song_.empty() ? text : song_ + ": " + text;
   if (mode_.quiet) {
@@ -48,7 +51,7 @@ void ConsoleOutput::Show(const Report& report) {
 
 void ConsoleOutput::BeginSong(const std::string& name) {
   std::lock_guard lock(mutex_);
-  song_ = name;
+  song_ = EscapeForDisplay(name);
   lastLine_.clear();
   held_.clear();
   songStart_ = Clock::now();
@@ -75,7 +78,9 @@ void ConsoleOutput::ShowProgress(const std::string& progressText, const std::str
   std::fflush(stderr);
 }
 
-void ConsoleOutput::EndSong(ConversionResult result, const std::string& outputPath) {
+void ConsoleOutput::EndSong(ConversionResult result, const std::string& output,
+                            const JobControl& control) {
+  const std::string outputPath = EscapeForDisplay(output);
   std::lock_guard lock(mutex_);
   const std::string took = " (" + DurationText(SecondsSince(songStart_)) + ")";
   switch (result) {
@@ -87,7 +92,14 @@ void ConsoleOutput::EndSong(ConversionResult result, const std::string& outputPa
       // A stop is no success: said even under --quiet.
       ++stopped_;
       for (const std::string& line : held_) PrintLocked(line);
-      PrintLocked(song_ + ": stopped; what was mixed is in " + outputPath + took);
+      PrintLocked(song_ + ": stopped at " + ClockText(control.writtenSeconds) + " of " +
+                  ClockText(control.songSeconds) + "; what was mixed is in " + outputPath + took);
+      break;
+    case ConversionResult::kStoppedBeforeSound:
+      ++stopped_;
+      for (const std::string& line : held_) PrintLocked(line);
+      PrintLocked(song_ + ": stopped before anything was mixed; " + outputPath +
+                  " was left as it was" + took);
       break;
     case ConversionResult::kNotWritten:
       ++failed_;

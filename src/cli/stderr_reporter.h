@@ -30,8 +30,10 @@ class ConsoleOutput final : public Reporter, public JobObserver {
 
   // From here on, messages and progress belong to the song called `name`.
   void BeginSong(const std::string& name);
-  // Closes the song with one line: where its WAV went and the time taken, or that it failed.
-  void EndSong(ConversionResult result, const std::string& outputPath);
+  // Closes the song with one line: where its WAV went and the time taken, or that it failed;
+  // after a Stop, how much of the song `control` says was written.
+  void EndSong(ConversionResult result, const std::string& outputPath,
+               const JobControl& control = {});
   // After more than one song: how many were converted, stopped and failed, and the time.
   void EndBatch();
 

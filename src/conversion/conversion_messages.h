@@ -1,10 +1,17 @@
 // The plain texts the conversion shows.
 #pragma once
 
+#include <string>
+
 namespace velorna::conversion_msg {
 
 inline constexpr char kFinished[] = "変換が終了しました。";
 inline constexpr char kCannotOpen[] = "ファイルが開けませんでした。";
+// --jobs asked for more worker threads than the memory bound of a run allows.
+inline std::string WorkersLowered(int asked, int workers) {
+  return "メモリの上限に合わせてスレッド数を " + std::to_string(asked) + " から " +
+         std::to_string(workers) + " に減らしました。";
+}
 // A copy's rendering kept no End of Track.
 inline constexpr char kNoEndOfTrack[] = "err3";
 

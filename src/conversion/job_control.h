@@ -21,6 +21,10 @@ struct JobControl {
   std::atomic<int> m_progress{0};
   std::atomic<int> m_running{0};
   std::chrono::steady_clock::time_point m_startTick = std::chrono::steady_clock::now();
+  // After a job that a Stop cut short: how much of the song its output holds, of how much.
+  // Written by the job before it returns.
+  double writtenSeconds = 0;
+  double songSeconds = 0;
   std::function<void(JobPoint)> testHook;  // called by whichever thread reaches the point
 };
 
