@@ -17,6 +17,7 @@
 #include "conversion/job_files.h"
 #include "conversion/memory_policy.h"
 #include "conversion/song_loading.h"
+#include "midi/midi_types.h"
 #include "tuning/adaptive.h"
 
 namespace velorna {
@@ -24,6 +25,14 @@ namespace velorna {
 namespace {
 
 constexpr int kComplete = 100;
+
+// The notes a prepared song strikes, drums among them.
+int64_t CountNotes(const MidiFormat0Data& song) {
+  int64_t notes = 0;
+  if (song.track)
+    for (const MidiEvent& e : song.track->events) notes += e.status == st::kNote;
+  return notes;
+}
 
 std::unique_ptr<RenderEngine> MakeEngine(const ConversionOptions& options, int workers) {
   return options.engine == Engine::kFast ? MakeFastEngine(workers) : MakeFileEngine();
@@ -44,9 +53,7 @@ ConversionResult Convert(const std::string& path, const ConversionOptions& optio
     once.ShowText(audio_msg::kOutOfMemory);
     return ConversionResult::kNotWritten;
   }
-  std::unique_ptr<LoadedSoundFont> font = ResolveSoundFont(once, options.soundFont);
-  if (!font) return ConversionResult::kNotWritten;
-
+  // The song first: one that cannot be read fails at once, not after the SoundFont's load.
   MidiContext ctx(once);
   ctx.stop = &control.m_cancel;
   std::unique_ptr<MidiFormat0Data> song;
@@ -56,6 +63,9 @@ ConversionResult Convert(const std::string& path, const ConversionOptions& optio
     return control.m_cancel.load() != 0 ? ConversionResult::kStoppedBeforeSound
                                         : ConversionResult::kNotWritten;
   }
+  control.m_notes = CountNotes(*song);
+  std::unique_ptr<LoadedSoundFont> font = ResolveSoundFont(once, options.soundFont);
+  if (!font) return ConversionResult::kNotWritten;
   PassPoint(control, JobPoint::kLoaded);
   if (control.m_cancel.load() != 0) return ConversionResult::kStoppedBeforeSound;
   const std::string output = options.outputPath.empty() ? OutputPathFor(path) : options.outputPath;

@@ -24,14 +24,13 @@ class CountingObserver : public JobObserver {
  public:
   explicit CountingObserver(JobControl* stopAfterFirstNote = nullptr)
       : control_(stopAfterFirstNote) {}
-  void ShowProgress(const std::string& progress, const std::string& elapsed) override {
-    last = progress;
-    lastElapsed = elapsed;
+  void ShowProgress(const JobProgress& progress) override {
+    last = progress.percent;
     ++calls;
     // Some notes in: a Stop before the first note is mixed writes nothing.
-    if (control_ && std::atoi(progress.c_str()) >= kStopPercent) control_->m_cancel = 1;
+    if (control_ && progress.percent >= kStopPercent) control_->m_cancel = 1;
   }
-  std::string last, lastElapsed;
+  int last = -1;
   int calls = 0;
 
  private:
@@ -81,7 +80,7 @@ TEST(ConversionJob, DrumsOnlySongIsTheDrumPassAloneAndTuningDoesNotReachIt) {
   ASSERT_EQ(RunConversion((dir / "drums.mid").string(), options, control, observer, messages),
             ConversionResult::kWritten);
   EXPECT_EQ(ReadBytes(dir / "drums.wav"), pure);
-  EXPECT_EQ(observer.last, "100％");
+  EXPECT_EQ(observer.last, 100);
   EXPECT_EQ(messages.texts(),
             (std::vector<std::string>{"変換が終了しました。", "変換が終了しました。"}));
   // Half a second of song: truncated to 0 whole seconds, plus one, at least; the drums'
@@ -104,7 +103,7 @@ TEST(ConversionJob, StopAfterTheFirstNotesStillWritesAValidWav) {
             ConversionResult::kWrittenAfterStop);
   EXPECT_GT(WavDataBytes(dir / "song.wav"), 0u);
   // The progress says how much of the song was written, not that all of it was.
-  EXPECT_NE(observer.last, "100％");
+  EXPECT_NE(observer.last, 100);
   EXPECT_TRUE(messages.Contains("変換が終了しました。"));
 }
 
