@@ -5,7 +5,8 @@
 # song's playing time, as an independent reader (mido) measures it, less at most one second
 # or plus at most the 10 s its ending may ring.
 # Then the songs of bench/make-stress-songs.py (an organ note held 60 minutes, a 60-minute
-# song, real songs damaged in a seeded way) and the longest songs of the hostile set in
+# song, real songs damaged in a seeded way, and those of seed 77), examples/demo.mid with
+# --jobs 64 and 256, each three times, and the longest songs of the hostile set in
 # tests/data/corpus: each must convert or fail with a message
 # (exit 0 or 1, never a crash), with peak memory under 1.5 GB plus the SoundFont's size.
 #   bench/long-songs.sh [velorna-cli options...]   e.g. --engine files, --soundfont x.sf2
@@ -88,16 +89,27 @@ if [[ ${STRESS:-1} != 0 ]]; then
   bound_mb=$((1536 + $(stat -c %s "$font") / 1048576))
   mkdir -p "$work/stress"
   /usr/bin/python3 "$root/bench/make-stress-songs.py" "$work/stress"
+  # The damaged songs of seed 77 (one becomes 3.9 hours long, another 4.7).
+  /usr/bin/python3 "$root/bench/make-stress-songs.py" "$work/stress" --seed 77 --count 4
   # The hostile set's songs that run longest: 52-58 minutes of events in 19-86 KB.
   for name in test-all-gs-sounds test-all-xg-sounds test-all-gm2-sounds; do
     cp "$root/tests/data/corpus/$name.mid" "$work/stress/corpus-$name.mid"
   done
   printf '\n%-44s %6s %9s %10s  %s\n' "stress song" exit "time s" "peak MB" check
-  for song in "$work"/stress/*.mid; do
-    name=$(basename "$song" .mid)
+  # Every stress song three times (the peak varies from run to run with the threads' pace);
+  # the demo song (34 s) with --jobs 64 and 256, three times each.
+  runs=()
+  for song in "$work"/stress/*.mid; do runs+=("$song|" "$song|" "$song|"); done
+  for jobs in 64 256; do
+    for _ in 1 2 3; do runs+=("$root/examples/demo.mid|$jobs"); done
+  done
+  for run in "${runs[@]}"; do
+    song=${run%|*}
+    jobs=${run#*|}
+    name=$(basename "$song" .mid)${jobs:+ --jobs $jobs}
     status=0
-    /usr/bin/time -f "%e %M" -o "$work/time" "$cli" convert --quiet "$@" "$song" \
-      2>"$work/err" || status=$?
+    /usr/bin/time -f "%e %M" -o "$work/time" "$cli" convert --quiet "$@" ${jobs:+--jobs "$jobs"} \
+      -o "$work/stress/out.wav" "$song" 2>"$work/err" || status=$?
     read -r seconds peak_kb < <(tail -n 1 "$work/time")
     peak_mb=$((peak_kb / 1024))
     verdict=ok
@@ -111,7 +123,7 @@ if [[ ${STRESS:-1} != 0 ]]; then
     [[ $verdict == ok ]] || failed=1
     printf '%-44s %6s %9s %10s  %s\n' "${name:0:44}" "$status" "$seconds" "$peak_mb" "$verdict"
     ((status == 1)) && sed 's/^/    /' "$work/err" | tail -n 2
-    rm -f "$work/stress/$name.wav"
+    rm -f "$work/stress/out.wav"
   done
   echo "long-songs: bound ${bound_mb} MB"
 fi

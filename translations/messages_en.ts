@@ -144,6 +144,10 @@
         <translation>The system channel is given twice.</translation>
     </message>
     <message>
+        <source>メモリの上限に合わせてスレッド数を %1 から %2 に減らしました。</source>
+        <translation>The threads were lowered from %1 to %2 to stay within the memory bound.</translation>
+    </message>
+    <message>
         <source>ソフトウェア音源が使用できません。</source>
         <translation>The software synthesizer cannot be used.</translation>
     </message>

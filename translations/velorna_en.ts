@@ -154,6 +154,10 @@ Output: %2</translation>
         <translation>%1 converted</translation>
     </message>
     <message>
+        <source>停止 %1 / %2</source>
+        <translation>stopped at %1 of %2</translation>
+    </message>
+    <message>
         <source>停止 %1 曲</source>
         <translation>%1 stopped</translation>
     </message>

@@ -1096,6 +1096,14 @@ void CVelornaDlg::OnWorkerEnded(ConversionResult result) {
   m_worker.join();
   SongRun& song = m_run.back();
   song.result = result;
+  // A song a Stop cut short says so, and how much of it was written, instead of 100 %.
+  if (result == ConversionResult::kWrittenAfterStop ||
+      result == ConversionResult::kStoppedBeforeSound) {
+    m_progressField->setText(tr("停止 %1 / %2")
+                                 .arg(QString::fromStdString(ClockText(m_job.writtenSeconds)),
+                                      QString::fromStdString(ClockText(m_job.songSeconds))));
+    m_remainingField->setText(QString::fromUtf8(kNoStatus));
+  }
   for (const std::string& text : m_batchMessages.texts())
     song.messages << TranslateWithApplication(text);
   switch (result) {
@@ -1103,6 +1111,7 @@ void CVelornaDlg::OnWorkerEnded(ConversionResult result) {
       ShowSongState(song.song, SongState::kWritten, song.output);
       break;
     case ConversionResult::kWrittenAfterStop:
+    case ConversionResult::kStoppedBeforeSound:
       ShowSongState(song.song, SongState::kStopped, song.output);
       break;
     case ConversionResult::kNotWritten:
@@ -1139,6 +1148,7 @@ void CVelornaDlg::FinishRun() {
         ++written;
         break;
       case ConversionResult::kWrittenAfterStop:
+      case ConversionResult::kStoppedBeforeSound:
         ++stopped;
         break;
       case ConversionResult::kNotWritten:
@@ -1148,10 +1158,11 @@ void CVelornaDlg::FinishRun() {
                         (song.messages.isEmpty() ? QString() : tr("（%1）").arg(song.messages[0]));
         break;
     }
-    if (song.result != ConversionResult::kNotWritten) lastWritten = song.output;
-    details << (song.result == ConversionResult::kNotWritten
-                    ? tr("%1: 変換できませんでした。").arg(song.song)
-                    : tr("%1 → %2").arg(song.song, song.output));
+    const bool wrote = song.result == ConversionResult::kWritten ||
+                       song.result == ConversionResult::kWrittenAfterStop;
+    if (wrote) lastWritten = song.output;
+    details << (!wrote ? tr("%1: 変換できませんでした。").arg(song.song)
+                       : tr("%1 → %2").arg(song.song, song.output));
     for (const QString& message : song.messages) details << QStringLiteral("    ") + message;
   }
   ShowOutput(lastWritten);

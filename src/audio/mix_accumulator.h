@@ -4,6 +4,7 @@
 // neither whole.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <functional>
 #include <optional>
@@ -79,6 +80,8 @@ class SpooledMix {
   // Hands the sums over in song order, a window at a time, until `take` gives false. False
   // when it did, or the sums could not be read ("ファイルが開けませんでした。" shown).
   bool ReadOut(Reporter& reporter, const std::function<bool(std::span<const int32_t>)>& take);
+  // Hands nothing out from `frame` on: a Stop ended the mix there.
+  void EndAt(int64_t frame) { frames_ = std::clamp<int64_t>(frame, 0, frames_); }
 
  private:
   // A rendering already in the mix's format, read from its file a window at a time.

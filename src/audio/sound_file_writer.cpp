@@ -114,7 +114,8 @@ std::span<const uint8_t> AsBytes(std::span<const int32_t> sums) {
 
 class Stream final : public SoundFileStream {
  public:
-  Stream(Reporter& reporter, const std::string& path) : reporter_(reporter), file_(path) {}
+  Stream(Reporter& reporter, const std::string& path)
+      : reporter_(reporter), path_(path), file_(path) {}
   bool Start(const CWaveData& mixFormat, SoundFileType type, const OutputFormat& format, bool plain,
              int64_t minFrames, int64_t maxFrames);
 
@@ -122,11 +123,21 @@ class Stream final : public SoundFileStream {
   int64_t endFrame() const override { return maxFrames_; }
   bool Put(std::span<const int32_t> sums) override;
   bool PutSilence(int64_t frames) override;
+  void EndAt(int64_t frame) override {
+    maxFrames_ = std::max(std::min(maxFrames_, frame), emitted_);
+    minFrames_ = std::min(minFrames_, maxFrames_);
+  }
   bool Close() override;
 
  private:
   bool Fail(const std::string& text);
-  bool FailWrite(int error) { return error == 0 || Fail(audio_msg::kCannotOpen); }
+  // The message, then where and why: the output's name, or the folder of the scratch files.
+  bool FailAt(const std::string& where, int error);
+  bool FailWrite(int error) {
+    return error == 0 || FailAt(spool_.fd >= 0 ? ScratchFolder() : path_, error);
+  }
+  bool FailScratch(int error) { return error == 0 || FailAt(ScratchFolder(), error); }
+  bool FailOutput() { return FailAt(path_, file_.error()); }
   // Writes what is held back, then `sums` (or `zeros` frames of silence), as output.
   bool Emit(std::span<const int32_t> sums, int64_t zeros = 0);
   bool Encode(std::span<const int32_t> sums);
@@ -134,6 +145,7 @@ class Stream final : public SoundFileStream {
   bool Finish();
 
   Reporter& reporter_;
+  std::string path_;
   AtomicFile file_;
   UniqueFd spool_;  // the encoded file, when the output cannot be written out of order
   UniqueFd sums_;   // the raw sums, when normalizing
@@ -162,6 +174,15 @@ bool Stream::Fail(const std::string& text) {
   return false;
 }
 
+bool Stream::FailAt(const std::string& where, int error) {
+  if (!failed_) {
+    reporter_.ShowText(audio_msg::kCannotOpen);
+    reporter_.ShowText(PathAndCause(where, error));
+  }
+  failed_ = true;
+  return false;
+}
+
 bool Stream::Start(const CWaveData& mixFormat, SoundFileType type, const OutputFormat& format,
                    bool plain, int64_t minFrames, int64_t maxFrames) {
   format_ = mixFormat;
@@ -173,14 +194,14 @@ bool Stream::Start(const CWaveData& mixFormat, SoundFileType type, const OutputF
   limitFrames_ = ContainerFrameLimit(type, plain ? kPlainBits : format.bits);
   if (minFrames_ > limitFrames_) return Fail(audio_msg::kTooLarge);
   struct stat status {};
-  if (file_.Descriptor() < 0 || ::fstat(file_.Descriptor(), &status) != 0)
-    return Fail(audio_msg::kCannotOpen);
+  if (file_.Descriptor() < 0) return FailOutput();
+  if (::fstat(file_.Descriptor(), &status) != 0) return FailAt(path_, errno);
   out_ = file_.Descriptor();
-  if (!S_ISREG(status.st_mode)) {
+  if (!S_ISREG(status.st_mode) || file_.streamed()) {
     spool_ = OpenScratchFile();
     out_ = spool_.fd;
   }
-  if (out_ < 0) return Fail(audio_msg::kCannotOpen);
+  if (out_ < 0) return FailScratch(errno);
   try {
     bytes_.resize(kBlockSamples * sizeof(int32_t));
     shaped_.resize(kBlockSamples);
@@ -190,7 +211,7 @@ bool Stream::Start(const CWaveData& mixFormat, SoundFileType type, const OutputF
   if (plain_) return FailWrite(WriteAll(out_, MakeWaveHeader(format_, 0)));
   if (!shape_.normalize) return OpenEncoder();
   sums_ = OpenScratchFile();
-  return sums_.fd >= 0 || Fail(audio_msg::kCannotOpen);
+  return sums_.fd >= 0 || FailScratch(errno);
 }
 
 bool Stream::OpenEncoder() {
@@ -230,7 +251,7 @@ bool Stream::Emit(std::span<const int32_t> sums, int64_t zeros) {
   const auto take = [&](std::span<const int32_t> part) {
     if (!shape_.normalize || plain_) return Encode(part);
     for (const int32_t s : part) peak_ = std::max(peak_, std::abs(int64_t{s}));
-    return FailWrite(WriteAll(sums_.fd, AsBytes(part)));
+    return FailScratch(WriteAll(sums_.fd, AsBytes(part)));
   };
   static const std::vector<int32_t> kZeros(kBlockSamples, 0);
   for (int64_t left = zeros * kChannels; left > 0;) {
@@ -275,7 +296,12 @@ bool Stream::PutSilence(int64_t frames) {
 }
 
 bool Stream::Finish() {
-  if (position_ < minFrames_ && !PutSilence(minFrames_ - position_)) return false;
+  // Silence up to the song's own length, or up to where a Stop ended the mix; frames past
+  // it that were held back stay out.
+  if (emitted_ < minFrames_) {
+    held_ = 0;
+    if (!Emit({}, minFrames_ - emitted_)) return false;
+  }
   if (shape_.normalize && !plain_) {
     if (!OpenEncoder()) return false;
     std::vector<int32_t> block(kBlockSamples);
@@ -284,7 +310,7 @@ bool Stream::Finish() {
       const auto n = static_cast<size_t>(std::min<int64_t>(total - at, kBlockSamples));
       const auto part = std::span(block).first(n);
       const std::span<uint8_t> bytes(reinterpret_cast<uint8_t*>(part.data()), part.size_bytes());
-      if (!FailWrite(ReadAllAt(sums_.fd, bytes, at * 4)) || !Encode(part)) return false;
+      if (!FailScratch(ReadAllAt(sums_.fd, bytes, at * 4)) || !Encode(part)) return false;
       at += static_cast<int64_t>(n);
     }
   }
@@ -297,17 +323,17 @@ bool Stream::Finish() {
   }
   if (spool_.fd >= 0) {
     struct stat status {};
-    if (::fstat(spool_.fd, &status) != 0) return Fail(audio_msg::kCannotOpen);
+    if (::fstat(spool_.fd, &status) != 0) return FailScratch(errno);
     for (int64_t at = 0; at < status.st_size;) {
       const auto n = static_cast<size_t>(
           std::min<int64_t>(status.st_size - at, static_cast<int64_t>(bytes_.size())));
       const auto part = std::span(bytes_).first(n);
-      if (!FailWrite(ReadAllAt(spool_.fd, part, at)) || !file_.Write(part))
-        return Fail(audio_msg::kCannotOpen);
+      if (!FailScratch(ReadAllAt(spool_.fd, part, at))) return false;
+      if (!file_.Write(part)) return FailOutput();
       at += static_cast<int64_t>(n);
     }
   }
-  return file_.Commit() || Fail(audio_msg::kCannotOpen);
+  return file_.Commit() || FailOutput();
 }
 
 bool Stream::Close() {
@@ -345,9 +371,10 @@ std::unique_ptr<SoundFileStream> SoundFileStream::Open(Reporter& reporter,
                                                        const CWaveData& mixFormat,
                                                        const OutputFormat& format,
                                                        const std::string& path, int64_t minFrames,
-                                                       int64_t maxFrames, bool plainWav) {
-  const std::optional<SoundFileType> type =
-      plainWav ? std::optional(SoundFileType::kWav) : SoundFileTypeFor(path);
+                                                       int64_t maxFrames, bool plainWav,
+                                                       std::optional<SoundFileType> type) {
+  if (plainWav) type = SoundFileType::kWav;
+  if (!type) type = SoundFileTypeFor(path);
   if (!type || (format.bits != kPlainBits && format.bits != kHighBits)) {
     reporter.ShowText(audio_msg::kWrongFormat);
     return nullptr;

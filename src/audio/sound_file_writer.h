@@ -48,14 +48,16 @@ std::optional<SoundFileType> SoundFileTypeFor(const std::string& path);
 // The output's name is replaced only by a complete Close().
 class SoundFileStream {
  public:
-  // The output's type comes from `path` (WAV when `plainWav`, whatever the extension).
+  // The output's type comes from `path` (WAV when `plainWav`, whatever the extension), or
+  // is `type` where the name cannot tell it (standard output).
   // `minFrames` are always written; frames from `maxFrames` on are dropped. Nullptr when
   // the output cannot be opened or its size is foreseen past the container's limit (the
   // reason has been shown).
   static std::unique_ptr<SoundFileStream> Open(Reporter& reporter, const CWaveData& mixFormat,
                                                const OutputFormat& format, const std::string& path,
                                                int64_t minFrames, int64_t maxFrames,
-                                               bool plainWav = false);
+                                               bool plainWav = false,
+                                               std::optional<SoundFileType> type = {});
   virtual ~SoundFileStream() = default;
 
   // The next song frame this stream takes, and the first it drops.
@@ -65,6 +67,9 @@ class SoundFileStream {
   // False once anything failed: the reason has been shown, and nothing will be written.
   virtual bool Put(std::span<const int32_t> sums) = 0;
   virtual bool PutSilence(int64_t frames) = 0;
+  // A Stop: the output ends at `frame` (or where it has already been written to), with
+  // nothing after it, not even silence up to the song's own length.
+  virtual void EndAt(int64_t frame) = 0;
   // Writes what is held to the song's own length, the sizes, and puts the file in place.
   virtual bool Close() = 0;
 };

@@ -1,7 +1,9 @@
 #include "base/file_io.h"
 
 #include <fcntl.h>
+#include <poll.h>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -9,6 +11,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <memory>
 #include <new>
@@ -31,6 +34,8 @@ constexpr mode_t kModeBits = 07777;
 constexpr int kNameAttempts = 100;
 constexpr size_t kCopyBlockBytes = 1 << 16;
 constexpr size_t kReadBlockBytes = 1 << 16;
+constexpr int64_t kStatBlockBytes = 512;  // the unit of st_blocks
+constexpr int kFifoPollMilliseconds = 100;
 
 // Opens without waiting for the other end of a FIFO, then blocks as usual on reads and
 // writes. -1 (errno set) on failure.
@@ -94,6 +99,21 @@ int TransferAll(std::span<Byte> bytes, int64_t offset, Step step) {
 
 }  // namespace
 
+int ReserveRoom(int fd, int64_t bytes) {
+  if (bytes <= 0) return 0;
+  // Kept at the file's size: the old contents stay whole until they are overwritten.
+  if (::fallocate(fd, FALLOC_FL_KEEP_SIZE, 0, static_cast<off_t>(bytes)) == 0) return 0;
+  if (errno != EOPNOTSUPP && errno != ENOSYS) return errno;
+  // A file system that cannot reserve: the free room, counting what the file holds already.
+  struct stat st {};
+  struct statvfs fsStatus {};
+  if (::fstat(fd, &st) != 0 || ::fstatvfs(fd, &fsStatus) != 0) return errno;
+  const int64_t have = int64_t{st.st_blocks} * kStatBlockBytes;
+  const auto free =
+      static_cast<int64_t>(fsStatus.f_bavail) * static_cast<int64_t>(fsStatus.f_frsize);
+  return bytes - have > free ? ENOSPC : 0;
+}
+
 int WriteAll(int fd, std::span<const uint8_t> bytes) {
   return TransferAll(bytes, 0, [fd](std::span<const uint8_t> b, off_t) {
     return ::write(fd, b.data(), b.size());
@@ -112,9 +132,17 @@ int WriteAllAt(int fd, std::span<const uint8_t> bytes, int64_t offset) {
   });
 }
 
-UniqueFd OpenScratchFile() {
+std::string PathAndCause(const std::string& path, int error) {
+  return path + ": " + std::strerror(error != 0 ? error : EIO);
+}
+
+std::string ScratchFolder() {
   const char* folder = std::getenv("TMPDIR");
-  const std::string dir = folder != nullptr && *folder != '\0' ? folder : "/tmp";
+  return folder != nullptr && *folder != '\0' ? folder : "/tmp";
+}
+
+UniqueFd OpenScratchFile() {
+  const std::string dir = ScratchFolder();
   UniqueFd file(::open(dir.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, kPrivateMode));
   if (file.fd >= 0 || (errno != EOPNOTSUPP && errno != EISDIR)) return file;
   // File systems without unnamed files: a name removed at once.
@@ -157,11 +185,23 @@ int64_t QueryFileSize(Reporter& reporter, const std::string& path) {
   return static_cast<int64_t>(size);
 }
 
-FileContents ReadWholeFile(const std::string& path, size_t maxBytes) {
+FileContents ReadWholeFile(const std::string& path, size_t maxBytes, const std::atomic<int>* stop) {
   FileContents contents;
   const UniqueFd file(OpenWithoutWaiting(path, O_RDONLY));
   struct stat st {};
   if (file.fd < 0 || ::fstat(file.fd, &st) != 0 || S_ISDIR(st.st_mode)) return contents;
+  // Until a writer has come a FIFO shows neither data nor its end: polled in short waits,
+  // so that a Stop is seen.
+  if (S_ISFIFO(st.st_mode) && stop != nullptr) {
+    pollfd waiting{file.fd, POLLIN, 0};
+    while (::poll(&waiting, 1, kFifoPollMilliseconds) == 0 ||
+           (waiting.revents & (POLLIN | POLLHUP | POLLERR)) == 0) {
+      if (stop->load() != 0) {
+        contents.status = ReadStatus::kStopped;
+        return contents;
+      }
+    }
+  }
   std::vector<uint8_t>& bytes = contents.bytes;
   size_t have = 0;
   try {
@@ -196,9 +236,24 @@ AtomicFile::AtomicFile(const std::string& path) {
     Fail(place.error);
     return;
   }
+  if (target_ == kStandardOutput) {
+    way_ = Way::kInPlace;
+    fd_ = ::fcntl(STDOUT_FILENO, F_DUPFD_CLOEXEC, 0);
+    if (fd_ < 0) Fail(errno);
+    return;
+  }
   if (place.exists && !S_ISREG(place.status.st_mode)) {
     way_ = Way::kInPlace;
     fd_ = OpenWithoutWaiting(target_, O_WRONLY | O_NOCTTY);
+    if (fd_ < 0) Fail(errno);
+    return;
+  }
+  if (place.exists && !place.folderWritable) {
+    // No replacement can be made beside it: written in a file without a name, and copied in
+    // once complete and the room for it reserved.
+    way_ = Way::kCopyIn;
+    UniqueFd scratch = OpenScratchFile();
+    fd_ = std::exchange(scratch.fd, -1);
     if (fd_ < 0) Fail(errno);
     return;
   }
@@ -212,7 +267,7 @@ AtomicFile::AtomicFile(const std::string& path) {
     for (int attempt = 0; attempt < kNameAttempts; ++attempt) {
       const std::string name = TemporaryNameFor(target.filename().string(), serial.fetch_add(1));
       temp_ = (target.parent_path() / name).string();
-      fd_ = ::open(temp_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode);
+      fd_ = ::open(temp_.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, mode);
       if (fd_ >= 0 || errno != EEXIST) break;
     }
     if (fd_ < 0) {
@@ -257,21 +312,22 @@ bool AtomicFile::Write(std::span<const uint8_t> bytes) {
 }
 
 int AtomicFile::CopyIntoTarget() {
-  const UniqueFd from(::open(temp_.c_str(), O_RDONLY | O_CLOEXEC));
+  struct stat from {};
+  if (::fstat(fd_, &from) != 0) return errno;
   const UniqueFd to(::open(target_.c_str(), O_WRONLY | O_NOCTTY | O_CLOEXEC));
-  if (from.fd < 0 || to.fd < 0) return errno;
+  if (to.fd < 0) return errno;
+  // The old contents are overwritten only once the room for the new is reserved: a disk that
+  // fills up during the copy would leave neither.
+  if (const int error = ReserveRoom(to.fd, from.st_size)) return error;
   std::vector<uint8_t> block(kCopyBlockBytes);
-  off_t total = 0;
-  for (;;) {
-    const ssize_t n = ::read(from.fd, block.data(), block.size());
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0) return errno;
-    if (n == 0) break;
-    if (const int error = WriteAll(to.fd, std::span(block.data(), static_cast<size_t>(n))))
-      return error;
-    total += n;
+  for (off_t at = 0; at < from.st_size;) {
+    const auto n = static_cast<size_t>(std::min<off_t>(from.st_size - at, kCopyBlockBytes));
+    const auto part = std::span(block).first(n);
+    if (const int error = ReadAllAt(fd_, part, at)) return error;
+    if (const int error = WriteAllAt(to.fd, part, at)) return error;
+    at += static_cast<off_t>(n);
   }
-  if (::ftruncate(to.fd, total) != 0 || ::fsync(to.fd) != 0) return errno;
+  if (::ftruncate(to.fd, from.st_size) != 0 || ::fsync(to.fd) != 0) return errno;
   return 0;
 }
 
@@ -283,20 +339,20 @@ bool AtomicFile::Commit() {
   int error = 0;
   // Pipes and many devices cannot be synced; what they have taken is theirs.
   if (::fsync(fd_) != 0 && !(way_ == Way::kInPlace && errno == EINVAL)) error = errno;
-  if (::close(fd_) != 0 && error == 0) error = errno;
-  fd_ = -1;
-  if (error == 0 && way_ != Way::kInPlace) {
+  if (error == 0 && way_ == Way::kCopyIn) {
     // Under the lock, so that a run ended by a signal sees the old or the new contents.
     TemporariesLock lock = LockTemporaries();
-    if (way_ == Way::kRename) {
-      if (std::rename(temp_.c_str(), target_.c_str()) == 0) {
-        ForgetTemporary(lock, temp_);
-        temp_.clear();
-      } else {
-        error = errno;
-      }
+    error = CopyIntoTarget();
+  }
+  if (::close(fd_) != 0 && error == 0) error = errno;
+  fd_ = -1;
+  if (error == 0 && way_ == Way::kRename) {
+    TemporariesLock lock = LockTemporaries();
+    if (std::rename(temp_.c_str(), target_.c_str()) == 0) {
+      ForgetTemporary(lock, temp_);
+      temp_.clear();
     } else {
-      error = CopyIntoTarget();
+      error = errno;
     }
   }
   Discard();

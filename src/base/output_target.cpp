@@ -52,19 +52,37 @@ OutputPlace LocateOutput(const std::string& output) {
     place.error = ENOENT;
     return place;
   }
+  if (output == kStandardOutput) {
+    place.path = output;
+    place.exists = ::fstat(STDOUT_FILENO, &place.status) == 0;
+    const int flags = ::fcntl(STDOUT_FILENO, F_GETFL);
+    if (!place.exists || flags == -1) {
+      place.error = EBADF;
+    } else if ((flags & O_ACCMODE) == O_RDONLY) {
+      place.error = EBADF;
+    }
+    return place;
+  }
+  struct stat direct {};
+  if (::stat(output.c_str(), &direct) == 0 && !S_ISREG(direct.st_mode) &&
+      !S_ISDIR(direct.st_mode)) {
+    place.path = output;
+    place.exists = true;
+    place.status = direct;
+    place.error = AccessError(output, W_OK);
+    return place;
+  }
   place.path = FollowLinks(output, place.error);
   if (place.error != 0) return place;
   if (::stat(place.path.c_str(), &place.status) != 0) {
     place.error = errno == ENOENT ? AccessError(FolderOf(place.path), W_OK | X_OK) : errno;
+    place.folderWritable = place.error == 0;
     return place;
   }
   place.exists = true;
+  place.folderWritable = AccessError(FolderOf(place.path), W_OK | X_OK) == 0;
   const mode_t type = place.status.st_mode & S_IFMT;
-  if (type == S_IFDIR) {
-    place.error = EISDIR;
-  } else if ((place.error = AccessError(place.path, W_OK)) == 0 && type == S_IFREG) {
-    place.error = AccessError(FolderOf(place.path), W_OK | X_OK);
-  }
+  place.error = type == S_IFDIR ? EISDIR : AccessError(place.path, W_OK);
   return place;
 }
 

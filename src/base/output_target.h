@@ -9,17 +9,21 @@
 
 namespace velorna {
 
+// The output name that stands for standard output.
+inline constexpr char kStandardOutput[] = "-";
+
 struct OutputPlace {
-  std::string path;       // the name finally written: symbolic links followed
-  int error = 0;          // why it cannot be written (an errno value); 0: it can
-  bool exists = false;    // something stands at `path`
-  struct stat status {};  // of what stands there
+  std::string path;             // the name finally written: symbolic links followed
+  int error = 0;                // why it cannot be written (an errno value); 0: it can
+  bool exists = false;          // something stands at `path`
+  bool folderWritable = false;  // a replacement can be made beside `path`
+  struct stat status {};        // of what stands there
 };
 
-// Follows symbolic links from `output` to the name that is written, and checks that this
-// user may write there: a file that exists must be writable and, unless it is a device, a
-// FIFO or a socket (written in place), so must its folder, for the replacement made beside
-// it; a new file needs a writable folder.
+// Follows symbolic links from `output` to the name that is written (a device, FIFO or pipe is
+// opened by the name given: /dev/stdout leads to no name of its own), and checks that this
+// user may write there: a file that exists must be writable (in a folder this user may not
+// write, it is written in place); a new file needs a writable folder.
 OutputPlace LocateOutput(const std::string& output);
 
 enum class OutputProblem { kNone, kIsInput, kNotWritable };

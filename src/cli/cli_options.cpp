@@ -8,6 +8,7 @@
 #include <string_view>
 
 #include "base/limits.h"
+#include "base/output_target.h"
 #include "cli/option_table.h"
 #include "conversion/job_files.h"
 #include "tuning/presets.h"
@@ -233,7 +234,7 @@ ParseResult ParseCommandLine(const std::vector<std::string>& given) {
     return fail("-o takes a single input");
   if (!o.output.empty() && (!o.outputDir.empty() || !o.nameTemplate.empty()))
     return fail("-o names the output itself; -d and --name are for outputs named after songs");
-  if (!o.output.empty() && !o.outputExtension.empty())
+  if (!o.output.empty() && o.output != kStandardOutput && !o.outputExtension.empty())
     return fail("-o names the type by its extension; --format is for outputs named after songs");
   if (o.command == Command::kInspect && o.inputs.size() != 1)
     return fail("inspect takes a single MIDI file");

@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "audio/audio_messages.h"
+#include "base/file_io.h"
 #include "base/output_target.h"
 #include "base/run_files.h"
 
@@ -29,6 +30,7 @@
 #include "cli/stderr_reporter.h"
 #include "cli/tuning_options.h"
 #include "conversion/conversion_job.h"
+#include "conversion/conversion_messages.h"
 #include "conversion/job_files.h"
 
 namespace {
@@ -47,6 +49,9 @@ constexpr int kExitInterrupted = kExitBySignal + SIGINT;
 // signals are taken by a thread of their own and blocked in every other, so that what they do
 // is ordinary code rather than a handler's.
 std::atomic<int> g_interrupted{0};
+// Taken for good by whichever comes first: the end of the run, or a signal that ends it. The
+// exit status then says which one it was.
+std::mutex g_ending;
 std::mutex g_jobsMutex;
 std::set<JobControl*> g_jobs;  // the jobs running now
 
@@ -77,6 +82,8 @@ void WatchSignals(sigset_t signals) {
       for (JobControl* job : g_jobs) job->m_cancel.store(1);
       continue;
     }
+    // A run that has already ended keeps its own status: its outputs are complete.
+    if (!g_ending.try_lock()) continue;
     // On a line of its own, below a progress bar that may be showing.
     std::fprintf(stderr,
                  "\nvelorna-cli: ended by SIG%s; the output being written was left as it stood\n",
@@ -140,10 +147,10 @@ struct Sharing {
   int threadsPerSong = 0;  // 0: the engine's default
 };
 
-Sharing ShareThreads(const CliOptions& cli, size_t songs) {
+Sharing ShareThreads(int jobs, size_t songs) {
   const int threads =
-      cli.jobs > 0 ? cli.jobs : std::max(1, static_cast<int>(std::thread::hardware_concurrency()));
-  if (songs < 2 || threads < 2) return {1, cli.jobs};
+      jobs > 0 ? jobs : std::max(1, static_cast<int>(std::thread::hardware_concurrency()));
+  if (songs < 2 || threads < 2) return {1, jobs};
   const int atOnce = static_cast<int>(std::min<size_t>(songs, static_cast<size_t>(threads)));
   return {atOnce, threads / atOnce};
 }
@@ -178,7 +185,7 @@ int Convert(const CliOptions& cli, const Tuning& tuning, ConsoleOutput& console)
     const OutputCheck check = CheckOutput(out, inputs);
     if (check.problem == OutputProblem::kIsInput)
       return Usage("the output " + out + " would overwrite the input " + check.input);
-    if (!SoundFileTypeFor(out))
+    if (out != kStandardOutput && !SoundFileTypeFor(out))
       return Usage("the output's extension names no known type (.wav, .flac, .aiff, .aif): " + out);
     outputs.push_back(out);
   }
@@ -188,7 +195,17 @@ int Convert(const CliOptions& cli, const Tuning& tuning, ConsoleOutput& console)
     if (!report->IsOpen()) return Usage("cannot write the report " + cli.reportFile);
   }
 
-  const Sharing sharing = ShareThreads(cli, inputs.size());
+  // The threads of the whole run fitted once to its memory bound, and said once.
+  int jobs = cli.jobs;
+  if (cli.engine == Engine::kFast) {
+    ConversionOptions asked;
+    asked.soundFont = cli.soundFont;
+    asked.jobs = cli.jobs;
+    const WorkerFit fit = FitWorkersFor(asked);
+    if (fit.lowered) console.ShowText(conversion_msg::WorkersLowered(cli.jobs, fit.workers));
+    if (!fit.refused) jobs = fit.workers;
+  }
+  const Sharing sharing = ShareThreads(jobs, inputs.size());
   ConversionOptions options;
   options.tuning = tuning;
   options.adaptive = cli.adaptive;
@@ -197,6 +214,9 @@ int Convert(const CliOptions& cli, const Tuning& tuning, ConsoleOutput& console)
   options.jobs = sharing.threadsPerSong;
   options.verbose = cli.verbose;
   options.outputFormat = cli.outputFormat;
+  if (cli.output == kStandardOutput)
+    options.outputType = SoundFileTypeForExtension(
+        cli.outputExtension.empty() ? std::string(".wav") : cli.outputExtension);
 
   std::atomic<bool> anyFailed{false};
   std::atomic<size_t> next{0};
@@ -212,7 +232,7 @@ int Convert(const CliOptions& cli, const Tuning& tuning, ConsoleOutput& console)
         record.result = SongOutcome::kSkipped;
       } else if (const int error = LocateOutput(outputs[i]).error) {
         song.ShowText(audio_msg::kCannotOpen);
-        song.ShowText(outputs[i] + ": " + std::strerror(error));
+        song.ShowText(PathAndCause(outputs[i], error));
         song.End(ConversionResult::kNotWritten, outputs[i]);
         record.result = SongOutcome::kFailed;
       } else {
@@ -303,11 +323,15 @@ static int Run(int argc, char** argv) {
 // Memory or threads running out where no part of the job catches it: a clean failure, not an
 // abort.
 int main(int argc, char** argv) {
+  int status = kExitNotWritten;
   try {
-    return Run(argc, argv);
+    status = Run(argc, argv);
   } catch (const std::bad_alloc&) {
+    std::fprintf(stderr, "velorna-cli: %s\n", velorna::audio_msg::kOutOfMemory.c_str());
   } catch (const std::system_error&) {
+    std::fprintf(stderr, "velorna-cli: %s\n", velorna::audio_msg::kOutOfMemory.c_str());
   }
-  std::fprintf(stderr, "velorna-cli: %s\n", velorna::audio_msg::kOutOfMemory.c_str());
-  return kExitNotWritten;
+  // Waits here for good while a signal is ending the run with its own status.
+  g_ending.lock();
+  return status;
 }

@@ -353,8 +353,8 @@ tuning    Prints the tuning's 128 keys, one a line: key name Hz cents
     for (const OptionSpec& option : OptionTable()) {
       if (option.group != group) continue;
       std::string head = "  " + OptionHead(option);
-      head +=
-          head.size() + 2 > kHelpIndent ? "\n" + indent : std::string(kHelpIndent - head.size(), ' ');
+      head += head.size() + 2 > kHelpIndent ? "\n" + indent
+                                            : std::string(kHelpIndent - head.size(), ' ');
       std::string help;
       for (const char c : option.help) help += c == '\n' ? "\n" + indent : std::string(1, c);
       text += head + help + "\n";

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <atomic>
 #include <climits>
 #include <cmath>
 #include <cstdint>
@@ -310,6 +311,9 @@ void PrintBendsForPeople(const MidiFormat0Data& song, const SongNoteIndex& index
 
 bool Inspect(const CliOptions& options, const Tuning& tuning, Reporter& reporter) {
   MidiContext ctx(reporter);
+  // A FIFO named as the song waits for its writer; Ctrl-C ends the wait as it ends inspect.
+  static const std::atomic<int> kNeverStopped{0};
+  ctx.stop = &kNeverStopped;
   std::unique_ptr<MidiFormat0Data> song;
   int seconds = 0;
   if (!LoadAndPrepareSong(ctx, options.inputs[0], {}, song, seconds)) return false;

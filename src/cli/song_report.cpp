@@ -48,6 +48,7 @@ SongOutcome OutcomeOf(ConversionResult result) {
     case ConversionResult::kWritten:
       return SongOutcome::kWritten;
     case ConversionResult::kWrittenAfterStop:
+    case ConversionResult::kStoppedBeforeSound:
       return SongOutcome::kStopped;
     case ConversionResult::kNotWritten:
       return SongOutcome::kFailed;

@@ -4,6 +4,7 @@
 
 #include <cstdio>
 
+#include "base/display_text.h"
 #include "base/progress_time.h"
 #include "cli/progress_line.h"
 
@@ -23,10 +24,12 @@ double SecondsOf(std::chrono::steady_clock::duration d) {
 }
 
 // One message, one line: the few texts with a line break keep it as a blank.
+// Names from files inside a message are escaped, so that none can drive the terminal or
+// forge a line.
 std::string OneLine(std::string text) {
   for (char& c : text)
     if (c == '\n' || c == '\r') c = ' ';
-  return text;
+  return EscapeForDisplay(text);
 }
 
 }  // namespace
@@ -62,7 +65,7 @@ void ConsoleOutput::Show(const Report& report) {
 
 void ConsoleOutput::BeginSong(const std::string& name) {
   std::lock_guard lock(mutex_);
-  song_ = name;
+  song_ = EscapeForDisplay(name);
 }
 
 void ConsoleOutput::EndBatch() {
@@ -79,7 +82,7 @@ void ConsoleOutput::EndBatch() {
 }
 
 SongConsole::SongConsole(ConsoleOutput& console, std::string name)
-    : console_(console), name_(std::move(name)) {}
+    : console_(console), name_(EscapeForDisplay(name)) {}
 
 double SongConsole::Seconds() const {
   return SecondsOf(Clock::now() - start_);
@@ -149,6 +152,12 @@ void SongConsole::End(ConversionResult result, const std::string& outputPath, bo
           (kept ? ": " + console_.messages_.Translate(kStoppedText) + " " + outputPath
                 : ": " + console_.messages_.Translate(kStoppedRemovedText)) +
           took);
+      break;
+    case ConversionResult::kStoppedBeforeSound:
+      ++console_.stopped_;
+      for (const std::string& line : held) console_.PrintLocked(line);
+      console_.PrintLocked(name_ + ": stopped before anything was mixed; " + outputPath +
+                           " was left as it was" + took);
       break;
     case ConversionResult::kNotWritten:
       ++console_.failed_;

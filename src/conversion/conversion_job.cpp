@@ -1,5 +1,7 @@
 #include "conversion/conversion_job.h"
 
+#include <cmath>
+#include <filesystem>
 #include <memory>
 #include <new>
 #include <optional>
@@ -13,6 +15,7 @@
 #include "conversion/fast_conversion.h"
 #include "conversion/file_engine.h"
 #include "conversion/job_files.h"
+#include "conversion/memory_policy.h"
 #include "conversion/song_loading.h"
 #include "midi/midi_types.h"
 #include "tuning/adaptive.h"
@@ -27,13 +30,12 @@ constexpr int kComplete = 100;
 int64_t CountNotes(const MidiFormat0Data& song) {
   int64_t notes = 0;
   if (song.track)
-    for (const MidiEvent& e : song.track->events)
-      notes += e.status == st::kNote;
+    for (const MidiEvent& e : song.track->events) notes += e.status == st::kNote;
   return notes;
 }
 
-std::unique_ptr<RenderEngine> MakeEngine(const ConversionOptions& options) {
-  return options.engine == Engine::kFast ? MakeFastEngine(options.jobs) : MakeFileEngine();
+std::unique_ptr<RenderEngine> MakeEngine(const ConversionOptions& options, int workers) {
+  return options.engine == Engine::kFast ? MakeFastEngine(workers) : MakeFileEngine();
 }
 
 ConversionResult Convert(const std::string& path, const ConversionOptions& options,
@@ -44,13 +46,23 @@ ConversionResult Convert(const std::string& path, const ConversionOptions& optio
     once.ShowText(audio_msg::kWrongFormat);
     return ConversionResult::kNotWritten;
   }
+  // A Stop before the start costs no loading and leaves the old output as it stands.
+  if (control.m_cancel.load() != 0) return ConversionResult::kStoppedBeforeSound;
+  const WorkerFit fit = FitWorkersFor(options);
+  if (fit.refused) {
+    once.ShowText(audio_msg::kOutOfMemory);
+    return ConversionResult::kNotWritten;
+  }
   // The song first: one that cannot be read fails at once, not after the SoundFont's load.
   MidiContext ctx(once);
+  ctx.stop = &control.m_cancel;
   std::unique_ptr<MidiFormat0Data> song;
   int seconds = 0;
   PlayingTime playing;
-  if (!LoadAndPrepareSong(ctx, path, options.fileOpenHook, song, seconds, &playing))
-    return ConversionResult::kNotWritten;
+  if (!LoadAndPrepareSong(ctx, path, options.fileOpenHook, song, seconds, &playing)) {
+    return control.m_cancel.load() != 0 ? ConversionResult::kStoppedBeforeSound
+                                        : ConversionResult::kNotWritten;
+  }
   control.m_notes = CountNotes(*song);
   std::unique_ptr<LoadedSoundFont> font = ResolveSoundFont(once, options.soundFont);
   if (!font) return ConversionResult::kNotWritten;
@@ -59,6 +71,7 @@ ConversionResult Convert(const std::string& path, const ConversionOptions& optio
     once.ShowText(conversion_msg::kAdaptiveNeedsTwelveTones);
     return ConversionResult::kNotWritten;
   }
+  if (control.m_cancel.load() != 0) return ConversionResult::kStoppedBeforeSound;
   const std::string output = options.outputPath.empty() ? OutputPathFor(path) : options.outputPath;
   if (!FolderTakesNewFile(output)) {
     once.ShowText(conversion_msg::kCannotOpen);
@@ -76,7 +89,8 @@ ConversionResult Convert(const std::string& path, const ConversionOptions& optio
   // Opened before the work: the mix goes out as it is finished, and an output that cannot
   // be written, or could not hold the song, costs no rendering.
   std::unique_ptr<SoundFileStream> out =
-      SoundFileStream::Open(once, mixFormat, options.outputFormat, output, songFrames, endFrames);
+      SoundFileStream::Open(once, mixFormat, options.outputFormat, output, songFrames, endFrames,
+                            false, options.outputType);
   if (!out) return ConversionResult::kNotWritten;
 
   control.m_progress = 0;
@@ -88,20 +102,35 @@ ConversionResult Convert(const std::string& path, const ConversionOptions& optio
       *song, adaptive ? *adaptive : options.tuning, std::move(font), control, observer, once, rate};
   // An engine whose rendering never started has nothing to write: a silent WAV would pass
   // for a conversion.
-  if (!MakeEngine(options)->MixAll(task, *out)) return ConversionResult::kNotWritten;
+  if (!MakeEngine(options, fit.workers)->MixAll(task, *out)) return ConversionResult::kNotWritten;
 
-  const bool stopped = control.m_cancel.load() != 0;
+  // The engine ended the output where a Stop cut the mix; a Stop that cut nothing (it came
+  // after the last rendering) leaves a whole conversion.
+  const bool cut = control.m_cancel.load() != 0 && out->endFrame() < endFrames;
+  control.songSeconds = static_cast<double>(songFrames) / rate;
+  control.writtenSeconds = static_cast<double>(out->endFrame()) / rate;
+  if (cut && out->endFrame() <= 0) return ConversionResult::kStoppedBeforeSound;
   PassPoint(control, JobPoint::kWriting);
   const bool written = out->Close();
   out.reset();
-  control.m_progress = kComplete;
+  control.m_progress =
+      cut ? static_cast<int>(kComplete * std::min(1.0, control.writtenSeconds /
+                                                           std::max(control.songSeconds, 1.0)))
+          : kComplete;
   ShowProgress(control, observer);
   if (!written) return ConversionResult::kNotWritten;
   once.Show(Report{{}, std::nullopt, conversion_msg::kFinished, ReportKind::kFinished});
-  return stopped ? ConversionResult::kWrittenAfterStop : ConversionResult::kWritten;
+  return cut ? ConversionResult::kWrittenAfterStop : ConversionResult::kWritten;
 }
 
 }  // namespace
+
+WorkerFit FitWorkersFor(const ConversionOptions& options) {
+  std::error_code ec;
+  const std::string font = options.soundFont.empty() ? DefaultSoundFontPath() : options.soundFont;
+  const auto bytes = std::filesystem::file_size(font, ec);
+  return FitWorkers(options.jobs, ec ? 0 : static_cast<int64_t>(bytes), AddressSpaceLimit());
+}
 
 ConversionResult RunConversion(const std::string& path, const ConversionOptions& options,
                                JobControl& control, JobObserver& observer, Reporter& reporter) {

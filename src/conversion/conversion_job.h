@@ -3,11 +3,13 @@
 // It loads the song and the SoundFont, owns the mix, and leaves the rendering to an engine.
 #pragma once
 
+#include <optional>
 #include <string>
 
 #include "audio/sound_file_writer.h"
 #include "base/reporter.h"
 #include "conversion/job_control.h"
+#include "conversion/memory_policy.h"
 #include "midi/smf_reader.h"
 #include "tuning/tuning.h"
 
@@ -23,13 +25,22 @@ struct ConversionOptions {
   std::string outputPath;  // empty: the input's base name + ".wav"
   // Depth and level of the output; its type follows outputPath's extension.
   OutputFormat outputFormat;
+  // The type where outputPath cannot tell it ("-": standard output).
+  std::optional<SoundFileType> outputType;
   Engine engine = Engine::kFast;
   int jobs = 0;          // worker threads for the fast engine; 0: one per core
   bool verbose = false;  // pass the synthesizer's own log on as messages
   FileOpenHook fileOpenHook;
 };
 
-enum class ConversionResult { kWritten, kWrittenAfterStop, kNotWritten };
+// kWrittenAfterStop: the output holds what was mixed before the Stop and ends there
+// (JobControl says how far); kStoppedBeforeSound: a Stop came before anything was mixed, and
+// the old output stands untouched.
+enum class ConversionResult { kWritten, kWrittenAfterStop, kNotWritten, kStoppedBeforeSound };
+
+// The worker threads a conversion with `options` gets under the memory policy (see
+// memory_policy.h), from the size of the SoundFont it will load.
+[[nodiscard]] WorkerFit FitWorkersFor(const ConversionOptions& options);
 
 ConversionResult RunConversion(const std::string& path, const ConversionOptions& options,
                                JobControl& control, JobObserver& observer, Reporter& reporter);

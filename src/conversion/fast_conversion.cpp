@@ -36,6 +36,9 @@ constexpr int64_t kRunFrames = 4 * kSumChunkFrames;
 // A note's rendering goes on in steps of this much song time, so that a Stop ends even a
 // note held for hours at once, and what the note has passed can be mixed and freed.
 constexpr int64_t kNoteStepFrames = kRunFrames;
+// Notes one thread may hold at the window to render the note that holds the mix back: each
+// keeps a small synthesizer, and a song rarely holds more at once.
+constexpr int kMaxHeldNotes = 256;
 // Voices of the synthesizers that render single notes: a note rarely starts more than a few.
 constexpr int kNoteVoices = 32;
 // How often the coordinating thread refreshes progress and mixes finished sums.
@@ -137,6 +140,8 @@ class FastJob {
     return FinishedBefore() / kSumChunkFrames * kSumChunkFrames > mixedBefore_;
   }
   Task ChooseTask(bool drumOwner) const;
+  // Where a Stop cut the mix: everything before it is complete; kNever when it cut nothing.
+  int64_t StopFrame() const;
   int64_t FinishedBefore() const;
   bool AllDone() const;
   int32_t FirstUnfinishedEvent() const;
@@ -145,6 +150,7 @@ class FastJob {
   struct Worker : WorkerKit {
     BlockRun run;
     bool drumOwner = false;
+    int held = 0;  // notes of this thread held at the window while it renders another
   };
   void Serve(Worker& worker, bool& drumOwner);
   void StartDrums(Worker& worker);
@@ -184,7 +190,8 @@ class FastJob {
   int64_t mixedBefore_ = 0;
   int waiting_ = 0;  // threads waiting for room, in the middle of a note or between tasks  // the
                      // sums before this frame have been taken for mixing
-  int64_t drumsAt_ = 0;  // nothing of the drum pass is still to come before this frame
+  int64_t drumsAt_ = 0;     // nothing of the drum pass is still to come before this frame
+  int64_t cutAt_ = kNever;  // the earliest frame where a Stop cut a rendering short
   SongSums sums_;
 };
 
@@ -197,6 +204,12 @@ int64_t FastJob::FinishedBefore() const {
   if (nextNote_ < notes_.size() && !Ending()) {
     frame = std::min(frame, notes_[nextNote_].startFrame);
   }
+  return frame;
+}
+
+int64_t FastJob::StopFrame() const {
+  int64_t frame = cutAt_;
+  if (nextNote_ < notes_.size()) frame = std::min(frame, notes_[nextNote_].startFrame);
   return frame;
 }
 
@@ -266,12 +279,15 @@ bool FastJob::DrumsDue(const Worker& worker) const {
 void FastJob::DrainNote(Worker& worker, DryRendering& rendering, size_t n) {
   while (!rendering.finished()) {
     int64_t drumLimit = -1;
+    size_t held = notes_.size();  // a note taken to render while this one waits
     {
       // The drum pass stays on its owner's thread: a note held long on that thread takes
       // the pass's steps in turn while it waits for room, or the pass would hold the mix
       // back for the whole note. When every thread waits, one of them inside a note, and
       // nothing can be mixed, what holds the mix back (a note not yet taken) has nobody to
-      // render it: the notes then go on past the window.
+      // render it: this thread renders it, its own note held where it is, so that the window
+      // holds for every song. Only past kMaxHeldNotes such notes on one thread does its
+      // note go on past the window.
       std::unique_lock lock(mutex_);
       ++waiting_;
       changed_.notify_all();
@@ -284,10 +300,20 @@ void FastJob::DrainNote(Worker& worker, DryRendering& rendering, size_t n) {
       if (rendering.position() >= WindowEnd() && DrumsDue(worker)) {
         drumsBusy_ = true;
         drumLimit = drumsAt_ + kDrumStepFrames;
+      } else if (rendering.position() >= WindowEnd() && worker.held < kMaxHeldNotes &&
+                 nextNote_ < notes_.size() && notes_[nextNote_].startFrame < WindowEnd()) {
+        held = nextNote_++;
+        inFlight_.emplace_back(held, notes_[held].startFrame);
       }
     }
     if (drumLimit >= 0) {
       RenderDrumStep(worker, drumLimit);
+      continue;
+    }
+    if (held < notes_.size()) {
+      ++worker.held;
+      RenderNote(worker, held);
+      --worker.held;
       continue;
     }
     Drain(worker, rendering, rendering.position() + kNoteStepFrames);
@@ -312,6 +338,7 @@ void FastJob::RenderDrumStep(Worker& worker, int64_t limit) {
 void FastJob::RenderNote(Worker& worker, size_t n) {
   MidiContext ctx(reporter_);
   const NoteCopy copy = BuildNoteCopy(ctx, index_, notes_[n].event, tuning_);
+  int64_t cut = kNever;  // where a Stop ended this note's rendering
   if (copy.song) {
     // The copy is the job's own: what settling its order finds is no concern of the user.
     SilentReporter silent;
@@ -328,8 +355,11 @@ void FastJob::RenderNote(Worker& worker, size_t n) {
     if (rendering.full() &&
         rendering.Start(*worker.font, worker.settings.get(), rendering.TakeEvents(), false, rates))
       DrainNote(worker, rendering, n);
+    if (!rendering.finished() && Ending())
+      cut = std::max(notes_[n].startFrame, rendering.position());
   }
   std::lock_guard lock(mutex_);
+  cutAt_ = std::min(cutAt_, cut);
   std::erase_if(inFlight_, [n](const auto& entry) { return entry.first == n; });
   done_[n] = 1;
   while (firstUndone_ < nextNote_ && done_[firstUndone_]) ++firstUndone_;
@@ -349,6 +379,7 @@ void FastJob::Work() {
   std::lock_guard lock(mutex_);
   --workers_;
   if (drumOwner) {
+    if (drumsAt_ != kNever) cutAt_ = std::min(cutAt_, drumsAt_);
     drums_.Stop();      // it borrows this thread's SoundFont
     drumsAt_ = kNever;  // complete, or nobody left to render it
   }
@@ -424,6 +455,14 @@ void FastJob::Finish(JobObserver& observer, SoundFileStream& out) {
       changed_.wait_for(lock, kRefresh, [&] { return AllDone() || Takeable(); });
       done = AllDone();
       if (done && failed_) return;
+      // Once stopped, nothing more is mixed until the renderings have ended and the point
+      // where the mix is complete is known.
+      const bool stopped = control_.m_cancel.load() != 0;
+      if (stopped && !done) {
+        changed_.notify_all();  // a Stop wakes those waiting for room
+        continue;
+      }
+      if (stopped && StopFrame() != kNever) out.EndAt(StopFrame());
       before = done ? kNever : FinishedBefore() / kSumChunkFrames * kSumChunkFrames;
       finished = sums_.TakeChunksBefore(before);
       mixedBefore_ = std::max(mixedBefore_, before);

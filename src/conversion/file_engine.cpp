@@ -4,6 +4,7 @@
 
 #include "audio/mix_accumulator.h"
 #include "audio/pitch_realisation.h"
+#include "audio/render_timing.h"
 #include "audio/rendering_service.h"
 #include "base/library_error.h"
 #include "conversion/conversion_messages.h"
@@ -26,19 +27,24 @@ class FileEngine final : public RenderEngine {
   // Writes, renders (at `rates`) and mixes one copy. False when any step failed (the
   // reason has been shown): a copy left out would make the output a silent or partial one
   // passed off as complete. A stop is no failure.
-  bool RenderCopy(MidiFormat0Data& copy, const RenderRates& rates);
+  // A rendering a Stop cut short is left out: the mix is then complete before `start`, the
+  // copy's first sound.
+  bool RenderCopy(MidiFormat0Data& copy, const RenderRates& rates, int64_t start);
   int OutputRate() const { return task_->sampleRate; }
   bool DrumPass(const SongNoteIndex& index);
   bool NotePasses(const SongNoteIndex& index);
+  // Whether a Stop has come; if so the mix is complete only before `frame`.
+  bool StoppedAt(int64_t frame);
 
   // Set for the run.
   EngineTask* task_ = nullptr;
   SpooledMix* mix_ = nullptr;
   const JobFiles* files_ = nullptr;
-  SilentReporter silent_;  // the job's own temporary files report nothing
+  SilentReporter silent_;   // the job's own temporary files report nothing
+  int64_t stopFrame_ = -1;  // where a Stop cut the mix; -1: it did not
 };
 
-bool FileEngine::RenderCopy(MidiFormat0Data& copy, const RenderRates& rates) {
+bool FileEngine::RenderCopy(MidiFormat0Data& copy, const RenderRates& rates, int64_t start) {
   MidiContext quiet(silent_);
   if (!WriteSmf(quiet, copy, files_->midi)) {
     task_->reporter.ShowText(conversion_msg::kCannotOpen);
@@ -48,15 +54,21 @@ bool FileEngine::RenderCopy(MidiFormat0Data& copy, const RenderRates& rates) {
   options.rates = rates;
   options.stop = &task_->control.m_cancel;
   if (!RenderMidiToWave(*task_->font, task_->reporter, files_->midi, files_->wav, options))
-    return task_->control.m_cancel.load() != 0;
+    return StoppedAt(start);
   return mix_->AddWaveFile(task_->reporter, files_->wav);
+}
+
+bool FileEngine::StoppedAt(int64_t frame) {
+  if (task_->control.m_cancel.load() == 0) return false;
+  stopFrame_ = frame;
+  return true;
 }
 
 bool FileEngine::DrumPass(const SongNoteIndex& index) {
   MidiContext quiet(silent_);
   auto copy = BuildDrumCopy(quiet, index);
   PassPoint(task_->control, JobPoint::kDrumPass);
-  return !copy || RenderCopy(*copy, RenderRateFor(0, OutputRate()));
+  return !copy || RenderCopy(*copy, RenderRateFor(0, OutputRate()), 0);
 }
 
 bool FileEngine::NotePasses(const SongNoteIndex& index) {
@@ -64,16 +76,23 @@ bool FileEngine::NotePasses(const SongNoteIndex& index) {
   const int64_t count = static_cast<int64_t>(events.size());
   JobControl& control = task_->control;
   MidiContext ctx(task_->reporter);
+  // The notes come in song order, each rendered whole: the mix is complete before the start
+  // of the first note a Stop leaves out.
+  const auto startOf = [&](int64_t i) {
+    return SongSampleOfMicroseconds(index.clock.Microseconds(index.times[i]), OutputRate());
+  };
   for (int64_t i = 0; i < count; ++i) {
     PassPoint(control, JobPoint::kNote);
-    if (control.m_cancel.load()) break;
+    if (StoppedAt(startOf(i))) break;
     control.m_progress = static_cast<int>(kPercent * i / count);
     ShowProgress(control, task_->observer);
     if (events[i].status != st::kNote || events[i].channel == kDrumChannel) continue;
     const NoteCopy copy = BuildNoteCopy(ctx, index, static_cast<int32_t>(i), task_->tuning);
     if (copy.song &&
-        !RenderCopy(*copy.song, RenderRateFor(copy.retuning.rateShiftCents, OutputRate())))
+        !RenderCopy(*copy.song, RenderRateFor(copy.retuning.rateShiftCents, OutputRate()),
+                    startOf(i)))
       return false;
+    if (stopFrame_ >= 0) break;
   }
   return true;
 }
@@ -96,7 +115,11 @@ bool FileEngine::MixAll(EngineTask& task, SoundFileStream& out) {
   task_ = &task;
   mix_ = &mix;
   files_ = files.get();
-  const bool mixed = DrumPass(*index) && NotePasses(*index);
+  const bool mixed = DrumPass(*index) && (stopFrame_ >= 0 || NotePasses(*index));
+  if (stopFrame_ >= 0) {
+    out.EndAt(stopFrame_);
+    mix.EndAt(stopFrame_);
+  }
   task_ = nullptr;
   mix_ = nullptr;
   files_ = nullptr;

@@ -22,6 +22,10 @@ struct JobControl {
   std::atomic<int> m_running{0};
   std::atomic<int64_t> m_notes{0};  // the notes of the loaded song, for the front end's records
   std::chrono::steady_clock::time_point m_startTick = std::chrono::steady_clock::now();
+  // After a job that a Stop cut short: how much of the song its output holds, of how much.
+  // Written by the job before it returns.
+  double writtenSeconds = 0;
+  double songSeconds = 0;
   std::function<void(JobPoint)> testHook;  // called by whichever thread reaches the point
 };
 

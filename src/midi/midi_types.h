@@ -3,6 +3,7 @@
 #pragma once
 
 #include <array>
+#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -139,6 +140,8 @@ struct MidiContext {
   explicit MidiContext(Reporter& r) : reporter(&r) {}
   Reporter* reporter;
   DecoderState decoder;
+  // Given: a FIFO named as the song is waited for until its writer comes, or this is set.
+  const std::atomic<int>* stop = nullptr;
 };
 
 }  // namespace velorna

@@ -374,10 +374,12 @@ MidiLoader LoadSmf(MidiContext& ctx, const std::string& path, const FileOpenHook
   ReporterScope scope(ctx, counter);
 
   // Pipes are read to their end as well; their size is known only then.
-  FileContents file = ReadWholeFile(loader.path, static_cast<size_t>(kMaxSmfFileBytes));
+  FileContents file = ReadWholeFile(loader.path, static_cast<size_t>(kMaxSmfFileBytes), ctx.stop);
   switch (file.status) {
     case ReadStatus::kOk:
       break;
+    case ReadStatus::kStopped:
+      return loader;
     case ReadStatus::kCannotOpen:
       // The front ends name the song the message belongs to; the text does not repeat it.
       ctx.reporter->ShowText(std::string(msg::kMidiOpenFailed));

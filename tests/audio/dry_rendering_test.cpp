@@ -189,6 +189,7 @@ struct CollectedMix final : SoundFileStream {
     at += frames;
     return true;
   }
+  void EndAt(int64_t frame) override { sums.resize(static_cast<size_t>(frame) * 2); }
   bool Close() override { return true; }
   std::vector<int32_t> sums;
   int64_t at = 0;

@@ -18,6 +18,8 @@ namespace {
 namespace fs = std::filesystem;
 const char kSoundFont[] = "/usr/share/sounds/sf2/TimGM6mb.sf2";
 
+constexpr int kStopPercent = 20;
+
 class CountingObserver : public JobObserver {
  public:
   explicit CountingObserver(JobControl* stopAfterFirstNote = nullptr)
@@ -25,7 +27,8 @@ class CountingObserver : public JobObserver {
   void ShowProgress(const JobProgress& progress) override {
     last = progress.percent;
     ++calls;
-    if (control_ && progress.percent != 0) control_->m_cancel = 1;
+    // Some notes in: a Stop before the first note is mixed writes nothing.
+    if (control_ && progress.percent >= kStopPercent) control_->m_cancel = 1;
   }
   int last = -1;
   int calls = 0;
@@ -99,7 +102,8 @@ TEST(ConversionJob, StopAfterTheFirstNotesStillWritesAValidWav) {
   EXPECT_EQ(RunConversion((dir / "song.mid").string(), Options(), control, observer, messages),
             ConversionResult::kWrittenAfterStop);
   EXPECT_GT(WavDataBytes(dir / "song.wav"), 0u);
-  EXPECT_EQ(observer.last, 100);
+  // The progress says how much of the song was written, not that all of it was.
+  EXPECT_NE(observer.last, 100);
   EXPECT_TRUE(messages.Contains("変換が終了しました。"));
 }
 
