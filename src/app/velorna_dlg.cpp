@@ -22,7 +22,9 @@
 #include <QTextBrowser>
 #include <QUrl>
 #include <QVBoxLayout>
+#include <algorithm>
 #include <cmath>
+#include <optional>
 
 #include <cmath>
 
@@ -149,6 +151,32 @@ constexpr std::array<OutputTypeEntry, 3> kOutputTypes{{
     {SoundFileType::kFlac, "FLAC", "flac"},
     {SoundFileType::kAiff, "AIFF", "aiff"},
 }};
+
+// The output levels offered: as rendered, the peak at -1 dBFS, and the loudness of streaming
+// services and of broadcast (EBU R128).
+struct LevelPreset {
+  const char* name;
+  bool normalize;
+  std::optional<double> loudness;
+};
+constexpr double kStreamingLufs = -16.0;
+constexpr double kBroadcastLufs = -23.0;
+const std::array<LevelPreset, 4> kLevelPresets{{
+    {QT_TRANSLATE_NOOP("velorna::CVelornaDlg", "音量そのまま"), false, std::nullopt},
+    {QT_TRANSLATE_NOOP("velorna::CVelornaDlg", "ピーク -1 dBFS"), true, std::nullopt},
+    {QT_TRANSLATE_NOOP("velorna::CVelornaDlg", "-16 LUFS（配信）"), false, kStreamingLufs},
+    {QT_TRANSLATE_NOOP("velorna::CVelornaDlg", "-23 LUFS（放送）"), false, kBroadcastLufs},
+}};
+
+// The preset a remembered format names; the first (as rendered) for any other.
+int LevelPresetOf(const OutputFormat& format) {
+  for (size_t i = 0; i < kLevelPresets.size(); ++i) {
+    if (kLevelPresets[i].normalize == format.normalize &&
+        kLevelPresets[i].loudness == format.loudness)
+      return static_cast<int>(i);
+  }
+  return 0;
+}
 
 bool WriteText(const QString& path, const std::string& text) {
   return WriteFileAtomically(path.toStdString(),
@@ -317,7 +345,7 @@ void CVelornaDlg::OnInitDialog() {
   m_bitsSelector->setCurrentIndex(m_bitsSelector->findData(remembered.outputFormat.bits));
   m_rateSelector->setCurrentIndex(
       std::max(0, m_rateSelector->findData(remembered.outputFormat.sampleRate)));
-  m_normalizeBox->setChecked(remembered.outputFormat.normalize);
+  m_levelSelector->setCurrentIndex(LevelPresetOf(remembered.outputFormat));
 
   m_player.onPlayingChanged = [this](bool) { UpdatePlayButton(); };
   m_clock.setInterval(std::chrono::seconds(1));
@@ -508,22 +536,26 @@ QLayout* CVelornaDlg::BuildOutputShapeRow() {
   m_bitsSelector->setObjectName(QStringLiteral("bits"));
   for (const int bits : {kPlainBits, kHighBits})
     m_bitsSelector->addItem(tr("%1 ビット").arg(bits), bits);
+  m_bitsSelector->addItem(tr("32 ビット浮動小数点"), kFloatBits);
   m_rateSelector = new QComboBox(this);
   m_rateSelector->setObjectName(QStringLiteral("rate"));
   for (const int hz : kOutputRates) m_rateSelector->addItem(QStringLiteral("%1 Hz").arg(hz), hz);
   m_rateSelector->setToolTip(tr("サンプリング周波数：音源はこの周波数で音を作ります"));
-  m_normalizeBox = new QCheckBox(tr("ノーマライズ"), this);
-  m_normalizeBox->setObjectName(QStringLiteral("normalize"));
-  m_normalizeBox->setToolTip(tr("最大の音量が -1 dBFS になるよう全体の音量をそろえます"));
+  m_levelSelector = new QComboBox(this);
+  m_levelSelector->setObjectName(QStringLiteral("level"));
+  for (const LevelPreset& preset : kLevelPresets) m_levelSelector->addItem(tr(preset.name));
+  m_levelSelector->setToolTip(
+      tr("全体の音量：最大の音量を -1 dBFS に、またはラウドネスを目標値に"
+         "そろえます（トゥルーピークは -1 dBTP 以下）"));
 
   auto* row = new QHBoxLayout;
   row->addWidget(m_typeSelector);
   row->addWidget(m_bitsSelector);
   row->addWidget(m_rateSelector);
-  row->addWidget(m_normalizeBox);
+  row->addWidget(m_levelSelector);
   row->addStretch(1);
   m_tuningControls.insert(m_tuningControls.end(),
-                          {m_typeSelector, m_bitsSelector, m_rateSelector, m_normalizeBox});
+                          {m_typeSelector, m_bitsSelector, m_rateSelector, m_levelSelector});
   return row;
 }
 
@@ -730,7 +762,10 @@ OutputFormat CVelornaDlg::ChosenOutputFormat() const {
   OutputFormat format;
   format.bits = m_bitsSelector->currentData().toInt();
   format.sampleRate = m_rateSelector->currentData().toInt();
-  format.normalize = m_normalizeBox->isChecked();
+  const LevelPreset& level = kLevelPresets[static_cast<size_t>(
+      std::clamp(m_levelSelector->currentIndex(), 0, static_cast<int>(kLevelPresets.size()) - 1))];
+  format.normalize = level.normalize;
+  format.loudness = level.loudness;
   return format;
 }
 
@@ -869,8 +904,7 @@ void CVelornaDlg::OnWorkerEnded(ConversionResult result) {
   m_worker.join();
   SongRun& song = m_run.back();
   song.result = result;
-  for (const std::string& text : m_batchMessages.texts())
-    song.messages << TranslateWithApplication(text);
+  for (const Report& report : m_batchMessages.reports()) song.messages << ShownText(report);
   if (!m_queue.isEmpty() && !m_closing && m_job.m_cancel.load() == 0) {
     StartNextSong();
     return;
@@ -987,7 +1021,7 @@ void CVelornaDlg::OnDefaults() {
   m_typeSelector->setCurrentIndex(0);
   m_bitsSelector->setCurrentIndex(0);
   m_rateSelector->setCurrentIndex(0);
-  m_normalizeBox->setChecked(false);
+  m_levelSelector->setCurrentIndex(0);
   m_soundFontEdit->clear();
   m_outputFolderEdit->clear();
   m_songFolder.clear();

@@ -52,6 +52,11 @@ using RenderSink = std::function<bool(int64_t frame, std::span<const int16_t> bl
 bool RenderTimedEvents(const LoadedSoundFont& font, std::span<const TimedEvent> events,
                        const RenderSink& sink, const RenderOptions& options = {});
 
+// The same blocks before they are rounded to 16 bits: interleaved stereo, full scale 1.0.
+using FloatRenderSink = std::function<bool(int64_t frame, std::span<const float> block)>;
+bool RenderTimedEvents(const LoadedSoundFont& font, std::span<const TimedEvent> events,
+                       const FloatRenderSink& sink, const RenderOptions& options = {});
+
 // Where FluidSynth's own log goes: to the reporter when verbose, else nowhere. Its log is
 // process-wide, so this holds for every synthesizer.
 void RouteSynthLog(Reporter* verboseTarget);

@@ -22,16 +22,18 @@ std::string_view ModuleTag(LibraryModule module) {
       return "MDTK";
     case LibraryModule::MUEV:
       return "MUEV";
+    case LibraryModule::LEVL:
+      return "LEVL";
   }
   return "GENE";
 }
 
 void ShowLibraryError(Reporter& reporter, LibraryModule module, uint32_t code,
-                      std::string_view message) {
+                      std::string_view message, ReportKind kind) {
   char head[16];
   std::snprintf(head, sizeof head, "%08X ", static_cast<unsigned>(code));
   std::string tag(ModuleTag(module));
-  reporter.Show(Report{tag, code, tag + head + std::string(message)});
+  reporter.Show(Report{tag, code, tag + head + std::string(message), kind});
 }
 
 namespace {

@@ -58,7 +58,7 @@ options:
   -o, --output OUT       write the output here (one input only); its extension picks
                          the type: .wav, .flac, .aiff or .aif
   --format wav|flac|aiff the type of outputs named after their songs (default wav)
-  --bits 16|24           bits per sample (default 16)
+  --bits 16|24|32f       bits per sample (default 16); 32f: 32-bit float (WAV, AIFF)
   --rate 44100|48000|96000
                          samples per second: the synthesizer renders at this rate and
                          the mix and its reverb and chorus follow (default 44100)
@@ -66,6 +66,10 @@ options:
   --normalize            scale the whole mix so that its peak is at -1 dBFS (then
                          --gain, if given, applies on top); the mix waits for it in
                          an unnamed file in $TMPDIR, 8 bytes per frame
+  --loudness LUFS        scale the whole mix to this integrated loudness (EBU R128),
+                         -70..0, or less where its true peak would pass --true-peak;
+                         one gain, no limiter; excludes --normalize, waits like it
+  --true-peak DBTP       the ceiling of --loudness, -20..0 (default -1)
   --soundfont PATH       the SoundFont to play with (default: FluidR3_GM.sf2, else
                          default-GM.sf2 in /usr/share/sounds/sf2, else TimGM6mb.sf2)
   --engine fast|files    fast (default): every note rendered in memory from where it
@@ -73,7 +77,7 @@ options:
                          WAV file per note (the reference, much slower)
   --jobs N               threads for the fast engine (default: one per core)
   --quiet                nothing on success; a failed song's messages at its end
-  --verbose              also show the synthesizer's own log
+  --verbose              also show the synthesizer's own log and the loudness range
   --bends, --raw         inspect only: the retuning of each note; the lines for scripts
   --list-presets         the presets: name, display name, source
   --lang ja|en           the language of the system's messages and the presets' display
@@ -148,6 +152,8 @@ std::optional<CentTable> ParseCents(const std::string& text, std::string* proble
 namespace {
 
 constexpr double kMaxGainDb = 60.0;
+constexpr double kLowestLoudness = -70.0;  // the absolute gate of EBU R128
+constexpr double kLowestTruePeak = -20.0;
 
 // One of the output rates, written as a whole number of Hz.
 std::optional<int> ParseRate(const std::string& text) {
@@ -158,9 +164,10 @@ std::optional<int> ParseRate(const std::string& text) {
   return hz;
 }
 
-std::optional<double> ParseDecibels(const std::string& text) {
+std::optional<double> ParseDecibels(const std::string& text, double lowest = -kMaxGainDb,
+                                    double highest = kMaxGainDb) {
   double db = 0.0;
-  if (!ParseNumber(text, db) || std::abs(db) > kMaxGainDb) return std::nullopt;
+  if (!ParseNumber(text, db) || db < lowest || db > highest) return std::nullopt;
   return db;
 }
 
@@ -184,6 +191,7 @@ ParseResult ParseCommandLine(const std::vector<std::string>& given) {
   CliOptions o;
   size_t i = 0;
   bool formatGiven = false;
+  bool trueCeilingGiven = false;
   auto fail = [](std::string why) { return ParseResult{std::nullopt, std::move(why)}; };
   // --lang goes with every command, --help and --list-presets included.
   std::vector<std::string> args;
@@ -288,8 +296,9 @@ ParseResult ParseCommandLine(const std::vector<std::string>& given) {
       o.outputExtension = "." + v;
       formatGiven = true;
     } else if (a == "--bits" && o.command == Command::kConvert) {
-      if (!value(v) || (v != "16" && v != "24")) return fail("--bits needs 16 or 24: " + v);
-      o.outputFormat.bits = v == "24" ? kHighBits : kPlainBits;
+      if (!value(v) || (v != "16" && v != "24" && v != "32f"))
+        return fail("--bits needs 16, 24 or 32f: " + v);
+      o.outputFormat.bits = v == "32f" ? kFloatBits : v == "24" ? kHighBits : kPlainBits;
     } else if (a == "--rate" && o.command == Command::kConvert) {
       const std::optional<int> hz = value(v) ? ParseRate(v) : std::nullopt;
       if (!hz) return fail("--rate needs 44100, 48000 or 96000: " + v);
@@ -300,6 +309,15 @@ ParseResult ParseCommandLine(const std::vector<std::string>& given) {
       o.outputFormat.gainDb = *db;
     } else if (a == "--normalize" && o.command == Command::kConvert) {
       o.outputFormat.normalize = true;
+    } else if (a == "--loudness" && o.command == Command::kConvert) {
+      o.outputFormat.loudness = value(v) ? ParseDecibels(v, kLowestLoudness, 0.0) : std::nullopt;
+      if (!o.outputFormat.loudness) return fail("--loudness needs LUFS from -70 to 0: " + v);
+    } else if (a == "--true-peak" && o.command == Command::kConvert) {
+      const std::optional<double> db =
+          value(v) ? ParseDecibels(v, kLowestTruePeak, 0.0) : std::nullopt;
+      if (!db) return fail("--true-peak needs dBTP from -20 to 0: " + v);
+      o.outputFormat.truePeakDb = *db;
+      trueCeilingGiven = true;
     } else if (a == "--quiet" || a == "-q") {
       o.quiet = true;
     } else if (a == "--verbose" || a == "-v") {
@@ -320,6 +338,9 @@ ParseResult ParseCommandLine(const std::vector<std::string>& given) {
                       int{o.preset.has_value()} + int{!o.sclFile.empty()};
   if (sources > 1) return fail("--cents, --scale, --preset and --scl exclude each other");
   if (!o.kbmFile.empty() && o.sclFile.empty()) return fail("--kbm needs --scl");
+  if (o.outputFormat.normalize && o.outputFormat.loudness)
+    return fail("--normalize and --loudness exclude each other");
+  if (trueCeilingGiven && !o.outputFormat.loudness) return fail("--true-peak needs --loudness");
   if (o.command == Command::kTuning) {
     if (!o.inputs.empty()) return fail("tuning takes no MIDI file: " + o.inputs[0]);
     return ParseResult{o, {}};

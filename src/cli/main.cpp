@@ -111,8 +111,11 @@ int Convert(const CliOptions& cli, const Tuning& tuning, ConsoleOutput& console)
     const OutputCheck check = CheckOutput(out, cli.inputs);
     if (check.problem == OutputProblem::kIsInput)
       return Usage("the output " + out + " would overwrite the input " + check.input);
-    if (!SoundFileTypeFor(out))
+    const std::optional<SoundFileType> type = SoundFileTypeFor(out);
+    if (!type)
       return Usage("the output's extension names no known type (.wav, .flac, .aiff, .aif): " + out);
+    if (!FormatFitsType(cli.outputFormat, *type))
+      return Usage("FLAC holds no float samples (--bits 32f): " + out);
     outputs.push_back(out);
   }
 

@@ -38,8 +38,9 @@ void ConsoleOutput::Show(const Report& report) {
   for (char& c : text)
     if (c == '\n' || c == '\r') c = ' ';
   std::lock_guard lock(mutex_);
+  if (report.kind == ReportKind::kFinished && report.level) level_ = report.level;
   const std::string line = song_.empty() ? text : song_ + ": " + text;
-  if (mode_.quiet) {
+  if (mode_.quiet && report.kind != ReportKind::kWarning) {
     held_.push_back(line);
   } else {
     PrintLocked(line);
@@ -49,6 +50,7 @@ void ConsoleOutput::Show(const Report& report) {
 void ConsoleOutput::BeginSong(const std::string& name) {
   std::lock_guard lock(mutex_);
   song_ = name;
+  level_.reset();
   lastLine_.clear();
   held_.clear();
   songStart_ = Clock::now();
@@ -77,7 +79,12 @@ void ConsoleOutput::ShowProgress(const std::string& progressText, const std::str
 
 void ConsoleOutput::EndSong(ConversionResult result, const std::string& outputPath) {
   std::lock_guard lock(mutex_);
-  const std::string took = " (" + DurationText(SecondsSince(songStart_)) + ")";
+  std::string took = " (" + DurationText(SecondsSince(songStart_)) + ")";
+  if (level_ && result != ConversionResult::kNotWritten) {
+    took += " " + messages_.Translate(LevelText(*level_));
+    if (level_->clippedSamples > 0)
+      clipped_.push_back(song_ + " (" + std::to_string(level_->clippedSamples) + ")");
+  }
   switch (result) {
     case ConversionResult::kWritten:
       ++converted_;
@@ -97,16 +104,21 @@ void ConsoleOutput::EndSong(ConversionResult result, const std::string& outputPa
   }
   held_.clear();
   song_.clear();
+  level_.reset();
 }
 
 void ConsoleOutput::EndBatch() {
   std::lock_guard lock(mutex_);
   const int songs = converted_ + stopped_ + failed_;
-  if (songs < 2 || (mode_.quiet && failed_ == 0)) return;
+  if (songs < 2 || (mode_.quiet && failed_ == 0 && clipped_.empty())) return;
   std::string line = std::to_string(songs) + " songs: " + std::to_string(converted_) +
                      " converted, " + std::to_string(failed_) + " failed";
   if (stopped_ > 0) line += ", " + std::to_string(stopped_) + " stopped";
   PrintLocked(line + " (" + DurationText(SecondsSince(batchStart_)) + ")");
+  if (clipped_.empty()) return;
+  std::string names;
+  for (const std::string& song : clipped_) names += (names.empty() ? "" : ", ") + song;
+  PrintLocked("clipped samples in " + std::to_string(clipped_.size()) + " of them: " + names);
 }
 
 }  // namespace velorna::cli

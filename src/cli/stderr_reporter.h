@@ -4,6 +4,7 @@
 
 #include <chrono>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -48,7 +49,9 @@ class ConsoleOutput final : public Reporter, public JobObserver {
   bool barShown_ = false;
   std::string song_;
   std::string lastLine_;
-  std::vector<std::string> held_;  // a quiet song's messages until it ends
+  std::vector<std::string> held_;     // a quiet song's messages until it ends
+  std::optional<OutputLevel> level_;  // the song's output, once written
+  std::vector<std::string> clipped_;  // songs whose outputs clipped, with their counts
   Clock::time_point songStart_ = Clock::now();
   Clock::time_point batchStart_ = Clock::now();
   int converted_ = 0;
