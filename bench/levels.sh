@@ -80,7 +80,7 @@ print(f"I {mi:6.1f} LUFS (reported {rep:6.1f}) TP {mtp:5.1f} dBTP run@peak {runs
 PY
 )
   echo "$name: $line"
-  [[ $line == *MISS* ]] && misses=$((misses + 1))
+  [[ -z $line || $line == *MISS* ]] && misses=$((misses + 1))
 done
 echo "${#songs[@]} songs, $misses missed"
 [ "$misses" -eq 0 ]
