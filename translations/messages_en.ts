@@ -4,6 +4,38 @@
 <context>
     <name>Messages</name>
     <message>
+        <source>%1 曲: 変換 %2、失敗 %3</source>
+        <translation>%1 songs: %2 converted, %3 failed</translation>
+    </message>
+    <message>
+        <source>%1 曲: 変換 %2、失敗 %3、停止 %4</source>
+        <translation>%1 songs: %2 converted, %3 failed, %4 stopped</translation>
+    </message>
+    <message>
+        <source>%1 曲: 変換 %2、失敗 %3、スキップ %4</source>
+        <translation>%1 songs: %2 converted, %3 failed, %4 skipped</translation>
+    </message>
+    <message>
+        <source>%1 曲: 変換 %2、失敗 %3、スキップ %4、停止 %5</source>
+        <translation>%1 songs: %2 converted, %3 failed, %4 skipped, %5 stopped</translation>
+    </message>
+    <message>
+        <source>停止しました。未完成の出力は削除しました。</source>
+        <translation>stopped; its unfinished output was removed</translation>
+    </message>
+    <message>
+        <source>出力が既にあるため飛ばしました:</source>
+        <translation>skipped; its output exists:</translation>
+    </message>
+    <message>
+        <source>変換できませんでした。</source>
+        <translation>not converted</translation>
+    </message>
+    <message>
+        <source>停止しました。ここまでの内容の出力先:</source>
+        <translation>stopped; what was mixed is in</translation>
+    </message>
+    <message>
         <source>%1 個中 %2 個</source>
         <translation>%2 of %1</translation>
     </message>

@@ -70,14 +70,6 @@ Output: %2</translation>
         <translation>Reset</translation>
     </message>
     <message>
-        <source>設定保存</source>
-        <translation>Save</translation>
-    </message>
-    <message>
-        <source>設定読込</source>
-        <translation>Load</translation>
-    </message>
-    <message>
         <source>ヘルプ</source>
         <translation>Help</translation>
     </message>
@@ -214,14 +206,6 @@ The song being converted is saved with what has been mixed so far.</translation>
         <translation>Velorna Help</translation>
     </message>
     <message>
-        <source>Scala読込</source>
-        <translation>Import Scala</translation>
-    </message>
-    <message>
-        <source>Scala書出</source>
-        <translation>Export Scala</translation>
-    </message>
-    <message>
         <source>Scala形式の音階 (.scl) と、あればキーボード割り当て (.kbm) を読み込みます</source>
         <translation>Reads a Scala scale (.scl) and, if there is one, a keyboard map (.kbm)</translation>
     </message>
@@ -346,6 +330,118 @@ Write the tuning in Scala format (.scl and .kbm) instead?</translation>
     <message>
         <source>全体の音量：最大の音量を -1 dBFS に、またはラウドネスを目標値にそろえます（トゥルーピークは -1 dBTP 以下）</source>
         <translation>Level of the whole mix: its peak at -1 dBFS, or its loudness at a target (true peak at most -1 dBTP)</translation>
+        <source>.sca 保存</source>
+        <translation>Save .sca</translation>
+    </message>
+    <message>
+        <source>.sca 読込</source>
+        <translation>Load .sca</translation>
+    </message>
+    <message>
+        <source>12 のずれ（整数セント）と調を 64 バイトの音律ファイル (.sca) に保存します</source>
+        <translation>Saves the 12 offsets (whole cents) and the key in a 64-byte scale file (.sca)</translation>
+    </message>
+    <message>
+        <source>音律ファイル (.sca) の 12 のずれと調を読み込みます</source>
+        <translation>Loads the 12 offsets and the key from a scale file (.sca)</translation>
+    </message>
+    <message>
+        <source>調:</source>
+        <translation>Key:</translation>
+    </message>
+    <message>
+        <source>音律や Scala の音階を置く主音</source>
+        <translation>The tonic a tuning or a Scala scale is laid on</translation>
+    </message>
+    <message>
+        <source>各音のずれ（セント、平均律から）:</source>
+        <translation>Offset of each note (cents from equal temperament):</translation>
+    </message>
+    <message>
+        <source>Scala 読込</source>
+        <translation>Import Scala</translation>
+    </message>
+    <message>
+        <source>Scala 書出</source>
+        <translation>Export Scala</translation>
+    </message>
+    <message>
+        <source>未割当</source>
+        <translation>unmapped</translation>
+    </message>
+    <message>
+        <source>曲</source>
+        <translation>Song</translation>
+    </message>
+    <message>
+        <source>状態</source>
+        <translation>State</translation>
+    </message>
+    <message>
+        <source>曲を追加...</source>
+        <translation>Add songs...</translation>
+    </message>
+    <message>
+        <source>リストから外す</source>
+        <translation>Remove from list</translation>
+    </message>
+    <message>
+        <source>曲 (.mid) をリストに加えます。変換は「変換」で始まります</source>
+        <translation>Adds songs (.mid) to the list; "Convert" converts them</translation>
+    </message>
+    <message>
+        <source>待機中</source>
+        <translation>waiting</translation>
+    </message>
+    <message>
+        <source>変換中</source>
+        <translation>converting</translation>
+    </message>
+    <message>
+        <source>変換中 %1</source>
+        <translation>converting %1</translation>
+    </message>
+    <message>
+        <source>完了 → %1</source>
+        <translation>done → %1</translation>
+    </message>
+    <message>
+        <source>停止（途中まで保存）→ %1</source>
+        <translation>stopped (saved so far) → %1</translation>
+    </message>
+    <message>
+        <source>失敗</source>
+        <translation>failed</translation>
+    </message>
+    <message>
+        <source>出力があるため飛ばしました</source>
+        <translation>skipped: its output exists</translation>
+    </message>
+    <message>
+        <source>ほか %1 曲</source>
+        <translation>and %1 more</translation>
+    </message>
+    <message>
+        <source>出力ファイルが既にあります（%1 曲）。
+%2
+
+置き換えますか？</source>
+        <translation>Output files exist already (%1 songs).
+%2
+
+Replace them?</translation>
+    </message>
+    <message>
+        <source>すべて置き換える</source>
+        <translation>Replace all</translation>
+    </message>
+    <message>
+        <source>既存を飛ばす</source>
+        <translation>Skip existing</translation>
+    </message>
+    <message>
+        <source>出力があり飛ばした %1 曲</source>
+        <translation>%1 skipped (output exists)</translation>
     </message>
 </context>
 <context>

@@ -2,8 +2,11 @@
 
 #include <QMetaObject>
 #include <QThread>
+#include <cmath>
 #include <cstdio>
+#include <string>
 
+#include "base/progress_time.h"
 #include "conversion/conversion_job.h"
 #include "language/message_translation.h"
 
@@ -34,12 +37,17 @@ void DialogReporter::Show(const Report& report) {
   }
 }
 
-void DialogObserver::ShowProgress(const std::string& progressText, const std::string& elapsedText) {
+// The job's numbers written as the dialog's fields show them: the elapsed time in whole
+// seconds, as the dialog's own clock writes it between reports.
+void DialogObserver::ShowProgress(const JobProgress& progress) {
   const DialogHooks& hooks = m_hooks;
+  const double seconds = std::chrono::duration<double>(progress.elapsed).count();
   QMetaObject::invokeMethod(
       hooks.context,
-      [&hooks, progress = TranslateWithApplication(progressText),
-       elapsed = QString::fromStdString(elapsedText)] { hooks.showProgress(progress, elapsed); },
+      [&hooks, percent = TranslateWithApplication(std::to_string(progress.percent) + "％"),
+       elapsed = QString::fromStdString(ClockText(std::floor(seconds)))] {
+        hooks.showProgress(percent, elapsed);
+      },
       Qt::QueuedConnection);
 }
 

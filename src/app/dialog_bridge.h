@@ -34,7 +34,7 @@ class DialogReporter final : public Reporter {
 class DialogObserver final : public JobObserver {
  public:
   explicit DialogObserver(const DialogHooks& hooks) : m_hooks(hooks) {}
-  void ShowProgress(const std::string& progressText, const std::string& elapsedText) override;
+  void ShowProgress(const JobProgress& progress) override;
 
  private:
   const DialogHooks& m_hooks;

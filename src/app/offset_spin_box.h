@@ -42,6 +42,22 @@ class OffsetSpinBox final : public NumberField {
     setSingleStep(1.0);
     lineEdit()->setObjectName(editId);
   }
+
+  // A key the tuning leaves silent shows `text` instead of a value and takes no typing; an
+  // empty text shows the value again.
+  void SetUnmappedText(const QString& text) {
+    m_unmappedText = text;
+    setReadOnly(!text.isEmpty());
+    lineEdit()->setText(textFromValue(value()));
+  }
+  bool IsUnmapped() const { return !m_unmappedText.isEmpty(); }
+
+  QString textFromValue(double value) const override {
+    return m_unmappedText.isEmpty() ? NumberField::textFromValue(value) : m_unmappedText;
+  }
+
+ private:
+  QString m_unmappedText;
 };
 
 inline OffsetValue OffsetOf(const OffsetSpinBox& field) {

@@ -36,14 +36,17 @@ CentTable ExactOffsets(const DialogTuning& tuning) {
                        : tuning.offsets;
 }
 
-CentTable MiddleOctave(const Tuning& tuning) {
-  CentTable octave{};
-  for (size_t pc = 0; pc < octave.size(); ++pc)
-    octave[pc] = tuning.keys[static_cast<size_t>(kMiddleC) + pc].value_or(0.0);
+ShownOctave MiddleOctave(const Tuning& tuning) {
+  ShownOctave octave;
+  for (size_t pc = 0; pc < octave.cents.size(); ++pc) {
+    const KeyTarget& target = tuning.keys[static_cast<size_t>(kMiddleC) + pc];
+    octave.cents[pc] = target.value_or(0.0);
+    octave.unmapped[pc] = !target.has_value();
+  }
   return octave;
 }
 
-CentTable ScalaOctave(const ScalaSource& scala, int tonicIndex) {
+ShownOctave ScalaOctave(const ScalaSource& scala, int tonicIndex) {
   return MiddleOctave(BuildTuning({scala, tonicIndex, kStandardA4Hz}));
 }
 

@@ -3,6 +3,7 @@
 // scale file would lose of it.
 #pragma once
 
+#include <array>
 #include <optional>
 #include <string>
 #include <vector>
@@ -27,10 +28,15 @@ int TonicIndexOf(const DialogTuning& tuning);
 TuningChoice ChoiceOf(const DialogTuning& tuning);
 // Exact offsets per pitch class: the preset's on the key, else the fields'.
 CentTable ExactOffsets(const DialogTuning& tuning);
-// The octave from middle C of a tuning (unmapped keys count as 0).
-CentTable MiddleOctave(const Tuning& tuning);
-// That of a Scala tuning on the key at A4 = 440 Hz, for the fields.
-CentTable ScalaOctave(const ScalaSource& scala, int tonicIndex);
+// The octave from middle C of a tuning as the fields show it: the offsets, and the keys the
+// tuning leaves unmapped (silent; their offsets count as 0).
+struct ShownOctave {
+  CentTable cents{};
+  std::array<bool, kPitchClassCount> unmapped{};
+};
+ShownOctave MiddleOctave(const Tuning& tuning);
+// That of a Scala tuning on the key at A4 = 440 Hz.
+ShownOctave ScalaOctave(const ScalaSource& scala, int tonicIndex);
 
 // What a scale file cannot hold of a tuning.
 enum class ScaLoss { kFractions, kScala, kReferencePitch, kAdaptive };

@@ -61,12 +61,9 @@ int CVelornaApp::InitInstance(ConversionRunner runner) {
     return 2;
   }
   CVelornaDlg dialog(std::move(runner));
-  // Songs named on the command line (velorna a.mid b.mid) are converted once the dialog is up.
-  const QStringList songs = m_songs;
-  if (!songs.isEmpty()) {
-    QMetaObject::invokeMethod(
-        &dialog, [&dialog, songs] { dialog.ConvertSongs(songs); }, Qt::QueuedConnection);
-  }
+  // Songs named on the command line (velorna a.mid b.mid, as a file manager opens them) wait
+  // in the list: the tuning is chosen first, and Convert starts them.
+  dialog.OpenSongs(m_songs);
   dialog.exec();
   return 0;
 }

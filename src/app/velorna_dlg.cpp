@@ -14,19 +14,19 @@
 #include <QFileInfo>
 #include <QGridLayout>
 #include <QHBoxLayout>
+#include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QMimeData>
 #include <QPushButton>
 #include <QTextBrowser>
+#include <QTreeWidget>
 #include <QUrl>
 #include <QVBoxLayout>
 #include <algorithm>
 #include <cmath>
 #include <optional>
-
-#include <cmath>
 
 #include "app/about_dlg.h"
 #include "app/dialog_settings.h"
@@ -49,6 +49,9 @@ constexpr char kTitle[] = "Velorna";
 constexpr char kConvertText[] = QT_TRANSLATE_NOOP("velorna::CVelornaDlg", "変換");
 constexpr char kStopText[] = QT_TRANSLATE_NOOP("velorna::CVelornaDlg", "停止");
 constexpr char kNoStatus[] = "---";
+// How many existing outputs the overwrite question names before it counts the rest.
+constexpr qsizetype kExistingNamedAtMost = 8;
+constexpr int kSongStateRole = Qt::UserRole + 1;
 constexpr char kAboutEntry[] =
     QT_TRANSLATE_NOOP("velorna::CVelornaDlg", "バージョン情報 Velorna(&A)...");
 constexpr char kSaveFailed[] = "設定ファイルを保存できませんでした。";
@@ -111,9 +114,11 @@ QLabel* MakeStatusField(QWidget* parent, const QString& name) {
   field->setObjectName(name);
   field->setFrameStyle(QFrame::Panel | QFrame::Sunken);
   field->setAlignment(Qt::AlignCenter);
-  // Tall enough for the font with its frame, so the lower edge is never cut.
+  // Tall enough for the font with its frame, so the lower edge is never cut, and no taller:
+  // a one-line field keeps its height however large the window grows.
   field->setMinimumSize(Dlu(*parent, 39, 12).width(),
                         field->fontMetrics().height() + 2 * field->frameWidth() + 4);
+  field->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Fixed);
   return field;
 }
 
@@ -176,18 +181,37 @@ int LevelPresetOf(const OutputFormat& format) {
       return static_cast<int>(i);
   }
   return 0;
-}
+  // A question with two named answers besides Cancel.
+  struct Question {
+    QMessageBox::Icon icon;
+    const char* name;  // the box's object name
+    QString text;
+    QString yes;
+    QString no;
+    QMessageBox::StandardButton preferred;
+  };
 
-bool WriteText(const QString& path, const std::string& text) {
-  return WriteFileAtomically(path.toStdString(),
-                             {reinterpret_cast<const uint8_t*>(text.data()), text.size()});
-}
+  // QMessageBox::Yes, No or Cancel as answered.
+  int AskYesNoCancel(QWidget * parent, const Question& question) {
+    QMessageBox box(question.icon, QString::fromUtf8(kTitle), question.text,
+                    QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel, parent);
+    box.setObjectName(QString::fromUtf8(question.name));
+    box.button(QMessageBox::Yes)->setText(question.yes);
+    box.button(QMessageBox::No)->setText(question.no);
+    box.setDefaultButton(question.preferred);
+    return box.exec();
+  }
 
-// Where a song's WAV goes: beside it, or in the chosen folder under the same name.
-QString OutputFor(const QString& song, const QString& folder) {
-  const QString beside = QString::fromStdString(OutputPathFor(song.toStdString()));
-  return folder.isEmpty() ? beside : QDir(folder).filePath(FileName(beside));
-}
+  bool WriteText(const QString& path, const std::string& text) {
+    return WriteFileAtomically(path.toStdString(),
+                               {reinterpret_cast<const uint8_t*>(text.data()), text.size()});
+  }
+
+  // Where a song's WAV goes: beside it, or in the chosen folder under the same name.
+  QString OutputFor(const QString& song, const QString& folder) {
+    const QString beside = QString::fromStdString(OutputPathFor(song.toStdString()));
+    return folder.isEmpty() ? beside : QDir(folder).filePath(FileName(beside));
+  }
 
 }  // namespace
 
@@ -386,8 +410,11 @@ void CVelornaDlg::BuildLayout() {
   });
 
   auto* reset = MakeButton(this, 1011, tr("リセット"), 54, 32);
-  auto* save = MakeButton(this, 1012, tr("設定保存"), 54, 32);
-  auto* load = MakeButton(this, 1014, tr("設定読込"), 54, 32);
+  // The .sca buttons say what they save: twelve whole cents, not the dialog's settings.
+  auto* save = MakeButton(this, 1012, tr(".sca 保存"), 54, 32);
+  auto* load = MakeButton(this, 1014, tr(".sca 読込"), 54, 32);
+  save->setToolTip(tr("12 のずれ（整数セント）と調を 64 バイトの音律ファイル (.sca) に保存します"));
+  load->setToolTip(tr("音律ファイル (.sca) の 12 のずれと調を読み込みます"));
   m_convertButton = MakeButton(this, 1001, tr(kConvertText), 77, 38);
   auto* help = MakeButton(this, 1015, tr("ヘルプ"), 54, 20);
   auto* exit = MakeButton(this, 1, tr("終了"), 63, 21);
@@ -404,11 +431,15 @@ void CVelornaDlg::BuildLayout() {
   connect(defaults, &QPushButton::clicked, this, &CVelornaDlg::OnDefaults);
 
   auto* top = new QHBoxLayout;
+  top->addWidget(MakeFieldLabel(this, tr("調:"), m_keySelector));
   top->addWidget(m_keySelector);
   top->addLayout(BuildTuningRow(), 1);
+  m_keySelector->setToolTip(tr("音律や Scala の音階を置く主音"));
+  auto* offsetsCaption = new QLabel(tr("各音のずれ（セント、平均律から）:"), this);
+  offsetsCaption->setObjectName(QStringLiteral("offsetsCaption"));
 
-  auto* importScala = MakeNamedButton(this, "importScala", tr("Scala読込"));
-  auto* exportScala = MakeNamedButton(this, "exportScala", tr("Scala書出"));
+  auto* importScala = MakeNamedButton(this, "importScala", tr("Scala 読込"));
+  auto* exportScala = MakeNamedButton(this, "exportScala", tr("Scala 書出"));
   importScala->setToolTip(
       tr("Scala形式の音階 (.scl) と、あればキーボード割り当て (.kbm) を読み込みます"));
   exportScala->setToolTip(tr("今の音律を Scala形式 (.scl と .kbm) で書き出します"));
@@ -438,10 +469,14 @@ void CVelornaDlg::BuildLayout() {
   auto* layout = new QVBoxLayout(this);
   layout->addLayout(top);
   layout->addSpacing(Dlu(*this, 0, 4).height());
+  layout->addWidget(offsetsCaption);
   layout->addLayout(keys);
   layout->addWidget(m_scalaLabel);
   layout->addSpacing(Dlu(*this, 0, 8).height());
   layout->addLayout(actions);
+  layout->addSpacing(Dlu(*this, 0, 6).height());
+  // The list takes what a larger window adds; the rows of fields keep their height.
+  layout->addLayout(BuildSongList(), 1);
   layout->addSpacing(Dlu(*this, 0, 6).height());
   layout->addLayout(BuildFileRows());
   layout->addSpacing(Dlu(*this, 0, 6).height());
@@ -617,12 +652,17 @@ void CVelornaDlg::ShowTuning(const ScaleSettings& tuning) {
     const QSignalBlocker quiet(m_keySelector);
     m_keySelector->setCurrentIndex(tuning.keyIndex);
   }
-  ShowOffsets(tuning.cents);
+  ShowOffsets({tuning.cents, {}});
 }
 
-void CVelornaDlg::ShowOffsets(const CentTable& cents) {
+void CVelornaDlg::ShowOffsets(const ShownOctave& octave) {
   m_showingOffsets = true;
-  for (size_t pc = 0; pc < m_offsetSpins.size(); ++pc) SetOffset(*m_offsetSpins[pc], cents[pc]);
+  const QString unmapped = tr("未割当");
+  for (size_t pc = 0; pc < m_offsetSpins.size(); ++pc) {
+    SetOffset(*m_offsetSpins[pc], octave.cents[pc]);
+    m_offsetSpins[pc]->SetUnmappedText(octave.unmapped[pc] ? unmapped : QString());
+  }
+  m_upperC->SetUnmappedText(m_offsetSpins[0]->IsUnmapped() ? unmapped : QString());
   m_showingOffsets = false;
 }
 
@@ -644,7 +684,7 @@ void CVelornaDlg::OnPresetChosen() {
   if (m_scala) ShowScala(std::nullopt, {}, {});  // the fields keep the Scala octave
   if (data >= 0) {
     const auto tonic = TonicPitchClass(TonicIndexOf(CurrentTuning()));
-    ShowOffsets(PresetOffsets(static_cast<PresetId>(data), tonic));
+    ShowOffsets({PresetOffsets(static_cast<PresetId>(data), tonic), {}});
   }
 }
 
@@ -654,7 +694,7 @@ void CVelornaDlg::OnKeyChosen() {
   if (tuning.scala) {
     ShowOffsets(ScalaOctave(*tuning.scala, TonicIndexOf(tuning)));
   } else if (tuning.preset) {
-    ShowOffsets(ExactOffsets(tuning));
+    ShowOffsets({ExactOffsets(tuning), {}});
   }
 }
 
@@ -694,17 +734,23 @@ void CVelornaDlg::ShowScala(std::optional<ScalaSource> scala, const QString& scl
     ShowOffsets(ScalaOctave(*m_scala, TonicIndexOf(CurrentTuning())));
   }
   m_scalaLabel->setVisible(m_scala.has_value());
+  // Leaving the Scala tuning, its silent keys take the offsets the fields hold.
+  if (!m_scala) ShowOffsets({ReadOffsets(), {}});
   for (OffsetSpinBox* spin : m_offsetSpins) spin->setEnabled(!m_scala && !IsConverting());
+}
+
+std::optional<Scale> CVelornaDlg::ReadScl(const QString& scl, bool quiet) {
+  ScalaRead<Scale> scale = LoadScl(scl.toStdString());
+  if (!scale.value && !quiet)
+    m_reporter.ShowText(ScalaErrorText(scale.error, FileName(scl).toStdString()));
+  return std::move(scale.value);
 }
 
 // Reads both files first: any error is reported naming its line, and nothing changes.
 bool CVelornaDlg::LoadScala(const QString& scl, const QString& kbm, bool quiet) {
-  ScalaRead<Scale> scale = LoadScl(scl.toStdString());
-  if (!scale.value) {
-    if (!quiet) m_reporter.ShowText(ScalaErrorText(scale.error, FileName(scl).toStdString()));
-    return false;
-  }
-  ScalaSource source{std::move(*scale.value), std::nullopt};
+  std::optional<Scale> scale = ReadScl(scl, quiet);
+  if (!scale) return false;
+  ScalaSource source{std::move(*scale), std::nullopt};
   if (!kbm.isEmpty()) {
     ScalaRead<KeyboardMap> map = LoadKbm(kbm.toStdString());
     if (!map.value) {
@@ -720,6 +766,8 @@ bool CVelornaDlg::LoadScala(const QString& scl, const QString& kbm, bool quiet) 
 void CVelornaDlg::OnImportScala() {
   const QString scl = m_askPath(PathPrompt::kOpenScala, m_sclPath);
   if (scl.isEmpty()) return;
+  // A broken scale is named before the user is asked for its mapping.
+  if (!ReadScl(scl, false)) return;
   const QString kbm = m_askPath(PathPrompt::kOpenKeyboardMap, scl);
   LoadScala(scl, kbm, false);
 }
@@ -792,6 +840,111 @@ void CVelornaDlg::ShowMessage(const QString& text) {
   box.exec();
 }
 
+// The songs opened: each waits with its state until Convert takes it.
+QLayout* CVelornaDlg::BuildSongList() {
+  m_songList = new QTreeWidget(this);
+  m_songList->setObjectName(QStringLiteral("songs"));
+  m_songList->setColumnCount(2);
+  m_songList->setHeaderLabels({tr("曲"), tr("状態")});
+  m_songList->setRootIsDecorated(false);
+  m_songList->setSelectionMode(QAbstractItemView::ExtendedSelection);
+  m_songList->header()->setStretchLastSection(false);
+  m_songList->header()->setSectionResizeMode(0, QHeaderView::Stretch);
+  m_songList->header()->setSectionResizeMode(1, QHeaderView::ResizeToContents);
+  // Three rows and the header at least; more when the window grows.
+  m_songList->setMinimumHeight(Dlu(*this, 0, 44).height());
+  m_songList->setMinimumWidth(Dlu(*this, 120, 0).width());
+  auto* add = MakeNamedButton(this, "addSongs", tr("曲を追加..."));
+  m_removeSongsButton = MakeNamedButton(this, "removeSongs", tr("リストから外す"));
+  add->setToolTip(tr("曲 (.mid) をリストに加えます。変換は「変換」で始まります"));
+  connect(add, &QPushButton::clicked, this, &CVelornaDlg::OnAddSongs);
+  connect(m_removeSongsButton, &QPushButton::clicked, this, &CVelornaDlg::OnRemoveSongs);
+
+  auto* buttons = new QVBoxLayout;
+  buttons->addWidget(add);
+  buttons->addWidget(m_removeSongsButton);
+  buttons->addStretch(1);
+  auto* row = new QHBoxLayout;
+  row->addWidget(m_songList, 1);
+  row->addLayout(buttons);
+  m_tuningControls.insert(m_tuningControls.end(), {add, m_removeSongsButton});
+  return row;
+}
+
+QTreeWidgetItem* CVelornaDlg::SongItem(const QString& song) const {
+  for (int i = 0; i < m_songList->topLevelItemCount(); ++i) {
+    QTreeWidgetItem* item = m_songList->topLevelItem(i);
+    if (item->data(0, Qt::UserRole).toString() == song) return item;
+  }
+  return nullptr;
+}
+
+void CVelornaDlg::ShowSongState(const QString& song, SongState state, const QString& detail) {
+  QTreeWidgetItem* item = SongItem(song);
+  if (item == nullptr) return;  // taken off the list meanwhile
+  QString text;
+  switch (state) {
+    case SongState::kWaiting:
+      text = tr("待機中");
+      break;
+    case SongState::kConverting:
+      text = detail.isEmpty() ? tr("変換中") : tr("変換中 %1").arg(detail);
+      break;
+    case SongState::kWritten:
+      text = tr("完了 → %1").arg(FileName(detail));
+      break;
+    case SongState::kStopped:
+      text = tr("停止（途中まで保存）→ %1").arg(FileName(detail));
+      break;
+    case SongState::kFailed:
+      text = tr("失敗");
+      break;
+    case SongState::kSkipped:
+      text = tr("出力があるため飛ばしました");
+      break;
+  }
+  item->setText(1, text);
+  item->setToolTip(1, detail.isEmpty() ? text : detail);
+  item->setData(0, kSongStateRole, static_cast<int>(state));
+}
+
+QStringList CVelornaDlg::WaitingSongs() const {
+  QStringList songs;
+  for (int i = 0; i < m_songList->topLevelItemCount(); ++i) {
+    const QTreeWidgetItem* item = m_songList->topLevelItem(i);
+    if (item->data(0, kSongStateRole).toInt() == static_cast<int>(SongState::kWaiting))
+      songs << item->data(0, Qt::UserRole).toString();
+  }
+  return songs;
+}
+
+void CVelornaDlg::OpenSongs(const QStringList& songs) {
+  for (const QString& song : songs) {
+    // A song of the run under way keeps the state the run gives it.
+    if (IsConverting() && (m_queue.contains(song) || (!m_run.empty() && m_run.back().song == song)))
+      continue;
+    QTreeWidgetItem* item = SongItem(song);
+    if (item == nullptr) {
+      item = new QTreeWidgetItem(m_songList, {FileName(song)});
+      item->setData(0, Qt::UserRole, song);
+      item->setToolTip(0, song);
+    }
+    ShowSongState(song, SongState::kWaiting);
+  }
+}
+
+void CVelornaDlg::OnAddSongs() {
+  const QStringList songs = m_askSongs(m_songFolder);
+  if (songs.isEmpty()) return;
+  m_songFolder = QFileInfo(songs.constFirst()).absolutePath();
+  OpenSongs(songs);
+}
+
+void CVelornaDlg::OnRemoveSongs() {
+  if (IsConverting()) return;
+  qDeleteAll(m_songList->selectedItems());
+}
+
 void CVelornaDlg::OnConvert() {
   if (m_job.m_running.load() == 1) {
     m_job.m_cancel = 1;
@@ -799,13 +952,52 @@ void CVelornaDlg::OnConvert() {
     return;
   }
   m_job.m_cancel = 0;
-  const QStringList songs = m_askSongs(m_songFolder);
-  if (songs.isEmpty()) return;
-  m_songFolder = QFileInfo(songs.constFirst()).absolutePath();
-  ConvertSongs(songs);
+  QStringList songs = WaitingSongs();
+  if (songs.isEmpty()) {
+    songs = m_askSongs(m_songFolder);
+    if (songs.isEmpty()) return;
+    m_songFolder = QFileInfo(songs.constFirst()).absolutePath();
+    OpenSongs(songs);
+  }
+  StartRun(songs);
 }
 
-void CVelornaDlg::ConvertSongs(const QStringList& requested) {
+void CVelornaDlg::ConvertSongs(const QStringList& songs) {
+  if (m_job.m_running.load() == 1) return;
+  OpenSongs(songs);
+  StartRun(songs);
+}
+
+std::optional<QStringList> CVelornaDlg::AskAboutExistingOutputs(const QStringList& songs) {
+  QStringList existing, named;
+  for (const QString& song : songs) {
+    const QString output = OutputPathFor(song);
+    if (!QFileInfo::exists(output)) continue;
+    existing << song;
+    if (named.size() < kExistingNamedAtMost) named << QStringLiteral("・") + output;
+  }
+  if (existing.isEmpty()) return songs;
+  if (existing.size() > named.size()) named << tr("ほか %1 曲").arg(existing.size() - named.size());
+  const int answer =
+      AskYesNoCancel(this, {QMessageBox::Question, "overwrite",
+                            tr("出力ファイルが既にあります（%1 曲）。\n%2\n\n置き換えますか？")
+                                .arg(existing.size())
+                                .arg(named.join(QLatin1Char('\n'))),
+                            tr("すべて置き換える"), tr("既存を飛ばす"), QMessageBox::No});
+  if (answer == QMessageBox::Yes) return songs;
+  if (answer != QMessageBox::No) return std::nullopt;
+  QStringList rest;
+  for (const QString& song : songs) {
+    if (existing.contains(song)) {
+      ShowSongState(song, SongState::kSkipped, OutputPathFor(song));
+    } else {
+      rest << song;
+    }
+  }
+  return rest;
+}
+
+void CVelornaDlg::StartRun(const QStringList& requested) {
   if (m_job.m_running.load() == 1) return;
   // An output goes beside its song under the song's name: a song named like a WAV would
   // be lost, so it is refused before anything starts.
@@ -814,10 +1006,15 @@ void CVelornaDlg::ConvertSongs(const QStringList& requested) {
     const std::string output = OutputPathFor(song).toStdString();
     if (CheckOutput(output, {song.toStdString()}).problem == OutputProblem::kIsInput) {
       ShowMessage(tr(kOutputIsInput).arg(song, QString::fromStdString(output)));
+      ShowSongState(song, SongState::kFailed);
       continue;
     }
     songs.push_back(song);
   }
+  const std::optional<QStringList> chosen = AskAboutExistingOutputs(songs);
+  if (!chosen) return;
+  m_runSkipped = songs.size() - chosen->size();
+  songs = *chosen;
   if (songs.isEmpty()) return;
   m_player.Stop();
   m_queue = songs;
@@ -853,6 +1050,7 @@ void CVelornaDlg::StartNextSong() {
   m_songField->setText(
       batch ? tr("%1（%2 / %3 曲目）").arg(FileName(song)).arg(m_run.size()).arg(m_runSize)
             : FileName(song));
+  ShowSongState(song, SongState::kConverting);
   m_progressField->setText(QString::fromUtf8(kNoStatus));
   m_remainingField->setText(QString::fromUtf8(kNoStatus));
   if (m_worker.joinable()) m_worker.join();  // the previous worker has already ended
@@ -876,6 +1074,7 @@ void CVelornaDlg::ConversionThreadProc(std::string path, ConversionOptions optio
 
 void CVelornaDlg::ShowJobProgress(const QString& progress, const QString& elapsed) {
   m_progressField->setText(progress);
+  if (!m_run.empty()) ShowSongState(m_run.back().song, SongState::kConverting, progress);
   m_elapsedField->setText(elapsed);
   ShowRemainingTime();
 }
@@ -905,6 +1104,17 @@ void CVelornaDlg::OnWorkerEnded(ConversionResult result) {
   SongRun& song = m_run.back();
   song.result = result;
   for (const Report& report : m_batchMessages.reports()) song.messages << ShownText(report);
+  switch (result) {
+    case ConversionResult::kWritten:
+      ShowSongState(song.song, SongState::kWritten, song.output);
+      break;
+    case ConversionResult::kWrittenAfterStop:
+      ShowSongState(song.song, SongState::kStopped, song.output);
+      break;
+    case ConversionResult::kNotWritten:
+      ShowSongState(song.song, SongState::kFailed, song.messages.value(0));
+      break;
+  }
   if (!m_queue.isEmpty() && !m_closing && m_job.m_cancel.load() == 0) {
     StartNextSong();
     return;
@@ -959,8 +1169,9 @@ void CVelornaDlg::FinishRun() {
   if (failed > 0) counts << tr("失敗 %1 曲").arg(failed);
   const qsizetype untouched = m_runSize - static_cast<qsizetype>(m_run.size());
   if (untouched > 0) counts << tr("未処理 %1 曲").arg(untouched);
+  if (m_runSkipped > 0) counts << tr("出力があり飛ばした %1 曲").arg(m_runSkipped);
   QString text = tr("%1 曲のうち %2。\n所要時間 %3")
-                     .arg(m_runSize)
+                     .arg(m_runSize + m_runSkipped)
                      .arg(counts.join(tr("、")), QString::fromStdString(ClockText(seconds)));
   if (!failures.isEmpty()) text += QStringLiteral("\n\n") + failures.join(QLatin1Char('\n'));
   QMessageBox box(QMessageBox::NoIcon, QString::fromUtf8(kTitle), text, QMessageBox::Ok, this);
@@ -1029,7 +1240,7 @@ void CVelornaDlg::OnDefaults() {
 }
 
 void CVelornaDlg::dragEnterEvent(QDragEnterEvent* event) {
-  if (IsConverting() || !event->mimeData()->hasUrls()) return;
+  if (!event->mimeData()->hasUrls()) return;
   for (const QUrl& url : event->mimeData()->urls()) {
     if (url.isLocalFile() && IsMidiFileName(url.toLocalFile())) {
       event->acceptProposedAction();
@@ -1043,11 +1254,10 @@ void CVelornaDlg::dropEvent(QDropEvent* event) {
   for (const QUrl& url : event->mimeData()->urls()) {
     if (url.isLocalFile() && IsMidiFileName(url.toLocalFile())) songs << url.toLocalFile();
   }
-  if (songs.isEmpty() || IsConverting()) return;
+  if (songs.isEmpty()) return;
   event->acceptProposedAction();
-  // After the drop has returned: the conversion may show boxes.
-  QMetaObject::invokeMethod(
-      this, [this, songs] { ConvertSongs(songs); }, Qt::QueuedConnection);
+  // Dropped songs wait in the list: the tuning is chosen first, and Convert starts them.
+  OpenSongs(songs);
 }
 
 std::optional<std::string> CVelornaDlg::AskPatternFromWorker(const std::string& pattern) {
@@ -1130,16 +1340,12 @@ void CVelornaDlg::OnSaveScale() {
           break;
       }
     }
-    QMessageBox box(QMessageBox::Warning, QString::fromUtf8(kTitle),
-                    tr("設定ファイル (.sca) には次の内容を保存できません。\n%1\n\n"
-                       "代わりに Scala形式 (.scl と .kbm) で書き出しますか？")
-                        .arg(lost.join(QLatin1Char('\n'))),
-                    QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel, this);
-    box.setObjectName(QStringLiteral("scaLosses"));
-    box.button(QMessageBox::Yes)->setText(tr("Scala形式で書き出す"));
-    box.button(QMessageBox::No)->setText(tr(".sca に保存する"));
-    box.setDefaultButton(QMessageBox::Yes);
-    const int answer = box.exec();
+    const int answer =
+        AskYesNoCancel(this, {QMessageBox::Warning, "scaLosses",
+                              tr("設定ファイル (.sca) には次の内容を保存できません。\n%1\n\n"
+                                 "代わりに Scala形式 (.scl と .kbm) で書き出しますか？")
+                                  .arg(lost.join(QLatin1Char('\n'))),
+                              tr("Scala形式で書き出す"), tr(".sca に保存する"), QMessageBox::Yes});
     if (answer == QMessageBox::Yes) {
       ExportScala();
       return;

@@ -1,5 +1,6 @@
-// The main dialog: twelve cent offsets laid out as one piano octave, the key selector,
-// Convert/Stop for one song or several, the SoundFont and output folder, labelled status
+// The main dialog: twelve cent offsets laid out as one piano octave, the key selector, the
+// songs opened (each with its state) and Convert/Stop for them, the SoundFont and output
+// folder, labelled status
 // fields (song, progress, elapsed and remaining time, the output with open-folder and play),
 // presets on the key, the reference pitch, Scala and scale files, adaptive intonation, the
 // output's type and shape, the remembered settings, help and exit.
@@ -32,6 +33,8 @@ class QComboBox;
 class QLabel;
 class QLineEdit;
 class QPushButton;
+class QTreeWidget;
+class QTreeWidgetItem;
 
 namespace velorna {
 
@@ -86,10 +89,17 @@ class CVelornaDlg : public QDialog {
   // A close while a conversion runs asks it to stop and finishes only when it has ended.
   void done(int result) override;
 
+  // Convert: the songs waiting in the list one after another (none: asks for songs first);
+  // while a run goes on, Stop.
   void OnConvert();
-  // Converts `songs` one after another (from the open dialog, a drop or the command line);
-  // several end with a summary. Ignored while a conversion runs.
+  // Puts `songs` into the list, waiting, without converting them (named on the command line,
+  // dropped or added); a song listed already waits again.
+  void OpenSongs(const QStringList& songs);
+  // Opens `songs` and converts them one after another; several end with a summary. Ignored
+  // while a conversion runs.
   void ConvertSongs(const QStringList& songs);
+  void OnAddSongs();
+  void OnRemoveSongs();
   // Progress from the job, on the GUI thread.
   void ShowJobProgress(const QString& progress, const QString& elapsed);
   void OnReset();
@@ -107,6 +117,8 @@ class CVelornaDlg : public QDialog {
   void OnAbout();
 
  private:
+  // Where a listed song stands.
+  enum class SongState { kWaiting, kConverting, kWritten, kStopped, kFailed, kSkipped };
   // One song of a run and how it ended.
   struct SongRun {
     QString song;
@@ -119,6 +131,13 @@ class CVelornaDlg : public QDialog {
   void BuildLayout();
   QLayout* BuildFileRows();
   QLayout* BuildStatusRows();
+  void StartRun(const QStringList& songs);
+  // The songs whose output exists already: all of them, none (skipped) or no run at all.
+  std::optional<QStringList> AskAboutExistingOutputs(const QStringList& songs);
+  QLayout* BuildSongList();
+  QTreeWidgetItem* SongItem(const QString& song) const;
+  void ShowSongState(const QString& song, SongState state, const QString& detail = {});
+  QStringList WaitingSongs() const;
   void StartNextSong();
   void ConversionThreadProc(std::string path, ConversionOptions options, bool batch);
   void OnWorkerEnded(ConversionResult result);
@@ -138,9 +157,10 @@ class CVelornaDlg : public QDialog {
   void OnPresetChosen();
   void OnKeyChosen();
   void OnOffsetEdited();
-  void ShowOffsets(const CentTable& cents);
+  void ShowOffsets(const ShownOctave& octave);
   void ShowScala(std::optional<ScalaSource> scala, const QString& scl, const QString& kbm);
   bool LoadScala(const QString& scl, const QString& kbm, bool quiet);
+  std::optional<Scale> ReadScl(const QString& scl, bool quiet);
   bool ExportScala();
   QString OutputPathFor(const QString& song) const;
   void RememberSettings() const;
@@ -180,6 +200,8 @@ class CVelornaDlg : public QDialog {
   QPushButton* m_playButton = nullptr;
   QLineEdit* m_soundFontEdit = nullptr;
   QLineEdit* m_outputFolderEdit = nullptr;
+  QTreeWidget* m_songList = nullptr;
+  QPushButton* m_removeSongsButton = nullptr;
   std::vector<QWidget*> m_tuningControls;  // off while a job runs: changes would not reach it
 
   ConversionRunner m_runner;
@@ -194,6 +216,7 @@ class CVelornaDlg : public QDialog {
   QStringList m_queue;         // songs still to convert in this run
   std::vector<SongRun> m_run;  // songs of this run so far
   qsizetype m_runSize = 0;
+  qsizetype m_runSkipped = 0;  // songs left alone because their output exists
   std::chrono::steady_clock::time_point m_runStart;
   RecordingReporter m_batchMessages;  // a batch collects messages instead of showing boxes
   QPointer<QWidget> m_helpWindow;

@@ -30,10 +30,8 @@ std::string_view ModuleTag(LibraryModule module) {
 
 void ShowLibraryError(Reporter& reporter, LibraryModule module, uint32_t code,
                       std::string_view message, ReportKind kind) {
-  char head[16];
-  std::snprintf(head, sizeof head, "%08X ", static_cast<unsigned>(code));
   std::string tag(ModuleTag(module));
-  reporter.Show(Report{tag, code, tag + head + std::string(message), kind});
+  reporter.Show(Report{tag, code, CodeText(tag, code) + " " + std::string(message), kind});
 }
 
 namespace {

@@ -1,6 +1,15 @@
 #include "base/reporter.h"
 
+#include <cstdio>
+
 namespace velorna {
+
+std::string CodeText(const std::string& module, std::optional<uint32_t> code) {
+  if (!code) return {};
+  char digits[16];
+  std::snprintf(digits, sizeof digits, "%08X", static_cast<unsigned>(*code));
+  return module + digits;
+}
 
 void RecordingReporter::Show(const Report& report) {
   std::lock_guard lock(mutex_);

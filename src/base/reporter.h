@@ -36,6 +36,10 @@ struct Report {
   std::optional<OutputLevel> level{};  // on a job's kFinished report
 };
 
+// "GENE01000002": the module's tag and the code as the message shows them; empty for a
+// message without a code.
+std::string CodeText(const std::string& module, std::optional<uint32_t> code);
+
 // Implementations must be safe to call from any thread; Show returns when the user has
 // seen the message (for a dialog: when the box is closed).
 class Reporter {

@@ -18,7 +18,11 @@ enum class Command { kConvert, kInspect, kTuning, kListPresets, kHelp, kVersion 
 struct CliOptions {
   Command command = Command::kHelp;
   std::vector<std::string> inputs;
-  std::string output;  // -o, one input only
+  std::string output;     // -o, one input only
+  std::string outputDir;  // -d: every output into this folder
+  // --name: the output's name from {stem}, {tuning}, {tonic}, {ext}; empty: "{stem}{ext}".
+  std::string nameTemplate;
+  bool skipExisting = false;  // a song whose output exists is skipped
   // The tuning: at most one source (--cents, --scale, --preset, --scl with --kbm), with
   // --tonic and --a4 on top of any.
   std::optional<CentTable> cents;
@@ -33,13 +37,20 @@ struct CliOptions {
   Engine engine = Engine::kFast;
   int jobs = 0;  // 0: one per core
   bool quiet = false;
+  bool progress = true;        // --no-progress turns the progress display off
+  bool truePeakGiven = false;  // --true-peak, which only --loudness uses
   bool verbose = false;
   bool bends = false;  // inspect --bends
   bool raw = false;    // inspect --raw: the machine-oriented lines
   // What is written: -o's extension names the type, else --format's for every input.
-  std::string outputExtension = ".wav";
+  std::string outputExtension;  // --format's, with its dot; empty: ".wav"
   OutputFormat outputFormat;
   std::optional<Language> language;  // --lang; none: the locale's
+  // Collections.
+  std::string fromList;    // --from-list: songs one a line from this file, "-" for stdin
+  std::string reportFile;  // --report: one JSON line per song
+  int shardIndex = 1;      // --shard I/N: the songs at positions I, I+N, I+2N, ... (from 1)
+  int shardCount = 1;
 };
 
 struct ParseResult {
@@ -53,10 +64,12 @@ inline constexpr double kMaxCentsOption = 100.0;
 // failure `problem`, when given, says which value is wrong.
 std::optional<CentTable> ParseCents(const std::string& text, std::string* problem = nullptr);
 
-// Where the conversion of `input` goes: -o, else the input's base name with the
-// output extension.
+// Where the conversion of `input` goes: -o, else the name --name makes (by default the
+// input's base name with the output extension), in -d's folder or beside the input.
 std::string OutputPathOf(const CliOptions& options, const std::string& input);
 
-extern const char kHelpText[];
+// The text of --name's placeholders that is not one of them; empty when the template is
+// usable.
+std::string CheckNameTemplate(const std::string& text);
 
 }  // namespace velorna::cli

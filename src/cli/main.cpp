@@ -2,11 +2,15 @@
 #include <pthread.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
+#include <fstream>
+#include <iostream>
+#include <mutex>
 #include <optional>
 #include <set>
 #include <string>
@@ -19,7 +23,9 @@
 #include "base/run_files.h"
 
 #include "cli/cli_options.h"
+#include "cli/option_table.h"
 #include "cli/song_listing.h"
+#include "cli/song_report.h"
 #include "cli/stderr_reporter.h"
 #include "cli/tuning_options.h"
 #include "conversion/conversion_job.h"
@@ -36,12 +42,30 @@ constexpr int kExitUsage = 2;
 constexpr int kExitBySignal = 128;  // plus the signal's number, as a shell reports it
 constexpr int kExitInterrupted = kExitBySignal + SIGINT;
 
-// Ctrl-C acts as the Stop button of the running job; SIGTERM and SIGHUP end the run at once,
-// removing its temporary files, so that no output is replaced by a partial mix. The signals
-// are taken by a thread of their own and blocked in every other, so that what they do is
-// ordinary code rather than a handler's.
+// Ctrl-C acts as the Stop button of every running job; SIGTERM and SIGHUP end the run at
+// once, removing its temporary files, so that no output is replaced by a partial mix. The
+// signals are taken by a thread of their own and blocked in every other, so that what they do
+// is ordinary code rather than a handler's.
 std::atomic<int> g_interrupted{0};
-std::atomic<std::atomic<int>*> g_cancel{nullptr};
+std::mutex g_jobsMutex;
+std::set<JobControl*> g_jobs;  // the jobs running now
+
+// A job that Ctrl-C stops while it runs.
+class RunningJob {
+ public:
+  RunningJob() {
+    std::lock_guard lock(g_jobsMutex);
+    g_jobs.insert(&control);
+    if (g_interrupted.load()) control.m_cancel.store(1);
+  }
+  ~RunningJob() {
+    std::lock_guard lock(g_jobsMutex);
+    g_jobs.erase(&control);
+  }
+  RunningJob(const RunningJob&) = delete;
+  RunningJob& operator=(const RunningJob&) = delete;
+  JobControl control;
+};
 
 void WatchSignals(sigset_t signals) {
   for (;;) {
@@ -49,7 +73,8 @@ void WatchSignals(sigset_t signals) {
     if (sigwait(&signals, &signal) != 0) continue;
     if (signal == SIGINT) {
       g_interrupted.store(1);
-      if (auto* cancel = g_cancel.load()) cancel->store(1);
+      std::lock_guard lock(g_jobsMutex);
+      for (JobControl* job : g_jobs) job->m_cancel.store(1);
       continue;
     }
     // On a line of its own, below a progress bar that may be showing.
@@ -90,25 +115,67 @@ std::string Canonical(const std::string& path) {
   return ec ? path : p.string();
 }
 
+// The songs of --from-list, one a line; blank lines and "#" comments are passed over.
+std::optional<std::vector<std::string>> ReadList(const std::string& name) {
+  std::ifstream file;
+  if (name != "-") {
+    file.open(name);
+    if (!file) return std::nullopt;
+  }
+  std::istream& in = name == "-" ? std::cin : file;
+  std::vector<std::string> songs;
+  for (std::string line; std::getline(in, line);) {
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    if (line.empty() || line[0] == '#') continue;
+    songs.push_back(line);
+  }
+  if (in.bad()) return std::nullopt;
+  return songs;
+}
+
+// How many songs run side by side, and the threads of each: all threads go to one song at a
+// time until there are more songs than threads to spread.
+struct Sharing {
+  int songsAtOnce = 1;
+  int threadsPerSong = 0;  // 0: the engine's default
+};
+
+Sharing ShareThreads(const CliOptions& cli, size_t songs) {
+  const int threads =
+      cli.jobs > 0 ? cli.jobs : std::max(1, static_cast<int>(std::thread::hardware_concurrency()));
+  if (songs < 2 || threads < 2) return {1, cli.jobs};
+  const int atOnce = static_cast<int>(std::min<size_t>(songs, static_cast<size_t>(threads)));
+  return {atOnce, threads / atOnce};
+}
+
 int Convert(const CliOptions& cli, const Tuning& tuning, ConsoleOutput& console) {
-  ConversionOptions options;
-  options.tuning = tuning;
-  options.adaptive = cli.adaptive;
-  options.soundFont = cli.soundFont;
-  options.engine = cli.engine;
-  options.jobs = cli.jobs;
-  options.verbose = cli.verbose;
-  options.outputFormat = cli.outputFormat;
+  std::vector<std::string> inputs = cli.inputs;
+  if (!cli.fromList.empty()) {
+    const auto listed = ReadList(cli.fromList);
+    if (!listed) return Usage("cannot read the list of songs: " + cli.fromList);
+    inputs.insert(inputs.end(), listed->begin(), listed->end());
+  }
+  // Every N-th song, so that N runs of one list share a collection without speaking.
+  std::vector<std::string> shard;
+  for (size_t i = 0; i < inputs.size(); ++i)
+    if (static_cast<int>(i % static_cast<size_t>(cli.shardCount)) == cli.shardIndex - 1)
+      shard.push_back(inputs[i]);
+  inputs = std::move(shard);
+  if (!cli.outputDir.empty()) {
+    std::error_code ec;
+    std::filesystem::create_directories(cli.outputDir, ec);
+    if (ec) return Usage("cannot make the output folder " + cli.outputDir + ": " + ec.message());
+  }
 
   // Two inputs must never write one output, nor an output overwrite an input: refused
   // before anything starts.
   std::vector<std::string> outputs;
   std::set<std::string> seen;
-  for (const auto& input : cli.inputs) {
+  for (const auto& input : inputs) {
     const std::string out = OutputPathOf(cli, input);
     if (!seen.insert(Canonical(out)).second)
       return Usage("two inputs would write the same output: " + out);
-    const OutputCheck check = CheckOutput(out, cli.inputs);
+    const OutputCheck check = CheckOutput(out, inputs);
     if (check.problem == OutputProblem::kIsInput)
       return Usage("the output " + out + " would overwrite the input " + check.input);
     const std::optional<SoundFileType> type = SoundFileTypeFor(out);
@@ -118,30 +185,67 @@ int Convert(const CliOptions& cli, const Tuning& tuning, ConsoleOutput& console)
       return Usage("FLAC holds no float samples (--bits 32f): " + out);
     outputs.push_back(out);
   }
-
-  int status = kExitOk;
-  for (size_t i = 0; i < cli.inputs.size() && !g_interrupted.load(); ++i) {
-    options.outputPath = outputs[i];
-    console.BeginSong(std::filesystem::path(cli.inputs[i]).filename().string());
-    if (const int error = LocateOutput(outputs[i]).error) {
-      console.ShowText(audio_msg::kCannotOpen);
-      console.ShowText(outputs[i] + ": " + std::strerror(error));
-      console.EndSong(ConversionResult::kNotWritten, outputs[i]);
-      status = kExitNotWritten;
-      continue;
-    }
-    JobControl control;
-    g_cancel.store(&control.m_cancel);
-    if (g_interrupted.load()) control.m_cancel.store(1);
-    const ConversionResult result =
-        RunConversion(cli.inputs[i], options, control, console, console);
-    g_cancel.store(nullptr);
-    console.EndSong(result, outputs[i]);
-    if (result == ConversionResult::kNotWritten) status = kExitNotWritten;
+  std::optional<SongReport> report;
+  if (!cli.reportFile.empty()) {
+    report.emplace(cli.reportFile);
+    if (!report->IsOpen()) return Usage("cannot write the report " + cli.reportFile);
   }
+
+  const Sharing sharing = ShareThreads(cli, inputs.size());
+  ConversionOptions options;
+  options.tuning = tuning;
+  options.adaptive = cli.adaptive;
+  options.soundFont = cli.soundFont;
+  options.engine = cli.engine;
+  options.jobs = sharing.threadsPerSong;
+  options.verbose = cli.verbose;
+  options.outputFormat = cli.outputFormat;
+
+  std::atomic<bool> anyFailed{false};
+  std::atomic<size_t> next{0};
+  const auto convertSongs = [&] {
+    for (size_t i = next++; i < inputs.size() && !g_interrupted.load(); i = next++) {
+      SongConsole song(console, std::filesystem::path(inputs[i]).filename().string());
+      SongRecord record;
+      record.input = inputs[i];
+      record.output = outputs[i];
+      std::error_code ec;
+      if (cli.skipExisting && std::filesystem::exists(outputs[i], ec)) {
+        song.Skip(outputs[i]);
+        record.result = SongOutcome::kSkipped;
+      } else if (const int error = LocateOutput(outputs[i]).error) {
+        song.ShowText(audio_msg::kCannotOpen);
+        song.ShowText(outputs[i] + ": " + std::strerror(error));
+        song.End(ConversionResult::kNotWritten, outputs[i]);
+        record.result = SongOutcome::kFailed;
+      } else {
+        RunningJob job;
+        ConversionOptions own = options;
+        own.outputPath = outputs[i];
+        const ConversionResult result = RunConversion(inputs[i], own, job.control, song, song);
+        // Under --skip-existing a half-written output would pass for a finished one when the
+        // collection resumes: it goes, and the next run converts the song again.
+        const bool unfinishedGoes =
+            result == ConversionResult::kWrittenAfterStop && cli.skipExisting &&
+            std::filesystem::is_regular_file(std::filesystem::symlink_status(outputs[i], ec)) &&
+            std::filesystem::remove(outputs[i], ec);
+        song.End(result, outputs[i], !unfinishedGoes);
+        record.result = OutcomeOf(result);
+        record.notes = job.control.m_notes.load();
+      }
+      if (record.result == SongOutcome::kFailed) anyFailed = true;
+      record.codes = song.Codes();
+      record.seconds = song.Seconds();
+      if (report) report->Write(record);
+    }
+  };
+  std::vector<std::thread> workers;
+  for (int k = 1; k < sharing.songsAtOnce; ++k) workers.emplace_back(convertSongs);
+  convertSongs();
+  for (std::thread& worker : workers) worker.join();
   console.EndBatch();
   if (g_interrupted.load()) return kExitInterrupted;
-  return status;
+  return anyFailed ? kExitNotWritten : kExitOk;
 }
 
 }  // namespace
@@ -159,7 +263,7 @@ static int Run(int argc, char** argv) {
   }
   switch (cli.command) {
     case Command::kHelp:
-      std::fputs(kHelpText, stdout);
+      std::fputs(HelpText().c_str(), stdout);
       return kExitOk;
     case Command::kVersion:
       std::printf("velorna-cli %s\n", VELORNA_VERSION);
@@ -174,11 +278,12 @@ static int Run(int argc, char** argv) {
   }
   // Before any other thread starts, so that every thread inherits the blocked signals.
   if (cli.command == Command::kConvert) StartSignalWatcher();
-  ConsoleOutput console(
-      cli.command == Command::kConvert
-          ? ConsoleMode{.terminal = isatty(STDERR_FILENO) != 0, .quiet = cli.quiet}
-          : ConsoleMode{.progress = false},
-      messages);
+  ConsoleOutput console(cli.command == Command::kConvert
+                            ? ConsoleMode{.progress = cli.progress,
+                                          .terminal = isatty(STDERR_FILENO) != 0,
+                                          .quiet = cli.quiet}
+                            : ConsoleMode{.progress = false},
+                        messages);
   if (cli.command == Command::kInspect)
     console.BeginSong(std::filesystem::path(cli.inputs[0]).filename().string());
   // Every other command plays a tuning; one that cannot be read is a usage error.

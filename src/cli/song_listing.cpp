@@ -9,8 +9,10 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
+#include "base/display_text.h"
 #include "conversion/note_retune.h"
 #include "conversion/song_loading.h"
 #include "midi/song_time.h"
@@ -119,9 +121,73 @@ std::string ChannelName(int channel) {
   return channel == kNoChannel ? std::string("-") : std::to_string(channel + kChannelBase);
 }
 
+// A text event's bytes, without the zeros some files end their texts with, quoted with its
+// control characters and invalid bytes escaped, so that no byte of a song acts on a terminal.
 std::string MetaText(const MidiEvent& e) {
-  if (e.size <= 0 || e.data.size() < static_cast<size_t>(e.size)) return {};
-  return std::string(e.data.begin(), e.data.begin() + e.size);
+  if (e.size <= 0 || e.data.size() < static_cast<size_t>(e.size)) return "\"\"";
+  std::string_view text(reinterpret_cast<const char*>(e.data.data()), static_cast<size_t>(e.size));
+  while (!text.empty() && text.back() == '\0') text.remove_suffix(1);
+  return "\"" + EscapeForDisplay(text) + "\"";
+}
+
+// The meta events a song may hold, by their type byte.
+struct MetaName {
+  uint32_t kind;
+  const char* name;
+};
+constexpr std::array<MetaName, 7> kTextEventNames{{{1, "text"},
+                                                   {2, "copyright"},
+                                                   {3, "track name"},
+                                                   {4, "instrument name"},
+                                                   {5, "lyric"},
+                                                   {6, "marker"},
+                                                   {7, "cue point"}}};
+constexpr uint32_t kSequencerSpecific = 0x7F;
+constexpr uint32_t kKeySignature = 0x59;
+constexpr int kMostAccidentals = 7;
+// Tonics by the number of sharps (negative: flats), from seven flats to seven sharps.
+constexpr std::array<const char*, 2 * kMostAccidentals + 1> kMajorKeys{
+    "Cb", "Gb", "Db", "Ab", "Eb", "Bb", "F", "C", "G", "D", "A", "E", "B", "F#", "C#"};
+constexpr std::array<const char*, 2 * kMostAccidentals + 1> kMinorKeys{
+    "Ab", "Eb", "Bb", "F", "C", "G", "D", "A", "E", "B", "F#", "C#", "G#", "D#", "A#"};
+
+std::string KeySignature(const MidiEvent& e) {
+  if (e.data.size() < 2) return "key signature";
+  const int sharps = static_cast<int8_t>(e.data[0]);
+  const int mode = e.data[1];
+  if (sharps < -kMostAccidentals || sharps > kMostAccidentals || mode > 1)
+    return "key signature (sharps " + std::to_string(sharps) + ", mode " + std::to_string(mode) +
+           ", not a key)";
+  const size_t at = static_cast<size_t>(sharps + kMostAccidentals);
+  const std::string accidentals = sharps == 0 ? "no sharps or flats"
+                                              : std::to_string(std::abs(sharps)) +
+                                                    (sharps > 0 ? " sharp" : " flat") +
+                                                    (std::abs(sharps) > 1 ? "s" : "");
+  return "key signature " + std::string(mode == 0 ? kMajorKeys[at] : kMinorKeys[at]) +
+         (mode == 0 ? " major (" : " minor (") + accidentals + ")";
+}
+
+std::string DescribeMeta(const MidiEvent& e) {
+  char text[64];
+  switch (e.kind) {
+    case meta::kTempo:
+      std::snprintf(text, sizeof text, "tempo %.2f bpm", kMicrosecondsPerMinute / e.value);
+      return text;
+    case meta::kTimeSignature:
+      return "time signature " + std::to_string(e.value >> 8) + "/" +
+             std::to_string(e.value & 0xFF);
+    case kKeySignature:
+      return KeySignature(e);
+    case meta::kEndOfTrack:
+      return "end of track";
+    case kSequencerSpecific:
+      return "sequencer-specific, " + std::to_string(e.size) + " bytes";
+    default:
+      break;
+  }
+  for (const MetaName& name : kTextEventNames)
+    if (name.kind == e.kind) return std::string(name.name) + " " + MetaText(e);
+  return "meta " + std::to_string(e.kind);
 }
 
 std::string Describe(const MidiEvent& e, double lengthSeconds) {
@@ -151,16 +217,7 @@ std::string Describe(const MidiEvent& e, double lengthSeconds) {
     case st::kDisabled:
       return "(ignored)";
     case st::kMeta:
-      if (e.kind == meta::kTempo) {
-        std::snprintf(text, sizeof text, "tempo %.2f bpm", kMicrosecondsPerMinute / e.value);
-        return text;
-      }
-      if (e.kind == meta::kTimeSignature)
-        return "time signature " + std::to_string(e.value >> 8) + "/" +
-               std::to_string(e.value & 0xFF);
-      if (e.kind == meta::kEndOfTrack) return "end of track";
-      if (e.kind == meta::kTrackName) return "track name \"" + MetaText(e) + "\"";
-      return "meta " + std::to_string(e.kind) + " \"" + MetaText(e) + "\"";
+      return DescribeMeta(e);
     default:
       return "status " + std::to_string(e.status);
   }
@@ -215,6 +272,7 @@ void PrintEventsForPeople(const MidiFormat0Data& song) {
   int64_t tick = 0;
   for (const MidiEvent& e : song.track->events) {
     tick += e.delta;
+    if (e.added) continue;  // the reader's, not the song's
     const double at = clock.Seconds(tick);
     const double length = e.status == st::kNote ? clock.Seconds(tick + e.duration) - at : 0;
     std::printf("%11.3f  %-8s  %-3s  %s\n", at, clock.BarBeat(tick).c_str(),

@@ -3,7 +3,6 @@
 #include <unistd.h>
 
 #include <cstdio>
-#include <cstdlib>
 
 #include "base/progress_time.h"
 #include "cli/progress_line.h"
@@ -12,113 +11,170 @@ namespace velorna::cli {
 namespace {
 
 constexpr char kClearLine[] = "\r\033[K";
+// The command line's own words, in Japanese and translated like every other message, so that
+// a run speaks one language throughout.
+constexpr char kNotConvertedText[] = "変換できませんでした。";
+constexpr char kStoppedText[] = "停止しました。ここまでの内容の出力先:";
+constexpr char kStoppedRemovedText[] = "停止しました。未完成の出力は削除しました。";
+constexpr char kSkippedText[] = "出力が既にあるため飛ばしました:";
+
+double SecondsOf(std::chrono::steady_clock::duration d) {
+  return std::chrono::duration<double>(d).count();
+}
+
+// One message, one line: the few texts with a line break keep it as a blank.
+std::string OneLine(std::string text) {
+  for (char& c : text)
+    if (c == '\n' || c == '\r') c = ' ';
+  return text;
+}
 
 }  // namespace
 
-double ConsoleOutput::SecondsSince(Clock::time_point start) const {
-  return std::chrono::duration<double>(Clock::now() - start).count();
-}
-
-void ConsoleOutput::ClearBarLocked() {
+void ConsoleOutput::PrintLocked(const std::string& line) {
   if (barShown_) {
     std::fputs(kClearLine, stderr);
     barShown_ = false;
   }
-}
-
-void ConsoleOutput::PrintLocked(const std::string& line) {
-  ClearBarLocked();
   std::fprintf(stderr, "%s\n", line.c_str());
   std::fflush(stderr);
 }
 
-void ConsoleOutput::Show(const Report& report) {
-  std::string text = messages_.Translate(report.text);
-  // One message, one line: the few texts with a line break keep it as a blank.
-  for (char& c : text)
-    if (c == '\n' || c == '\r') c = ' ';
+void ConsoleOutput::Print(const std::string& line) {
   std::lock_guard lock(mutex_);
-  if (report.kind == ReportKind::kFinished && report.level) level_ = report.level;
-  const std::string line = song_.empty() ? text : song_ + ": " + text;
-  if (mode_.quiet && report.kind != ReportKind::kWarning) {
-    held_.push_back(line);
-  } else {
-    PrintLocked(line);
-  }
+  PrintLocked(line);
+}
+
+void ConsoleOutput::Bar(const std::string& song, int percent, double elapsedSeconds) {
+  std::lock_guard lock(mutex_);
+  const std::string line =
+      ProgressLine(song, percent, elapsedSeconds, TerminalColumns(STDERR_FILENO));
+  std::fprintf(stderr, "%s%s", kClearLine, line.c_str());
+  barShown_ = true;
+  std::fflush(stderr);
+}
+
+void ConsoleOutput::Show(const Report& report) {
+  const std::string text = OneLine(messages_.Translate(report.text));
+  std::lock_guard lock(mutex_);
+  PrintLocked(song_.empty() ? text : song_ + ": " + text);
 }
 
 void ConsoleOutput::BeginSong(const std::string& name) {
   std::lock_guard lock(mutex_);
   song_ = name;
-  level_.reset();
-  lastLine_.clear();
-  held_.clear();
-  songStart_ = Clock::now();
-}
-
-void ConsoleOutput::ShowProgress(const std::string& progressText, const std::string&) {
-  if (!mode_.progress || mode_.quiet) return;
-  std::lock_guard lock(mutex_);
-  const double elapsed = SecondsSince(songStart_);
-  const int percent = std::atoi(progressText.c_str());
-  if (mode_.terminal) {
-    const std::string line = ProgressLine(song_, percent, elapsed, TerminalColumns(STDERR_FILENO));
-    std::fprintf(stderr, "%s%s", kClearLine, line.c_str());
-    barShown_ = true;
-  } else {
-    // Plain lines for logs: only when the percentage moves.
-    if (progressText == lastLine_) return;
-    lastLine_ = progressText;
-    const auto remaining = RemainingSeconds(elapsed, percent);
-    std::fprintf(stderr, "%s: %s %s ETA %s\n", song_.c_str(),
-                 messages_.Translate(progressText).c_str(), ClockText(elapsed).c_str(),
-                 remaining ? ClockText(*remaining).c_str() : "--:--");
-  }
-  std::fflush(stderr);
-}
-
-void ConsoleOutput::EndSong(ConversionResult result, const std::string& outputPath) {
-  std::lock_guard lock(mutex_);
-  std::string took = " (" + DurationText(SecondsSince(songStart_)) + ")";
-  if (level_ && result != ConversionResult::kNotWritten) {
-    took += " " + messages_.Translate(LevelText(*level_));
-    if (level_->clippedSamples > 0)
-      clipped_.push_back(song_ + " (" + std::to_string(level_->clippedSamples) + ")");
-  }
-  switch (result) {
-    case ConversionResult::kWritten:
-      ++converted_;
-      if (!mode_.quiet) PrintLocked(song_ + " -> " + outputPath + took);
-      break;
-    case ConversionResult::kWrittenAfterStop:
-      // A stop is no success: said even under --quiet.
-      ++stopped_;
-      for (const std::string& line : held_) PrintLocked(line);
-      PrintLocked(song_ + ": stopped; what was mixed is in " + outputPath + took);
-      break;
-    case ConversionResult::kNotWritten:
-      ++failed_;
-      for (const std::string& line : held_) PrintLocked(line);
-      PrintLocked(song_ + ": not converted" + took);
-      break;
-  }
-  held_.clear();
-  song_.clear();
-  level_.reset();
 }
 
 void ConsoleOutput::EndBatch() {
   std::lock_guard lock(mutex_);
-  const int songs = converted_ + stopped_ + failed_;
+  const int songs = converted_ + skipped_ + stopped_ + failed_;
   if (songs < 2 || (mode_.quiet && failed_ == 0 && clipped_.empty())) return;
-  std::string line = std::to_string(songs) + " songs: " + std::to_string(converted_) +
-                     " converted, " + std::to_string(failed_) + " failed";
-  if (stopped_ > 0) line += ", " + std::to_string(stopped_) + " stopped";
-  PrintLocked(line + " (" + DurationText(SecondsSince(batchStart_)) + ")");
+  // Built in Japanese and translated whole, numbers and all, like the system's messages.
+  std::string line = std::to_string(songs) + " 曲: 変換 " + std::to_string(converted_) + "、失敗 " +
+                     std::to_string(failed_);
+  if (skipped_ > 0) line += "、スキップ " + std::to_string(skipped_);
+  if (stopped_ > 0) line += "、停止 " + std::to_string(stopped_);
+  PrintLocked(messages_.Translate(line) + " (" +
+              DurationText(SecondsOf(Clock::now() - batchStart_)) + ")");
   if (clipped_.empty()) return;
   std::string names;
   for (const std::string& song : clipped_) names += (names.empty() ? "" : ", ") + song;
   PrintLocked("clipped samples in " + std::to_string(clipped_.size()) + " of them: " + names);
+}
+
+SongConsole::SongConsole(ConsoleOutput& console, std::string name)
+    : console_(console), name_(std::move(name)) {}
+
+double SongConsole::Seconds() const {
+  return SecondsOf(Clock::now() - start_);
+}
+
+std::vector<std::string> SongConsole::Codes() const {
+  std::lock_guard lock(mutex_);
+  return codes_;
+}
+
+void SongConsole::Show(const Report& report) {
+  const std::string line = name_ + ": " + OneLine(console_.messages_.Translate(report.text));
+  {
+    std::lock_guard lock(mutex_);
+    if (report.code) codes_.push_back(CodeText(report.module, report.code));
+    if (report.kind == ReportKind::kFinished && report.level) level_ = report.level;
+    if (console_.mode_.quiet && report.kind != ReportKind::kWarning) {
+      held_.push_back(line);
+      return;
+    }
+  }
+  console_.Print(line);
+}
+
+void SongConsole::ShowProgress(const JobProgress& progress) {
+  const ConsoleMode& mode = console_.mode_;
+  if (!mode.progress || mode.quiet) return;
+  const double elapsed = SecondsOf(progress.elapsed);
+  if (mode.terminal) {
+    console_.Bar(name_, progress.percent, elapsed);
+    return;
+  }
+  {
+    // Plain lines for logs, few of them: a step of the percentage, or a while gone by.
+    std::lock_guard lock(mutex_);
+    const auto now = Clock::now();
+    const bool first = loggedPercent_ < 0;
+    const bool moved = progress.percent / kLogPercentStep > loggedPercent_ / kLogPercentStep;
+    const bool waited = progress.percent > loggedPercent_ && now - loggedAt_ >= kLogInterval;
+    if (!first && !moved && !waited) return;
+    loggedPercent_ = progress.percent;
+    loggedAt_ = now;
+  }
+  const auto remaining = RemainingSeconds(elapsed, progress.percent);
+  console_.Print(name_ + ": " + std::to_string(progress.percent) + "% " + ClockText(elapsed) +
+                 " ETA " + (remaining ? ClockText(*remaining) : std::string("--:--")));
+}
+
+void SongConsole::End(ConversionResult result, const std::string& outputPath, bool kept) {
+  std::string took = " (" + DurationText(Seconds()) + ")";
+  std::vector<std::string> held;
+  std::optional<OutputLevel> level;
+  {
+    std::lock_guard lock(mutex_);
+    held.swap(held_);
+    level = level_;
+  }
+  if (level && result != ConversionResult::kNotWritten)
+    took += " " + console_.messages_.Translate(LevelText(*level));
+  std::lock_guard lock(console_.mutex_);
+  if (level && level->clippedSamples > 0 && result != ConversionResult::kNotWritten)
+    console_.clipped_.push_back(name_ + " (" + std::to_string(level->clippedSamples) + ")");
+  switch (result) {
+    case ConversionResult::kWritten:
+      ++console_.converted_;
+      if (!console_.mode_.quiet) console_.PrintLocked(name_ + " -> " + outputPath + took);
+      break;
+    case ConversionResult::kWrittenAfterStop:
+      // A stop is no success: said even under --quiet.
+      ++console_.stopped_;
+      for (const std::string& line : held) console_.PrintLocked(line);
+      console_.PrintLocked(
+          name_ +
+          (kept ? ": " + console_.messages_.Translate(kStoppedText) + " " + outputPath
+                : ": " + console_.messages_.Translate(kStoppedRemovedText)) +
+          took);
+      break;
+    case ConversionResult::kNotWritten:
+      ++console_.failed_;
+      for (const std::string& line : held) console_.PrintLocked(line);
+      console_.PrintLocked(name_ + ": " + console_.messages_.Translate(kNotConvertedText) + took);
+      break;
+  }
+}
+
+void SongConsole::Skip(const std::string& outputPath) {
+  std::lock_guard lock(console_.mutex_);
+  ++console_.skipped_;
+  if (!console_.mode_.quiet)
+    console_.PrintLocked(name_ + ": " + console_.messages_.Translate(kSkippedText) + " " +
+                         outputPath);
 }
 
 }  // namespace velorna::cli

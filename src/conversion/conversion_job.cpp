@@ -17,6 +17,7 @@
 #include "conversion/file_engine.h"
 #include "conversion/job_files.h"
 #include "conversion/song_loading.h"
+#include "midi/midi_types.h"
 #include "tuning/adaptive.h"
 
 namespace velorna {
@@ -24,6 +25,15 @@ namespace velorna {
 namespace {
 
 constexpr int kComplete = 100;
+
+// The notes a prepared song strikes, drums among them.
+int64_t CountNotes(const MidiFormat0Data& song) {
+  int64_t notes = 0;
+  if (song.track)
+    for (const MidiEvent& e : song.track->events)
+      notes += e.status == st::kNote;
+  return notes;
+}
 
 std::unique_ptr<RenderEngine> MakeEngine(const ConversionOptions& options) {
   return options.engine == Engine::kFast ? MakeFastEngine(options.jobs) : MakeFileEngine();
@@ -37,15 +47,16 @@ ConversionResult Convert(const std::string& path, const ConversionOptions& optio
     once.ShowText(audio_msg::kWrongFormat);
     return ConversionResult::kNotWritten;
   }
-  std::unique_ptr<LoadedSoundFont> font = ResolveSoundFont(once, options.soundFont);
-  if (!font) return ConversionResult::kNotWritten;
-
+  // The song first: one that cannot be read fails at once, not after the SoundFont's load.
   MidiContext ctx(once);
   std::unique_ptr<MidiFormat0Data> song;
   int seconds = 0;
   double playing = 0;
   if (!LoadAndPrepareSong(ctx, path, options.fileOpenHook, song, seconds, &playing))
     return ConversionResult::kNotWritten;
+  control.m_notes = CountNotes(*song);
+  std::unique_ptr<LoadedSoundFont> font = ResolveSoundFont(once, options.soundFont);
+  if (!font) return ConversionResult::kNotWritten;
   PassPoint(control, JobPoint::kLoaded);
   const std::string output = options.outputPath.empty() ? OutputPathFor(path) : options.outputPath;
   if (!FolderTakesNewFile(output)) {

@@ -4,8 +4,8 @@
 
 #include <atomic>
 #include <chrono>
+#include <cstdint>
 #include <functional>
-#include <string>
 
 namespace velorna {
 
@@ -20,6 +20,7 @@ struct JobControl {
   std::atomic<int> m_cancel{0};
   std::atomic<int> m_progress{0};
   std::atomic<int> m_running{0};
+  std::atomic<int64_t> m_notes{0};  // the notes of the loaded song, for the front end's records
   std::chrono::steady_clock::time_point m_startTick = std::chrono::steady_clock::now();
   std::function<void(JobPoint)> testHook;  // called by whichever thread reaches the point
 };
@@ -28,15 +29,20 @@ inline void PassPoint(JobControl& control, JobPoint point) {
   if (control.testHook) control.testHook(point);
 }
 
+// How far a job is, as numbers: each front end writes them its own way.
+struct JobProgress {
+  int percent = 0;                                // 0..100
+  std::chrono::steady_clock::duration elapsed{};  // since the job started
+};
+
 // What the job tells its front end besides messages.
 class JobObserver {
  public:
   virtual ~JobObserver() = default;
-  // progressText: "%d％"; elapsedText: "%02d:%02d".
-  virtual void ShowProgress(const std::string& progressText, const std::string& elapsedText) = 0;
+  virtual void ShowProgress(const JobProgress& progress) = 0;
 };
 
-// Refreshes the progress ("%d％") and elapsed-time ("%02d:%02d") texts.
+// Tells the observer the job's progress and time so far.
 void ShowProgress(const JobControl& control, JobObserver& observer);
 
 }  // namespace velorna

@@ -11,9 +11,10 @@ namespace velorna {
 namespace {
 
 // Japanese text lies at and above the CJK symbols block (punctuation, kana, kanji, full-width
-// forms); the separators are what the system puts between a message and its details.
+// forms); the separators are what the system puts between a message and its details, the
+// Japanese full stop included, since a detail may follow a sentence without a blank.
 constexpr char16_t kJapaneseStart = 0x3000;
-constexpr std::u16string_view kSeparators = u"():<>\"',";
+constexpr std::u16string_view kSeparators = u"():<>\"',。";
 // A run longer than this is no message of the catalogue: bounds the work on long texts.
 constexpr size_t kMaxRunTokens = 64;
 

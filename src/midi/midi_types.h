@@ -63,6 +63,9 @@ struct MidiEvent {
   // playing the track releases the note at once. Pairing keeps no order within a tick, so
   // only this says it; what is written and shown ignores it.
   bool releasedAtStart = false;
+  // Put in by the reader (the master volume every song gets), not held by the file: what is
+  // listed of the song leaves it out.
+  bool added = false;
 
   bool IsEndOfTrack() const { return status == st::kMeta && kind == meta::kEndOfTrack; }
 };

@@ -377,7 +377,8 @@ MidiLoader LoadSmf(MidiContext& ctx, const std::string& path, const FileOpenHook
     case ReadStatus::kOk:
       break;
     case ReadStatus::kCannotOpen:
-      ctx.reporter->ShowText(std::string(msg::kMidiOpenFailed) + loader.path);
+      // The front ends name the song the message belongs to; the text does not repeat it.
+      ctx.reporter->ShowText(std::string(msg::kMidiOpenFailed));
       return loader;
     case ReadStatus::kTooLarge:
       // A file too large for a song is most often no song at all (a WAV, say): say so.

@@ -373,6 +373,7 @@ void PrependMasterVolume(MidiContext& ctx, MidiTrack& track) {
   MakeMasterVolume(e);
   e.channel = kNoChannel;
   e.delta = 0;
+  e.added = true;
   track.events.insert(track.events.begin(), std::move(e));
 }
 

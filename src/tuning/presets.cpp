@@ -19,6 +19,16 @@ const double kSyntonicComma = RatioCents(81.0 / 80.0);
 
 constexpr int kSemitonesPerFifth = 7;
 
+// Names typed by people: "Just", "JUST" and "just" are one name.
+bool SameNameAnyCase(std::string_view typed, std::string_view name) {
+  if (typed.size() != name.size()) return false;
+  for (size_t i = 0; i < name.size(); ++i)
+    if (std::tolower(static_cast<unsigned char>(typed[i])) !=
+        std::tolower(static_cast<unsigned char>(name[i])))
+      return false;
+  return true;
+}
+
 struct Ratio {
   int64_t num;
   int64_t den;
@@ -190,7 +200,7 @@ const PresetInfo& PresetInfoOf(PresetId id) {
 
 std::optional<PresetId> FindPreset(std::string_view name) {
   for (const PresetInfo& p : Presets()) {
-    if (name == p.name) return p.id;
+    if (SameNameAnyCase(name, p.name)) return p.id;
   }
   return std::nullopt;
 }
@@ -225,11 +235,7 @@ int NearestTonicShift(int tonicPitchClass) {
 std::optional<int> FindTonic(std::string_view name) {
   for (int i = 0; i < kTonicCount; ++i) {
     const std::string_view candidate = kTonicNames[static_cast<size_t>(i)];
-    if (name.size() == candidate.size() && !name.empty() &&
-        std::toupper(static_cast<unsigned char>(name[0])) == candidate[0] &&
-        name.substr(1) == candidate.substr(1)) {
-      return i;
-    }
+    if (SameNameAnyCase(name, candidate)) return i;
   }
   return std::nullopt;
 }

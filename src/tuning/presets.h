@@ -31,6 +31,7 @@ struct PresetInfo {
 
 const std::array<PresetInfo, kPresetCount>& Presets();
 const PresetInfo& PresetInfoOf(PresetId id);
+// By name, in any case ("just", "Just").
 std::optional<PresetId> FindPreset(std::string_view name);
 
 // Cents of each scale degree above the tonic (degree 0 is 0).
@@ -49,7 +50,7 @@ inline constexpr std::array<const char*, kTonicCount> kTonicNames{
 int TonicPitchClass(int tonicIndex);
 // Semitones from C to the nearest key of that pitch class: -5..+6.
 int NearestTonicShift(int tonicPitchClass);
-// Index into kTonicNames, case-insensitive on the letter ("f#", "Bb").
+// Index into kTonicNames, in any case ("f#", "bb", "Bb").
 std::optional<int> FindTonic(std::string_view name);
 
 // A table given on C moved to another tonic: pitch class (tonic + d) % 12 takes the offset

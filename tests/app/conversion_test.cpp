@@ -8,6 +8,7 @@
 #include <QRegularExpression>
 #include <QTest>
 #include <QTimer>
+#include <QTreeWidget>
 #include <filesystem>
 #include <memory>
 
@@ -33,6 +34,7 @@ class ConversionTest : public QObject {
   void aDroppedBatchEndsWithASummary();
   void destroyingTheDialogStopsTheJob();
   void aSongNamedLikeItsOutputIsNotWrittenOver();
+  void existingOutputsAreReplacedOrSkippedAsAnswered();
 };
 
 namespace {
@@ -88,6 +90,15 @@ class FieldSampler : public QObject {
  private:
   QTimer m_timer;
 };
+
+// The list's songs as "name: state", in order.
+QStringList ListedSongs(QWidget& dialog) {
+  QStringList rows;
+  auto* list = Control<QTreeWidget>(dialog, "songs");
+  for (int i = 0; i < list->topLevelItemCount(); ++i)
+    rows << list->topLevelItem(i)->text(0) + QStringLiteral(": ") + list->topLevelItem(i)->text(1);
+  return rows;
+}
 
 bool IsWav(const std::filesystem::path& path) {
   const auto bytes = ReadBytes(path);
@@ -269,7 +280,14 @@ void ConversionTest::aDroppedBatchEndsWithASummary() {
   QVERIFY(enter.isAccepted());
   QDropEvent drop(at, Qt::CopyAction, &dropped, Qt::LeftButton, Qt::NoModifier);
   QApplication::sendEvent(job.dialog.get(), &drop);
-  QVERIFY(QTest::qWaitFor([&] { return job.dialog->IsConverting(); }, kJobTimeoutMs));
+  // The songs wait in the list, the tuning still open to change, until Convert.
+  QTest::qWait(50);
+  QVERIFY(!job.dialog->IsConverting());
+  QCOMPARE(ListedSongs(*job.dialog),
+           QStringList({"one.mid: 待機中", "broken.mid: 待機中", "two.mid: 待機中"}));
+  QVERIFY(Control<QDoubleSpinBox>(*job.dialog, 1003)->isEnabled());
+  QTest::mouseClick(&job.convert(), Qt::LeftButton);
+  QVERIFY(job.dialog->IsConverting());
   QCOMPARE(job.asked, 0);
   // The tuning cannot change under a running job; Stop and Exit stay.
   QVERIFY(!Control<QDoubleSpinBox>(*job.dialog, 1003)->isEnabled());
@@ -293,6 +311,8 @@ void ConversionTest::aDroppedBatchEndsWithASummary() {
   QVERIFY2(songs.seen.contains(QStringLiteral("one.mid（1 / 3 曲目）")),
            qPrintable(songs.seen.join('|')));
   QVERIFY(songs.seen.contains(QStringLiteral("two.mid（3 / 3 曲目）")));
+  QCOMPARE(ListedSongs(*job.dialog),
+           QStringList({"one.mid: 完了 → one.wav", "broken.mid: 失敗", "two.mid: 完了 → two.wav"}));
   // The last WAV is offered to open and play; the tuning is back.
   QCOMPARE(Control<QLineEdit>(*job.dialog, "output")->text(),
            JobDialog::Path(dir / "out" / "two.wav"));
@@ -338,6 +358,54 @@ void ConversionTest::aSongNamedLikeItsOutputIsNotWrittenOver() {
            qPrintable(answerer.texts[0]));
   QCOMPARE(job.convert().text(), QStringLiteral("変換"));
   QVERIFY(ReadBytes(song) == before);
+}
+
+// Converting where outputs exist asks first: "skip existing" leaves them as they were and
+// converts the rest, "replace all" writes them all, cancelling converts nothing.
+void ConversionTest::existingOutputsAreReplacedOrSkippedAsAnswered() {
+  TempDir dir;
+  WriteShortSong(dir / "old.mid", {.notes = 2});
+  WriteShortSong(dir / "new.mid", {.notes = 2});
+  const Bytes kept{'k', 'e', 'p', 't'};
+  WriteBytes(dir / "old.wav", kept);
+  const QStringList songs{JobDialog::Path(dir / "old.mid"), JobDialog::Path(dir / "new.mid")};
+  JobDialog job(songs);
+  ModalAnswerer answerer;
+  job.dialog->OpenSongs(songs);
+  struct Answer {
+    QMessageBox::StandardButton button;
+    bool oldWritten, newWritten;
+    QStringList listed;
+  };
+  const std::vector<Answer> answers{
+      {QMessageBox::Cancel, false, false, {"old.mid: 待機中", "new.mid: 待機中"}},
+      {QMessageBox::No,
+       false,
+       true,
+       {"old.mid: 出力があるため飛ばしました", "new.mid: 完了 → new.wav"}},
+      {QMessageBox::Yes, true, true, {"old.mid: 完了 → old.wav", "new.mid: 完了 → new.wav"}},
+  };
+  for (const Answer& a : answers) {
+    if (a.button != QMessageBox::Cancel) job.dialog->OpenSongs(songs);
+    std::filesystem::remove(dir / "new.wav");
+    if (a.button == QMessageBox::Yes) WriteBytes(dir / "new.wav", kept);
+    QString question;
+    answerer.ready = [&](QMessageBox& box) {
+      if (box.objectName() != QStringLiteral("overwrite")) return true;
+      question = box.text();
+      box.button(a.button)->click();
+      return false;
+    };
+    QTest::mouseClick(&job.convert(), Qt::LeftButton);
+    QVERIFY(job.WaitUntilIdle());
+    QTest::qWait(50);
+    QVERIFY2(question.contains(JobDialog::Path(dir / "old.wav")), qPrintable(question));
+    QCOMPARE(question.contains(JobDialog::Path(dir / "new.wav")), a.button == QMessageBox::Yes);
+    QCOMPARE(ReadBytes(dir / "old.wav") != kept, a.oldWritten);
+    QCOMPARE(IsWav(dir / "new.wav"), a.newWritten);
+    QCOMPARE(ListedSongs(*job.dialog), a.listed);
+  }
+  QCOMPARE(job.asked, 0);
 }
 
 int RunConversionTests(int argc, char** argv) {

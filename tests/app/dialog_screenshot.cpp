@@ -1,7 +1,9 @@
-// Draws the dialog idle, during a conversion and after it into dialog.png,
+// Draws the dialog idle, at its least size and at a large one with songs waiting, during a
+// conversion and after it into dialog.png, dialog-min.png, dialog-large.png,
 // dialog-running.png and dialog-finished.png in the folder named last on the command line;
-// with --lang en, into dialog-en.png, dialog-running-en.png and dialog-finished-en.png.
+// with --lang en, into dialog-en.png and so on.
 #include <QDir>
+#include <QFileInfo>
 #include <QPixmap>
 #include <QStandardPaths>
 #include <QTest>
@@ -21,6 +23,8 @@ using namespace velorna;
 constexpr int kShownPercent = 42;
 constexpr auto kShownElapsed = std::chrono::seconds(2);
 constexpr int kWaitMs = 10000;
+// The size a newcomer's large window had, where fields once grew into empty boxes.
+constexpr QSize kLargeSize(1380, 980);
 
 std::atomic<bool> g_running{false};
 
@@ -68,6 +72,15 @@ int main(int argc, char** argv) {
   QApplication::processEvents();
   dialog.activateWindow();
   if (!Save(dialog, folder, "dialog")) return 1;
+
+  const QString music = QFileInfo(song).path();
+  dialog.OpenSongs({music + QStringLiteral("/prelude.mid"), music + QStringLiteral("/fugue.mid"),
+                    music + QStringLiteral("/chorale.mid")});
+  dialog.resize(dialog.minimumSize());
+  if (!Save(dialog, folder, "dialog-min")) return 1;
+  dialog.resize(kLargeSize);
+  if (!Save(dialog, folder, "dialog-large")) return 1;
+  dialog.resize(dialog.sizeHint());
 
   dialog.ConvertSongs({song});
   if (!QTest::qWaitFor([] { return g_running.load(); }, kWaitMs)) return 1;

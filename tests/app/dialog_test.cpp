@@ -84,9 +84,9 @@ void DialogTest::initialValues() {
   QCOMPARE(keys->currentIndex(), 7);
   QCOMPARE(Control<QLabel>(*dialog, 1010)->text(), QStringLiteral("---"));
   QCOMPARE(Control<QLabel>(*dialog, 1016)->text(), QStringLiteral("---"));
-  const std::vector<std::pair<int, QString>> buttons{{1, "終了"},        {1001, "変換"},
-                                                     {1011, "リセット"}, {1012, "設定保存"},
-                                                     {1014, "設定読込"}, {1015, "ヘルプ"}};
+  const std::vector<std::pair<int, QString>> buttons{{1, "終了"},         {1001, "変換"},
+                                                     {1011, "リセット"},  {1012, ".sca 保存"},
+                                                     {1014, ".sca 読込"}, {1015, "ヘルプ"}};
   for (const auto& [id, text] : buttons) QCOMPARE(Control<QPushButton>(*dialog, id)->text(), text);
   QVERIFY(Control<QPushButton>(*dialog, 1)->isDefault());
   QVERIFY(!dialog->windowIcon().isNull());
@@ -268,6 +268,37 @@ void DialogTest::layoutIsAnOctaveWithoutOverlaps() {
     QVERIFY(b.center().x() > Spin(*dialog, black - 1)->geometry().center().x());
     QVERIFY(b.center().x() < Spin(*dialog, black + 1)->geometry().center().x());
   }
+}
+
+// From the least size the dialog allows to a large window: nothing overlaps or is cut, the
+// one-line fields keep their height, and the room goes to the list of songs.
+void DialogTest::layoutHoldsFromTheLeastToALargeSize() {
+  auto dialog = MakeDialog();
+  dialog->OpenSongs({QStringLiteral("/music/a.mid"), QStringLiteral("/music/b.mid")});
+  QApplication::processEvents();
+  const char* const oneLine[] = {"song",      "1010",         "1016",   "remaining", "output",
+                                 "soundFont", "outputFolder", "preset", "a4"};
+  std::vector<int> heights;
+  int listHeight = 0;
+  for (const QSize size : {dialog->minimumSize(), QSize(1380, 980)}) {
+    dialog->resize(size);
+    QApplication::processEvents();
+    QCOMPARE(dialog->size(), size);
+    const QString problem = LayoutProblem(*dialog);
+    QVERIFY2(problem.isEmpty(), qPrintable(problem));
+    std::vector<int> now;
+    for (const char* name : oneLine) now.push_back(Control<QWidget>(*dialog, name)->height());
+    if (heights.empty()) {
+      heights = now;
+    } else {
+      QCOMPARE(now, heights);
+    }
+    const int list = Control<QWidget>(*dialog, "songs")->height();
+    QVERIFY(list > listHeight);
+    listHeight = list;
+  }
+  // The least size is a usable window, not a squeezed one.
+  QVERIFY(dialog->minimumWidth() <= 1024 && dialog->minimumHeight() <= 768);
 }
 
 void DialogTest::helpOpensItsOwnWindow() {

@@ -18,6 +18,7 @@ class DialogTest : public QObject {
   void loadScaleFiles();
   void shortScaleFileChangesNothing();
   void layoutIsAnOctaveWithoutOverlaps();
+  void layoutHoldsFromTheLeastToALargeSize();
   void helpOpensItsOwnWindow();
   void aboutBoxFromTheContextMenu();
   void settingsAreRememberedUntilTheDefaults();

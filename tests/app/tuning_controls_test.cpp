@@ -8,6 +8,7 @@
 #include <QTest>
 #include <cmath>
 #include <fstream>
+#include <set>
 
 #include "app/gui_support.h"
 #include "support/scala_text.h"
@@ -144,8 +145,10 @@ class TuningControlsTest : public QObject {
     WriteText(dir / "good.scl", EqualStepsScl(19, 1200, "Nineteen equal"));
     WriteText(dir / "good.kbm", "0\n0\n127\n60\n60\n261.6255653\n0\n");
     QString scl = QString::fromStdString((dir / "bad.scl").string());
-    const QString kbm = QString::fromStdString((dir / "good.kbm").string());
+    QString kbm = QString::fromStdString((dir / "good.kbm").string());
+    int mapsAsked = 0;
     dialog->SetPathAsker([&](PathPrompt prompt, const QString&) {
+      if (prompt == PathPrompt::kOpenKeyboardMap) ++mapsAsked;
       return prompt == PathPrompt::kOpenScala         ? scl
              : prompt == PathPrompt::kOpenKeyboardMap ? kbm
                                                       : QString();
@@ -156,6 +159,7 @@ class TuningControlsTest : public QObject {
     QCOMPARE(answerer.texts.size(), 1);
     QVERIFY2(answerer.texts[0].startsWith(QStringLiteral("bad.scl の 5 行目")),
              qPrintable(answerer.texts[0]));
+    QCOMPARE(mapsAsked, 0);  // the broken scale is named before its map is asked for
     QCOMPARE(Offsets(*dialog), before);
     QCOMPARE(Control<QComboBox>(*dialog, "preset")->currentIndex(), 0);
     QVERIFY(!Control<QLabel>(*dialog, "scalaDescription")->isVisible());
@@ -169,10 +173,49 @@ class TuningControlsTest : public QObject {
     QVERIFY(!Spin(*dialog, 0)->isEnabled());
     // Key 61 plays degree 1 of 19 above key 60: 63.2 cents, 36.8 below its own pitch.
     QCOMPARE(Spin(*dialog, 1)->value(), -36.8);
+    QCOMPARE(mapsAsked, 1);
     ChoosePreset(*dialog, PresetInfoOf(PresetId::kEqual).displayName);
     QVERIFY(!label->isVisible());
     QVERIFY(Spin(*dialog, 0)->isEnabled());
     QCOMPARE(Offsets(*dialog), std::vector<double>(12, 0));
+  }
+
+  // Keys a map leaves unmapped are silent: their fields say so, never "0.0", and take no
+  // typing, on every key the scale is laid on; the other keys show their offsets. Leaving
+  // the Scala tuning gives every field a value again.
+  void unmappedKeysShowAsSuch() {
+    auto dialog = MakeDialog();
+    TempDir dir;
+    WriteText(dir / "twelve.scl", EqualStepsScl(12, 1200, "Twelve equal"));
+    // Degrees 1 and 6 of each octave (C# and F# above C) unmapped.
+    WriteText(dir / "holes.kbm",
+              "12\n0\n127\n60\n69\n440.0\n12\n0\nx\n2\n3\n4\n5\nx\n7\n8\n9\n10\n11\n");
+    const QString scl = QString::fromStdString((dir / "twelve.scl").string());
+    const QString kbm = QString::fromStdString((dir / "holes.kbm").string());
+    dialog->SetPathAsker([&](PathPrompt prompt, const QString&) {
+      return prompt == PathPrompt::kOpenScala ? scl : kbm;
+    });
+    Click(*dialog, "importScala");
+    // The map follows the key: degrees 1 and 6 above its tonic stay silent.
+    for (const auto& [key, tonic] : {std::pair{7, 0}, std::pair{9, 2}, std::pair{12, 11}}) {
+      Control<QComboBox>(*dialog, 1013)->setCurrentIndex(key);
+      const std::set<size_t> silent{static_cast<size_t>((tonic + 1) % 12),
+                                    static_cast<size_t>((tonic + 6) % 12)};
+      for (size_t i = 0; i < 13; ++i) {
+        auto* edit = Spin(*dialog, i)->findChild<QLineEdit*>();
+        const bool unmapped = silent.count(i % 12) > 0;
+        const QString where =
+            QStringLiteral("key %1, field %2: %3").arg(key).arg(i).arg(edit->text());
+        QVERIFY2((edit->text() == QStringLiteral("未割当")) == unmapped, qPrintable(where));
+        QVERIFY2(edit->isReadOnly() == unmapped, qPrintable(where));
+      }
+    }
+    ChoosePreset(*dialog, "なし（手入力）");
+    for (size_t pc = 0; pc < 12; ++pc) {
+      auto* edit = Spin(*dialog, pc)->findChild<QLineEdit*>();
+      QVERIFY(!edit->isReadOnly());
+      QCOMPARE(edit->text(), QString::number(Spin(*dialog, pc)->value(), 'f', 1));
+    }
   }
 };
 

@@ -283,7 +283,7 @@ TEST(BadInput, TrackOfNoteOnsWithoutNoteOffsLoadsAndStops) {
                                          "smf" / "note-ons-without-note-offs.mid"));
   Case c;
   c.process.interruptWhen = [](const std::string& err) {
-    return err.find("0％") != std::string::npos;
+    return err.find("0%") != std::string::npos;
   };
   RunCase(dir, c, 130, {kFinished});
 }

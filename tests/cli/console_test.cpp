@@ -133,18 +133,17 @@ TEST(CliConsole, QuietSaysNothingOnSuccessAndABatchEndsWithItsSummary) {
   EXPECT_EQ(r.exitStatus, 1) << r.err;
   EXPECT_NE(r.err.find("bad.mid: MDLD17000002 Midiファイルではありません。\n"), std::string::npos)
       << r.err;
-  EXPECT_NE(r.err.find("bad.mid: not converted"), std::string::npos) << r.err;
+  EXPECT_NE(r.err.find("bad.mid: 変換できませんでした。"), std::string::npos) << r.err;
   EXPECT_NE(r.err.find("good.mid: 変換が終了しました。\n"), std::string::npos) << r.err;
   EXPECT_NE(r.err.find("good.mid -> " + (dir / "good.wav").string()), std::string::npos);
-  EXPECT_TRUE(std::regex_search(r.err, std::regex(R"(\n2 songs: 1 converted, 1 failed \()")))
-      << r.err;
+  EXPECT_TRUE(std::regex_search(r.err, std::regex(R"(\n2 曲: 変換 1、失敗 1 \()"))) << r.err;
 
   // Quiet: only the failure and the summary.
   r = Cli({"convert", "--quiet", "--soundfont", kSoundFont, bad, good});
   EXPECT_EQ(r.exitStatus, 1);
   EXPECT_TRUE(std::regex_match(r.err, std::regex("bad.mid: MDLD17000002 [^\n]*\n"
-                                                 R"(bad.mid: not converted \([^\n]*\)\n)"
-                                                 R"(2 songs: 1 converted, 1 failed \([^\n]*\)\n)")))
+                                                 R"(bad.mid: 変換できませんでした。 \([^\n]*\)\n)"
+                                                 R"(2 曲: 変換 1、失敗 1 \([^\n]*\)\n)")))
       << r.err;
 }
 
@@ -198,6 +197,43 @@ TEST(CliInspect, ForPeopleAndRawForScripts) {
     EXPECT_NE(refused.err.find(std::string(option) + " does not apply to inspect"),
               std::string::npos);
   }
+}
+
+// Every meta event a song holds is decoded, texts quoted with their control characters
+// escaped; what the reader adds (the master volume) is not listed as the song's.
+TEST(CliInspect, DecodesMetaEventsAndListsOnlyWhatTheSongHolds) {
+  TempDir dir;
+  TrackBytes t;
+  t.Text(0, 0x03, "Lead").Text(0, 0x01, "line\x1b[2Jtwo").Text(0, 0x05, "la\n").Text(0, 0x06, "A");
+  t.Text(0, 0x02, "(C) us").Text(0, 0x04, "Flute").Text(0, 0x07, "cue");
+  struct Signature {
+    uint8_t sharps, mode;
+    std::string shown;
+  };
+  const std::vector<Signature> keys{
+      {0, 0, "key signature C major (no sharps or flats)"},
+      {2, 0, "key signature D major (2 sharps)"},
+      {0xFD, 1, "key signature C minor (3 flats)"},
+      {0xF9, 0, "key signature Cb major (7 flats)"},
+      {7, 1, "key signature A# minor (7 sharps)"},
+      {1, 1, "key signature E minor (1 sharp)"},
+      {9, 0, "key signature (sharps 9, mode 0, not a key)"},
+  };
+  for (const Signature& k : keys) t.Event(0, {0xFF, 0x59, 0x02, k.sharps, k.mode});
+  t.Event(0, {0xFF, 0x58, 0x04, 6, 3, 24, 8}).Tempo(0, 400000);
+  t.NoteOn(0, 0, 60, 90).NoteOff(480, 0, 60).EndOfTrack(0);
+  WriteBytes(dir / "meta.mid", SmfFile(0, 480, {t}));
+  const ProcessResult r = Cli({"inspect", (dir / "meta.mid").string()});
+  ASSERT_EQ(r.exitStatus, 0) << r.err;
+  std::vector<std::string> wanted{
+      "track name \"Lead\"", "text \"line\\x1b[2Jtwo\"", "lyric \"la\\n\"",
+      "marker \"A\"",        "copyright \"(C) us\"",     "instrument name \"Flute\"",
+      "cue point \"cue\"",   "time signature 6/8",       "tempo 150.00 bpm"};
+  for (const Signature& k : keys) wanted.push_back(k.shown);
+  for (const std::string& line : wanted)
+    EXPECT_NE(r.out.find("    " + line + "\n"), std::string::npos) << line << "\n" << r.out;
+  for (const char* absent : {"system exclusive", "meta ", "\x1b"})
+    EXPECT_EQ(r.out.find(absent), std::string::npos) << absent << "\n" << r.out;
 }
 
 }  // namespace

@@ -46,5 +46,50 @@ TEST(LanguageCli, MessagesFollowTheLocaleAndLang) {
   }
 }
 
+// Whether `text` holds Japanese (UTF-8 lead bytes of U+3000 and above).
+bool HasJapanese(const std::string& text) {
+  for (const char c : text)
+    if (static_cast<unsigned char>(c) >= 0xE3 && static_cast<unsigned char>(c) <= 0xEF) return true;
+  return false;
+}
+
+// A whole batch speaks one language: each song's messages, its closing line and the summary.
+TEST(LanguageCli, ABatchSpeaksOneLanguageThroughout) {
+  TempDir dir;
+  const std::string notMidi = (dir / "notmidi.mid").string();
+  std::ofstream(notMidi) << "This is no MIDI file at all.";
+  const std::string missing = (dir / "missing.mid").string();
+  struct Case {
+    std::string lang;
+    std::vector<std::string> langArgs;
+    bool japanese;
+    std::string summary;
+  };
+  const std::vector<Case> cases{
+      {"C", {}, true, "2 曲: 変換 0、失敗 2 ("},
+      {"POSIX", {}, true, "2 曲: 変換 0、失敗 2 ("},
+      {"C.UTF-8", {"--lang", "en"}, false, "2 songs: 0 converted, 2 failed ("},
+      {"en_US.UTF-8", {}, false, "2 songs: 0 converted, 2 failed ("},
+  };
+  for (const Case& c : cases) {
+    std::vector<std::string> argv{CliPath(), "convert"};
+    argv.insert(argv.end(), c.langArgs.begin(), c.langArgs.end());
+    argv.insert(argv.end(),
+                {"--soundfont", "/usr/share/sounds/sf2/TimGM6mb.sf2", missing, notMidi});
+    const ProcessResult run = RunInLocale(c.lang, argv);
+    SCOPED_TRACE("LANG=" + c.lang + " " + ::testing::PrintToString(c.langArgs));
+    EXPECT_EQ(run.exitStatus, 1);
+    EXPECT_NE(run.err.find(c.summary), std::string::npos) << run.err;
+    EXPECT_EQ(HasJapanese(run.err), c.japanese) << run.err;
+    if (c.japanese) {
+      EXPECT_EQ(run.err.find("converted"), std::string::npos) << run.err;
+    } else {
+      EXPECT_NE(run.err.find("missing.mid: Could not open"), std::string::npos) << run.err;
+      EXPECT_EQ(run.err.find("missing.mid: Could not open the MIDI file." + missing),
+                std::string::npos);
+    }
+  }
+}
+
 }  // namespace
 }  // namespace velorna::test

@@ -182,7 +182,7 @@ TEST(OutputSafety, SigtermLeavesTheOldOutputAndNoTemporaryFiles) {
   ProcessOptions terminate;
   terminate.interruptSignal = SIGTERM;
   terminate.interruptWhen = [](const std::string& err) {
-    return err.find("5％") != std::string::npos;
+    return err.find("10%") != std::string::npos;
   };
   const ProcessResult r = RunProcess({CliPath(), "convert", "--soundfont", kSoundFont, "--engine",
                                       "files", (dir / "long.mid").string()},

@@ -26,13 +26,12 @@ class CountingObserver : public JobObserver {
  public:
   explicit CountingObserver(JobControl* stopAfterFirstNote = nullptr)
       : control_(stopAfterFirstNote) {}
-  void ShowProgress(const std::string& progress, const std::string& elapsed) override {
-    last = progress;
-    lastElapsed = elapsed;
+  void ShowProgress(const JobProgress& progress) override {
+    last = progress.percent;
     ++calls;
-    if (control_ && progress != "0％") control_->m_cancel = 1;
+    if (control_ && progress.percent != 0) control_->m_cancel = 1;
   }
-  std::string last, lastElapsed;
+  int last = -1;
   int calls = 0;
 
  private:
@@ -82,7 +81,7 @@ TEST(ConversionJob, DrumsOnlySongIsTheDrumPassAloneAndTuningDoesNotReachIt) {
   ASSERT_EQ(RunConversion((dir / "drums.mid").string(), options, control, observer, messages),
             ConversionResult::kWritten);
   EXPECT_EQ(ReadBytes(dir / "drums.wav"), pure);
-  EXPECT_EQ(observer.last, "100％");
+  EXPECT_EQ(observer.last, 100);
   EXPECT_EQ(messages.texts(),
             (std::vector<std::string>{"変換が終了しました。", "変換が終了しました。"}));
   // Half a second of song: truncated to 0 whole seconds, plus one, at least; the drums'
@@ -104,7 +103,7 @@ TEST(ConversionJob, StopAfterTheFirstNotesStillWritesAValidWav) {
   EXPECT_EQ(RunConversion((dir / "song.mid").string(), Options(), control, observer, messages),
             ConversionResult::kWrittenAfterStop);
   EXPECT_GT(WavDataBytes(dir / "song.wav"), 0u);
-  EXPECT_EQ(observer.last, "100％");
+  EXPECT_EQ(observer.last, 100);
   EXPECT_TRUE(messages.Contains("変換が終了しました。"));
 }
 

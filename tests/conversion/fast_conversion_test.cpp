@@ -22,8 +22,8 @@ const char kSoundFont[] = "/usr/share/sounds/sf2/TimGM6mb.sf2";
 
 class ProgressLog : public JobObserver {
  public:
-  void ShowProgress(const std::string& progress, const std::string&) override {
-    const int percent = std::stoi(progress);
+  void ShowProgress(const JobProgress& progress) override {
+    const int percent = progress.percent;
     if (percent < last) backwards = true;
     last = percent;
   }

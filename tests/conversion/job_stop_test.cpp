@@ -24,7 +24,7 @@ const Bytes kOldWav{'o', 'l', 'd'};
 
 class QuietObserver : public JobObserver {
  public:
-  void ShowProgress(const std::string&, const std::string&) override {}
+  void ShowProgress(const JobProgress&) override {}
 };
 
 // Drums and twelve melody notes over two seconds (120 bpm, 480 ticks per quarter).

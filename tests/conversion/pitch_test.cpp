@@ -30,7 +30,7 @@ constexpr int kToneKey = 69;          // the tone font's sine is 441 Hz there
 constexpr double kToneHz = 441;
 
 class Quiet : public JobObserver {
-  void ShowProgress(const std::string&, const std::string&) override {}
+  void ShowProgress(const JobProgress&) override {}
 };
 
 Bytes Convert(const fs::path& midi, const Tuning& tuning, Engine engine,

@@ -26,7 +26,7 @@ constexpr size_t kHeader = 44;
 constexpr int kStrings = 48;
 
 class Quiet : public JobObserver {
-  void ShowProgress(const std::string&, const std::string&) override {}
+  void ShowProgress(const JobProgress&) override {}
 };
 
 std::vector<int16_t> Convert(const TempDir& dir, const TrackBytes& track) {

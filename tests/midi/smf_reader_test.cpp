@@ -425,9 +425,8 @@ TEST_F(SmfReader, LoadsFromFiles) {
   EXPECT_EQ(loader.path, (dir / "song.mid").string());
   ASSERT_TRUE(loader.multiTrack);
 
-  const std::string missing = (dir / "missing.mid").string();
-  EXPECT_EQ(LoadSmf(ctx, missing).fileLength, 0);
-  EXPECT_EQ(rec.texts(), std::vector<std::string>{"Midiファイルが開けませんでした。" + missing});
+  EXPECT_EQ(LoadSmf(ctx, (dir / "missing.mid").string()).fileLength, 0);
+  EXPECT_EQ(rec.texts(), std::vector<std::string>{"Midiファイルが開けませんでした。"});
   rec.Clear();
   EXPECT_EQ(LoadSmf(ctx, dir.path().string()).fileLength, 0);
   EXPECT_EQ(rec.reports().size(), 1u);
@@ -469,8 +468,7 @@ TEST_F(SmfReader, StarPathAsksTheFileOpenHook) {
 
   // Without a hook the path is an ordinary one.
   EXPECT_EQ(LoadSmf(ctx, (dir / "*.mid").string()).fileLength, 0);
-  EXPECT_EQ(rec.texts(), std::vector<std::string>{"Midiファイルが開けませんでした。" +
-                                                  (dir / "*.mid").string()});
+  EXPECT_EQ(rec.texts(), std::vector<std::string>{"Midiファイルが開けませんでした。"});
 }
 
 }  // namespace
