@@ -107,6 +107,9 @@ std::string ApplyBits(CliOptions& o, const std::string& v) {
   return "";
 }
 
+constexpr double kLowestLoudness = -70.0;  // the absolute gate of EBU R128
+constexpr double kLowestTruePeak = -20.0;
+
 // A level in decibels within [lowest, 0].
 std::optional<double> ParseLevel(const std::string& v, double lowest) {
   double db = 0.0;
@@ -133,9 +136,6 @@ std::string ApplyRate(CliOptions& o, const std::string& v) {
   o.outputFormat.sampleRate = hz;
   return "";
 }
-
-constexpr double kLowestLoudness = -70.0;  // the absolute gate of EBU R128
-constexpr double kLowestTruePeak = -20.0;
 
 std::string ApplyGain(CliOptions& o, const std::string& v) {
   double db = 0.0;
