@@ -12,7 +12,7 @@ packages=(
   python3 python3-mido python3-numpy sox
   openttd-openmsx planetblupi-music-midi
   time clang libclang-rt-14-dev clang-format util-linux
-  libsndfile1-dev dpkg-dev desktop-file-utils appstream groff-base lintian
+  libsndfile1-dev libebur128-dev dpkg-dev desktop-file-utils appstream groff-base lintian
   parallel
 )
 

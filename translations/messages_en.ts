@@ -553,5 +553,25 @@ or check the output folder and the working folder.</translation>
         <source>１つのトラックに複数のピッチベンドセンシティビティが設定されていました。</source>
         <translation>One track had more than one pitch bend sensitivity.</translation>
     </message>
+    <message>
+        <source>%1 個のサンプルがクリップしました。ノーマライズ、ラウドネス、またはゲインで音量を下げると避けられます (--normalize、--loudness、--gain)。</source>
+        <translation>%1 samples clipped. Normalizing, a loudness target or a lower gain avoids it (--normalize, --loudness, --gain).</translation>
+    </message>
+    <message>
+        <source>ピーク</source>
+        <translation>peak</translation>
+    </message>
+    <message>
+        <source>ラウドネス</source>
+        <translation>loudness</translation>
+    </message>
+    <message>
+        <source>ラウドネスレンジ</source>
+        <translation>loudness range</translation>
+    </message>
+    <message>
+        <source>トゥルーピーク</source>
+        <translation>true peak</translation>
+    </message>
 </context>
 </TS>

@@ -258,14 +258,6 @@ The song being converted is saved with what has been mixed so far.</translation>
         <translation>Sample rate: the synthesizer renders at this rate</translation>
     </message>
     <message>
-        <source>ノーマライズ</source>
-        <translation>Normalize</translation>
-    </message>
-    <message>
-        <source>最大の音量が -1 dBFS になるよう全体の音量をそろえます</source>
-        <translation>Scales the whole mix so that its peak is at -1 dBFS</translation>
-    </message>
-    <message>
         <source>Scala: %1</source>
         <translation>Scala: %1</translation>
     </message>
@@ -320,6 +312,28 @@ Write the tuning in Scala format (.scl and .kbm) instead?</translation>
         <translation>Save as .sca</translation>
     </message>
     <message>
+        <source>32 ビット浮動小数点</source>
+        <translation>32-bit float</translation>
+    </message>
+    <message>
+        <source>音量そのまま</source>
+        <translation>Level as rendered</translation>
+    </message>
+    <message>
+        <source>ピーク -1 dBFS</source>
+        <translation>Peak -1 dBFS</translation>
+    </message>
+    <message>
+        <source>-16 LUFS（配信）</source>
+        <translation>-16 LUFS (streaming)</translation>
+    </message>
+    <message>
+        <source>-23 LUFS（放送）</source>
+        <translation>-23 LUFS (broadcast)</translation>
+    </message>
+    <message>
+        <source>全体の音量：最大の音量を -1 dBFS に、またはラウドネスを目標値にそろえます（トゥルーピークは -1 dBTP 以下）</source>
+        <translation>Level of the whole mix: its peak at -1 dBFS, or its loudness at a target (true peak at most -1 dBTP)</translation>
         <source>.sca 保存</source>
         <translation>Save .sca</translation>
     </message>

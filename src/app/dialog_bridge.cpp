@@ -7,9 +7,16 @@
 #include <string>
 
 #include "base/progress_time.h"
+#include "conversion/conversion_job.h"
 #include "language/message_translation.h"
 
 namespace velorna {
+
+QString ShownText(const Report& report) {
+  QString text = TranslateWithApplication(report.text);
+  if (report.level) text += u'\n' + TranslateWithApplication(LevelText(*report.level));
+  return text;
+}
 
 void DialogReporter::Show(const Report& report) {
   const DialogHooks& hooks = m_hooks;
@@ -20,7 +27,7 @@ void DialogReporter::Show(const Report& report) {
         std::fprintf(stderr, "%s\n", qPrintable(TranslateWithApplication(report.text)));
       return;
     }
-    hooks.showMessage(TranslateWithApplication(report.text));
+    hooks.showMessage(ShownText(report));
   };
   if (QThread::currentThread() == hooks.context->thread()) {
     show();

@@ -19,6 +19,9 @@ struct DialogHooks {
   std::function<void(const QString& progress, const QString& elapsed)> showProgress;
 };
 
+// A report as the dialog shows it, translated; a finished job's with its output's level.
+QString ShownText(const Report& report);
+
 class DialogReporter final : public Reporter {
  public:
   explicit DialogReporter(const DialogHooks& hooks) : m_hooks(hooks) {}

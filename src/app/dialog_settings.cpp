@@ -24,6 +24,7 @@ constexpr char kOutputType[] = "output/type";
 constexpr char kBits[] = "output/bits";
 constexpr char kRate[] = "output/rate";
 constexpr char kNormalize[] = "output/normalize";
+constexpr char kLoudness[] = "output/loudness";  // LUFS; absent: no loudness target
 constexpr char kLanguage[] = "language";
 
 // One file of the user's (test mode moves it aside for the tests).
@@ -51,10 +52,15 @@ DialogSettings LoadDialogSettings() {
   const int type = store.value(kOutputType, 0).toInt();
   if (type >= 0 && type <= static_cast<int>(SoundFileType::kAiff))
     settings.outputType = static_cast<SoundFileType>(type);
-  if (store.value(kBits, kPlainBits).toInt() == kHighBits) settings.outputFormat.bits = kHighBits;
+  if (const int bits = store.value(kBits, kPlainBits).toInt();
+      bits == kHighBits || bits == kFloatBits)
+    settings.outputFormat.bits = bits;
   const int rate = store.value(kRate, kSampleRate).toInt();
   if (IsOutputRate(rate)) settings.outputFormat.sampleRate = rate;
   settings.outputFormat.normalize = store.value(kNormalize, false).toBool();
+  bool loudnessRead = false;
+  const double loudness = store.value(kLoudness).toDouble(&loudnessRead);
+  if (loudnessRead && !settings.outputFormat.normalize) settings.outputFormat.loudness = loudness;
   const QVariantList cents = store.value(kCents).toList();
   if (cents.size() == static_cast<qsizetype>(ScaleSettings{}.cents.size())) {
     ScaleSettings tuning;
@@ -90,6 +96,11 @@ void SaveDialogSettings(const DialogSettings& settings) {
   store->setValue(kBits, settings.outputFormat.bits);
   store->setValue(kRate, settings.outputFormat.sampleRate);
   store->setValue(kNormalize, settings.outputFormat.normalize);
+  if (settings.outputFormat.loudness) {
+    store->setValue(kLoudness, *settings.outputFormat.loudness);
+  } else {
+    store->remove(kLoudness);
+  }
 }
 
 QString LoadLanguageSetting() {

@@ -24,7 +24,9 @@
 #include <QTreeWidget>
 #include <QUrl>
 #include <QVBoxLayout>
+#include <algorithm>
 #include <cmath>
+#include <optional>
 
 #include "app/about_dlg.h"
 #include "app/dialog_settings.h"
@@ -155,37 +157,61 @@ constexpr std::array<OutputTypeEntry, 3> kOutputTypes{{
     {SoundFileType::kAiff, "AIFF", "aiff"},
 }};
 
-// A question with two named answers besides Cancel.
-struct Question {
-  QMessageBox::Icon icon;
-  const char* name;  // the box's object name
-  QString text;
-  QString yes;
-  QString no;
-  QMessageBox::StandardButton preferred;
+// The output levels offered: as rendered, the peak at -1 dBFS, and the loudness of streaming
+// services and of broadcast (EBU R128).
+struct LevelPreset {
+  const char* name;
+  bool normalize;
+  std::optional<double> loudness;
 };
+constexpr double kStreamingLufs = -16.0;
+constexpr double kBroadcastLufs = -23.0;
+const std::array<LevelPreset, 4> kLevelPresets{{
+    {QT_TRANSLATE_NOOP("velorna::CVelornaDlg", "音量そのまま"), false, std::nullopt},
+    {QT_TRANSLATE_NOOP("velorna::CVelornaDlg", "ピーク -1 dBFS"), true, std::nullopt},
+    {QT_TRANSLATE_NOOP("velorna::CVelornaDlg", "-16 LUFS（配信）"), false, kStreamingLufs},
+    {QT_TRANSLATE_NOOP("velorna::CVelornaDlg", "-23 LUFS（放送）"), false, kBroadcastLufs},
+}};
 
-// QMessageBox::Yes, No or Cancel as answered.
-int AskYesNoCancel(QWidget* parent, const Question& question) {
-  QMessageBox box(question.icon, QString::fromUtf8(kTitle), question.text,
-                  QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel, parent);
-  box.setObjectName(QString::fromUtf8(question.name));
-  box.button(QMessageBox::Yes)->setText(question.yes);
-  box.button(QMessageBox::No)->setText(question.no);
-  box.setDefaultButton(question.preferred);
-  return box.exec();
-}
+// The preset a remembered format names; the first (as rendered) for any other.
+int LevelPresetOf(const OutputFormat& format) {
+  for (size_t i = 0; i < kLevelPresets.size(); ++i) {
+    if (kLevelPresets[i].normalize == format.normalize &&
+        kLevelPresets[i].loudness == format.loudness)
+      return static_cast<int>(i);
+  }
+  return 0;
+  // A question with two named answers besides Cancel.
+  struct Question {
+    QMessageBox::Icon icon;
+    const char* name;  // the box's object name
+    QString text;
+    QString yes;
+    QString no;
+    QMessageBox::StandardButton preferred;
+  };
 
-bool WriteText(const QString& path, const std::string& text) {
-  return WriteFileAtomically(path.toStdString(),
-                             {reinterpret_cast<const uint8_t*>(text.data()), text.size()});
-}
+  // QMessageBox::Yes, No or Cancel as answered.
+  int AskYesNoCancel(QWidget * parent, const Question& question) {
+    QMessageBox box(question.icon, QString::fromUtf8(kTitle), question.text,
+                    QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel, parent);
+    box.setObjectName(QString::fromUtf8(question.name));
+    box.button(QMessageBox::Yes)->setText(question.yes);
+    box.button(QMessageBox::No)->setText(question.no);
+    box.setDefaultButton(question.preferred);
+    return box.exec();
+  }
 
-// Where a song's WAV goes: beside it, or in the chosen folder under the same name.
-QString OutputFor(const QString& song, const QString& folder) {
-  const QString beside = QString::fromStdString(OutputPathFor(song.toStdString()));
-  return folder.isEmpty() ? beside : QDir(folder).filePath(FileName(beside));
-}
+  bool WriteText(const QString& path, const std::string& text) {
+    return WriteFileAtomically(path.toStdString(),
+                               {reinterpret_cast<const uint8_t*>(text.data()), text.size()});
+  }
+
+  // Where a song's WAV goes: beside it, or in the chosen folder under the same name.
+  QString OutputFor(const QString& song, const QString& folder) {
+    const QString beside = QString::fromStdString(OutputPathFor(song.toStdString()));
+    return folder.isEmpty() ? beside : QDir(folder).filePath(FileName(beside));
+  }
 
 }  // namespace
 
@@ -343,7 +369,7 @@ void CVelornaDlg::OnInitDialog() {
   m_bitsSelector->setCurrentIndex(m_bitsSelector->findData(remembered.outputFormat.bits));
   m_rateSelector->setCurrentIndex(
       std::max(0, m_rateSelector->findData(remembered.outputFormat.sampleRate)));
-  m_normalizeBox->setChecked(remembered.outputFormat.normalize);
+  m_levelSelector->setCurrentIndex(LevelPresetOf(remembered.outputFormat));
 
   m_player.onPlayingChanged = [this](bool) { UpdatePlayButton(); };
   m_clock.setInterval(std::chrono::seconds(1));
@@ -549,22 +575,26 @@ QLayout* CVelornaDlg::BuildOutputShapeRow() {
   m_bitsSelector->setObjectName(QStringLiteral("bits"));
   for (const int bits : {kPlainBits, kHighBits})
     m_bitsSelector->addItem(tr("%1 ビット").arg(bits), bits);
+  m_bitsSelector->addItem(tr("32 ビット浮動小数点"), kFloatBits);
   m_rateSelector = new QComboBox(this);
   m_rateSelector->setObjectName(QStringLiteral("rate"));
   for (const int hz : kOutputRates) m_rateSelector->addItem(QStringLiteral("%1 Hz").arg(hz), hz);
   m_rateSelector->setToolTip(tr("サンプリング周波数：音源はこの周波数で音を作ります"));
-  m_normalizeBox = new QCheckBox(tr("ノーマライズ"), this);
-  m_normalizeBox->setObjectName(QStringLiteral("normalize"));
-  m_normalizeBox->setToolTip(tr("最大の音量が -1 dBFS になるよう全体の音量をそろえます"));
+  m_levelSelector = new QComboBox(this);
+  m_levelSelector->setObjectName(QStringLiteral("level"));
+  for (const LevelPreset& preset : kLevelPresets) m_levelSelector->addItem(tr(preset.name));
+  m_levelSelector->setToolTip(
+      tr("全体の音量：最大の音量を -1 dBFS に、またはラウドネスを目標値に"
+         "そろえます（トゥルーピークは -1 dBTP 以下）"));
 
   auto* row = new QHBoxLayout;
   row->addWidget(m_typeSelector);
   row->addWidget(m_bitsSelector);
   row->addWidget(m_rateSelector);
-  row->addWidget(m_normalizeBox);
+  row->addWidget(m_levelSelector);
   row->addStretch(1);
   m_tuningControls.insert(m_tuningControls.end(),
-                          {m_typeSelector, m_bitsSelector, m_rateSelector, m_normalizeBox});
+                          {m_typeSelector, m_bitsSelector, m_rateSelector, m_levelSelector});
   return row;
 }
 
@@ -803,7 +833,10 @@ OutputFormat CVelornaDlg::ChosenOutputFormat() const {
   OutputFormat format;
   format.bits = m_bitsSelector->currentData().toInt();
   format.sampleRate = m_rateSelector->currentData().toInt();
-  format.normalize = m_normalizeBox->isChecked();
+  const LevelPreset& level = kLevelPresets[static_cast<size_t>(
+      std::clamp(m_levelSelector->currentIndex(), 0, static_cast<int>(kLevelPresets.size()) - 1))];
+  format.normalize = level.normalize;
+  format.loudness = level.loudness;
   return format;
 }
 
@@ -1104,8 +1137,7 @@ void CVelornaDlg::OnWorkerEnded(ConversionResult result) {
                                       QString::fromStdString(ClockText(m_job.songSeconds))));
     m_remainingField->setText(QString::fromUtf8(kNoStatus));
   }
-  for (const std::string& text : m_batchMessages.texts())
-    song.messages << TranslateWithApplication(text);
+  for (const Report& report : m_batchMessages.reports()) song.messages << ShownText(report);
   switch (result) {
     case ConversionResult::kWritten:
       ShowSongState(song.song, SongState::kWritten, song.output);
@@ -1237,7 +1269,7 @@ void CVelornaDlg::OnDefaults() {
   m_typeSelector->setCurrentIndex(0);
   m_bitsSelector->setCurrentIndex(0);
   m_rateSelector->setCurrentIndex(0);
-  m_normalizeBox->setChecked(false);
+  m_levelSelector->setCurrentIndex(0);
   m_soundFontEdit->clear();
   m_outputFolderEdit->clear();
   m_songFolder.clear();

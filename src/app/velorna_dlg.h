@@ -189,9 +189,9 @@ class CVelornaDlg : public QDialog {
   QLabel* m_scalaLabel = nullptr;
   QComboBox* m_typeSelector = nullptr;
   QComboBox* m_bitsSelector = nullptr;
-  QComboBox* m_rateSelector = nullptr;  // items carry the rate in Hz
-  QCheckBox* m_normalizeBox = nullptr;
-  std::optional<ScalaSource> m_scala;  // played instead of the offsets while set
+  QComboBox* m_rateSelector = nullptr;   // items carry the rate in Hz
+  QComboBox* m_levelSelector = nullptr;  // items in the order of kLevelPresets
+  std::optional<ScalaSource> m_scala;    // played instead of the offsets while set
   QString m_sclPath;
   QString m_kbmPath;
   bool m_showingOffsets = false;  // the fields change by a preset, not by the user

@@ -26,6 +26,13 @@ CWaveData MixFormat(int sampleRate) {
   return f;
 }
 
+std::vector<float> SumsAsMix(std::span<const int32_t> sums) {
+  std::vector<float> mix(sums.size());
+  for (size_t i = 0; i < sums.size(); ++i)
+    mix[i] = static_cast<float>(static_cast<double>(sums[i]) / 32768.0);
+  return mix;
+}
+
 namespace {
 
 // Saturates at the 32-bit bounds: only some 65536 full-scale renderings on one sample
@@ -118,9 +125,12 @@ auto SampleReader(const CWaveData& r) {
 // A spooled mix's window: 2 MB of sums.
 constexpr int64_t kSpoolWindowSamples = int64_t{1} << 19;
 
-std::span<uint8_t> AsWritableBytes(std::span<int32_t> sums) {
+std::span<uint8_t> AsWritableBytes(std::span<float> sums) {
   return {reinterpret_cast<uint8_t*>(sums.data()), sums.size_bytes()};
 }
+
+// One 16-bit step of full scale 1.0.
+constexpr float kStepsPerFullScale = 32768.0f;
 
 }  // namespace
 
@@ -243,7 +253,9 @@ bool SpooledMix::AddWindows(Reporter& reporter, int64_t count, Load load, Sample
       reporter.ShowText(audio_msg::kCannotOpen);
       return false;
     }
-    AddSamples(window_, -first, static_cast<uint64_t>(first + n), sample);
+    for (int64_t i = 0; i < n; ++i)
+      window[static_cast<size_t>(i)] +=
+          static_cast<float>(sample(static_cast<uint64_t>(first + i)));
     if (WriteAllAt(file_.fd, AsWritableBytes(window), first * 4) != 0) {
       reporter.ShowText(audio_msg::kCannotOpen);
       return false;
@@ -252,8 +264,37 @@ bool SpooledMix::AddWindows(Reporter& reporter, int64_t count, Load load, Sample
   return true;
 }
 
+bool SpooledMix::AddRun(Reporter& reporter, int64_t startFrame, std::span<const float> run) {
+  window_.resize(static_cast<size_t>(kSpoolWindowSamples));
+  const int64_t total = frames_ * kChannels;
+  int64_t from = 0;  // in `run`
+  int64_t at = startFrame * kChannels;
+  if (at < 0) {
+    from = -at;
+    at = 0;
+  }
+  const auto count = static_cast<int64_t>(run.size());
+  while (from < count && at < total) {
+    const int64_t n = std::min({kSpoolWindowSamples, count - from, total - at});
+    const auto window = std::span(window_).first(static_cast<size_t>(n));
+    if (ReadAllAt(file_.fd, AsWritableBytes(window), at * 4) != 0) {
+      reporter.ShowText(audio_msg::kCannotOpen);
+      return false;
+    }
+    for (int64_t i = 0; i < n; ++i)
+      window[static_cast<size_t>(i)] += run[static_cast<size_t>(from + i)] * kStepsPerFullScale;
+    if (WriteAllAt(file_.fd, AsWritableBytes(window), at * 4) != 0) {
+      reporter.ShowText(audio_msg::kCannotOpen);
+      return false;
+    }
+    from += n;
+    at += n;
+  }
+  return true;
+}
+
 bool SpooledMix::ReadOut(Reporter& reporter,
-                         const std::function<bool(std::span<const int32_t>)>& take) {
+                         const std::function<bool(std::span<const float>)>& take) {
   window_.resize(static_cast<size_t>(kSpoolWindowSamples));
   const int64_t total = frames_ * kChannels;
   for (int64_t first = 0; first < total; first += kSpoolWindowSamples) {
@@ -263,6 +304,7 @@ bool SpooledMix::ReadOut(Reporter& reporter,
       reporter.ShowText(audio_msg::kCannotOpen);
       return false;
     }
+    for (float& sum : window) sum /= kStepsPerFullScale;
     if (!take(window)) return false;
   }
   return true;

@@ -33,6 +33,10 @@ inline uint64_t FrameCount(const MixAccumulator& acc) {
   return acc.sum.size() / 2;
 }
 
+// Sums in 16-bit steps as the output takes them (full scale 1.0); exact, since every sum
+// below 2^24 steps is a float.
+[[nodiscard]] std::vector<float> SumsAsMix(std::span<const int32_t> sums);
+
 // The mix's format: 16-bit stereo at `sampleRate`.
 CWaveData MixFormat(int sampleRate = kSampleRate);
 // The most frames a 16-bit stereo WAV holds.
@@ -67,7 +71,8 @@ void MixSamples(MixAccumulator& acc, std::span<const int16_t> interleavedStereo,
 // A mix kept in a scratch file rather than in memory, for renderings that arrive whole and
 // out of song order: each is added window by window, and the sums are read back in song
 // order. Its memory is one window whatever the song's length; the file has no name, so
-// nothing of it outlives the run.
+// nothing of it outlives the run. The sums are floats counted in 16-bit steps: exact for
+// 16-bit renderings (any sum below 2^24 steps), and unrounded for float ones.
 class SpooledMix {
  public:
   // `frames` zeroed frames in the mix's format at `sampleRate`; ok() is false when no
@@ -77,9 +82,13 @@ class SpooledMix {
   // As MixWaveFile; also false (with "ファイルが開けませんでした。") when the sums could not
   // be read or written.
   bool AddWaveFile(Reporter& reporter, const std::string& path);
-  // Hands the sums over in song order, a window at a time, until `take` gives false. False
-  // when it did, or the sums could not be read ("ファイルが開けませんでした。" shown).
-  bool ReadOut(Reporter& reporter, const std::function<bool(std::span<const int32_t>)>& take);
+  // Adds a run of a rendering (interleaved stereo, full scale 1.0) from song frame
+  // `startFrame` on; what lies outside the mix is dropped. False as AddWaveFile.
+  bool AddRun(Reporter& reporter, int64_t startFrame, std::span<const float> run);
+  // Hands the mix over in song order (full scale 1.0), a window at a time, until `take`
+  // gives false. False when it did, or the sums could not be read
+  // ("ファイルが開けませんでした。" shown).
+  bool ReadOut(Reporter& reporter, const std::function<bool(std::span<const float>)>& take);
   // Hands nothing out from `frame` on: a Stop ended the mix there.
   void EndAt(int64_t frame) { frames_ = std::clamp<int64_t>(frame, 0, frames_); }
 
@@ -94,7 +103,7 @@ class SpooledMix {
   UniqueFd file_;
   int64_t frames_ = 0;
   int rate_ = 0;
-  std::vector<int32_t> window_;
+  std::vector<float> window_;
 };
 
 }  // namespace velorna

@@ -66,8 +66,13 @@ std::string AiffPathFor(const std::string& wavPath) {
   return (inName ? wavPath.substr(0, dot) : wavPath) + ".aiff";
 }
 
-bool RenderMidiToWave(const LoadedSoundFont& font, Reporter& reporter, const std::string& midiPath,
-                      const std::string& wavPath, const RenderOptions& options) {
+namespace {
+
+// Reads and times the MIDI file, then renders it into `sink`. "エラー発生 PATH" and false
+// when it can't be read or rendered; false alone after a stop.
+template <typename Sink>
+bool RenderMidiFile(const LoadedSoundFont& font, Reporter& reporter, const std::string& midiPath,
+                    const Sink& sink, const RenderOptions& options) {
   const auto fail = [&] {
     reporter.ShowText(audio_msg::kRenderFailed + midiPath);
     return false;
@@ -82,21 +87,33 @@ bool RenderMidiToWave(const LoadedSoundFont& font, Reporter& reporter, const std
   for (const auto& t : song->tracks) tracks.push_back(t.get());
   const auto events = TimeTrackEvents(tracks, song->division, options.rates.output);
   if (!events) return fail();
+  if (RenderTimedEvents(font, *events, sink, options)) return true;
+  const bool stopped = options.stop != nullptr && options.stop->load() != 0;
+  return stopped ? false : fail();
+}
 
+}  // namespace
+
+bool RenderMidiToWave(const LoadedSoundFont& font, Reporter& reporter, const std::string& midiPath,
+                      const std::string& wavPath, const RenderOptions& options) {
   // Written as it is rendered: a note held for an hour is never held in memory.
   const std::string aiffPath = AiffPathFor(wavPath);
   AiffStreamWriter aiff(aiffPath, static_cast<uint32_t>(options.rates.output));
-  const bool rendered = RenderTimedEvents(
-      font, *events,
-      [&](int64_t frame, std::span<const int16_t> block) { return aiff.Append(frame, block); },
-      options);
-  if (!rendered) {
-    const bool stopped = options.stop != nullptr && options.stop->load() != 0;
-    return stopped ? false : fail();
+  const RenderSink sink = [&](int64_t frame, std::span<const int16_t> block) {
+    return aiff.Append(frame, block);
+  };
+  if (!RenderMidiFile(font, reporter, midiPath, sink, options)) return false;
+  if (!aiff.Close()) {
+    reporter.ShowText(audio_msg::kRenderFailed + midiPath);
+    return false;
   }
-  if (!aiff.Close()) return fail();
   std::remove(wavPath.c_str());
   return ConvertAiffToWave(reporter, aiffPath, wavPath);
+}
+
+bool RenderMidiToSink(const LoadedSoundFont& font, Reporter& reporter, const std::string& midiPath,
+                      const FloatRenderSink& sink, const RenderOptions& options) {
+  return RenderMidiFile(font, reporter, midiPath, sink, options);
 }
 
 }  // namespace velorna

@@ -27,4 +27,8 @@ std::string AiffPathFor(const std::string& wavPath);
 bool RenderMidiToWave(const LoadedSoundFont& font, Reporter& reporter, const std::string& midiPath,
                       const std::string& wavPath, const RenderOptions& options = {});
 
+// Renders the MIDI file into `sink` as it is made, unrounded; fails as RenderMidiToWave.
+bool RenderMidiToSink(const LoadedSoundFont& font, Reporter& reporter, const std::string& midiPath,
+                      const FloatRenderSink& sink, const RenderOptions& options = {});
+
 }  // namespace velorna

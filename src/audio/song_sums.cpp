@@ -81,7 +81,7 @@ bool SumFinisher::Finish(const std::map<int64_t, std::unique_ptr<SongSums::Chunk
     const auto found = chunks.find(number);
     const SongSums::Chunk* chunk = found == chunks.end() ? nullptr : found->second.get();
     const int64_t first = finished_;
-    samples_.assign(static_cast<size_t>(chunkEnd - first) * 2, 0);
+    samples_.assign(static_cast<size_t>(chunkEnd - first) * 2, 0.0f);
     bool sounding = false;
     for (int64_t pos = first; pos < chunkEnd; pos += kBlockFrames) {
       // Without sums the effects' silence stays exact silence: nothing to add.
@@ -95,10 +95,11 @@ bool SumFinisher::Finish(const std::map<int64_t, std::unique_ptr<SongSums::Chunk
       }
       reverb_.Process(pos, reverbSend, left, right);
       chorus_.Process(pos, chorusSend, left, right);
-      int32_t* out = samples_.data() + static_cast<size_t>(pos - first) * 2;
+      // Unrounded: the output decides its depth, its scale and where it clips.
+      float* out = samples_.data() + static_cast<size_t>(pos - first) * 2;
       for (size_t i = 0; i < kBlockFrames; ++i) {
-        out[2 * i] = FloatToSample(left[i]);
-        out[2 * i + 1] = FloatToSample(right[i]);
+        out[2 * i] = left[i];
+        out[2 * i + 1] = right[i];
       }
       sounding = true;
     }

@@ -1,7 +1,7 @@
 // Song-time sums of the dry voices and raw sends of many renderings. They are summed in
 // fixed point, so the order in which renderings arrive (from any number of threads) never
-// changes a bit of the result; stretches that are complete run through the effects once,
-// are rounded to 16 bits and go to the output as they are finished.
+// changes a bit of the result; stretches that are complete run through the effects once and
+// go to the output as they are finished, in float, unrounded and unclipped.
 #pragma once
 
 #include <array>
@@ -80,7 +80,7 @@ class SumFinisher {
   Reverb reverb_;
   Chorus chorus_;
   int64_t finished_ = 0;
-  std::vector<int32_t> samples_;
+  std::vector<float> samples_;
 };
 
 }  // namespace velorna

@@ -23,6 +23,7 @@
 
 #include "audio/audio_messages.h"
 #include "audio/byte_order.h"
+#include "audio/level_meter.h"
 #include "base/file_io.h"
 #include "base/limits.h"
 
@@ -36,8 +37,10 @@ constexpr std::array<std::pair<std::string_view, SoundFileType>, 4> kExtensions{
     {".aif", SoundFileType::kAiff},
 }};
 
-// A sum of 1 is one step of 16-bit output; full scale is this many steps.
+// Full scale of 16-bit output, in steps.
 constexpr double kFullScale16 = 32768.0;
+// Below half a 16-bit step a sample rounds to 0.
+constexpr float kHalfStep16 = 0.5f / 32768.0f;
 constexpr size_t kBlockSamples = 32768;
 
 struct SndfileCloser {
@@ -47,50 +50,44 @@ using SndfilePtr = std::unique_ptr<SNDFILE, SndfileCloser>;
 
 bool IsPlainWav(SoundFileType type, const OutputFormat& format) {
   return type == SoundFileType::kWav && format.bits == kPlainBits && format.gainDb == 0.0 &&
-         !format.normalize;
+         !format.normalize && !format.loudness;
 }
 
-double DecibelsToFactor(double db) {
-  return std::pow(10.0, db / 20.0);
+// Whether the whole mix must be known before the first sample is written.
+bool ScalesWholeMix(const OutputFormat& format) {
+  return format.normalize || format.loudness.has_value();
 }
 
-// Gain and normalization as one factor, so the mix is scaled once. A silent mix has no
-// peak to bring up and keeps the gain alone.
-double MixScale(int64_t peak, const OutputFormat& format) {
-  double scale = DecibelsToFactor(format.gainDb);
-  if (format.normalize && peak > 0)
-    scale *= kFullScale16 * DecibelsToFactor(kNormalizedPeakDb) / static_cast<double>(peak);
-  return scale;
-}
-
-// Little-endian 16-bit output of each sum, clipped to the 16-bit range.
-void SaturateTo16(std::span<const int32_t> sums, uint8_t* out) {
-  for (size_t i = 0; i < sums.size(); ++i) {
-    const auto v = static_cast<int16_t>(std::clamp<int32_t>(sums[i], -32768, 32767));
-    if constexpr (std::endian::native == std::endian::little) {
-      std::memcpy(out + i * 2, &v, 2);
-    } else {
-      audio_bytes::PutLe16(out + i * 2, static_cast<uint16_t>(v));
-    }
+// Gain and normalization or the loudness target as one factor, so the mix is scaled once.
+// A silent mix has no peak or loudness to bring up and keeps the gain alone.
+double MixScale(const LevelMeter* mix, const OutputFormat& format) {
+  double db = format.gainDb;
+  if (mix == nullptr) return DbToLinear(db);
+  if (format.normalize && mix->peak() > 0.0) db += kNormalizedPeakDb - LinearToDb(mix->peak());
+  if (format.loudness) {
+    double toTarget = 0.0;
+    if (const auto loudness = mix->Loudness()) toTarget = *format.loudness - *loudness;
+    if (const auto truePeak = mix->TruePeakDb(); truePeak && std::isfinite(*truePeak))
+      toTarget = std::min(toTarget, format.truePeakDb - *truePeak);
+    db += toTarget;
   }
+  return DbToLinear(db);
 }
 
-// Each sum scaled, rounded at the output's depth and saturated there, then left-justified
-// in 32 bits as libsndfile's int interface takes it. Rounding at the output's own depth lets
-// 24-bit output keep what a gain below 1 or a normalization brings out of the sums.
-void ShapeBlock(std::span<const int32_t> sums, double scale, int bits, std::span<int> out) {
-  const double toDepth = scale * static_cast<double>(1 << (bits - kPlainBits));
-  const double highest = static_cast<double>((1 << (bits - 1)) - 1);
-  const double lowest = -static_cast<double>(1 << (bits - 1));
-  const int justify = 1 << (32 - bits);
-  for (size_t i = 0; i < sums.size(); ++i) {
-    const double v = std::clamp(std::round(sums[i] * toDepth), lowest, highest);
-    out[i] = static_cast<int>(v) * justify;
+// The program's own 16-bit samples: each rounded and clipped, as the mix always was.
+int16_t PlainSample(float x, int64_t& clipped) {
+  const long v = std::lround(static_cast<double>(x) * kFullScale16);
+  if (v > std::numeric_limits<int16_t>::max() || v < std::numeric_limits<int16_t>::min()) {
+    ++clipped;
+    return v > 0 ? std::numeric_limits<int16_t>::max() : std::numeric_limits<int16_t>::min();
   }
+  return static_cast<int16_t>(v);
 }
 
 int SndfileFormat(SoundFileType type, int bits) {
-  const int depth = bits == kHighBits ? SF_FORMAT_PCM_24 : SF_FORMAT_PCM_16;
+  const int depth = bits == kFloatBits  ? SF_FORMAT_FLOAT
+                    : bits == kHighBits ? SF_FORMAT_PCM_24
+                                        : SF_FORMAT_PCM_16;
   switch (type) {
     case SoundFileType::kWav:
       return SF_FORMAT_WAV | depth;
@@ -108,8 +105,9 @@ int64_t ContainerFrameLimit(SoundFileType type, int bits) {
   return static_cast<int64_t>(kMaxWavDataBytes / (uint64_t{kChannels} * (bits / 8)));
 }
 
-std::span<const uint8_t> AsBytes(std::span<const int32_t> sums) {
-  return {reinterpret_cast<const uint8_t*>(sums.data()), sums.size_bytes()};
+template <typename T>
+std::span<const uint8_t> AsBytes(std::span<const T> samples) {
+  return {reinterpret_cast<const uint8_t*>(samples.data()), samples.size_bytes()};
 }
 
 class Stream final : public SoundFileStream {
@@ -119,15 +117,17 @@ class Stream final : public SoundFileStream {
   bool Start(const CWaveData& mixFormat, SoundFileType type, const OutputFormat& format, bool plain,
              int64_t minFrames, int64_t maxFrames);
 
+  bool plainWav() const override { return plain_; }
   int64_t position() const override { return position_; }
   int64_t endFrame() const override { return maxFrames_; }
-  bool Put(std::span<const int32_t> sums) override;
+  bool Put(std::span<const float> mix) override;
   bool PutSilence(int64_t frames) override;
   void EndAt(int64_t frame) override {
     maxFrames_ = std::max(std::min(maxFrames_, frame), emitted_);
     minFrames_ = std::min(minFrames_, maxFrames_);
   }
   bool Close() override;
+  OutputLevel level() const override { return level_; }
 
  private:
   bool Fail(const std::string& text);
@@ -138,17 +138,18 @@ class Stream final : public SoundFileStream {
   }
   bool FailScratch(int error) { return error == 0 || FailAt(ScratchFolder(), error); }
   bool FailOutput() { return FailAt(path_, file_.error()); }
-  // Writes what is held back, then `sums` (or `zeros` frames of silence), as output.
-  bool Emit(std::span<const int32_t> sums, int64_t zeros = 0);
-  bool Encode(std::span<const int32_t> sums);
+  // Writes what is held back, then `mix` (or `zeros` frames of silence), as output.
+  bool Emit(std::span<const float> mix, int64_t zeros = 0);
+  bool Encode(std::span<const float> mix);
   bool OpenEncoder();
   bool Finish();
+  void MeasureOutput();
 
   Reporter& reporter_;
   std::string path_;
   AtomicFile file_;
   UniqueFd spool_;  // the encoded file, when the output cannot be written out of order
-  UniqueFd sums_;   // the raw sums, when normalizing
+  UniqueFd whole_;  // the unscaled mix, when it is scaled as a whole
   int out_ = -1;    // where the encoded file goes
   SndfilePtr sound_;
   CWaveData format_;
@@ -156,7 +157,10 @@ class Stream final : public SoundFileStream {
   OutputFormat shape_;
   bool plain_ = true;
   double scale_ = 1.0;
-  int64_t peak_ = 0;
+  std::unique_ptr<LevelMeter> mixMeter_;  // the unscaled mix, for the scale
+  std::unique_ptr<LevelMeter> outMeter_;  // the output as written
+  double outPeak_ = 0.0;                  // highest written sample, full scale 1.0
+  OutputLevel level_;
   int64_t minFrames_ = 0;
   int64_t maxFrames_ = 0;
   int64_t limitFrames_ = 0;
@@ -166,6 +170,7 @@ class Stream final : public SoundFileStream {
   bool failed_ = false;
   std::vector<uint8_t> bytes_;
   std::vector<int> shaped_;
+  std::vector<float> scaled_;
 };
 
 bool Stream::Fail(const std::string& text) {
@@ -202,20 +207,30 @@ bool Stream::Start(const CWaveData& mixFormat, SoundFileType type, const OutputF
     out_ = spool_.fd;
   }
   if (out_ < 0) return FailScratch(errno);
+  const int rate = static_cast<int>(format_.sampleRate);
   try {
     bytes_.resize(kBlockSamples * sizeof(int32_t));
     shaped_.resize(kBlockSamples);
+    scaled_.resize(kBlockSamples);
+    // The output's true peak is worth its cost only where a ceiling was asked for.
+    outMeter_ = std::make_unique<LevelMeter>(
+        rate,
+        LevelMeterMode{.range = format.measureRange, .truePeak = format.loudness.has_value()});
+    if (!plain_ && ScalesWholeMix(format))
+      mixMeter_ = std::make_unique<LevelMeter>(
+          rate, LevelMeterMode{.loudness = format.loudness.has_value(),
+                               .truePeak = format.loudness.has_value()});
   } catch (const std::bad_alloc&) {
     return Fail(audio_msg::kOutOfMemory);
   }
   if (plain_) return FailWrite(WriteAll(out_, MakeWaveHeader(format_, 0)));
-  if (!shape_.normalize) return OpenEncoder();
-  sums_ = OpenScratchFile();
-  return sums_.fd >= 0 || FailScratch(errno);
+  if (!mixMeter_) return OpenEncoder();
+  whole_ = OpenScratchFile();
+  return whole_.fd >= 0 || FailScratch(errno);
 }
 
 bool Stream::OpenEncoder() {
-  scale_ = MixScale(peak_, shape_);
+  scale_ = MixScale(mixMeter_.get(), shape_);
   SF_INFO info{};
   info.samplerate = static_cast<int>(format_.sampleRate);
   info.channels = format_.channels;
@@ -225,48 +240,82 @@ bool Stream::OpenEncoder() {
   return sound_ != nullptr || Fail(audio_msg::kCannotOpen);
 }
 
-bool Stream::Encode(std::span<const int32_t> sums) {
-  for (size_t first = 0; first < sums.size(); first += kBlockSamples) {
-    const size_t n = std::min(kBlockSamples, sums.size() - first);
-    const auto part = sums.subspan(first, n);
+bool Stream::Encode(std::span<const float> mix) {
+  for (size_t first = 0; first < mix.size(); first += kBlockSamples) {
+    const size_t n = std::min(kBlockSamples, mix.size() - first);
+    const auto part = mix.subspan(first, n);
     if (plain_) {
-      SaturateTo16(part, bytes_.data());
+      auto* out = reinterpret_cast<int16_t*>(bytes_.data());
+      for (size_t i = 0; i < n; ++i) {
+        const int16_t v = PlainSample(part[i], level_.clippedSamples);
+        scaled_[i] = static_cast<float>(v / kFullScale16);
+        outPeak_ = std::max(outPeak_, std::abs(v / kFullScale16));
+        if constexpr (std::endian::native == std::endian::little) {
+          std::memcpy(out + i, &v, 2);
+        } else {
+          audio_bytes::PutLe16(bytes_.data() + i * 2, static_cast<uint16_t>(v));
+        }
+      }
+      outMeter_->Add(std::span(scaled_).first(n));
       if (!FailWrite(WriteAll(out_, std::span(bytes_.data(), n * 2)))) return false;
       continue;
     }
-    ShapeBlock(part, scale_, shape_.bits, shaped_);
-    if (sf_write_int(sound_.get(), shaped_.data(), static_cast<sf_count_t>(n)) !=
-        static_cast<sf_count_t>(n))
-      return Fail(audio_msg::kCannotOpen);
+    sf_count_t written = 0;
+    if (shape_.bits == kFloatBits) {
+      // Float keeps what passes full scale: nothing clips.
+      for (size_t i = 0; i < n; ++i) scaled_[i] = static_cast<float>(part[i] * scale_);
+      for (size_t i = 0; i < n; ++i)
+        outPeak_ = std::max(outPeak_, static_cast<double>(std::fabs(scaled_[i])));
+      written = sf_write_float(sound_.get(), scaled_.data(), static_cast<sf_count_t>(n));
+    } else {
+      // Rounded at the output's own depth, clipped there, then left-justified in 32 bits
+      // as libsndfile's int interface takes it.
+      const double full = static_cast<double>(int64_t{1} << (shape_.bits - 1));
+      const double highest = full - 1.0;
+      const int justify = 1 << (32 - shape_.bits);
+      for (size_t i = 0; i < n; ++i) {
+        double v = std::round(part[i] * scale_ * full);
+        if (v > highest || v < -full) {
+          ++level_.clippedSamples;
+          v = std::clamp(v, -full, highest);
+        }
+        scaled_[i] = static_cast<float>(v / full);
+        outPeak_ = std::max(outPeak_, std::fabs(v) / full);
+        shaped_[i] = static_cast<int>(v) * justify;
+      }
+      written = sf_write_int(sound_.get(), shaped_.data(), static_cast<sf_count_t>(n));
+    }
+    outMeter_->Add(std::span(scaled_).first(n));
+    if (written != static_cast<sf_count_t>(n)) return Fail(audio_msg::kCannotOpen);
   }
   return true;
 }
 
-bool Stream::Emit(std::span<const int32_t> sums, int64_t zeros) {
+bool Stream::Emit(std::span<const float> mix, int64_t zeros) {
   zeros += held_;
   held_ = 0;
-  const int64_t frames = zeros + static_cast<int64_t>(sums.size() / kChannels);
+  const int64_t frames = zeros + static_cast<int64_t>(mix.size() / kChannels);
   if (frames > limitFrames_ - emitted_) return Fail(audio_msg::kTooLarge);
   emitted_ += frames;
-  const auto take = [&](std::span<const int32_t> part) {
-    if (!shape_.normalize || plain_) return Encode(part);
-    for (const int32_t s : part) peak_ = std::max(peak_, std::abs(int64_t{s}));
-    return FailScratch(WriteAll(sums_.fd, AsBytes(part)));
+  const auto take = [&](std::span<const float> part) {
+    if (whole_.fd < 0) return Encode(part);
+    mixMeter_->Add(part);
+    return FailScratch(WriteAll(whole_.fd, AsBytes(part)));
   };
-  static const std::vector<int32_t> kZeros(kBlockSamples, 0);
+  static const std::vector<float> kZeros(kBlockSamples, 0.0f);
   for (int64_t left = zeros * kChannels; left > 0;) {
     const int64_t n = std::min<int64_t>(left, kBlockSamples);
     if (!take(std::span(kZeros).first(static_cast<size_t>(n)))) return false;
     left -= n;
   }
-  return take(sums);
+  return take(mix);
 }
 
-bool Stream::Put(std::span<const int32_t> sums) {
+bool Stream::Put(std::span<const float> mix) {
   if (failed_) return false;
-  const int64_t count = static_cast<int64_t>(sums.size() / kChannels);
+  const int64_t count = static_cast<int64_t>(mix.size() / kChannels);
   const int64_t frames = std::clamp<int64_t>(maxFrames_ - position_, 0, count);
-  const auto silent = [&](int64_t f) { return sums[2 * f] == 0 && sums[2 * f + 1] == 0; };
+  const auto silent = [&](int64_t f) { return RoundsToSilence(mix[2 * f], mix[2 * f + 1]); };
   int64_t f = 0;
   while (f < frames) {
     const int64_t from = f;
@@ -276,8 +325,8 @@ bool Stream::Put(std::span<const int32_t> sums) {
       continue;
     }
     while (f < frames && (position_ + f < minFrames_ || !silent(f))) ++f;
-    if (!Emit(sums.subspan(static_cast<size_t>(from * kChannels),
-                           static_cast<size_t>((f - from) * kChannels))))
+    if (!Emit(mix.subspan(static_cast<size_t>(from * kChannels),
+                          static_cast<size_t>((f - from) * kChannels))))
       return false;
   }
   position_ += count;
@@ -295,6 +344,13 @@ bool Stream::PutSilence(int64_t frames) {
   return true;
 }
 
+void Stream::MeasureOutput() {
+  level_.peakDb = LinearToDb(outPeak_);
+  level_.loudness = outMeter_->Loudness();
+  level_.loudnessRange = outMeter_->LoudnessRange();
+  level_.truePeakDb = outMeter_->TruePeakDb();
+}
+
 bool Stream::Finish() {
   // Silence up to the song's own length, or up to where a Stop ended the mix; frames past
   // it that were held back stay out.
@@ -302,15 +358,15 @@ bool Stream::Finish() {
     held_ = 0;
     if (!Emit({}, minFrames_ - emitted_)) return false;
   }
-  if (shape_.normalize && !plain_) {
+  if (whole_.fd >= 0) {
     if (!OpenEncoder()) return false;
-    std::vector<int32_t> block(kBlockSamples);
+    std::vector<float> block(kBlockSamples);
     const int64_t total = emitted_ * kChannels;
     for (int64_t at = 0; at < total;) {
       const auto n = static_cast<size_t>(std::min<int64_t>(total - at, kBlockSamples));
       const auto part = std::span(block).first(n);
       const std::span<uint8_t> bytes(reinterpret_cast<uint8_t*>(part.data()), part.size_bytes());
-      if (!FailScratch(ReadAllAt(sums_.fd, bytes, at * 4)) || !Encode(part)) return false;
+      if (!FailScratch(ReadAllAt(whole_.fd, bytes, at * 4)) || !Encode(part)) return false;
       at += static_cast<int64_t>(n);
     }
   }
@@ -333,6 +389,7 @@ bool Stream::Finish() {
       at += static_cast<int64_t>(n);
     }
   }
+  MeasureOutput();
   return file_.Commit() || FailOutput();
 }
 
@@ -375,7 +432,7 @@ std::unique_ptr<SoundFileStream> SoundFileStream::Open(Reporter& reporter,
                                                        std::optional<SoundFileType> type) {
   if (plainWav) type = SoundFileType::kWav;
   if (!type) type = SoundFileTypeFor(path);
-  if (!type || (format.bits != kPlainBits && format.bits != kHighBits)) {
+  if (!type || !FormatFitsType(format, *type)) {
     reporter.ShowText(audio_msg::kWrongFormat);
     return nullptr;
   }
@@ -385,17 +442,26 @@ std::unique_ptr<SoundFileStream> SoundFileStream::Open(Reporter& reporter,
   return stream;
 }
 
+bool FormatFitsType(const OutputFormat& format, SoundFileType type) {
+  if (format.bits == kFloatBits) return type != SoundFileType::kFlac;
+  return format.bits == kPlainBits || format.bits == kHighBits;
+}
+
+bool RoundsToSilence(float left, float right) {
+  return std::fabs(left) < kHalfStep16 && std::fabs(right) < kHalfStep16;
+}
+
 bool WriteSoundFile(Reporter& reporter, const MixAccumulator& acc, const OutputFormat& format,
                     const std::string& path) {
   const auto frames = static_cast<int64_t>(FrameCount(acc));
   const auto stream = SoundFileStream::Open(reporter, acc.format, format, path, frames, frames);
-  return stream && stream->Put(acc.sum) && stream->Close();
+  return stream && stream->Put(SumsAsMix(acc.sum)) && stream->Close();
 }
 
 bool WriteMixAccumulator(Reporter& reporter, const MixAccumulator& acc, const std::string& path) {
   const auto frames = static_cast<int64_t>(FrameCount(acc));
   const auto stream = SoundFileStream::Open(reporter, acc.format, {}, path, frames, frames, true);
-  return stream && stream->Put(acc.sum) && stream->Close();
+  return stream && stream->Put(SumsAsMix(acc.sum)) && stream->Close();
 }
 
 }  // namespace velorna

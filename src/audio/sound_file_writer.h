@@ -1,6 +1,7 @@
 // Writes the final mix as the sound file its name asks for: the program's own 16-bit WAV, or
-// 24-bit WAV, FLAC and AIFF through libsndfile, with an optional gain or peak normalization.
-// The mix is written as it is finished, in song order, so no whole-song buffer is needed.
+// 24-bit and float WAV, FLAC and AIFF through libsndfile, with an optional gain, peak
+// normalization or loudness target. The mix is written as it is finished, in song order,
+// so no whole-song buffer is needed; its level is measured on the way.
 #pragma once
 
 #include <cstdint>
@@ -20,14 +21,22 @@ enum class SoundFileType { kWav, kFlac, kAiff };
 
 inline constexpr int kPlainBits = 16;
 inline constexpr int kHighBits = 24;
+inline constexpr int kFloatBits = 32;  // 32-bit float samples (WAV and AIFF)
 // Where --normalize puts the mix's highest sample.
 inline constexpr double kNormalizedPeakDb = -1.0;
+// The ceiling a loudness target keeps the true peak under unless told otherwise.
+inline constexpr double kDefaultTruePeakDb = -1.0;
 
 // How the mix is shaped into samples; the container follows the output's extension.
 struct OutputFormat {
-  int bits = kPlainBits;   // kPlainBits or kHighBits
-  double gainDb = 0.0;     // applied to the whole mix, after normalizing
+  int bits = kPlainBits;   // kPlainBits, kHighBits or kFloatBits
+  double gainDb = 0.0;     // applied to the whole mix, after normalizing or the loudness target
   bool normalize = false;  // scale so that the peak lands on kNormalizedPeakDb
+  // Scale to this integrated loudness (LUFS), or less where the true peak would pass
+  // truePeakDb first. Excludes normalize.
+  std::optional<double> loudness{};
+  double truePeakDb = kDefaultTruePeakDb;
+  bool measureRange = false;  // also measure the loudness range
   // One of kOutputRates: the synthesizer renders at it, and the mix is made at it.
   int sampleRate = kSampleRate;
 };
@@ -44,7 +53,8 @@ std::optional<SoundFileType> SoundFileTypeFor(const std::string& path);
 // the sound does (never before the song's own length). A regular output gets its header
 // sizes when it is closed; any other (a device, a FIFO) is written through an unnamed
 // temporary file and copied in at the close, so it gets the same bytes. --normalize keeps
-// the sums in an unnamed temporary file and scales them in a second pass at the close.
+// the mix in an unnamed temporary file and scales it in a second pass at the close; so does a
+// loudness target.
 // The output's name is replaced only by a complete Close().
 class SoundFileStream {
  public:
@@ -60,19 +70,32 @@ class SoundFileStream {
                                                std::optional<SoundFileType> type = {});
   virtual ~SoundFileStream() = default;
 
+  // The program's own 16-bit WAV at unity gain, whose bytes stay as they always were: the
+  // file engine gives it sums of 16-bit renderings.
+  virtual bool plainWav() const = 0;
   // The next song frame this stream takes, and the first it drops.
   virtual int64_t position() const = 0;
   virtual int64_t endFrame() const = 0;
-  // Takes sums (interleaved stereo, a 16-bit step each) for the frames from position() on.
-  // False once anything failed: the reason has been shown, and nothing will be written.
-  virtual bool Put(std::span<const int32_t> sums) = 0;
+  // Takes the mix (interleaved stereo, full scale 1.0, not yet clipped) for the frames from
+  // position() on. A frame counts as silent, to be held back past the song's length, when
+  // both its samples round to 0 at 16 bits. False once anything failed: the reason has been
+  // shown, and nothing will be written.
+  virtual bool Put(std::span<const float> mix) = 0;
   virtual bool PutSilence(int64_t frames) = 0;
   // A Stop: the output ends at `frame` (or where it has already been written to), with
   // nothing after it, not even silence up to the song's own length.
   virtual void EndAt(int64_t frame) = 0;
   // Writes what is held to the song's own length, the sizes, and puts the file in place.
   virtual bool Close() = 0;
+  // The output's level as written; complete once Close() succeeded.
+  virtual OutputLevel level() const = 0;
 };
+
+// Whether a file of `type` can hold samples of `format` (FLAC holds no float samples).
+[[nodiscard]] bool FormatFitsType(const OutputFormat& format, SoundFileType type);
+
+// A frame of the mix that rounds to silence at 16 bits.
+[[nodiscard]] bool RoundsToSilence(float left, float right);
 
 // Writes the mix to `path` in the type its extension names. A 16-bit WAV at unity gain is
 // exactly what WriteMixAccumulator writes. The file is replaced only once complete; on

@@ -103,6 +103,18 @@ bool RenderTimedEvents(const LoadedSoundFont& font, std::span<const TimedEvent> 
 
 bool RenderTimedEvents(const LoadedSoundFont& font, std::span<const TimedEvent> events,
                        const RenderSink& sink, const RenderOptions& options) {
+  std::array<int16_t, kBlockFrames * 2> converted{};
+  return RenderTimedEvents(
+      font, events,
+      [&](int64_t frame, std::span<const float> block) {
+        for (size_t i = 0; i < block.size(); ++i) converted[i] = FloatToSample(block[i]);
+        return sink(frame, converted);
+      },
+      options);
+}
+
+bool RenderTimedEvents(const LoadedSoundFont& font, std::span<const TimedEvent> events,
+                       const FloatRenderSink& sink, const RenderOptions& options) {
   const int64_t tailLimit = TailLimitFrames(options.rates.output);
   if (!events.empty() && events.back().blockStart > kMaxRenderFrames - 2 * tailLimit - 128)
     return false;
@@ -119,14 +131,14 @@ bool RenderTimedEvents(const LoadedSoundFont& font, std::span<const TimedEvent> 
     return false;
 
   Block left{}, right{};
-  std::array<int16_t, kBlockFrames * 2> converted{};
+  std::array<float, kBlockFrames * 2> interleaved{};
   bool sinkOk = true;
   const auto put = [&](int64_t frame) {
     for (int i = 0; i < kBlockFrames; ++i) {
-      converted[i * 2] = FloatToSample(left[i]);
-      converted[i * 2 + 1] = FloatToSample(right[i]);
+      interleaved[i * 2] = left[i];
+      interleaved[i * 2 + 1] = right[i];
     }
-    sinkOk = sinkOk && sink(frame, converted);
+    sinkOk = sinkOk && sink(frame, interleaved);
   };
   const auto take = [&](const DryBlock& block) {
     left = block.left;

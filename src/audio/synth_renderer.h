@@ -53,6 +53,11 @@ using RenderSink = std::function<bool(int64_t frame, std::span<const int16_t> bl
 bool RenderTimedEvents(const LoadedSoundFont& font, std::span<const TimedEvent> events,
                        const RenderSink& sink, const RenderOptions& options = {});
 
+// The same blocks before they are rounded to 16 bits: interleaved stereo, full scale 1.0.
+using FloatRenderSink = std::function<bool(int64_t frame, std::span<const float> block)>;
+bool RenderTimedEvents(const LoadedSoundFont& font, std::span<const TimedEvent> events,
+                       const FloatRenderSink& sink, const RenderOptions& options = {});
+
 // Hands FluidSynth's own log and GLib's to the forwarding of glib_log.h, once per process:
 // without a verbose job it goes nowhere.
 void InstallSynthLog();

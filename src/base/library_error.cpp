@@ -22,14 +22,16 @@ std::string_view ModuleTag(LibraryModule module) {
       return "MDTK";
     case LibraryModule::MUEV:
       return "MUEV";
+    case LibraryModule::LEVL:
+      return "LEVL";
   }
   return "GENE";
 }
 
 void ShowLibraryError(Reporter& reporter, LibraryModule module, uint32_t code,
-                      std::string_view message) {
+                      std::string_view message, ReportKind kind) {
   std::string tag(ModuleTag(module));
-  reporter.Show(Report{tag, code, CodeText(tag, code) + " " + std::string(message)});
+  reporter.Show(Report{tag, code, CodeText(tag, code) + " " + std::string(message), kind});
 }
 
 namespace {

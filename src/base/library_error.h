@@ -10,13 +10,13 @@
 
 namespace velorna {
 
-enum class LibraryModule { GENE, MDEV, M0DT, M1DT, MDLD, MDTK, MUEV };
+enum class LibraryModule { GENE, MDEV, M0DT, M1DT, MDLD, MDTK, MUEV, LEVL };
 
 std::string_view ModuleTag(LibraryModule module);
 
 // Formats "TAG%08X %s" and shows it.
 void ShowLibraryError(Reporter& reporter, LibraryModule module, uint32_t code,
-                      std::string_view message);
+                      std::string_view message, ReportKind kind = ReportKind::kMessage);
 
 // The two modules whose sites pass only a code: the message comes from their table,
 // or the module's fallback for codes the table does not list.
@@ -60,6 +60,10 @@ inline constexpr std::string_view kMultipleMasterVolume =
     "複数のマスターボリュームが設定されています。";
 inline constexpr std::string_view kNoteNumberRepaired =
     "内部処理のエラーでノートナンバーが異常になりましたので０に修正しました。";
+// LEVL: the output's level; the count of clipped samples goes before the text
+inline constexpr std::string_view kClipped =
+    "個のサンプルがクリップしました。ノーマライズ、ラウドネス、またはゲインで音量を下げると避け"
+    "られます (--normalize、--loudness、--gain)。";
 }  // namespace msg
 
 // Codes raised by the library.
@@ -98,6 +102,7 @@ inline constexpr uint32_t kMdtkAddFailed = 0x0D00001A;
 inline constexpr uint32_t kMdtkTrackFault = 0x0D000026;
 inline constexpr uint32_t kMdtkTimeSignature = 0x0D000027;
 inline constexpr uint32_t kMdtkDataAddition = 0x0D000028;
+inline constexpr uint32_t kLevlClipped = 0x1B000001;
 }  // namespace code
 
 }  // namespace velorna

@@ -16,6 +16,16 @@ namespace velorna {
 enum class ReportKind {
   kMessage,   // anything the user should read
   kFinished,  // a job's closing word that its output is written
+  kWarning,   // something the user must read even when asking for quiet
+};
+
+// The level of a written output, for the front ends' result lines.
+struct OutputLevel {
+  double peakDb = 0.0;                  // highest sample as written, dBFS; -inf when silent
+  int64_t clippedSamples = 0;           // samples beyond what the output's depth holds
+  std::optional<double> loudness;       // integrated, LUFS; none when too quiet to gate
+  std::optional<double> loudnessRange;  // LU, when asked for
+  std::optional<double> truePeakDb;     // dBTP, when measured
 };
 
 struct Report {
@@ -23,6 +33,7 @@ struct Report {
   std::optional<uint32_t> code;  // the eight-digit code where the message has one
   std::string text;  // exactly what is shown, e.g. "GENE01000002 メモリが不足しています。"
   ReportKind kind = ReportKind::kMessage;
+  std::optional<OutputLevel> level{};  // on a job's kFinished report
 };
 
 // "GENE01000002": the module's tag and the code as the message shows them; empty for a

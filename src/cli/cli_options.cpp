@@ -224,6 +224,9 @@ ParseResult ParseCommandLine(const std::vector<std::string>& given) {
   const int sources = int{o.cents.has_value()} + int{!o.scaleFile.empty()} +
                       int{o.preset.has_value()} + int{!o.sclFile.empty()};
   if (sources > 1) return fail("--cents, --scale, --preset and --scl exclude each other");
+  if (o.outputFormat.normalize && o.outputFormat.loudness)
+    return fail("--normalize and --loudness exclude each other");
+  if (o.truePeakGiven && !o.outputFormat.loudness) return fail("--true-peak needs --loudness");
   if (!o.kbmFile.empty() && o.sclFile.empty()) return fail("--kbm needs --scl");
   if (o.command == Command::kTuning) {
     if (!o.inputs.empty()) return fail("tuning takes no MIDI file: " + o.inputs[0]);

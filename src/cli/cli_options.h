@@ -37,7 +37,8 @@ struct CliOptions {
   Engine engine = Engine::kFast;
   int jobs = 0;  // 0: one per core
   bool quiet = false;
-  bool progress = true;  // --no-progress turns the progress display off
+  bool progress = true;        // --no-progress turns the progress display off
+  bool truePeakGiven = false;  // --true-peak, which only --loudness uses
   bool verbose = false;
   bool bends = false;  // inspect --bends
   bool raw = false;    // inspect --raw: the machine-oriented lines

@@ -185,8 +185,16 @@ int Convert(const CliOptions& cli, const Tuning& tuning, ConsoleOutput& console)
     const OutputCheck check = CheckOutput(out, inputs);
     if (check.problem == OutputProblem::kIsInput)
       return Usage("the output " + out + " would overwrite the input " + check.input);
-    if (out != kStandardOutput && !SoundFileTypeFor(out))
+    // Standard output takes its type from --format (WAV without it).
+    const std::optional<SoundFileType> type =
+        out == kStandardOutput
+            ? SoundFileTypeForExtension(cli.outputExtension.empty() ? std::string(".wav")
+                                                                    : cli.outputExtension)
+            : SoundFileTypeFor(out);
+    if (!type)
       return Usage("the output's extension names no known type (.wav, .flac, .aiff, .aif): " + out);
+    if (!FormatFitsType(cli.outputFormat, *type))
+      return Usage("FLAC holds no float samples (--bits 32f): " + out);
     outputs.push_back(out);
   }
   std::optional<SongReport> report;

@@ -102,8 +102,31 @@ std::string ApplyFormat(CliOptions& o, const std::string& v) {
 }
 
 std::string ApplyBits(CliOptions& o, const std::string& v) {
-  if (v != "16" && v != "24") return "needs 16 or 24: " + v;
-  o.outputFormat.bits = v == "24" ? kHighBits : kPlainBits;
+  if (v != "16" && v != "24" && v != "32f") return "needs 16, 24 or 32f: " + v;
+  o.outputFormat.bits = v == "32f" ? kFloatBits : v == "24" ? kHighBits : kPlainBits;
+  return "";
+}
+
+constexpr double kLowestLoudness = -70.0;  // the absolute gate of EBU R128
+constexpr double kLowestTruePeak = -20.0;
+
+// A level in decibels within [lowest, 0].
+std::optional<double> ParseLevel(const std::string& v, double lowest) {
+  double db = 0.0;
+  if (!ParseNumber(v, db) || db < lowest || db > 0.0) return std::nullopt;
+  return db;
+}
+
+std::string ApplyLoudness(CliOptions& o, const std::string& v) {
+  o.outputFormat.loudness = ParseLevel(v, kLowestLoudness);
+  return o.outputFormat.loudness ? "" : "needs LUFS from -70 to 0: " + v;
+}
+
+std::string ApplyTruePeak(CliOptions& o, const std::string& v) {
+  const std::optional<double> db = ParseLevel(v, kLowestTruePeak);
+  if (!db) return "needs dBTP from -20 to 0: " + v;
+  o.outputFormat.truePeakDb = *db;
+  o.truePeakGiven = true;
   return "";
 }
 
@@ -214,7 +237,8 @@ std::vector<OptionSpec> MakeTable() {
     {"", "--format", "wav|flac|aiff", kForConvert, G::kGeneral,
      "the type of outputs named after their songs (default wav)",
      ApplyFormat},
-    {"", "--bits", "16|24", kForConvert, G::kGeneral, "bits per sample (default 16)",
+    {"", "--bits", "16|24|32f", kForConvert, G::kGeneral,
+     "bits per sample (default 16); 32f: 32-bit float (WAV, AIFF)",
      ApplyBits},
     {"", "--rate", RateList("|"), kForConvert, G::kGeneral,
      "samples per second: the synthesizer renders at this rate and\n"
@@ -228,6 +252,14 @@ std::vector<OptionSpec> MakeTable() {
      "--gain, if given, applies on top); the mix waits for it in\n"
      "an unnamed file in $TMPDIR, 8 bytes per frame",
      [](CliOptions& o, const std::string&) { o.outputFormat.normalize = true; return std::string(); }},
+    {"", "--loudness", "LUFS", kForConvert, G::kGeneral,
+     "scale the whole mix to this integrated loudness (EBU R128),\n"
+     "-70..0, or less where its true peak would pass --true-peak;\n"
+     "one gain, no limiter; excludes --normalize, waits like it",
+     ApplyLoudness},
+    {"", "--true-peak", "DBTP", kForConvert, G::kGeneral,
+     "the ceiling of --loudness, -20..0 (default -1)",
+     ApplyTruePeak},
     {"", "--soundfont", "PATH", kForSong, G::kGeneral,
      "the SoundFont to play with (default: FluidR3_GM.sf2, else\n"
      "default-GM.sf2 in /usr/share/sounds/sf2, else TimGM6mb.sf2)",

@@ -71,7 +71,7 @@ void ConsoleOutput::BeginSong(const std::string& name) {
 void ConsoleOutput::EndBatch() {
   std::lock_guard lock(mutex_);
   const int songs = converted_ + skipped_ + stopped_ + failed_;
-  if (songs < 2 || (mode_.quiet && failed_ == 0)) return;
+  if (songs < 2 || (mode_.quiet && failed_ == 0 && clipped_.empty())) return;
   // Built in Japanese and translated whole, numbers and all, like the system's messages.
   std::string line = std::to_string(songs) + " 曲: 変換 " + std::to_string(converted_) + "、失敗 " +
                      std::to_string(failed_);
@@ -79,6 +79,10 @@ void ConsoleOutput::EndBatch() {
   if (stopped_ > 0) line += "、停止 " + std::to_string(stopped_);
   PrintLocked(messages_.Translate(line) + " (" +
               DurationText(SecondsOf(Clock::now() - batchStart_)) + ")");
+  if (clipped_.empty()) return;
+  std::string names;
+  for (const std::string& song : clipped_) names += (names.empty() ? "" : ", ") + song;
+  PrintLocked("clipped samples in " + std::to_string(clipped_.size()) + " of them: " + names);
 }
 
 SongConsole::SongConsole(ConsoleOutput& console, std::string name)
@@ -98,7 +102,8 @@ void SongConsole::Show(const Report& report) {
   {
     std::lock_guard lock(mutex_);
     if (report.code) codes_.push_back(CodeText(report.module, report.code));
-    if (console_.mode_.quiet) {
+    if (report.kind == ReportKind::kFinished && report.level) level_ = report.level;
+    if (console_.mode_.quiet && report.kind != ReportKind::kWarning) {
       held_.push_back(line);
       return;
     }
@@ -131,13 +136,19 @@ void SongConsole::ShowProgress(const JobProgress& progress) {
 }
 
 void SongConsole::End(ConversionResult result, const std::string& outputPath, bool kept) {
-  const std::string took = " (" + DurationText(Seconds()) + ")";
+  std::string took = " (" + DurationText(Seconds()) + ")";
   std::vector<std::string> held;
+  std::optional<OutputLevel> level;
   {
     std::lock_guard lock(mutex_);
     held.swap(held_);
+    level = level_;
   }
+  if (level && result != ConversionResult::kNotWritten)
+    took += " " + console_.messages_.Translate(LevelText(*level));
   std::lock_guard lock(console_.mutex_);
+  if (level && level->clippedSamples > 0 && result != ConversionResult::kNotWritten)
+    console_.clipped_.push_back(name_ + " (" + std::to_string(level->clippedSamples) + ")");
   switch (result) {
     case ConversionResult::kWritten:
       ++console_.converted_;

@@ -4,6 +4,7 @@
 
 #include <chrono>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -52,6 +53,7 @@ class ConsoleOutput final : public Reporter {
   const MessageCatalog& messages_;
   bool barShown_ = false;
   std::string song_;
+  std::vector<std::string> clipped_;  // songs whose outputs clipped, with their counts
   Clock::time_point batchStart_ = Clock::now();
   int converted_ = 0;
   int skipped_ = 0;
@@ -86,6 +88,7 @@ class SongConsole final : public Reporter, public JobObserver {
   mutable std::mutex mutex_;
   std::vector<std::string> held_;  // a quiet song's messages until it ends
   std::vector<std::string> codes_;
+  std::optional<OutputLevel> level_;  // the song's output, once written
   int loggedPercent_ = -1;
   Clock::time_point loggedAt_;
 };

@@ -1,6 +1,7 @@
 #include "conversion/conversion_job.h"
 
 #include <cmath>
+#include <cstdio>
 #include <filesystem>
 #include <memory>
 #include <new>
@@ -11,6 +12,7 @@
 #include "audio/mix_accumulator.h"
 #include "audio/rendering_service.h"
 #include "audio/sound_file_writer.h"
+#include "base/library_error.h"
 #include "conversion/conversion_messages.h"
 #include "conversion/fast_conversion.h"
 #include "conversion/file_engine.h"
@@ -88,9 +90,10 @@ ConversionResult Convert(const std::string& path, const ConversionOptions& optio
                kMaxMixFrames));
   // Opened before the work: the mix goes out as it is finished, and an output that cannot
   // be written, or could not hold the song, costs no rendering.
-  std::unique_ptr<SoundFileStream> out =
-      SoundFileStream::Open(once, mixFormat, options.outputFormat, output, songFrames, endFrames,
-                            false, options.outputType);
+  OutputFormat format = options.outputFormat;
+  format.measureRange = format.measureRange || options.verbose;
+  std::unique_ptr<SoundFileStream> out = SoundFileStream::Open(
+      once, mixFormat, format, output, songFrames, endFrames, false, options.outputType);
   if (!out) return ConversionResult::kNotWritten;
 
   control.m_progress = 0;
@@ -112,6 +115,7 @@ ConversionResult Convert(const std::string& path, const ConversionOptions& optio
   if (cut && out->endFrame() <= 0) return ConversionResult::kStoppedBeforeSound;
   PassPoint(control, JobPoint::kWriting);
   const bool written = out->Close();
+  const OutputLevel level = out->level();
   out.reset();
   control.m_progress =
       cut ? static_cast<int>(kComplete * std::min(1.0, control.writtenSeconds /
@@ -119,8 +123,20 @@ ConversionResult Convert(const std::string& path, const ConversionOptions& optio
           : kComplete;
   ShowProgress(control, observer);
   if (!written) return ConversionResult::kNotWritten;
-  once.Show(Report{{}, std::nullopt, conversion_msg::kFinished, ReportKind::kFinished});
+  if (level.clippedSamples > 0) {
+    ShowLibraryError(once, LibraryModule::LEVL, code::kLevlClipped,
+                     std::to_string(level.clippedSamples) + " " + std::string(msg::kClipped),
+                     ReportKind::kWarning);
+  }
+  once.Show(Report{{}, std::nullopt, conversion_msg::kFinished, ReportKind::kFinished, level});
   return cut ? ConversionResult::kWrittenAfterStop : ConversionResult::kWritten;
+}
+
+std::string Decibels(double value, const char* unit) {
+  if (!std::isfinite(value)) return std::string("-inf ") + unit;
+  char text[32];
+  std::snprintf(text, sizeof text, "%.1f %s", value, unit);
+  return text;
 }
 
 }  // namespace
@@ -130,6 +146,17 @@ WorkerFit FitWorkersFor(const ConversionOptions& options) {
   const std::string font = options.soundFont.empty() ? DefaultSoundFontPath() : options.soundFont;
   const auto bytes = std::filesystem::file_size(font, ec);
   return FitWorkers(options.jobs, ec ? 0 : static_cast<int64_t>(bytes), AddressSpaceLimit());
+}
+
+std::string LevelText(const OutputLevel& level) {
+  std::string text = std::string(conversion_msg::kPeak) + " " + Decibels(level.peakDb, "dBFS");
+  const auto add = [&](const char* name, const std::optional<double>& value, const char* unit) {
+    if (value) text += std::string(" / ") + name + " " + Decibels(*value, unit);
+  };
+  add(conversion_msg::kLoudness, level.loudness, "LUFS");
+  add(conversion_msg::kLoudnessRange, level.loudnessRange, "LU");
+  add(conversion_msg::kTruePeak, level.truePeakDb, "dBTP");
+  return text;
 }
 
 ConversionResult RunConversion(const std::string& path, const ConversionOptions& options,

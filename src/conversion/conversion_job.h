@@ -42,7 +42,13 @@ enum class ConversionResult { kWritten, kWrittenAfterStop, kNotWritten, kStopped
 // memory_policy.h), from the size of the SoundFont it will load.
 [[nodiscard]] WorkerFit FitWorkersFor(const ConversionOptions& options);
 
+// A written output closes with a kFinished report that carries its level; one that clipped
+// is preceded by a warning (ReportKind::kWarning) with the count of clipped samples.
 ConversionResult RunConversion(const std::string& path, const ConversionOptions& options,
                                JobControl& control, JobObserver& observer, Reporter& reporter);
+
+// The level as the front ends show it: "ピーク -3.2 dBFS / ラウドネス -16.0 LUFS", with the
+// loudness range and true peak where they were measured.
+[[nodiscard]] std::string LevelText(const OutputLevel& level);
 
 }  // namespace velorna

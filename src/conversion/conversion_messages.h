@@ -6,6 +6,11 @@
 namespace velorna::conversion_msg {
 
 inline constexpr char kFinished[] = "変換が終了しました。";
+// The words of an output's level; the figures and units follow them.
+inline constexpr char kPeak[] = "ピーク";
+inline constexpr char kLoudness[] = "ラウドネス";
+inline constexpr char kLoudnessRange[] = "ラウドネスレンジ";
+inline constexpr char kTruePeak[] = "トゥルーピーク";
 inline constexpr char kCannotOpen[] = "ファイルが開けませんでした。";
 // The loaded FluidSynth does not sound pitch as the retuning aims it.
 inline constexpr char kPlainBends[] =

@@ -1,5 +1,6 @@
 #include "conversion/file_engine.h"
 
+#include <vector>
 #include "conversion/song_pitch.h"
 
 #include "audio/mix_accumulator.h"
@@ -18,6 +19,8 @@ namespace velorna {
 namespace {
 
 constexpr int64_t kPercent = 100;
+// An unrounded rendering reaches the mix in runs of at most this many samples.
+constexpr size_t kRunSamples = size_t{1} << 19;
 
 class FileEngine final : public RenderEngine {
  public:
@@ -40,6 +43,9 @@ class FileEngine final : public RenderEngine {
   EngineTask* task_ = nullptr;
   SpooledMix* mix_ = nullptr;
   const JobFiles* files_ = nullptr;
+  // Every output but the plain 16-bit WAV sums the renderings before any rounding.
+  bool unrounded_ = false;
+  std::vector<float> run_;
   SilentReporter silent_;   // the job's own temporary files report nothing
   int64_t stopFrame_ = -1;  // where a Stop cut the mix; -1: it did not
 };
@@ -53,9 +59,30 @@ bool FileEngine::RenderCopy(MidiFormat0Data& copy, const RenderRates& rates, int
   RenderOptions options;
   options.rates = rates;
   options.stop = &task_->control.m_cancel;
-  if (!RenderMidiToWave(*task_->font, task_->reporter, files_->midi, files_->wav, options))
-    return StoppedAt(start);
-  return mix_->AddWaveFile(task_->reporter, files_->wav);
+  if (!unrounded_) {
+    if (!RenderMidiToWave(*task_->font, task_->reporter, files_->midi, files_->wav, options))
+      return StoppedAt(start);
+    return mix_->AddWaveFile(task_->reporter, files_->wav);
+  }
+  // Unrounded renderings are added as they are made, in runs of consecutive blocks.
+  run_.clear();
+  int64_t runStart = 0;
+  bool added = true;
+  const auto flush = [&] {
+    added = added && mix_->AddRun(task_->reporter, runStart, run_);
+    run_.clear();
+    return added;
+  };
+  const FloatRenderSink sink = [&](int64_t frame, std::span<const float> block) {
+    const int64_t runEnd = runStart + static_cast<int64_t>(run_.size()) / kChannels;
+    if (!run_.empty() && (frame != runEnd || run_.size() >= kRunSamples) && !flush()) return false;
+    if (run_.empty()) runStart = frame;
+    run_.insert(run_.end(), block.begin(), block.end());
+    return true;
+  };
+  if (!RenderMidiToSink(*task_->font, task_->reporter, files_->midi, sink, options))
+    return added && StoppedAt(start);
+  return flush();
 }
 
 bool FileEngine::StoppedAt(int64_t frame) {
@@ -115,6 +142,7 @@ bool FileEngine::MixAll(EngineTask& task, SoundFileStream& out) {
   task_ = &task;
   mix_ = &mix;
   files_ = files.get();
+  unrounded_ = !out.plainWav();
   const bool mixed = DrumPass(*index) && (stopFrame_ >= 0 || NotePasses(*index));
   if (stopFrame_ >= 0) {
     out.EndAt(stopFrame_);
@@ -124,7 +152,7 @@ bool FileEngine::MixAll(EngineTask& task, SoundFileStream& out) {
   mix_ = nullptr;
   files_ = nullptr;
   return mixed &&
-         mix.ReadOut(task.reporter, [&](std::span<const int32_t> sums) { return out.Put(sums); });
+         mix.ReadOut(task.reporter, [&](std::span<const float> sums) { return out.Put(sums); });
 }
 
 }  // namespace

@@ -177,11 +177,13 @@ std::vector<BlockRun> Runs(const std::vector<std::pair<int64_t, float>>& starts,
 // Keeps what a finisher writes, frame for frame, checking that it comes in song order.
 struct CollectedMix final : SoundFileStream {
   explicit CollectedMix(int64_t frames) : sums(static_cast<size_t>(frames) * 2, 0) {}
+  bool plainWav() const override { return true; }
   int64_t position() const override { return at; }
   int64_t endFrame() const override { return static_cast<int64_t>(sums.size() / 2); }
-  bool Put(std::span<const int32_t> part) override {
+  bool Put(std::span<const float> part) override {
     const size_t n = std::min(part.size(), sums.size() - std::min(sums.size(), size_t(at) * 2));
-    std::copy_n(part.begin(), n, sums.begin() + at * 2);
+    std::transform(part.begin(), part.begin() + static_cast<ptrdiff_t>(n), sums.begin() + at * 2,
+                   FloatToSample);
     at += static_cast<int64_t>(part.size() / 2);
     return true;
   }
@@ -191,6 +193,7 @@ struct CollectedMix final : SoundFileStream {
   }
   void EndAt(int64_t frame) override { sums.resize(static_cast<size_t>(frame) * 2); }
   bool Close() override { return true; }
+  OutputLevel level() const override { return {}; }
   std::vector<int32_t> sums;
   int64_t at = 0;
 };

@@ -162,13 +162,13 @@ TEST(SpooledMix, GivesTheSumsOfTheAccumulator) {
     EXPECT_TRUE(MixWaveFile(rec, memory, path));
     EXPECT_TRUE(spooled.AddWaveFile(rec, path));
   }
-  std::vector<int32_t> read;
-  EXPECT_TRUE(spooled.ReadOut(rec, [&](std::span<const int32_t> part) {
+  std::vector<float> read;
+  EXPECT_TRUE(spooled.ReadOut(rec, [&](std::span<const float> part) {
     read.insert(read.end(), part.begin(), part.end());
     return true;
   }));
   EXPECT_TRUE(rec.texts().empty());
-  EXPECT_EQ(read, memory.sum);
+  EXPECT_EQ(read, SumsAsMix(memory.sum));
 }
 
 // Each sox format reaches the accumulator as the converted samples of the record.

@@ -155,7 +155,7 @@ TEST(SoundFileStream, PiecesInAnyCutGiveTheWholeMixTrimmed) {
         const int64_t n = std::min<int64_t>(c.fed - at, random() % 20000 + 1);
         const auto piece = std::span(acc.sum).subspan(static_cast<size_t>(at) * 2, n * 2);
         const bool silent = std::all_of(piece.begin(), piece.end(), [](int32_t s) { return !s; });
-        ASSERT_TRUE(silent && random() % 2 ? stream->PutSilence(n) : stream->Put(piece));
+        ASSERT_TRUE(silent && random() % 2 ? stream->PutSilence(n) : stream->Put(SumsAsMix(piece)));
         at += n;
         EXPECT_EQ(stream->position(), at);
       }
@@ -208,7 +208,7 @@ TEST(SoundFileStream, SizeLimitIsFoundWhenSoundReachesItAndReplacesNothing) {
       SoundFileStream::Open(rec, format, OutputFormat{kHighBits}, path.string(), 0, limit24 + 10);
   ASSERT_TRUE(stream);
   EXPECT_TRUE(stream->PutSilence(limit24));  // held back: nothing written yet
-  const std::vector<int32_t> sound = {1, 1};
+  const std::vector<float> sound = {1.0f / 32768, 1.0f / 32768};
   EXPECT_FALSE(stream->Put(sound));
   EXPECT_FALSE(stream->Close());
   stream.reset();

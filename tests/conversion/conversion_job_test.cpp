@@ -3,13 +3,17 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cmath>
 #include <cstdlib>
 #include <filesystem>
 #include <set>
 #include <string>
 
+#include "base/library_error.h"
 #include "conversion/job_files.h"
 #include "support/smf_bytes.h"
+#include "support/sound_files.h"
 #include "support/temp_dir.h"
 
 namespace velorna::test {
@@ -215,6 +219,159 @@ TEST(ConversionJob, MissingSoundFontEndsTheJobWithItsMessage) {
   EXPECT_EQ(messages.texts(), (std::vector<std::string>{"ソフトウェア音源が使用できません。 (" +
                                                         (dir / "none.sf2").string() + ")"}));
   EXPECT_FALSE(fs::exists(dir / "song.wav"));
+}
+
+// Chords of full-velocity organs on `channels` channels at full volume for two beats.
+Bytes Chords(int channels, int velocity) {
+  TrackBytes t;
+  t.Tempo(0, 500000);
+  for (int ch = 0; ch < channels; ++ch)
+    t.Program(0, ch, 19).Control(0, ch, 7, 127).Control(0, ch, 11, 127);
+  for (int ch = 0; ch < channels; ++ch)
+    for (int k = 0; k < 4; ++k) t.NoteOn(0, ch, 48 + 7 * k + ch, velocity);
+  uint32_t delta = 960;
+  for (int ch = 0; ch < channels; ++ch) {
+    for (int k = 0; k < 4; ++k) {
+      t.NoteOff(delta, ch, 48 + 7 * k + ch);
+      delta = 0;
+    }
+  }
+  t.EndOfTrack(0);
+  return SmfFile(0, 480, {t});
+}
+
+struct Converted {
+  ConversionResult result = ConversionResult::kNotWritten;
+  std::vector<Report> reports;
+  std::vector<int32_t> samples;  // decoded, full scale 2^31
+  std::optional<OutputLevel> level;
+};
+
+Converted Convert(const fs::path& song, const fs::path& out, Engine engine,
+                  const OutputFormat& format) {
+  RecordingReporter messages;
+  CountingObserver observer;
+  JobControl control;
+  ConversionOptions options = Options(engine);
+  options.outputPath = out.string();
+  options.outputFormat = format;
+  Converted c;
+  c.result = RunConversion(song.string(), options, control, observer, messages);
+  c.reports = messages.reports();
+  for (const Report& r : c.reports)
+    if (r.kind == ReportKind::kFinished) c.level = r.level;
+  if (c.result == ConversionResult::kWritten) c.samples = SoxDecode32(out);
+  return c;
+}
+
+// The longest run of equal samples at the output's peak.
+int LongestRunAtPeak(const std::vector<int32_t>& samples) {
+  int64_t peak = 0;
+  for (const int32_t s : samples) peak = std::max(peak, std::abs(int64_t{s}));
+  int longest = 0;
+  for (int channel = 0; channel < 2; ++channel) {
+    int run = 0;
+    for (size_t i = static_cast<size_t>(channel); i < samples.size(); i += 2) {
+      run = std::abs(int64_t{samples[i]}) == peak ? run + 1 : 0;
+      longest = std::max(longest, run);
+    }
+  }
+  return longest;
+}
+
+// A loud song clips at unity gain and says so, with the count it reports on its level; the
+// peak and loudness targets scale the mix before anything clips.
+TEST(ConversionJob, ClippingIsCountedAndWarnedAndTheLevelTargetsComeBeforeIt) {
+  TempDir dir;
+  WriteBytes(dir / "loud.mid", Chords(8, 127));
+  // At a gain that a plain 16-bit file would clip at.
+  const OutputFormat loud{kPlainBits, 24.0};
+  OutputFormat normalized{kHighBits};
+  normalized.normalize = true;
+  OutputFormat loudness{kPlainBits};
+  loudness.loudness = -16.0;
+  struct Case {
+    const char* name;
+    OutputFormat format;
+    bool clips;
+  };
+  for (const Case& c : {Case{"loud.wav", loud, true}, Case{"normalized.flac", normalized, false},
+                        Case{"loudness.wav", loudness, false}}) {
+    SCOPED_TRACE(c.name);
+    const Converted out = Convert(dir / "loud.mid", dir / c.name, Engine::kFast, c.format);
+    ASSERT_EQ(out.result, ConversionResult::kWritten);
+    ASSERT_TRUE(out.level);
+    const auto warning = std::find_if(out.reports.begin(), out.reports.end(), [](const Report& r) {
+      return r.kind == ReportKind::kWarning;
+    });
+    EXPECT_EQ(warning != out.reports.end(), c.clips);
+    EXPECT_EQ(out.level->clippedSamples > 0, c.clips);
+    if (c.clips) {
+      // Every clipped sample sits at full scale; the warning names the count.
+      const auto atFullScale = std::count_if(out.samples.begin(), out.samples.end(), [](int32_t s) {
+        return (s >> 16) == 32767 || (s >> 16) == -32768;
+      });
+      EXPECT_GE(atFullScale, out.level->clippedSamples);
+      ASSERT_NE(warning, out.reports.end());
+      EXPECT_EQ(warning->code, code::kLevlClipped);
+      EXPECT_EQ(
+          warning->text.rfind("LEVL1B000001 " + std::to_string(out.level->clippedSamples) + " ", 0),
+          0u)
+          << warning->text;
+      EXPECT_NEAR(out.level->peakDb, 0.0, 0.001);
+      continue;
+    }
+    EXPECT_LT(LongestRunAtPeak(out.samples), 3);
+    if (c.format.normalize) {
+      EXPECT_NEAR(out.level->peakDb, kNormalizedPeakDb, 0.001);
+    }
+    if (c.format.loudness) {
+      // On the target, unless the true-peak ceiling came first.
+      ASSERT_TRUE(out.level->loudness && out.level->truePeakDb);
+      EXPECT_LE(*out.level->truePeakDb, kDefaultTruePeakDb + 0.05);
+      if (*out.level->truePeakDb < kDefaultTruePeakDb - 0.05) {
+        EXPECT_NEAR(*out.level->loudness, -16.0, 0.1);
+      }
+    }
+  }
+}
+
+double SnrDb(const std::vector<int32_t>& reference, const std::vector<int32_t>& other) {
+  double signal = 0.0, noise = 0.0;
+  // Where the file engine's rounded renderings die away a few frames apart, past the end of
+  // the shorter.
+  for (size_t i = 0; i < std::min(reference.size(), other.size()); ++i) {
+    const double r = reference[i], d = r - static_cast<double>(other[i]);
+    signal += r * r;
+    noise += d * d;
+  }
+  return 10.0 * std::log10(signal / std::max(noise, 1.0));
+}
+
+// 24-bit and float outputs hold the mix the 16-bit WAV rounds: the same sound to the 16-bit
+// step, with the finer steps in use, from either engine. The file engine's 16-bit WAV rounds
+// every rendering before summing them, so it agrees less closely.
+TEST(ConversionJob, TwentyFourBitAndFloatHoldTheSixteenBitMixWithItsDetail) {
+  TempDir dir;
+  WriteBytes(dir / "song.mid", Chords(8, 127));
+  for (const auto& [engine, agreementDb] :
+       {std::pair{Engine::kFast, 80.0}, {Engine::kFiles, 60.0}}) {
+    SCOPED_TRACE(engine == Engine::kFast ? "fast" : "files");
+    const Converted plain = Convert(dir / "song.mid", dir / "16.wav", engine, {});
+    const Converted deep = Convert(dir / "song.mid", dir / "24.wav", engine, {kHighBits});
+    const Converted real = Convert(dir / "song.mid", dir / "32.wav", engine, {kFloatBits});
+    ASSERT_EQ(plain.level->clippedSamples, 0);
+    if (engine == Engine::kFast) {
+      EXPECT_EQ(deep.samples.size(), plain.samples.size());
+    }
+    ASSERT_EQ(real.samples.size(), deep.samples.size());
+    EXPECT_GE(SnrDb(deep.samples, plain.samples), agreementDb);
+    EXPECT_GE(SnrDb(real.samples, deep.samples), 120.0);
+    const auto finer = std::count_if(deep.samples.begin(), deep.samples.end(),
+                                     [](int32_t s) { return (s >> 8) % 256 != 0; });
+    EXPECT_GT(finer, static_cast<int64_t>(deep.samples.size() / 2));
+    EXPECT_NEAR(deep.level->peakDb, plain.level->peakDb, 0.01);
+  }
 }
 
 }  // namespace
