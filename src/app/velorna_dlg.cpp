@@ -181,37 +181,39 @@ int LevelPresetOf(const OutputFormat& format) {
       return static_cast<int>(i);
   }
   return 0;
-  // A question with two named answers besides Cancel.
-  struct Question {
-    QMessageBox::Icon icon;
-    const char* name;  // the box's object name
-    QString text;
-    QString yes;
-    QString no;
-    QMessageBox::StandardButton preferred;
-  };
+}
 
-  // QMessageBox::Yes, No or Cancel as answered.
-  int AskYesNoCancel(QWidget * parent, const Question& question) {
-    QMessageBox box(question.icon, QString::fromUtf8(kTitle), question.text,
-                    QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel, parent);
-    box.setObjectName(QString::fromUtf8(question.name));
-    box.button(QMessageBox::Yes)->setText(question.yes);
-    box.button(QMessageBox::No)->setText(question.no);
-    box.setDefaultButton(question.preferred);
-    return box.exec();
-  }
+// A question with two named answers besides Cancel.
+struct Question {
+  QMessageBox::Icon icon;
+  const char* name;  // the box's object name
+  QString text;
+  QString yes;
+  QString no;
+  QMessageBox::StandardButton preferred;
+};
 
-  bool WriteText(const QString& path, const std::string& text) {
-    return WriteFileAtomically(path.toStdString(),
-                               {reinterpret_cast<const uint8_t*>(text.data()), text.size()});
-  }
+// QMessageBox::Yes, No or Cancel as answered.
+int AskYesNoCancel(QWidget* parent, const Question& question) {
+  QMessageBox box(question.icon, QString::fromUtf8(kTitle), question.text,
+                  QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel, parent);
+  box.setObjectName(QString::fromUtf8(question.name));
+  box.button(QMessageBox::Yes)->setText(question.yes);
+  box.button(QMessageBox::No)->setText(question.no);
+  box.setDefaultButton(question.preferred);
+  return box.exec();
+}
 
-  // Where a song's WAV goes: beside it, or in the chosen folder under the same name.
-  QString OutputFor(const QString& song, const QString& folder) {
-    const QString beside = QString::fromStdString(OutputPathFor(song.toStdString()));
-    return folder.isEmpty() ? beside : QDir(folder).filePath(FileName(beside));
-  }
+bool WriteText(const QString& path, const std::string& text) {
+  return WriteFileAtomically(path.toStdString(),
+                             {reinterpret_cast<const uint8_t*>(text.data()), text.size()});
+}
+
+// Where a song's WAV goes: beside it, or in the chosen folder under the same name.
+QString OutputFor(const QString& song, const QString& folder) {
+  const QString beside = QString::fromStdString(OutputPathFor(song.toStdString()));
+  return folder.isEmpty() ? beside : QDir(folder).filePath(FileName(beside));
+}
 
 }  // namespace
 
