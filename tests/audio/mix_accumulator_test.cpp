@@ -267,18 +267,25 @@ TEST(MixAccumulator, UnusableRenderingsAddNothing) {
   for (int32_t s : acc.sum) ASSERT_EQ(s, 0);
 }
 
+// The message as it always was, then where and why.
+void ExpectCannotOpenWithCause(const RecordingReporter& rec, const std::string& path) {
+  ASSERT_EQ(rec.texts().size(), 2u);
+  EXPECT_EQ(rec.texts()[0], "ファイルが開けませんでした。");
+  EXPECT_EQ(rec.texts()[1].rfind(path + ": ", 0), 0u) << rec.texts()[1];
+}
+
 TEST(WriteMixAccumulator, FailureLeavesTheTargetAndNoLeftovers) {
   TempDir dir;
   MixAccumulator acc = Create(1);
   RecordingReporter rec;
   EXPECT_FALSE(WriteMixAccumulator(rec, acc, (dir / "missing" / "out.wav").string()));
-  EXPECT_EQ(rec.texts(), std::vector<std::string>{"ファイルが開けませんでした。"});
+  ExpectCannotOpenWithCause(rec, (dir / "missing" / "out.wav").string());
 
   // A folder where the output should go cannot be replaced; it and its content survive.
   std::filesystem::create_directories(dir / "out.wav" / "keep");
   rec.Clear();
   EXPECT_FALSE(WriteMixAccumulator(rec, acc, (dir / "out.wav").string()));
-  EXPECT_EQ(rec.texts(), std::vector<std::string>{"ファイルが開けませんでした。"});
+  ExpectCannotOpenWithCause(rec, (dir / "out.wav").string());
   EXPECT_TRUE(std::filesystem::exists(dir / "out.wav" / "keep"));
   EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()), {}), 1);
 

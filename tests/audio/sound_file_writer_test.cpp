@@ -120,7 +120,9 @@ TEST(SoundFileWriter, RefusalsLeaveNothingBehind) {
             std::vector<std::string>{"フォーマットが違う音声ファイルを処理しようとしました。"});
   RecordingReporter missing;
   EXPECT_FALSE(WriteSoundFile(missing, acc, {kHighBits}, (dir / "no" / "out.flac").string()));
-  EXPECT_EQ(missing.texts(), std::vector<std::string>{"ファイルが開けませんでした。"});
+  ASSERT_EQ(missing.texts().size(), 2u);  // the message, then where and why
+  EXPECT_EQ(missing.texts()[0], "ファイルが開けませんでした。");
+  EXPECT_NE(missing.texts()[1].find("out.flac: "), std::string::npos) << missing.texts()[1];
   EXPECT_TRUE(std::filesystem::is_empty(dir.path()));
 }
 
