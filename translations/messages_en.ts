@@ -28,6 +28,10 @@
         <translation>skipped; its output exists:</translation>
     </message>
     <message>
+        <source>何も書き出す前に停止しました。元のままの出力先:</source>
+        <translation>stopped before anything was mixed; left as it was:</translation>
+    </message>
+    <message>
         <source>変換できませんでした。</source>
         <translation>not converted</translation>
     </message>

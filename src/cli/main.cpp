@@ -254,7 +254,8 @@ int Convert(const CliOptions& cli, const Tuning& tuning, ConsoleOutput& console)
             result == ConversionResult::kWrittenAfterStop && cli.skipExisting &&
             std::filesystem::is_regular_file(std::filesystem::symlink_status(outputs[i], ec)) &&
             std::filesystem::remove(outputs[i], ec);
-        song.End(result, outputs[i], !unfinishedGoes);
+        song.End(result, outputs[i], !unfinishedGoes,
+                 {job.control.writtenSeconds, job.control.songSeconds});
         record.result = OutcomeOf(result);
         record.notes = job.control.m_notes.load();
       }

@@ -15,9 +15,9 @@
 #include <vector>
 
 #include "audio/rendering_service.h"
+#include "base/display_text.h"
 #include "cli/tuning_options.h"
 #include "conversion/conversion_messages.h"
-#include "base/display_text.h"
 #include "conversion/note_retune.h"
 #include "conversion/song_loading.h"
 #include "midi/song_time.h"

@@ -17,6 +17,7 @@ constexpr char kClearLine[] = "\r\033[K";
 constexpr char kNotConvertedText[] = "変換できませんでした。";
 constexpr char kStoppedText[] = "停止しました。ここまでの内容の出力先:";
 constexpr char kStoppedRemovedText[] = "停止しました。未完成の出力は削除しました。";
+constexpr char kStoppedUntouchedText[] = "何も書き出す前に停止しました。元のままの出力先:";
 constexpr char kSkippedText[] = "出力が既にあるため飛ばしました:";
 
 double SecondsOf(std::chrono::steady_clock::duration d) {
@@ -135,7 +136,8 @@ void SongConsole::ShowProgress(const JobProgress& progress) {
                  " ETA " + (remaining ? ClockText(*remaining) : std::string("--:--")));
 }
 
-void SongConsole::End(ConversionResult result, const std::string& outputPath, bool kept) {
+void SongConsole::End(ConversionResult result, const std::string& outputPath, bool kept,
+                      StopPoint stop) {
   std::string took = " (" + DurationText(Seconds()) + ")";
   std::vector<std::string> held;
   std::optional<OutputLevel> level;
@@ -162,13 +164,13 @@ void SongConsole::End(ConversionResult result, const std::string& outputPath, bo
           name_ +
           (kept ? ": " + console_.messages_.Translate(kStoppedText) + " " + outputPath
                 : ": " + console_.messages_.Translate(kStoppedRemovedText)) +
-          took);
+          " [" + ClockText(stop.writtenSeconds) + " / " + ClockText(stop.songSeconds) + "]" + took);
       break;
     case ConversionResult::kStoppedBeforeSound:
       ++console_.stopped_;
       for (const std::string& line : held) console_.PrintLocked(line);
-      console_.PrintLocked(name_ + ": stopped before anything was mixed; " + outputPath +
-                           " was left as it was" + took);
+      console_.PrintLocked(name_ + ": " + console_.messages_.Translate(kStoppedUntouchedText) +
+                           " " + outputPath + took);
       break;
     case ConversionResult::kNotWritten:
       ++console_.failed_;

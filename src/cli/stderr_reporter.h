@@ -61,6 +61,12 @@ class ConsoleOutput final : public Reporter {
   int failed_ = 0;
 };
 
+// How far a stopped song got: the song time written of the song's own length.
+struct StopPoint {
+  double writtenSeconds = 0;
+  double songSeconds = 0;
+};
+
 // One song's messages and progress, on the shared console; several may run at once.
 class SongConsole final : public Reporter, public JobObserver {
  public:
@@ -71,7 +77,8 @@ class SongConsole final : public Reporter, public JobObserver {
 
   // Closes the song with one line: where its output went and the time taken, or that it
   // failed; a stopped song's output may have been removed (`kept` false).
-  void End(ConversionResult result, const std::string& outputPath, bool kept = true);
+  void End(ConversionResult result, const std::string& outputPath, bool kept = true,
+           StopPoint stop = {});
   // The song's output exists already and --skip-existing keeps it.
   void Skip(const std::string& outputPath);
 

@@ -113,7 +113,8 @@ TEST(CliConsole, ProgressLineFitsTheTerminalAndEndsWithTheOutputAndTime) {
     EXPECT_EQ(lastPercent, 100);
     ASSERT_FALSE(redraws.empty());
     EXPECT_TRUE(std::regex_match(redraws.back(),
-                                 std::regex("^" + name + " -> " + out + R"( \(\d+\.\d s\)$)")))
+                                 std::regex("^" + name + " -> " + out +
+                                            R"( \(\d+\.\d s\) (peak|ピーク) -?\d+\.\d dBFS.*$)")))
         << redraws.back();
   }
 }
