@@ -334,6 +334,8 @@ Write the tuning in Scala format (.scl and .kbm) instead?</translation>
     <message>
         <source>全体の音量：最大の音量を -1 dBFS に、またはラウドネスを目標値にそろえます（トゥルーピークは -1 dBTP 以下）</source>
         <translation>Level of the whole mix: its peak at -1 dBFS, or its loudness at a target (true peak at most -1 dBTP)</translation>
+    </message>
+    <message>
         <source>.sca 保存</source>
         <translation>Save .sca</translation>
     </message>

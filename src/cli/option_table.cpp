@@ -432,7 +432,26 @@ std::optional<std::string> ManOptionList(const ManTranslation* translation) {
       if (!option.shortName.empty()) roff += "\\fB" + Roff(option.shortName) + "\\fR, ";
       roff += "\\fB" + Roff(option.longName) + "\\fR";
       if (!option.value.empty()) roff += " \\fI" + Roff(option.value) + "\\fR";
-      roff += "\n" + Roff(text(option.longName, option.help)) + "\n";
+      std::string body = Roff(text(option.longName, option.help));
+      // Japanese has no spaces for groff to break a line at, so a long text would overrun
+      // the page: a new source line after each comma and full stop gives it the breaks.
+      if (translation) {
+        for (const std::string_view mark : {"、", "。"}) {
+          for (size_t at = body.find(mark); at != std::string::npos; at = body.find(mark, at)) {
+            at += mark.size();
+            if (at >= body.size() || body[at] == ' ') continue;
+            // A line that starts with a dot (".kbm") would be taken for a request.
+            body.insert(at, body[at] == '.' || body[at] == '\'' ? "\n\\&" : "\n");
+          }
+        }
+        // A long aside in brackets may follow a clause without a comma: break before it.
+        const std::string_view open = "（";
+        for (size_t at = body.find(open, 1); at != std::string::npos;
+             at = body.find(open, at + open.size())) {
+          if (body[at - 1] != ' ' && body[at - 1] != '\n') body.insert(at++, "\n");
+        }
+      }
+      roff += "\n" + body + "\n";
     }
   }
   if (!complete) return std::nullopt;
