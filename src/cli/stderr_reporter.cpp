@@ -138,6 +138,8 @@ void SongConsole::ShowProgress(const JobProgress& progress) {
 
 void SongConsole::End(ConversionResult result, const std::string& outputPath, bool kept,
                       StopPoint stop) {
+  // The output's name comes from the song's: shown escaped like it.
+  const std::string shownOutput = EscapeForDisplay(outputPath);
   std::string took = " (" + DurationText(Seconds()) + ")";
   std::vector<std::string> held;
   std::optional<OutputLevel> level;
@@ -146,15 +148,17 @@ void SongConsole::End(ConversionResult result, const std::string& outputPath, bo
     held.swap(held_);
     level = level_;
   }
-  if (level && result != ConversionResult::kNotWritten)
-    took += " " + console_.messages_.Translate(LevelText(*level));
+  // Only an output that was written has a level to report.
+  const bool wrote =
+      result == ConversionResult::kWritten || result == ConversionResult::kWrittenAfterStop;
+  if (level && wrote) took += " " + console_.messages_.Translate(LevelText(*level));
   std::lock_guard lock(console_.mutex_);
-  if (level && level->clippedSamples > 0 && result != ConversionResult::kNotWritten)
+  if (level && level->clippedSamples > 0 && wrote)
     console_.clipped_.push_back(name_ + " (" + std::to_string(level->clippedSamples) + ")");
   switch (result) {
     case ConversionResult::kWritten:
       ++console_.converted_;
-      if (!console_.mode_.quiet) console_.PrintLocked(name_ + " -> " + outputPath + took);
+      if (!console_.mode_.quiet) console_.PrintLocked(name_ + " -> " + shownOutput + took);
       break;
     case ConversionResult::kWrittenAfterStop:
       // A stop is no success: said even under --quiet.
@@ -162,7 +166,7 @@ void SongConsole::End(ConversionResult result, const std::string& outputPath, bo
       for (const std::string& line : held) console_.PrintLocked(line);
       console_.PrintLocked(
           name_ +
-          (kept ? ": " + console_.messages_.Translate(kStoppedText) + " " + outputPath
+          (kept ? ": " + console_.messages_.Translate(kStoppedText) + " " + shownOutput
                 : ": " + console_.messages_.Translate(kStoppedRemovedText)) +
           " [" + ClockText(stop.writtenSeconds) + " / " + ClockText(stop.songSeconds) + "]" + took);
       break;
@@ -170,7 +174,7 @@ void SongConsole::End(ConversionResult result, const std::string& outputPath, bo
       ++console_.stopped_;
       for (const std::string& line : held) console_.PrintLocked(line);
       console_.PrintLocked(name_ + ": " + console_.messages_.Translate(kStoppedUntouchedText) +
-                           " " + outputPath + took);
+                           " " + shownOutput + took);
       break;
     case ConversionResult::kNotWritten:
       ++console_.failed_;
@@ -185,7 +189,7 @@ void SongConsole::Skip(const std::string& outputPath) {
   ++console_.skipped_;
   if (!console_.mode_.quiet)
     console_.PrintLocked(name_ + ": " + console_.messages_.Translate(kSkippedText) + " " +
-                         outputPath);
+                         EscapeForDisplay(outputPath));
 }
 
 }  // namespace velorna::cli

@@ -98,13 +98,13 @@ void EarlyCtrlCKeepsTheOldOutput() {
     WriteBytes(dir / "song.wav", kOld);
     ProcessOptions interrupt;
     interrupt.interruptWhen = [](const std::string& err) {
-      return err.find("0％") != std::string::npos;
+      return err.find("0%") != std::string::npos;
     };
     const ProcessResult r = RunProcess(
         ConvertArgs({"--engine", engine, "--jobs", "1", (dir / "song.mid").string()}), interrupt);
     EXPECT_EQ(r.exitStatus, 130) << r.err;
     EXPECT_EQ(ReadBytes(dir / "song.wav"), kOld);
-    EXPECT_NE(r.err.find("was left as it was"), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("何も書き出す前に停止しました。"), std::string::npos) << r.err;
     EXPECT_EQ(std::distance(fs::directory_iterator(dir.path()), fs::directory_iterator{}), 2);
   }
 }
