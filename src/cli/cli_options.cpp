@@ -113,21 +113,21 @@ unsigned MaskOf(Command command) {
 std::string TakeOption(const std::vector<std::string>& args, size_t& i, unsigned mask,
                        CliOptions& o) {
   const auto [name, inlineValue] = Split(args[i]);
-  const OptionSpec* spec = FindOption(name);
-  if (!spec) return "unknown option: " + args[i];
-  if ((spec->commands & mask) == 0)
+  const OptionRow* option = FindOption(name);
+  if (!option) return "unknown option: " + args[i];
+  if ((option->commands & mask) == 0)
     return name + " does not apply to " + std::string(CommandName(o.command));
   std::string value;
-  if (spec->value.empty()) {
+  if (option->value.empty()) {
     if (inlineValue) return name + " takes no value: " + args[i];
   } else if (inlineValue) {
     value = *inlineValue;
   } else if (i + 1 < args.size()) {
     value = args[++i];
   } else {
-    return name + " needs " + spec->value;
+    return name + " needs " + option->value;
   }
-  const std::string problem = spec->apply(o, value);
+  const std::string problem = option->apply(o, value);
   return problem.empty() ? "" : name + " " + problem;
 }
 
@@ -194,9 +194,9 @@ ParseResult ParseCommandLine(const std::vector<std::string>& given) {
     o.command = Command::kInspect;
   } else if (first == "tuning") {
     o.command = Command::kTuning;
-  } else if (const OptionSpec* spec = FindOption(first);
-             spec && (spec->commands & kInsteadOfCommand) != 0 && spec->value.empty()) {
-    static_cast<void>(spec->apply(o, {}));
+  } else if (const OptionRow* option = FindOption(first);
+             option && (option->commands & kInsteadOfCommand) != 0 && option->value.empty()) {
+    static_cast<void>(option->apply(o, {}));
     return ParseResult{o, {}};
   } else {
     return fail("unknown command: " + first);

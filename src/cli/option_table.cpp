@@ -169,7 +169,7 @@ std::string NeedsText(const std::string& v, std::string_view what) {
   return v.empty() ? "needs " + std::string(what) : "";
 }
 
-std::vector<OptionSpec> MakeTable() {
+std::vector<OptionRow> MakeTable() {
   using G = OptionGroup;
   // clang-format off
   return {
@@ -331,19 +331,19 @@ std::string Roff(std::string_view text) {
 
 }  // namespace
 
-const std::vector<OptionSpec>& OptionTable() {
-  static const std::vector<OptionSpec> table = MakeTable();
+const std::vector<OptionRow>& OptionTable() {
+  static const std::vector<OptionRow> table = MakeTable();
   return table;
 }
 
-const OptionSpec* FindOption(std::string_view name) {
-  for (const OptionSpec& option : OptionTable())
+const OptionRow* FindOption(std::string_view name) {
+  for (const OptionRow& option : OptionTable())
     if (name == option.longName || (!option.shortName.empty() && name == option.shortName))
       return &option;
   return nullptr;
 }
 
-std::string OptionHead(const OptionSpec& option) {
+std::string OptionHead(const OptionRow& option) {
   std::string head = option.shortName.empty() ? "" : option.shortName + ", ";
   head += option.longName;
   if (!option.value.empty()) head += " " + option.value;
@@ -382,7 +382,7 @@ tuning    Prints the tuning's 128 keys, one a line: key name Hz cents
   const std::string indent(kHelpIndent, ' ');
   for (const auto& [group, heading] : sections) {
     text += std::string("\n") + heading + "\n";
-    for (const OptionSpec& option : OptionTable()) {
+    for (const OptionRow& option : OptionTable()) {
       if (option.group != group) continue;
       std::string head = "  " + OptionHead(option);
       head += head.size() + 2 > kHelpIndent ? "\n" + indent
@@ -426,7 +426,7 @@ std::optional<std::string> ManOptionList(const ManTranslation* translation) {
        {OptionGroup::kTuning, OptionGroup::kGeneral, OptionGroup::kCollection}) {
     const std::string heading(GroupHeading(group));
     roff += ".SS " + text(heading, heading) + "\n";
-    for (const OptionSpec& option : OptionTable()) {
+    for (const OptionRow& option : OptionTable()) {
       if (option.group != group) continue;
       roff += ".TP\n";
       if (!option.shortName.empty()) roff += "\\fB" + Roff(option.shortName) + "\\fR, ";

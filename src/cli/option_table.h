@@ -29,7 +29,7 @@ enum class OptionGroup { kTuning, kGeneral, kCollection };
 // (for the usage message).
 using ApplyOption = std::string (*)(CliOptions& options, const std::string& value);
 
-struct OptionSpec {
+struct OptionRow {
   std::string shortName;  // "-o", or empty
   std::string longName;   // "--output"
   std::string value;      // what the option takes, e.g. "OUT"; empty for a switch
@@ -39,13 +39,13 @@ struct OptionSpec {
   ApplyOption apply;
 };
 
-const std::vector<OptionSpec>& OptionTable();
+const std::vector<OptionRow>& OptionTable();
 
 // The row of "-o", "--output" and the like; nullptr for a name in no row.
-const OptionSpec* FindOption(std::string_view name);
+const OptionRow* FindOption(std::string_view name);
 
 // "-o, --output OUT": how --help and the manual pages head an option.
-std::string OptionHead(const OptionSpec& option);
+std::string OptionHead(const OptionRow& option);
 
 // The whole --help text.
 std::string HelpText();

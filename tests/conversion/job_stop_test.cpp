@@ -100,14 +100,14 @@ TEST_P(JobStop, WritesWhatWasMixedAndLeavesNothingBehind) {
     ASSERT_GE(wav.size(), 44u);
     EXPECT_EQ(Le32(wav, 4), wav.size() - 8);
     EXPECT_EQ(Le32(wav, 40), wav.size() - 44);
-    // The whole song and its ring, or exactly as much as the job says it wrote.
-    const double seconds = (wav.size() - 44) / 176400.0;
+    // The whole song and its ring, or exactly as much song time as the job says it wrote.
+    const double songSecondsInFile = (wav.size() - 44) / 176400.0;
     if (whole) {
       EXPECT_EQ(wav.size() - 44, 3u * 176400);  // two seconds of song, plus one
     } else {
-      EXPECT_NEAR(seconds, control.writtenSeconds, 1.0 / 44100);
-      EXPECT_GT(seconds, 0.1);
-      EXPECT_LT(seconds, control.songSeconds);
+      EXPECT_NEAR(songSecondsInFile, control.writtenSeconds, 1.0 / 44100);
+      EXPECT_GT(songSecondsInFile, 0.1);
+      EXPECT_LT(songSecondsInFile, control.songSeconds);
     }
     EXPECT_FALSE(Silent(wav));
   }
