@@ -258,6 +258,7 @@ int Convert(const CliOptions& cli, const Tuning& tuning, ConsoleOutput& console)
                  {job.control.writtenSeconds, job.control.songSeconds});
         record.result = OutcomeOf(result);
         record.notes = job.control.m_notes.load();
+        if (OutputWritten(result)) record.level = song.Level();
       }
       if (record.result == SongOutcome::kFailed) anyFailed = true;
       record.codes = song.Codes();
