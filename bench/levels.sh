@@ -41,7 +41,7 @@ for song in "${songs[@]}"; do
   reported=$(sed -n 's/.*loudness \(-\?[0-9.]*\) LUFS.*/\1/p' "$work/l.log" | tail -1)
   bits=$(sox "$work/24.wav" -n stats 2>&1 | sed -n 's/^Bit-depth *\([0-9]*\/[0-9]*\).*/\1/p')
   clipped16=$(grep -c "LEVL1B000001" "$work/16.log")
-  line=$(python3 - "$work" "$measured_i" "$measured_tp" "${reported:-nan}" "$bits" "$clipped16" <<'PY'
+  line=$(/usr/bin/python3 - "$work" "$measured_i" "$measured_tp" "${reported:-nan}" "$bits" "$clipped16" <<'PY'
 import sys, wave, numpy as np
 work, mi, mtp, rep, bits, clipped16 = sys.argv[1], float(sys.argv[2]), float(sys.argv[3]), float(sys.argv[4]), sys.argv[5], int(sys.argv[6])
 def read(path):
