@@ -10,6 +10,7 @@
 #include "audio/mix_accumulator.h"
 #include "audio/sound_file_writer.h"
 #include "audio/wave_data.h"
+#include "support/whole_mix.h"
 
 namespace {
 

@@ -1,5 +1,5 @@
-// What preparing one note's rendering costs (its copy built from the song index, its events
-// timed as the fast engine times them), per note, for the notes of a song's first minute and
+// What preparing one note's rendering costs (its plan made from the song index, its events
+// timed as the fast engine renders them), per note, for the notes of a song's first minute and
 // for every note of the song: a cost that grows with the song's length shows as a higher
 // figure for the whole song.
 //
@@ -10,8 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "conversion/copy_timing.h"
-#include "conversion/note_retune.h"
+#include "conversion/note_plan.h"
 #include "conversion/song_loading.h"
 #include "midi/song_time.h"
 #include "tuning/tuning.h"
@@ -24,29 +23,30 @@ constexpr int64_t kFirstMinuteMicros = 60 * kMicrosecondsPerSecond;
 
 struct Cost {
   int notes = 0;
+  int64_t events = 0;  // the plans' events: what a plan's cost should follow
   double seconds = 0;
 };
 
 // Prepares each listed note as the fast engine does.
 Cost Prepare(const SongNoteIndex& index, const std::vector<int32_t>& notes, const Tuning& tuning) {
   SilentReporter silent;
-  MidiContext ctx(silent);
   const auto start = std::chrono::steady_clock::now();
+  NotePlanner planner(index, tuning);
   Cost cost;
   for (const int32_t i : notes) {
-    NoteCopy copy = BuildNoteCopy(ctx, index, i, tuning);
-    if (!copy.song) continue;
-    auto events = TimeCopyAsWritten(ctx, *copy.song);
-    if (events) DropReplacedSetUp(*events);
+    const NotePlan plan = planner.Plan(silent, i);
+    if (!plan.sounds) continue;
     ++cost.notes;
+    cost.events += static_cast<int64_t>(plan.song.size());
   }
   cost.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
   return cost;
 }
 
 void Print(const char* label, const Cost& cost) {
-  std::printf("%-14s %7d notes  %9.1f µs per note\n", label, cost.notes,
-              cost.notes > 0 ? cost.seconds * 1e6 / cost.notes : 0.0);
+  const double notes = cost.notes > 0 ? cost.notes : 1;
+  std::printf("%-14s %7d notes  %9.1f µs per note  %7.1f events per plan\n", label, cost.notes,
+              cost.seconds * 1e6 / notes, static_cast<double>(cost.events) / notes);
 }
 
 }  // namespace

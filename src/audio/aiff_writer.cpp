@@ -14,12 +14,14 @@ using audio_bytes::PutBe16;
 using audio_bytes::PutBe32;
 
 constexpr uint32_t kCommSize = 18;
-constexpr uint32_t kHeaderBytes = 12 + 8 + kCommSize + 16;  // FORM, COMM, SSND headers
-constexpr uint64_t kMaxSoundBytes = 0xFFFFFFFFull - kHeaderBytes;
+constexpr uint32_t kHeaderBytes = kAiffHeaderBytes;
+static_assert(kHeaderBytes == 12 + 8 + kCommSize + 16);
+constexpr uint64_t kMaxSoundBytes = kMaxAiffSoundBytes;
 // What the stream writer gathers before each write.
 constexpr size_t kStreamBufferBytes = size_t{1} << 18;
 
-// FORM, COMM and the SSND header for `frames` 16-bit stereo frames.
+}  // namespace
+
 std::array<uint8_t, kHeaderBytes> AiffHeader(int64_t frames, uint32_t sampleRate) {
   const uint64_t soundBytes = static_cast<uint64_t>(frames) * 4;
   std::array<uint8_t, kHeaderBytes> header{};
@@ -40,27 +42,6 @@ std::array<uint8_t, kHeaderBytes> AiffHeader(int64_t frames, uint32_t sampleRate
   PutBe32(p + 42, static_cast<uint32_t>(8 + soundBytes));
   // offset and block size stay 0
   return header;
-}
-
-}  // namespace
-
-std::optional<std::vector<uint8_t>> BuildAiffImage(const Rendering& rendering,
-                                                   uint32_t sampleRate) {
-  const int64_t frames = std::max<int64_t>(rendering.endFrame(), 0);
-  const uint64_t soundBytes = static_cast<uint64_t>(frames) * 4;
-  if (soundBytes > kMaxSoundBytes) return std::nullopt;
-
-  std::vector<uint8_t> image(kHeaderBytes + soundBytes, 0);
-  const auto header = AiffHeader(frames, sampleRate);
-  std::copy(header.begin(), header.end(), image.begin());
-  uint8_t* sound = image.data() + kHeaderBytes;
-  const int64_t first = std::clamp<int64_t>(rendering.startFrame, 0, frames);
-  for (int64_t i = 0; i < static_cast<int64_t>(rendering.samples.size()); ++i) {
-    const int64_t at = first * 2 + i;
-    if (at >= frames * 2) break;
-    PutBe16(sound + at * 2, static_cast<uint16_t>(rendering.samples[i]));
-  }
-  return image;
 }
 
 AiffStreamWriter::AiffStreamWriter(const std::string& path, uint32_t sampleRate)

@@ -2,6 +2,7 @@
 // SSND right after it, 16-bit stereo at the rendering's rate, covering the song from frame 0.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <optional>
 #include <span>
@@ -14,11 +15,13 @@
 
 namespace velorna {
 
-// Nothing when the sound is too long for the format's 32-bit sizes.
-std::optional<std::vector<uint8_t>> BuildAiffImage(const Rendering& rendering,
-                                                   uint32_t sampleRate = kSampleRate);
+inline constexpr uint32_t kAiffHeaderBytes = 12 + 8 + 18 + 16;  // FORM, COMM, SSND headers
+// Sound bytes the format's 32-bit sizes can hold.
+inline constexpr uint64_t kMaxAiffSoundBytes = 0xFFFFFFFFull - kAiffHeaderBytes;
+// FORM, COMM and the SSND header for `frames` 16-bit stereo frames.
+std::array<uint8_t, kAiffHeaderBytes> AiffHeader(int64_t frames, uint32_t sampleRate);
 
-// The same file written as the rendering arrives (a RenderSink's blocks), so that its
+// The file written as the rendering arrives (a RenderSink's blocks), so that its
 // memory is one buffer whatever its length; the header's sizes are written by Close().
 class AiffStreamWriter {
  public:

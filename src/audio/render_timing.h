@@ -27,6 +27,7 @@ struct TimedEvent {
   int64_t blockStart = 0;  // the first block boundary (grid from sample 0) at or after it
   // The complete message: status byte and data bytes, or F0 payload F7.
   std::vector<uint8_t> message;
+  int32_t source = -1;  // the song position it comes from, where a plan knows it
 };
 
 int64_t SongSampleOfMicroseconds(int64_t microseconds, int sampleRate = kSampleRate);

@@ -97,14 +97,4 @@ class SoundFileStream {
 // A frame of the mix that rounds to silence at 16 bits.
 [[nodiscard]] bool RoundsToSilence(float left, float right);
 
-// Writes the mix to `path` in the type its extension names. A 16-bit WAV at unity gain is
-// exactly what WriteMixAccumulator writes. The file is replaced only once complete; on
-// failure the reason has been shown and nothing is left behind.
-bool WriteSoundFile(Reporter& reporter, const MixAccumulator& acc, const OutputFormat& format,
-                    const std::string& path);
-
-// Writes the accumulator as a 16-bit WAV, every sum saturated to -32768..32767, whatever
-// the name's extension. Shows "ファイルが開けませんでした。" and returns false on failure.
-bool WriteMixAccumulator(Reporter& reporter, const MixAccumulator& acc, const std::string& path);
-
 }  // namespace velorna

@@ -1,11 +1,9 @@
-// The events a copy's rendering gets, without writing the copy to a file: the file-based
-// road writes each copy and reads it back, and the writer settles the order of the events
-// within a tick, so the same order is settled here.
+// What a plan's rendering needs besides its events: how long its tail is held open, and
+// which of its set-up messages no voice can hear.
 #pragma once
 
 #include <algorithm>
 #include <cstdint>
-#include <optional>
 #include <vector>
 
 #include "audio/mix_accumulator.h"
@@ -26,12 +24,6 @@ inline constexpr int64_t kEndingCapMicros = kEndingCapSeconds * kMicrosecondsPer
 // Renderings time only what reaches the synthesizer: an RPN deselect, with no data entry
 // after it, is heard and changes nothing.
 MidiEvent TailHolder(int channel);
-
-// Timed events of a copy in note form, in the order its written file holds them, on the
-// sample grid of `sampleRate`. The copy is left in events form. Nothing when the copy is not
-// in note form, has no time, or could not be written (no End of Track).
-std::optional<std::vector<TimedEvent>> TimeCopyAsWritten(MidiContext& ctx, MidiFormat0Data& copy,
-                                                         int sampleRate = kSampleRate);
 
 // Drops the channel-pressure and pitch-bend messages that a later one of the same channel
 // replaces before the first note-on. No voice sounds before it, so such a message only sets

@@ -18,9 +18,7 @@
 #include "audio/song_sums.h"
 #include "base/address_space.h"
 #include "base/library_error.h"
-#include "conversion/copy_timing.h"
-#include "conversion/drum_copy.h"
-#include "conversion/note_retune.h"
+#include "conversion/note_plan.h"
 
 namespace velorna {
 
@@ -74,17 +72,15 @@ struct NoteTask {
   int64_t startFrame = 0;  // the block its rendering starts at: nothing of it comes before
 };
 
-// Pitched notes in song order with the block where each one's note-on reaches the
-// synthesizer, timed as the copies will be at `sampleRate`.
-std::vector<NoteTask> PlanNotes(const MidiFormat0Data& song, const SongNoteIndex& index,
+// Pitched notes in song order with the block where each one's plan starts.
+std::vector<NoteTask> NoteTasks(const MidiFormat0Data& song, const SongNoteIndex& index,
                                 int sampleRate) {
   const auto& events = song.track->events;
   std::vector<NoteTask> notes;
   for (size_t k = 0; k < events.size(); ++k) {
     if (events[k].status != st::kNote || events[k].channel == kDrumChannel) continue;
-    const int64_t sample =
-        SongSampleOfMicroseconds(index.clock.Microseconds(index.times[k]), sampleRate);
-    notes.push_back(NoteTask{static_cast<int32_t>(k), BlockStartAtOrAfter(sample)});
+    const auto i = static_cast<int32_t>(k);
+    notes.push_back(NoteTask{i, FirstBlockOf(index, i, sampleRate)});
   }
   return notes;
 }
@@ -100,8 +96,9 @@ class FastJob {
         reporter_(reporter),
         rate_(sampleRate),
         workers_(workers),
-        plannedWorkers_(workers) {
-    notes_ = PlanNotes(song, index, sampleRate);
+        plannedWorkers_(workers),
+        planner_(index, tuning, sampleRate) {
+    notes_ = NoteTasks(song, index, sampleRate);
     done_.assign(notes_.size(), 0);
   }
 
@@ -153,7 +150,9 @@ class FastJob {
   };
   void Serve(Worker& worker, bool& drumOwner);
   void StartDrums(Worker& worker);
-  void RenderNote(Worker& worker, size_t n);
+  // Takes the next note and its plan; under the lock, as the plans are made in song order.
+  size_t TakeNote(NotePlan& plan);
+  void RenderNote(Worker& worker, size_t n, NotePlan& plan);
   void RenderDrumStep(Worker& worker, int64_t limit);
   void Drain(Worker& worker, DryRendering& rendering, int64_t limit);
   // Renders a note to its end in steps, publishing how far it got under `slot`.
@@ -180,6 +179,7 @@ class FastJob {
   size_t firstUndone_ = 0;  // the first note not yet rendered
   int workers_;             // still running
   const int plannedWorkers_;
+  NotePlanner planner_;
   // The drum pass stays on the thread whose SoundFont it borrows.
   bool drumOwnerFound_ = false;
   DryRendering drums_;
@@ -240,13 +240,10 @@ FastJob::Task FastJob::ChooseTask(bool drumOwner) const {
 }
 
 void FastJob::StartDrums(Worker& worker) {
-  SilentReporter silent;
-  MidiContext quiet(silent);
-  auto copy = BuildDrumCopy(quiet, index_);
+  NotePlan plan = PlanDrums(index_, rate_);
   PassPoint(control_, JobPoint::kDrumPass);
-  auto events = copy ? TimeCopyAsWritten(quiet, *copy, rate_) : std::nullopt;
-  const bool started = events && drums_.Start(*worker.font, worker.settings.get(),
-                                              std::move(*events), false, RenderRateFor(0, rate_));
+  const bool started = plan.sounds && drums_.Start(*worker.font, worker.settings.get(),
+                                                   std::move(plan.events), false, plan.rates);
   std::lock_guard lock(mutex_);
   drumsAt_ = started ? 0 : kNever;
   changed_.notify_all();
@@ -279,6 +276,7 @@ void FastJob::DrainNote(Worker& worker, DryRendering& rendering, size_t n) {
   while (!rendering.finished()) {
     int64_t drumLimit = -1;
     size_t held = notes_.size();  // a note taken to render while this one waits
+    NotePlan heldPlan;
     {
       // The drum pass stays on its owner's thread: a note held long on that thread takes
       // the pass's steps in turn while it waits for room, or the pass would hold the mix
@@ -301,8 +299,7 @@ void FastJob::DrainNote(Worker& worker, DryRendering& rendering, size_t n) {
         drumLimit = drumsAt_ + kDrumStepFrames;
       } else if (rendering.position() >= WindowEnd() && worker.held < kMaxHeldNotes &&
                  nextNote_ < notes_.size() && notes_[nextNote_].startFrame < WindowEnd()) {
-        held = nextNote_++;
-        inFlight_.emplace_back(held, notes_[held].startFrame);
+        held = TakeNote(heldPlan);
       }
     }
     if (drumLimit >= 0) {
@@ -311,7 +308,7 @@ void FastJob::DrainNote(Worker& worker, DryRendering& rendering, size_t n) {
     }
     if (held < notes_.size()) {
       ++worker.held;
-      RenderNote(worker, held);
+      RenderNote(worker, held, heldPlan);
       --worker.held;
       continue;
     }
@@ -334,22 +331,21 @@ void FastJob::RenderDrumStep(Worker& worker, int64_t limit) {
   changed_.notify_all();
 }
 
-void FastJob::RenderNote(Worker& worker, size_t n) {
-  MidiContext ctx(reporter_);
-  const NoteCopy copy = BuildNoteCopy(ctx, index_, notes_[n].event, tuning_);
+size_t FastJob::TakeNote(NotePlan& plan) {
+  const size_t n = nextNote_++;
+  inFlight_.emplace_back(n, notes_[n].startFrame);
+  plan = planner_.Plan(reporter_, notes_[n].event);
+  return n;
+}
+
+void FastJob::RenderNote(Worker& worker, size_t n, NotePlan& plan) {
   int64_t cut = kNever;  // where a Stop ended this note's rendering
-  if (copy.song) {
-    // The copy is the job's own: what settling its order finds is no concern of the user.
-    SilentReporter silent;
-    MidiContext quiet(silent);
-    auto events = TimeCopyAsWritten(quiet, *copy.song, rate_);
-    if (events) DropReplacedSetUp(*events);
-    const RenderRates rates = RenderRateFor(copy.retuning.rateShiftCents, rate_);
+  if (plan.sounds) {
+    const RenderRates rates = plan.rates;
     DryRendering rendering;
     // Nothing is handed out before the note's voices start, so a note whose voices fill
     // the small synthesizer is simply rendered again with the full polyphony.
-    if (events &&
-        rendering.Start(*worker.font, worker.fewVoices.get(), std::move(*events), true, rates))
+    if (rendering.Start(*worker.font, worker.fewVoices.get(), std::move(plan.events), true, rates))
       DrainNote(worker, rendering, n);
     if (rendering.full() &&
         rendering.Start(*worker.font, worker.settings.get(), rendering.TakeEvents(), false, rates))
@@ -419,11 +415,11 @@ void FastJob::Serve(Worker& worker, bool& drumOwner) {
       lock.unlock();
       RenderDrumStep(worker, limit);
     } else {
-      const size_t n = nextNote_++;
-      inFlight_.emplace_back(n, notes_[n].startFrame);
+      NotePlan plan;
+      const size_t n = TakeNote(plan);
       lock.unlock();
       PassPoint(control_, JobPoint::kNote);
-      RenderNote(worker, n);
+      RenderNote(worker, n, plan);
     }
     lock.lock();
   }

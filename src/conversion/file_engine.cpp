@@ -9,10 +9,9 @@
 #include "audio/rendering_service.h"
 #include "base/library_error.h"
 #include "conversion/conversion_messages.h"
-#include "conversion/drum_copy.h"
 #include "conversion/job_files.h"
-#include "conversion/note_retune.h"
 #include "midi/smf_writer.h"
+#include "midi/song_edit.h"
 
 namespace velorna {
 
@@ -33,6 +32,8 @@ class FileEngine final : public RenderEngine {
   // A rendering a Stop cut short is left out: the mix is then complete before `start`, the
   // copy's first sound.
   bool RenderCopy(MidiFormat0Data& copy, const RenderRates& rates, int64_t start);
+  // Writes a plan and renders it as RenderCopy does; a plan that gives no sound is no step.
+  bool RenderPlan(const SongNoteIndex& index, const NotePlan& plan, int64_t start);
   int OutputRate() const { return task_->sampleRate; }
   bool DrumPass(const SongNoteIndex& index);
   bool NotePasses(const SongNoteIndex& index);
@@ -91,18 +92,24 @@ bool FileEngine::StoppedAt(int64_t frame) {
   return true;
 }
 
+bool FileEngine::RenderPlan(const SongNoteIndex& index, const NotePlan& plan, int64_t start) {
+  if (!plan.sounds) return true;
+  MidiContext ctx(task_->reporter);
+  const std::unique_ptr<MidiFormat0Data> copy = SongOfPlan(ctx, index, plan);
+  return copy && RenderCopy(*copy, plan.rates, start);
+}
+
 bool FileEngine::DrumPass(const SongNoteIndex& index) {
-  MidiContext quiet(silent_);
-  auto copy = BuildDrumCopy(quiet, index);
+  const NotePlan plan = PlanDrums(index, OutputRate());
   PassPoint(task_->control, JobPoint::kDrumPass);
-  return !copy || RenderCopy(*copy, RenderRateFor(0, OutputRate()), 0);
+  return RenderPlan(index, plan, 0);
 }
 
 bool FileEngine::NotePasses(const SongNoteIndex& index) {
   const auto& events = task_->song.track->events;
   const int64_t count = static_cast<int64_t>(events.size());
   JobControl& control = task_->control;
-  MidiContext ctx(task_->reporter);
+  NotePlanner planner(index, task_->tuning, OutputRate());
   // The notes come in song order, each rendered whole: the mix is complete before the start
   // of the first note a Stop leaves out.
   const auto startOf = [&](int64_t i) {
@@ -114,11 +121,8 @@ bool FileEngine::NotePasses(const SongNoteIndex& index) {
     control.m_progress = static_cast<int>(kPercent * i / count);
     ShowProgress(control, task_->observer);
     if (events[i].status != st::kNote || events[i].channel == kDrumChannel) continue;
-    const NoteCopy copy = BuildNoteCopy(ctx, index, static_cast<int32_t>(i), task_->tuning);
-    if (copy.song &&
-        !RenderCopy(*copy.song, RenderRateFor(copy.retuning.rateShiftCents, OutputRate()),
-                    startOf(i)))
-      return false;
+    const NotePlan plan = planner.Plan(task_->reporter, static_cast<int32_t>(i));
+    if (!RenderPlan(index, plan, startOf(i))) return false;
     if (stopFrame_ >= 0) break;
   }
   return true;
@@ -156,6 +160,50 @@ bool FileEngine::MixAll(EngineTask& task, SoundFileStream& out) {
 }
 
 }  // namespace
+
+std::unique_ptr<MidiFormat0Data> SongOfPlan(MidiContext& ctx, const SongNoteIndex& index,
+                                            const NotePlan& plan) {
+  const MidiFormat0Data& song = *index.song;
+  const auto& events = song.track->events;
+  auto copy = std::make_unique<MidiFormat0Data>();
+  copy->division = song.division;
+  copy->state = kSongNotes;
+  copy->track = std::make_unique<MidiTrack>();
+  MidiTrack& track = *copy->track;
+  track.state = ts::kNotes;
+  int64_t last = 0;
+  const auto append = [&](const MidiEvent& e, int64_t tick) {
+    MidiEvent kept = e;
+    kept.delta = DeltaBetween(last, tick);
+    last += kept.delta;
+    return AppendEvent(ctx, track, std::move(kept));
+  };
+  // The song's tempo changes go in where the song has them: in front of the plan's events
+  // at their tick that come later in the song, of what the plan adds there, and of the note.
+  const std::vector<int32_t>& shared = index.fullScan ? index.scan : index.sharedEvents;
+  auto tempo = shared.begin();
+  const auto nextTempo = [&] {
+    while (tempo != shared.end() && !(events[static_cast<size_t>(*tempo)].status == st::kMeta &&
+                                      events[static_cast<size_t>(*tempo)].kind == meta::kTempo))
+      ++tempo;
+    const bool inPlan =
+        tempo != shared.end() && index.times[static_cast<size_t>(*tempo)] <= plan.lastTempoTick;
+    return inPlan ? *tempo : -1;
+  };
+  for (const TickedEvent& e : plan.song) {
+    for (int32_t k = nextTempo(); k >= 0; k = nextTempo()) {
+      const int64_t tick = index.times[static_cast<size_t>(k)];
+      const bool before =
+          tick < e.tick ||
+          (tick == e.tick && (e.source < 0 || e.source > k || e.event.status == st::kNote));
+      if (!before) break;
+      if (!append(events[static_cast<size_t>(k)], tick)) return nullptr;
+      ++tempo;
+    }
+    if (!append(e.event, e.tick)) return nullptr;
+  }
+  return copy;
+}
 
 std::unique_ptr<RenderEngine> MakeFileEngine() {
   return std::make_unique<FileEngine>();

@@ -9,13 +9,18 @@ namespace velorna {
 namespace cc {
 inline constexpr uint32_t kBankSelect = 0;
 inline constexpr uint32_t kDataEntryMsb = 6;
+inline constexpr uint32_t kBankSelectLsb = 32;
 inline constexpr uint32_t kDataEntryLsb = 38;
 inline constexpr uint32_t kSustain = 64;
 inline constexpr uint32_t kSostenuto = 66;
+inline constexpr uint32_t kPortamentoControl = 84;
+inline constexpr uint32_t kDataIncrement = 96;
+inline constexpr uint32_t kDataDecrement = 97;
 inline constexpr uint32_t kNrpnLsb = 98;
 inline constexpr uint32_t kNrpnMsb = 99;
 inline constexpr uint32_t kRpnLsb = 100;
 inline constexpr uint32_t kRpnMsb = 101;
+inline constexpr uint32_t kFirstChannelMode = 120;  // 120..127: the channel mode messages
 inline constexpr uint32_t kResetAll = 121;
 }  // namespace cc
 

@@ -3,14 +3,13 @@
 #include <algorithm>
 #include <deque>
 #include <limits>
-#include <list>
 #include <map>
-#include <queue>
 #include <utility>
 #include <vector>
 
 #include "base/library_error.h"
 #include "midi/song_edit.h"
+#include "midi/synth_order.h"
 
 namespace velorna {
 
@@ -43,15 +42,6 @@ int32_t ClampTicks(int64_t ticks) {
                                                   std::numeric_limits<int32_t>::max()));
 }
 
-MidiEvent MakeNoteOff(const MidiEvent& note) {
-  MidiEvent off;
-  off.status = st::kNoteOff;
-  off.note = note.note;
-  off.channel = note.channel;
-  off.velocity = 64;
-  return off;
-}
-
 // Notes beyond the event limit once split in two are dropped from the end of the track.
 void DropNotesBeyondLimit(MidiContext& ctx, MidiTrack& track) {
   int64_t needed = 0;
@@ -63,69 +53,6 @@ void DropNotesBeyondLimit(MidiContext& ctx, MidiTrack& track) {
     if (it->status != st::kNote) continue;
     it->status = st::kDisabled;
     needed -= 2;
-  }
-}
-
-// Moves the first End of Track to the end of the list, at the time of the last event.
-void EndOfTrackLast(MidiTrack& track) {
-  auto& ev = track.events;
-  const auto eot =
-      std::find_if(ev.begin(), ev.end(), [](const MidiEvent& e) { return e.IsEndOfTrack(); });
-  if (eot == ev.end() || eot + 1 == ev.end()) return;
-  (eot + 1)->delta = ToDelta(int64_t{(eot + 1)->delta} + eot->delta);
-  eot->delta = 0;
-  std::rotate(eot, eot + 1, ev.end());
-}
-
-// Reorders one tick [begin, end) of the event list; deltas stay at their positions.
-// `open` counts the notes per key still sounding from earlier ticks.
-void ReorderTick(std::vector<MidiEvent>& ev, size_t begin, size_t end, std::map<Key, int>& open) {
-  std::list<MidiEvent> order;
-  auto lastOn = order.end();
-  std::map<Key, std::list<MidiEvent>::iterator> firstOn, latestOn;
-  std::map<Key, int> closed;
-  for (size_t i = begin; i < end; ++i) {
-    MidiEvent& e = ev[i];
-    if (e.status == st::kNoteOn) {
-      lastOn = order.insert(order.end(), std::move(e));
-      firstOn.try_emplace(KeyOf(*lastOn), lastOn);
-      latestOn[KeyOf(*lastOn)] = lastOn;
-      continue;
-    }
-    if (e.status != st::kNoteOff) {
-      order.push_back(std::move(e));
-      continue;
-    }
-    const Key key = KeyOf(e);
-    auto target = lastOn;
-    const auto openIt = open.find(key);
-    if (lastOn == order.end()) {
-      if (openIt != open.end() && openIt->second > closed[key]) ++closed[key];
-    } else if (openIt != open.end() && openIt->second > closed[key]) {
-      // It ends an earlier note: it must not stop a new note of its key at this tick.
-      ++closed[key];
-      const auto same = firstOn.find(key);
-      if (same != firstOn.end()) target = same->second;
-    } else {
-      // It ends a note of this tick (a zero-length note): keep it behind that note-on.
-      const auto same = latestOn.find(key);
-      if (same != latestOn.end() && same->second == lastOn) target = order.end();
-    }
-    order.insert(target, std::move(e));
-  }
-
-  size_t i = begin;
-  for (MidiEvent& e : order) {
-    const int32_t delta = ev[i].delta;
-    ev[i] = std::move(e);
-    ev[i].delta = delta;
-    if (ev[i].status == st::kNoteOn) {
-      ++open[KeyOf(ev[i])];
-    } else if (ev[i].status == st::kNoteOff) {
-      const auto it = open.find(KeyOf(ev[i]));
-      if (it != open.end() && it->second > 0) --it->second;
-    }
-    ++i;
   }
 }
 
@@ -183,68 +110,33 @@ void NotesToEvents(MidiContext& ctx, MidiTrack& track) {
   }
   DropNotesBeyondLimit(ctx, track);
   const std::vector<int64_t> at = AbsoluteTimes(track);
-
-  // Pending note-offs by end time; of several at one tick the later note's comes first.
-  struct Pending {
-    int64_t end;
-    size_t order;  // index of the note
-    MidiEvent off;
-    bool operator>(const Pending& o) const { return end != o.end ? end > o.end : order < o.order; }
-  };
-  std::priority_queue<Pending, std::vector<Pending>, std::greater<Pending>> pending;
-  std::vector<MidiEvent> out;
-  out.reserve(track.events.size() * 2);
-  int64_t previous = 0;
-  auto emit = [&](MidiEvent&& e, int64_t t) {
-    e.delta = ClampTicks(t - previous);
-    previous = t;
-    out.push_back(std::move(e));
-  };
-  auto emitNextOff = [&] {
-    emit(MidiEvent(pending.top().off), pending.top().end);
-    pending.pop();
-  };
-
+  std::vector<TickedEvent> notes;
+  notes.reserve(track.events.size());
   for (size_t i = 0; i < track.events.size(); ++i) {
-    MidiEvent& e = track.events[i];
-    if (e.status == st::kDisabled) continue;
-    // A note's release comes before whatever else happens at its end tick.
-    while (!pending.empty() && pending.top().end <= at[i]) {
-      emitNextOff();
-    }
-    if (e.status != st::kNote) {
-      emit(std::move(e), at[i]);
-      continue;
-    }
-    const int64_t length = std::max(e.duration, 0);
-    e.status = st::kNoteOn;
-    e.duration = 0;
-    MidiEvent off = MakeNoteOff(e);
-    emit(std::move(e), at[i]);
-    if (length == 0) {
-      emit(std::move(off), at[i]);  // a zero-length note: released right after it starts
-    } else {
-      pending.push({at[i] + length, i, std::move(off)});
-    }
+    if (track.events[i].status != st::kDisabled)
+      notes.push_back({at[i], std::move(track.events[i])});
   }
-  while (!pending.empty()) {
-    emitNextOff();
+  std::vector<TickedEvent> split = SplitNotes(std::move(notes));
+  track.events.clear();
+  track.events.reserve(split.size());
+  int64_t previous = 0;
+  for (TickedEvent& e : split) {
+    e.event.delta = ClampTicks(e.tick - previous);
+    previous = e.tick;
+    track.events.push_back(std::move(e.event));
   }
-  track.events = std::move(out);
-  EndOfTrackLast(track);
   track.state = ts::kEvents;
-  NoteOffsBeforeNoteOns(ctx, track);
 }
 
 void NoteOffsBeforeNoteOns(MidiContext& ctx, MidiTrack& track) {
   if (!RequireState(ctx, track, ts::kEvents)) return;
   auto& ev = track.events;
-  std::map<Key, int> open;
+  OpenNotes open;
   size_t begin = 0;
   while (begin < ev.size()) {
     size_t end = begin + 1;
     while (end < ev.size() && ev[end].delta == 0) ++end;
-    ReorderTick(ev, begin, end, open);
+    OrderNotesOfTick(ev, begin, end, open);
     begin = end;
   }
 }

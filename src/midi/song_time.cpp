@@ -93,18 +93,23 @@ void SongClock::AddTempo(int64_t tick, int32_t microsecondsPerQuarter) {
   }
 }
 
-SongClock::Exact SongClock::ExactAt(int64_t tick) const {
+SongClock::Exact SongClock::ExactAt(int64_t tick, int64_t lastTempoTick) const {
   if (!valid_) return {0, 1};
   tick = std::max<int64_t>(tick, 0);
   if (smpte_) return {static_cast<__int128>(tick) * smpteNumerator_, smpteDenominator_};
-  auto it = std::upper_bound(segments_.begin(), segments_.end(), tick,
+  const int64_t segmentTick = std::max<int64_t>(std::min(tick, lastTempoTick), 0);
+  auto it = std::upper_bound(segments_.begin(), segments_.end(), segmentTick,
                              [](int64_t t, const Segment& s) { return t < s.tick; });
   const Segment& seg = *(it - 1);
   return {seg.scaledTime + static_cast<__int128>(tick - seg.tick) * seg.tempo, ticksPerQuarter_};
 }
 
 int64_t SongClock::Microseconds(int64_t tick) const {
-  const Exact at = ExactAt(tick);
+  return Microseconds(tick, tick);
+}
+
+int64_t SongClock::Microseconds(int64_t tick, int64_t lastTempoTick) const {
+  const Exact at = ExactAt(tick, lastTempoTick);
   return ClampMicroseconds(at.scaled / at.scale);
 }
 
@@ -113,7 +118,7 @@ double SongClock::Seconds(int64_t tick) const {
 }
 
 int64_t SongClock::FramesUntil(int64_t tick, int rate) const {
-  const Exact at = ExactAt(tick);
+  const Exact at = ExactAt(tick, tick);
   const __int128 micros = std::min<__int128>(at.scaled, __int128{kMaxMicroseconds} * at.scale);
   const __int128 scale = static_cast<__int128>(at.scale) * kMicrosecondsPerSecond;
   return static_cast<int64_t>((micros * std::max(rate, 0) + scale - 1) / scale);

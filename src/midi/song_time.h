@@ -26,6 +26,8 @@ class SongClock {
   // Rounded down; 0 before the song and for an invalid division, held below the point where
   // a sample number at any output rate would pass 64 bits.
   int64_t Microseconds(int64_t tick) const;
+  // The same, for a copy of the song that holds no tempo change after `lastTempoTick`.
+  int64_t Microseconds(int64_t tick, int64_t lastTempoTick) const;
   double Seconds(int64_t tick) const;
   // Frames of `rate` up to the tick, rounded up: the first frame at or past it.
   int64_t FramesUntil(int64_t tick, int rate) const;
@@ -38,7 +40,7 @@ class SongClock {
     __int128 scaled;
     int64_t scale;
   };
-  Exact ExactAt(int64_t tick) const;
+  Exact ExactAt(int64_t tick, int64_t lastTempoTick) const;
   struct Segment {
     int64_t tick;
     __int128 scaledTime;  // µs × ticks-per-quarter at `tick`, exact

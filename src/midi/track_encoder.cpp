@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "base/library_error.h"
+#include "midi/synth_order.h"
 
 namespace velorna {
 
@@ -264,14 +265,11 @@ void SetupEventsFirst(MidiContext& ctx, MidiTrack& track) {
     Warn(ctx, code::kMdtkInternal);
     return;
   }
-  MoveToTickFront(track, [](const MidiEvent& e) {
-    return e.status != st::kNoteOn && e.status != st::kNoteOff && !e.IsEndOfTrack();
-  });
+  MoveToTickFront(track, [](const MidiEvent& e) { return RankInTick(e) < TickRank::kNote; });
 }
 
 void SysExFirst(MidiTrack& track) {
-  MoveToTickFront(
-      track, [](const MidiEvent& e) { return e.status == st::kSysEx || e.status == st::kEscape; });
+  MoveToTickFront(track, [](const MidiEvent& e) { return RankInTick(e) == TickRank::kSysEx; });
 }
 
 }  // namespace velorna

@@ -1,4 +1,5 @@
 #include "audio/aiff_writer.h"
+#include "support/aiff_image.h"
 
 #include <gtest/gtest.h>
 

@@ -15,6 +15,7 @@
 #include "support/smf_bytes.h"
 #include "support/sound_files.h"
 #include "support/temp_dir.h"
+#include "support/whole_mix.h"
 
 namespace velorna {
 namespace {

@@ -11,6 +11,7 @@
 #include "audio/render_synth.h"
 #include "midi/smf_reader.h"
 #include "support/bend_range.h"
+#include "support/note_plans.h"
 #include "support/smf_bytes.h"
 #include "support/song_builder.h"
 
@@ -37,7 +38,7 @@ using Lines = std::vector<std::string>;
 std::unique_ptr<MidiFormat0Data> Build(MidiContext& ctx, const MidiFormat0Data& song, int32_t i,
                                        const CentTable& cents = kPureIntervalCents) {
   const auto index = IndexSong(song);
-  return index ? BuildNoteCopy(ctx, *index, i, Tuning{KeyTableFromCents(cents), {}}).song : nullptr;
+  return index ? test::PlannedCopy(ctx, *index, i, Tuning{KeyTableFromCents(cents), {}}) : nullptr;
 }
 
 struct NoteRetuneTest : ::testing::Test {
@@ -109,7 +110,7 @@ TEST_F(NoteRetuneTest, FarTargetsShiftTheKeyAndUnmappedKeysGiveNoCopy) {
   tuning.keys[64] = std::nullopt;
   const auto index = IndexSong(*song);
   ASSERT_TRUE(index);
-  auto up = BuildNoteCopy(ctx, *index, 0, tuning).song;
+  auto up = test::PlannedCopy(ctx, *index, 0, tuning);
   ASSERT_TRUE(up);
   EXPECT_EQ(Describe(*up->track),
             Join({kDefaultRange,
@@ -118,7 +119,7 @@ TEST_F(NoteRetuneTest, FarTargetsShiftTheKeyAndUnmappedKeysGiveNoCopy) {
   const NoteRetuning fraction = DescribeRetuning(*index, 1, tuning);
   EXPECT_EQ(fraction.keyShift, 0);
   EXPECT_EQ(fraction.bend, 8192 - 1259);
-  EXPECT_EQ(BuildNoteCopy(ctx, *index, 3, tuning).song, nullptr);
+  EXPECT_EQ(test::PlannedCopy(ctx, *index, 3, tuning), nullptr);
   EXPECT_TRUE(DescribeRetuning(*index, 3, tuning).unmapped);
   EXPECT_TRUE(rec.texts().empty());
   // A note's own choice wins over its key's.
@@ -180,9 +181,11 @@ TEST_F(NoteRetuneTest, BendAtTheNotesTickIsTheBase) {
   const auto song = MakeSong(Events({BendRange(0, 0, 2),
                                      {Note(0, 0, 64, 480), Bend(240, 0, 12288), Bend(240, 0, 8192),
                                       Note(0, 0, 62, 480), EndOfTrack(480)}}));
-  EXPECT_EQ(CopyOf(*song, 6), Join({kDefaultRange,
-                                    {"+240 bend ch0 12288", "+240 bend ch0 8378",
-                                     "+0 note ch0 62 dur480", "+5280 cc ch0 101=127", "+0 eot"}}));
+  // E's bend up is replaced before D sounds: D's plan starts from the channel's set-up.
+  EXPECT_EQ(
+      CopyOf(*song, 6),
+      Join({kDefaultRange,
+            {"+480 bend ch0 8378", "+0 note ch0 62 dur480", "+5280 cc ch0 101=127", "+0 eot"}}));
 
   // Same tick, the bend listed behind the note: still the base.
   const auto behind =
@@ -378,15 +381,16 @@ TEST_F(NoteRetuneTest, TempoChangesKeptAndTheTailMeasuredInTime) {
                    "+240 tempo 1000000", "+1000 cc ch0 7=90", "+6900 cc ch0 101=127", "+0 eot"}}));
 }
 
+// Without its End of Track a song's copy could not be written: its notes do not sound.
 TEST_F(NoteRetuneTest, MissingEndOfTrackShowsErr3AndGoesOn) {
   const auto song = MakeSong({Note(0, 0, 60, 10), Program(20, 0, 1)});
-  auto copy = Build(ctx, *song, 0);
-  ASSERT_TRUE(copy);
+  const auto index = IndexSong(*song);
+  ASSERT_TRUE(index);
+  const Tuning tuning{KeyTableFromCents(kPureIntervalCents), {}};
+  NotePlanner planner(*index, tuning);
+  EXPECT_FALSE(planner.Plan(rec, 0).sounds);
   EXPECT_EQ(rec.texts(), (Lines{"err3"}));
   EXPECT_EQ(rec.reports()[0].module, "");
-  EXPECT_EQ(
-      Describe(*copy->track),
-      Join({kDefaultRange, {"+0 bend ch0 8192", "+0 note ch0 60 dur10", "+20 program ch0 1"}}));
 }
 
 // Where time runs backward, an event past the note's tail may be followed by one inside
@@ -406,26 +410,6 @@ TEST_F(NoteRetuneTest, IndexThatIsNoNoteGivesNoCopy) {
   EXPECT_EQ(Build(ctx, *song, 7), nullptr);
   EXPECT_EQ(rec.texts().size(), 2u);
   EXPECT_EQ(rec.texts()[0], "MDTK0D000001 Midiのトラックデータで内部エラーが発生しました。");
-}
-
-TEST_F(NoteRetuneTest, SetPitchBendAtOverwritesOrInsertsWhereItActs) {
-  MidiTrack track =
-      MakeTrack({Bend(10, 0, 1), Bend(0, 1, 2), Bend(0, 0, 3), Note(0, 0, 60, 5), EndOfTrack(5)});
-  EXPECT_TRUE(SetPitchBendAt(ctx, track, 70, 5, 10, 0));
-  EXPECT_EQ(Describe(track), (Lines{"+10 bend ch0 1", "+0 bend ch1 2", "+0 bend ch0 8965",
-                                    "+0 note ch0 60 dur5", "+5 eot"}));
-
-  MidiTrack reset = MakeTrack({Bend(10, 0, 1), Control(0, 0, 121, 0), Note(0, 0, 60, 5),
-                               Control(0, 0, 7, 1), EndOfTrack(5)});
-  EXPECT_TRUE(SetPitchBendAt(ctx, reset, 64, 0, 10, 0));
-  EXPECT_EQ(Describe(reset), (Lines{"+10 bend ch0 1", "+0 cc ch0 121=0", "+0 bend ch0 8192",
-                                    "+0 note ch0 60 dur5", "+0 cc ch0 7=1", "+5 eot"}));
-
-  MidiTrack between = MakeTrack({Program(10, 0, 1), Program(10, 0, 2), EndOfTrack(5)});
-  EXPECT_TRUE(SetPitchBendAt(ctx, between, 64, 0, 15, 0));
-  EXPECT_EQ(Describe(between),
-            (Lines{"+10 program ch0 1", "+5 bend ch0 8192", "+5 program ch0 2", "+5 eot"}));
-  EXPECT_TRUE(rec.texts().empty());
 }
 
 namespace polyphony {
@@ -529,13 +513,14 @@ TEST_F(NoteRetuneTest, ProgramChangeBehindTheNoteAtItsTickIsNotItsOwn) {
     return found;
   };
   EXPECT_EQ(programs(1), (Lines{"+0 program ch0 3"}));
-  EXPECT_EQ(programs(3), (Lines{"+0 program ch0 3", "+0 program ch0 0"}));
+  // The later program replaces the first before E starts: only it is in E's plan.
+  EXPECT_EQ(programs(3), (Lines{"+0 program ch0 0"}));
 }
 
-// A copy at the event cap: with every event of its window kept, the retuning bend (or, a
-// step earlier, the End of Track) no longer fits. The note gets no copy and the cap is said,
-// rather than a copy at the song's own pitch passing for a retuned one.
-TEST_F(NoteRetuneTest, ACopyWhoseBendDoesNotFitFailsWithAMessage) {
+// A plan at the event cap: with every event of its window kept, the retuning bend (or, a
+// step earlier, the End of Track) no longer fits a track. The note's file cannot be written
+// and the cap is said, rather than a copy at the song's own pitch passing for a retuned one.
+TEST_F(NoteRetuneTest, APlanThatDoesNotFitATrackFailsWithAMessage) {
   const int32_t cap = MidiTrack{}.maxEvents();
   // Kept besides the window's controllers: the note, the tail holder and the End of Track.
   for (const int32_t controllers : {cap - 3, cap - 2}) {
@@ -549,10 +534,8 @@ TEST_F(NoteRetuneTest, ACopyWhoseBendDoesNotFitFailsWithAMessage) {
     ASSERT_TRUE(index);
     RecordingReporter own;
     MidiContext ctx(own);
-    const NoteCopy copy =
-        BuildNoteCopy(ctx, *index, 0, Tuning{KeyTableFromCents(kPureIntervalCents), {}});
-    EXPECT_TRUE(copy.failed);
-    EXPECT_EQ(copy.song, nullptr);
+    EXPECT_EQ(test::PlannedCopy(ctx, *index, 0, Tuning{KeyTableFromCents(kPureIntervalCents), {}}),
+              nullptr);
     EXPECT_TRUE(own.Contains("MDTK0D000006"));
   }
 }

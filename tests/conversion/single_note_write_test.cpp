@@ -7,6 +7,7 @@
 #include "conversion/note_retune.h"
 #include "midi/smf_reader.h"
 #include "midi/smf_writer.h"
+#include "support/note_plans.h"
 #include "support/song_rows.h"
 
 namespace velorna {
@@ -14,8 +15,8 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// Every single-note copy the job would render survives the temporary file: what is read
-// back is the copy itself, up to the writer's normalisation.
+// Every note's plan the file engine writes survives the temporary file: what is read back is
+// the plan itself, up to the writer's normalisation.
 class SingleNoteWrite : public ::testing::TestWithParam<std::string> {};
 
 TEST_P(SingleNoteWrite, EveryCopyReadsBackAsWritten) {
@@ -32,6 +33,7 @@ TEST_P(SingleNoteWrite, EveryCopyReadsBackAsWritten) {
   const auto index = IndexSong(song);
   ASSERT_TRUE(index);
   const Tuning tuning;
+  NotePlanner planner(*index, tuning);
   int copies = 0;
   int64_t t = 0;
   for (int32_t i = 0; i < song.track->count(); ++i) {
@@ -40,7 +42,7 @@ TEST_P(SingleNoteWrite, EveryCopyReadsBackAsWritten) {
     if (e.status != st::kNote || e.channel == kDrumChannel) continue;
     SCOPED_TRACE("note " + std::to_string(i) + " at " + std::to_string(t));
     rec.Clear();
-    auto copy = BuildNoteCopy(ctx, *index, i, tuning).song;
+    auto copy = SongOfPlan(ctx, *index, planner.Plan(rec, i));
     ASSERT_TRUE(copy && copy->track);
     const auto notes = test::Notes(*copy->track);
     const auto others = test::OtherEventsInWriterOrder(ctx, *copy->track);
