@@ -22,6 +22,7 @@
 #include "conversion/song_loading.h"
 #include "midi/song_time.h"
 #include "tuning/adaptive.h"
+#include "tuning/song_tuning.h"
 #include "tuning/tuning.h"
 
 namespace velorna::cli {
@@ -330,7 +331,9 @@ bool Inspect(const CliOptions& options, const Tuning& tuning, Reporter& reporter
     }
     adaptive = AdaptiveTuning(*song, tuning.keys);
   }
-  const Tuning& played = adaptive ? *adaptive : tuning;
+  const Tuning played = options.ignoreSongTuning
+                            ? (adaptive ? *adaptive : tuning)
+                            : WithSongTuning(adaptive ? *adaptive : tuning, *song);
   if (options.raw) {
     options.bends ? PrintBends(*song, *index, played) : PrintEvents(*song);
   } else {
