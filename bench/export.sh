@@ -2,7 +2,8 @@
 # Exporting MIDI: how long the export of each song takes beyond loading it, and, with every
 # form rendered by the fluidsynth program with a pure-sine SoundFont, how far each pitched
 # note lands from its target (default tuning). A note is measured where no other note sounds
-# within two semitones (bench/export_measure.cpp); the others are counted as skipped.
+# within two semitones and its bend and modulation wheel stay still
+# (bench/export_measure.cpp); the others are counted as skipped.
 # Exit status 1 when a measured note misses its target by more than 1.3 cents.
 #
 # usage: bench/export.sh [SONG.mid...]
