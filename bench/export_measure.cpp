@@ -142,7 +142,9 @@ int Pitch(const char* songPath, const char* wavPath) {
     worst = std::max(worst, error);
     ++measured;
     if (error > 1.3) ++beyond;  // a cent, half a step of range 48, and the window's own error
-    if (error > 1.3 && std::getenv("EXPORT_MEASURE_SHOW")) std::printf("%.3f ch %d key %d want %.2f got %.2f\n", n.start, n.channel + 1, n.key, n.cents, got);
+    if (error > 1.3 && std::getenv("EXPORT_MEASURE_SHOW"))
+      std::printf("%.3f ch %d key %d want %.2f got %.2f\n", n.start, n.channel + 1, n.key, n.cents,
+                  got);
   }
   std::printf("notes %zu measured %d skipped %d worst %.2f beyond %d\n", notes.size(), measured,
               skipped, worst, beyond);

@@ -284,7 +284,8 @@ void Exporter::ScanSong() {
     songEnd_ = std::max(songEnd_, now);
   }
   rhythm_[kDrumChannel] = true;
-  for (size_t c = 0; c < kMidiChannels; ++c) hasDrums_ = hasDrums_ || (rhythm_[c] && c != 9);
+  for (size_t c = 0; c < kMidiChannels; ++c)
+    hasDrums_ = hasDrums_ || (rhythm_[c] && c != kDrumChannel);
 }
 
 void Exporter::CollectNotes(std::vector<std::unique_ptr<MidiTrack>>& tracks) {
@@ -346,8 +347,9 @@ void Exporter::ChooseRange() {
   std::vector<int> pool;
   if (options_.form == ExportForm::kMpe) {
     const int members = hasDrums_ ? kMpeMembersBesideDrums : kMidiChannels - 1;
+    // Without drums the zone takes channel 10 as well.
     for (int c = 1; c <= members; ++c)
-      if (!rhythm_[static_cast<size_t>(c)]) pool.push_back(c);
+      if (!rhythm_[static_cast<size_t>(c)] || (c == kDrumChannel && !hasDrums_)) pool.push_back(c);
   } else {
     for (int c = 0; c < kMidiChannels; ++c)
       if (!rhythm_[static_cast<size_t>(c)]) pool.push_back(c);
