@@ -197,6 +197,17 @@ struct PedalTimeline {
   }
 };
 
+// A message of ours as a file holds it: a system exclusive carries its length after the F0.
+Message InFile(Message m) {
+  if (m.empty() || m.front() != 0xF0) return m;
+  Message out{0xF0};
+  uint8_t length[4];
+  const int n = WriteVarLen(static_cast<uint32_t>(m.size() - 1), length);
+  out.insert(out.end(), length, length + n);
+  out.insert(out.end(), m.begin() + 1, m.end());
+  return out;
+}
+
 struct Item {
   int64_t tick;
   int order;  // 0 releases, 1 the song's events in their order, 2 releases of zero-length notes
@@ -609,7 +620,7 @@ void Exporter::AfterReset(int64_t tick, std::vector<Item>& items) {
   for (Message& m : SetupBlock()) {
     // The tuning tables outlive a reset; only the channels' selection is given again.
     if (options_.form == ExportForm::kMts && m.front() == 0xF0) continue;
-    items.push_back({tick, 1, std::move(m)});
+    items.push_back({tick, 1, InFile(std::move(m))});
   }
   if (options_.form == ExportForm::kMts) return;
   for (const OutChannel& ch : channels_)
@@ -620,7 +631,7 @@ void Exporter::AfterReset(int64_t tick, std::vector<Item>& items) {
 void Exporter::EmitTrack(size_t t, const MidiTrack& track, std::vector<Item>& items) {
   std::array<BendRangeRegisters, kMidiChannels> select;
   if (t == 0)
-    for (Message& m : SetupBlock()) items.push_back({0, 1, std::move(m)});
+    for (Message& m : SetupBlock()) items.push_back({0, 1, InFile(std::move(m))});
   const std::vector<size_t>& own = notesOfTrack_[t];
   size_t nextNote = 0;
   int64_t now = 0;
@@ -630,7 +641,7 @@ void Exporter::EmitTrack(size_t t, const MidiTrack& track, std::vector<Item>& it
     if (e.IsEndOfTrack() || e.status == st::kDisabled) continue;
     if (nextNote < own.size() && notes_[own[nextNote]].position == p) {
       ExportNote& n = notes_[own[nextNote++]];
-      for (Message& m : n.prelude) items.push_back({now, 1, std::move(m)});
+      for (Message& m : n.prelude) items.push_back({now, 1, InFile(std::move(m))});
       items.push_back({now,
                        1,
                        {static_cast<uint8_t>(0x90 | n.channel), static_cast<uint8_t>(n.outKey),
@@ -667,20 +678,12 @@ std::vector<uint8_t> Chunk(std::vector<Item>& items) {
   std::vector<uint8_t> body;
   int64_t last = 0;
   for (const Item& item : items) {
+    if (item.bytes.empty()) continue;  // an event the encoder could not write has said so
     uint8_t delta[4];
     const int n = WriteVarLen(static_cast<uint32_t>(item.tick - last), delta);
     body.insert(body.end(), delta, delta + n);
     last = item.tick;
-    if (item.bytes.front() == 0xF0) {
-      // In a file a system exclusive carries its length after the F0.
-      body.push_back(0xF0);
-      uint8_t length[4];
-      const int m = WriteVarLen(static_cast<uint32_t>(item.bytes.size() - 1), length);
-      body.insert(body.end(), length, length + m);
-      body.insert(body.end(), item.bytes.begin() + 1, item.bytes.end());
-    } else {
-      body.insert(body.end(), item.bytes.begin(), item.bytes.end());
-    }
+    body.insert(body.end(), item.bytes.begin(), item.bytes.end());
   }
   body.insert(body.end(), {0x00, 0xFF, 0x2F, 0x00});
   std::vector<uint8_t> chunk{'M', 'T', 'r', 'k'};

@@ -60,14 +60,17 @@ struct Probe {
 };
 
 // Chords and single notes on two channels of two tracks (the second channel bent by the
-// song with a range of its own), and a drum note.
+// song with a range of its own), a drum note, and a GM reset in the conductor track.
 struct ProbeSong {
   Bytes file;
   std::vector<Probe> notes;
 
   ProbeSong() {
     Timeline conductor;
+    conductor.Add(0, {0xFF, 0x03, 0x04, 'S', 'o', 'n', 'g'});
     conductor.Add(0, {0xFF, 0x51, 0x03, kTempo >> 16, (kTempo >> 8) & 0xFF, kTempo & 0xFF});
+    // A GM reset, in the file's form: the export keeps it and sets its channels up after it.
+    conductor.Add(0, {0xF0, 0x05, 0x7E, 0x7F, 0x09, 0x01, 0xF7});
     Timeline a;
     Timeline b;
     b.Add(0, {0xB0 | kBentChannel, 101, 0});
