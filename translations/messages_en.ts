@@ -288,6 +288,18 @@
         <translation>Adaptive intonation works only with a tuning of twelve notes to the octave.</translation>
     </message>
     <message>
+        <source>%1 個の音は同時に鳴る音が多すぎて自分のチャンネルを得られませんでした（最初は %2 秒）。余韻だけが残るチャンネルか、同じパートで最も近いベンドのチャンネルで鳴らします（最大 %3 セントのずれ）。</source>
+        <translation>%1 notes found no channel of their own, too many sounding at once (the first at %2 s). They sound on a channel whose notes are only ringing out, or on the channel of their part with the nearest bend (at most %3 cents off).</translation>
+    </message>
+    <message>
+        <source>%1 個のピッチベンドがベンド幅 %2 半音に収まらず、端で止めました（--bend-range で広げられます）。</source>
+        <translation>%1 pitch bends did not fit the bend range of %2 semitones and were held at its end (--bend-range widens it).</translation>
+    </message>
+    <message>
+        <source>%1 個の音は、同じ鍵盤が別の音高で鳴っている間に始まりました。鳴っている音も新しい音高に合わせます。</source>
+        <translation>%1 notes started while their key was sounding at another pitch; the sounding note follows the new pitch.</translation>
+    </message>
+    <message>
         <source>ファイルが開けませんでした。</source>
         <translation>Could not open the file.</translation>
     </message>

@@ -6,6 +6,7 @@
 #include <new>
 
 #include "base/address_space.h"
+#include "midi/event_data.h"
 #include "midi/midi_constants.h"
 #include "midi/midi_types.h"
 
@@ -107,8 +108,10 @@ void SendEvent(fluid_synth_t* synth, const std::vector<uint8_t>& m) {
       fluid_synth_pitch_bend(synth, channel, d1 | (d2 << kDataBits));
       break;
     case st::kSysEx:
-      // The synthesizer wants the message without its F0 and F7 framing.
-      if (m[0] == st::kSysEx && m.size() >= 2) {
+      // The synthesizer wants the message without its F0 and F7 framing. A song's own
+      // tuning messages are in its notes' targets already: heard again, they would count
+      // twice.
+      if (m[0] == st::kSysEx && m.size() >= 2 && !IsTuningSysExBody(std::span(m).subspan(1))) {
         fluid_synth_sysex(synth, reinterpret_cast<const char*>(m.data()) + 1,
                           static_cast<int>(m.size()) - 2, nullptr, nullptr, nullptr, 0);
       }

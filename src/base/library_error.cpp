@@ -24,6 +24,8 @@ std::string_view ModuleTag(LibraryModule module) {
       return "MUEV";
     case LibraryModule::LEVL:
       return "LEVL";
+    case LibraryModule::EXPT:
+      return "EXPT";
   }
   return "GENE";
 }

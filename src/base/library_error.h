@@ -10,7 +10,7 @@
 
 namespace velorna {
 
-enum class LibraryModule { GENE, MDEV, M0DT, M1DT, MDLD, MDTK, MUEV, LEVL };
+enum class LibraryModule { GENE, MDEV, M0DT, M1DT, MDLD, MDTK, MUEV, LEVL, EXPT };
 
 std::string_view ModuleTag(LibraryModule module);
 

@@ -91,6 +91,8 @@ std::string_view CommandName(Command command) {
       return "inspect";
     case Command::kTuning:
       return "tuning";
+    case Command::kExport:
+      return "export";
     default:
       return "";
   }
@@ -104,6 +106,8 @@ unsigned MaskOf(Command command) {
       return kForInspect;
     case Command::kTuning:
       return kForTuning;
+    case Command::kExport:
+      return kForExport;
     default:
       return 0;
   }
@@ -149,6 +153,13 @@ std::string CheckNameTemplate(const std::string& text) {
 
 std::string OutputPathOf(const CliOptions& options, const std::string& input) {
   if (!options.output.empty()) return options.output;
+  if (options.command == Command::kExport) {
+    const std::filesystem::path song(input);
+    const char* form = options.exportForm == ExportForm::kMpe   ? "-mpe.mid"
+                       : options.exportForm == ExportForm::kMts ? "-mts.mid"
+                                                                : "-bends.mid";
+    return (song.parent_path() / (song.stem().string() + form)).string();
+  }
   const std::filesystem::path beside(OutputPathFor(input));
   std::string name = options.nameTemplate.empty() ? "{stem}{ext}" : options.nameTemplate;
   const std::string values[] = {
@@ -194,6 +205,8 @@ ParseResult ParseCommandLine(const std::vector<std::string>& given) {
     o.command = Command::kInspect;
   } else if (first == "tuning") {
     o.command = Command::kTuning;
+  } else if (first == "export") {
+    o.command = Command::kExport;
   } else if (const OptionRow* option = FindOption(first);
              option && (option->commands & kInsteadOfCommand) != 0 && option->value.empty()) {
     static_cast<void>(option->apply(o, {}));
@@ -241,6 +254,10 @@ ParseResult ParseCommandLine(const std::vector<std::string>& given) {
     return fail("-o names the type by its extension; --format is for outputs named after songs");
   if (o.command == Command::kInspect && o.inputs.size() != 1)
     return fail("inspect takes a single MIDI file");
+  if (o.command == Command::kExport && o.inputs.size() != 1)
+    return fail("export takes a single MIDI file");
+  if (o.command == Command::kExport && o.bendRange > 0 && o.exportForm == ExportForm::kMts)
+    return fail("--bend-range does not apply to --as mts, which leaves the bends as they are");
   return ParseResult{o, {}};
 }
 

@@ -7,13 +7,14 @@
 
 #include "audio/sound_file_writer.h"
 #include "conversion/conversion_job.h"
+#include "export/midi_export.h"
 #include "language/language.h"
 #include "tuning/presets.h"
 #include "tuning/tuning.h"
 
 namespace velorna::cli {
 
-enum class Command { kConvert, kInspect, kTuning, kListPresets, kHelp, kVersion };
+enum class Command { kConvert, kInspect, kTuning, kExport, kListPresets, kHelp, kVersion };
 
 struct CliOptions {
   Command command = Command::kHelp;
@@ -32,6 +33,7 @@ struct CliOptions {
   std::string kbmFile;
   std::optional<int> tonicIndex;  // into kTonicNames
   std::optional<double> a4Hz;
+  bool ignoreSongTuning = false;  // the song's own MTS data give way to the tuning
   bool adaptive = false;  // each note's pitch chosen over the whole song, on top of the tuning
   std::string soundFont;
   Engine engine = Engine::kFast;
@@ -40,8 +42,10 @@ struct CliOptions {
   bool progress = true;        // --no-progress turns the progress display off
   bool truePeakGiven = false;  // --true-peak, which only --loudness uses
   bool verbose = false;
-  bool bends = false;  // inspect --bends
-  bool raw = false;    // inspect --raw: the machine-oriented lines
+  bool bends = false;                          // inspect --bends
+  bool raw = false;                            // inspect --raw: the machine-oriented lines
+  ExportForm exportForm = ExportForm::kBends;  // export --as
+  int bendRange = 0;                           // export --bend-range; 0: the form's default
   // What is written: -o's extension names the type, else --format's for every input.
   std::string outputExtension;  // --format's, with its dot; empty: ".wav"
   OutputFormat outputFormat;

@@ -20,6 +20,7 @@
 
 #include "audio/audio_messages.h"
 #include "audio/rendering_service.h"
+#include "base/display_text.h"
 #include "base/file_io.h"
 #include "base/output_target.h"
 #include "base/run_files.h"
@@ -225,6 +226,7 @@ int Convert(const CliOptions& cli, const Tuning& tuning, ConsoleOutput& console)
   ConversionOptions options;
   options.tuning = tuning;
   options.adaptive = cli.adaptive;
+  options.ignoreSongTuning = cli.ignoreSongTuning;
   options.soundFont = cli.soundFont;
   options.engine = cli.engine;
   options.jobs = sharing.threadsPerSong;
@@ -283,6 +285,22 @@ int Convert(const CliOptions& cli, const Tuning& tuning, ConsoleOutput& console)
   return anyFailed ? kExitNotWritten : kExitOk;
 }
 
+int Export(const CliOptions& cli, const Tuning& tuning, ConsoleOutput& console) {
+  const std::string& input = cli.inputs[0];
+  const std::string out = OutputPathOf(cli, input);
+  if (CheckOutput(out, cli.inputs).problem == OutputProblem::kIsInput)
+    return Usage("the output " + out + " would overwrite the input " + input);
+  ExportOptions options;
+  options.form = cli.exportForm;
+  options.bendRange = cli.bendRange;
+  options.adaptive = cli.adaptive;
+  options.ignoreSongTuning = cli.ignoreSongTuning;
+  if (!ExportSong(input, out, tuning, options, console)) return kExitNotWritten;
+  std::fprintf(stderr, "%s -> %s\n", EscapeForDisplay(input).c_str(),
+               EscapeForDisplay(out).c_str());
+  return kExitOk;
+}
+
 }  // namespace
 
 static int Run(int argc, char** argv) {
@@ -309,6 +327,7 @@ static int Run(int argc, char** argv) {
     case Command::kTuning:
     case Command::kInspect:
     case Command::kConvert:
+    case Command::kExport:
       break;
   }
   // Before any other thread starts, so that every thread inherits the blocked signals.
@@ -319,7 +338,7 @@ static int Run(int argc, char** argv) {
                                           .quiet = cli.quiet}
                             : ConsoleMode{.progress = false},
                         messages);
-  if (cli.command == Command::kInspect)
+  if (cli.command == Command::kInspect || cli.command == Command::kExport)
     console.BeginSong(std::filesystem::path(cli.inputs[0]).filename().string());
   // Every other command plays a tuning; one that cannot be read is a usage error.
   const std::optional<Tuning> tuning = ResolveTuning(cli, console);
@@ -332,6 +351,8 @@ static int Run(int argc, char** argv) {
       return Inspect(cli, *tuning, console) ? kExitOk : kExitNotWritten;
     case Command::kConvert:
       return Convert(cli, *tuning, console);
+    case Command::kExport:
+      return Export(cli, *tuning, console);
     default:
       break;
   }

@@ -165,6 +165,25 @@ std::string ApplyShard(CliOptions& o, const std::string& v) {
   return "";
 }
 
+std::string ApplyExportForm(CliOptions& o, const std::string& v) {
+  if (v == "bends") {
+    o.exportForm = ExportForm::kBends;
+  } else if (v == "mpe") {
+    o.exportForm = ExportForm::kMpe;
+  } else if (v == "mts") {
+    o.exportForm = ExportForm::kMts;
+  } else {
+    return "needs bends, mpe or mts: " + v;
+  }
+  return "";
+}
+
+std::string ApplyBendRange(CliOptions& o, const std::string& v) {
+  if (!ParseWhole(v, o.bendRange) || o.bendRange < 1 || o.bendRange > kMaxExportBendRange)
+    return "needs semitones from 1 to " + std::to_string(kMaxExportBendRange) + ": " + v;
+  return "";
+}
+
 std::string NeedsText(const std::string& v, std::string_view what) {
   return v.empty() ? "needs " + std::string(what) : "";
 }
@@ -212,15 +231,21 @@ std::vector<OptionRow> MakeTable() {
      "a .kbm's reference frequency. Default: offsets from equal\n"
      "temperament at A4 = 440 Hz, a .kbm's own reference frequency",
      ApplyA4},
-    {"", "--adaptive", "", kForSong, G::kTuning,
+    {"", "--adaptive", "", kForSong | kForExport, G::kTuning,
      "adaptive just intonation: every note gets its own pitch, chosen\n"
      "over the whole song so that what sounds together is pure\n"
      "(the tuning above gives the pitches it starts from)",
      [](CliOptions& o, const std::string&) { o.adaptive = true; return std::string(); }},
 
-    {"-o", "--output", "OUT", kForConvert, G::kGeneral,
+    {"", "--ignore-song-tuning", "", kForSong | kForExport, G::kTuning,
+     "the tuning above for every note, also those the song tunes itself\n"
+     "(MTS messages, tuning program and bank), which otherwise keep\n"
+     "the song's pitches",
+     [](CliOptions& o, const std::string&) { o.ignoreSongTuning = true; return std::string(); }},
+
+    {"-o", "--output", "OUT", kForConvert | kForExport, G::kGeneral,
      "write the output here (one input only); its extension picks\n"
-     "the type: .wav, .flac, .aiff or .aif",
+     "the type: .wav, .flac, .aiff or .aif (export: a MIDI file)",
      [](CliOptions& o, const std::string& v) { o.output = v; return NeedsText(v, "a file name"); }},
     {"-d", "--output-dir", "DIR", kForConvert, G::kGeneral,
      "write every output into the folder DIR instead of beside its song",
@@ -285,6 +310,15 @@ std::vector<OptionRow> MakeTable() {
      [](CliOptions& o, const std::string&) { o.bends = true; return std::string(); }},
     {"", "--raw", "", kForInspect, G::kGeneral, "inspect only: the lines for scripts",
      [](CliOptions& o, const std::string&) { o.raw = true; return std::string(); }},
+    {"", "--as", "bends|mpe|mts", kForExport, G::kGeneral,
+     "export only: how the tuning is carried (default bends): a channel\n"
+     "per bend sounding at once; an MPE lower zone; MIDI Tuning\n"
+     "Standard messages on the song's own channels",
+     ApplyExportForm},
+    {"", "--bend-range", "N", kForExport, G::kGeneral,
+     "export only: the bend range in semitones, 1.." + std::to_string(kMaxExportBendRange) + "\n"
+     "(default: bends 2, or what the song's bends need; mpe 48)",
+     ApplyBendRange},
     {"", "--lang", "ja|en", kForEvery | kInsteadOfCommand, G::kGeneral,
      "the language of the system's messages and the presets' display\n"
      "names (default: the locale's; Japanese for ja*, C and POSIX)",
@@ -353,6 +387,7 @@ std::string OptionHead(const OptionRow& option) {
 std::string HelpText() {
   std::string text = R"(usage: velorna-cli convert [options] [tuning] SONG.mid...
        velorna-cli inspect [--bends] [--raw] [--soundfont PATH] [tuning] SONG.mid
+       velorna-cli export [--as bends|mpe|mts] [--bend-range N] [tuning] [-o OUT.mid] SONG.mid
        velorna-cli tuning [tuning]
        velorna-cli --list-presets | --help | --version
 
@@ -370,6 +405,11 @@ inspect   Prints the prepared song, one event a line: time in seconds and bar:be
           and with --bends as well:
           index tick channel note pitch-class cents sensitivity base-bend bend
           ("rhythm" or "drum" replaces the last four for notes that are not retuned).
+export    Writes SONG.mid as a MIDI file (format 1, its tracks, tempo map, names and
+          controllers kept) in which every pitched note sounds at its target on an
+          ordinary synthesizer: by pitch bends, an MPE zone or MTS messages (--as).
+          Drums stay as they are. The output goes beside the song as SONG-FORM.mid
+          unless -o names it.
 tuning    Prints the tuning's 128 keys, one a line: key name Hz cents
           (C4 is key 60; cents from the key's equal-tempered pitch at A4 = 440 Hz;
           "x x" for a key the tuning leaves unmapped, whose notes stay silent).

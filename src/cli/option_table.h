@@ -18,8 +18,9 @@ enum CommandMask : unsigned {
   kForInspect = 1U << 1,
   kForTuning = 1U << 2,
   kForSong = kForConvert | kForInspect,
-  kForEvery = kForConvert | kForInspect | kForTuning,
   kInsteadOfCommand = 1U << 3,  // --help, --version, --list-presets: given in a command's place
+  kForExport = 1U << 4,
+  kForEvery = kForConvert | kForInspect | kForTuning | kForExport,
 };
 
 // The sections of --help and of the manual pages, in this order.

@@ -22,6 +22,7 @@
 #include "conversion/song_loading.h"
 #include "midi/song_time.h"
 #include "tuning/adaptive.h"
+#include "tuning/song_tuning.h"
 #include "tuning/tuning.h"
 
 namespace velorna::cli {
@@ -280,8 +281,10 @@ void PrintEventsForPeople(const MidiFormat0Data& song) {
   }
 }
 
+// `own`: the targets the song's own tuning data give (empty when it has none or they are
+// ignored), named where they apply.
 void PrintBendsForPeople(const MidiFormat0Data& song, const SongNoteIndex& index,
-                         const Tuning& tuning) {
+                         const Tuning& tuning, const std::vector<KeyTarget>& own) {
   const ListingClock clock(song);
   std::printf("%s", ReferenceHeading(tuning).c_str());
   std::printf("# %9s  %-8s  %-3s  %-9s  %8s  %10s  %s\n", "seconds", "bar:beat", "ch", "note",
@@ -303,6 +306,7 @@ void PrintBendsForPeople(const MidiFormat0Data& song, const SongNoteIndex& index
                 KeyFrequencyHz(e.note, r.target), r.bend, r.bendCents, r.sensitivity);
     if (r.keyShift != 0) std::printf(", key %+d", r.keyShift);
     if (r.baseCents != 0) std::printf(", the song's bend %+.1f", r.baseCents);
+    if (i < own.size() && own[i]) std::printf(", the song's own MTS tuning");
     std::printf(") %+.2f\n", r.rateShiftCents);
   });
 }
@@ -330,11 +334,15 @@ bool Inspect(const CliOptions& options, const Tuning& tuning, Reporter& reporter
     }
     adaptive = AdaptiveTuning(*song, tuning.keys);
   }
-  const Tuning& played = adaptive ? *adaptive : tuning;
+  const std::vector<KeyTarget> own =
+      options.ignoreSongTuning ? std::vector<KeyTarget>{} : SongTuningTargets(*song);
+  const Tuning played = options.ignoreSongTuning
+                            ? (adaptive ? *adaptive : tuning)
+                            : WithSongTuning(adaptive ? *adaptive : tuning, *song);
   if (options.raw) {
     options.bends ? PrintBends(*song, *index, played) : PrintEvents(*song);
   } else {
-    options.bends ? PrintBendsForPeople(*song, *index, played) : PrintEventsForPeople(*song);
+    options.bends ? PrintBendsForPeople(*song, *index, played, own) : PrintEventsForPeople(*song);
   }
   return true;
 }

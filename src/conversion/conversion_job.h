@@ -21,6 +21,9 @@ struct ConversionOptions {
   Tuning tuning;
   // Every pitched note's pitch chosen over the whole song, starting from tuning's keys.
   bool adaptive = false;
+  // The song's own tuning data (MTS messages, tuning program and bank) left unheard: the
+  // chosen tuning then applies to every note.
+  bool ignoreSongTuning = false;
   std::string soundFont;   // empty: the first default SoundFont that exists
   std::string outputPath;  // empty: the input's base name + ".wav"
   // Depth and level of the output; its type follows outputPath's extension.

@@ -61,6 +61,14 @@ void MakeMasterVolume(MidiEvent& e) {
   std::copy(std::begin(kBytes), std::end(kBytes), e.data.begin());
 }
 
+bool IsTuningSysExBody(std::span<const uint8_t> body) {
+  constexpr uint8_t kNonRealTime = 0x7E;
+  constexpr uint8_t kRealTime = 0x7F;
+  constexpr uint8_t kTuningStandard = 0x08;
+  return body.size() >= 4 && (body[0] == kNonRealTime || body[0] == kRealTime) &&
+         body[2] == kTuningStandard;
+}
+
 std::optional<int> RhythmMapOf(const MidiEvent& e) {
   if (e.status != st::kSysEx || e.kind != sysex::kRhythmPart) return std::nullopt;
   return e.data.size() > kRhythmMapByte ? e.data[kRhythmMapByte] : e.value;

@@ -19,6 +19,9 @@ void CopyEvent(MidiEvent& to, const MidiEvent& from);
 // none for any other event. A channel other than 10 with a map is a rhythm part: its notes are
 // drum sounds, never retuned.
 [[nodiscard]] std::optional<int> RhythmMapOf(const MidiEvent& e);
+// A MIDI Tuning Standard message, by its body (the bytes after F0 and any length field):
+// universal real-time or non-real-time, sub-ID 08.
+[[nodiscard]] bool IsTuningSysExBody(std::span<const uint8_t> body);
 // Status 240, kind 1, value 127, data F0 07 7F 7F 04 01 00 7F F7.
 void MakeMasterVolume(MidiEvent& e);
 

@@ -29,6 +29,10 @@ namespace rpn {
 inline constexpr int kBendRangeMsb = 0;
 inline constexpr int kBendRangeLsb = 0;
 inline constexpr int kNull = 127;
+inline constexpr int kFineTune = 1;
+inline constexpr int kCoarseTune = 2;
+inline constexpr int kTuningProgram = 3;  // MIDI Tuning Standard: the channel's tuning
+inline constexpr int kTuningBank = 4;
 // The bend range a synthesizer starts with, in semitones.
 inline constexpr int kDefaultBendRange = 2;
 }  // namespace rpn

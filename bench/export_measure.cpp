@@ -1,0 +1,163 @@
+// What bench/export.sh measures of an exported song:
+//   export_measure font OUT.sf2            writes the pure-sine SoundFont
+//   export_measure time SONG.mid           seconds to load, and to export each form beyond it
+//   export_measure pitch SONG.mid RAW      each pitched note of SONG in a rendering of its
+//                                          export (default tuning), against its target
+// Pitch: a note is measured from 30 ms after its start for up to 500 ms (at least 80 ms and
+// 40 periods)
+// where no other note sounds within two semitones and its channel's bend and modulation
+// wheel stay still (the wheel brings vibrato); the others are counted as skipped.
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "conversion/channel_setup.h"
+#include "conversion/note_retune.h"
+#include "export/midi_export.h"
+#include "midi/smf_reader.h"
+#include "support/pitch_measure.h"
+#include "support/tone_font.h"
+
+namespace {
+
+using namespace velorna;
+using Clock = std::chrono::steady_clock;
+
+double Since(Clock::time_point start) {
+  return std::chrono::duration<double>(Clock::now() - start).count();
+}
+
+int Time(const char* path) {
+  SilentReporter quiet;
+  MidiContext ctx(quiet);
+  const auto start = Clock::now();
+  MidiLoader loader = LoadSmf(ctx, path);
+  const double load = Since(start);
+  std::printf("load %.3f", load);
+  for (const ExportForm form : {ExportForm::kBends, ExportForm::kMpe, ExportForm::kMts}) {
+    MidiLoader copy = LoadSmf(ctx, path);
+    const auto begin = Clock::now();
+    const auto bytes = ExportSongBytes(ctx, copy, Tuning{}, ExportOptions{form, 0, false, false});
+    if (!bytes) return 1;
+    std::printf(" %s %.3f",
+                form == ExportForm::kBends ? "bends"
+                : form == ExportForm::kMpe ? "mpe"
+                                           : "mts",
+                Since(begin));
+  }
+  std::printf("\n");
+  return 0;
+}
+
+struct Sounding {
+  double start;
+  double end;
+  int key;
+  double cents;  // the target with the song's own bend
+  int channel;
+  bool wheel;  // the modulation wheel (vibrato on every SoundFont) is up
+};
+
+int Pitch(const char* songPath, const char* wavPath) {
+  SilentReporter quiet;
+  MidiContext ctx(quiet);
+  MidiLoader loader = LoadSmf(ctx, songPath);
+  PrepareSong(ctx, loader);
+  if (!loader.song || !loader.song->track) return 1;
+  const auto index = IndexSong(*loader.song);
+  if (!index) return 1;
+  const Tuning tuning;
+  std::vector<Sounding> notes;
+  std::array<ChannelSetup, kMidiChannels> setups;
+  std::array<bool, kMidiChannels> rhythm{};
+  std::array<int, kMidiChannels> wheel{};
+  std::array<std::vector<double>, kMidiChannels> moves;  // bend and wheel changes, seconds
+  rhythm[9] = true;
+  int64_t now = 0;
+  const auto& events = loader.song->track->events;
+  for (size_t i = 0; i < events.size(); ++i) {
+    const MidiEvent& e = events[i];
+    now += e.delta;
+    if (e.channel < 0 || e.channel >= kMidiChannels) continue;
+    ChannelSetup& s = setups[static_cast<size_t>(e.channel)];
+    if (e.status != st::kNote) {
+      s.Apply(e);
+      if (e.status == st::kPitchBend || (e.status == st::kControl && e.kind == 1))
+        moves[static_cast<size_t>(e.channel)].push_back(index->clock.Seconds(now));
+      if (e.status == st::kControl && e.kind == 1) wheel[static_cast<size_t>(e.channel)] = e.value;
+      if (s.rhythmMap > 0) rhythm[static_cast<size_t>(e.channel)] = true;
+      continue;
+    }
+    if (rhythm[static_cast<size_t>(e.channel)]) continue;
+    const double sens = s.range.Sensitivity() > 0 ? s.range.Sensitivity() : 2;
+    const double bend = (s.bend - kCentreBend) * sens * 100 / kCentreBend;
+    const int64_t release = ReleaseTick(*index, static_cast<int32_t>(i));
+    notes.push_back({index->clock.Seconds(now), index->clock.Seconds(release), e.note,
+                     *TargetOf(tuning, static_cast<int32_t>(i), e.note) + bend, e.channel,
+                     wheel[static_cast<size_t>(e.channel)] > 0});
+  }
+  // The rendering as raw 16-bit stereo samples.
+  FILE* f = std::fopen(wavPath, "rb");
+  if (!f) return 1;
+  std::vector<int16_t> samples;
+  int16_t block[4096];
+  for (size_t n; (n = std::fread(block, 2, 4096, f)) > 0;)
+    samples.insert(samples.end(), block, block + n);
+  std::fclose(f);
+  constexpr double kRate = 44100;
+  constexpr double kToneHz = 441;  // the tone font's key 69
+  int measured = 0;
+  int skipped = 0;
+  int beyond = 0;
+  double worst = 0;
+  for (const Sounding& n : notes) {
+    const double from = n.start + 0.03;
+    const double to = std::min(n.end, n.start + 0.5);
+    const double pitch = n.key * 100 + n.cents;
+    const bool crowded = std::any_of(notes.begin(), notes.end(), [&](const Sounding& o) {
+      return &o != &n && o.start < to + 0.05 && o.end + 0.05 > from &&
+             std::fabs(o.key * 100 + o.cents - pitch) < 200;
+    });
+    const auto& m = moves[static_cast<size_t>(n.channel)];
+    const auto move = std::lower_bound(m.begin(), m.end(), n.start);
+    const bool moving = n.wheel || (move != m.end() && *move < to);
+    // Low notes need a longer look for a cent: at least 40 periods.
+    const double periods = (to - from) * kToneHz * std::exp2((n.key - 69) / 12.0);
+    if (to - from < 0.08 || periods < 40 || crowded || moving) {
+      ++skipped;
+      continue;
+    }
+    const double keyHz = kToneHz * std::exp2((n.key - 69) / 12.0);
+    const double aim = keyHz * std::exp2(n.cents / 1200);
+    const auto left = test::LeftChannel(samples, static_cast<size_t>(from * kRate),
+                                        static_cast<size_t>((to - from) * kRate));
+    const double got =
+        1200 * std::log2(test::PeakFrequency(left, kRate, aim / 1.03, aim * 1.03) / keyHz);
+    const double error = std::fabs(got - n.cents);
+    worst = std::max(worst, error);
+    ++measured;
+    if (error > 1.3) ++beyond;  // a cent, half a step of range 48, and the window's own error
+    if (error > 1.3 && std::getenv("EXPORT_MEASURE_SHOW"))
+      std::printf("%.3f ch %d key %d want %.2f got %.2f\n", n.start, n.channel + 1, n.key, n.cents,
+                  got);
+  }
+  std::printf("notes %zu measured %d skipped %d worst %.2f beyond %d\n", notes.size(), measured,
+              skipped, worst, beyond);
+  return beyond == 0 ? 0 : 1;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc == 3 && std::strcmp(argv[1], "font") == 0)
+    return velorna::test::WriteToneFont(argv[2]) ? 0 : 1;
+  if (argc == 3 && std::strcmp(argv[1], "time") == 0) return Time(argv[2]);
+  if (argc == 4 && std::strcmp(argv[1], "pitch") == 0) return Pitch(argv[2], argv[3]);
+  std::fprintf(stderr, "usage: export_measure font OUT.sf2 | time SONG.mid | pitch SONG.mid RAW\n");
+  return 2;
+}

@@ -1,0 +1,37 @@
+// What an export says about what it could not carry exactly.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace velorna {
+
+namespace code {
+inline constexpr uint32_t kExptCrowded = 0x0E000001;
+inline constexpr uint32_t kExptBendClipped = 0x0E000002;
+inline constexpr uint32_t kExptSharedKey = 0x0E000003;
+}  // namespace code
+
+namespace export_msg {
+
+// More notes sounded at once than the channels hold; the compromise is in the README.
+inline std::string Crowded(int notes, const std::string& firstSeconds, const std::string& cents) {
+  return std::to_string(notes) +
+         " 個の音は同時に鳴る音が多すぎて自分のチャンネルを得られませんでした（最初は " +
+         firstSeconds +
+         " 秒）。余韻だけが残るチャンネルか、同じパートで最も近いベンドのチャンネルで鳴らします（最"
+         "大 " +
+         cents + " セントのずれ）。";
+}
+inline std::string BendClipped(int bends, int range) {
+  return std::to_string(bends) + " 個のピッチベンドがベンド幅 " + std::to_string(range) +
+         " 半音に収まらず、端で止めました（--bend-range で広げられます）。";
+}
+inline std::string SharedKey(int notes) {
+  return std::to_string(notes) +
+         " 個の音は、同じ鍵盤が別の音高で鳴っている間に始まりました。鳴っている音も新しい音高に合わ"
+         "せます。";
+}
+
+}  // namespace export_msg
+}  // namespace velorna
