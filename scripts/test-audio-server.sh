@@ -2,6 +2,7 @@
 # A PulseAudio daemon with a null sink for the playback tests, private to this user:
 #   scripts/test-audio-server.sh start   starts it (or finds it running) and prints its
 #                                        XDG_RUNTIME_DIR; the sink is velorna_test
+#   scripts/test-audio-server.sh running exits 0 when it answers
 #   scripts/test-audio-server.sh stop    stops the daemon start started
 # The runtime folder is $VELORNA_PULSE_DIR, by default /tmp/velorna-pulse-<uid>. Exits
 # non-zero when no daemon can be started (the tests then skip, saying why).
@@ -26,6 +27,7 @@ case ${1:-} in
     fi
     echo "$dir"
     ;;
+  running) running ;;
   stop)
     if [[ -f $dir/pulse/pid ]]; then
       pid=$(cat "$dir/pulse/pid")

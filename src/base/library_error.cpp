@@ -24,6 +24,8 @@ std::string_view ModuleTag(LibraryModule module) {
       return "MUEV";
     case LibraryModule::LEVL:
       return "LEVL";
+    case LibraryModule::AOUT:
+      return "AOUT";
   }
   return "GENE";
 }

@@ -91,6 +91,8 @@ std::string_view CommandName(Command command) {
       return "inspect";
     case Command::kTuning:
       return "tuning";
+    case Command::kPlay:
+      return "play";
     default:
       return "";
   }
@@ -104,6 +106,8 @@ unsigned MaskOf(Command command) {
       return kForInspect;
     case Command::kTuning:
       return kForTuning;
+    case Command::kPlay:
+      return kForPlay;
     default:
       return 0;
   }
@@ -194,6 +198,8 @@ ParseResult ParseCommandLine(const std::vector<std::string>& given) {
     o.command = Command::kInspect;
   } else if (first == "tuning") {
     o.command = Command::kTuning;
+  } else if (first == "play") {
+    o.command = Command::kPlay;
   } else if (const OptionRow* option = FindOption(first);
              option && (option->commands & kInsteadOfCommand) != 0 && option->value.empty()) {
     static_cast<void>(option->apply(o, {}));
@@ -241,6 +247,8 @@ ParseResult ParseCommandLine(const std::vector<std::string>& given) {
     return fail("-o names the type by its extension; --format is for outputs named after songs");
   if (o.command == Command::kInspect && o.inputs.size() != 1)
     return fail("inspect takes a single MIDI file");
+  if (o.command == Command::kPlay && o.inputs.size() != 1)
+    return fail("play takes a single MIDI file");
   return ParseResult{o, {}};
 }
 

@@ -13,7 +13,7 @@
 
 namespace velorna::cli {
 
-enum class Command { kConvert, kInspect, kTuning, kListPresets, kHelp, kVersion };
+enum class Command { kConvert, kInspect, kTuning, kPlay, kListPresets, kHelp, kVersion };
 
 struct CliOptions {
   Command command = Command::kHelp;
@@ -40,8 +40,10 @@ struct CliOptions {
   bool progress = true;        // --no-progress turns the progress display off
   bool truePeakGiven = false;  // --true-peak, which only --loudness uses
   bool verbose = false;
-  bool bends = false;  // inspect --bends
-  bool raw = false;    // inspect --raw: the machine-oriented lines
+  bool bends = false;        // inspect --bends
+  bool raw = false;          // inspect --raw: the machine-oriented lines
+  double fromSeconds = 0.0;  // play --from: where playing starts
+  double abEvery = 0.0;      // play --ab-every: A and B take turns this often; 0: never
   // What is written: -o's extension names the type, else --format's for every input.
   std::string outputExtension;  // --format's, with its dot; empty: ".wav"
   OutputFormat outputFormat;

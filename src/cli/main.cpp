@@ -25,6 +25,7 @@
 
 #include "cli/cli_options.h"
 #include "cli/option_table.h"
+#include "cli/play_command.h"
 #include "cli/song_listing.h"
 #include "cli/song_report.h"
 #include "cli/stderr_reporter.h"
@@ -300,17 +301,18 @@ static int Run(int argc, char** argv) {
     case Command::kTuning:
     case Command::kInspect:
     case Command::kConvert:
+    case Command::kPlay:
       break;
   }
   // Before any other thread starts, so that every thread inherits the blocked signals.
-  if (cli.command == Command::kConvert) StartSignalWatcher();
+  if (cli.command == Command::kConvert || cli.command == Command::kPlay) StartSignalWatcher();
   ConsoleOutput console(cli.command == Command::kConvert
                             ? ConsoleMode{.progress = cli.progress,
                                           .terminal = isatty(STDERR_FILENO) != 0,
                                           .quiet = cli.quiet}
                             : ConsoleMode{.progress = false},
                         messages);
-  if (cli.command == Command::kInspect)
+  if (cli.command == Command::kInspect || cli.command == Command::kPlay)
     console.BeginSong(std::filesystem::path(cli.inputs[0]).filename().string());
   // Every other command plays a tuning; one that cannot be read is a usage error.
   const std::optional<Tuning> tuning = ResolveTuning(cli, console);
@@ -323,6 +325,8 @@ static int Run(int argc, char** argv) {
       return Inspect(cli, *tuning, console) ? kExitOk : kExitNotWritten;
     case Command::kConvert:
       return Convert(cli, *tuning, console);
+    case Command::kPlay:
+      return PlaySong(cli, *tuning, console, g_interrupted);
     default:
       break;
   }

@@ -17,8 +17,9 @@ enum CommandMask : unsigned {
   kForConvert = 1U << 0,
   kForInspect = 1U << 1,
   kForTuning = 1U << 2,
-  kForSong = kForConvert | kForInspect,
-  kForEvery = kForConvert | kForInspect | kForTuning,
+  kForPlay = 1U << 4,
+  kForSong = kForConvert | kForInspect | kForPlay,
+  kForEvery = kForConvert | kForInspect | kForTuning | kForPlay,
   kInsteadOfCommand = 1U << 3,  // --help, --version, --list-presets: given in a command's place
 };
 
