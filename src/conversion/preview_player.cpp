@@ -27,7 +27,10 @@ namespace {
 constexpr int kPreviewWorkers = 1;
 // How often a rendering waiting for a SoundFont looks at its Stop.
 constexpr auto kStopLook = std::chrono::milliseconds(20);
-// How long the shelf waits for a copy to come back before it loads one.
+// The copies a player keeps in turn: the one heard and the one the next switch takes; a
+// crossfade holds a third for its length. Below that a copy is loaded at once; past it the
+// shelf waits this long for a copy to come back before it loads one.
+constexpr int kCopiesInTurn = 2;
 constexpr auto kReturnGrace = std::chrono::seconds(2);
 
 class QuietObserver final : public JobObserver {
@@ -52,8 +55,13 @@ class FontShelf {
   // A copy a rendering no longer needs: the next spare, unless one is ready.
   void Return(std::unique_ptr<LoadedSoundFont> font) {
     if (!font) return;
-    std::lock_guard lock(mutex_);
-    if (!spare_) spare_ = std::move(font);
+    std::unique_lock lock(mutex_);
+    if (spare_) {
+      --copies_;
+      lock.unlock();
+      return;  // the copy goes here, outside the lock
+    }
+    spare_ = std::move(font);
     changed_.notify_all();
   }
 
@@ -78,8 +86,9 @@ class FontShelf {
       // The rendering that ends with the one taken usually hands its copy back at once:
       // a load then would only take the processor from the new rendering.
       // Unless a rendering waits for one.
-      changed_.wait_for(lock, kReturnGrace,
-                        [&] { return stop.stop_requested() || spare_ || waiting_ > 0; });
+      if (copies_ >= kCopiesInTurn)
+        changed_.wait_for(lock, kReturnGrace,
+                          [&] { return stop.stop_requested() || spare_ || waiting_ > 0; });
       if (stop.stop_requested()) break;
       if (spare_) continue;
       lock.unlock();
@@ -91,6 +100,7 @@ class FontShelf {
       }
       if (!font && !stop.stop_requested()) reporter_.ShowText(audio_msg::NoSynthesizer(path_));
       lock.lock();
+      copies_ += font ? 1 : 0;
       failed_ = !font;
       spare_ = std::move(font);
       changed_.notify_all();
@@ -104,6 +114,7 @@ class FontShelf {
   std::unique_ptr<LoadedSoundFont> spare_;
   bool failed_ = false;
   int waiting_ = 0;      // renderings waiting for a copy
+  int copies_ = 1;       // loaded and not yet freed
   std::jthread loader_;  // last: stopped and joined before the rest goes
 };
 
