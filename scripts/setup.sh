@@ -13,7 +13,7 @@ packages=(
   openttd-openmsx planetblupi-music-midi
   time clang libclang-rt-14-dev clang-format util-linux
   libsndfile1-dev libebur128-dev dpkg-dev desktop-file-utils appstream groff-base lintian
-  parallel
+  parallel ffmpeg valgrind
   pulseaudio pulseaudio-utils
 )
 

@@ -4,6 +4,10 @@
 <context>
     <name>Messages</name>
     <message>
+        <source>音割れ %1 曲:</source>
+        <translation>clipped samples in %1 of them:</translation>
+    </message>
+    <message>
         <source>%1 曲: 変換 %2、失敗 %3</source>
         <translation>%1 songs: %2 converted, %3 failed</translation>
     </message>

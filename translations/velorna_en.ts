@@ -166,6 +166,14 @@ Output: %2</translation>
         <translation>%1 failed</translation>
     </message>
     <message>
+        <source>%1（%2 サンプル）</source>
+        <translation>%1 (%2 samples)</translation>
+    </message>
+    <message>
+        <source>音割れのあった曲:</source>
+        <translation>Songs with clipped samples:</translation>
+    </message>
+    <message>
         <source>未処理 %1 曲</source>
         <translation>%1 not started</translation>
     </message>

@@ -1139,7 +1139,11 @@ void CVelornaDlg::OnWorkerEnded(ConversionResult result) {
                                       QString::fromStdString(ClockText(m_job.songSeconds))));
     m_remainingField->setText(QString::fromUtf8(kNoStatus));
   }
-  for (const Report& report : m_batchMessages.reports()) song.messages << ShownText(report);
+  for (const Report& report : m_batchMessages.reports()) {
+    song.messages << ShownText(report);
+    if (report.kind == ReportKind::kFinished && report.level)
+      song.clippedSamples = report.level->clippedSamples;
+  }
   switch (result) {
     case ConversionResult::kWritten:
       ShowSongState(song.song, SongState::kWritten, song.output);
@@ -1175,7 +1179,7 @@ void CVelornaDlg::FinishRun() {
   SetTuningControlsEnabled(true);
   QString lastWritten;
   int written = 0, stopped = 0, failed = 0;
-  QStringList failures, details;
+  QStringList failures, clipped, details;
   for (const SongRun& song : m_run) {
     switch (song.result) {
       case ConversionResult::kWritten:
@@ -1192,9 +1196,10 @@ void CVelornaDlg::FinishRun() {
                         (song.messages.isEmpty() ? QString() : tr("（%1）").arg(song.messages[0]));
         break;
     }
-    const bool wrote = song.result == ConversionResult::kWritten ||
-                       song.result == ConversionResult::kWrittenAfterStop;
+    const bool wrote = OutputWritten(song.result);
     if (wrote) lastWritten = song.output;
+    if (wrote && song.clippedSamples > 0)
+      clipped << tr("%1（%2 サンプル）").arg(FileName(song.song)).arg(song.clippedSamples);
     details << (!wrote ? tr("%1: 変換できませんでした。").arg(song.song)
                        : tr("%1 → %2").arg(song.song, song.output));
     for (const QString& message : song.messages) details << QStringLiteral("    ") + message;
@@ -1213,6 +1218,9 @@ void CVelornaDlg::FinishRun() {
                      .arg(m_runSize + m_runSkipped)
                      .arg(counts.join(tr("、")), QString::fromStdString(ClockText(seconds)));
   if (!failures.isEmpty()) text += QStringLiteral("\n\n") + failures.join(QLatin1Char('\n'));
+  if (!clipped.isEmpty())
+    text += QStringLiteral("\n\n") + tr("音割れのあった曲:") + QLatin1Char('\n') +
+            clipped.join(QLatin1Char('\n'));
   QMessageBox box(QMessageBox::NoIcon, QString::fromUtf8(kTitle), text, QMessageBox::Ok, this);
   box.setObjectName(QStringLiteral("summary"));
   box.setDetailedText(details.join(QLatin1Char('\n')));

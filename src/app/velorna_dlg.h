@@ -124,7 +124,8 @@ class CVelornaDlg : public QDialog {
     QString song;
     QString output;
     ConversionResult result = ConversionResult::kNotWritten;
-    QStringList messages;  // a batch's messages, shown with its summary
+    QStringList messages;        // a batch's messages, shown with its summary
+    int64_t clippedSamples = 0;  // of the output written
   };
 
   void OnInitDialog();

@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <new>
 
+#include "base/address_space.h"
 #include "midi/midi_constants.h"
 #include "midi/midi_types.h"
 
@@ -19,16 +20,13 @@ constexpr double kSampleScale = 32768.0;
 constexpr long kSampleMin = -32768;
 constexpr long kSampleMax = 32767;
 
-// Throws std::bad_alloc unless the room a load needs can be had (the room is given back
-// at once: it is only asked for, never touched).
+// Throws std::bad_alloc unless the address space a load needs is left under the limit.
 void EnsureRoomToLoad(const std::string& path) {
   std::error_code ec;
   const auto size = std::filesystem::file_size(path, ec);
   if (ec) return;  // the load will fail on its own
-  const int64_t room = static_cast<int64_t>(size) * kLoadRoomFactor + kLoadRoomExtra;
-  // Through a volatile pointer: an allocation that is never used may be left out.
-  void* volatile probe = ::operator new(static_cast<size_t>(room));
-  ::operator delete(probe);
+  if (!AddressSpaceFits(static_cast<int64_t>(size) * kLoadRoomFactor + kLoadRoomExtra))
+    throw std::bad_alloc();
 }
 
 }  // namespace

@@ -1,6 +1,10 @@
 #include "audio/rendering_service.h"
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <array>
+#include <cerrno>
 #include <cstdio>
 #include <filesystem>
 #include <vector>
@@ -37,6 +41,25 @@ std::string DefaultSoundFontPath() {
     if (std::filesystem::is_regular_file(path, ec)) return path;
   }
   return std::string(kSoundFontFolder) + kDefaultSoundFonts[0];
+}
+
+SoundFontAccess CheckSoundFontAccess(const std::string& soundFont) {
+  const auto opens = [](const std::string& path) {
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return errno;
+    char first = 0;
+    const ssize_t got = ::read(fd, &first, 1);  // a folder opens, but does not read
+    const int error = got < 0 ? errno : 0;
+    ::close(fd);
+    return error;
+  };
+  if (!soundFont.empty()) return {soundFont, opens(soundFont)};
+  for (const char* name : kDefaultSoundFonts) {
+    const std::string path = std::string(kSoundFontFolder) + name;
+    if (opens(path) == 0) return {path, 0};
+  }
+  const std::string fallback = DefaultSoundFontPath();
+  return {fallback, opens(fallback)};
 }
 
 std::unique_ptr<LoadedSoundFont> ResolveSoundFont(Reporter& reporter,

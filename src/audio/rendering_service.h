@@ -14,6 +14,15 @@ namespace velorna {
 // TimGM6mb); the first of them when none does.
 std::string DefaultSoundFontPath();
 
+// The SoundFont file a run would load (the one named, else the first default that exists)
+// and why it cannot be opened for reading: an errno value, or 0. It reads no more than the
+// file's first bytes, so that a run names a missing SoundFont once, before any song.
+struct SoundFontAccess {
+  std::string path;
+  int error = 0;
+};
+[[nodiscard]] SoundFontAccess CheckSoundFontAccess(const std::string& soundFont);
+
 // Loads the SoundFont the front end names, or else the first default that loads; shows
 // "ソフトウェア音源が使用できません。 (PATH)" and gives null when none loads.
 std::unique_ptr<LoadedSoundFont> ResolveSoundFont(Reporter& reporter, const std::string& soundFont);

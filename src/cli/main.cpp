@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "audio/audio_messages.h"
+#include "audio/rendering_service.h"
 #include "base/file_io.h"
 #include "base/output_target.h"
 #include "base/run_files.h"
@@ -204,6 +205,13 @@ int Convert(const CliOptions& cli, const Tuning& tuning, ConsoleOutput& console)
     if (!report->IsOpen()) return Usage("cannot write the report " + cli.reportFile);
   }
 
+  // A SoundFont that cannot be read fails every song alike: said once, before any song.
+  if (const SoundFontAccess font = CheckSoundFontAccess(cli.soundFont); font.error != 0) {
+    console.ShowText(audio_msg::NoSynthesizer(font.path));
+    console.ShowText(PathAndCause(font.path, font.error));
+    return kExitNotWritten;
+  }
+
   // The threads of the whole run fitted once to its memory bound, and said once.
   int jobs = cli.jobs;
   if (cli.engine == Engine::kFast) {
@@ -259,6 +267,7 @@ int Convert(const CliOptions& cli, const Tuning& tuning, ConsoleOutput& console)
                  {job.control.writtenSeconds, job.control.songSeconds});
         record.result = OutcomeOf(result);
         record.notes = job.control.m_notes.load();
+        if (OutputWritten(result)) record.level = song.Level();
       }
       if (record.result == SongOutcome::kFailed) anyFailed = true;
       record.codes = song.Codes();

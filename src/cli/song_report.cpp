@@ -1,6 +1,7 @@
 #include "cli/song_report.h"
 
 #include <cinttypes>
+#include <cmath>
 
 namespace velorna::cli {
 namespace {
@@ -41,6 +42,23 @@ const char* OutcomeName(SongOutcome outcome) {
   return "failed";
 }
 
+// A level in dB or LU to two decimals; null where it is not a number (a silent peak).
+std::string Decibels(std::optional<double> value) {
+  if (!value || !std::isfinite(*value)) return "null";
+  char text[32];
+  std::snprintf(text, sizeof text, "%.2f", *value);
+  return text;
+}
+
+std::string LevelFields(const OutputLevel& level) {
+  std::string fields = ",\"peak_dbfs\":" + Decibels(level.peakDb) +
+                       ",\"clipped_samples\":" + std::to_string(level.clippedSamples) +
+                       ",\"loudness_lufs\":" + Decibels(level.loudness);
+  if (level.truePeakDb) fields += ",\"true_peak_dbtp\":" + Decibels(level.truePeakDb);
+  if (level.loudnessRange) fields += ",\"loudness_range_lu\":" + Decibels(level.loudnessRange);
+  return fields;
+}
+
 }  // namespace
 
 SongOutcome OutcomeOf(ConversionResult result) {
@@ -64,6 +82,7 @@ std::string JsonLine(const SongRecord& record) {
                 record.notes);
   return "{\"input\":" + Quoted(record.input) + ",\"output\":" + Quoted(record.output) +
          ",\"result\":\"" + OutcomeName(record.result) + "\",\"codes\":[" + codes + "]," + numbers +
+         (record.level && record.result != SongOutcome::kFailed ? LevelFields(*record.level) : "") +
          "}";
 }
 

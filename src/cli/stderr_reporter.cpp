@@ -83,7 +83,8 @@ void ConsoleOutput::EndBatch() {
   if (clipped_.empty()) return;
   std::string names;
   for (const std::string& song : clipped_) names += (names.empty() ? "" : ", ") + song;
-  PrintLocked("clipped samples in " + std::to_string(clipped_.size()) + " of them: " + names);
+  PrintLocked(messages_.Translate("音割れ " + std::to_string(clipped_.size()) + " 曲:") + " " +
+              names);
 }
 
 SongConsole::SongConsole(ConsoleOutput& console, std::string name)
@@ -91,6 +92,11 @@ SongConsole::SongConsole(ConsoleOutput& console, std::string name)
 
 double SongConsole::Seconds() const {
   return SecondsOf(Clock::now() - start_);
+}
+
+std::optional<OutputLevel> SongConsole::Level() const {
+  std::lock_guard lock(mutex_);
+  return level_;
 }
 
 std::vector<std::string> SongConsole::Codes() const {
@@ -149,8 +155,7 @@ void SongConsole::End(ConversionResult result, const std::string& outputPath, bo
     level = level_;
   }
   // Only an output that was written has a level to report.
-  const bool wrote =
-      result == ConversionResult::kWritten || result == ConversionResult::kWrittenAfterStop;
+  const bool wrote = OutputWritten(result);
   if (level && wrote) took += " " + console_.messages_.Translate(LevelText(*level));
   std::lock_guard lock(console_.mutex_);
   if (level && level->clippedSamples > 0 && wrote)

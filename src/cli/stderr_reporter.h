@@ -85,6 +85,8 @@ class SongConsole final : public Reporter, public JobObserver {
   // The codes of the messages the song gave ("MDLD00000003"), in order.
   std::vector<std::string> Codes() const;
   double Seconds() const;
+  // The level of the song's output as written; none before it is written.
+  std::optional<OutputLevel> Level() const;
 
  private:
   using Clock = std::chrono::steady_clock;

@@ -38,6 +38,11 @@ struct ConversionOptions {
 // the old output stands untouched.
 enum class ConversionResult { kWritten, kWrittenAfterStop, kNotWritten, kStoppedBeforeSound };
 
+// Whether the job left an output (whole, or as far as a Stop let it go).
+[[nodiscard]] constexpr bool OutputWritten(ConversionResult result) {
+  return result == ConversionResult::kWritten || result == ConversionResult::kWrittenAfterStop;
+}
+
 // The worker threads a conversion with `options` gets under the memory policy (see
 // memory_policy.h), from the size of the SoundFont it will load.
 [[nodiscard]] WorkerFit FitWorkersFor(const ConversionOptions& options);

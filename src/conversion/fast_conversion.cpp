@@ -16,6 +16,7 @@
 #include "audio/dry_rendering.h"
 #include "audio/pitch_realisation.h"
 #include "audio/song_sums.h"
+#include "base/address_space.h"
 #include "base/library_error.h"
 #include "conversion/copy_timing.h"
 #include "conversion/drum_copy.h"
@@ -47,7 +48,7 @@ constexpr int64_t kPercent = 100;
 
 // Room asked for before FluidSynth makes a synthesizer's settings, which it does without
 // checking its allocations: far more than they take.
-constexpr size_t kSettingsRoom = size_t{16} << 20;
+constexpr int64_t kSettingsRoom = int64_t{16} << 20;
 
 // What one worker thread renders with: its own SoundFont and synthesizer settings.
 struct WorkerKit {
@@ -61,9 +62,7 @@ struct WorkerKit {
 WorkerKit MakeKit(std::unique_ptr<LoadedSoundFont> font) {
   WorkerKit kit;
   for (FluidSettingsPtr* settings : {&kit.settings, &kit.fewVoices}) {
-    // Through a volatile pointer: an allocation that is never used may be left out.
-    void* volatile probe = ::operator new(kSettingsRoom);
-    ::operator delete(probe);
+    if (!AddressSpaceFits(kSettingsRoom)) throw std::bad_alloc();
     *settings = MakeRenderSettings(settings == &kit.settings ? kRenderPolyphony : kNoteVoices);
   }
   if (kit.settings && kit.fewVoices) kit.font = std::move(font);

@@ -1,7 +1,5 @@
 #include "conversion/memory_policy.h"
 
-#include <sys/resource.h>
-
 #include <algorithm>
 #include <thread>
 
@@ -26,12 +24,6 @@ WorkerFit FitWorkers(int asked, int64_t soundFontBytes, int64_t addressLimit) {
   fit.workers = static_cast<int>(std::clamp<int64_t>(room + 1, 1, wanted));
   fit.lowered = fit.workers < wanted && asked > 0;
   return fit;
-}
-
-int64_t AddressSpaceLimit() {
-  rlimit limit{};
-  if (::getrlimit(RLIMIT_AS, &limit) != 0 || limit.rlim_cur == RLIM_INFINITY) return -1;
-  return static_cast<int64_t>(limit.rlim_cur);
 }
 
 }  // namespace velorna

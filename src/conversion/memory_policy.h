@@ -7,6 +7,8 @@
 
 #include <cstdint>
 
+#include "base/address_space.h"
+
 namespace velorna {
 
 inline constexpr int64_t kMiB = int64_t{1} << 20;
@@ -33,8 +35,5 @@ struct WorkerFit {
 // How many workers a run of `asked` (0: one per core) may have with a SoundFont of
 // `soundFontBytes`, under `addressLimit` bytes of address space (-1: none).
 [[nodiscard]] WorkerFit FitWorkers(int asked, int64_t soundFontBytes, int64_t addressLimit);
-
-// The address-space limit this process runs under (RLIMIT_AS), or -1 for none.
-[[nodiscard]] int64_t AddressSpaceLimit();
 
 }  // namespace velorna

@@ -4,7 +4,10 @@
 #include <algorithm>
 #include <cmath>
 #include <filesystem>
+#include <fstream>
+#include <regex>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "support/pitch_measure.h"
@@ -152,6 +155,42 @@ TEST(CliOutputFormat, WhatCannotBeWrittenIsAUsageErrorBeforeAnyWork) {
   }
   EXPECT_EQ(RunProcess({CliPath(), "inspect", "--normalize", song}).exitStatus, 2);
   EXPECT_EQ(std::distance(fs::directory_iterator(dir.path()), fs::directory_iterator()), 1);
+}
+
+// A batch where one song clips: its result line, the closing summary and its report line name
+// it; the song that fits has no clipped samples and a measured peak, in either language.
+TEST(CliOutputFormat, ABatchNamesTheSongsThatClippedInTheSummaryAndTheReport) {
+  TempDir dir;
+  WriteBytes(dir / "loud.mid", ChordSong());
+  TrackBytes quiet;
+  quiet.Tempo(0, 500000).NoteOn(0, 0, 60, 20).NoteOff(960, 0, 60).EndOfTrack(0);
+  WriteBytes(dir / "quiet.mid", SmfFile(0, 480, {quiet}));
+  for (const auto& [language, summary] :
+       {std::pair{"en", "clipped samples in 1 of them: loud.mid ("},
+        std::pair{"ja", "音割れ 1 曲: loud.mid ("}}) {
+    const fs::path report = dir / (std::string(language) + ".jsonl");
+    // --gain clips the chord only; the quiet note stays far below full scale.
+    const ProcessResult r =
+        RunProcess({CliPath(), "convert", "--lang", language, "--soundfont", kSoundFont, "--gain",
+                    "24", "--jobs", "1", "-d", (dir / language).string(), "--report",
+                    report.string(), (dir / "loud.mid").string(), (dir / "quiet.mid").string()});
+    ASSERT_EQ(r.exitStatus, 0) << r.err;
+    EXPECT_NE(r.err.find(summary), std::string::npos) << r.err;
+    std::ifstream in(report);
+    int lines = 0;
+    for (std::string line; std::getline(in, line); ++lines) {
+      std::smatch m;
+      ASSERT_TRUE(std::regex_search(
+          line, m,
+          std::regex(
+              R"rx("peak_dbfs":(-?[0-9.]+),"clipped_samples":([0-9]+),"loudness_lufs":-?[0-9.]+)rx")))
+          << line;
+      const bool loud = line.find("loud.mid") != std::string::npos;
+      EXPECT_EQ(std::stol(m[2]) > 0, loud) << line;
+      EXPECT_EQ(std::stod(m[1]) >= 0, loud) << line;
+    }
+    EXPECT_EQ(lines, 2);
+  }
 }
 
 }  // namespace
