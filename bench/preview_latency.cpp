@@ -33,10 +33,22 @@ double Since(Clock::time_point start) {
 
 // Waits for `done`, and the seconds it took.
 template <typename Done>
-double Await(Done done) {
+double Await(PreviewPlayer& player, Done done) {
   const auto start = Clock::now();
-  while (!done()) std::this_thread::sleep_for(kPoll);
+  while (!done()) {
+    std::this_thread::sleep_for(kPoll);
+    player.Collect();
+  }
   return Since(start);
+}
+
+// Plays on for `duration`, tending the player as a front end does.
+void PlayOn(PreviewPlayer& player, std::chrono::milliseconds duration) {
+  const auto end = Clock::now() + duration;
+  while (Clock::now() < end && !player.ended()) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    player.Collect();
+  }
 }
 
 // "worst (each one)".
@@ -75,23 +87,23 @@ int main(int argc, char** argv) {
   const auto play = Clock::now();
   player->Seek(at);
   player->Play();
-  Await([&] { return player->position() > at; });
+  Await(*player, [&] { return player->position() > at; });
   std::printf("first_sound_s %.3f\n", Since(play));
 
   PreviewTuning meantone;
   meantone.tuning.keys = KeyTableFromCents({0, -24, -7, 10, -14, 3, -21, -3, -27, -10, 7, -17});
   std::vector<double> tunings, ab;
   for (int k = 0; k < kSwitches; ++k) {
-    std::this_thread::sleep_for(kBetweenSwitches);
+    PlayOn(*player, kBetweenSwitches);
     const int64_t before = player->lastSwitchFrame();
     (void)player->SetTuning(k % 2 ? PreviewTuning{} : meantone);
-    tunings.push_back(Await([&] { return player->lastSwitchFrame() != before; }));
+    tunings.push_back(Await(*player, [&] { return player->lastSwitchFrame() != before; }));
   }
   for (int k = 0; k < kSwitches; ++k) {
-    std::this_thread::sleep_for(kBetweenSwitches);
+    PlayOn(*player, kBetweenSwitches);
     const int64_t before = player->lastSwitchFrame();
     player->SelectB(!player->selectedB());
-    ab.push_back(Await([&] { return player->lastSwitchFrame() != before; }));
+    ab.push_back(Await(*player, [&] { return player->lastSwitchFrame() != before; }));
   }
   std::printf("tuning_switch_worst_s %s\n", Times(tunings).c_str());
   std::printf("ab_switch_worst_s %s\n", Times(ab).c_str());
@@ -99,10 +111,7 @@ int main(int argc, char** argv) {
   player->Seek(0);
   const int64_t underrunsBefore = player->underruns();
   const auto listening = Clock::now();
-  while (Since(listening) < listen && !player->ended()) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(100));
-    player->Collect();
-  }
+  PlayOn(*player, std::chrono::milliseconds(static_cast<int64_t>(listen * 1000)));
   std::printf("underruns %lld (over %.0f s)\n",
               static_cast<long long>(player->underruns() - underrunsBefore), Since(listening));
   output.reset();

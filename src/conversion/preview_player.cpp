@@ -27,10 +27,10 @@ namespace {
 constexpr int kPreviewWorkers = 1;
 // How often a rendering waiting for a SoundFont looks at its Stop.
 constexpr auto kStopLook = std::chrono::milliseconds(20);
-// The copies a player keeps in turn: the one heard and the one the next switch takes; a
-// crossfade holds a third for its length. Below that a copy is loaded at once; past it the
-// shelf waits this long for a copy to come back before it loads one.
-constexpr int kCopiesInTurn = 2;
+// The copies a player keeps in turn: the one heard, the other tuning's alongside, and the
+// one the next change takes; a crossfade holds a fourth for its length. Below that a copy is loaded
+// at once; past it the shelf waits this long for a copy to come back before it loads one.
+constexpr int kCopiesInTurn = 3;
 constexpr auto kReturnGrace = std::chrono::seconds(2);
 
 class QuietObserver final : public JobObserver {
@@ -48,7 +48,11 @@ class FontShelf {
     loader_ = std::jthread([this](std::stop_token stop) { Load(stop); });
   }
   ~FontShelf() {
-    loader_.request_stop();
+    {
+      // Under the lock: the loader is either waiting, and woken, or yet to look.
+      std::lock_guard lock(mutex_);
+      loader_.request_stop();
+    }
     changed_.notify_all();
   }
 
@@ -141,8 +145,9 @@ PreviewTuning EqualTemperament() {
 }
 
 struct PreviewPlayer::Rendering {
-  Rendering(int64_t start, int64_t songFrames, int64_t endFrames, int64_t capacity)
-      : ring(start, songFrames, endFrames, capacity) {}
+  Rendering(int64_t start, int64_t songFrames, int64_t endFrames, int64_t capacity,
+            std::shared_ptr<TuningSlot> tuning)
+      : ring(start, songFrames, endFrames, capacity), slot(std::move(tuning)) {}
   ~Rendering() { Cancel(); }
   void Cancel() {
     control.m_cancel.store(1);
@@ -151,7 +156,8 @@ struct PreviewPlayer::Rendering {
 
   JobControl control;
   MixRing ring;
-  std::jthread thread;  // last: joined before the ring goes
+  const std::shared_ptr<TuningSlot> slot;  // the tuning it renders
+  std::jthread thread;                     // last: joined before the ring goes
 };
 
 struct PreviewPlayer::State {
@@ -159,9 +165,10 @@ struct PreviewPlayer::State {
 
   // Under the mutex: a rendering from `start` in `slot`'s tuning.
   std::unique_ptr<Rendering> Start(int64_t start, std::shared_ptr<TuningSlot> slot) {
-    auto rendering = std::make_unique<Rendering>(start, songFrames, endFrames, aheadFrames());
+    auto rendering =
+        std::make_unique<Rendering>(start, songFrames, endFrames, aheadFrames(), std::move(slot));
     Rendering& r = *rendering;
-    r.thread = std::jthread([this, &r, slot = std::move(slot)] { Render(r, *slot); });
+    r.thread = std::jthread([this, &r] { Render(r, *r.slot); });
     return rendering;
   }
 
@@ -188,11 +195,13 @@ struct PreviewPlayer::State {
     return std::max<int64_t>(1, static_cast<int64_t>(kCrossfadeSeconds * rate));
   }
   std::shared_ptr<TuningSlot>& heard() { return useB ? slotB : slotA; }
+  std::shared_ptr<TuningSlot>& other() { return useB ? slotA : slotB; }
 
   // Under the mutex: the rendering heard now goes, and what is heard starts afresh at `pos`.
   void Restart() {
     Retire(current);
     Retire(next);
+    Retire(shadow);
     fadeAt = -1;
     fadeDone = 0;
     flowing = false;
@@ -203,15 +212,29 @@ struct PreviewPlayer::State {
     // Paused, a change now needs no crossfade: nothing sounds.
     if (!current || (!playing && at <= pos)) return Restart();
     // A crossfade under way ends here: what it fades in is what is heard now.
-    if (next && fadeDone > 0) {
-      Retire(current);
-      current = std::move(next);
-    }
+    if (next && fadeDone > 0) Faded();
     Retire(next);
     fadeExact = at > pos;
     fadeAt = std::max(at, pos);
     fadeDone = 0;
+    // A/B now: the other tuning has been rendering alongside, ready to fade in at once.
+    if (!fadeExact && shadow && shadow->slot == heard()) {
+      next = std::move(shadow);
+      return;
+    }
     next = Start(fadeAt, heard());
+  }
+  // Under the mutex, when the crossfade has ended: the rendering faded out stays alongside
+  // when it renders the other tuning of A/B.
+  void Faded() {
+    if (current->slot == other()) {
+      Retire(shadow);
+      shadow = std::move(current);
+    } else {
+      Retire(current);
+    }
+    current = std::move(next);
+    fadeAt = -1;
   }
   void Retire(std::unique_ptr<Rendering>& rendering) {
     if (!rendering) return;
@@ -233,6 +256,9 @@ struct PreviewPlayer::State {
   bool ended = false;
   int64_t pos = 0;
   std::unique_ptr<Rendering> current, next;
+  // The other tuning of A/B from the same point, kept up with what is heard, so that a
+  // switch fades it in at once; started once sound flows (not to slow the first sound).
+  std::unique_ptr<Rendering> shadow;
   int64_t fadeAt = -1;  // where `next` starts to be heard
   // A switch asked for a frame still to come waits for its rendering there, rather than
   // landing late; one asked for now lands as soon as its rendering is ready.
@@ -255,6 +281,7 @@ PreviewPlayer::~PreviewPlayer() {
     std::lock_guard lock(state_->mutex);
     state_->Retire(state_->current);
     state_->Retire(state_->next);
+    state_->Retire(state_->shadow);
     ending.swap(state_->retired);
   }
 }
@@ -318,6 +345,12 @@ void PreviewPlayer::SelectB(bool b, int64_t atFrame) {
 bool PreviewPlayer::selectedB() const {
   std::lock_guard lock(state_->mutex);
   return state_->useB;
+}
+
+bool PreviewPlayer::readyToSwitch() const {
+  std::lock_guard lock(state_->mutex);
+  const State& s = *state_;
+  return s.shadow && s.shadow->ring.HeldFrom(s.pos).frames >= s.fadeFrames();
 }
 
 void PreviewPlayer::Play() {
@@ -390,6 +423,7 @@ void PreviewPlayer::Pull(std::span<float> out) {
     s.playing = false;
     s.Retire(s.current);
     s.Retire(s.next);
+    s.Retire(s.shadow);
     return;
   }
   if (held.frames < n && !held.ended) {
@@ -423,21 +457,24 @@ void PreviewPlayer::Pull(std::span<float> out) {
       }
       s.fadeDone += k;
       if (s.fadeDone >= fade) {
-        s.Retire(s.current);
-        s.current = std::move(s.next);
-        s.fadeAt = -1;
+        s.Faded();
       }
     }
   }
   s.pos += k;
   s.flowing = true;
+  if (s.shadow) (void)s.shadow->ring.HeldFrom(s.pos);  // what it holds before pos goes
 }
 
 void PreviewPlayer::Collect() {
   std::vector<std::unique_ptr<Rendering>> ending;
   {
     std::lock_guard lock(state_->mutex);
-    ending.swap(state_->retired);
+    State& s = *state_;
+    ending.swap(s.retired);
+    // A tuning B changed since, or none yet: the other tuning starts alongside.
+    if (s.shadow && s.shadow->slot != s.other()) s.Retire(s.shadow);
+    if (!s.shadow && s.current && s.flowing && !s.next) s.shadow = s.Start(s.pos, s.other());
   }
 }
 

@@ -51,6 +51,9 @@ class PreviewPlayer {
   // switch lands on that frame).
   void SelectB(bool b, int64_t atFrame = -1);
   [[nodiscard]] bool selectedB() const;
+  // The other tuning of A/B renders alongside and holds the position heard: a switch now
+  // lands on it (see Collect).
+  [[nodiscard]] bool readyToSwitch() const;
 
   void Play();
   void Pause();
@@ -76,8 +79,9 @@ class PreviewPlayer {
   // frames; silence while paused. Never waits for the rendering.
   void Pull(std::span<float> out);
 
-  // Frees renderings that the output has left behind; front ends call it from their own
-  // thread now and then (the output's thread must not wait for a rendering to end).
+  // Frees renderings that the output has left behind, and starts the other tuning of A/B
+  // alongside once sound flows; front ends call it from their own thread now and then (the
+  // output's thread must neither wait for a rendering to end nor start one).
   void Collect();
 
  private:

@@ -112,32 +112,47 @@ TEST(PreviewPlayer, FromTheStartPlaysWhatConvertWrites) {
   }
 }
 
-// A held pure tone switched from A (30 cents up) to B (equal temperament) and back at
-// frames asked for, the way back asked once the first has landed: before each frame, sample
-// for sample the conversion in the tuning left; from the crossfade's end on, the one entered.
-TEST(PreviewPlayer, SwitchesAskedForSongFramesLandOnThem) {
-  TempDir dir;
-  ASSERT_TRUE(WriteToneFont(dir / "tone.sf2"));
-  TrackBytes t;
-  t.Tempo(0, 500000).NoteOn(0, 0, 69, 100).NoteOff(8 * 480, 0, 69).EndOfTrack(0);
-  WriteBytes(dir / "tone.mid", SmfFile(0, 480, {t}));
-  const std::string font = (dir / "tone.sf2").string();
-  PreviewTuning a;
-  a.tuning.keys = KeyTableFromCents({0, 0, 0, 0, 0, 0, 0, 0, 0, 30, 0, 0});
-  const std::vector<int16_t> writtenA = Converted(dir / "tone.mid", font, a, dir / "a.wav");
-  const std::vector<int16_t> writtenB =
-      Converted(dir / "tone.mid", font, EqualTemperament(), dir / "b.wav");
-  ASSERT_EQ(writtenA.size(), writtenB.size());
-  const auto fade = static_cast<ptrdiff_t>(kCrossfadeSeconds * kRate) * 2;
+// A held pure tone, 30 cents up in A, in equal temperament in B, with the conversions in
+// both tunings to hold the player's switches against.
+struct ToneSwitch : ::testing::Test {
+  void SetUp() override {
+    ASSERT_TRUE(WriteToneFont(dir / "tone.sf2"));
+    TrackBytes t;
+    t.Tempo(0, 500000).NoteOn(0, 0, 69, 100).NoteOff(8 * 480, 0, 69).EndOfTrack(0);
+    WriteBytes(dir / "tone.mid", SmfFile(0, 480, {t}));
+    a.tuning.keys = KeyTableFromCents({0, 0, 0, 0, 0, 0, 0, 0, 0, 30, 0, 0});
+    writtenA = Converted(dir / "tone.mid", font(), a, dir / "a.wav");
+    writtenB = Converted(dir / "tone.mid", font(), EqualTemperament(), dir / "b.wav");
+    ASSERT_EQ(writtenA.size(), writtenB.size());
+  }
+  std::string font() const { return (dir / "tone.sf2").string(); }
+  std::unique_ptr<PreviewPlayer> OpenInA() {
+    auto player = PreviewPlayer::Open((dir / "tone.mid").string(), font(), kRate, messages);
+    EXPECT_TRUE(player && player->SetTuning(a));
+    return player;
+  }
+  // Whether `heard` from song frame `from` to `to` is `written` there.
+  static bool Same(const std::vector<int16_t>& heard, const std::vector<int16_t>& written,
+                   int64_t from, int64_t to) {
+    return std::equal(heard.begin() + from * 2, heard.begin() + to * 2, written.begin() + from * 2);
+  }
 
+  TempDir dir;
+  RecordingReporter messages;
+  PreviewTuning a;
+  std::vector<int16_t> writtenA, writtenB;
+  const int64_t fade = static_cast<int64_t>(kCrossfadeSeconds * kRate);
+};
+
+// Switched to B and back at frames asked for, the way back asked once the first has landed:
+// before each frame, sample for sample the conversion in the tuning left; from the
+// crossfade's end on, the one entered.
+TEST_F(ToneSwitch, SwitchesAskedForSongFramesLandOnThem) {
   const std::pair<int64_t, int64_t> cases[] = {
       {kRate, 2 * kRate}, {kRate * 137 / 100, kRate * 3 - 7}, {kRate / 2, kRate / 2 + 4410}};
   for (const auto& [there, back] : cases) {
     SCOPED_TRACE(there);
-    RecordingReporter messages;
-    auto player = PreviewPlayer::Open((dir / "tone.mid").string(), font, kRate, messages);
-    ASSERT_TRUE(player);
-    ASSERT_TRUE(player->SetTuning(a));
+    auto player = OpenInA();
     player->Play();
     player->SelectB(true, there);
     bool asked = false;
@@ -147,16 +162,34 @@ TEST(PreviewPlayer, SwitchesAskedForSongFramesLandOnThem) {
       asked = true;
     });
     ASSERT_EQ(heard.size(), writtenB.size());
+    const auto end = static_cast<int64_t>(heard.size() / 2);
     EXPECT_EQ(player->lastSwitchFrame(), back);
-    const auto at = [&](int64_t frame) { return heard.begin() + frame * 2; };
-    const auto in = [&](const std::vector<int16_t>& w, int64_t frame) {
-      return w.begin() + frame * 2;
-    };
-    EXPECT_TRUE(std::equal(heard.begin(), at(there), writtenA.begin()));
-    EXPECT_FALSE(std::equal(at(there), at(there) + fade, in(writtenA, there)));
-    EXPECT_TRUE(std::equal(at(there) + fade, at(back), in(writtenB, there) + fade));
-    EXPECT_TRUE(std::equal(at(back) + fade, heard.end(), in(writtenA, back) + fade));
+    EXPECT_TRUE(Same(heard, writtenA, 0, there));
+    EXPECT_FALSE(Same(heard, writtenA, there, there + fade));
+    EXPECT_TRUE(Same(heard, writtenB, there + fade, back));
+    EXPECT_TRUE(Same(heard, writtenA, back + fade, end));
   }
+}
+
+// A/B asked for now, once the other tuning renders alongside (the front end tends the
+// player) and holds the position: it lands on the position heard, and from there on it is
+// B's conversion at the same song frames.
+TEST_F(ToneSwitch, AnABSwitchNowLandsAtTheSamePosition) {
+  auto player = OpenInA();
+  player->Play();
+  int64_t askedAt = -1;
+  const std::vector<int16_t> heard = PullToEnd(*player, [&] {
+    player->Collect();
+    if (askedAt >= 0 || player->position() < kRate) return;
+    while (!player->readyToSwitch()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    askedAt = player->position();
+    player->SelectB(true);
+  });
+  ASSERT_EQ(heard.size(), writtenB.size());
+  const int64_t landed = player->lastSwitchFrame();
+  EXPECT_EQ(landed, askedAt);
+  EXPECT_TRUE(Same(heard, writtenA, 0, landed));
+  EXPECT_TRUE(Same(heard, writtenB, landed + fade, static_cast<int64_t>(heard.size() / 2)));
 }
 
 }  // namespace
