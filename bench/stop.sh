@@ -20,17 +20,17 @@ for options in "--engine fast" "--engine files" "--engine fast --normalize" \
   "--engine files --normalize"; do
   # shellcheck disable=SC2086  # the options are words
   for at in 0.3 5 20 60; do
-    "$cli" convert --quiet --soundfont "$font" $options -o "$work/out.wav" "$song" \
+    "$cli" convert --quiet --lang en --soundfont "$font" $options -o "$work/out.wav" "$song" \
       2>"$work/err" &
     pid=$!
     sleep "$at"
     sent=$(date +%s.%N)
     kill -INT "$pid" 2>/dev/null || true
     wait "$pid" || true
-    took=$(echo "$(date +%s.%N) - $sent" | bc)
-    result=$(grep -o 'stopped.*' "$work/err" | sed 's/ (.*//' | head -n 1)
+    took=$(awk -v from="$sent" -v to="$(date +%s.%N)" 'BEGIN { printf "%.3f", to - from }')
+    result=$(grep -o 'stopped.*' "$work/err" | sed 's/ (.*//' | head -n 1 || true)
     printf '%-20s %9s %10.2f  %s\n' "${options#--engine }" "$at" "$took" "${result:-finished}"
-    (($(echo "$took >= 1" | bc))) && failed=1
+    awk -v t="$took" 'BEGIN { exit !(t >= 1) }' && failed=1
     rm -f "$work/out.wav"
   done
 done

@@ -42,6 +42,8 @@ constexpr double kFullScale16 = 32768.0;
 // Below half a 16-bit step a sample rounds to 0.
 constexpr float kHalfStep16 = 0.5f / 32768.0f;
 constexpr size_t kBlockSamples = 32768;
+// A peak below this rounds to no sample past the highest of any depth of 16 bits or more.
+constexpr double kUnclippedPeak = 1.0 - 1.0 / kFullScale16;
 
 struct SndfileCloser {
   void operator()(SNDFILE* file) const { sf_close(file); }
@@ -157,6 +159,7 @@ class Stream final : public SoundFileStream {
   OutputFormat shape_;
   bool plain_ = true;
   double scale_ = 1.0;
+  bool levelFromMix_ = false;             // the output's level is the mix's moved by scale_
   std::unique_ptr<LevelMeter> mixMeter_;  // the unscaled mix, for the scale
   std::unique_ptr<LevelMeter> outMeter_;  // the output as written
   double outPeak_ = 0.0;                  // highest written sample, full scale 1.0
@@ -213,13 +216,13 @@ bool Stream::Start(const CWaveData& mixFormat, SoundFileType type, const OutputF
     shaped_.resize(kBlockSamples);
     scaled_.resize(kBlockSamples);
     // The output's true peak is worth its cost only where a ceiling was asked for.
-    outMeter_ = std::make_unique<LevelMeter>(
-        rate,
-        LevelMeterMode{.range = format.measureRange, .truePeak = format.loudness.has_value()});
-    if (!plain_ && ScalesWholeMix(format))
-      mixMeter_ = std::make_unique<LevelMeter>(
-          rate, LevelMeterMode{.loudness = format.loudness.has_value(),
-                               .truePeak = format.loudness.has_value()});
+    const LevelMeterMode mode{.range = format.measureRange,
+                              .truePeak = format.loudness.has_value()};
+    outMeter_ = std::make_unique<LevelMeter>(rate, mode);
+    // A mix scaled as a whole is measured as it is made, in full: the output's level is then
+    // the mix's moved by the scale, and the pass that writes it (all that is left after a
+    // Stop) only converts.
+    if (!plain_ && ScalesWholeMix(format)) mixMeter_ = std::make_unique<LevelMeter>(rate, mode);
   } catch (const std::bad_alloc&) {
     return Fail(audio_msg::kOutOfMemory);
   }
@@ -231,6 +234,10 @@ bool Stream::Start(const CWaveData& mixFormat, SoundFileType type, const OutputF
 
 bool Stream::OpenEncoder() {
   scale_ = MixScale(mixMeter_.get(), shape_);
+  // Where no sample can reach full scale, nothing clips and the output's level is the mix's
+  // moved by the scale (rounding at the output's depth moves it by far less than shown).
+  levelFromMix_ = mixMeter_ != nullptr &&
+                  (shape_.bits == kFloatBits || mixMeter_->peak() * scale_ < kUnclippedPeak);
   SF_INFO info{};
   info.samplerate = static_cast<int>(format_.sampleRate);
   info.channels = format_.channels;
@@ -256,7 +263,7 @@ bool Stream::Encode(std::span<const float> mix) {
           audio_bytes::PutLe16(bytes_.data() + i * 2, static_cast<uint16_t>(v));
         }
       }
-      outMeter_->Add(std::span(scaled_).first(n));
+      if (!levelFromMix_) outMeter_->Add(std::span(scaled_).first(n));
       if (!FailWrite(WriteAll(out_, std::span(bytes_.data(), n * 2)))) return false;
       continue;
     }
@@ -285,7 +292,7 @@ bool Stream::Encode(std::span<const float> mix) {
       }
       written = sf_write_int(sound_.get(), shaped_.data(), static_cast<sf_count_t>(n));
     }
-    outMeter_->Add(std::span(scaled_).first(n));
+    if (!levelFromMix_) outMeter_->Add(std::span(scaled_).first(n));
     if (written != static_cast<sf_count_t>(n)) return Fail(audio_msg::kCannotOpen);
   }
   return true;
@@ -346,6 +353,16 @@ bool Stream::PutSilence(int64_t frames) {
 
 void Stream::MeasureOutput() {
   level_.peakDb = LinearToDb(outPeak_);
+  if (levelFromMix_) {
+    const double gainDb = LinearToDb(scale_);
+    const auto moved = [&](std::optional<double> db) {
+      return db ? std::optional(*db + gainDb) : std::nullopt;
+    };
+    level_.loudness = moved(mixMeter_->Loudness());
+    level_.loudnessRange = mixMeter_->LoudnessRange();  // a gain leaves the range as it is
+    level_.truePeakDb = moved(mixMeter_->TruePeakDb());
+    return;
+  }
   level_.loudness = outMeter_->Loudness();
   level_.loudnessRange = outMeter_->LoudnessRange();
   level_.truePeakDb = outMeter_->TruePeakDb();
