@@ -14,6 +14,7 @@ packages=(
   time clang libclang-rt-14-dev clang-format util-linux
   libsndfile1-dev libebur128-dev dpkg-dev desktop-file-utils appstream groff-base lintian
   parallel ffmpeg valgrind
+  pulseaudio pulseaudio-utils
 )
 
 missing=()

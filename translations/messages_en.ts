@@ -593,5 +593,13 @@ or check the output folder and the working folder.</translation>
         <source>トゥルーピーク</source>
         <translation>true peak</translation>
     </message>
+    <message>
+        <source>音声出力が使えません。このコンピューターでは再生できません。</source>
+        <translation>No audio output can be used. This computer cannot play the song.</translation>
+    </message>
+    <message>
+        <source>再生が途切れた回数 (アンダーラン): %1</source>
+        <translation>Times playback ran dry (underruns): %1</translation>
+    </message>
 </context>
 </TS>

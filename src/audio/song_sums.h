@@ -12,6 +12,7 @@
 
 #include "audio/chorus.h"
 #include "audio/dry_rendering.h"
+#include "audio/mix_sink.h"
 #include "audio/reverb.h"
 #include "audio/sound_file_writer.h"
 
@@ -66,7 +67,7 @@ class SongSums {
 class SumFinisher {
  public:
   // The effects run at the output's rate.
-  SumFinisher(SoundFileStream& out, int sampleRate)
+  SumFinisher(MixSink& out, int sampleRate)
       : out_(out), reverb_({.sampleRate = sampleRate}), chorus_({.sampleRate = sampleRate}) {}
   // Writes every frame from where the last call stopped up to `untilFrame` (a multiple of
   // kSumChunkFrames, or the output's end); `chunks` holds whatever of that stretch was
@@ -76,7 +77,7 @@ class SumFinisher {
   int64_t finished() const { return finished_; }
 
  private:
-  SoundFileStream& out_;
+  MixSink& out_;
   Reverb reverb_;
   Chorus chorus_;
   int64_t finished_ = 0;

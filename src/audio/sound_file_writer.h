@@ -12,6 +12,7 @@
 #include <string_view>
 
 #include "audio/mix_accumulator.h"
+#include "audio/mix_sink.h"
 #include "base/limits.h"
 #include "base/reporter.h"
 
@@ -56,7 +57,7 @@ std::optional<SoundFileType> SoundFileTypeFor(const std::string& path);
 // the mix in an unnamed temporary file and scales it in a second pass at the close; so does a
 // loudness target.
 // The output's name is replaced only by a complete Close().
-class SoundFileStream {
+class SoundFileStream : public MixSink {
  public:
   // The output's type comes from `path` (WAV when `plainWav`, whatever the extension), or
   // is `type` where the name cannot tell it (standard output).
@@ -68,23 +69,11 @@ class SoundFileStream {
                                                int64_t minFrames, int64_t maxFrames,
                                                bool plainWav = false,
                                                std::optional<SoundFileType> type = {});
-  virtual ~SoundFileStream() = default;
 
-  // The program's own 16-bit WAV at unity gain, whose bytes stay as they always were: the
-  // file engine gives it sums of 16-bit renderings.
-  virtual bool plainWav() const = 0;
-  // The next song frame this stream takes, and the first it drops.
+  // The next song frame this stream takes. Of the mix it takes, a frame counts as silent,
+  // to be held back past the song's length, when both its samples round to 0 at 16 bits; a
+  // Stop (EndAt) leaves nothing after it, not even silence up to the song's own length.
   virtual int64_t position() const = 0;
-  virtual int64_t endFrame() const = 0;
-  // Takes the mix (interleaved stereo, full scale 1.0, not yet clipped) for the frames from
-  // position() on. A frame counts as silent, to be held back past the song's length, when
-  // both its samples round to 0 at 16 bits. False once anything failed: the reason has been
-  // shown, and nothing will be written.
-  virtual bool Put(std::span<const float> mix) = 0;
-  virtual bool PutSilence(int64_t frames) = 0;
-  // A Stop: the output ends at `frame` (or where it has already been written to), with
-  // nothing after it, not even silence up to the song's own length.
-  virtual void EndAt(int64_t frame) = 0;
   // Writes what is held to the song's own length, the sizes, and puts the file in place.
   virtual bool Close() = 0;
   // The output's level as written; complete once Close() succeeded.

@@ -26,6 +26,8 @@ std::string_view ModuleTag(LibraryModule module) {
       return "LEVL";
     case LibraryModule::EXPT:
       return "EXPT";
+    case LibraryModule::AOUT:
+      return "AOUT";
   }
   return "GENE";
 }

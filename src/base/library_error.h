@@ -10,7 +10,7 @@
 
 namespace velorna {
 
-enum class LibraryModule { GENE, MDEV, M0DT, M1DT, MDLD, MDTK, MUEV, LEVL, EXPT };
+enum class LibraryModule { GENE, MDEV, M0DT, M1DT, MDLD, MDTK, MUEV, LEVL, EXPT, AOUT };
 
 std::string_view ModuleTag(LibraryModule module);
 
@@ -64,6 +64,11 @@ inline constexpr std::string_view kNoteNumberRepaired =
 inline constexpr std::string_view kClipped =
     "個のサンプルがクリップしました。ノーマライズ、ラウドネス、またはゲインで音量を下げると避け"
     "られます (--normalize、--loudness、--gain)。";
+// AOUT: playback through the machine's audio output
+inline constexpr std::string_view kNoAudioOutput =
+    "音声出力が使えません。このコンピューターでは再生できません。";
+// the count of underruns goes after the text
+inline constexpr std::string_view kUnderruns = "再生が途切れた回数 (アンダーラン):";
 }  // namespace msg
 
 // Codes raised by the library.
@@ -103,6 +108,8 @@ inline constexpr uint32_t kMdtkTrackFault = 0x0D000026;
 inline constexpr uint32_t kMdtkTimeSignature = 0x0D000027;
 inline constexpr uint32_t kMdtkDataAddition = 0x0D000028;
 inline constexpr uint32_t kLevlClipped = 0x1B000001;
+inline constexpr uint32_t kAoutNoOutput = 0x1C000001;
+inline constexpr uint32_t kAoutUnderruns = 0x1C000002;
 }  // namespace code
 
 }  // namespace velorna

@@ -93,6 +93,8 @@ std::string_view CommandName(Command command) {
       return "tuning";
     case Command::kExport:
       return "export";
+    case Command::kPlay:
+      return "play";
     default:
       return "";
   }
@@ -108,6 +110,8 @@ unsigned MaskOf(Command command) {
       return kForTuning;
     case Command::kExport:
       return kForExport;
+    case Command::kPlay:
+      return kForPlay;
     default:
       return 0;
   }
@@ -207,6 +211,8 @@ ParseResult ParseCommandLine(const std::vector<std::string>& given) {
     o.command = Command::kTuning;
   } else if (first == "export") {
     o.command = Command::kExport;
+  } else if (first == "play") {
+    o.command = Command::kPlay;
   } else if (const OptionRow* option = FindOption(first);
              option && (option->commands & kInsteadOfCommand) != 0 && option->value.empty()) {
     static_cast<void>(option->apply(o, {}));
@@ -258,6 +264,8 @@ ParseResult ParseCommandLine(const std::vector<std::string>& given) {
     return fail("export takes a single MIDI file");
   if (o.command == Command::kExport && o.bendRange > 0 && o.exportForm == ExportForm::kMts)
     return fail("--bend-range does not apply to --as mts, which leaves the bends as they are");
+  if (o.command == Command::kPlay && o.inputs.size() != 1)
+    return fail("play takes a single MIDI file");
   return ParseResult{o, {}};
 }
 

@@ -14,7 +14,7 @@
 
 namespace velorna::cli {
 
-enum class Command { kConvert, kInspect, kTuning, kExport, kListPresets, kHelp, kVersion };
+enum class Command { kConvert, kInspect, kTuning, kExport, kPlay, kListPresets, kHelp, kVersion };
 
 struct CliOptions {
   Command command = Command::kHelp;
@@ -46,6 +46,8 @@ struct CliOptions {
   bool raw = false;                            // inspect --raw: the machine-oriented lines
   ExportForm exportForm = ExportForm::kBends;  // export --as
   int bendRange = 0;                           // export --bend-range; 0: the form's default
+  double fromSeconds = 0.0;                    // play --from: where playing starts
+  double abEvery = 0.0;  // play --ab-every: A and B take turns this often; 0: never
   // What is written: -o's extension names the type, else --format's for every input.
   std::string outputExtension;  // --format's, with its dot; empty: ".wav"
   OutputFormat outputFormat;

@@ -26,7 +26,9 @@
 #include "base/run_files.h"
 
 #include "cli/cli_options.h"
+#include "cli/exit_status.h"
 #include "cli/option_table.h"
+#include "cli/play_command.h"
 #include "cli/song_listing.h"
 #include "cli/song_report.h"
 #include "cli/stderr_reporter.h"
@@ -39,12 +41,6 @@ namespace {
 
 using namespace velorna;
 using namespace velorna::cli;
-
-constexpr int kExitOk = 0;
-constexpr int kExitNotWritten = 1;
-constexpr int kExitUsage = 2;
-constexpr int kExitBySignal = 128;  // plus the signal's number, as a shell reports it
-constexpr int kExitInterrupted = kExitBySignal + SIGINT;
 
 // Ctrl-C acts as the Stop button of every running job; SIGTERM and SIGHUP end the run at
 // once, removing its temporary files, so that no output is replaced by a partial mix. The
@@ -328,17 +324,19 @@ static int Run(int argc, char** argv) {
     case Command::kInspect:
     case Command::kConvert:
     case Command::kExport:
+    case Command::kPlay:
       break;
   }
   // Before any other thread starts, so that every thread inherits the blocked signals.
-  if (cli.command == Command::kConvert) StartSignalWatcher();
+  if (cli.command == Command::kConvert || cli.command == Command::kPlay) StartSignalWatcher();
   ConsoleOutput console(cli.command == Command::kConvert
                             ? ConsoleMode{.progress = cli.progress,
                                           .terminal = isatty(STDERR_FILENO) != 0,
                                           .quiet = cli.quiet}
                             : ConsoleMode{.progress = false},
                         messages);
-  if (cli.command == Command::kInspect || cli.command == Command::kExport)
+  if (cli.command == Command::kInspect || cli.command == Command::kExport ||
+      cli.command == Command::kPlay)
     console.BeginSong(std::filesystem::path(cli.inputs[0]).filename().string());
   // Every other command plays a tuning; one that cannot be read is a usage error.
   const std::optional<Tuning> tuning = ResolveTuning(cli, console);
@@ -353,6 +351,8 @@ static int Run(int argc, char** argv) {
       return Convert(cli, *tuning, console);
     case Command::kExport:
       return Export(cli, *tuning, console);
+    case Command::kPlay:
+      return PlaySong(cli, *tuning, console, g_interrupted);
     default:
       break;
   }

@@ -184,6 +184,21 @@ std::string ApplyBendRange(CliOptions& o, const std::string& v) {
   return "";
 }
 
+constexpr double kMaxFromSeconds = 1e7;  // past any song: a song ends before it
+
+std::string ApplyFrom(CliOptions& o, const std::string& v) {
+  if (!ParseNumber(v, o.fromSeconds) || o.fromSeconds < 0 || o.fromSeconds > kMaxFromSeconds)
+    return "needs seconds from 0: " + v;
+  return "";
+}
+
+std::string ApplyAbEvery(CliOptions& o, const std::string& v) {
+  constexpr double kShortestTurn = 0.5;  // a turn shorter than that is no comparison
+  if (!ParseNumber(v, o.abEvery) || o.abEvery < kShortestTurn || o.abEvery > kMaxFromSeconds)
+    return "needs seconds from " + Number(kShortestTurn) + ": " + v;
+  return "";
+}
+
 std::string NeedsText(const std::string& v, std::string_view what) {
   return v.empty() ? "needs " + std::string(what) : "";
 }
@@ -298,13 +313,21 @@ std::vector<OptionRow> MakeTable() {
      "threads in all (default: one per core); the output is the same\n"
      "for any number",
      ApplyJobs},
+    {"", "--from", "SECONDS", kForPlay, G::kGeneral,
+     "play only: start this far into the song (default 0)",
+     ApplyFrom},
+    {"", "--ab-every", "SECONDS", kForPlay, G::kGeneral,
+     "play only: switch between the tuning (A) and equal temperament (B)\n"
+     "every SECONDS of song time, for a comparison without keys",
+     ApplyAbEvery},
     {"-q", "--quiet", "", kForConvert, G::kGeneral,
      "nothing on success; a failed song's messages at its end",
      [](CliOptions& o, const std::string&) { o.quiet = true; return std::string(); }},
     {"", "--no-progress", "", kForConvert, G::kGeneral,
      "no progress display; messages and each song's closing line stay",
      [](CliOptions& o, const std::string&) { o.progress = false; return std::string(); }},
-    {"-v", "--verbose", "", kForConvert, G::kGeneral, "also show the synthesizer's own log",
+    {"-v", "--verbose", "", kForConvert | kForPlay, G::kGeneral,
+     "also show the synthesizer's own log (play: and the output's underruns)",
      [](CliOptions& o, const std::string&) { o.verbose = true; return std::string(); }},
     {"", "--bends", "", kForInspect, G::kGeneral, "inspect only: the retuning of each note",
      [](CliOptions& o, const std::string&) { o.bends = true; return std::string(); }},
@@ -389,6 +412,7 @@ std::string HelpText() {
        velorna-cli inspect [--bends] [--raw] [--soundfont PATH] [tuning] SONG.mid
        velorna-cli export [--as bends|mpe|mts] [--bend-range N] [tuning] [-o OUT.mid] SONG.mid
        velorna-cli tuning [tuning]
+       velorna-cli play [--from SECONDS] [--soundfont PATH] [tuning] SONG.mid
        velorna-cli --list-presets | --help | --version
 
 convert   Renders each SONG.mid to a sound file (stereo, by default a 16-bit WAV at
@@ -410,6 +434,11 @@ export    Writes SONG.mid as a MIDI file (format 1, its tracks, tempo map, names
           ordinary synthesizer: by pitch bends, an MPE zone or MTS messages (--as).
           Drums stay as they are. The output goes beside the song as SONG-FORM.mid
           unless -o names it.
+play      Plays SONG.mid to the default audio output (PulseAudio, else ALSA) as convert
+          would write it, from --from's point. On a terminal it shows the position, and
+          keys act: space pauses, left and right seek 5 s, "a" switches between the
+          tuning (A) and equal temperament (B) at the same point, "q" ends. Elsewhere it
+          plays to the end. Ctrl-C ends it.
 tuning    Prints the tuning's 128 keys, one a line: key name Hz cents
           (C4 is key 60; cents from the key's equal-tempered pitch at A4 = 440 Hz;
           "x x" for a key the tuning leaves unmapped, whose notes stay silent).

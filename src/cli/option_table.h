@@ -17,10 +17,11 @@ enum CommandMask : unsigned {
   kForConvert = 1U << 0,
   kForInspect = 1U << 1,
   kForTuning = 1U << 2,
-  kForSong = kForConvert | kForInspect,
+  kForPlay = 1U << 5,
+  kForSong = kForConvert | kForInspect | kForPlay,
   kInsteadOfCommand = 1U << 3,  // --help, --version, --list-presets: given in a command's place
   kForExport = 1U << 4,
-  kForEvery = kForConvert | kForInspect | kForTuning | kForExport,
+  kForEvery = kForConvert | kForInspect | kForTuning | kForExport | kForPlay,
 };
 
 // The sections of --help and of the manual pages, in this order.

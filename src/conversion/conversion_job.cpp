@@ -80,15 +80,10 @@ ConversionResult Convert(const std::string& path, const ConversionOptions& optio
     once.ShowText(conversion_msg::kCannotOpen);
     return ConversionResult::kNotWritten;
   }
-  // The mix and every rendering are at the output's rate; the song's own length at least,
-  // past it room for the tails, cut back to where they end.
+  // The mix and every rendering are at the output's rate.
   const int rate = options.outputFormat.sampleRate;
   const CWaveData mixFormat = MixFormat(rate);
-  const int64_t songFrames = int64_t{std::max(seconds, 0)} * rate;
-  const int64_t endFrames = std::max(
-      songFrames,
-      std::min(playing.clock.FramesUntil(playing.endTick, rate) + kEndingCapSeconds * int64_t{rate},
-               kMaxMixFrames));
+  const auto [songFrames, endFrames] = MixLengthOf(seconds, playing, rate);
   // Opened before the work: the mix goes out as it is finished, and an output that cannot
   // be written, or could not hold the song, costs no rendering.
   OutputFormat format = options.outputFormat;

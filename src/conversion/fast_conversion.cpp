@@ -72,33 +72,56 @@ struct NoteTask {
   int64_t startFrame = 0;  // the block its rendering starts at: nothing of it comes before
 };
 
-// Pitched notes in song order with the block where each one's plan starts.
+// Playback from `startFrame`: a note released this long before it rings no more (the
+// voices' tail limit), so it is left out; 0 from the song's start.
+int64_t HeardFrom(int64_t startFrame, int sampleRate) {
+  return startFrame > 0 ? startFrame - TailLimitFrames(sampleRate) : 0;
+}
+
+// Pitched notes in song order with the block where each one's plan starts; without those
+// released before `heardFrom`.
 std::vector<NoteTask> NoteTasks(const MidiFormat0Data& song, const SongNoteIndex& index,
-                                int sampleRate) {
+                                int sampleRate, int64_t heardFrom) {
   const auto& events = song.track->events;
+  const auto frameOf = [&](int64_t tick) {
+    return SongSampleOfMicroseconds(index.clock.Microseconds(tick), sampleRate);
+  };
   std::vector<NoteTask> notes;
   for (size_t k = 0; k < events.size(); ++k) {
     if (events[k].status != st::kNote || events[k].channel == kDrumChannel) continue;
     const auto i = static_cast<int32_t>(k);
+    if (heardFrom > 0 && frameOf(ReleaseTick(index, i)) < heardFrom) continue;
     notes.push_back(NoteTask{i, FirstBlockOf(index, i, sampleRate)});
   }
   return notes;
 }
 
+// The drum pass without the strokes released before `heardFrom`: its set-up stays.
+void DropStrokesBefore(std::vector<TimedEvent>& events, int64_t heardFrom) {
+  constexpr uint8_t kNoteOnNibble = 0x90;
+  std::erase_if(events, [&](const TimedEvent& e) {
+    return e.songSample < heardFrom && e.message.size() == 3 &&
+           (e.message[0] & 0xF0) == kNoteOnNibble && e.message[2] != 0;
+  });
+}
+
 class FastJob {
  public:
   FastJob(const MidiFormat0Data& song, const SongNoteIndex& index, const Tuning& tuning,
-          JobControl& control, Reporter& reporter, int workers, int sampleRate)
+          JobControl& control, Reporter& reporter, int workers, int sampleRate, int64_t startFrame,
+          int64_t lookAheadFrames)
       : song_(song),
         index_(index),
         tuning_(tuning),
         control_(control),
         reporter_(reporter),
         rate_(sampleRate),
+        heardFrom_(HeardFrom(startFrame, sampleRate)),
+        lookAhead_(lookAheadFrames > 0 ? lookAheadFrames : kLookAheadSeconds * sampleRate),
         workers_(workers),
         plannedWorkers_(workers),
         planner_(index, tuning, sampleRate) {
-    notes_ = NoteTasks(song, index, sampleRate);
+    notes_ = NoteTasks(song, index, sampleRate, heardFrom_);
     done_.assign(notes_.size(), 0);
   }
 
@@ -106,10 +129,12 @@ class FastJob {
   // One loaded SoundFont and its settings per thread: its voices count their references
   // without locks.
   void LendKits(std::vector<WorkerKit> kits) { spareKits_ = std::move(kits); }
+  // One of the SoundFonts once every thread has ended, for a caller that renders again.
+  std::unique_ptr<LoadedSoundFont> TakeBackFont() { return std::move(handedBack_); }
   // Writes finished sums to the output as the workers go, and shows progress; returns when
   // everything is written.
-  void Coordinate(JobObserver& observer, SoundFileStream& out);
-  void Finish(JobObserver& observer, SoundFileStream& out);
+  void Coordinate(JobObserver& observer, MixSink& out);
+  void Finish(JobObserver& observer, MixSink& out);
   bool anyWorkerStarted() const { return drumOwnerFound_; }
   // Only `threads` of the planned workers run.
   void Started(int threads) {
@@ -128,7 +153,7 @@ class FastJob {
   // A Stop, or memory run out: no rendering goes on.
   bool Ending() const { return control_.m_cancel.load() != 0 || failed_.load(); }
   // No rendering goes past this frame before the coordinating thread has taken more.
-  int64_t WindowEnd() const { return mixedBefore_ + kLookAheadSeconds * rate_; }
+  int64_t WindowEnd() const { return mixedBefore_ + lookAhead_; }
 
   // All of these run under the lock.
   // Whether the coordinating thread has sums to take.
@@ -165,10 +190,13 @@ class FastJob {
   const Tuning& tuning_;
   JobControl& control_;
   Reporter& reporter_;
-  const int rate_;  // the output's: every rendering is timed and used at it
+  const int rate_;           // the output's: every rendering is timed and used at it
+  const int64_t heardFrom_;  // nothing released before this frame is rendered
+  const int64_t lookAhead_;  // how far past what is mixed a rendering may go
 
   mutable std::mutex mutex_;
   std::vector<WorkerKit> spareKits_;
+  std::unique_ptr<LoadedSoundFont> handedBack_;
   std::condition_variable changed_;
   std::vector<NoteTask> notes_;
   std::vector<char> done_;
@@ -242,6 +270,7 @@ FastJob::Task FastJob::ChooseTask(bool drumOwner) const {
 void FastJob::StartDrums(Worker& worker) {
   NotePlan plan = PlanDrums(index_, rate_);
   PassPoint(control_, JobPoint::kDrumPass);
+  if (plan.sounds) DropStrokesBefore(plan.events, heardFrom_);
   const bool started = plan.sounds && drums_.Start(*worker.font, worker.settings.get(),
                                                    std::move(plan.events), false, plan.rates);
   std::lock_guard lock(mutex_);
@@ -378,6 +407,8 @@ void FastJob::Work() {
     drums_.Stop();      // it borrows this thread's SoundFont
     drumsAt_ = kNever;  // complete, or nobody left to render it
   }
+  // Every rendering of this thread has ended: its SoundFont may go back to the caller.
+  if (!handedBack_) handedBack_ = std::move(worker.font);
   changed_.notify_all();
 }
 
@@ -425,7 +456,7 @@ void FastJob::Serve(Worker& worker, bool& drumOwner) {
   }
 }
 
-void FastJob::Coordinate(JobObserver& observer, SoundFileStream& out) {
+void FastJob::Coordinate(JobObserver& observer, MixSink& out) {
   try {
     Finish(observer, out);
   } catch (const std::bad_alloc&) {
@@ -435,7 +466,7 @@ void FastJob::Coordinate(JobObserver& observer, SoundFileStream& out) {
   }
 }
 
-void FastJob::Finish(JobObserver& observer, SoundFileStream& out) {
+void FastJob::Finish(JobObserver& observer, MixSink& out) {
   SumFinisher finisher(out, rate_);
   const int64_t eventCount = song_.track->count();
   for (;;) {
@@ -481,13 +512,13 @@ void FastJob::Finish(JobObserver& observer, SoundFileStream& out) {
 class FastEngine final : public RenderEngine {
  public:
   explicit FastEngine(int jobs) : jobs_(jobs) {}
-  bool MixAll(EngineTask& task, SoundFileStream& out) override;
+  bool MixAll(EngineTask& task, MixSink& out) override;
 
  private:
   int jobs_;
 };
 
-bool FastEngine::MixAll(EngineTask& task, SoundFileStream& out) {
+bool FastEngine::MixAll(EngineTask& task, MixSink& out) {
   const MidiFormat0Data& song = task.song;
   const std::unique_ptr<SongNoteIndex> index =
       task.font ? IndexSongForFont(song, *task.font, task.reporter) : nullptr;
@@ -532,7 +563,8 @@ bool FastEngine::MixAll(EngineTask& task, SoundFileStream& out) {
     return false;
   }
   jobs = static_cast<int>(kits.size());
-  FastJob job(song, *index, task.tuning, task.control, task.reporter, jobs, task.sampleRate);
+  FastJob job(song, *index, task.tuning, task.control, task.reporter, jobs, task.sampleRate,
+              task.startFrame, task.lookAheadFrames);
   job.LendKits(std::move(kits));
   {
     std::vector<std::jthread> workers;
@@ -551,6 +583,7 @@ bool FastEngine::MixAll(EngineTask& task, SoundFileStream& out) {
     }
     job.Coordinate(task.observer, out);
   }
+  task.font = job.TakeBackFont();
   if (job.outputFailed()) return false;
   if (job.failed()) {
     task.reporter.ShowText(audio_msg::kOutOfMemory);

@@ -23,7 +23,7 @@ constexpr size_t kRunSamples = size_t{1} << 19;
 
 class FileEngine final : public RenderEngine {
  public:
-  bool MixAll(EngineTask& task, SoundFileStream& out) override;
+  bool MixAll(EngineTask& task, MixSink& out) override;
 
  private:
   // Writes, renders (at `rates`) and mixes one copy. False when any step failed (the
@@ -128,7 +128,7 @@ bool FileEngine::NotePasses(const SongNoteIndex& index) {
   return true;
 }
 
-bool FileEngine::MixAll(EngineTask& task, SoundFileStream& out) {
+bool FileEngine::MixAll(EngineTask& task, MixSink& out) {
   const std::unique_ptr<SongNoteIndex> index =
       task.font ? IndexSongForFont(task.song, *task.font, task.reporter) : nullptr;
   if (!index) {

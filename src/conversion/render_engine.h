@@ -4,6 +4,7 @@
 
 #include <memory>
 
+#include "audio/mix_sink.h"
 #include "audio/sound_file_writer.h"
 #include "audio/synth_renderer.h"
 #include "base/limits.h"
@@ -17,21 +18,31 @@ namespace velorna {
 struct EngineTask {
   const MidiFormat0Data& song;  // prepared, in note form
   const Tuning& tuning;
-  std::unique_ptr<LoadedSoundFont> font;  // the job's, handed over for the run
+  // The job's, handed over for the run; the fast engine hands one back when it ends (a
+  // preview renders again at once, without loading it).
+  std::unique_ptr<LoadedSoundFont> font;
   JobControl& control;
   JobObserver& observer;
   Reporter& reporter;
   int sampleRate = kSampleRate;  // the output's: every rendering is timed and used at it
+  // Playback from a point of the song: the renderings that still sound there start from
+  // their onsets, those that ended before it are left out. The sink takes the mix from the
+  // song's start all the same, and keeps what it needs.
+  int64_t startFrame = 0;
+  // How far past what the sink has taken the fast engine may render; 0: its own bound
+  // (20 s). A preview keeps it short, so that a rendering left waiting takes no processor.
+  int64_t lookAheadFrames = 0;
 };
 
 class RenderEngine {
  public:
   virtual ~RenderEngine() = default;
   // Writes the sum of the drum pass and every pitched note's rendering to `out`, in song
-  // order, holding a bounded stretch of it. Progress counts the song's events; a Stop
-  // leaves what was rendered before it. False when rendering could not start at all or
-  // the output failed (the reporter has said why): nothing is to be written.
-  virtual bool MixAll(EngineTask& task, SoundFileStream& out) = 0;
+  // order (from task.startFrame on, only the fast engine leaves out what ended before it), holding
+  // a bounded stretch of it. Progress counts the song's events; a Stop leaves what was rendered
+  // before it. False when rendering could not start at all or the output failed (the reporter has
+  // said why): nothing is to be written.
+  virtual bool MixAll(EngineTask& task, MixSink& out) = 0;
 };
 
 }  // namespace velorna

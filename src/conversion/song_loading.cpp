@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <limits>
 
+#include "audio/mix_accumulator.h"
 #include "base/limits.h"
 #include "midi/song_edit.h"
 
@@ -25,6 +26,13 @@ bool LoadAndPrepareSong(MidiContext& ctx, const std::string& path, const FileOpe
   seconds = static_cast<int>(std::min<int64_t>(whole + 1, std::numeric_limits<int>::max()));
   if (playing) *playing = std::move(time);
   return true;
+}
+
+MixLength MixLengthOf(int seconds, const PlayingTime& playing, int sampleRate) {
+  const int64_t songFrames = int64_t{std::max(seconds, 0)} * sampleRate;
+  const int64_t tails = playing.clock.FramesUntil(playing.endTick, sampleRate) +
+                        kEndingCapSeconds * int64_t{sampleRate};
+  return {songFrames, std::max(songFrames, std::min(tails, kMaxMixFrames))};
 }
 
 }  // namespace velorna

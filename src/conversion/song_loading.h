@@ -1,6 +1,7 @@
 // Loading the user's song and preparing it for a conversion.
 #pragma once
 
+#include <cstdint>
 #include <memory>
 #include <string>
 
@@ -23,5 +24,14 @@ struct PlayingTime {
                                       const FileOpenHook& hook,
                                       std::unique_ptr<MidiFormat0Data>& song, int& seconds,
                                       PlayingTime* playing = nullptr);
+
+// The frames a mix of the song spans at `sampleRate`: the song's own length (its playing
+// time truncated, plus one second) at least, past it room for the tails, cut back to where
+// they end.
+struct MixLength {
+  int64_t songFrames = 0;
+  int64_t endFrames = 0;
+};
+[[nodiscard]] MixLength MixLengthOf(int seconds, const PlayingTime& playing, int sampleRate);
 
 }  // namespace velorna

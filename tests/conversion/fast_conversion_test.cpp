@@ -12,6 +12,7 @@
 
 #include "conversion/conversion_job.h"
 #include "support/smf_bytes.h"
+#include "support/sound_files.h"
 #include "support/temp_dir.h"
 
 namespace velorna::test {
@@ -68,21 +69,6 @@ Bytes TenSecondSong(bool withPitchedNotes = true) {
   }
   t.EndOfTrack(pending + 480);
   return SmfFile(0, 480, {t});
-}
-
-std::vector<int16_t> WavSamples(const fs::path& path) {
-  const Bytes b = ReadBytes(path);
-  size_t at = 12;
-  while (at + 8 <= b.size()) {
-    const size_t size = b[at + 4] | b[at + 5] << 8 | b[at + 6] << 16 | size_t{b[at + 7]} << 24;
-    if (std::memcmp(&b[at], "data", 4) == 0) {
-      std::vector<int16_t> samples(std::min(size, b.size() - at - 8) / 2);
-      std::memcpy(samples.data(), &b[at + 8], samples.size() * 2);
-      return samples;
-    }
-    at += 8 + size + (size & 1);
-  }
-  return {};
 }
 
 double Snr(const int16_t* ref, const int16_t* out, size_t n) {

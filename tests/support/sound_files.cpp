@@ -27,4 +27,19 @@ std::vector<int32_t> SoxDecode32(const std::filesystem::path& path) {
   return samples;
 }
 
+std::vector<int16_t> WavSamples(const std::filesystem::path& path) {
+  const Bytes b = ReadBytes(path);
+  size_t at = 12;
+  while (at + 8 <= b.size()) {
+    const size_t size = b[at + 4] | b[at + 5] << 8 | b[at + 6] << 16 | size_t{b[at + 7]} << 24;
+    if (std::memcmp(&b[at], "data", 4) == 0) {
+      std::vector<int16_t> samples(std::min(size, b.size() - at - 8) / 2);
+      std::memcpy(samples.data(), &b[at + 8], samples.size() * 2);
+      return samples;
+    }
+    at += 8 + size + (size & 1);
+  }
+  return {};
+}
+
 }  // namespace velorna::test

@@ -16,4 +16,8 @@ bool MakeSoxSound(const std::filesystem::path& path, int rate, int bits, int cha
 // The file's samples as sox decodes them, 32-bit signed, interleaved.
 std::vector<int32_t> SoxDecode32(const std::filesystem::path& path);
 
+// The samples of a WAV file's data chunk as 16-bit values, read directly; empty when it has
+// none.
+std::vector<int16_t> WavSamples(const std::filesystem::path& path);
+
 }  // namespace velorna::test

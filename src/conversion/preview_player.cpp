@@ -1,0 +1,485 @@
+#include "conversion/preview_player.h"
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <mutex>
+#include <new>
+#include <optional>
+#include <thread>
+#include <vector>
+
+#include "audio/audio_messages.h"
+#include "audio/mix_ring.h"
+#include "audio/rendering_service.h"
+#include "conversion/conversion_messages.h"
+#include "conversion/fast_conversion.h"
+#include "conversion/song_loading.h"
+#include "tuning/adaptive.h"
+#include "tuning/song_tuning.h"
+
+namespace velorna {
+
+namespace {
+
+// One thread renders a preview: the output is the same for any number, and a single
+// thread needs no SoundFont copies beyond its own, so a new rendering starts at once.
+constexpr int kPreviewWorkers = 1;
+// How often a rendering waiting for a SoundFont looks at its Stop.
+constexpr auto kStopLook = std::chrono::milliseconds(20);
+// The copies a player keeps in turn: the one heard, the other tuning's alongside, and the
+// one the next change takes; a crossfade holds a fourth for its length. Below that a copy is loaded
+// at once; past it the shelf waits this long for a copy to come back before it loads one.
+constexpr int kCopiesInTurn = 3;
+constexpr auto kReturnGrace = std::chrono::seconds(2);
+
+class QuietObserver final : public JobObserver {
+ public:
+  void ShowProgress(const JobProgress&) override {}
+};
+
+// Keeps a loaded copy of the SoundFont ready, loading the next one in the background as
+// soon as one is taken: a rendering owns its SoundFont for its run, and loading one costs
+// more than a seek may take.
+class FontShelf {
+ public:
+  FontShelf(std::unique_ptr<LoadedSoundFont> first, Reporter& reporter)
+      : path_(first->path), reporter_(reporter), spare_(std::move(first)) {
+    loader_ = std::jthread([this](std::stop_token stop) { Load(stop); });
+  }
+  ~FontShelf() {
+    {
+      // Under the lock: the loader is either waiting, and woken, or yet to look.
+      std::lock_guard lock(mutex_);
+      loader_.request_stop();
+    }
+    changed_.notify_all();
+  }
+
+  // A copy a rendering no longer needs: the next spare, unless one is ready.
+  void Return(std::unique_ptr<LoadedSoundFont> font) {
+    if (!font) return;
+    std::unique_lock lock(mutex_);
+    if (spare_) {
+      --copies_;
+      lock.unlock();
+      return;  // the copy goes here, outside the lock
+    }
+    spare_ = std::move(font);
+    changed_.notify_all();
+  }
+
+  // The spare copy, waiting for it while it loads; null after a Stop or when it cannot be
+  // loaded (the reporter has said why).
+  std::unique_ptr<LoadedSoundFont> Take(const std::atomic<int>& stop) {
+    std::unique_lock lock(mutex_);
+    ++waiting_;
+    changed_.notify_all();
+    while (!spare_ && !failed_ && stop.load() == 0) changed_.wait_for(lock, kStopLook);
+    --waiting_;
+    std::unique_ptr<LoadedSoundFont> font = std::move(spare_);
+    changed_.notify_all();
+    return font;
+  }
+
+ private:
+  void Load(const std::stop_token& stop) {
+    std::unique_lock lock(mutex_);
+    while (!stop.stop_requested()) {
+      changed_.wait(lock, [&] { return stop.stop_requested() || (!spare_ && !failed_); });
+      // The rendering that ends with the one taken usually hands its copy back at once:
+      // a load then would only take the processor from the new rendering.
+      // Unless a rendering waits for one.
+      if (copies_ >= kCopiesInTurn)
+        changed_.wait_for(lock, kReturnGrace,
+                          [&] { return stop.stop_requested() || spare_ || waiting_ > 0; });
+      if (stop.stop_requested()) break;
+      if (spare_) continue;
+      lock.unlock();
+      std::unique_ptr<LoadedSoundFont> font;
+      try {
+        font = LoadSoundFont(path_);
+      } catch (const std::bad_alloc&) {
+        reporter_.ShowText(audio_msg::kOutOfMemory);
+      }
+      if (!font && !stop.stop_requested()) reporter_.ShowText(audio_msg::NoSynthesizer(path_));
+      lock.lock();
+      copies_ += font ? 1 : 0;
+      failed_ = !font;
+      spare_ = std::move(font);
+      changed_.notify_all();
+    }
+  }
+
+  const std::string path_;
+  Reporter& reporter_;
+  std::mutex mutex_;
+  std::condition_variable changed_;
+  std::unique_ptr<LoadedSoundFont> spare_;
+  bool failed_ = false;
+  int waiting_ = 0;      // renderings waiting for a copy
+  int copies_ = 1;       // loaded and not yet freed
+  std::jthread loader_;  // last: stopped and joined before the rest goes
+};
+
+// A tuning as asked, and as rendered: an adaptive one is chosen over the song once, by the
+// first rendering that needs it.
+struct TuningSlot {
+  PreviewTuning asked;
+  std::mutex mutex;
+  std::optional<Tuning> chosen;
+
+  const Tuning& Resolve(const MidiFormat0Data& song) {
+    std::lock_guard lock(mutex);
+    if (chosen) return *chosen;
+    chosen = asked.adaptive ? AdaptiveTuning(song, asked.tuning.keys) : asked.tuning;
+    // As a conversion plays it: the notes the song tunes itself sound where it tunes them.
+    if (!asked.ignoreSongTuning) chosen = WithSongTuning(*chosen, song);
+    return *chosen;
+  }
+};
+
+}  // namespace
+
+PreviewTuning EqualTemperament() {
+  PreviewTuning equal;
+  equal.tuning.keys = KeyTableFromCents(CentTable{});
+  return equal;
+}
+
+struct PreviewPlayer::Rendering {
+  Rendering(int64_t start, int64_t songFrames, int64_t endFrames, int64_t capacity,
+            std::shared_ptr<TuningSlot> tuning)
+      : ring(start, songFrames, endFrames, capacity), slot(std::move(tuning)) {}
+  ~Rendering() { Cancel(); }
+  void Cancel() {
+    control.m_cancel.store(1);
+    ring.Cancel();
+  }
+
+  JobControl control;
+  MixRing ring;
+  const std::shared_ptr<TuningSlot> slot;  // the tuning it renders
+  std::jthread thread;                     // last: joined before the ring goes
+};
+
+struct PreviewPlayer::State {
+  State(Reporter& target, int sampleRate) : reporter(target), rate(sampleRate) {}
+
+  // Under the mutex: a rendering from `start` in `slot`'s tuning.
+  std::unique_ptr<Rendering> Start(int64_t start, std::shared_ptr<TuningSlot> slot) {
+    auto rendering =
+        std::make_unique<Rendering>(start, songFrames, endFrames, aheadFrames(), std::move(slot));
+    Rendering& r = *rendering;
+    r.thread = std::jthread([this, &r] { Render(r, *r.slot); });
+    return rendering;
+  }
+
+  void Render(Rendering& r, TuningSlot& slot) {
+    std::unique_ptr<LoadedSoundFont> font = shelf->Take(r.control.m_cancel);
+    try {
+      if (font && r.control.m_cancel.load() == 0) {
+        QuietObserver observer;
+        EngineTask task{*song, slot.Resolve(*song), std::move(font), r.control, observer, reporter,
+                        rate,  r.ring.startFrame()};
+        task.lookAheadFrames = static_cast<int64_t>(kPreviewMixAheadSeconds * rate);
+        (void)MakeFastEngine(kPreviewWorkers)->MixAll(task, r.ring);
+        font = std::move(task.font);
+      }
+    } catch (const std::bad_alloc&) {
+      reporter.ShowText(audio_msg::kOutOfMemory);
+    }
+    r.ring.Finish();
+    shelf->Return(std::move(font));
+  }
+
+  int64_t aheadFrames() const { return static_cast<int64_t>(kPreviewAheadSeconds * rate); }
+  int64_t fadeFrames() const {
+    return std::max<int64_t>(1, static_cast<int64_t>(kCrossfadeSeconds * rate));
+  }
+  std::shared_ptr<TuningSlot>& heard() { return useB ? slotB : slotA; }
+  std::shared_ptr<TuningSlot>& other() { return useB ? slotA : slotB; }
+
+  // Under the mutex: the rendering heard now goes, and what is heard starts afresh at `pos`.
+  void Restart() {
+    Retire(current);
+    Retire(next);
+    Retire(shadow);
+    fadeAt = -1;
+    fadeDone = 0;
+    flowing = false;
+    current = Start(pos, heard());
+  }
+  // Under the mutex: the tuning heard changes at `at` (now when -1), crossfading.
+  void Switch(int64_t at) {
+    // Paused, a change now needs no crossfade: nothing sounds.
+    if (!current || (!playing && at <= pos)) return Restart();
+    // A crossfade under way ends here: what it fades in is what is heard now.
+    if (next && fadeDone > 0) Faded();
+    Retire(next);
+    fadeExact = at > pos;
+    fadeAt = std::max(at, pos);
+    fadeDone = 0;
+    // A/B now: the other tuning has been rendering alongside, ready to fade in at once.
+    if (!fadeExact && shadow && shadow->slot == heard()) {
+      next = std::move(shadow);
+      return;
+    }
+    next = Start(fadeAt, heard());
+  }
+  // Under the mutex, when the crossfade has ended: the rendering faded out stays alongside
+  // when it renders the other tuning of A/B.
+  void Faded() {
+    if (current->slot == other()) {
+      Retire(shadow);
+      shadow = std::move(current);
+    } else {
+      Retire(current);
+    }
+    current = std::move(next);
+    fadeAt = -1;
+  }
+  void Retire(std::unique_ptr<Rendering>& rendering) {
+    if (!rendering) return;
+    rendering->Cancel();
+    retired.push_back(std::move(rendering));
+  }
+
+  OnceReporter reporter;
+  const int rate;
+  std::unique_ptr<MidiFormat0Data> song;
+  int64_t songFrames = 0;
+  int64_t endFrames = 0;
+  std::optional<FontShelf> shelf;
+
+  mutable std::mutex mutex;
+  std::shared_ptr<TuningSlot> slotA, slotB;
+  bool useB = false;
+  bool playing = false;
+  bool ended = false;
+  int64_t pos = 0;
+  std::unique_ptr<Rendering> current, next;
+  // The other tuning of A/B from the same point, kept up with what is heard, so that a
+  // switch fades it in at once; started once sound flows (not to slow the first sound).
+  std::unique_ptr<Rendering> shadow;
+  int64_t fadeAt = -1;  // where `next` starts to be heard
+  // A switch asked for a frame still to come waits for its rendering there, rather than
+  // landing late; one asked for now lands as soon as its rendering is ready.
+  bool fadeExact = false;
+  int64_t fadeDone = 0;
+  int64_t lastSwitch = -1;
+  std::vector<std::unique_ptr<Rendering>> retired;
+  std::vector<float> fadeIn;
+  // Sound has reached the output since the last start: the wait for the first sound after a
+  // start or a seek is no underrun.
+  bool flowing = false;
+  std::atomic<int64_t> underruns{0};
+};
+
+PreviewPlayer::PreviewPlayer(std::unique_ptr<State> state) : state_(std::move(state)) {}
+
+PreviewPlayer::~PreviewPlayer() {
+  std::vector<std::unique_ptr<Rendering>> ending;
+  {
+    std::lock_guard lock(state_->mutex);
+    state_->Retire(state_->current);
+    state_->Retire(state_->next);
+    state_->Retire(state_->shadow);
+    ending.swap(state_->retired);
+  }
+}
+
+std::unique_ptr<PreviewPlayer> PreviewPlayer::Open(const std::string& songPath,
+                                                   const std::string& soundFont, int sampleRate,
+                                                   Reporter& reporter) {
+  // The synthesizer's own log goes where a conversion's goes: nowhere, unless asked for.
+  InstallSynthLog();
+  auto state = std::make_unique<State>(reporter, sampleRate);
+  if (!IsOutputRate(sampleRate)) {
+    state->reporter.ShowText(audio_msg::kWrongFormat);
+    return nullptr;
+  }
+  MidiContext ctx(state->reporter);
+  int seconds = 0;
+  PlayingTime playing;
+  if (!LoadAndPrepareSong(ctx, songPath, {}, state->song, seconds, &playing)) return nullptr;
+  const MixLength length = MixLengthOf(seconds, playing, sampleRate);
+  state->songFrames = length.songFrames;
+  state->endFrames = length.endFrames;
+  std::unique_ptr<LoadedSoundFont> font = ResolveSoundFont(state->reporter, soundFont);
+  if (!font) return nullptr;
+  state->shelf.emplace(std::move(font), state->reporter);
+  state->slotA = std::make_shared<TuningSlot>();
+  state->slotB = std::make_shared<TuningSlot>();
+  state->slotB->asked = EqualTemperament();
+  std::unique_ptr<PreviewPlayer> player(new PreviewPlayer(std::move(state)));
+  return player;
+}
+
+bool PreviewPlayer::SetTuning(const PreviewTuning& a) {
+  return Set(a, false);
+}
+
+bool PreviewPlayer::SetCompared(const PreviewTuning& b) {
+  return Set(b, true);
+}
+
+bool PreviewPlayer::Set(const PreviewTuning& tuning, bool b) {
+  if (tuning.adaptive && !IsTwelveToneOctave(tuning.tuning.keys)) {
+    state_->reporter.ShowText(conversion_msg::kAdaptiveNeedsTwelveTones);
+    return false;
+  }
+  auto slot = std::make_shared<TuningSlot>();
+  slot->asked = tuning;
+  std::lock_guard lock(state_->mutex);
+  (b ? state_->slotB : state_->slotA) = std::move(slot);
+  // The one heard changes at once, crossfading; the other waits for its turn.
+  if (state_->useB == b && state_->current) state_->Switch(-1);
+  return true;
+}
+
+void PreviewPlayer::SelectB(bool b, int64_t atFrame) {
+  std::lock_guard lock(state_->mutex);
+  if (state_->useB == b) return;
+  state_->useB = b;
+  if (state_->current) state_->Switch(atFrame);
+}
+
+bool PreviewPlayer::selectedB() const {
+  std::lock_guard lock(state_->mutex);
+  return state_->useB;
+}
+
+bool PreviewPlayer::readyToSwitch() const {
+  std::lock_guard lock(state_->mutex);
+  const State& s = *state_;
+  return s.shadow && s.shadow->ring.HeldFrom(s.pos).frames >= s.fadeFrames();
+}
+
+void PreviewPlayer::Play() {
+  std::lock_guard lock(state_->mutex);
+  State& s = *state_;
+  if (s.ended) {
+    s.pos = 0;
+    s.ended = false;
+    s.Restart();
+  }
+  if (!s.current) s.Restart();
+  s.playing = true;
+}
+
+void PreviewPlayer::Pause() {
+  std::lock_guard lock(state_->mutex);
+  state_->playing = false;
+}
+
+bool PreviewPlayer::playing() const {
+  std::lock_guard lock(state_->mutex);
+  return state_->playing;
+}
+
+void PreviewPlayer::Seek(int64_t frame) {
+  std::lock_guard lock(state_->mutex);
+  State& s = *state_;
+  s.pos = std::clamp<int64_t>(frame, 0, s.songFrames);
+  s.ended = false;
+  s.Restart();
+}
+
+int64_t PreviewPlayer::position() const {
+  std::lock_guard lock(state_->mutex);
+  return state_->pos;
+}
+
+int64_t PreviewPlayer::songFrames() const {
+  return state_->songFrames;
+}
+int PreviewPlayer::sampleRate() const {
+  return state_->rate;
+}
+
+bool PreviewPlayer::ended() const {
+  std::lock_guard lock(state_->mutex);
+  return state_->ended;
+}
+
+int64_t PreviewPlayer::underruns() const {
+  return state_->underruns.load();
+}
+
+int64_t PreviewPlayer::lastSwitchFrame() const {
+  std::lock_guard lock(state_->mutex);
+  return state_->lastSwitch;
+}
+
+void PreviewPlayer::Pull(std::span<float> out) {
+  std::fill(out.begin(), out.end(), 0.0f);
+  std::lock_guard lock(state_->mutex);
+  State& s = *state_;
+  if (!s.playing || !s.current) return;
+  int64_t n = static_cast<int64_t>(out.size() / 2);
+  // A switch due inside this period waits for its own period, so it lands on its frame.
+  if (s.next && s.pos < s.fadeAt) n = std::min(n, s.fadeAt - s.pos);
+  const MixRing::Held held = s.current->ring.HeldFrom(s.pos);
+  if (held.frames == 0 && held.ended) {
+    s.ended = true;
+    s.playing = false;
+    s.Retire(s.current);
+    s.Retire(s.next);
+    s.Retire(s.shadow);
+    return;
+  }
+  if (held.frames < n && !held.ended) {
+    if (s.flowing) ++s.underruns;
+    return;
+  }
+  const MixRing::Held coming =
+      s.next && s.pos >= s.fadeAt ? s.next->ring.HeldFrom(s.pos) : MixRing::Held{};
+  if (s.next && s.pos >= s.fadeAt && s.fadeExact && coming.frames < n && !coming.ended) {
+    ++s.underruns;
+    return;
+  }
+  const int64_t k = s.current->ring.ReadAt(s.pos, out.first(static_cast<size_t>(n) * 2));
+  if (s.next) {
+    // The new tuning fades in only once it is ready for the whole period: until then
+    // the old one goes on.
+    if (s.pos >= s.fadeAt && (coming.frames >= k || coming.ended)) {
+      s.fadeIn.resize(std::max(s.fadeIn.size(), static_cast<size_t>(k) * 2));
+      const std::span<float> in(s.fadeIn.data(), static_cast<size_t>(k) * 2);
+      std::fill(in.begin(), in.end(), 0.0f);
+      (void)s.next->ring.ReadAt(s.pos, in);
+      const int64_t fade = s.fadeFrames();
+      if (s.fadeDone == 0) s.lastSwitch = s.pos;
+      for (int64_t i = 0; i < k; ++i) {
+        const float w = static_cast<float>(std::min<int64_t>(s.fadeDone + i + 1, fade)) /
+                        static_cast<float>(fade);
+        for (size_t c = 0; c < 2; ++c) {
+          float& x = out[static_cast<size_t>(i) * 2 + c];
+          x = x * (1.0f - w) + in[static_cast<size_t>(i) * 2 + c] * w;
+        }
+      }
+      s.fadeDone += k;
+      if (s.fadeDone >= fade) {
+        s.Faded();
+      }
+    }
+  }
+  s.pos += k;
+  s.flowing = true;
+  if (s.shadow) (void)s.shadow->ring.HeldFrom(s.pos);  // what it holds before pos goes
+}
+
+void PreviewPlayer::Collect() {
+  std::vector<std::unique_ptr<Rendering>> ending;
+  {
+    std::lock_guard lock(state_->mutex);
+    State& s = *state_;
+    ending.swap(s.retired);
+    // A tuning B changed since, or none yet: the other tuning starts alongside.
+    if (s.shadow && s.shadow->slot != s.other()) s.Retire(s.shadow);
+    if (!s.shadow && s.current && s.flowing && !s.next) s.shadow = s.Start(s.pos, s.other());
+  }
+}
+
+}  // namespace velorna

@@ -1,0 +1,236 @@
+// velorna-cli play into the null sink of a PulseAudio daemon, recorded from the sink's
+// monitor: each probe note sounds at its target pitch, and A/B turns land at the song times
+// asked for. Skipped, saying why, only where no daemon can be started. The sound server may
+// put silence in or lose a little of a late stream on a busy machine: the measures allow
+// for both.
+#include <gtest/gtest.h>
+
+#include <unistd.h>
+#include <algorithm>
+#include <cmath>
+
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "support/run_process.h"
+#include "support/smf_bytes.h"
+#include "support/temp_dir.h"
+#include "support/test_paths.h"
+#include "support/tone_font.h"
+
+namespace velorna::test {
+namespace {
+
+namespace fs = std::filesystem;
+constexpr int kRate = 44100;
+constexpr int kDivision = 480;        // at 120 bpm: 960 ticks a second
+constexpr double kLeadSeconds = 1.0;  // silence before the first note
+const std::string kServer = std::string(VELORNA_SOURCE_DIR) + "/scripts/test-audio-server.sh";
+
+// The test daemon, started for the tests when none runs, and stopped after them then.
+class AudioServer {
+ public:
+  AudioServer() {
+    started_ = RunProcess({kServer, "running"}).exitStatus != 0;
+    const ProcessResult start = RunProcess({kServer, "start"});
+    if (start.exitStatus != 0) {
+      why_ = "no PulseAudio daemon could be started: " + start.err;
+      return;
+    }
+    const std::string dir = start.out.substr(0, start.out.find('\n'));
+    setenv("XDG_RUNTIME_DIR", dir.c_str(), 1);
+    unsetenv("PULSE_SERVER");
+  }
+  ~AudioServer() {
+    if (started_ && why_.empty()) RunProcess({kServer, "stop"});
+  }
+  const std::string& why() const { return why_; }
+
+ private:
+  bool started_ = false;
+  std::string why_;
+};
+
+// Plays the song with `args` into a null sink of its own while its monitor is recorded (with a
+// silent stream playing alongside, so that the monitor runs from before the song to after it); the
+// recording as 16-bit stereo.
+std::vector<int16_t> PlayAndRecord(const fs::path& dir, const std::vector<std::string>& args,
+                                   int& status) {
+  // A sink of its own: tests that run side by side do not hear each other.
+  static int takes = 0;
+  const std::string sink =
+      "velorna_take_" + std::to_string(getpid()) + "_" + std::to_string(++takes);
+  const fs::path take = dir / "take.raw";
+  const std::string command =
+      "m=$(pactl load-module module-null-sink sink_name=$2) || exit 90; export PULSE_SINK=$2; "
+      "pacat --raw --rate=44100 --channels=2 --format=s16le /dev/zero & z=$!; "
+      "parec --latency-msec=100 -d $2.monitor --raw --rate=44100 --channels=2 --format=s16le "
+      ">\"$1\" & r=$!; until [ -s \"$1\" ]; do sleep 0.05; done; shift 2; \"$@\"; s=$?; "
+      "kill $r $z; wait; pactl unload-module $m; exit $s";
+  std::vector<std::string> argv = {"/bin/sh",     "-c", command,   "sh",
+                                   take.string(), sink, CliPath(), "play"};
+  argv.insert(argv.end(), args.begin(), args.end());
+  status = RunProcess(argv).exitStatus;
+  const Bytes bytes = ReadBytes(take);
+  std::vector<int16_t> samples(bytes.size() / 2);
+  for (size_t i = 0; i < samples.size(); ++i)
+    samples[i] = static_cast<int16_t>(bytes[2 * i] | bytes[2 * i + 1] << 8);
+  return samples;
+}
+
+// The recording on the song's clock: from the first sound, which is at kLeadSeconds of the
+// song, with the silences an underrun put into the sound taken out again (the sound server
+// plays silence while a stream is late, and then the stream's sound, none of it lost).
+std::vector<int16_t> OnSongClock(const std::vector<int16_t>& take) {
+  constexpr int kSoundLevel = 300;
+  // Two frames of exact silence are no zero crossing of a tone louder than a few steps.
+  constexpr size_t kGapFrames = 2;
+  size_t first = 0;
+  while (2 * first < take.size() && std::abs(take[2 * first]) < kSoundLevel) ++first;
+  std::vector<int16_t> song(static_cast<size_t>(kLeadSeconds * kRate) * 2, 0);
+  for (size_t i = first; 2 * i < take.size();) {
+    size_t run = 0;
+    while (2 * (i + run) < take.size() && take[2 * (i + run)] == 0 && take[2 * (i + run) + 1] == 0)
+      ++run;
+    if (run < kGapFrames || 2 * (i + run) >= take.size())
+      song.insert(song.end(), take.begin() + static_cast<ptrdiff_t>(2 * i),
+                  take.begin() + static_cast<ptrdiff_t>(2 * (i + std::max<size_t>(run, 1))));
+    i += std::max<size_t>(run, 1);
+  }
+  return song;
+}
+
+// The pitch of a pure tone from its rising zero crossings: periods that a lost or late
+// stretch of the recording broke (off the median by more than a percent) are left out, and
+// the rest are averaged.
+double ToneHz(const std::vector<int16_t>& song, double from, double to) {
+  std::vector<double> crossings;
+  for (auto i = static_cast<size_t>(from * kRate); i + 1 < static_cast<size_t>(to * kRate); ++i) {
+    const double a = song[2 * i], b = song[2 * i + 2];
+    if (a < 0 && b >= 0) crossings.push_back(static_cast<double>(i) + a / (a - b));
+  }
+  std::vector<double> periods;
+  for (size_t k = 1; k < crossings.size(); ++k) periods.push_back(crossings[k] - crossings[k - 1]);
+  if (periods.empty()) return 0;
+  std::vector<double> sorted = periods;
+  std::nth_element(sorted.begin(), sorted.begin() + static_cast<ptrdiff_t>(sorted.size() / 2),
+                   sorted.end());
+  const double median = sorted[sorted.size() / 2];
+  double sum = 0;
+  int count = 0;
+  for (const double p : periods) {
+    if (std::abs(p - median) > median / 100) continue;
+    sum += p;
+    ++count;
+  }
+  return count > 0 ? kRate * count / sum : 0;
+}
+
+double CentsAt(const std::vector<int16_t>& song, double from, double to, double targetHz) {
+  return 1200 * std::log2(ToneHz(song, from, to) / targetHz);
+}
+
+// The tone font sounds key 69 at 441 Hz; a key's target moves it by its cents.
+double TargetHz(int key, double cents) {
+  return 441 * std::exp2(((key - 69) * 100 + cents) / 1200);
+}
+
+struct PlayTest : ::testing::Test {
+  void SetUp() override {
+    if (!server.why().empty()) GTEST_SKIP() << server.why();
+    ASSERT_TRUE(WriteToneFont(dir / "tone.sf2"));
+  }
+  AudioServer server;
+  TempDir dir;
+};
+
+TEST_F(PlayTest, EveryProbeNoteSoundsAtItsTarget) {
+  const double cents[12] = {3.3, 12, 4.5, 16, -14.2, -2, -10, 2.7, 14, -16.1, 18, -12};
+  const int keys[] = {60, 62, 64, 65, 67, 69, 71, 72};
+  TrackBytes t;
+  t.Tempo(0, 500000);
+  uint32_t delta = static_cast<uint32_t>(kLeadSeconds * 2 * kDivision);
+  for (const int key : keys) {
+    t.NoteOn(delta, 0, key, 100).NoteOff(2 * kDivision, 0, key);
+    delta = 0;
+  }
+  t.EndOfTrack(0);
+  WriteBytes(dir / "probe.mid", SmfFile(0, kDivision, {t}));
+  std::string table;
+  for (const double c : cents) table += (table.empty() ? "" : ",") + std::to_string(c);
+  int status = -1;
+  const std::vector<int16_t> song = OnSongClock(PlayAndRecord(
+      dir.path(),
+      {"--soundfont", (dir / "tone.sf2").string(), "--cents", table, (dir / "probe.mid").string()},
+      status));
+  ASSERT_EQ(status, 0);
+  for (size_t n = 0; n < std::size(keys); ++n) {
+    SCOPED_TRACE(keys[n]);
+    const double start = kLeadSeconds + static_cast<double>(n);
+    const double target = TargetHz(keys[n], cents[keys[n] % 12]);
+    ASSERT_GT(song.size(), static_cast<size_t>((start + 1) * kRate) * 2);
+    EXPECT_NEAR(CentsAt(song, start + 0.15, start + 0.85, target), 0.0, 0.1);
+  }
+}
+
+// A held A4 on the left, 30 cents up in the tuning (A) against equal temperament (B),
+// taking turns every 1.5 s of song time from --from: each stretch at its own pitch, and each
+// turn where asked, timed from a short marker note on the right 0.1 s before it (a busy
+// sound server may lose a little of a late stream, which would move a turn on a clock
+// counted from the song's start).
+TEST_F(PlayTest, TurnsOfTuningLandWhereAsked) {
+  constexpr double kTurn = 1.5, kBefore = 0.1;
+  TrackBytes t;
+  t.Tempo(0, 500000).Control(0, 0, 10, 0).Control(0, 1, 10, 127).NoteOn(2 * kDivision, 0, 69, 100);
+  // Markers at 1.4, 2.9, 4.4 and 5.9 s, each 0.05 s long; the held note ends at 6.5 s.
+  const auto ticks = [](double seconds) { return static_cast<uint32_t>(seconds * 2 * kDivision); };
+  double at = kLeadSeconds;
+  for (int k = 1; k <= 4; ++k) {
+    t.NoteOn(ticks(k * kTurn - kBefore - at), 1, 81, 100).NoteOff(ticks(0.05), 1, 81);
+    at = k * kTurn - kBefore + 0.05;
+  }
+  t.NoteOff(ticks(6.5 - at), 0, 69).EndOfTrack(0);
+  WriteBytes(dir / "held.mid", SmfFile(0, kDivision, {t}));
+  int status = -1;
+  const std::vector<int16_t> song = OnSongClock(PlayAndRecord(
+      dir.path(),
+      {"--soundfont", (dir / "tone.sf2").string(), "--cents", "0,0,0,0,0,0,0,0,0,30,0,0",
+       "--ab-every", "1.5", "--from", "0", (dir / "held.mid").string()},
+      status));
+  ASSERT_EQ(status, 0);
+  const double a = TargetHz(69, 30), b = TargetHz(69, 0);
+  constexpr double kFade = 0.03;
+  for (int k = 1; k <= 3; ++k) {
+    SCOPED_TRACE(k);
+    // The marker's onset on the right, looked for around where the song clock puts it.
+    const auto near = static_cast<size_t>((k * kTurn - kBefore - 0.05) * kRate);
+    size_t onset = near;
+    while (2 * onset + 1 < song.size() && std::abs(song[2 * onset + 1]) < 300) ++onset;
+    ASSERT_LT(2 * onset + 1, song.size());
+    const double turn = static_cast<double>(onset) / kRate + kBefore;
+    const double before = k % 2 ? a : b, after = k % 2 ? b : a;
+    EXPECT_NEAR(CentsAt(song, turn - 0.09, turn - 0.01, before), 0.0, 1);
+    EXPECT_NEAR(CentsAt(song, turn + kFade + 0.01, turn + kFade + 0.11, after), 0.0, 1);
+    // The stretch between turns, at its pitch within a tenth of a cent.
+    EXPECT_NEAR(CentsAt(song, turn + kFade + 0.05, turn + kTurn - 0.15, after), 0.0, 0.1);
+  }
+}
+
+// With no audio output to open, play says so once, with its code, and fails.
+TEST(Play, WithoutAnAudioOutputSaysSoAndFails) {
+  TempDir dir;
+  ASSERT_TRUE(WriteToneFont(dir / "tone.sf2"));
+  WriteBytes(dir / "song.mid", Melody(4));
+  const ProcessResult r = RunProcess(
+      {"/usr/bin/env", "PULSE_SERVER=unix:" + (dir / "none").string(), "ALSA_CONFIG_PATH=/dev/null",
+       CliPath(), "play", "--soundfont", (dir / "tone.sf2").string(), (dir / "song.mid").string()});
+  EXPECT_EQ(r.exitStatus, 1);
+  const std::string code = "AOUT1C000001";
+  ASSERT_NE(r.err.find(code), std::string::npos) << r.err;
+  EXPECT_EQ(r.err.find(code, r.err.find(code) + 1), std::string::npos) << r.err;
+}
+
+}  // namespace
+}  // namespace velorna::test
