@@ -112,7 +112,6 @@ class FastJob {
           int64_t lookAheadFrames)
       : song_(song),
         index_(index),
-        tuning_(tuning),
         control_(control),
         reporter_(reporter),
         rate_(sampleRate),
@@ -187,7 +186,6 @@ class FastJob {
 
   const MidiFormat0Data& song_;
   const SongNoteIndex& index_;
-  const Tuning& tuning_;
   JobControl& control_;
   Reporter& reporter_;
   const int rate_;           // the output's: every rendering is timed and used at it
