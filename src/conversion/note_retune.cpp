@@ -13,7 +13,6 @@ namespace velorna {
 
 namespace {
 
-constexpr int64_t kNever = std::numeric_limits<int64_t>::max();
 
 bool IsNote(const SongNoteIndex& index, int32_t i) {
   const MidiTrack* source = index.song ? index.song->track.get() : nullptr;
