@@ -13,7 +13,6 @@ namespace velorna {
 
 namespace {
 
-
 bool IsNote(const SongNoteIndex& index, int32_t i) {
   const MidiTrack* source = index.song ? index.song->track.get() : nullptr;
   return source && source->state == ts::kNotes && i >= 0 && i < source->count() &&
