@@ -70,6 +70,11 @@ std::map<int64_t, std::unique_ptr<SongSums::Chunk>> SongSums::TakeChunksBefore(i
   return taken;
 }
 
+std::unique_ptr<SongSums::Chunk> SongSums::CopyChunk(int64_t number) const {
+  const auto found = chunks_.find(number);
+  return found == chunks_.end() ? nullptr : std::make_unique<Chunk>(*found->second);
+}
+
 bool SumFinisher::Finish(const std::map<int64_t, std::unique_ptr<SongSums::Chunk>>& chunks,
                          int64_t untilFrame) {
   const int64_t outEnd = (out_.endFrame() + kBlockFrames - 1) / kBlockFrames * kBlockFrames;

@@ -55,6 +55,10 @@ class SongSums {
   };
   std::map<int64_t, std::unique_ptr<Chunk>> TakeChunksBefore(int64_t frame);
 
+  // A copy of what chunk `number` holds so far (null: nothing), for finishing its start
+  // before the rest is complete. Not synchronised, like Add.
+  [[nodiscard]] std::unique_ptr<Chunk> CopyChunk(int64_t number) const;
+
   int64_t heldChunks() const { return static_cast<int64_t>(chunks_.size()); }
 
  private:
@@ -70,7 +74,8 @@ class SumFinisher {
   SumFinisher(MixSink& out, int sampleRate)
       : out_(out), reverb_({.sampleRate = sampleRate}), chorus_({.sampleRate = sampleRate}) {}
   // Writes every frame from where the last call stopped up to `untilFrame` (a multiple of
-  // kSumChunkFrames, or the output's end); `chunks` holds whatever of that stretch was
+  // kSumChunkFrames, a multiple of kBlockFrames inside a chunk whose copy is in `chunks`, or
+  // the output's end); `chunks` holds whatever of that stretch was
   // summed, the rest counts as silence. False once the output failed (the reason shown).
   bool Finish(const std::map<int64_t, std::unique_ptr<SongSums::Chunk>>& chunks,
               int64_t untilFrame);

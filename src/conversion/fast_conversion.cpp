@@ -109,7 +109,7 @@ class FastJob {
  public:
   FastJob(const MidiFormat0Data& song, const SongNoteIndex& index, const Tuning& tuning,
           JobControl& control, Reporter& reporter, int workers, int sampleRate, int64_t startFrame,
-          int64_t lookAheadFrames)
+          int64_t lookAheadFrames, bool eagerFirstStretch)
       : song_(song),
         index_(index),
         control_(control),
@@ -117,6 +117,7 @@ class FastJob {
         rate_(sampleRate),
         heardFrom_(HeardFrom(startFrame, sampleRate)),
         lookAhead_(lookAheadFrames > 0 ? lookAheadFrames : kLookAheadSeconds * sampleRate),
+        eagerUntil_(eagerFirstStretch ? (startFrame / kSumChunkFrames + 1) * kSumChunkFrames : 0),
         workers_(workers),
         plannedWorkers_(workers),
         planner_(index, tuning, sampleRate) {
@@ -156,9 +157,9 @@ class FastJob {
 
   // All of these run under the lock.
   // Whether the coordinating thread has sums to take.
-  bool Takeable() const {
-    return FinishedBefore() / kSumChunkFrames * kSumChunkFrames > mixedBefore_;
-  }
+  bool Takeable() const { return MixableBefore() > mixedBefore_; }
+  // Where the sums can be mixed up to: whole chunks, or blocks in the eager first stretch.
+  int64_t MixableBefore() const;
   Task ChooseTask(bool drumOwner) const;
   // Where a Stop cut the mix: everything before it is complete; kNever when it cut nothing.
   int64_t StopFrame() const;
@@ -188,9 +189,10 @@ class FastJob {
   const SongNoteIndex& index_;
   JobControl& control_;
   Reporter& reporter_;
-  const int rate_;           // the output's: every rendering is timed and used at it
-  const int64_t heardFrom_;  // nothing released before this frame is rendered
-  const int64_t lookAhead_;  // how far past what is mixed a rendering may go
+  const int rate_;            // the output's: every rendering is timed and used at it
+  const int64_t heardFrom_;   // nothing released before this frame is rendered
+  const int64_t lookAhead_;   // how far past what is mixed a rendering may go
+  const int64_t eagerUntil_;  // before this frame the sums are mixed block by block
 
   mutable std::mutex mutex_;
   std::vector<WorkerKit> spareKits_;
@@ -230,6 +232,13 @@ int64_t FastJob::FinishedBefore() const {
     frame = std::min(frame, notes_[nextNote_].startFrame);
   }
   return frame;
+}
+
+int64_t FastJob::MixableBefore() const {
+  const int64_t finished = FinishedBefore();
+  const int64_t chunked = finished / kSumChunkFrames * kSumChunkFrames;
+  if (chunked >= eagerUntil_) return chunked;
+  return std::min(finished, eagerUntil_) / kBlockFrames * kBlockFrames;
 }
 
 int64_t FastJob::StopFrame() const {
@@ -487,8 +496,13 @@ void FastJob::Finish(JobObserver& observer, MixSink& out) {
         continue;
       }
       if (stopped && StopFrame() != kNever) out.EndAt(StopFrame());
-      before = done ? kNever : FinishedBefore() / kSumChunkFrames * kSumChunkFrames;
+      before = done ? kNever : MixableBefore();
       finished = sums_.TakeChunksBefore(before);
+      // Inside a chunk: the stretch finished so far, from a copy (the rest is still to come).
+      if (!done && before % kSumChunkFrames != 0) {
+        if (auto part = sums_.CopyChunk(before / kSumChunkFrames))
+          finished.emplace(before / kSumChunkFrames, std::move(part));
+      }
       mixedBefore_ = std::max(mixedBefore_, before);
       changed_.notify_all();  // room for the workers, and a Stop wakes those waiting
       first = FirstUnfinishedEvent();
@@ -562,7 +576,7 @@ bool FastEngine::MixAll(EngineTask& task, MixSink& out) {
   }
   jobs = static_cast<int>(kits.size());
   FastJob job(song, *index, task.tuning, task.control, task.reporter, jobs, task.sampleRate,
-              task.startFrame, task.lookAheadFrames);
+              task.startFrame, task.lookAheadFrames, task.eagerFirstStretch);
   job.LendKits(std::move(kits));
   {
     std::vector<std::jthread> workers;
