@@ -35,6 +35,8 @@ constexpr int64_t kRunFrames = 4 * kSumChunkFrames;
 // A note's rendering goes on in steps of this much song time, so that a Stop ends even a
 // note held for hours at once, and what the note has passed can be mixed and freed.
 constexpr int64_t kNoteStepFrames = kRunFrames;
+// A note's step where the mix goes out block by block (see EngineTask::eagerFrames).
+constexpr int64_t kEagerStepFrames = kSumChunkFrames / 4;
 // Notes one thread may hold at the window to render the note that holds the mix back: each
 // keeps a small synthesizer, and a song rarely holds more at once.
 constexpr int kMaxHeldNotes = 256;
@@ -71,6 +73,11 @@ struct NoteTask {
   int32_t event = 0;       // position in the prepared track
   int64_t startFrame = 0;  // the block its rendering starts at: nothing of it comes before
 };
+
+// The end of the sum chunk holding `frame`.
+int64_t ChunkEndAfter(int64_t frame) {
+  return (frame / kSumChunkFrames + 1) * kSumChunkFrames;
+}
 
 // Playback from `startFrame`: a note released this long before it rings no more (the
 // voices' tail limit), so it is left out; 0 from the song's start.
@@ -109,7 +116,7 @@ class FastJob {
  public:
   FastJob(const MidiFormat0Data& song, const SongNoteIndex& index, const Tuning& tuning,
           JobControl& control, Reporter& reporter, int workers, int sampleRate, int64_t startFrame,
-          int64_t lookAheadFrames, bool eagerFirstStretch)
+          int64_t lookAheadFrames, int64_t eagerFrames)
       : song_(song),
         index_(index),
         control_(control),
@@ -117,7 +124,7 @@ class FastJob {
         rate_(sampleRate),
         heardFrom_(HeardFrom(startFrame, sampleRate)),
         lookAhead_(lookAheadFrames > 0 ? lookAheadFrames : kLookAheadSeconds * sampleRate),
-        eagerUntil_(eagerFirstStretch ? (startFrame / kSumChunkFrames + 1) * kSumChunkFrames : 0),
+        eagerUntil_(eagerFrames > 0 ? ChunkEndAfter(startFrame + eagerFrames) : 0),
         workers_(workers),
         plannedWorkers_(workers),
         planner_(index, tuning, sampleRate) {
@@ -348,7 +355,9 @@ void FastJob::DrainNote(Worker& worker, DryRendering& rendering, size_t n) {
       --worker.held;
       continue;
     }
-    Drain(worker, rendering, rendering.position() + kNoteStepFrames);
+    // Short steps where the mix goes out block by block: a note holds it back less long.
+    const int64_t step = rendering.position() < eagerUntil_ ? kEagerStepFrames : kNoteStepFrames;
+    Drain(worker, rendering, rendering.position() + step);
     // A refused start hands nothing out; the note is rendered again from its start.
     if (rendering.full()) return;
     std::lock_guard lock(mutex_);
@@ -576,7 +585,7 @@ bool FastEngine::MixAll(EngineTask& task, MixSink& out) {
   }
   jobs = static_cast<int>(kits.size());
   FastJob job(song, *index, task.tuning, task.control, task.reporter, jobs, task.sampleRate,
-              task.startFrame, task.lookAheadFrames, task.eagerFirstStretch);
+              task.startFrame, task.lookAheadFrames, task.eagerFrames);
   job.LendKits(std::move(kits));
   {
     std::vector<std::jthread> workers;

@@ -184,7 +184,7 @@ struct PreviewPlayer::State {
         EngineTask task{*song, slot.Resolve(*song), std::move(font), r.control, observer, reporter,
                         rate,  r.ring.startFrame()};
         task.lookAheadFrames = static_cast<int64_t>(kPreviewMixAheadSeconds * rate);
-        task.eagerFirstStretch = true;
+        task.eagerFrames = task.lookAheadFrames;
         (void)MakeFastEngine(kPreviewWorkers)->MixAll(task, r.ring);
         font = std::move(task.font);
       }

@@ -32,10 +32,10 @@ struct EngineTask {
   // How far past what the sink has taken the fast engine may render; 0: its own bound
   // (20 s). A preview keeps it short, so that a rendering left waiting takes no processor.
   int64_t lookAheadFrames = 0;
-  // The stretch from startFrame to the end of its sum chunk goes to the sink block by block
-  // as it completes, not as a whole chunk: a preview's restart is heard sooner. The bytes
-  // are the same either way.
-  bool eagerFirstStretch = false;
+  // This much from startFrame on (to the end of a sum chunk) goes to the sink block by block
+  // as it completes, not in whole chunks: a preview's restart, which must catch up with the
+  // output, is heard sooner. The bytes are the same either way.
+  int64_t eagerFrames = 0;
 };
 
 class RenderEngine {
