@@ -294,6 +294,30 @@ PreviewPlayer::~PreviewPlayer() {
 std::unique_ptr<PreviewPlayer> PreviewPlayer::Open(const std::string& songPath,
                                                    const std::string& soundFont, int sampleRate,
                                                    Reporter& reporter) {
+  return OpenWith(
+      [&](MidiContext& ctx, std::unique_ptr<MidiFormat0Data>& song, int& seconds,
+          PlayingTime& playing) {
+        return LoadAndPrepareSong(ctx, songPath, {}, song, seconds, &playing);
+      },
+      soundFont, sampleRate, reporter);
+}
+
+std::unique_ptr<PreviewPlayer> PreviewPlayer::OpenBytes(std::span<const uint8_t> smf,
+                                                        const std::string& name,
+                                                        const std::string& soundFont,
+                                                        int sampleRate, Reporter& reporter) {
+  return OpenWith(
+      [&](MidiContext& ctx, std::unique_ptr<MidiFormat0Data>& song, int& seconds,
+          PlayingTime& playing) {
+        return PrepareSongBytes(ctx, smf, name, song, seconds, &playing);
+      },
+      soundFont, sampleRate, reporter);
+}
+
+template <typename Load>
+std::unique_ptr<PreviewPlayer> PreviewPlayer::OpenWith(const Load& load,
+                                                       const std::string& soundFont, int sampleRate,
+                                                       Reporter& reporter) {
   // The synthesizer's own log goes where a conversion's goes: nowhere, unless asked for.
   InstallSynthLog();
   auto state = std::make_unique<State>(reporter, sampleRate);
@@ -304,7 +328,7 @@ std::unique_ptr<PreviewPlayer> PreviewPlayer::Open(const std::string& songPath,
   MidiContext ctx(state->reporter);
   int seconds = 0;
   PlayingTime playing;
-  if (!LoadAndPrepareSong(ctx, songPath, {}, state->song, seconds, &playing)) return nullptr;
+  if (!load(ctx, state->song, seconds, playing)) return nullptr;
   const MixLength length = MixLengthOf(seconds, playing, sampleRate);
   state->songFrames = length.songFrames;
   state->endFrames = length.endFrames;

@@ -38,6 +38,12 @@ class PreviewPlayer {
   static std::unique_ptr<PreviewPlayer> Open(const std::string& songPath,
                                              const std::string& soundFont, int sampleRate,
                                              Reporter& reporter);
+  // The same for a song held in memory as a Standard MIDI File (`name` stands for it in
+  // messages).
+  static std::unique_ptr<PreviewPlayer> OpenBytes(std::span<const uint8_t> smf,
+                                                  const std::string& name,
+                                                  const std::string& soundFont, int sampleRate,
+                                                  Reporter& reporter);
   ~PreviewPlayer();
   PreviewPlayer(const PreviewPlayer&) = delete;
   PreviewPlayer& operator=(const PreviewPlayer&) = delete;
@@ -89,6 +95,9 @@ class PreviewPlayer {
   struct State;
   struct Rendering;
   explicit PreviewPlayer(std::unique_ptr<State> state);
+  template <typename Load>
+  static std::unique_ptr<PreviewPlayer> OpenWith(const Load& load, const std::string& soundFont,
+                                                 int sampleRate, Reporter& reporter);
   [[nodiscard]] bool Set(const PreviewTuning& tuning, bool b);
   std::unique_ptr<State> state_;
 };

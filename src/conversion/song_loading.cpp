@@ -9,10 +9,10 @@
 
 namespace velorna {
 
-bool LoadAndPrepareSong(MidiContext& ctx, const std::string& path, const FileOpenHook& hook,
-                        std::unique_ptr<MidiFormat0Data>& song, int& seconds,
-                        PlayingTime* playing) {
-  MidiLoader loader = LoadSmf(ctx, path, hook);
+namespace {
+
+bool Prepare(MidiContext& ctx, MidiLoader loader, std::unique_ptr<MidiFormat0Data>& song,
+             int& seconds, PlayingTime* playing) {
   if (loader.fileLength == 0) return false;
   PrepareSong(ctx, loader);
   if (!loader.song || !loader.song->track) return false;
@@ -26,6 +26,19 @@ bool LoadAndPrepareSong(MidiContext& ctx, const std::string& path, const FileOpe
   seconds = static_cast<int>(std::min<int64_t>(whole + 1, std::numeric_limits<int>::max()));
   if (playing) *playing = std::move(time);
   return true;
+}
+
+}  // namespace
+
+bool LoadAndPrepareSong(MidiContext& ctx, const std::string& path, const FileOpenHook& hook,
+                        std::unique_ptr<MidiFormat0Data>& song, int& seconds,
+                        PlayingTime* playing) {
+  return Prepare(ctx, LoadSmf(ctx, path, hook), song, seconds, playing);
+}
+
+bool PrepareSongBytes(MidiContext& ctx, std::span<const uint8_t> bytes, const std::string& name,
+                      std::unique_ptr<MidiFormat0Data>& song, int& seconds, PlayingTime* playing) {
+  return Prepare(ctx, LoadSmfFromBytes(ctx, bytes, name), song, seconds, playing);
 }
 
 MixLength MixLengthOf(int seconds, const PlayingTime& playing, int sampleRate) {

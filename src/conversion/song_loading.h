@@ -3,6 +3,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <span>
 #include <string>
 
 #include "midi/midi_types.h"
@@ -24,6 +25,11 @@ struct PlayingTime {
                                       const FileOpenHook& hook,
                                       std::unique_ptr<MidiFormat0Data>& song, int& seconds,
                                       PlayingTime* playing = nullptr);
+
+// The same for a song held in memory (`name` stands for it in messages).
+[[nodiscard]] bool PrepareSongBytes(MidiContext& ctx, std::span<const uint8_t> bytes,
+                                    const std::string& name, std::unique_ptr<MidiFormat0Data>& song,
+                                    int& seconds, PlayingTime* playing = nullptr);
 
 // The frames a mix of the song spans at `sampleRate`: the song's own length (its playing
 // time truncated, plus one second) at least, past it room for the tails, cut back to where
