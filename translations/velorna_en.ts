@@ -401,7 +401,7 @@ Write the tuning in Scala format (.scl and .kbm) instead?</translation>
     </message>
     <message>
         <source>曲 (.mid) をリストに加えます。変換は「変換」で始まります</source>
-        <translation>Adds songs (.mid) to the list; "Convert" converts them</translation>
+        <translation>Adds songs (.mid) to the list; &quot;Convert&quot; converts them</translation>
     </message>
     <message>
         <source>待機中</source>
@@ -475,6 +475,77 @@ Replace them?</translation>
     <message>
         <source>言語 (Language)</source>
         <translation>Language (言語)</translation>
+    </message>
+</context>
+<context>
+    <name>velorna::SongPreview</name>
+    <message>
+        <source>オルガン</source>
+        <translation>Organ</translation>
+    </message>
+    <message>
+        <source>弦楽合奏</source>
+        <translation>Strings</translation>
+    </message>
+    <message>
+        <source>合唱</source>
+        <translation>Choir</translation>
+    </message>
+    <message>
+        <source>ピアノ</source>
+        <translation>Piano</translation>
+    </message>
+    <message>
+        <source>選んだ曲を、今の音律で変換したとおりにスライダーの位置から試聴します</source>
+        <translation>Plays the selected song as the conversion would write it in the current tuning, from the slider&apos;s position</translation>
+    </message>
+    <message>
+        <source>試聴する位置</source>
+        <translation>Where the preview plays</translation>
+    </message>
+    <message>
+        <source>押している間は平均律 (B) で、離すと選んだ音律 (A) で鳴ります</source>
+        <translation>While down, plays equal temperament (B); up, the chosen tuning (A)</translation>
+    </message>
+    <message>
+        <source>鍵盤の音名をクリックしたときと和音で鳴らす音色</source>
+        <translation>The instrument a clicked key name and the chords sound in</translation>
+    </message>
+    <message>
+        <source>長三和音</source>
+        <translation>Major triad</translation>
+    </message>
+    <message>
+        <source>短三和音</source>
+        <translation>Minor triad</translation>
+    </message>
+    <message>
+        <source>調の主音の上の三和音を今の音律で鳴らします</source>
+        <translation>Sounds the triad on the key&apos;s tonic in the current tuning</translation>
+    </message>
+    <message>
+        <source>試聴:</source>
+        <translation>Preview:</translation>
+    </message>
+    <message>
+        <source>試聴の音</source>
+        <translation>audition tones</translation>
+    </message>
+    <message>
+        <source>クリックでこの音を今の音律で鳴らします</source>
+        <translation>Click to hear this note in the current tuning</translation>
+    </message>
+    <message>
+        <source>一時停止</source>
+        <translation>Pause</translation>
+    </message>
+    <message>
+        <source>試聴</source>
+        <translation>Play</translation>
+    </message>
+    <message>
+        <source>音声の出力先が見つからないため再生できません。</source>
+        <translation type="unfinished">Cannot play: no audio output device was found.</translation>
     </message>
 </context>
 </TS>

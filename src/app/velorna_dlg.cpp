@@ -1,5 +1,7 @@
 #include "app/velorna_dlg.h"
 
+#include "app/song_preview.h"
+
 #include <QAction>
 #include <QApplication>
 #include <QCheckBox>
@@ -351,6 +353,19 @@ void CVelornaDlg::OnInitDialog() {
   connect(m_keySelector, &QComboBox::currentIndexChanged, this, &CVelornaDlg::OnKeyChosen);
   for (OffsetSpinBox* spin : m_offsetSpins)
     connect(spin, &QDoubleSpinBox::valueChanged, this, &CVelornaDlg::OnOffsetEdited);
+  // Every change of the tuning reaches what the preview plays; the key is also its chords'.
+  const auto tuningChanged = [this] {
+    m_preview->TuningChanged();
+    m_preview->SetChordKey(TonicPitchClass(TonicIndexOf(CurrentTuning())));
+  };
+  for (OffsetSpinBox* spin : m_offsetSpins)
+    connect(spin, &QDoubleSpinBox::valueChanged, this, tuningChanged);
+  connect(m_keySelector, &QComboBox::currentIndexChanged, this, tuningChanged);
+  connect(m_presetSelector, &QComboBox::currentIndexChanged, this, tuningChanged);
+  connect(m_a4Field, &QDoubleSpinBox::valueChanged, this, tuningChanged);
+  connect(m_adaptiveBox, &QCheckBox::toggled, this, tuningChanged);
+  connect(m_songList, &QTreeWidget::currentItemChanged, m_preview, &SongPreview::SourceChanged);
+  connect(m_soundFontEdit, &QLineEdit::textChanged, m_preview, &SongPreview::SourceChanged);
 
   const DialogSettings remembered = LoadDialogSettings();
   m_songFolder = remembered.songFolder;
@@ -379,6 +394,7 @@ void CVelornaDlg::OnInitDialog() {
 }
 
 void CVelornaDlg::BuildLayout() {
+  BuildPreview();
   m_keySelector = new QComboBox(this);
   m_keySelector->setObjectName(Id(1013));
   m_keySelector->setMinimumWidth(Dlu(*this, 91, 0).width());
@@ -399,6 +415,7 @@ void CVelornaDlg::BuildLayout() {
     auto* label = new QLabel(QString::fromUtf8(key.name), this);
     label->setAlignment(Qt::AlignHCenter | (key.black ? Qt::AlignBottom : Qt::AlignTop));
     label->setBuddy(spin);
+    m_preview->WatchKeyLabel(label, static_cast<int>(i % kPitchClassCount));
     // Rows: 0 black-key names, 1 black keys, 2 white keys, 3 white-key names.
     keys->addWidget(label, key.black ? 0 : 3, key.column, 1, 2);
     keys->addWidget(spin, key.black ? 1 : 2, key.column, 1, 2);
@@ -479,6 +496,7 @@ void CVelornaDlg::BuildLayout() {
   layout->addSpacing(Dlu(*this, 0, 6).height());
   // The list takes what a larger window adds; the rows of fields keep their height.
   layout->addLayout(BuildSongList(), 1);
+  layout->addWidget(m_preview);
   layout->addSpacing(Dlu(*this, 0, 6).height());
   layout->addLayout(BuildFileRows());
   layout->addSpacing(Dlu(*this, 0, 6).height());
@@ -491,6 +509,27 @@ void CVelornaDlg::BuildLayout() {
                           {m_keySelector, reset, load, defaults, importScala, m_presetSelector,
                            m_a4Field, m_adaptiveBox});
   m_tuningControls.insert(m_tuningControls.end(), m_offsetSpins.begin(), m_offsetSpins.end());
+}
+
+void CVelornaDlg::BuildPreview() {
+  PreviewSource source;
+  source.song = [this] { return SelectedSong(); };
+  source.soundFont = [this] { return m_soundFontEdit->text().trimmed(); };
+  source.tuning = [this] {
+    const DialogTuning tuning = CurrentTuning();
+    PreviewTuning played;
+    played.tuning = BuildTuning(ChoiceOf(tuning));
+    played.adaptive = tuning.adaptive;
+    return played;
+  };
+  m_preview = new SongPreview(std::move(source), m_reporter, this);
+}
+
+// The song the list has current, else its first; empty when the list is.
+QString CVelornaDlg::SelectedSong() const {
+  const QTreeWidgetItem* item = m_songList->currentItem();
+  if (item == nullptr && m_songList->topLevelItemCount() > 0) item = m_songList->topLevelItem(0);
+  return item ? item->data(0, Qt::UserRole).toString() : QString();
 }
 
 // The SoundFont and the output folder: typed or chosen; empty means the default.
@@ -755,6 +794,7 @@ void CVelornaDlg::ShowScala(std::optional<ScalaSource> scala, const QString& scl
   // Leaving the Scala tuning, its silent keys take the offsets the fields hold.
   if (!m_scala) ShowOffsets({ReadOffsets(), {}});
   for (OffsetSpinBox* spin : m_offsetSpins) spin->setEnabled(!m_scala && !IsConverting());
+  m_preview->TuningChanged();
 }
 
 std::optional<Scale> CVelornaDlg::ReadScl(const QString& scl, bool quiet) {

@@ -37,6 +37,10 @@ class QTreeWidget;
 class QTreeWidgetItem;
 
 namespace velorna {
+class SongPreview;
+}
+
+namespace velorna {
 
 // The job the Convert button runs; the program passes RunConversion.
 using ConversionRunner =
@@ -155,6 +159,9 @@ class CVelornaDlg : public QDialog {
   CentTable ReadOffsets() const;
   void ShowTuning(const ScaleSettings& tuning);
   DialogTuning CurrentTuning() const;
+  // The tuning and the song as the preview plays them.
+  void BuildPreview();
+  QString SelectedSong() const;
   void OnPresetChosen();
   void OnKeyChosen();
   void OnOffsetEdited();
@@ -216,7 +223,8 @@ class CVelornaDlg : public QDialog {
   QString m_songFolder;
   QString m_helpPage;
   ResultPlayer m_player;
-  QTimer m_clock;  // keeps the times going between progress reports
+  SongPreview* m_preview = nullptr;  // plays the selected song and auditions the tuning
+  QTimer m_clock;                    // keeps the times going between progress reports
 
   QStringList m_queue;         // songs still to convert in this run
   std::vector<SongRun> m_run;  // songs of this run so far
