@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "support/audio_take.h"
 #include "support/run_process.h"
 #include "support/smf_bytes.h"
 #include "support/temp_dir.h"
@@ -24,34 +25,9 @@ namespace velorna::test {
 namespace {
 
 namespace fs = std::filesystem;
-constexpr int kRate = 44100;
+constexpr int kRate = kTakeRate;
 constexpr int kDivision = 480;        // at 120 bpm: 960 ticks a second
 constexpr double kLeadSeconds = 1.0;  // silence before the first note
-const std::string kServer = std::string(VELORNA_SOURCE_DIR) + "/scripts/test-audio-server.sh";
-
-// The test daemon, started for the tests when none runs, and stopped after them then.
-class AudioServer {
- public:
-  AudioServer() {
-    started_ = RunProcess({kServer, "running"}).exitStatus != 0;
-    const ProcessResult start = RunProcess({kServer, "start"});
-    if (start.exitStatus != 0) {
-      why_ = "no PulseAudio daemon could be started: " + start.err;
-      return;
-    }
-    const std::string dir = start.out.substr(0, start.out.find('\n'));
-    setenv("XDG_RUNTIME_DIR", dir.c_str(), 1);
-    unsetenv("PULSE_SERVER");
-  }
-  ~AudioServer() {
-    if (started_ && why_.empty()) RunProcess({kServer, "stop"});
-  }
-  const std::string& why() const { return why_; }
-
- private:
-  bool started_ = false;
-  std::string why_;
-};
 
 // Plays the song with `args` into a null sink of its own while its monitor is recorded (with a
 // silent stream playing alongside, so that the monitor runs from before the song to after it); the
@@ -80,63 +56,6 @@ std::vector<int16_t> PlayAndRecord(const fs::path& dir, const std::vector<std::s
   return samples;
 }
 
-// The recording on the song's clock: from the first sound, which is at kLeadSeconds of the
-// song, with the silences an underrun put into the sound taken out again (the sound server
-// plays silence while a stream is late, and then the stream's sound, none of it lost).
-std::vector<int16_t> OnSongClock(const std::vector<int16_t>& take) {
-  constexpr int kSoundLevel = 300;
-  // Two frames of exact silence are no zero crossing of a tone louder than a few steps.
-  constexpr size_t kGapFrames = 2;
-  size_t first = 0;
-  while (2 * first < take.size() && std::abs(take[2 * first]) < kSoundLevel) ++first;
-  std::vector<int16_t> song(static_cast<size_t>(kLeadSeconds * kRate) * 2, 0);
-  for (size_t i = first; 2 * i < take.size();) {
-    size_t run = 0;
-    while (2 * (i + run) < take.size() && take[2 * (i + run)] == 0 && take[2 * (i + run) + 1] == 0)
-      ++run;
-    if (run < kGapFrames || 2 * (i + run) >= take.size())
-      song.insert(song.end(), take.begin() + static_cast<ptrdiff_t>(2 * i),
-                  take.begin() + static_cast<ptrdiff_t>(2 * (i + std::max<size_t>(run, 1))));
-    i += std::max<size_t>(run, 1);
-  }
-  return song;
-}
-
-// The pitch of a pure tone from its rising zero crossings: periods that a lost or late
-// stretch of the recording broke (off the median by more than a percent) are left out, and
-// the rest are averaged.
-double ToneHz(const std::vector<int16_t>& song, double from, double to) {
-  std::vector<double> crossings;
-  for (auto i = static_cast<size_t>(from * kRate); i + 1 < static_cast<size_t>(to * kRate); ++i) {
-    const double a = song[2 * i], b = song[2 * i + 2];
-    if (a < 0 && b >= 0) crossings.push_back(static_cast<double>(i) + a / (a - b));
-  }
-  std::vector<double> periods;
-  for (size_t k = 1; k < crossings.size(); ++k) periods.push_back(crossings[k] - crossings[k - 1]);
-  if (periods.empty()) return 0;
-  std::vector<double> sorted = periods;
-  std::nth_element(sorted.begin(), sorted.begin() + static_cast<ptrdiff_t>(sorted.size() / 2),
-                   sorted.end());
-  const double median = sorted[sorted.size() / 2];
-  double sum = 0;
-  int count = 0;
-  for (const double p : periods) {
-    if (std::abs(p - median) > median / 100) continue;
-    sum += p;
-    ++count;
-  }
-  return count > 0 ? kRate * count / sum : 0;
-}
-
-double CentsAt(const std::vector<int16_t>& song, double from, double to, double targetHz) {
-  return 1200 * std::log2(ToneHz(song, from, to) / targetHz);
-}
-
-// The tone font sounds key 69 at 441 Hz; a key's target moves it by its cents.
-double TargetHz(int key, double cents) {
-  return 441 * std::exp2(((key - 69) * 100 + cents) / 1200);
-}
-
 struct PlayTest : ::testing::Test {
   void SetUp() override {
     if (!server.why().empty()) GTEST_SKIP() << server.why();
@@ -161,10 +80,12 @@ TEST_F(PlayTest, EveryProbeNoteSoundsAtItsTarget) {
   std::string table;
   for (const double c : cents) table += (table.empty() ? "" : ",") + std::to_string(c);
   int status = -1;
-  const std::vector<int16_t> song = OnSongClock(PlayAndRecord(
-      dir.path(),
-      {"--soundfont", (dir / "tone.sf2").string(), "--cents", table, (dir / "probe.mid").string()},
-      status));
+  const std::vector<int16_t> song =
+      OnSongClock(PlayAndRecord(dir.path(),
+                                {"--soundfont", (dir / "tone.sf2").string(), "--cents", table,
+                                 (dir / "probe.mid").string()},
+                                status),
+                  kLeadSeconds);
   ASSERT_EQ(status, 0);
   for (size_t n = 0; n < std::size(keys); ++n) {
     SCOPED_TRACE(keys[n]);
@@ -194,11 +115,13 @@ TEST_F(PlayTest, TurnsOfTuningLandWhereAsked) {
   t.NoteOff(ticks(6.5 - at), 0, 69).EndOfTrack(0);
   WriteBytes(dir / "held.mid", SmfFile(0, kDivision, {t}));
   int status = -1;
-  const std::vector<int16_t> song = OnSongClock(PlayAndRecord(
-      dir.path(),
-      {"--soundfont", (dir / "tone.sf2").string(), "--cents", "0,0,0,0,0,0,0,0,0,30,0,0",
-       "--ab-every", "1.5", "--from", "0", (dir / "held.mid").string()},
-      status));
+  const std::vector<int16_t> song =
+      OnSongClock(PlayAndRecord(dir.path(),
+                                {"--soundfont", (dir / "tone.sf2").string(), "--cents",
+                                 "0,0,0,0,0,0,0,0,0,30,0,0", "--ab-every", "1.5", "--from", "0",
+                                 (dir / "held.mid").string()},
+                                status),
+                  kLeadSeconds);
   ASSERT_EQ(status, 0);
   const double a = TargetHz(69, 30), b = TargetHz(69, 0);
   constexpr double kFade = 0.03;
