@@ -2,7 +2,9 @@
 # How soon a preview answers, through PulseAudio (the test daemon's null sink, as in CI):
 # the first sound after Play 10 s into a song (goal <= 0.5 s), a change of tuning and an A/B
 # switch while playing (goal <= 0.3 s; the worst of five each), and the underruns over 60 s
-# of a dense song (goal 0).
+# of a dense song (goal 0). Then the time from turning adaptive intonation on while a
+# 30-minute song plays (from 10 minutes in) to its being heard: its choice is made over the
+# whole song first.
 #   bench/preview.sh [song.mid [soundfont]]   (default: the densest openmsx song, FluidR3)
 # Needs a release build (scripts/build.sh release).
 set -euo pipefail
@@ -20,3 +22,8 @@ trap stop EXIT
 echo "song: $song"
 echo "soundfont: $font"
 "$tool" "$song" "$font" 10 60
+long=${VELORNA_LONG_SONG:-/usr/share/planetblupi/music/music001.mid}
+if [[ -f $long ]]; then
+  echo "long song: $long"
+  "$tool" --adaptive "$long" "$font" 600
+fi

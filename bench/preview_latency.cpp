@@ -2,7 +2,10 @@
 // a point of the song (song and SoundFont loaded), the time a change of tuning and an A/B
 // switch take to be heard, and the output's underruns over a stretch of playing.
 //   preview_latency SONG.mid SOUNDFONT [FROM_SECONDS [LISTEN_SECONDS]]
-// Prints one "name value" line per figure (seconds, or a count).
+//   preview_latency --adaptive SONG.mid SOUNDFONT [FROM_SECONDS]
+// Prints one "name value" line per figure (seconds, or a count). --adaptive measures only
+// the time from turning adaptive intonation on while playing to its being heard (its choice
+// is made over the whole song then).
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -65,6 +68,11 @@ std::string Times(const std::vector<double>& times) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  const bool adaptiveOnly = argc > 1 && std::string(argv[1]) == "--adaptive";
+  if (adaptiveOnly) {
+    --argc;
+    ++argv;
+  }
   if (argc < 3) {
     std::fprintf(stderr, "usage: %s SONG.mid SOUNDFONT [FROM_SECONDS [LISTEN_SECONDS]]\n", argv[0]);
     return 2;
@@ -89,6 +97,18 @@ int main(int argc, char** argv) {
   player->Play();
   Await(*player, [&] { return player->position() > at; });
   std::printf("first_sound_s %.3f\n", Since(play));
+  if (adaptiveOnly) {
+    PlayOn(*player, kBetweenSwitches);
+    PreviewTuning adaptive = EqualTemperament();
+    adaptive.adaptive = true;
+    const int64_t before = player->lastSwitchFrame();
+    const auto asked = Clock::now();
+    if (!player->SetTuning(adaptive)) return 1;
+    Await(*player, [&] { return player->lastSwitchFrame() != before; });
+    std::printf("adaptive_on_heard_s %.3f\n", Since(asked));
+    output.reset();
+    return 0;
+  }
 
   PreviewTuning meantone;
   meantone.tuning.keys = KeyTableFromCents({0, -24, -7, 10, -14, 3, -21, -3, -27, -10, 7, -17});
