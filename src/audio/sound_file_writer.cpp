@@ -245,7 +245,11 @@ bool Stream::OpenEncoder() {
   info.format = SndfileFormat(type_, shape_.bits);
   // The descriptor stays ours: closing the encoder writes its sizes but leaves it open.
   sound_.reset(sf_open_fd(out_, SFM_WRITE, &info, SF_FALSE));
-  return sound_ != nullptr || Fail(audio_msg::kCannotOpen);
+  if (sound_ == nullptr) return Fail(audio_msg::kCannotOpen);
+  // A float file's peak chunk carries the time it was written: left out, so that the same
+  // song gives the same bytes.
+  sf_command(sound_.get(), SFC_SET_ADD_PEAK_CHUNK, nullptr, SF_FALSE);
+  return true;
 }
 
 bool Stream::Encode(std::span<const float> mix) {
