@@ -26,6 +26,8 @@ constexpr char kRate[] = "output/rate";
 constexpr char kNormalize[] = "output/normalize";
 constexpr char kLoudness[] = "output/loudness";  // LUFS; absent: no loudness target
 constexpr char kLanguage[] = "language";
+constexpr char kExportForm[] = "export/form";
+constexpr char kIgnoreSongTuning[] = "tuning/ignoreSong";
 
 // One file of the user's (test mode moves it aside for the tests).
 std::unique_ptr<QSettings> OpenStore() {
@@ -61,6 +63,10 @@ DialogSettings LoadDialogSettings() {
   bool loudnessRead = false;
   const double loudness = store.value(kLoudness).toDouble(&loudnessRead);
   if (loudnessRead && !settings.outputFormat.normalize) settings.outputFormat.loudness = loudness;
+  if (const int form = store.value(kExportForm, 0).toInt();
+      form >= 0 && form <= static_cast<int>(ExportForm::kMts))
+    settings.exportForm = static_cast<ExportForm>(form);
+  settings.ignoreSongTuning = store.value(kIgnoreSongTuning, false).toBool();
   const QVariantList cents = store.value(kCents).toList();
   if (cents.size() == static_cast<qsizetype>(ScaleSettings{}.cents.size())) {
     ScaleSettings tuning;
@@ -96,6 +102,8 @@ void SaveDialogSettings(const DialogSettings& settings) {
   store->setValue(kBits, settings.outputFormat.bits);
   store->setValue(kRate, settings.outputFormat.sampleRate);
   store->setValue(kNormalize, settings.outputFormat.normalize);
+  store->setValue(kExportForm, static_cast<int>(settings.exportForm));
+  store->setValue(kIgnoreSongTuning, settings.ignoreSongTuning);
   if (settings.outputFormat.loudness) {
     store->setValue(kLoudness, *settings.outputFormat.loudness);
   } else {

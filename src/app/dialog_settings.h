@@ -1,5 +1,6 @@
 // What the dialog remembers between runs (Qt settings): the last song folder, the SoundFont,
-// the output folder, the output's type, depth, rate and level, and the tuning it shows.
+// the output folder, the output's type, depth, rate and level, the tuning it shows, and how
+// it exports MIDI.
 #pragma once
 
 #include <QString>
@@ -7,6 +8,7 @@
 
 #include "audio/sound_file_writer.h"
 #include "conversion/scale_file.h"
+#include "export/midi_export.h"
 
 namespace velorna {
 
@@ -22,6 +24,8 @@ struct DialogSettings {
   bool adaptive = false;
   SoundFileType outputType = SoundFileType::kWav;
   OutputFormat outputFormat;
+  ExportForm exportForm = ExportForm::kBends;  // how Export MIDI carries the tuning
+  bool ignoreSongTuning = false;  // the song's own MTS tuning unheard (convert and export)
 };
 
 DialogSettings LoadDialogSettings();

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
+#include <filesystem>
 #include <map>
 #include <tuple>
 
@@ -764,6 +765,16 @@ std::optional<std::vector<uint8_t>> ExportSongBytes(MidiContext& ctx, MidiLoader
   std::vector<uint8_t> bytes = exporter.Run(tracks->tracks, sum);
   if (summary) *summary = sum;
   return bytes;
+}
+
+std::string ExportPathFor(const std::string& songPath, const std::string& folder, ExportForm form) {
+  const std::filesystem::path song(songPath);
+  const char* suffix = form == ExportForm::kMpe   ? "-mpe.mid"
+                       : form == ExportForm::kMts ? "-mts.mid"
+                                                  : "-bends.mid";
+  const std::filesystem::path dir =
+      folder.empty() ? song.parent_path() : std::filesystem::path(folder);
+  return (dir / (song.stem().string() + suffix)).string();
 }
 
 bool ExportSong(const std::string& songPath, const std::string& outPath, const Tuning& tuning,
