@@ -459,6 +459,29 @@ Replace them?</translation>
     </message>
 </context>
 <context>
+    <name>velorna::ChannelTuningDlg</name>
+    <message>
+        <source>パートごとの音律</source>
+        <translation>Tuning per part</translation>
+    </message>
+    <message>
+        <source>全体の音律</source>
+        <translation>The dialog&apos;s tuning</translation>
+    </message>
+    <message>
+        <source>そのまま（平均律）</source>
+        <translation>As the song plays it (equal temperament)</translation>
+    </message>
+    <message>
+        <source>チャンネル %1:</source>
+        <translation>Channel %1:</translation>
+    </message>
+    <message>
+        <source>プリセットは全体と同じ調と A4 の上に置きます。曲が自分で持つ調律（MTS）が優先します。</source>
+        <translation>Presets are laid on the same key and A4 as the dialog&apos;s tuning. The song&apos;s own tuning (MTS) comes first.</translation>
+    </message>
+</context>
+<context>
     <name>velorna::ExportPanel</name>
     <message>
         <source>ピッチベンド</source>
@@ -487,6 +510,18 @@ Replace them?</translation>
     <message>
         <source>MIDI 形式:</source>
         <translation>MIDI form:</translation>
+    </message>
+    <message>
+        <source>MIDI チャンネル（パート）ごとに別の音律を選びます（変換と書出）</source>
+        <translation>Chooses a tuning of its own for each MIDI channel (part), for conversion and export</translation>
+    </message>
+    <message>
+        <source>パート別音律...</source>
+        <translation>Parts...</translation>
+    </message>
+    <message>
+        <source>パート別音律 (%1)...</source>
+        <translation>Parts (%1)...</translation>
     </message>
 </context>
 <context>

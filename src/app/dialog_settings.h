@@ -6,6 +6,7 @@
 #include <QString>
 #include <optional>
 
+#include "app/channel_tuning_dlg.h"
 #include "audio/sound_file_writer.h"
 #include "conversion/scale_file.h"
 #include "export/midi_export.h"
@@ -26,6 +27,7 @@ struct DialogSettings {
   OutputFormat outputFormat;
   ExportForm exportForm = ExportForm::kBends;  // how Export MIDI carries the tuning
   bool ignoreSongTuning = false;  // the song's own MTS tuning unheard (convert and export)
+  PartTunings partTunings;        // the parts tuned apart (convert and export)
 };
 
 DialogSettings LoadDialogSettings();

@@ -5,6 +5,7 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QPushButton>
+#include <algorithm>
 #include <array>
 
 #include "base/library_error.h"
@@ -43,6 +44,15 @@ ExportPanel::ExportPanel(QWidget* parent) : QWidget(parent) {
   m_button->setToolTip(
       tr("選んだ曲（なければ一覧の全曲）を今の音律で鳴る MIDI ファイルに書き出します"));
   connect(m_button, &QPushButton::clicked, this, &ExportPanel::exportRequested);
+  m_partsButton = new QPushButton(this);
+  m_partsButton->setObjectName(QStringLiteral("partTunings"));
+  m_partsButton->setAutoDefault(false);
+  m_partsButton->setToolTip(tr("MIDI チャンネル（パート）ごとに別の音律を選びます（変換と書出）"));
+  connect(m_partsButton, &QPushButton::clicked, this, [this] {
+    ChannelTuningDlg dialog(m_parts, this);
+    if (dialog.exec() == QDialog::Accepted) SetPartTunings(dialog.parts());
+  });
+  SetPartTunings({});
 
   auto* label = new QLabel(tr("MIDI 形式:"), this);
   label->setBuddy(m_form);
@@ -51,6 +61,7 @@ ExportPanel::ExportPanel(QWidget* parent) : QWidget(parent) {
   row->addWidget(label);
   row->addWidget(m_form);
   row->addWidget(m_ignoreSongTuning);
+  row->addWidget(m_partsButton);
   row->addStretch(1);
   row->addWidget(m_button);
 }
@@ -71,6 +82,15 @@ bool ExportPanel::ignoreSongTuning() const {
 
 void ExportPanel::SetIgnoreSongTuning(bool ignore) {
   m_ignoreSongTuning->setChecked(ignore);
+}
+
+void ExportPanel::SetPartTunings(const PartTunings& parts) {
+  m_parts = parts;
+  const auto tuned = std::count_if(parts.begin(), parts.end(),
+                                   [](const QString& source) { return !source.isEmpty(); });
+  // The count says at a glance that some parts play apart.
+  m_partsButton->setText(tuned == 0 ? tr("パート別音律...")
+                                    : tr("パート別音律 (%1)...").arg(tuned));
 }
 
 QStringList ExportMidiFiles(const QStringList& songs, const QString& folder, const Tuning& tuning,

@@ -1,10 +1,12 @@
 // The Export MIDI row: the form the tuning travels in (bends, MPE, MTS), whether the song's
-// own tuning is heard (by conversions too), and the button that exports the songs.
+// own tuning is heard and the parts tuned apart (both for conversions too), and the button
+// that exports the songs.
 #pragma once
 
 #include <QStringList>
 #include <QWidget>
 
+#include "app/channel_tuning_dlg.h"
 #include "base/reporter.h"
 #include "export/midi_export.h"
 
@@ -24,6 +26,8 @@ class ExportPanel : public QWidget {
   void SetForm(ExportForm form);
   [[nodiscard]] bool ignoreSongTuning() const;
   void SetIgnoreSongTuning(bool ignore);
+  [[nodiscard]] const PartTunings& partTunings() const { return m_parts; }
+  void SetPartTunings(const PartTunings& parts);
 
  signals:
   void exportRequested();
@@ -32,6 +36,8 @@ class ExportPanel : public QWidget {
   QComboBox* m_form = nullptr;
   QCheckBox* m_ignoreSongTuning = nullptr;
   QPushButton* m_button = nullptr;
+  QPushButton* m_partsButton = nullptr;
+  PartTunings m_parts;
 };
 
 // Exports each of `songs` to ExportPathFor(song, folder, form) and closes with one message

@@ -374,6 +374,7 @@ void CVelornaDlg::OnInitDialog() {
   m_levelSelector->setCurrentIndex(LevelPresetOf(remembered.outputFormat));
   m_exportPanel->SetForm(remembered.exportForm);
   m_exportPanel->SetIgnoreSongTuning(remembered.ignoreSongTuning);
+  m_exportPanel->SetPartTunings(remembered.partTunings);
 
   m_player.onPlayingChanged = [this](bool) { UpdatePlayButton(); };
   m_clock.setInterval(std::chrono::seconds(1));
@@ -864,6 +865,7 @@ void CVelornaDlg::RememberSettings() const {
   settings.outputFormat = ChosenOutputFormat();
   settings.exportForm = m_exportPanel->form();
   settings.ignoreSongTuning = m_exportPanel->ignoreSongTuning();
+  settings.partTunings = m_exportPanel->partTunings();
   SaveDialogSettings(settings);
 }
 
@@ -998,6 +1000,15 @@ void CVelornaDlg::OnConvert() {
   StartRun(songs);
 }
 
+Tuning CVelornaDlg::JobTuning(const DialogTuning& tuning) {
+  Tuning built = BuildTuning(ChoiceOf(tuning));
+  // The parts hold presets and "none" only (the settings keep no other), which always build.
+  if (!AddPartTunings(built, m_exportPanel->partTunings(), TonicIndexOf(tuning), tuning.a4Hz,
+                      m_reporter))
+    built.channels.clear();
+  return built;
+}
+
 void CVelornaDlg::OnExportMidi() {
   if (IsConverting()) return;
   QStringList songs;
@@ -1018,8 +1029,8 @@ void CVelornaDlg::OnExportMidi() {
   options.adaptive = tuning.adaptive;
   options.ignoreSongTuning = m_exportPanel->ignoreSongTuning();
   // Quick beside a conversion (no rendering): done here, its closing message names the files.
-  ExportMidiFiles(songs, m_outputFolderEdit->text().trimmed(), BuildTuning(ChoiceOf(tuning)),
-                  options, m_reporter);
+  ExportMidiFiles(songs, m_outputFolderEdit->text().trimmed(), JobTuning(tuning), options,
+                  m_reporter);
 }
 
 void CVelornaDlg::ConvertSongs(const QStringList& songs) {
@@ -1096,7 +1107,7 @@ void CVelornaDlg::StartNextSong() {
   const bool batch = m_runSize > 1;
   ConversionOptions options;
   const DialogTuning tuning = CurrentTuning();
-  options.tuning = BuildTuning(ChoiceOf(tuning));
+  options.tuning = JobTuning(tuning);
   options.adaptive = tuning.adaptive;
   options.ignoreSongTuning = m_exportPanel->ignoreSongTuning();
   options.soundFont = m_soundFontEdit->text().trimmed().toStdString();
@@ -1314,6 +1325,7 @@ void CVelornaDlg::OnDefaults() {
   m_levelSelector->setCurrentIndex(0);
   m_exportPanel->SetForm(ExportForm::kBends);
   m_exportPanel->SetIgnoreSongTuning(false);
+  m_exportPanel->SetPartTunings({});
   m_soundFontEdit->clear();
   m_outputFolderEdit->clear();
   m_songFolder.clear();

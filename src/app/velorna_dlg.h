@@ -159,6 +159,8 @@ class CVelornaDlg : public QDialog {
   CentTable ReadOffsets() const;
   void ShowTuning(const ScaleSettings& tuning);
   DialogTuning CurrentTuning() const;
+  // `tuning` as a job plays it, the parts tuned apart included.
+  Tuning JobTuning(const DialogTuning& tuning);
   void OnPresetChosen();
   void OnKeyChosen();
   void OnOffsetEdited();

@@ -20,6 +20,7 @@
 #include "midi/track_encoder.h"
 #include "tuning/adaptive.h"
 #include "tuning/mts.h"
+#include "tuning/played_tuning.h"
 #include "tuning/song_tuning.h"
 
 namespace velorna {
@@ -751,15 +752,12 @@ std::optional<std::vector<uint8_t>> ExportSongBytes(MidiContext& ctx, MidiLoader
   if (!tracks || !loader.song || !loader.song->track) return std::nullopt;
   const std::unique_ptr<SongNoteIndex> index = IndexSong(*loader.song);
   if (!index) return std::nullopt;
-  Tuning played = tuning;
-  if (options.adaptive) {
-    if (!IsTwelveToneOctave(tuning.keys)) {
-      ctx.reporter->ShowText(conversion_msg::kAdaptiveNeedsTwelveTones);
-      return std::nullopt;
-    }
-    played = AdaptiveTuning(*loader.song, tuning.keys);
+  if (options.adaptive && !IsTwelveToneOctave(tuning.keys)) {
+    ctx.reporter->ShowText(conversion_msg::kAdaptiveNeedsTwelveTones);
+    return std::nullopt;
   }
-  if (!options.ignoreSongTuning) played = WithSongTuning(played, *loader.song);
+  const Tuning played =
+      PlayedTuning(tuning, *loader.song, options.adaptive, options.ignoreSongTuning);
   ExportSummary sum;
   Exporter exporter(ctx, *loader.song, *index, played, options);
   std::vector<uint8_t> bytes = exporter.Run(tracks->tracks, sum);

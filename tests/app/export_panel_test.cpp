@@ -93,6 +93,40 @@ class ExportPanelTest : public QObject {
     QCOMPARE(Control<QComboBox>(again, "exportForm")->currentIndex(), 2);
     QVERIFY(Control<QCheckBox>(again, "ignoreSongTuning")->isChecked());
   }
+
+  // Parts tuned apart in the advanced settings reach the job as channel tunings on the
+  // dialog's key and come back after a restart.
+  void partTuningsReachTheJobAndAreRemembered() {
+    std::optional<ConversionOptions> seen;
+    auto dialog = MakeDialog([&](const std::string&, const ConversionOptions& options, JobControl&,
+                                 JobObserver&, Reporter&) {
+      seen = options;
+      return ConversionResult::kNotWritten;
+    });
+    ModalAnswerer answerer;
+    answerer.other = [](QDialog& parts) {
+      auto* second = parts.findChild<QComboBox*>(QStringLiteral("part2"));
+      auto* third = parts.findChild<QComboBox*>(QStringLiteral("part3"));
+      second->setCurrentIndex(second->findData(QStringLiteral("pythagorean")));
+      third->setCurrentIndex(third->findData(QStringLiteral("none")));
+      parts.accept();
+    };
+    Click(*dialog, "partTunings");
+    TempDir dir;
+    dialog->ConvertSongs({QString::fromStdString((dir / "song.mid").string())});
+    QTRY_VERIFY(!dialog->IsConverting());
+    QVERIFY(seen.has_value());
+    const std::vector<ChannelKeys>& channels = seen->tuning.channels;
+    QCOMPARE(channels.size(), size_t{2});
+    QCOMPARE(channels[0].channel, 1);
+    QVERIFY(std::abs(*channels[0].keys[69] - (1200 * std::log2(27.0 / 16) - 900)) < 1e-6);
+    QCOMPARE(channels[1].channel, 2);
+    QCOMPARE(*channels[1].keys[64], 0.0);
+
+    dialog.reset();
+    CVelornaDlg again{ConversionRunner{}};
+    QVERIFY(Control<QPushButton>(again, "partTunings")->text().contains(QStringLiteral("(2)")));
+  }
 };
 
 int RunExportPanelTests(int argc, char** argv) {
