@@ -26,6 +26,9 @@ constexpr size_t kNameBytes = 20;
 constexpr uint32_t kMaxHydraBytes = 64u << 20;
 
 // Generators (section 8.1.2) that bear on a voice's pitch or choose its zone.
+constexpr uint16_t kGenModLfoToPitch = 5;
+constexpr uint16_t kGenVibLfoToPitch = 6;
+constexpr uint16_t kGenModEnvToPitch = 7;
 constexpr uint16_t kGenKeyRange = 43;
 constexpr uint16_t kGenVelRange = 44;
 constexpr uint16_t kGenInstrument = 41;
@@ -43,6 +46,14 @@ struct Hydra {
 
 bool Is(const uint8_t* id, std::string_view name) {
   return std::memcmp(id, name.data(), 4) == 0;
+}
+
+bool NextIsList(std::ifstream& in, uint64_t pos) {
+  uint8_t id[4];
+  in.seekg(static_cast<std::streamoff>(pos));
+  const bool found = in.read(reinterpret_cast<char*>(id), sizeof id) && Is(id, "LIST");
+  in.clear();
+  return found;
 }
 
 // The pdta list's sub-chunks, found by walking the RIFF form without reading the samples.
@@ -84,7 +95,11 @@ std::optional<Hydra> ReadHydra(const std::string& path) {
       }
       return h;
     }
-    pos += 8 + uint64_t{size} + (size & 1u);
+    pos += 8 + uint64_t{size};
+    // RIFF pads an odd chunk to an even size, but SoundFont 3 files are commonly written
+    // without the pad byte after their compressed samples; the synthesizer reads on right
+    // behind the data, so a list found there is the next one.
+    if ((size & 1u) != 0 && !NextIsList(in, pos)) ++pos;
   }
   return std::nullopt;
 }
@@ -127,6 +142,15 @@ SoundFontPitch::ZoneList ReadZones(const std::vector<uint8_t>& bags,
           break;
         case kGenRootKey:
           zone.rootKey = amount;
+          break;
+        case kGenModLfoToPitch:
+          zone.modLfoToPitch = amount;
+          break;
+        case kGenVibLfoToPitch:
+          zone.vibLfoToPitch = amount;
+          break;
+        case kGenModEnvToPitch:
+          zone.modEnvToPitch = amount;
           break;
         default:
           break;
@@ -237,6 +261,9 @@ std::vector<LayerPitch> SoundFontPitch::Layers(int bank, int program, int key, i
       layer.scaleTune = Combined(&Zone::scaleTune, inst, iz, preset->zones, pz, kDefaultScaleTune);
       layer.coarseTune = Combined(&Zone::coarseTune, inst, iz, preset->zones, pz, 0);
       layer.fineTune = Combined(&Zone::fineTune, inst, iz, preset->zones, pz, 0);
+      for (const auto gen : {&Zone::modLfoToPitch, &Zone::vibLfoToPitch, &Zone::modEnvToPitch}) {
+        layer.modulated = layer.modulated || Combined(gen, inst, iz, preset->zones, pz, 0) != 0;
+      }
       layers.push_back(layer);
     }
   }

@@ -25,6 +25,9 @@ struct LayerPitch {
   double scaleTune = kDefaultScaleTune;
   double coarseTune = 0;  // semitones, instrument and preset levels summed
   double fineTune = 0;    // cents, likewise
+  // An LFO or the modulation envelope moves the pitch as the note plays, so its whole cent
+  // changes where no fixed key pitch says.
+  bool modulated = false;
 };
 
 // The layer's pitch at `key` in absolute cents (as FluidSynth computes it, and exactly).
@@ -51,6 +54,7 @@ class SoundFontPitch {
     Range velocities;
     int link = -1;  // instrument (preset zone) or sample (instrument zone); -1: global
     std::optional<double> coarseTune, fineTune, scaleTune, rootKey;
+    std::optional<double> modLfoToPitch, vibLfoToPitch, modEnvToPitch;
   };
   struct ZoneList {
     std::optional<Zone> global;
