@@ -3,7 +3,9 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
+#include <mutex>
 #include <string_view>
 
 #include "audio/byte_order.h"
@@ -39,6 +41,8 @@ constexpr uint16_t kGenScaleTune = 56;
 constexpr uint16_t kGenRootKey = 58;
 
 constexpr double kCentsPerKey = 100;
+// SoundFonts whose key pitches are kept: a process uses one or a few.
+constexpr size_t kKeptSoundFonts = 4;
 
 struct Hydra {
   std::vector<uint8_t> phdr, pbag, pgen, inst, ibag, igen, shdr;
@@ -268,6 +272,36 @@ std::vector<LayerPitch> SoundFontPitch::Layers(int bank, int program, int key, i
     }
   }
   return layers;
+}
+
+std::shared_ptr<const SoundFontPitch> SharedSoundFontPitch(const std::string& path) {
+  struct Kept {
+    std::string path;
+    uintmax_t size = 0;
+    std::filesystem::file_time_type modified;
+    std::shared_ptr<const SoundFontPitch> pitch;
+  };
+  static std::mutex guard;
+  static std::vector<Kept> kept;  // the most recently read last
+  std::error_code error;
+  const uintmax_t size = std::filesystem::file_size(path, error);
+  if (error) return nullptr;
+  const std::filesystem::file_time_type modified = std::filesystem::last_write_time(path, error);
+  if (error) return nullptr;
+  {
+    const std::lock_guard lock(guard);
+    for (const Kept& k : kept) {
+      if (k.path == path && k.size == size && k.modified == modified) return k.pitch;
+    }
+  }
+  // Read unlocked: two threads may both read a changed file once, and each keeps a whole one.
+  std::shared_ptr<const SoundFontPitch> pitch = SoundFontPitch::Read(path);
+  if (!pitch) return nullptr;
+  const std::lock_guard lock(guard);
+  std::erase_if(kept, [&](const Kept& k) { return k.path == path; });
+  if (kept.size() >= kKeptSoundFonts) kept.erase(kept.begin());
+  kept.push_back({path, size, modified, pitch});
+  return pitch;
 }
 
 }  // namespace velorna

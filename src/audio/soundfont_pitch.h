@@ -78,4 +78,9 @@ class SoundFontPitch {
   const Preset* Find(int bank, int program) const;
 };
 
+// The key pitches of the SoundFont at `path`, read once for as long as the file keeps its
+// size and modification time: every song of a collection, and every thread, shares them.
+// Nothing when the file cannot be read (and nothing is kept).
+std::shared_ptr<const SoundFontPitch> SharedSoundFontPitch(const std::string& path);
+
 }  // namespace velorna

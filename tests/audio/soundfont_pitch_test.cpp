@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cmath>
 #include <filesystem>
 
@@ -97,6 +98,29 @@ TEST(SoundFontPitch, KeyPitchesAsTheSynthesizerComputesThem) {
       }
     }
   }
+}
+
+// A collection's songs share one reading; a SoundFont rewritten in place is read anew.
+TEST(SoundFontPitch, ReadOnceWhileTheFileStaysAsItIs) {
+  test::TempDir dir;
+  const auto path = (dir / "tone.sf2").string();
+  test::ToneFont tone;
+  tone.correction = -4;
+  ASSERT_TRUE(test::WriteToneFont(path, tone));
+  const auto first = SharedSoundFontPitch(path);
+  ASSERT_TRUE(first);
+  EXPECT_EQ(SharedSoundFontPitch(path), first);
+  const auto written = std::filesystem::last_write_time(path);
+  tone.correction = -7;  // the same size
+  ASSERT_TRUE(test::WriteToneFont(path, tone));
+  std::filesystem::last_write_time(path, written + std::chrono::seconds(1));
+  const auto second = SharedSoundFontPitch(path);
+  ASSERT_TRUE(second);
+  EXPECT_NE(second, first);
+  EXPECT_EQ(second->samples.at(0).correction, -7);
+  EXPECT_EQ(first->samples.at(0).correction, -4);
+  std::filesystem::remove(path);
+  EXPECT_FALSE(SharedSoundFontPitch(path));
 }
 
 }  // namespace
