@@ -5,6 +5,7 @@
 # the signal to the program's end, and how much of the song was written. Goal: under 1 s
 # at every point.
 #   bench/stop.sh [song.mid]   (default: the longest song of planetblupi-music-midi)
+#   ONLY="--engine fast --normalize"   one of the four runs alone
 # Needs a release build (scripts/build.sh release). Exit status 1 when a Stop took 1 s or more.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -16,8 +17,9 @@ work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 failed=0
 printf '%-20s %9s %10s  %s\n' run "at s" "stop s" result
-for options in "--engine fast" "--engine files" "--engine fast --normalize" \
-  "--engine files --normalize"; do
+runs=("--engine fast" "--engine files" "--engine fast --normalize" "--engine files --normalize")
+[[ -n "${ONLY:-}" ]] && runs=("$ONLY")
+for options in "${runs[@]}"; do
   # shellcheck disable=SC2086  # the options are words
   for at in 0.3 5 20 60; do
     "$cli" convert --quiet --lang en --soundfont "$font" $options -o "$work/out.wav" "$song" \

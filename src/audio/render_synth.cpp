@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <new>
 
+#include "audio/sample_rounding.h"
 #include "base/address_space.h"
 #include "midi/event_data.h"
 #include "midi/midi_constants.h"
@@ -66,8 +67,8 @@ std::unique_ptr<LoadedSoundFont> LoadSoundFont(const std::string& path) {
 }
 
 int16_t FloatToSample(float x) {
-  const long v = std::lround(static_cast<double>(x) * kSampleScale);
-  return static_cast<int16_t>(std::clamp<long>(v, kSampleMin, kSampleMax));
+  const int64_t v = RoundSample(static_cast<double>(x) * kSampleScale);
+  return static_cast<int16_t>(std::clamp<int64_t>(v, kSampleMin, kSampleMax));
 }
 
 SoundFontLoan::SoundFontLoan(fluid_synth_t* synth, fluid_sfont_t* sfont)

@@ -24,6 +24,7 @@
 #include "audio/audio_messages.h"
 #include "audio/byte_order.h"
 #include "audio/level_meter.h"
+#include "audio/sample_rounding.h"
 #include "base/file_io.h"
 #include "base/limits.h"
 
@@ -78,7 +79,7 @@ double MixScale(const LevelMeter* mix, const OutputFormat& format) {
 
 // The program's own 16-bit samples: each rounded and clipped, as the mix always was.
 int16_t PlainSample(float x, int64_t& clipped) {
-  const long v = std::lround(static_cast<double>(x) * kFullScale16);
+  const int64_t v = RoundSample(static_cast<double>(x) * kFullScale16);
   if (v > std::numeric_limits<int16_t>::max() || v < std::numeric_limits<int16_t>::min()) {
     ++clipped;
     return v > 0 ? std::numeric_limits<int16_t>::max() : std::numeric_limits<int16_t>::min();
@@ -244,7 +245,11 @@ bool Stream::OpenEncoder() {
   info.format = SndfileFormat(type_, shape_.bits);
   // The descriptor stays ours: closing the encoder writes its sizes but leaves it open.
   sound_.reset(sf_open_fd(out_, SFM_WRITE, &info, SF_FALSE));
-  return sound_ != nullptr || Fail(audio_msg::kCannotOpen);
+  if (sound_ == nullptr) return Fail(audio_msg::kCannotOpen);
+  // A float file's peak chunk carries the time it was written: left out, so that the same
+  // song gives the same bytes.
+  sf_command(sound_.get(), SFC_SET_ADD_PEAK_CHUNK, nullptr, SF_FALSE);
+  return true;
 }
 
 bool Stream::Encode(std::span<const float> mix) {
@@ -276,19 +281,28 @@ bool Stream::Encode(std::span<const float> mix) {
       written = sf_write_float(sound_.get(), scaled_.data(), static_cast<sf_count_t>(n));
     } else {
       // Rounded at the output's own depth, clipped there, then left-justified in 32 bits
-      // as libsndfile's int interface takes it.
-      const double full = static_cast<double>(int64_t{1} << (shape_.bits - 1));
-      const double highest = full - 1.0;
+      // as libsndfile's int interface takes it. This loop is all the pass after a Stop does
+      // with a mix scaled as a whole, so it stays lean: the peak is kept in steps.
+      const int64_t full = int64_t{1} << (shape_.bits - 1);
+      const int64_t highest = full - 1;
       const int justify = 1 << (32 - shape_.bits);
+      const double toSteps = scale_ * static_cast<double>(full);
+      int64_t peak = 0;
+      int64_t clipped = 0;
       for (size_t i = 0; i < n; ++i) {
-        double v = std::round(part[i] * scale_ * full);
+        int64_t v = RoundSample(part[i] * toSteps);
         if (v > highest || v < -full) {
-          ++level_.clippedSamples;
+          ++clipped;
           v = std::clamp(v, -full, highest);
         }
-        scaled_[i] = static_cast<float>(v / full);
-        outPeak_ = std::max(outPeak_, std::fabs(v) / full);
+        peak = std::max(peak, v < 0 ? -v : v);
         shaped_[i] = static_cast<int>(v) * justify;
+      }
+      level_.clippedSamples += clipped;
+      outPeak_ = std::max(outPeak_, static_cast<double>(peak) / static_cast<double>(full));
+      if (!levelFromMix_) {
+        const double step = 1.0 / static_cast<double>(full) / justify;
+        for (size_t i = 0; i < n; ++i) scaled_[i] = static_cast<float>(shaped_[i] * step);
       }
       written = sf_write_int(sound_.get(), shaped_.data(), static_cast<sf_count_t>(n));
     }

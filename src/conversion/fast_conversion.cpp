@@ -48,7 +48,8 @@ constexpr int64_t kPercent = 100;
 // checking its allocations: far more than they take.
 constexpr int64_t kSettingsRoom = int64_t{16} << 20;
 
-// What one worker thread renders with: its own SoundFont and synthesizer settings.
+// What one worker thread renders with: its own SoundFont and synthesizer settings. The
+// drum pass has a kit of its own too, so that whichever thread is free takes its next step.
 struct WorkerKit {
   std::unique_ptr<LoadedSoundFont> font;
   FluidSettingsPtr settings;
@@ -126,15 +127,16 @@ class FastJob {
 
   void Work();
   // One loaded SoundFont and its settings per thread: its voices count their references
-  // without locks.
-  void LendKits(std::vector<WorkerKit> kits) { spareKits_ = std::move(kits); }
+  // without locks. The drum pass renders with `drums`, or, with `kits` of one thread, shares
+  // that thread's: nobody else renders then.
+  void LendKits(std::vector<WorkerKit> kits, WorkerKit drums);
   // One of the SoundFonts once every thread has ended, for a caller that renders again.
   std::unique_ptr<LoadedSoundFont> TakeBackFont() { return std::move(handedBack_); }
   // Writes finished sums to the output as the workers go, and shows progress; returns when
   // everything is written.
   void Coordinate(JobObserver& observer, MixSink& out);
   void Finish(JobObserver& observer, MixSink& out);
-  bool anyWorkerStarted() const { return drumOwnerFound_; }
+  bool anyWorkerStarted() const { return drumsClaimed_; }
   // Only `threads` of the planned workers run.
   void Started(int threads) {
     std::lock_guard lock(mutex_);
@@ -159,7 +161,7 @@ class FastJob {
   bool Takeable() const {
     return FinishedBefore() / kSumChunkFrames * kSumChunkFrames > mixedBefore_;
   }
-  Task ChooseTask(bool drumOwner) const;
+  Task ChooseTask() const;
   // Where a Stop cut the mix: everything before it is complete; kNever when it cut nothing.
   int64_t StopFrame() const;
   int64_t FinishedBefore() const;
@@ -169,11 +171,10 @@ class FastJob {
   // What one worker thread renders with.
   struct Worker : WorkerKit {
     BlockRun run;
-    bool drumOwner = false;
     int held = 0;  // notes of this thread held at the window while it renders another
   };
-  void Serve(Worker& worker, bool& drumOwner);
-  void StartDrums(Worker& worker);
+  void Serve(Worker& worker);
+  void StartDrums();
   // Takes the next note and its plan; under the lock, as the plans are made in song order.
   size_t TakeNote(NotePlan& plan);
   void RenderNote(Worker& worker, size_t n, NotePlan& plan);
@@ -181,8 +182,8 @@ class FastJob {
   void Drain(Worker& worker, DryRendering& rendering, int64_t limit);
   // Renders a note to its end in steps, publishing how far it got under `slot`.
   void DrainNote(Worker& worker, DryRendering& rendering, size_t n);
-  // Whether `worker` owes the drum pass a step that the window has room for.
-  bool DrumsDue(const Worker& worker) const;
+  // Whether the drum pass has a step to take that the window has room for.
+  bool DrumsDue() const;
 
   const MidiFormat0Data& song_;
   const SongNoteIndex& index_;
@@ -206,8 +207,10 @@ class FastJob {
   int workers_;             // still running
   const int plannedWorkers_;
   NotePlanner planner_;
-  // The drum pass stays on the thread whose SoundFont it borrows.
-  bool drumOwnerFound_ = false;
+  WorkerKit drumKit_;  // empty when the drum pass shares the one thread's kit
+  const LoadedSoundFont* drumFont_ = nullptr;
+  fluid_settings_t* drumSettings_ = nullptr;
+  bool drumsClaimed_ = false;  // some thread has started the drum pass
   DryRendering drums_;
   bool drumsBusy_ = false;
   std::atomic<bool> failed_{false};
@@ -252,12 +255,12 @@ int32_t FastJob::FirstUnfinishedEvent() const {
   return song_.track->count();
 }
 
-FastJob::Task FastJob::ChooseTask(bool drumOwner) const {
+FastJob::Task FastJob::ChooseTask() const {
   if (failed_) return Task::kNone;
   // A Stop ends the drum pass too: it keeps what it has rendered.
-  const bool drumsLeft = drumOwner && drumsAt_ != kNever && !Ending();
+  const bool drumsLeft = drumsAt_ != kNever && !Ending();
   const bool notesOpen = nextNote_ < notes_.size() && !Ending();
-  const bool drumsReady = drumsLeft && drumsAt_ < WindowEnd();
+  const bool drumsReady = DrumsDue();
   // The drum pass keeps up with the notes, so finished stretches can be mixed and freed.
   if (drumsReady && (!notesOpen || drumsAt_ <= notes_[nextNote_].startFrame)) return Task::kDrums;
   if (notesOpen && notes_[nextNote_].startFrame < WindowEnd()) return Task::kNote;
@@ -265,14 +268,23 @@ FastJob::Task FastJob::ChooseTask(bool drumOwner) const {
   return notesOpen || drumsLeft ? Task::kWait : Task::kNone;
 }
 
-void FastJob::StartDrums(Worker& worker) {
+void FastJob::LendKits(std::vector<WorkerKit> kits, WorkerKit drums) {
+  spareKits_ = std::move(kits);
+  drumKit_ = std::move(drums);
+  const WorkerKit& kit = drumKit_.font ? drumKit_ : spareKits_.front();
+  drumFont_ = kit.font.get();
+  drumSettings_ = kit.settings.get();
+}
+
+void FastJob::StartDrums() {
   NotePlan plan = PlanDrums(index_, rate_);
   PassPoint(control_, JobPoint::kDrumPass);
   if (plan.sounds) DropStrokesBefore(plan.events, heardFrom_);
-  const bool started = plan.sounds && drums_.Start(*worker.font, worker.settings.get(),
+  const bool started = plan.sounds && drums_.Start(*drumFont_, drumSettings_,
                                                    std::move(plan.events), false, plan.rates);
   std::lock_guard lock(mutex_);
   drumsAt_ = started ? 0 : kNever;
+  drumsBusy_ = false;
   changed_.notify_all();
 }
 
@@ -294,9 +306,8 @@ void FastJob::Drain(Worker& worker, DryRendering& rendering, int64_t limit) {
   flush();
 }
 
-bool FastJob::DrumsDue(const Worker& worker) const {
-  return worker.drumOwner && !Ending() && !drumsBusy_ && drumsAt_ != kNever &&
-         drumsAt_ < WindowEnd();
+bool FastJob::DrumsDue() const {
+  return !Ending() && !drumsBusy_ && drumsAt_ != kNever && drumsAt_ < WindowEnd();
 }
 
 void FastJob::DrainNote(Worker& worker, DryRendering& rendering, size_t n) {
@@ -305,9 +316,9 @@ void FastJob::DrainNote(Worker& worker, DryRendering& rendering, size_t n) {
     size_t held = notes_.size();  // a note taken to render while this one waits
     NotePlan heldPlan;
     {
-      // The drum pass stays on its owner's thread: a note held long on that thread takes
-      // the pass's steps in turn while it waits for room, or the pass would hold the mix
-      // back for the whole note. When every thread waits, one of them inside a note, and
+      // A note held long takes the drum pass's steps in turn while it waits for room, or
+      // with every thread inside a long note the pass would hold the mix back for the whole
+      // note. When every thread waits, one of them inside a note, and
       // nothing can be mixed, what holds the mix back (a note not yet taken) has nobody to
       // render it: this thread renders it, its own note held where it is, so that the window
       // holds for every song. Only past kMaxHeldNotes such notes on one thread does its
@@ -316,12 +327,12 @@ void FastJob::DrainNote(Worker& worker, DryRendering& rendering, size_t n) {
       ++waiting_;
       changed_.notify_all();
       changed_.wait(lock, [&] {
-        return Ending() || rendering.position() < WindowEnd() || DrumsDue(worker) ||
+        return Ending() || rendering.position() < WindowEnd() || DrumsDue() ||
                (waiting_ >= workers_ && !Takeable());
       });
       --waiting_;
       if (Ending()) return;
-      if (rendering.position() >= WindowEnd() && DrumsDue(worker)) {
+      if (rendering.position() >= WindowEnd() && DrumsDue()) {
         drumsBusy_ = true;
         drumLimit = drumsAt_ + kDrumStepFrames;
       } else if (rendering.position() >= WindowEnd() && worker.held < kMaxHeldNotes &&
@@ -389,20 +400,19 @@ void FastJob::RenderNote(Worker& worker, size_t n, NotePlan& plan) {
 }
 
 void FastJob::Work() {
-  // Declared here: the drum pass borrows the owner's SoundFont until the end below.
+  // Declared here: with one thread, the drum pass borrows its SoundFont until the end below.
   Worker worker;
-  bool drumOwner = false;
   try {
-    Serve(worker, drumOwner);
+    Serve(worker);
   } catch (const std::bad_alloc&) {
     // Out of memory anywhere on this thread ends the whole job; the job says so.
     failed_ = true;
   }
   std::lock_guard lock(mutex_);
   --workers_;
-  if (drumOwner) {
+  if (workers_ == 0) {
     if (drumsAt_ != kNever) cutAt_ = std::min(cutAt_, drumsAt_);
-    drums_.Stop();      // it borrows this thread's SoundFont
+    drums_.Stop();      // before the SoundFont it borrows goes back
     drumsAt_ = kNever;  // complete, or nobody left to render it
   }
   // Every rendering of this thread has ended: its SoundFont may go back to the caller.
@@ -410,7 +420,7 @@ void FastJob::Work() {
   changed_.notify_all();
 }
 
-void FastJob::Serve(Worker& worker, bool& drumOwner) {
+void FastJob::Serve(Worker& worker) {
   {
     std::lock_guard lock(mutex_);
     if (!spareKits_.empty()) {
@@ -420,16 +430,15 @@ void FastJob::Serve(Worker& worker, bool& drumOwner) {
   }
   worker.run.Reserve(kRunFrames);
   std::unique_lock lock(mutex_);
-  drumOwner = worker.font && !drumOwnerFound_;
-  worker.drumOwner = drumOwner;
-  if (drumOwner) {
-    drumOwnerFound_ = true;
+  if (worker.font && !drumsClaimed_) {
+    drumsClaimed_ = true;
+    drumsBusy_ = true;
     lock.unlock();
-    StartDrums(worker);
+    StartDrums();
     lock.lock();
   }
   while (worker.font) {
-    const Task task = ChooseTask(drumOwner);
+    const Task task = ChooseTask();
     if (task == Task::kNone) break;
     if (task == Task::kWait) {
       ++waiting_;
@@ -533,13 +542,16 @@ bool FastEngine::MixAll(EngineTask& task, MixSink& out) {
       });
   jobs = static_cast<int>(std::clamp<int64_t>(jobs, 1, renderings));
   const std::string soundFontPath = task.font->path;
-  // The other threads' copies are loaded here, one after another, while no other thread
-  // allocates: FluidSynth does not survive running out of memory mid-load, and the room
-  // is checked before each load. No room, or a Stop, leaves fewer threads.
-  // The synthesizers' settings likewise: FluidSynth copies their strings unchecked.
+  // The other threads' copies, and the drum pass's when there are several threads, are
+  // loaded here, one after another, while no other thread allocates: FluidSynth does not
+  // survive running out of memory mid-load, and the room is checked before each load. No
+  // room, or a Stop, leaves fewer threads. The synthesizers' settings likewise: FluidSynth
+  // copies their strings unchecked. FluidSynth's sample cache shares the samples between
+  // the copies.
   std::vector<WorkerKit> kits;
   std::unique_ptr<LoadedSoundFont> font = std::move(task.font);
   bool outOfRoom = false;
+  const int copies = jobs > 1 ? jobs + 1 : 1;
   while (font) {
     WorkerKit kit;
     try {
@@ -549,7 +561,7 @@ bool FastEngine::MixAll(EngineTask& task, MixSink& out) {
     }
     if (!kit.font) break;
     kits.push_back(std::move(kit));
-    if (static_cast<int>(kits.size()) >= jobs || task.control.m_cancel.load() != 0) break;
+    if (static_cast<int>(kits.size()) >= copies || task.control.m_cancel.load() != 0) break;
     try {
       font = LoadSoundFont(soundFontPath);
     } catch (const std::bad_alloc&) {
@@ -560,10 +572,16 @@ bool FastEngine::MixAll(EngineTask& task, MixSink& out) {
                                      : audio_msg::NoSynthesizer(soundFontPath));
     return false;
   }
+  // With one copy, the one thread renders the drum pass with it as well.
+  WorkerKit drumKit;
+  if (kits.size() > 1) {
+    drumKit = std::move(kits.back());
+    kits.pop_back();
+  }
   jobs = static_cast<int>(kits.size());
   FastJob job(song, *index, task.tuning, task.control, task.reporter, jobs, task.sampleRate,
               task.startFrame, task.lookAheadFrames);
-  job.LendKits(std::move(kits));
+  job.LendKits(std::move(kits), std::move(drumKit));
   {
     std::vector<std::jthread> workers;
     // A thread that cannot be started (no room for its stack) leaves fewer workers; none at

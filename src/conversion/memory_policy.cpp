@@ -10,7 +10,7 @@ WorkerFit FitWorkers(int asked, int64_t soundFontBytes, int64_t addressLimit) {
   const int64_t font = std::max<int64_t>(soundFontBytes, 0);
   const int wanted =
       std::max(1, asked > 0 ? asked : static_cast<int>(std::thread::hardware_concurrency()));
-  // The first worker renders with the job's own SoundFont; every other loads one more.
+  // Copies of the SoundFont besides the job's own that the bound has room for.
   int64_t room = (kRunMemoryBytes - kJobBaseBytes - kWorkerBytes) / (font + kWorkerBytes);
   if (addressLimit >= 0) {
     const int64_t base = kProgramAddressBytes + kSoundFontLoadFactor * font;
@@ -21,7 +21,10 @@ WorkerFit FitWorkers(int asked, int64_t soundFontBytes, int64_t addressLimit) {
     room = std::min(room, (addressLimit - base - kWorkerBytes - kWorkerReservedBytes) /
                               (font + kWorkerBytes + kWorkerReservedBytes));
   }
-  fit.workers = static_cast<int>(std::clamp<int64_t>(room + 1, 1, wanted));
+  // Every worker renders with a copy of its own, and with two or more the drum pass has one
+  // too; a lone worker shares its copy with the drum pass.
+  const int64_t copies = room + 1;
+  fit.workers = static_cast<int>(std::clamp<int64_t>(copies > 2 ? copies - 1 : 1, 1, wanted));
   fit.lowered = fit.workers < wanted && asked > 0;
   return fit;
 }

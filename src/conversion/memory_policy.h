@@ -1,6 +1,7 @@
 // The memory one run may take, decided once at the job's edge: at most kRunMemoryBytes plus
 // the SoundFont, whatever the song, the tuning, the engine or the --jobs asked for. The
-// worker threads are fitted to it (each loads its own copy of the SoundFont), and under an
+// worker threads are fitted to it (each loads its own copy of the SoundFont, and so does the
+// drum pass when there are several), and under an
 // address-space limit (ulimit -v) too small for the SoundFont the run is refused up front:
 // FluidSynth's allocator aborts by design when it fails mid-load.
 #pragma once

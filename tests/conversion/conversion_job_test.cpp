@@ -371,6 +371,12 @@ TEST(ConversionJob, TwentyFourBitAndFloatHoldTheSixteenBitMixWithItsDetail) {
                                      [](int32_t s) { return (s >> 8) % 256 != 0; });
     EXPECT_GT(finer, static_cast<int64_t>(deep.samples.size() / 2));
     EXPECT_NEAR(deep.level->peakDb, plain.level->peakDb, 0.01);
+    // Same song, same bytes: the float file has no peak chunk, which would carry the time of
+    // writing.
+    const Bytes floatFile = ReadBytes(dir / "32.wav");
+    const std::string peak = "PEAK";
+    EXPECT_EQ(std::search(floatFile.begin(), floatFile.end(), peak.begin(), peak.end()),
+              floatFile.end());
   }
 }
 
