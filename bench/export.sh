@@ -3,8 +3,10 @@
 # form rendered by the fluidsynth program with a pure-sine SoundFont, how far each pitched
 # note lands from its target (default tuning). A note is measured where no other note sounds
 # within two semitones and its bend and modulation wheel stay still
-# (bench/export_measure.cpp); the others are counted as skipped.
-# Exit status 1 when a measured note misses its target by more than 1.3 cents.
+# (bench/export_measure.cpp); the others are counted as skipped. Every note's start in the
+# exported file, in seconds through its own tempo map, is compared with the song's.
+# Exit status 1 when a measured note misses its target by more than 1.3 cents, or a note
+# starts more than a millisecond from where the song starts it (or is missing).
 #
 # usage: bench/export.sh [SONG.mid...]
 #   default: the demo song, planetblupi's music001 (29 min) and openmsx's keep_on_rolling
@@ -35,7 +37,8 @@ for song in "${songs[@]}"; do
     fluidsynth -ni -q -g 1 -R 0 -C 0 -r 44100 -T raw -O s16 -F "$work/$name-$form.raw" \
       "$work/sine.sf2" "$work/$name-$form.mid" >/dev/null 2>&1
     result=$("$tool" pitch "$song" "$work/$name-$form.raw") || status=1
-    echo "$name $form: $result $(tr '\n' ' ' <"$work/messages" | cut -c1-160)"
+    onsets=$("$tool" onsets "$song" "$work/$name-$form.mid") || status=1
+    echo "$name $form: $result; $onsets $(tr '\n' ' ' <"$work/messages" | cut -c1-160)"
     rm -f "$work/$name-$form.raw"
   done
 done

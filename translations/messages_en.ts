@@ -4,6 +4,14 @@
 <context>
     <name>Messages</name>
     <message>
+        <source>%1 曲を MIDI ファイルに書き出しました。</source>
+        <translation>%1 songs written as MIDI files.</translation>
+    </message>
+    <message>
+        <source>%1 曲中 %2 曲を MIDI ファイルに書き出しました。</source>
+        <translation>%2 of %1 songs written as MIDI files.</translation>
+    </message>
+    <message>
         <source>音割れ %1 曲:</source>
         <translation>clipped samples in %1 of them:</translation>
     </message>

@@ -401,7 +401,7 @@ Write the tuning in Scala format (.scl and .kbm) instead?</translation>
     </message>
     <message>
         <source>曲 (.mid) をリストに加えます。変換は「変換」で始まります</source>
-        <translation>Adds songs (.mid) to the list; "Convert" converts them</translation>
+        <translation>Adds songs (.mid) to the list; &quot;Convert&quot; converts them</translation>
     </message>
     <message>
         <source>待機中</source>
@@ -456,6 +456,72 @@ Replace them?</translation>
     <message>
         <source>出力があり飛ばした %1 曲</source>
         <translation>%1 skipped (output exists)</translation>
+    </message>
+</context>
+<context>
+    <name>velorna::ChannelTuningDlg</name>
+    <message>
+        <source>パートごとの音律</source>
+        <translation>Tuning per part</translation>
+    </message>
+    <message>
+        <source>全体の音律</source>
+        <translation>The dialog&apos;s tuning</translation>
+    </message>
+    <message>
+        <source>そのまま（平均律）</source>
+        <translation>As the song plays it (equal temperament)</translation>
+    </message>
+    <message>
+        <source>チャンネル %1:</source>
+        <translation>Channel %1:</translation>
+    </message>
+    <message>
+        <source>プリセットは全体と同じ調と A4 の上に置きます。曲が自分で持つ調律（MTS）が優先します。</source>
+        <translation>Presets are laid on the same key and A4 as the dialog&apos;s tuning. The song&apos;s own tuning (MTS) comes first.</translation>
+    </message>
+</context>
+<context>
+    <name>velorna::ExportPanel</name>
+    <message>
+        <source>ピッチベンド</source>
+        <translation>Pitch bends</translation>
+    </message>
+    <message>
+        <source>音律の運び方：音ごとのチャンネルとピッチベンド（ベンド幅は RPN で設定）、MPE、または MIDI チューニング規格 (MTS) のメッセージ</source>
+        <translation>How the tuning travels: a channel and pitch bend per note (bend range set by RPN), MPE, or MIDI Tuning Standard (MTS) messages</translation>
+    </message>
+    <message>
+        <source>曲の音律を無視</source>
+        <translation>Ignore the song&apos;s tuning</translation>
+    </message>
+    <message>
+        <source>曲に含まれる MTS の音律を使わず、選んだ音律ですべての音を鳴らします（変換と書出）</source>
+        <translation>Plays every note in the chosen tuning, leaving the song&apos;s own MTS tuning unheard (conversion and export)</translation>
+    </message>
+    <message>
+        <source>MIDI書出</source>
+        <translation>Export MIDI</translation>
+    </message>
+    <message>
+        <source>選んだ曲（なければ一覧の全曲）を今の音律で鳴る MIDI ファイルに書き出します</source>
+        <translation>Writes the selected songs (none selected: every listed one) as MIDI files that sound the current tuning</translation>
+    </message>
+    <message>
+        <source>MIDI 形式:</source>
+        <translation>MIDI form:</translation>
+    </message>
+    <message>
+        <source>MIDI チャンネル（パート）ごとに別の音律を選びます（変換と書出）</source>
+        <translation>Chooses a tuning of its own for each MIDI channel (part), for conversion and export</translation>
+    </message>
+    <message>
+        <source>パート別音律...</source>
+        <translation>Parts...</translation>
+    </message>
+    <message>
+        <source>パート別音律 (%1)...</source>
+        <translation>Parts (%1)...</translation>
     </message>
 </context>
 <context>

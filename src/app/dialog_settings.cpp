@@ -1,10 +1,13 @@
 #include "app/dialog_settings.h"
 
 #include <QSettings>
+#include <QStringList>
 #include <QVariantList>
+#include <algorithm>
 #include <memory>
 
 #include "base/limits.h"
+#include "tuning/channel_tuning.h"
 
 namespace velorna {
 namespace {
@@ -26,6 +29,9 @@ constexpr char kRate[] = "output/rate";
 constexpr char kNormalize[] = "output/normalize";
 constexpr char kLoudness[] = "output/loudness";  // LUFS; absent: no loudness target
 constexpr char kLanguage[] = "language";
+constexpr char kExportForm[] = "export/form";
+constexpr char kIgnoreSongTuning[] = "tuning/ignoreSong";
+constexpr char kPartTunings[] = "tuning/parts";  // sixteen sources, empty: the dialog's
 
 // One file of the user's (test mode moves it aside for the tests).
 std::unique_ptr<QSettings> OpenStore() {
@@ -61,6 +67,18 @@ DialogSettings LoadDialogSettings() {
   bool loudnessRead = false;
   const double loudness = store.value(kLoudness).toDouble(&loudnessRead);
   if (loudnessRead && !settings.outputFormat.normalize) settings.outputFormat.loudness = loudness;
+  if (const int form = store.value(kExportForm, 0).toInt();
+      form >= 0 && form <= static_cast<int>(ExportForm::kMts))
+    settings.exportForm = static_cast<ExportForm>(form);
+  settings.ignoreSongTuning = store.value(kIgnoreSongTuning, false).toBool();
+  if (const QStringList parts = store.value(kPartTunings).toStringList();
+      parts.size() == kPartCount)
+    for (size_t part = 0; part < settings.partTunings.size(); ++part) {
+      // The dialog offers presets and "none" only: anything else is no setting of its own.
+      const QString& source = parts[static_cast<qsizetype>(part)];
+      if (source == QLatin1String(kUntouchedChannel) || FindPreset(source.toStdString()))
+        settings.partTunings[part] = source;
+    }
   const QVariantList cents = store.value(kCents).toList();
   if (cents.size() == static_cast<qsizetype>(ScaleSettings{}.cents.size())) {
     ScaleSettings tuning;
@@ -96,6 +114,10 @@ void SaveDialogSettings(const DialogSettings& settings) {
   store->setValue(kBits, settings.outputFormat.bits);
   store->setValue(kRate, settings.outputFormat.sampleRate);
   store->setValue(kNormalize, settings.outputFormat.normalize);
+  store->setValue(kExportForm, static_cast<int>(settings.exportForm));
+  store->setValue(kIgnoreSongTuning, settings.ignoreSongTuning);
+  store->setValue(kPartTunings,
+                  QStringList(settings.partTunings.begin(), settings.partTunings.end()));
   if (settings.outputFormat.loudness) {
     store->setValue(kLoudness, *settings.outputFormat.loudness);
   } else {

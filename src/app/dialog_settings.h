@@ -1,12 +1,15 @@
 // What the dialog remembers between runs (Qt settings): the last song folder, the SoundFont,
-// the output folder, the output's type, depth, rate and level, and the tuning it shows.
+// the output folder, the output's type, depth, rate and level, the tuning it shows, and how
+// it exports MIDI.
 #pragma once
 
 #include <QString>
 #include <optional>
 
+#include "app/channel_tuning_dlg.h"
 #include "audio/sound_file_writer.h"
 #include "conversion/scale_file.h"
+#include "export/midi_export.h"
 
 namespace velorna {
 
@@ -22,6 +25,9 @@ struct DialogSettings {
   bool adaptive = false;
   SoundFileType outputType = SoundFileType::kWav;
   OutputFormat outputFormat;
+  ExportForm exportForm = ExportForm::kBends;  // how Export MIDI carries the tuning
+  bool ignoreSongTuning = false;  // the song's own MTS tuning unheard (convert and export)
+  PartTunings partTunings;        // the parts tuned apart (convert and export)
 };
 
 DialogSettings LoadDialogSettings();

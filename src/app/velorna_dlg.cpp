@@ -372,6 +372,9 @@ void CVelornaDlg::OnInitDialog() {
   m_rateSelector->setCurrentIndex(
       std::max(0, m_rateSelector->findData(remembered.outputFormat.sampleRate)));
   m_levelSelector->setCurrentIndex(LevelPresetOf(remembered.outputFormat));
+  m_exportPanel->SetForm(remembered.exportForm);
+  m_exportPanel->SetIgnoreSongTuning(remembered.ignoreSongTuning);
+  m_exportPanel->SetPartTunings(remembered.partTunings);
 
   m_player.onPlayingChanged = [this](bool) { UpdatePlayButton(); };
   m_clock.setInterval(std::chrono::seconds(1));
@@ -461,6 +464,8 @@ void CVelornaDlg::BuildLayout() {
   actions->addWidget(exportScala);
   actions->addStretch(1);
   actions->addWidget(m_convertButton);
+  m_exportPanel = new ExportPanel(this);
+  connect(m_exportPanel, &ExportPanel::exportRequested, this, &CVelornaDlg::OnExportMidi);
 
   auto* bottom = new QHBoxLayout;
   bottom->addWidget(defaults);
@@ -476,6 +481,7 @@ void CVelornaDlg::BuildLayout() {
   layout->addWidget(m_scalaLabel);
   layout->addSpacing(Dlu(*this, 0, 8).height());
   layout->addLayout(actions);
+  layout->addWidget(m_exportPanel);
   layout->addSpacing(Dlu(*this, 0, 6).height());
   // The list takes what a larger window adds; the rows of fields keep their height.
   layout->addLayout(BuildSongList(), 1);
@@ -489,7 +495,7 @@ void CVelornaDlg::BuildLayout() {
 
   m_tuningControls.insert(m_tuningControls.end(),
                           {m_keySelector, reset, load, defaults, importScala, m_presetSelector,
-                           m_a4Field, m_adaptiveBox});
+                           m_a4Field, m_adaptiveBox, m_exportPanel});
   m_tuningControls.insert(m_tuningControls.end(), m_offsetSpins.begin(), m_offsetSpins.end());
 }
 
@@ -857,6 +863,9 @@ void CVelornaDlg::RememberSettings() const {
   settings.outputType =
       kOutputTypes[static_cast<size_t>(std::max(0, m_typeSelector->currentIndex()))].type;
   settings.outputFormat = ChosenOutputFormat();
+  settings.exportForm = m_exportPanel->form();
+  settings.ignoreSongTuning = m_exportPanel->ignoreSongTuning();
+  settings.partTunings = m_exportPanel->partTunings();
   SaveDialogSettings(settings);
 }
 
@@ -991,6 +1000,39 @@ void CVelornaDlg::OnConvert() {
   StartRun(songs);
 }
 
+Tuning CVelornaDlg::JobTuning(const DialogTuning& tuning) {
+  Tuning built = BuildTuning(ChoiceOf(tuning));
+  // The parts hold presets and "none" only (the settings keep no other), which always build.
+  if (!AddPartTunings(built, m_exportPanel->partTunings(), TonicIndexOf(tuning), tuning.a4Hz,
+                      m_reporter))
+    built.channels.clear();
+  return built;
+}
+
+void CVelornaDlg::OnExportMidi() {
+  if (IsConverting()) return;
+  QStringList songs;
+  for (const QTreeWidgetItem* item : m_songList->selectedItems())
+    songs << item->data(0, Qt::UserRole).toString();
+  for (int i = 0; songs.isEmpty() && i < m_songList->topLevelItemCount(); ++i)
+    songs << m_songList->topLevelItem(i)->data(0, Qt::UserRole).toString();
+  if (songs.isEmpty()) {
+    songs = m_askSongs(m_songFolder);
+    if (songs.isEmpty()) return;
+    m_songFolder = QFileInfo(songs.constFirst()).absolutePath();
+    songs = OpenSongs(songs);
+  }
+  RememberSettings();
+  const DialogTuning tuning = CurrentTuning();
+  ExportOptions options;
+  options.form = m_exportPanel->form();
+  options.adaptive = tuning.adaptive;
+  options.ignoreSongTuning = m_exportPanel->ignoreSongTuning();
+  // Quick beside a conversion (no rendering): done here, its closing message names the files.
+  ExportMidiFiles(songs, m_outputFolderEdit->text().trimmed(), JobTuning(tuning), options,
+                  m_reporter);
+}
+
 void CVelornaDlg::ConvertSongs(const QStringList& songs) {
   if (m_job.m_running.load() == 1) return;
   StartRun(OpenSongs(songs));
@@ -1065,8 +1107,9 @@ void CVelornaDlg::StartNextSong() {
   const bool batch = m_runSize > 1;
   ConversionOptions options;
   const DialogTuning tuning = CurrentTuning();
-  options.tuning = BuildTuning(ChoiceOf(tuning));
+  options.tuning = JobTuning(tuning);
   options.adaptive = tuning.adaptive;
+  options.ignoreSongTuning = m_exportPanel->ignoreSongTuning();
   options.soundFont = m_soundFontEdit->text().trimmed().toStdString();
   options.outputPath = OutputPathFor(song).toStdString();
   options.outputFormat = ChosenOutputFormat();
@@ -1280,6 +1323,9 @@ void CVelornaDlg::OnDefaults() {
   m_bitsSelector->setCurrentIndex(0);
   m_rateSelector->setCurrentIndex(0);
   m_levelSelector->setCurrentIndex(0);
+  m_exportPanel->SetForm(ExportForm::kBends);
+  m_exportPanel->SetIgnoreSongTuning(false);
+  m_exportPanel->SetPartTunings({});
   m_soundFontEdit->clear();
   m_outputFolderEdit->clear();
   m_songFolder.clear();

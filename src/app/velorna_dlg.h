@@ -3,7 +3,7 @@
 // folder, labelled status
 // fields (song, progress, elapsed and remaining time, the output with open-folder and play),
 // presets on the key, the reference pitch, Scala and scale files, adaptive intonation, the
-// output's type and shape, the remembered settings, help and exit.
+// output's type and shape, Export MIDI, the remembered settings, help and exit.
 #pragma once
 
 #include <QDialog>
@@ -23,6 +23,7 @@
 #include <vector>
 
 #include "app/dialog_bridge.h"
+#include "app/export_panel.h"
 #include "app/offset_spin_box.h"
 #include "app/result_player.h"
 #include "app/tuning_panel.h"
@@ -113,6 +114,9 @@ class CVelornaDlg : public QDialog {
   void OnLoadScale();
   void OnImportScala();
   void OnExportScala();
+  // Export MIDI: the selected songs (none selected: every listed one; none listed: asks) as
+  // MIDI files that sound the dialog's tuning.
+  void OnExportMidi();
   void OnHelp();
   void OnAbout();
 
@@ -155,6 +159,8 @@ class CVelornaDlg : public QDialog {
   CentTable ReadOffsets() const;
   void ShowTuning(const ScaleSettings& tuning);
   DialogTuning CurrentTuning() const;
+  // `tuning` as a job plays it, the parts tuned apart included.
+  Tuning JobTuning(const DialogTuning& tuning);
   void OnPresetChosen();
   void OnKeyChosen();
   void OnOffsetEdited();
@@ -207,6 +213,7 @@ class CVelornaDlg : public QDialog {
   QLineEdit* m_outputFolderEdit = nullptr;
   QTreeWidget* m_songList = nullptr;
   QPushButton* m_removeSongsButton = nullptr;
+  ExportPanel* m_exportPanel = nullptr;
   std::vector<QWidget*> m_tuningControls;  // off while a job runs: changes would not reach it
 
   ConversionRunner m_runner;

@@ -157,13 +157,7 @@ std::string CheckNameTemplate(const std::string& text) {
 
 std::string OutputPathOf(const CliOptions& options, const std::string& input) {
   if (!options.output.empty()) return options.output;
-  if (options.command == Command::kExport) {
-    const std::filesystem::path song(input);
-    const char* form = options.exportForm == ExportForm::kMpe   ? "-mpe.mid"
-                       : options.exportForm == ExportForm::kMts ? "-mts.mid"
-                                                                : "-bends.mid";
-    return (song.parent_path() / (song.stem().string() + form)).string();
-  }
+  if (options.command == Command::kExport) return ExportPathFor(input, {}, options.exportForm);
   const std::filesystem::path beside(OutputPathFor(input));
   std::string name = options.nameTemplate.empty() ? "{stem}{ext}" : options.nameTemplate;
   const std::string values[] = {

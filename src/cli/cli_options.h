@@ -34,6 +34,9 @@ struct CliOptions {
   std::optional<int> tonicIndex;  // into kTonicNames
   std::optional<double> a4Hz;
   bool ignoreSongTuning = false;  // the song's own MTS data give way to the tuning
+  // --channel-tuning: a channel (0-15) tuned apart, by a preset name, "FILE.scl[:FILE.kbm]"
+  // or "none"; the last one given for a channel counts.
+  std::vector<std::pair<int, std::string>> channelTunings;
   bool adaptive = false;  // each note's pitch chosen over the whole song, on top of the tuning
   std::string soundFont;
   Engine engine = Engine::kFast;

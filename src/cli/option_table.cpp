@@ -7,6 +7,8 @@
 #include "audio/sound_file_writer.h"
 #include "base/limits.h"
 #include "cli/cli_options.h"
+#include "midi/midi_constants.h"
+#include "tuning/channel_tuning.h"
 #include "tuning/presets.h"
 #include "tuning/tuning_choice.h"
 
@@ -63,6 +65,20 @@ std::string ApplyCents(CliOptions& o, const std::string& v) {
 std::string ApplyPreset(CliOptions& o, const std::string& v) {
   o.preset = FindPreset(v);
   return o.preset ? "" : "unknown preset (velorna-cli --list-presets lists them): " + v;
+}
+
+std::string ApplyChannelTuning(CliOptions& o, const std::string& v) {
+  const size_t equals = v.find('=');
+  int channel = 0;
+  if (equals == std::string::npos || !ParseWhole(v.substr(0, equals), channel) || channel < 1 ||
+      channel > kMidiChannels)
+    return "needs CH=SOURCE with CH from 1 to " + std::to_string(kMidiChannels) + ": " + v;
+  const std::string source = v.substr(equals + 1);
+  if (!IsChannelSource(source))
+    return "needs a preset, FILE.scl, FILE.scl:FILE.kbm or " + std::string(kUntouchedChannel) +
+           ": " + v;
+  o.channelTunings.emplace_back(channel - 1, source);
+  return "";
 }
 
 std::string ApplyTonic(CliOptions& o, const std::string& v) {
@@ -252,6 +268,12 @@ std::vector<OptionRow> MakeTable() {
      "(the tuning above gives the pitches it starts from)",
      [](CliOptions& o, const std::string&) { o.adaptive = true; return std::string(); }},
 
+    {"", "--channel-tuning", "CH=SOURCE", kForSong | kForExport, G::kTuning,
+     "tune MIDI channel CH (1-16) apart: SOURCE is a preset, FILE.scl or\n"
+     "FILE.scl:FILE.kbm (on --tonic and --a4 like the tuning above), or\n"
+     "none to leave the channel as the song plays it; repeatable. The\n"
+     "song's own tuning still comes first",
+     ApplyChannelTuning},
     {"", "--ignore-song-tuning", "", kForSong | kForExport, G::kTuning,
      "the tuning above for every note, also those the song tunes itself\n"
      "(MTS messages, tuning program and bank), which otherwise keep\n"

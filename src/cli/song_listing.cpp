@@ -22,6 +22,7 @@
 #include "conversion/song_loading.h"
 #include "midi/song_time.h"
 #include "tuning/adaptive.h"
+#include "tuning/played_tuning.h"
 #include "tuning/song_tuning.h"
 #include "tuning/tuning.h"
 
@@ -282,9 +283,10 @@ void PrintEventsForPeople(const MidiFormat0Data& song) {
 }
 
 // `own`: the targets the song's own tuning data give (empty when it has none or they are
-// ignored), named where they apply.
+// ignored), and `channels` the channels tuned apart, named where they apply.
 void PrintBendsForPeople(const MidiFormat0Data& song, const SongNoteIndex& index,
-                         const Tuning& tuning, const std::vector<KeyTarget>& own) {
+                         const Tuning& tuning, const std::vector<KeyTarget>& own,
+                         const std::vector<ChannelKeys>& channels) {
   const ListingClock clock(song);
   std::printf("%s", ReferenceHeading(tuning).c_str());
   std::printf("# %9s  %-8s  %-3s  %-9s  %8s  %10s  %s\n", "seconds", "bar:beat", "ch", "note",
@@ -306,7 +308,11 @@ void PrintBendsForPeople(const MidiFormat0Data& song, const SongNoteIndex& index
                 KeyFrequencyHz(e.note, r.target), r.bend, r.bendCents, r.sensitivity);
     if (r.keyShift != 0) std::printf(", key %+d", r.keyShift);
     if (r.baseCents != 0) std::printf(", the song's bend %+.1f", r.baseCents);
-    if (i < own.size() && own[i]) std::printf(", the song's own MTS tuning");
+    if (i < own.size() && own[i]) {
+      std::printf(", the song's own MTS tuning");
+    } else if (ChannelTarget(channels, e.channel, e.note)) {
+      std::printf(", channel %d's tuning", e.channel + 1);
+    }
     std::printf(") %+.2f\n", r.rateShiftCents);
   });
 }
@@ -326,23 +332,19 @@ bool Inspect(const CliOptions& options, const Tuning& tuning, Reporter& reporter
       SoundFontPitch::Read(options.soundFont.empty() ? DefaultSoundFontPath() : options.soundFont));
   if (!index) return false;
   // The bends then show each note's chosen pitch, as the job would play it.
-  std::optional<Tuning> adaptive;
-  if (options.adaptive && options.bends) {
-    if (!IsTwelveToneOctave(tuning.keys)) {
-      reporter.ShowText(conversion_msg::kAdaptiveNeedsTwelveTones);
-      return false;
-    }
-    adaptive = AdaptiveTuning(*song, tuning.keys);
+  const bool adaptive = options.adaptive && options.bends;
+  if (adaptive && !IsTwelveToneOctave(tuning.keys)) {
+    reporter.ShowText(conversion_msg::kAdaptiveNeedsTwelveTones);
+    return false;
   }
   const std::vector<KeyTarget> own =
       options.ignoreSongTuning ? std::vector<KeyTarget>{} : SongTuningTargets(*song);
-  const Tuning played = options.ignoreSongTuning
-                            ? (adaptive ? *adaptive : tuning)
-                            : WithSongTuning(adaptive ? *adaptive : tuning, *song);
+  const Tuning played = PlayedTuning(tuning, *song, adaptive, options.ignoreSongTuning);
   if (options.raw) {
     options.bends ? PrintBends(*song, *index, played) : PrintEvents(*song);
   } else {
-    options.bends ? PrintBendsForPeople(*song, *index, played, own) : PrintEventsForPeople(*song);
+    options.bends ? PrintBendsForPeople(*song, *index, played, own, tuning.channels)
+                  : PrintEventsForPeople(*song);
   }
   return true;
 }

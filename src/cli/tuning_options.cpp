@@ -4,6 +4,7 @@
 #include <string>
 
 #include "conversion/scale_file.h"
+#include "tuning/channel_tuning.h"
 #include "tuning/tuning_choice.h"
 
 namespace velorna::cli {
@@ -29,21 +30,9 @@ std::optional<TuningSource> ReadSource(const CliOptions& o, Reporter& reporter) 
     return scale->cents;
   }
   if (!o.sclFile.empty()) {
-    ScalaRead<Scale> scale = LoadScl(o.sclFile);
-    if (!scale.value) {
-      reporter.ShowText(ScalaErrorText(scale.error, o.sclFile));
-      return std::nullopt;
-    }
-    ScalaSource source{std::move(*scale.value), std::nullopt};
-    if (!o.kbmFile.empty()) {
-      ScalaRead<KeyboardMap> map = LoadKbm(o.kbmFile);
-      if (!map.value) {
-        reporter.ShowText(ScalaErrorText(map.error, o.kbmFile));
-        return std::nullopt;
-      }
-      source.map = std::move(map.value);
-    }
-    return source;
+    std::optional<ScalaSource> source = ReadScalaSource(o.sclFile, o.kbmFile, reporter);
+    if (!source) return std::nullopt;
+    return std::move(*source);
   }
   return kPureIntervalCents;
 }
@@ -53,8 +42,15 @@ std::optional<TuningSource> ReadSource(const CliOptions& o, Reporter& reporter) 
 std::optional<Tuning> ResolveTuning(const CliOptions& options, Reporter& reporter) {
   std::optional<TuningSource> source = ReadSource(options, reporter);
   if (!source) return std::nullopt;
-  return BuildTuning(
-      {std::move(*source), options.tonicIndex.value_or(kDefaultTonicIndex), options.a4Hz});
+  const int tonic = options.tonicIndex.value_or(kDefaultTonicIndex);
+  Tuning tuning = BuildTuning({std::move(*source), tonic, options.a4Hz});
+  for (const auto& [channel, name] : options.channelTunings) {
+    std::optional<ChannelKeys> keys =
+        ReadChannelTuning(channel, name, tonic, options.a4Hz, reporter);
+    if (!keys) return std::nullopt;
+    tuning.channels.push_back(std::move(*keys));
+  }
+  return tuning;
 }
 
 std::string ReferenceHeading(const Tuning& tuning) {

@@ -21,7 +21,7 @@
 #include "conversion/song_loading.h"
 #include "midi/midi_types.h"
 #include "tuning/adaptive.h"
-#include "tuning/song_tuning.h"
+#include "tuning/played_tuning.h"
 
 namespace velorna {
 
@@ -95,10 +95,8 @@ ConversionResult Convert(const std::string& path, const ConversionOptions& optio
   control.m_progress = 0;
   ShowProgress(control, observer);
   // Chosen on the prepared song: the pitches belong to its note events.
-  const Tuning chosen =
-      options.adaptive ? AdaptiveTuning(*song, options.tuning.keys) : options.tuning;
-  // The notes the song tunes itself sound where it tunes them.
-  const Tuning played = options.ignoreSongTuning ? chosen : WithSongTuning(chosen, *song);
+  const Tuning played =
+      PlayedTuning(options.tuning, *song, options.adaptive, options.ignoreSongTuning);
   EngineTask task{*song, played, std::move(font), control, observer, once, rate};
   // An engine whose rendering never started has nothing to write: a silent WAV would pass
   // for a conversion.

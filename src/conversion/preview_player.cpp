@@ -17,7 +17,7 @@
 #include "conversion/fast_conversion.h"
 #include "conversion/song_loading.h"
 #include "tuning/adaptive.h"
-#include "tuning/song_tuning.h"
+#include "tuning/played_tuning.h"
 
 namespace velorna {
 
@@ -133,9 +133,8 @@ struct TuningSlot {
   const Tuning& Resolve(const MidiFormat0Data& song) {
     std::lock_guard lock(mutex);
     if (chosen) return *chosen;
-    chosen = asked.adaptive ? AdaptiveTuning(song, asked.tuning.keys) : asked.tuning;
-    // As a conversion plays it: the notes the song tunes itself sound where it tunes them.
-    if (!asked.ignoreSongTuning) chosen = WithSongTuning(*chosen, song);
+    // As a conversion plays it.
+    chosen = PlayedTuning(asked.tuning, song, asked.adaptive, asked.ignoreSongTuning);
     return *chosen;
   }
 };

@@ -10,6 +10,7 @@ namespace code {
 inline constexpr uint32_t kExptCrowded = 0x0E000001;
 inline constexpr uint32_t kExptBendClipped = 0x0E000002;
 inline constexpr uint32_t kExptSharedKey = 0x0E000003;
+inline constexpr uint32_t kExptWritten = 0x0E000004;
 }  // namespace code
 
 namespace export_msg {
@@ -31,6 +32,13 @@ inline std::string SharedKey(int notes) {
   return std::to_string(notes) +
          " 個の音は、同じ鍵盤が別の音高で鳴っている間に始まりました。鳴っている音も新しい音高に合わ"
          "せます。";
+}
+
+// The dialog's closing word on an export of `asked` songs; the paths follow, one a line.
+inline std::string Written(int written, int asked) {
+  if (written == asked) return std::to_string(written) + " 曲を MIDI ファイルに書き出しました。";
+  return std::to_string(asked) + " 曲中 " + std::to_string(written) +
+         " 曲を MIDI ファイルに書き出しました。";
 }
 
 }  // namespace export_msg

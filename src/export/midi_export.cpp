@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
+#include <filesystem>
 #include <map>
 #include <tuple>
 
@@ -19,6 +20,7 @@
 #include "midi/track_encoder.h"
 #include "tuning/adaptive.h"
 #include "tuning/mts.h"
+#include "tuning/played_tuning.h"
 #include "tuning/song_tuning.h"
 
 namespace velorna {
@@ -750,20 +752,27 @@ std::optional<std::vector<uint8_t>> ExportSongBytes(MidiContext& ctx, MidiLoader
   if (!tracks || !loader.song || !loader.song->track) return std::nullopt;
   const std::unique_ptr<SongNoteIndex> index = IndexSong(*loader.song);
   if (!index) return std::nullopt;
-  Tuning played = tuning;
-  if (options.adaptive) {
-    if (!IsTwelveToneOctave(tuning.keys)) {
-      ctx.reporter->ShowText(conversion_msg::kAdaptiveNeedsTwelveTones);
-      return std::nullopt;
-    }
-    played = AdaptiveTuning(*loader.song, tuning.keys);
+  if (options.adaptive && !IsTwelveToneOctave(tuning.keys)) {
+    ctx.reporter->ShowText(conversion_msg::kAdaptiveNeedsTwelveTones);
+    return std::nullopt;
   }
-  if (!options.ignoreSongTuning) played = WithSongTuning(played, *loader.song);
+  const Tuning played =
+      PlayedTuning(tuning, *loader.song, options.adaptive, options.ignoreSongTuning);
   ExportSummary sum;
   Exporter exporter(ctx, *loader.song, *index, played, options);
   std::vector<uint8_t> bytes = exporter.Run(tracks->tracks, sum);
   if (summary) *summary = sum;
   return bytes;
+}
+
+std::string ExportPathFor(const std::string& songPath, const std::string& folder, ExportForm form) {
+  const std::filesystem::path song(songPath);
+  const char* suffix = form == ExportForm::kMpe   ? "-mpe.mid"
+                       : form == ExportForm::kMts ? "-mts.mid"
+                                                  : "-bends.mid";
+  const std::filesystem::path dir =
+      folder.empty() ? song.parent_path() : std::filesystem::path(folder);
+  return (dir / (song.stem().string() + suffix)).string();
 }
 
 bool ExportSong(const std::string& songPath, const std::string& outPath, const Tuning& tuning,

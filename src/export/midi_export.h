@@ -42,6 +42,11 @@ struct ExportSummary {
   int sharedKeys = 0;      // mts: a key held with two targets at once
 };
 
+// Where an export of `songPath` goes: "SONG-bends.mid" (-mpe, -mts) in `folder`, or beside
+// the song when `folder` is empty.
+[[nodiscard]] std::string ExportPathFor(const std::string& songPath, const std::string& folder,
+                                        ExportForm form);
+
 // The exported file's bytes from a loaded song (LoadSmf's loader, before PrepareSong);
 // none when the song holds no track (the loader has said why).
 [[nodiscard]] std::optional<std::vector<uint8_t>> ExportSongBytes(MidiContext& ctx,

@@ -35,12 +35,20 @@ KeyTable KeyTableFromCents(const CentTable& cents, double a4Hz = kStandardA4Hz);
 // Frequency of `key` sounding `cents` from its equal-tempered pitch at A4 = 440 Hz.
 double KeyFrequencyHz(int key, double cents);
 
+// A channel tuned apart from the rest: its notes sound at these keys' targets.
+struct ChannelKeys {
+  int channel = 0;  // 0-15
+  KeyTable keys{};
+};
+
 // The tuning a conversion renders. A note sounds at its key's target unless the tuning chose
 // a pitch for that note itself; `notes` is then indexed by the note's event index in the
 // prepared song's note track (entries of other events are ignored).
 struct Tuning {
   KeyTable keys = KeyTableFromCents(kPureIntervalCents);
   std::vector<KeyTarget> notes;
+  // As asked, before PlayedTuning turns them into `notes`; the engines read only `notes`.
+  std::vector<ChannelKeys> channels{};
 };
 
 KeyTarget TargetOf(const Tuning& tuning, int32_t eventIndex, int key);

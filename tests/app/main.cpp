@@ -4,6 +4,7 @@
 
 #include "app/conversion_test.h"
 #include "app/dialog_test.h"
+#include "app/export_panel_test.h"
 #include "app/help_page_test.h"
 #include "app/tuning_controls_test.h"
 #include "app/velorna_app.h"
@@ -20,5 +21,6 @@ int main(int argc, char** argv) {
   failures += velorna::test::RunConversionTests(argc, argv);
   failures += velorna::test::RunHelpPageTests(argc, argv);
   failures += velorna::test::RunTuningControlsTests(argc, argv);
+  failures += velorna::test::RunExportPanelTests(argc, argv);
   return failures == 0 ? 0 : 1;
 }

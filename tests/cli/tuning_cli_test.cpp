@@ -15,6 +15,7 @@
 #include "support/smf_bytes.h"
 #include "support/temp_dir.h"
 #include "support/test_paths.h"
+#include "support/tone_font.h"
 #include "tuning/presets.h"
 
 namespace velorna::test {
@@ -159,6 +160,69 @@ TEST(CliTuning, AdaptiveIntonationIsChosenForTheJob) {
   // FluidSynth realises pitch to whole cents.
   EXPECT_NEAR(pureThird - equalThird, third, 1.5);
   EXPECT_NEAR(pureFifth - equalFifth, fifth, 1.5);
+}
+
+// The same key on three channels one after another: the first in the chosen tuning, the
+// second in its own preset, the third left as the song plays it. Each note's target as
+// inspect lists it and where the rendering sounds it.
+TEST(CliTuning, ChannelTuningsTuneTheirChannelsAlone) {
+  TempDir dir;
+  ASSERT_TRUE(WriteToneFont(dir / "tone.sf2"));
+  constexpr int kKey = 69;           // 441 Hz in the tone font
+  constexpr int kSecondTicks = 960;  // at 120 bpm and 480 ticks a quarter
+  struct Case {
+    int channel;   // 0-15
+    double cents;  // the target of A4
+  };
+  const double pythagoreanA = 1200 * std::log2(27.0 / 16) - 900;
+  const std::vector<Case> cases{{0, kPureIntervalCents[9]}, {1, pythagoreanA}, {2, 0}};
+  TrackBytes t;
+  t.Tempo(0, 500000);
+  for (const Case& c : cases)
+    t.NoteOn(0, c.channel, kKey, 100).NoteOff(kSecondTicks, c.channel, kKey);
+  t.EndOfTrack(0);
+  const std::string song = (dir / "three.mid").string();
+  WriteBytes(song, SmfFile(0, 480, {t}));
+  const std::vector<std::string> tunings{"--channel-tuning", "2=pythagorean", "--channel-tuning",
+                                         "3=none"};
+
+  std::vector<std::string> args{"inspect", "--raw", "--bends"};
+  args.insert(args.end(), tunings.begin(), tunings.end());
+  args.push_back(song);
+  const ProcessResult listing = Cli(args);
+  ASSERT_EQ(listing.exitStatus, 0) << listing.err;
+  std::map<int, double> targets;  // channel -> target
+  std::istringstream lines(listing.out);
+  for (std::string line; std::getline(lines, line);) {
+    long index = 0, tick = 0;
+    int channel = 0, key = 0, pc = 0;
+    double target = 0;
+    if (std::istringstream(line) >> index >> tick >> channel >> key >> pc >> target)
+      targets[channel] = target;
+  }
+  args.erase(args.begin() + 1);
+  const ProcessResult people = Cli(args);
+  EXPECT_NE(people.out.find("channel 2's tuning"), std::string::npos) << people.out;
+
+  args = {"convert",     "--quiet",
+          "--soundfont", (dir / "tone.sf2").string(),
+          "-o",          (dir / "out.wav").string()};
+  args.insert(args.end(), tunings.begin(), tunings.end());
+  args.push_back(song);
+  ASSERT_EQ(Cli(args).exitStatus, 0);
+  const Bytes wav = ReadBytes(dir / "out.wav");
+  constexpr size_t kHeader = 44, kRate = 44100;
+  std::vector<int16_t> stereo((wav.size() - kHeader) / sizeof(int16_t));
+  std::memcpy(stereo.data(), wav.data() + kHeader, stereo.size() * sizeof(int16_t));
+  for (size_t i = 0; i < cases.size(); ++i) {
+    const Case& c = cases[i];
+    SCOPED_TRACE(c.channel);
+    EXPECT_NEAR(targets[c.channel], c.cents, 0.001) << listing.out;
+    // The middle half of the note's second, clear of its onset and of the last one's tail.
+    const std::vector<float> held = LeftChannel(stereo, i * kRate + kRate / 4, kRate / 2);
+    const double hz = PeakFrequency(held, kRate, 400, 480);
+    EXPECT_NEAR(1200 * std::log2(hz / 441), c.cents, 0.1);
+  }
 }
 
 }  // namespace
