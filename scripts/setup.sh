@@ -7,6 +7,7 @@ packages=(
   build-essential cmake ninja-build pkg-config
   libgtest-dev libgmock-dev libbenchmark-dev
   libfluidsynth-dev libglib2.0-dev fluidsynth fluid-soundfont-gm timgm6mb-soundfont
+  fluidr3mono-gm-soundfont
   qt6-base-dev qt6-translations-l10n qt6-tools-dev qt6-l10n-tools fonts-ipaexfont-gothic xvfb xauth
   qt6-multimedia-dev gstreamer1.0-plugins-base gstreamer1.0-plugins-good
   python3 python3-mido python3-numpy sox

@@ -3,7 +3,9 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
+#include <mutex>
 #include <string_view>
 
 #include "audio/byte_order.h"
@@ -26,6 +28,9 @@ constexpr size_t kNameBytes = 20;
 constexpr uint32_t kMaxHydraBytes = 64u << 20;
 
 // Generators (section 8.1.2) that bear on a voice's pitch or choose its zone.
+constexpr uint16_t kGenModLfoToPitch = 5;
+constexpr uint16_t kGenVibLfoToPitch = 6;
+constexpr uint16_t kGenModEnvToPitch = 7;
 constexpr uint16_t kGenKeyRange = 43;
 constexpr uint16_t kGenVelRange = 44;
 constexpr uint16_t kGenInstrument = 41;
@@ -36,6 +41,8 @@ constexpr uint16_t kGenScaleTune = 56;
 constexpr uint16_t kGenRootKey = 58;
 
 constexpr double kCentsPerKey = 100;
+// SoundFonts whose key pitches are kept: a process uses one or a few.
+constexpr size_t kKeptSoundFonts = 4;
 
 struct Hydra {
   std::vector<uint8_t> phdr, pbag, pgen, inst, ibag, igen, shdr;
@@ -43,6 +50,14 @@ struct Hydra {
 
 bool Is(const uint8_t* id, std::string_view name) {
   return std::memcmp(id, name.data(), 4) == 0;
+}
+
+bool NextIsList(std::ifstream& in, uint64_t pos) {
+  uint8_t id[4];
+  in.seekg(static_cast<std::streamoff>(pos));
+  const bool found = in.read(reinterpret_cast<char*>(id), sizeof id) && Is(id, "LIST");
+  in.clear();
+  return found;
 }
 
 // The pdta list's sub-chunks, found by walking the RIFF form without reading the samples.
@@ -84,7 +99,11 @@ std::optional<Hydra> ReadHydra(const std::string& path) {
       }
       return h;
     }
-    pos += 8 + uint64_t{size} + (size & 1u);
+    pos += 8 + uint64_t{size};
+    // RIFF pads an odd chunk to an even size, but SoundFont 3 files are commonly written
+    // without the pad byte after their compressed samples; the synthesizer reads on right
+    // behind the data, so a list found there is the next one.
+    if ((size & 1u) != 0 && !NextIsList(in, pos)) ++pos;
   }
   return std::nullopt;
 }
@@ -127,6 +146,15 @@ SoundFontPitch::ZoneList ReadZones(const std::vector<uint8_t>& bags,
           break;
         case kGenRootKey:
           zone.rootKey = amount;
+          break;
+        case kGenModLfoToPitch:
+          zone.modLfoToPitch = amount;
+          break;
+        case kGenVibLfoToPitch:
+          zone.vibLfoToPitch = amount;
+          break;
+        case kGenModEnvToPitch:
+          zone.modEnvToPitch = amount;
           break;
         default:
           break;
@@ -237,10 +265,43 @@ std::vector<LayerPitch> SoundFontPitch::Layers(int bank, int program, int key, i
       layer.scaleTune = Combined(&Zone::scaleTune, inst, iz, preset->zones, pz, kDefaultScaleTune);
       layer.coarseTune = Combined(&Zone::coarseTune, inst, iz, preset->zones, pz, 0);
       layer.fineTune = Combined(&Zone::fineTune, inst, iz, preset->zones, pz, 0);
+      for (const auto gen : {&Zone::modLfoToPitch, &Zone::vibLfoToPitch, &Zone::modEnvToPitch}) {
+        layer.modulated = layer.modulated || Combined(gen, inst, iz, preset->zones, pz, 0) != 0;
+      }
       layers.push_back(layer);
     }
   }
   return layers;
+}
+
+std::shared_ptr<const SoundFontPitch> SharedSoundFontPitch(const std::string& path) {
+  struct Kept {
+    std::string path;
+    uintmax_t size = 0;
+    std::filesystem::file_time_type modified;
+    std::shared_ptr<const SoundFontPitch> pitch;
+  };
+  static std::mutex guard;
+  static std::vector<Kept> kept;  // the most recently read last
+  std::error_code error;
+  const uintmax_t size = std::filesystem::file_size(path, error);
+  if (error) return nullptr;
+  const std::filesystem::file_time_type modified = std::filesystem::last_write_time(path, error);
+  if (error) return nullptr;
+  {
+    const std::lock_guard lock(guard);
+    for (const Kept& k : kept) {
+      if (k.path == path && k.size == size && k.modified == modified) return k.pitch;
+    }
+  }
+  // Read unlocked: two threads may both read a changed file once, and each keeps a whole one.
+  std::shared_ptr<const SoundFontPitch> pitch = SoundFontPitch::Read(path);
+  if (!pitch) return nullptr;
+  const std::lock_guard lock(guard);
+  std::erase_if(kept, [&](const Kept& k) { return k.path == path; });
+  if (kept.size() >= kKeptSoundFonts) kept.erase(kept.begin());
+  kept.push_back({path, size, modified, pitch});
+  return pitch;
 }
 
 }  // namespace velorna

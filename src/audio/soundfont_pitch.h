@@ -25,6 +25,9 @@ struct LayerPitch {
   double scaleTune = kDefaultScaleTune;
   double coarseTune = 0;  // semitones, instrument and preset levels summed
   double fineTune = 0;    // cents, likewise
+  // An LFO or the modulation envelope moves the pitch as the note plays, so its whole cent
+  // changes where no fixed key pitch says.
+  bool modulated = false;
 };
 
 // The layer's pitch at `key` in absolute cents (as FluidSynth computes it, and exactly).
@@ -51,6 +54,7 @@ class SoundFontPitch {
     Range velocities;
     int link = -1;  // instrument (preset zone) or sample (instrument zone); -1: global
     std::optional<double> coarseTune, fineTune, scaleTune, rootKey;
+    std::optional<double> modLfoToPitch, vibLfoToPitch, modEnvToPitch;
   };
   struct ZoneList {
     std::optional<Zone> global;
@@ -73,5 +77,10 @@ class SoundFontPitch {
  private:
   const Preset* Find(int bank, int program) const;
 };
+
+// The key pitches of the SoundFont at `path`, read once for as long as the file keeps its
+// size and modification time: every song of a collection, and every thread, shares them.
+// Nothing when the file cannot be read (and nothing is kept).
+std::shared_ptr<const SoundFontPitch> SharedSoundFontPitch(const std::string& path);
 
 }  // namespace velorna

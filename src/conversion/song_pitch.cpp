@@ -9,7 +9,7 @@ namespace velorna {
 
 std::unique_ptr<SongNoteIndex> IndexSongForFont(const MidiFormat0Data& song,
                                                 const LoadedSoundFont& font, Reporter& reporter) {
-  std::shared_ptr<const SoundFontPitch> pitch = SoundFontPitch::Read(font.path);
+  std::shared_ptr<const SoundFontPitch> pitch = SharedSoundFontPitch(font.path);
   // The library does not change while the process runs: one check serves every job.
   static std::once_flag checked;
   static bool holds = true;

@@ -3,7 +3,9 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cmath>
+#include <filesystem>
 
 #include "support/temp_dir.h"
 #include "support/tone_font.h"
@@ -12,7 +14,8 @@ namespace velorna {
 namespace {
 
 // Debian's SoundFonts, read from their files: TimGM6mb corrects 226 of its 520 samples (by
-// up to 50 cents); FluidR3 corrects none but sets a scale tune on 20 instruments.
+// up to 50 cents); FluidR3 corrects none but sets a scale tune on 20 instruments; its mono
+// SoundFont 3 edition differs in both.
 TEST(SoundFontPitch, ReadsWhatTheSynthesizerPitchesFrom) {
   struct Case {
     const char* path;
@@ -24,8 +27,14 @@ TEST(SoundFontPitch, ReadsWhatTheSynthesizerPitchesFrom) {
   const Case cases[] = {
       {"/usr/share/sounds/sf2/TimGM6mb.sf2", 520, 226, 50, 24},
       {"/usr/share/sounds/sf2/FluidR3_GM.sf2", 0, 0, 0, 20},
+      // SoundFont 3, its samples compressed and its sample list's odd size left unpadded.
+      {"/usr/share/sounds/sf3/FluidR3Mono_GM.sf3", 1037, 19, 50, 28},
   };
   for (const Case& c : cases) {
+    if (!std::filesystem::exists(c.path)) {
+      GTEST_LOG_(INFO) << "not installed: " << c.path;
+      continue;
+    }
     const auto font = SoundFontPitch::Read(c.path);
     ASSERT_TRUE(font) << c.path;
     const auto corrected = std::count_if(font->samples.begin(), font->samples.end(),
@@ -65,11 +74,14 @@ TEST(SoundFontPitch, KeyPitchesAsTheSynthesizerComputesThem) {
     int scaleTune;
     double centsPerKey;
     double truncationLoss;  // what truncating the key's pitch loses
+    bool compressed;
   };
-  for (const Case& c : {Case{-4, 100, 100, 1}, Case{0, 50, 50, 0}, Case{0, 100, 100, 0}}) {
+  for (const Case& c : {Case{-4, 100, 100, 1, false}, Case{0, 50, 50, 0, false},
+                        Case{0, 100, 100, 0, false}, Case{-4, 100, 100, 1, true}}) {
     test::ToneFont tone;
     tone.correction = c.correction;
     tone.scaleTune = c.scaleTune;
+    tone.compressed = c.compressed;
     const auto path = (dir / "tone.sf2").string();
     ASSERT_TRUE(test::WriteToneFont(path, tone));
     const auto font = SoundFontPitch::Read(path);
@@ -86,6 +98,29 @@ TEST(SoundFontPitch, KeyPitchesAsTheSynthesizerComputesThem) {
       }
     }
   }
+}
+
+// A collection's songs share one reading; a SoundFont rewritten in place is read anew.
+TEST(SoundFontPitch, ReadOnceWhileTheFileStaysAsItIs) {
+  test::TempDir dir;
+  const auto path = (dir / "tone.sf2").string();
+  test::ToneFont tone;
+  tone.correction = -4;
+  ASSERT_TRUE(test::WriteToneFont(path, tone));
+  const auto first = SharedSoundFontPitch(path);
+  ASSERT_TRUE(first);
+  EXPECT_EQ(SharedSoundFontPitch(path), first);
+  const auto written = std::filesystem::last_write_time(path);
+  tone.correction = -7;  // the same size
+  ASSERT_TRUE(test::WriteToneFont(path, tone));
+  std::filesystem::last_write_time(path, written + std::chrono::seconds(1));
+  const auto second = SharedSoundFontPitch(path);
+  ASSERT_TRUE(second);
+  EXPECT_NE(second, first);
+  EXPECT_EQ(second->samples.at(0).correction, -7);
+  EXPECT_EQ(first->samples.at(0).correction, -4);
+  std::filesystem::remove(path);
+  EXPECT_FALSE(SharedSoundFontPitch(path));
 }
 
 }  // namespace

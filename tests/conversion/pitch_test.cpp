@@ -201,8 +201,9 @@ TEST(Pitch, EveryNoteSoundsItsTargetWithinATenthOfACent) {
 
 // Measured as absolute frequencies against the pitch the synthesizer gives each key before
 // truncating it to whole cents: on a sample whose pitch correction leaves every key a hair
-// below a whole cent, and on an instrument whose keys are 50 cents apart, every note sounds
-// its target, notes the tuning leaves alone included, whether or not its key moves.
+// below a whole cent (stored plain, and compressed as SoundFont 3 stores it), and on an
+// instrument whose keys are 50 cents apart, every note sounds its target, notes the tuning leaves
+// alone included, whether or not its key moves.
 TEST(Pitch, ExactOnCorrectedSamplesAndScaleTunedInstruments) {
   TempDir dir;
   ProbeSong song;
@@ -223,9 +224,11 @@ TEST(Pitch, ExactOnCorrectedSamplesAndScaleTunedInstruments) {
     const char* name;
     ToneFont tone;
   };
-  Font fonts[] = {{"correction -4", {}}, {"scale tune 50", {}}};
+  Font fonts[] = {{"correction -4", {}}, {"scale tune 50", {}}, {"SoundFont 3, correction -4", {}}};
   fonts[0].tone.correction = -4;
   fonts[1].tone.scaleTune = 50;
+  fonts[2].tone.correction = -4;
+  fonts[2].tone.compressed = true;
   struct Case {
     const char* name;
     Tuning tuning;

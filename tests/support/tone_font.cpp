@@ -1,9 +1,14 @@
 #include "support/tone_font.h"
 
+#include <sndfile.h>
+
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
+#include <cstring>
 #include <fstream>
 #include <numbers>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -18,6 +23,7 @@ constexpr int kNameBytes = 20;
 constexpr size_t kSampleHeaderBytes = 46;
 constexpr size_t kModulatorBytes = 10;
 constexpr uint16_t kVersionMajor = 2, kVersionMinor = 1;
+constexpr uint16_t kCompressedVersionMajor = 3;
 // Generators (SoundFont 2.01, section 8.1.2).
 constexpr uint16_t kGenInstrument = 41;
 constexpr uint16_t kGenSampleId = 53;
@@ -26,6 +32,8 @@ constexpr uint16_t kGenScaleTune = 56;
 constexpr uint16_t kGenRootKey = 58;
 constexpr uint16_t kLoopContinuously = 1;
 constexpr uint16_t kMonoSample = 1;
+constexpr uint16_t kVorbisSample = 0x10;
+constexpr double kVorbisQuality = 1.0;  // libsndfile's scale: 1 is the best
 
 void Put16(Bytes& b, uint32_t v) {
   b.push_back(static_cast<uint8_t>(v));
@@ -91,17 +99,82 @@ Bytes Bags(uint16_t generators) {
   return b;
 }
 
+// The samples as one Ogg Vorbis stream, made by libsndfile in memory as SoundFont 3 files
+// are made; nothing when it cannot encode.
+struct MemoryFile {
+  Bytes bytes;
+  sf_count_t at = 0;
+};
+std::optional<Bytes> EncodeVorbis(const std::vector<double>& frames) {
+  SF_VIRTUAL_IO io{};
+  io.get_filelen = [](void* f) {
+    return static_cast<sf_count_t>(static_cast<MemoryFile*>(f)->bytes.size());
+  };
+  io.seek = [](sf_count_t offset, int whence, void* f) {
+    auto* m = static_cast<MemoryFile*>(f);
+    const sf_count_t base = whence == SEEK_SET   ? 0
+                            : whence == SEEK_CUR ? m->at
+                                                 : static_cast<sf_count_t>(m->bytes.size());
+    m->at = std::max<sf_count_t>(0, base + offset);
+    return m->at;
+  };
+  io.read = [](void* ptr, sf_count_t count, void* f) {
+    auto* m = static_cast<MemoryFile*>(f);
+    const auto size = static_cast<sf_count_t>(m->bytes.size());
+    const sf_count_t n = std::clamp<sf_count_t>(size - m->at, 0, count);
+    std::memcpy(ptr, m->bytes.data() + m->at, static_cast<size_t>(n));
+    m->at += n;
+    return n;
+  };
+  io.write = [](const void* ptr, sf_count_t count, void* f) {
+    auto* m = static_cast<MemoryFile*>(f);
+    const auto end = static_cast<size_t>(m->at + count);
+    if (m->bytes.size() < end) m->bytes.resize(end);
+    std::memcpy(m->bytes.data() + m->at, ptr, static_cast<size_t>(count));
+    m->at += count;
+    return count;
+  };
+  io.tell = [](void* f) { return static_cast<MemoryFile*>(f)->at; };
+  MemoryFile file;
+  SF_INFO info{};
+  info.samplerate = kSampleRate;
+  info.channels = 1;
+  info.format = SF_FORMAT_OGG | SF_FORMAT_VORBIS;
+  SNDFILE* out = sf_open_virtual(&io, SFM_WRITE, &info, &file);
+  if (!out) return std::nullopt;
+  double quality = kVorbisQuality;
+  sf_command(out, SFC_SET_VBR_ENCODING_QUALITY, &quality, sizeof quality);
+  const auto count = static_cast<sf_count_t>(frames.size());
+  const bool written = sf_write_double(out, frames.data(), count) == count;
+  if (sf_close(out) != 0 || !written) return std::nullopt;
+  return std::move(file.bytes);
+}
+
 }  // namespace
 
 bool WriteToneFont(const std::filesystem::path& path, const ToneFont& tone) {
   const int frames = tone.periodSamples * tone.periods;
-  Bytes samples;
+  std::vector<double> sine;
   for (int i = 0; i < frames + kGuardSamples; ++i) {
-    const double x =
-        i < frames ? tone.amplitude * std::sin(2.0 * std::numbers::pi * i / tone.periodSamples)
-                   : 0.0;
-    Put16(samples, static_cast<uint16_t>(static_cast<int16_t>(std::lround(x * 32767.0))));
+    sine.push_back(i < frames
+                       ? tone.amplitude * std::sin(2.0 * std::numbers::pi * i / tone.periodSamples)
+                       : 0.0);
   }
+  // A compressed sample's start and end count bytes of its stream (the end one past its
+  // last) and its loop counts frames from its start; an uncompressed one counts frames.
+  Bytes samples;
+  if (tone.compressed) {
+    sine.resize(static_cast<size_t>(frames));
+    const std::optional<Bytes> vorbis = EncodeVorbis(sine);
+    if (!vorbis) return false;
+    samples = *vorbis;
+  } else {
+    for (const double x : sine) {
+      Put16(samples, static_cast<uint16_t>(static_cast<int16_t>(std::lround(x * 32767.0))));
+    }
+  }
+  const auto sampleEnd =
+      static_cast<uint32_t>(tone.compressed ? samples.size() : static_cast<size_t>(frames));
 
   Bytes phdr;
   PutPresetHeader(phdr, "tone", 0);
@@ -116,20 +189,20 @@ bool WriteToneFont(const std::filesystem::path& path, const ToneFont& tone) {
   Bytes shdr;
   PutName(shdr, "sine");
   Put32(shdr, 0);
-  Put32(shdr, static_cast<uint32_t>(frames));
+  Put32(shdr, sampleEnd);
   Put32(shdr, static_cast<uint32_t>(tone.periodSamples));
   Put32(shdr, static_cast<uint32_t>(frames - tone.periodSamples));
   Put32(shdr, kSampleRate);
   shdr.push_back(static_cast<uint8_t>(tone.rootKey));
   shdr.push_back(static_cast<uint8_t>(static_cast<int8_t>(tone.correction)));
   Put16(shdr, 0);  // link
-  Put16(shdr, kMonoSample);
+  Put16(shdr, tone.compressed ? kMonoSample | kVorbisSample : kMonoSample);
   PutName(shdr, "EOS");
   shdr.resize(2 * kSampleHeaderBytes, 0);
 
   const Bytes noModulators(kModulatorBytes, 0);  // only the terminal record
   Bytes version;
-  Put16(version, kVersionMajor);
+  Put16(version, tone.compressed ? kCompressedVersionMajor : kVersionMajor);
   Put16(version, kVersionMinor);
   const Bytes sfbk = [&] {
     Bytes body;

@@ -1,6 +1,6 @@
 // A SoundFont made by a test: one preset (bank 0, program 0) playing a looped pure sine, with
 // no vibrato, no detuned layers and a switch-like envelope, so that what comes out of the
-// synthesizer can be measured exactly.
+// synthesizer can be measured exactly. As SoundFont 2, or as 3 with the sine compressed.
 #pragma once
 
 #include <filesystem>
@@ -14,6 +14,7 @@ struct ToneFont {
   double amplitude = 0.5;   // of the recorded sine, full scale 1
   int correction = 0;       // the sample's pitch correction, cents
   int scaleTune = 100;      // the instrument zone's cents per key
+  bool compressed = false;  // SoundFont 3: the sample stored as Ogg Vorbis
 };
 
 // Writes the SoundFont to `path`; false when it could not be written.
