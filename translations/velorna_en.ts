@@ -570,8 +570,8 @@ Replace them?</translation>
         <translation>Where the preview plays</translation>
     </message>
     <message>
-        <source>押している間は平均律 (B) で、離すと選んだ音律 (A) で鳴ります</source>
-        <translation>While down, plays equal temperament (B); up, the chosen tuning (A)</translation>
+        <source>押すと平均律 (B) で、もう一度押すと選んだ音律 (A) で鳴ります</source>
+        <translation>Press for equal temperament (B), press again for the chosen tuning (A)</translation>
     </message>
     <message>
         <source>鍵盤の音名をクリックしたときと和音で鳴らす音色</source>

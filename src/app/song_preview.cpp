@@ -65,7 +65,7 @@ SongPreview::SongPreview(PreviewSource source, Reporter& reporter, QWidget* pare
   m_abButton->setObjectName(QStringLiteral("previewAB"));
   m_abButton->setCheckable(true);
   m_abButton->setAutoDefault(false);
-  m_abButton->setToolTip(tr("押している間は平均律 (B) で、離すと選んだ音律 (A) で鳴ります"));
+  m_abButton->setToolTip(tr("押すと平均律 (B) で、もう一度押すと選んだ音律 (A) で鳴ります"));
   m_programSelector = new QComboBox(this);
   m_programSelector->setObjectName(QStringLiteral("auditionProgram"));
   for (const AuditionProgram& p : kAuditionPrograms)
