@@ -14,13 +14,14 @@
 #include <span>
 
 #include "base/library_error.h"
+#include "base/limits.h"
 
 namespace velorna {
 
 namespace {
 
-constexpr int kPreviewRate = 44100;
-constexpr int kChannels = 2;
+// The preview plays at the default output rate.
+constexpr int kPreviewRate = kSampleRate;
 constexpr int kFrameBytes = kChannels * static_cast<int>(sizeof(float));
 // The sink's buffer: short, so that a change is heard soon after the player makes it.
 constexpr double kSinkBufferSeconds = 0.05;
