@@ -18,6 +18,7 @@
 #include "audio/song_sums.h"
 #include "base/address_space.h"
 #include "base/library_error.h"
+#include "conversion/memory_policy.h"
 #include "conversion/note_plan.h"
 
 namespace velorna {
@@ -574,7 +575,7 @@ bool FastEngine::MixAll(EngineTask& task, MixSink& out) {
   std::vector<WorkerKit> kits;
   std::unique_ptr<LoadedSoundFont> font = std::move(task.font);
   bool outOfRoom = false;
-  const int copies = jobs > 1 ? jobs + 1 : 1;
+  const int copies = SoundFontCopies(jobs);
   while (font) {
     WorkerKit kit;
     try {

@@ -21,10 +21,10 @@ WorkerFit FitWorkers(int asked, int64_t soundFontBytes, int64_t addressLimit) {
     room = std::min(room, (addressLimit - base - kWorkerBytes - kWorkerReservedBytes) /
                               (font + kWorkerBytes + kWorkerReservedBytes));
   }
-  // Every worker renders with a copy of its own, and with two or more the drum pass has one
-  // too; a lone worker shares its copy with the drum pass.
+  // As many workers as the copies they need leave room for.
   const int64_t copies = room + 1;
-  fit.workers = static_cast<int>(std::clamp<int64_t>(copies > 2 ? copies - 1 : 1, 1, wanted));
+  fit.workers = 1;
+  while (fit.workers < wanted && SoundFontCopies(fit.workers + 1) <= copies) ++fit.workers;
   fit.lowered = fit.workers < wanted && asked > 0;
   return fit;
 }

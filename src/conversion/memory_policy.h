@@ -27,6 +27,12 @@ inline constexpr int64_t kProgramAddressBytes = 480 * kMiB;
 // Loading a SoundFont maps its samples and, briefly, as much again.
 inline constexpr int kSoundFontLoadFactor = 2;
 
+// The SoundFont copies a run of `workers` threads loads: one for each, and one for the drum
+// pass when there are several (a lone worker shares its own with the pass).
+[[nodiscard]] constexpr int SoundFontCopies(int workers) {
+  return workers > 1 ? workers + 1 : 1;
+}
+
 struct WorkerFit {
   int workers = 1;
   bool lowered = false;  // fewer than asked, to stay within the bound
