@@ -161,6 +161,7 @@ struct ExportNote {
   double target = 0;
   int channel = 0;  // chosen
   int outKey = 0;
+  bool offTarget = false;        // sounds off its target while held: counted and reported
   std::vector<Message> prelude;  // at its tick, right before its note-on
 };
 
@@ -176,6 +177,8 @@ struct OutChannel {
   double offset = 0;
   int64_t held = -1;
   int64_t silent = -1;
+  double sounds = 0;                              // cents its bend carried when last given one
+  std::vector<std::pair<int64_t, size_t>> keyed;  // (held until, note) placed on it
   std::vector<Assignment> timeline;
 };
 
@@ -413,7 +416,7 @@ std::vector<Message> Exporter::Snapshot(int channel, const SourceState& s) const
 // and one bend share a channel first, `mpe` gives each note its own first. With none free,
 // the least audible compromise: a channel whose notes are only ringing out (their tails take
 // the new bend), else the channel of the same source whose bend is nearest (the note sounds
-// off by the difference), else the channel whose notes are released soonest.
+// off by the difference), else the channel whose bend sounds nearest (its held notes follow).
 void Exporter::PlaceOnChannel(ExportNote& n, const SourceState& s) {
   int shift = 0;
   double offset = n.target;
@@ -464,7 +467,7 @@ void Exporter::PlaceOnChannel(ExportNote& n, const SourceState& s) {
   }
   if (!chosen) {
     if (firstCrowded_ < 0) firstCrowded_ = n.on;
-    ++sum_.withoutChannel;
+    n.offTarget = true;
     for (OutChannel& c : channels_)
       if (c.source == n.source &&
           (!chosen || std::fabs(c.offset - offset) < std::fabs(chosen->offset - offset)))
@@ -474,20 +477,38 @@ void Exporter::PlaceOnChannel(ExportNote& n, const SourceState& s) {
       sum_.worstCents = std::max(sum_.worstCents, std::fabs(chosen->offset - offset));
     }
     if (!chosen) {
+      // The notes held there follow the new bend: the channel whose bend sounds nearest moves
+      // them least (measured: fewer notes off, and by less, than the one released soonest).
+      const double sounds = s.BendCents() + offset;
+      const auto rank = [&](const OutChannel& c) {
+        return std::pair{std::fabs(c.sounds - sounds), c.held};
+      };
       for (OutChannel& c : channels_)
-        if (!chosen || c.held < chosen->held) chosen = &c;
+        if (!chosen || rank(c) < rank(*chosen)) chosen = &c;
     }
     if (!chosen) return;
   }
   n.channel = chosen->number;
+  const double sounds = s.BendCents() + offset;
+  // A channel that takes another bend or part moves the notes still held on it: they sound
+  // off as well, and are counted with the note that took it.
+  std::erase_if(chosen->keyed, [&](const auto& k) { return k.first <= n.on; });
+  if (chosen->source != n.source || (!keepBend && std::fabs(chosen->offset - offset) >= kSameBend))
+    for (const auto& [until, other] : chosen->keyed) {
+      notes_[other].offTarget = true;
+      sum_.worstCents = std::max(sum_.worstCents, std::fabs(chosen->sounds - sounds));
+    }
+  chosen->keyed.emplace_back(n.held, static_cast<size_t>(&n - notes_.data()));
   if (chosen->source != n.source) {
     n.prelude = Snapshot(chosen->number, s);
     chosen->source = n.source;
     chosen->offset = offset;
     n.prelude.push_back(Bend(chosen->number, BendValue(s.BendCents() + offset)));
+    chosen->sounds = sounds;
     chosen->timeline.push_back({n.on, n.source, offset});
   } else if (!keepBend && std::fabs(chosen->offset - offset) >= kSameBend) {
     chosen->offset = offset;
+    chosen->sounds = sounds;
     n.prelude.push_back(Bend(chosen->number, BendValue(s.BendCents() + offset)));
     chosen->timeline.push_back({n.on, n.source, offset});
   }
@@ -536,6 +557,9 @@ void Exporter::Place() {
       PlaceOnChannel(n, states[static_cast<size_t>(n.source)]);
     }
   }
+  for (const ExportNote& n : notes_)
+    if (n.offTarget) sum_.crowded.push_back(n.songIndex);
+  sum_.withoutChannel = static_cast<int>(sum_.crowded.size());
 }
 
 std::vector<Message> Exporter::SetupBlock() const {

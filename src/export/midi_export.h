@@ -34,12 +34,14 @@ inline constexpr int kMaxExportBendRange = 96;
 
 // What an export did beyond the notes it placed exactly; the exporter has reported each.
 struct ExportSummary {
-  int notes = 0;           // pitched notes exported
-  int tailsTaken = 0;      // notes given a channel whose notes were only ringing out
-  int withoutChannel = 0;  // notes that found no channel of their own free
-  double worstCents = 0;   // the largest miss among those
-  int clippedBends = 0;    // bends the range could not carry
-  int sharedKeys = 0;      // mts: a key held with two targets at once
+  int notes = 0;       // pitched notes exported
+  int tailsTaken = 0;  // notes given a channel whose notes were only ringing out
+  // Notes that found no channel of their own free, or lost theirs to such a note while held.
+  int withoutChannel = 0;
+  std::vector<int32_t> crowded;  // those notes, as events of the prepared song
+  double worstCents = 0;         // the largest miss among those
+  int clippedBends = 0;          // bends the range could not carry
+  int sharedKeys = 0;            // mts: a key held with two targets at once
 };
 
 // Where an export of `songPath` goes: "SONG-bends.mid" (-mpe, -mts) in `folder`, or beside

@@ -193,8 +193,9 @@ TEST(MidiExport, CrowdedMomentsAreReported) {
     ExportForm form;
     int crowded;  // notes beyond the channels
   };
-  // bends: twelve bends on each of two channels share 15 channels; mpe: eight members.
-  for (const Case& c : {Case{ExportForm::kBends, 24 - 15}, Case{ExportForm::kMpe, 24 - 8}}) {
+  // bends: twelve bends on each of two channels share 15 channels; mpe: eight members, all
+  // taken by the first part, so the second part's first note moves a held note of the first.
+  for (const Case& c : {Case{ExportForm::kBends, 24 - 15}, Case{ExportForm::kMpe, 24 - 8 + 1}}) {
     RecordingReporter messages;
     MidiContext ctx(messages);
     MidiLoader loader = LoadSmfFromBytes(ctx, file);
