@@ -477,8 +477,16 @@ Replace them?</translation>
         <translation>Channel %1:</translation>
     </message>
     <message>
-        <source>プリセットは全体と同じ調と A4 の上に置きます。曲が自分で持つ調律（MTS）が優先します。</source>
-        <translation>Presets are laid on the same key and A4 as the dialog&apos;s tuning. The song&apos;s own tuning (MTS) comes first.</translation>
+        <source>Scala...</source>
+        <translation>Scala...</translation>
+    </message>
+    <message>
+        <source>このパートの音律を Scala 音階ファイル（.scl、あればキーボード割り当て .kbm も）から読みます</source>
+        <translation>Reads this part&apos;s tuning from a Scala scale file (.scl, and its keyboard map .kbm if there is one)</translation>
+    </message>
+    <message>
+        <source>プリセットと Scala 音階は全体と同じ調と A4 の上に置きます。曲が自分で持つ調律（MTS）が優先します。</source>
+        <translation>Presets and Scala scales are laid on the same key and A4 as the dialog&apos;s tuning. The song&apos;s own tuning (MTS) comes first.</translation>
     </message>
 </context>
 <context>

@@ -2,8 +2,11 @@
 
 #include <QComboBox>
 #include <QDialogButtonBox>
+#include <QFileInfo>
 #include <QFormLayout>
+#include <QHBoxLayout>
 #include <QLabel>
+#include <QPushButton>
 #include <QVBoxLayout>
 #include <algorithm>
 
@@ -12,8 +15,35 @@
 #include "tuning/presets.h"
 
 namespace velorna {
+namespace {
 
-ChannelTuningDlg::ChannelTuningDlg(const PartTunings& parts, QWidget* parent) : QDialog(parent) {
+constexpr QChar kFileSeparator = QLatin1Char(':');
+
+// A Scala source as a part's choice shows it: the files' names.
+QString ScalaLabel(const QString& source) {
+  const qsizetype split = source.lastIndexOf(kFileSeparator);
+  const bool withMap = !source.endsWith(QStringLiteral(".scl")) && split > 0;
+  const QString scl = withMap ? source.left(split) : source;
+  QString label = QFileInfo(scl).fileName();
+  if (withMap) label += QStringLiteral(" + ") + QFileInfo(source.mid(split + 1)).fileName();
+  return label;
+}
+
+// Selects `source` in `box`, adding it (a Scala pair) when the box does not offer it yet.
+void Select(QComboBox& box, const QString& source) {
+  int index = box.findData(source);
+  if (index < 0 && IsChannelSource(source.toStdString())) {
+    box.addItem(ScalaLabel(source), source);
+    index = box.count() - 1;
+  }
+  box.setCurrentIndex(std::max(0, index));
+}
+
+}  // namespace
+
+ChannelTuningDlg::ChannelTuningDlg(const PartTunings& parts, PathAsker askPath, Reporter& reporter,
+                                   QWidget* parent)
+    : QDialog(parent), m_askPath(std::move(askPath)), m_reporter(reporter) {
   setObjectName(QStringLiteral("channelTunings"));
   setWindowTitle(tr("パートごとの音律"));
   auto* form = new QFormLayout;
@@ -24,12 +54,23 @@ ChannelTuningDlg::ChannelTuningDlg(const PartTunings& parts, QWidget* parent) : 
     source->addItem(tr("そのまま（平均律）"), QString::fromUtf8(kUntouchedChannel));
     for (const PresetInfo& preset : Presets())
       source->addItem(TranslateWithApplication(preset.displayName), QString::fromUtf8(preset.name));
-    source->setCurrentIndex(std::max(0, source->findData(parts[part])));
-    form->addRow(tr("チャンネル %1:").arg(part + 1), source);
+    Select(*source, parts[part]);
+    auto* scala = new QPushButton(tr("Scala..."), this);
+    scala->setObjectName(QStringLiteral("partScala%1").arg(part + 1));
+    scala->setAutoDefault(false);
+    scala->setToolTip(
+        tr("このパートの音律を Scala 音階ファイル（.scl、あればキーボード割り当て "
+           ".kbm も）から読みます"));
+    connect(scala, &QPushButton::clicked, this, [this, part] { ChooseScala(part); });
+    auto* row = new QHBoxLayout;
+    row->addWidget(source, 1);
+    row->addWidget(scala);
+    form->addRow(tr("チャンネル %1:").arg(part + 1), row);
     m_sources[part] = source;
   }
   auto* note = new QLabel(
-      tr("プリセットは全体と同じ調と A4 の上に置きます。曲が自分で持つ調律（MTS）が優先します。"),
+      tr("プリセットと Scala 音階は全体と同じ調と A4 の上に置きます。曲が自分で持つ調律（MTS）"
+         "が優先します。"),
       this);
   note->setWordWrap(true);
   auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
@@ -39,6 +80,16 @@ ChannelTuningDlg::ChannelTuningDlg(const PartTunings& parts, QWidget* parent) : 
   layout->addLayout(form);
   layout->addWidget(note);
   layout->addWidget(buttons);
+}
+
+// The files are read now, so that a broken one is named while the user can choose again.
+void ChannelTuningDlg::ChooseScala(size_t part) {
+  const QString scl = m_askPath(PathPrompt::kOpenScala, m_lastScl);
+  if (scl.isEmpty()) return;
+  const QString kbm = m_askPath(PathPrompt::kOpenKeyboardMap, scl);
+  if (!ReadScalaSource(scl.toStdString(), kbm.toStdString(), m_reporter)) return;
+  m_lastScl = scl;
+  Select(*m_sources[part], kbm.isEmpty() ? scl : scl + kFileSeparator + kbm);
 }
 
 bool AddPartTunings(Tuning& tuning, const PartTunings& parts, int tonicIndex,

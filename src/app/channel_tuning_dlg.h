@@ -1,6 +1,6 @@
 // The advanced setting of a tuning per MIDI channel (part): the dialog's own tuning, a preset
-// of its own on the same key, or the part left as the song plays it ("none"), as
-// --channel-tuning names them.
+// of its own on the same key, a Scala scale with or without its keyboard map, or the part
+// left as the song plays it ("none"), as --channel-tuning names them.
 #pragma once
 
 #include <QDialog>
@@ -8,6 +8,7 @@
 #include <array>
 #include <optional>
 
+#include "app/path_prompt.h"
 #include "base/reporter.h"
 #include "tuning/tuning.h"
 
@@ -28,10 +29,17 @@ class ChannelTuningDlg : public QDialog {
   Q_OBJECT
 
  public:
-  ChannelTuningDlg(const PartTunings& parts, QWidget* parent);
+  // `askPath` asks for a part's .scl and .kbm; `reporter` hears why a file cannot be read.
+  ChannelTuningDlg(const PartTunings& parts, PathAsker askPath, Reporter& reporter,
+                   QWidget* parent);
   [[nodiscard]] PartTunings parts() const;
 
  private:
+  void ChooseScala(size_t part);
+
+  PathAsker m_askPath;
+  Reporter& m_reporter;
+  QString m_lastScl;
   std::array<QComboBox*, kPartCount> m_sources{};
 };
 

@@ -74,10 +74,9 @@ DialogSettings LoadDialogSettings() {
   if (const QStringList parts = store.value(kPartTunings).toStringList();
       parts.size() == kPartCount)
     for (size_t part = 0; part < settings.partTunings.size(); ++part) {
-      // The dialog offers presets and "none" only: anything else is no setting of its own.
+      // A preset, "none" or Scala files, as the dialog offers; anything else is no setting.
       const QString& source = parts[static_cast<qsizetype>(part)];
-      if (source == QLatin1String(kUntouchedChannel) || FindPreset(source.toStdString()))
-        settings.partTunings[part] = source;
+      if (IsChannelSource(source.toStdString())) settings.partTunings[part] = source;
     }
   const QVariantList cents = store.value(kCents).toList();
   if (cents.size() == static_cast<qsizetype>(ScaleSettings{}.cents.size())) {

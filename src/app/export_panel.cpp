@@ -26,7 +26,8 @@ constexpr std::array<FormEntry, 3> kForms{
 
 }  // namespace
 
-ExportPanel::ExportPanel(QWidget* parent) : QWidget(parent) {
+ExportPanel::ExportPanel(PathAsker askPath, Reporter& reporter, QWidget* parent)
+    : QWidget(parent), m_askPath(std::move(askPath)), m_reporter(reporter) {
   setObjectName(QStringLiteral("exportPanel"));
   m_form = new QComboBox(this);
   m_form->setObjectName(QStringLiteral("exportForm"));
@@ -49,7 +50,7 @@ ExportPanel::ExportPanel(QWidget* parent) : QWidget(parent) {
   m_partsButton->setAutoDefault(false);
   m_partsButton->setToolTip(tr("MIDI チャンネル（パート）ごとに別の音律を選びます（変換と書出）"));
   connect(m_partsButton, &QPushButton::clicked, this, [this] {
-    ChannelTuningDlg dialog(m_parts, this);
+    ChannelTuningDlg dialog(m_parts, m_askPath, m_reporter, this);
     if (dialog.exec() == QDialog::Accepted) SetPartTunings(dialog.parts());
   });
   SetPartTunings({});

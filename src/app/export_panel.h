@@ -20,7 +20,8 @@ class ExportPanel : public QWidget {
   Q_OBJECT
 
  public:
-  explicit ExportPanel(QWidget* parent);
+  // `askPath` and `reporter` serve the parts' Scala files.
+  ExportPanel(PathAsker askPath, Reporter& reporter, QWidget* parent);
 
   [[nodiscard]] ExportForm form() const;
   void SetForm(ExportForm form);
@@ -38,6 +39,8 @@ class ExportPanel : public QWidget {
   QPushButton* m_button = nullptr;
   QPushButton* m_partsButton = nullptr;
   PartTunings m_parts;
+  PathAsker m_askPath;
+  Reporter& m_reporter;
 };
 
 // Exports each of `songs` to ExportPathFor(song, folder, form) and closes with one message

@@ -481,7 +481,10 @@ void CVelornaDlg::BuildLayout() {
   actions->addWidget(exportScala);
   actions->addStretch(1);
   actions->addWidget(m_convertButton);
-  m_exportPanel = new ExportPanel(this);
+  // The asker is looked up when used: tests replace it after the dialog is built.
+  m_exportPanel = new ExportPanel(
+      [this](PathPrompt prompt, const QString& start) { return m_askPath(prompt, start); },
+      m_reporter, this);
   connect(m_exportPanel, &ExportPanel::exportRequested, this, &CVelornaDlg::OnExportMidi);
 
   auto* bottom = new QHBoxLayout;
@@ -1043,7 +1046,7 @@ void CVelornaDlg::OnConvert() {
 
 Tuning CVelornaDlg::JobTuning(const DialogTuning& tuning) {
   Tuning built = BuildTuning(ChoiceOf(tuning));
-  // The parts hold presets and "none" only (the settings keep no other), which always build.
+  // A part's Scala file may have gone since it was chosen: said, and the parts dropped.
   if (!AddPartTunings(built, m_exportPanel->partTunings(), TonicIndexOf(tuning), tuning.a4Hz,
                       m_reporter))
     built.channels.clear();

@@ -25,6 +25,7 @@
 #include "app/dialog_bridge.h"
 #include "app/export_panel.h"
 #include "app/offset_spin_box.h"
+#include "app/path_prompt.h"
 #include "app/result_player.h"
 #include "app/tuning_panel.h"
 #include "conversion/conversion_job.h"
@@ -48,20 +49,6 @@ using ConversionRunner =
     std::function<ConversionResult(const std::string& path, const ConversionOptions& options,
                                    JobControl& control, JobObserver& observer, Reporter& reporter)>;
 
-enum class PathPrompt {
-  kOpenMidi,
-  kSaveScale,
-  kOpenScale,
-  kOpenMidiPattern,
-  kOpenSoundFont,
-  kChooseOutputFolder,
-  kOpenScala,
-  kOpenKeyboardMap,  // after a .scl; cancelled: the scale's default mapping
-  kSaveScala         // the .scl; its .kbm goes beside it under the same name
-};
-// Asks the user for a path; an empty string when cancelled. `start` is the MIDI path holding
-// '*' for kOpenMidiPattern, else the file or folder the dialog starts at (may be empty).
-using PathAsker = std::function<QString(PathPrompt prompt, const QString& start)>;
 QString AskPathWithFileDialog(PathPrompt prompt, const QString& start);
 // Asks for the songs to convert, several at once; empty when cancelled.
 using SongsAsker = std::function<QStringList(const QString& folder)>;

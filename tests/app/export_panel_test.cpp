@@ -11,6 +11,7 @@
 #include "app/short_song.h"
 #include "midi/midi_constants.h"
 #include "midi/smf_reader.h"
+#include "support/scala_text.h"
 #include "support/smf_bytes.h"
 #include "support/temp_dir.h"
 #include "tuning/song_tuning.h"
@@ -94,8 +95,8 @@ class ExportPanelTest : public QObject {
     QVERIFY(Control<QCheckBox>(again, "ignoreSongTuning")->isChecked());
   }
 
-  // Parts tuned apart in the advanced settings reach the job as channel tunings on the
-  // dialog's key and come back after a restart.
+  // Parts tuned apart in the advanced settings (a preset, none, a Scala scale) reach the job
+  // as channel tunings on the dialog's key and come back after a restart.
   void partTuningsReachTheJobAndAreRemembered() {
     std::optional<ConversionOptions> seen;
     auto dialog = MakeDialog([&](const std::string&, const ConversionOptions& options, JobControl&,
@@ -103,29 +104,42 @@ class ExportPanelTest : public QObject {
       seen = options;
       return ConversionResult::kNotWritten;
     });
+    TempDir dir;
+    constexpr int kSteps = 19;
+    const auto scl = dir / "19edo.scl";
+    const std::string text = EqualStepsScl(kSteps, 1200);
+    WriteBytes(scl, Bytes(text.begin(), text.end()));
+    dialog->SetPathAsker([&](PathPrompt prompt, const QString&) {
+      return prompt == PathPrompt::kOpenScala ? QString::fromStdString(scl.string()) : QString();
+    });
     ModalAnswerer answerer;
     answerer.other = [](QDialog& parts) {
       auto* second = parts.findChild<QComboBox*>(QStringLiteral("part2"));
       auto* third = parts.findChild<QComboBox*>(QStringLiteral("part3"));
       second->setCurrentIndex(second->findData(QStringLiteral("pythagorean")));
       third->setCurrentIndex(third->findData(QStringLiteral("none")));
+      parts.findChild<QPushButton*>(QStringLiteral("partScala4"))->click();
       parts.accept();
     };
     Click(*dialog, "partTunings");
-    TempDir dir;
     dialog->ConvertSongs({QString::fromStdString((dir / "song.mid").string())});
     QTRY_VERIFY(!dialog->IsConverting());
     QVERIFY(seen.has_value());
     const std::vector<ChannelKeys>& channels = seen->tuning.channels;
-    QCOMPARE(channels.size(), size_t{2});
+    QCOMPARE(channels.size(), size_t{3});
     QCOMPARE(channels[0].channel, 1);
     QVERIFY(std::abs(*channels[0].keys[69] - (1200 * std::log2(27.0 / 16) - 900)) < 1e-6);
     QCOMPARE(channels[1].channel, 2);
     QCOMPARE(*channels[1].keys[64], 0.0);
+    // The scale's default mapping: neighbouring keys one step of 19 apart, on every octave.
+    QCOMPARE(channels[2].channel, 3);
+    for (size_t key = 24; key < 108; key += 7)
+      QVERIFY(std::abs(*channels[2].keys[key + 1] - *channels[2].keys[key] -
+                       (1200.0 / kSteps - 100)) < 1e-6);
 
     dialog.reset();
     CVelornaDlg again{ConversionRunner{}};
-    QVERIFY(Control<QPushButton>(again, "partTunings")->text().contains(QStringLiteral("(2)")));
+    QVERIFY(Control<QPushButton>(again, "partTunings")->text().contains(QStringLiteral("(3)")));
   }
 };
 
