@@ -304,6 +304,14 @@
         <translation>%1 pitch bends did not fit the bend range of %2 semitones and were held at its end (--bend-range widens it).</translation>
     </message>
     <message>
+        <source>書き出すファイルは %1 バイトで、Velorna が読み込める %2 バイトを超えるため、書き出しませんでした（--as bends や mts ならより小さくなります）。</source>
+        <translation>The file to export would be %1 bytes, more than the %2 bytes Velorna reads, so it was not written (--as bends or mts make it smaller).</translation>
+    </message>
+    <message>
+        <source>書き出すファイルを読み込むと %1 個の音のうち %2 個しか残らない（1 曲に入るイベント数を超える）ため、書き出しませんでした。</source>
+        <translation>Read back, the file to export would keep only %2 of its %1 notes (more events than a song holds), so it was not written.</translation>
+    </message>
+    <message>
         <source>%1 個の音は、同じ鍵盤が別の音高で鳴っている間に始まりました。鳴っている音も新しい音高に合わせます。</source>
         <translation>%1 notes started while their key was sounding at another pitch; the sounding note follows the new pitch.</translation>
     </message>

@@ -11,6 +11,7 @@ inline constexpr uint32_t kExptCrowded = 0x0E000001;
 inline constexpr uint32_t kExptBendClipped = 0x0E000002;
 inline constexpr uint32_t kExptSharedKey = 0x0E000003;
 inline constexpr uint32_t kExptWritten = 0x0E000004;
+inline constexpr uint32_t kExptUnreadable = 0x0E000005;
 }  // namespace code
 
 namespace export_msg {
@@ -32,6 +33,18 @@ inline std::string SharedKey(int notes) {
   return std::to_string(notes) +
          " 個の音は、同じ鍵盤が別の音高で鳴っている間に始まりました。鳴っている音も新しい音高に合わ"
          "せます。";
+}
+
+// An export Velorna could not read back whole is not written; the output's path goes before.
+inline std::string LargerThanRead(int64_t bytes, int64_t most) {
+  return "書き出すファイルは " + std::to_string(bytes) + " バイトで、Velorna が読み込める " +
+         std::to_string(most) +
+         " バイトを超えるため、書き出しませんでした（--as bends や mts ならより小さくなります）。";
+}
+inline std::string NotesLostOnRead(int kept, int written) {
+  return "書き出すファイルを読み込むと " + std::to_string(written) + " 個の音のうち " +
+         std::to_string(kept) +
+         " 個しか残らない（1 曲に入るイベント数を超える）ため、書き出しませんでした。";
 }
 
 // The dialog's closing word on an export of `asked` songs; the paths follow, one a line.

@@ -697,7 +697,8 @@ void AppendBe(std::vector<uint8_t>& out, uint32_t value, int bytes) {
   for (int i = bytes - 1; i >= 0; --i) out.push_back(static_cast<uint8_t>(value >> (8 * i)));
 }
 
-std::vector<uint8_t> Chunk(std::vector<Item>& items) {
+// Also counts the note-ons it writes.
+std::vector<uint8_t> Chunk(std::vector<Item>& items, int& noteOns) {
   std::stable_sort(items.begin(), items.end(), [](const Item& a, const Item& b) {
     return std::tie(a.tick, a.order) < std::tie(b.tick, b.order);
   });
@@ -710,6 +711,8 @@ std::vector<uint8_t> Chunk(std::vector<Item>& items) {
     body.insert(body.end(), delta, delta + n);
     last = item.tick;
     body.insert(body.end(), item.bytes.begin(), item.bytes.end());
+    if (item.bytes.size() == 3 && (item.bytes[0] & 0xF0) == st::kNoteOn && item.bytes[2] > 0)
+      ++noteOns;
   }
   body.insert(body.end(), {0x00, 0xFF, 0x2F, 0x00});
   std::vector<uint8_t> chunk{'M', 'T', 'r', 'k'};
@@ -731,7 +734,7 @@ std::vector<uint8_t> Exporter::Run(std::vector<std::unique_ptr<MidiTrack>>& trac
     std::vector<Item> items;
     // Our own encodings have no buffer to copy; the track's own ones keep theirs.
     EmitTrack(t, *tracks[t], items);
-    const std::vector<uint8_t> chunk = Chunk(items);
+    const std::vector<uint8_t> chunk = Chunk(items, sum_.noteOns);
     file.insert(file.end(), chunk.begin(), chunk.end());
   }
   sum = sum_;
@@ -799,13 +802,35 @@ std::string ExportPathFor(const std::string& songPath, const std::string& folder
   return (dir / (song.stem().string() + suffix)).string();
 }
 
+// Why Velorna's own reader would not give back every note of `bytes`, an export that wrote
+// `noteOns` note-ons; none when it gives them all. The reader's limits decide, read as it reads.
+std::optional<std::string> UnreadableBecause(const std::vector<uint8_t>& bytes, int noteOns) {
+  SilentReporter quiet;
+  MidiContext ctx(quiet);
+  MidiLoader back = LoadSmfFromBytes(ctx, bytes);
+  PrepareSong(ctx, back);
+  int kept = 0;
+  if (back.song && back.song->track)
+    for (const MidiEvent& e : back.song->track->events) kept += e.status == st::kNote ? 1 : 0;
+  if (kept >= noteOns) return std::nullopt;
+  if (kept == 0 && static_cast<int64_t>(bytes.size()) > kSongCapacity)
+    return export_msg::LargerThanRead(static_cast<int64_t>(bytes.size()), kSongCapacity);
+  return export_msg::NotesLostOnRead(kept, noteOns);
+}
+
 bool ExportSong(const std::string& songPath, const std::string& outPath, const Tuning& tuning,
                 const ExportOptions& options, Reporter& reporter, ExportSummary* summary) {
   MidiContext ctx(reporter);
   MidiLoader loader = LoadSmf(ctx, songPath);
+  ExportSummary sum;
   const std::optional<std::vector<uint8_t>> bytes =
-      ExportSongBytes(ctx, loader, tuning, options, summary);
+      ExportSongBytes(ctx, loader, tuning, options, &sum);
+  if (summary) *summary = sum;
   if (!bytes) return false;
+  if (const std::optional<std::string> why = UnreadableBecause(*bytes, sum.noteOns)) {
+    ShowLibraryError(reporter, LibraryModule::EXPT, code::kExptUnreadable, outPath + ": " + *why);
+    return false;
+  }
   AtomicFile out(outPath);
   if (!out.Write(*bytes) || !out.Commit()) {
     reporter.ShowText(PathAndCause(outPath, out.error()));

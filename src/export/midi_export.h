@@ -42,6 +42,7 @@ struct ExportSummary {
   double worstCents = 0;         // the largest miss among those
   int clippedBends = 0;          // bends the range could not carry
   int sharedKeys = 0;            // mts: a key held with two targets at once
+  int noteOns = 0;               // in the file written, drums included
 };
 
 // Where an export of `songPath` goes: "SONG-bends.mid" (-mpe, -mts) in `folder`, or beside
@@ -57,8 +58,9 @@ struct ExportSummary {
                                                                   const ExportOptions& options,
                                                                   ExportSummary* summary = nullptr);
 
-// Loads `songPath`, exports it and writes `outPath` (replaced as what it is). False when
-// nothing was written; `reporter` has heard why.
+// Loads `songPath`, exports it and writes `outPath` (replaced as what it is), unless Velorna
+// itself could not read the result back whole (too large a file, or more events than a song
+// holds). False when nothing was written; `reporter` has heard why.
 [[nodiscard]] bool ExportSong(const std::string& songPath, const std::string& outPath,
                               const Tuning& tuning, const ExportOptions& options,
                               Reporter& reporter, ExportSummary* summary = nullptr);
