@@ -48,6 +48,8 @@ class DryRendering {
   void Stop();
 
   bool finished() const { return phase_ == Phase::kDone; }
+  // Every event has been given: only the voices' tail is left, at most the tail limit long.
+  bool ringingOut() const { return phase_ == Phase::kVoiceTail; }
   bool full() const { return full_; }
   // The events given to Start, for rendering them again after full().
   std::vector<TimedEvent> TakeEvents() { return std::move(events_); }

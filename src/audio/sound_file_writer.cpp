@@ -38,6 +38,8 @@ constexpr std::array<std::pair<std::string_view, SoundFileType>, 4> kExtensions{
     {".aif", SoundFileType::kAiff},
 }};
 
+// A value rounds past a depth's highest step exactly when it reaches this beyond it.
+constexpr double kHalfStep = 0.5;
 // Full scale of 16-bit output, in steps.
 constexpr double kFullScale16 = 32768.0;
 // Below half a 16-bit step a sample rounds to 0.
@@ -283,20 +285,24 @@ bool Stream::Encode(std::span<const float> mix) {
       // Rounded at the output's own depth, clipped there, then left-justified in 32 bits
       // as libsndfile's int interface takes it. This loop is all the pass after a Stop does
       // with a mix scaled as a whole, so it stays lean: the peak is kept in steps.
-      const int64_t full = int64_t{1} << (shape_.bits - 1);
-      const int64_t highest = full - 1;
+      const int full = 1 << (shape_.bits - 1);
       const int justify = 1 << (32 - shape_.bits);
       const double toSteps = scale_ * static_cast<double>(full);
-      int64_t peak = 0;
-      int64_t clipped = 0;
+      // Clipped before it is rounded, so that the loop runs on whole vectors; NaN counts as
+      // clipped low, as RoundSample has it.
+      const double top = full - 1 + kHalfStep, bottom = -full - kHalfStep;
+      const float* in = part.data();
+      int* out = shaped_.data();
+      int peak = 0;
+      int clipped = 0;  // of at most kBlockSamples
       for (size_t i = 0; i < n; ++i) {
-        int64_t v = RoundSample(part[i] * toSteps);
-        if (v > highest || v < -full) {
-          ++clipped;
-          v = std::clamp(v, -full, highest);
-        }
+        const double x = static_cast<double>(in[i]) * toSteps;
+        const bool high = x >= top, low = !(x > bottom);
+        clipped += static_cast<int>(high || low);
+        const double inside = high ? full - 1 : low ? -full : x;
+        const int v = RoundSmallSample(inside);
         peak = std::max(peak, v < 0 ? -v : v);
-        shaped_[i] = static_cast<int>(v) * justify;
+        out[i] = v * justify;
       }
       level_.clippedSamples += clipped;
       outPeak_ = std::max(outPeak_, static_cast<double>(peak) / static_cast<double>(full));

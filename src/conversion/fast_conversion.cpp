@@ -38,9 +38,6 @@ constexpr int64_t kRunFrames = 4 * kSumChunkFrames;
 constexpr int64_t kNoteStepFrames = kRunFrames;
 // A note's step where the mix goes out block by block (see EngineTask::eagerFrames).
 constexpr int64_t kEagerStepFrames = kSumChunkFrames / 4;
-// Notes one thread may hold at the window to render the note that holds the mix back: each
-// keeps a small synthesizer, and a song rarely holds more at once.
-constexpr int kMaxHeldNotes = 256;
 // Voices of the synthesizers that render single notes: a note rarely starts more than a few.
 constexpr int kNoteVoices = 32;
 // How often the coordinating thread refreshes progress and mixes finished sums.
@@ -177,20 +174,34 @@ class FastJob {
   bool AllDone() const;
   int32_t FirstUnfinishedEvent() const;
 
+  // A note a thread has started and not finished. Its rendering is on the heap: a thread
+  // may hold many at the window's end while the mix catches up.
+  struct OpenNote {
+    size_t n = 0;
+    RenderRates rates;
+    std::unique_ptr<DryRendering> rendering;
+  };
   // What one worker thread renders with.
   struct Worker : WorkerKit {
     BlockRun run;
-    int held = 0;  // notes of this thread held at the window while it renders another
+    std::vector<OpenNote> open;
   };
   void Serve(Worker& worker);
   void StartDrums();
   // Takes the next note and its plan; under the lock, as the plans are made in song order.
   size_t TakeNote(NotePlan& plan);
-  void RenderNote(Worker& worker, size_t n, NotePlan& plan);
+  // Starts the note's rendering among the thread's open notes; one that cannot start is
+  // done at once.
+  void StartNote(Worker& worker, size_t n, NotePlan& plan);
+  // Renders the thread's open notes to their ends in steps, publishing how far each got.
+  void RenderOpenNotes(Worker& worker);
+  // Under the lock: the open note to render next (the furthest behind of those the window
+  // lets go on), or null.
+  OpenNote* NextToRender(Worker& worker) const;
+  // The note is done (`wasOpen`: it was among the open notes), cut at `cut` by a Stop.
+  void CloseNote(size_t n, int64_t cut, bool wasOpen = false);
   void RenderDrumStep(Worker& worker, int64_t limit);
   void Drain(Worker& worker, DryRendering& rendering, int64_t limit);
-  // Renders a note to its end in steps, publishing how far it got under `slot`.
-  void DrainNote(Worker& worker, DryRendering& rendering, size_t n);
   // Whether the drum pass has a step to take that the window has room for.
   bool DrumsDue() const;
 
@@ -223,6 +234,7 @@ class FastJob {
   bool drumsClaimed_ = false;  // some thread has started the drum pass
   DryRendering drums_;
   bool drumsBusy_ = false;
+  int openNotes_ = 0;  // open notes of all threads
   std::atomic<bool> failed_{false};
   bool outputFailed_ = false;  // written by the coordinating thread alone
   int64_t mixedBefore_ = 0;
@@ -327,57 +339,116 @@ bool FastJob::DrumsDue() const {
   return !Ending() && !drumsBusy_ && drumsAt_ != kNever && drumsAt_ < WindowEnd();
 }
 
-void FastJob::DrainNote(Worker& worker, DryRendering& rendering, size_t n) {
-  while (!rendering.finished()) {
+FastJob::OpenNote* FastJob::NextToRender(Worker& worker) const {
+  OpenNote* next = nullptr;
+  for (OpenNote& note : worker.open) {
+    const DryRendering& r = *note.rendering;
+    // A note past its events rings out past the window: for at most the tail limit, so the
+    // sums beyond the window stay bounded whatever the song.
+    if (r.position() >= WindowEnd() && !r.ringingOut()) continue;
+    if (!next || r.position() < next->rendering->position()) next = &note;
+  }
+  return next;
+}
+
+void FastJob::StartNote(Worker& worker, size_t n, NotePlan& plan) {
+  auto rendering = std::make_unique<DryRendering>();
+  // Nothing is handed out before the note's voices start, so a note whose voices fill the
+  // small synthesizer is simply rendered again with the full polyphony (RenderOpenNotes).
+  if (!plan.sounds || !rendering->Start(*worker.font, worker.fewVoices.get(),
+                                        std::move(plan.events), true, plan.rates)) {
+    CloseNote(n, kNever);
+    return;
+  }
+  worker.open.push_back(OpenNote{n, plan.rates, std::move(rendering)});
+  std::lock_guard lock(mutex_);
+  ++openNotes_;
+}
+
+void FastJob::RenderOpenNotes(Worker& worker) {
+  while (!worker.open.empty()) {
+    OpenNote* note = nullptr;
     int64_t drumLimit = -1;
-    size_t held = notes_.size();  // a note taken to render while this one waits
-    NotePlan heldPlan;
+    size_t taken = notes_.size();  // a note started while the open ones wait
+    NotePlan plan;
     {
-      // A note held long takes the drum pass's steps in turn while it waits for room, or
-      // with every thread inside a long note the pass would hold the mix back for the whole
-      // note. When every thread waits, one of them inside a note, and
-      // nothing can be mixed, what holds the mix back (a note not yet taken) has nobody to
-      // render it: this thread renders it, its own note held where it is, so that the window
-      // holds for every song. Only past kMaxHeldNotes such notes on one thread does its
-      // note go on past the window.
+      // Open notes wait at the window's end for the mix to catch up. Meanwhile this thread
+      // takes the drum pass's steps in turn, or with every thread inside a long note the
+      // pass would hold the mix back for the whole note. When every thread waits and
+      // nothing can be mixed, what holds the mix back is a note not yet taken: this thread
+      // starts it beside its own. At most one note per sounding voice waits there (the
+      // polyphony holds the song's notes to kRenderPolyphony at once), so the window holds
+      // for every song; only past kMaxOpenNotes does the note furthest behind go on.
       std::unique_lock lock(mutex_);
-      ++waiting_;
-      changed_.notify_all();
-      changed_.wait(lock, [&] {
-        return Ending() || rendering.position() < WindowEnd() || DrumsDue() ||
-               (waiting_ >= workers_ && !Takeable());
-      });
-      --waiting_;
-      if (Ending()) return;
-      if (rendering.position() >= WindowEnd() && DrumsDue()) {
+      note = NextToRender(worker);
+      if (!note) {
+        ++waiting_;
+        changed_.notify_all();
+        changed_.wait(lock, [&] {
+          return Ending() || NextToRender(worker) || DrumsDue() ||
+                 (waiting_ >= workers_ && !Takeable());
+        });
+        --waiting_;
+        note = NextToRender(worker);
+      }
+      if (Ending()) break;
+      if (!note && DrumsDue()) {
         drumsBusy_ = true;
         drumLimit = drumsAt_ + kDrumStepFrames;
-      } else if (rendering.position() >= WindowEnd() && worker.held < kMaxHeldNotes &&
-                 nextNote_ < notes_.size() && notes_[nextNote_].startFrame < WindowEnd()) {
-        held = TakeNote(heldPlan);
+      } else if (!note && openNotes_ < kMaxOpenNotes && nextNote_ < notes_.size() &&
+                 notes_[nextNote_].startFrame < WindowEnd()) {
+        taken = TakeNote(plan);
+      } else if (!note) {
+        note = &*std::min_element(worker.open.begin(), worker.open.end(),
+                                  [](const auto& a, const auto& b) {
+                                    return a.rendering->position() < b.rendering->position();
+                                  });
       }
     }
     if (drumLimit >= 0) {
       RenderDrumStep(worker, drumLimit);
       continue;
     }
-    if (held < notes_.size()) {
-      ++worker.held;
-      RenderNote(worker, held, heldPlan);
-      --worker.held;
+    if (taken < notes_.size()) {
+      PassPoint(control_, JobPoint::kNote);
+      StartNote(worker, taken, plan);
       continue;
     }
+    DryRendering& rendering = *note->rendering;
     // Short steps where the mix goes out block by block: a note holds it back less long.
     const int64_t step = rendering.position() < eagerUntil_ ? kEagerStepFrames : kNoteStepFrames;
     Drain(worker, rendering, rendering.position() + step);
-    // A refused start hands nothing out; the note is rendered again from its start.
-    if (rendering.full()) return;
+    // A refused start has handed nothing out: the note starts again with every voice.
+    bool ended = rendering.full() && !rendering.Start(*worker.font, worker.settings.get(),
+                                                      rendering.TakeEvents(), false, note->rates);
+    ended = ended || rendering.finished();
+    if (ended) {
+      const size_t n = note->n;
+      worker.open.erase(worker.open.begin() + (note - worker.open.data()));
+      CloseNote(n, kNever, true);
+      continue;
+    }
     std::lock_guard lock(mutex_);
-    for (auto& [note, reached] : inFlight_) {
-      if (note == n) reached = rendering.position();
+    for (auto& [n, reached] : inFlight_) {
+      if (n == note->n) reached = rendering.position();
     }
     changed_.notify_all();
   }
+  // A Stop or a failure: each note still open is cut where its rendering got to.
+  for (const OpenNote& open : worker.open) {
+    CloseNote(open.n, std::max(notes_[open.n].startFrame, open.rendering->position()), true);
+  }
+  worker.open.clear();
+}
+
+void FastJob::CloseNote(size_t n, int64_t cut, bool wasOpen) {
+  std::lock_guard lock(mutex_);
+  if (wasOpen) --openNotes_;
+  cutAt_ = std::min(cutAt_, cut);
+  std::erase_if(inFlight_, [n](const auto& entry) { return entry.first == n; });
+  done_[n] = 1;
+  while (firstUndone_ < nextNote_ && done_[firstUndone_]) ++firstUndone_;
+  changed_.notify_all();
 }
 
 void FastJob::RenderDrumStep(Worker& worker, int64_t limit) {
@@ -395,29 +466,6 @@ size_t FastJob::TakeNote(NotePlan& plan) {
   return n;
 }
 
-void FastJob::RenderNote(Worker& worker, size_t n, NotePlan& plan) {
-  int64_t cut = kNever;  // where a Stop ended this note's rendering
-  if (plan.sounds) {
-    const RenderRates rates = plan.rates;
-    DryRendering rendering;
-    // Nothing is handed out before the note's voices start, so a note whose voices fill
-    // the small synthesizer is simply rendered again with the full polyphony.
-    if (rendering.Start(*worker.font, worker.fewVoices.get(), std::move(plan.events), true, rates))
-      DrainNote(worker, rendering, n);
-    if (rendering.full() &&
-        rendering.Start(*worker.font, worker.settings.get(), rendering.TakeEvents(), false, rates))
-      DrainNote(worker, rendering, n);
-    if (!rendering.finished() && Ending())
-      cut = std::max(notes_[n].startFrame, rendering.position());
-  }
-  std::lock_guard lock(mutex_);
-  cutAt_ = std::min(cutAt_, cut);
-  std::erase_if(inFlight_, [n](const auto& entry) { return entry.first == n; });
-  done_[n] = 1;
-  while (firstUndone_ < nextNote_ && done_[firstUndone_]) ++firstUndone_;
-  changed_.notify_all();
-}
-
 void FastJob::Work() {
   // Declared here: with one thread, the drum pass borrows its SoundFont until the end below.
   Worker worker;
@@ -426,6 +474,7 @@ void FastJob::Work() {
   } catch (const std::bad_alloc&) {
     // Out of memory anywhere on this thread ends the whole job; the job says so.
     failed_ = true;
+    worker.open.clear();
   }
   std::lock_guard lock(mutex_);
   --workers_;
@@ -476,7 +525,8 @@ void FastJob::Serve(Worker& worker) {
       const size_t n = TakeNote(plan);
       lock.unlock();
       PassPoint(control_, JobPoint::kNote);
-      RenderNote(worker, n, plan);
+      StartNote(worker, n, plan);
+      RenderOpenNotes(worker);
     }
     lock.lock();
   }

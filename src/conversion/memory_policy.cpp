@@ -11,7 +11,8 @@ WorkerFit FitWorkers(int asked, int64_t soundFontBytes, int64_t addressLimit) {
   const int wanted =
       std::max(1, asked > 0 ? asked : static_cast<int>(std::thread::hardware_concurrency()));
   // Copies of the SoundFont besides the job's own that the bound has room for.
-  int64_t room = (kRunMemoryBytes - kJobBaseBytes - kWorkerBytes) / (font + kWorkerBytes);
+  int64_t room = (kRunMemoryBytes - kJobBaseBytes - kMaxOpenNotes * kOpenNoteBytes - kWorkerBytes) /
+                 (font + kWorkerBytes);
   if (addressLimit >= 0) {
     const int64_t base = kProgramAddressBytes + kSoundFontLoadFactor * font;
     if (addressLimit < base + kWorkerBytes + kWorkerReservedBytes) {

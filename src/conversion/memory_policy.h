@@ -19,6 +19,11 @@ inline constexpr int64_t kRunMemoryBytes = 1536 * kMiB;
 inline constexpr int64_t kJobBaseBytes = 256 * kMiB;
 // One worker besides its SoundFont: its two synthesizers' settings, voices and buffers.
 inline constexpr int64_t kWorkerBytes = 16 * kMiB;
+// Notes waiting open at the window's end while the mix catches up, each with a small
+// synthesizer of its own (its buffers take about 0.8 MB, whatever its voices): the polyphony
+// holds a song to 256 sounding notes at once, and a few more may be on their way there.
+inline constexpr int kMaxOpenNotes = 320;
+inline constexpr int64_t kOpenNoteBytes = kMiB;
 // Address space a worker thread reserves besides what it uses: its stack and its share of
 // the allocator's arenas. Counted only under an address-space limit.
 inline constexpr int64_t kWorkerReservedBytes = 72 * kMiB;
