@@ -4,7 +4,8 @@
 # switch while playing (goal <= 0.3 s; the worst of five each), and the underruns over 60 s
 # of a dense song (goal 0). Then the time from turning adaptive intonation on while a
 # 30-minute song plays (from 10 minutes in) to its being heard: its choice is made over the
-# whole song first.
+# whole song first. A change of tuning also gives the processor time the process took over it:
+# what it takes on an idle machine.
 #   bench/preview.sh [song.mid [soundfont]]   (default: the densest openmsx song, FluidR3)
 # Needs a release build (scripts/build.sh release).
 set -euo pipefail

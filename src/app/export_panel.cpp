@@ -45,6 +45,7 @@ ExportPanel::ExportPanel(PathAsker askPath, Reporter& reporter, QWidget* parent)
   m_button->setToolTip(
       tr("選んだ曲（なければ一覧の全曲）を今の音律で鳴る MIDI ファイルに書き出します"));
   connect(m_button, &QPushButton::clicked, this, &ExportPanel::exportRequested);
+  connect(m_ignoreSongTuning, &QCheckBox::toggled, this, &ExportPanel::tuningChanged);
   m_partsButton = new QPushButton(this);
   m_partsButton->setObjectName(QStringLiteral("partTunings"));
   m_partsButton->setAutoDefault(false);
@@ -86,7 +87,9 @@ void ExportPanel::SetIgnoreSongTuning(bool ignore) {
 }
 
 void ExportPanel::SetPartTunings(const PartTunings& parts) {
+  const bool changed = parts != m_parts;
   m_parts = parts;
+  if (changed) emit tuningChanged();
   const auto tuned = std::count_if(parts.begin(), parts.end(),
                                    [](const QString& source) { return !source.isEmpty(); });
   // The count says at a glance that some parts play apart.

@@ -32,6 +32,8 @@ class ExportPanel : public QWidget {
 
  signals:
   void exportRequested();
+  // The song's own tuning or the parts' tunings changed: what a conversion plays did.
+  void tuningChanged();
 
  private:
   QComboBox* m_form = nullptr;

@@ -4,6 +4,7 @@
 #include <QAudioSink>
 #include <QComboBox>
 #include <QEvent>
+#include <QFileInfo>
 #include <QGridLayout>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -180,30 +181,42 @@ void SongPreview::OnPlay() {
     UpdateButtons();
     return;
   }
-  const QString song = m_source.song();
-  if (song.isEmpty()) return;
-  if (!m_song) {
-    setCursor(Qt::WaitCursor);
-    m_song = PreviewPlayer::Open(song.toStdString(), m_source.soundFont().toStdString(), Rate(),
-                                 m_reporter);
-    unsetCursor();
-    if (!m_song) return;
-    m_tuningDue.stop();  // the tuning is read now
-    (void)m_song->SetTuning(m_source.tuning());
-    m_song->SelectB(m_abButton->isChecked());
-    m_showing = true;
-    m_slider->setRange(0, static_cast<int>(m_song->songFrames() * kSliderStepsPerSecond / Rate()));
-    m_showing = false;
-    m_song->Seek(int64_t{m_slider->value()} * Rate() / kSliderStepsPerSecond);
-  }
+  if (!m_song && !OpenSong(SliderFrame())) return;
   Hear(m_song.get());
   m_song->Play();
   m_tick.start();
   UpdateButtons();
 }
 
+bool SongPreview::OpenSong(int64_t frame) {
+  const QString song = m_source.song();
+  if (song.isEmpty()) return false;
+  setCursor(Qt::WaitCursor);
+  m_song = PreviewPlayer::Open(song.toStdString(), m_source.soundFont().toStdString(), Rate(),
+                               m_reporter);
+  unsetCursor();
+  if (!m_song) return false;
+  m_tuningDue.stop();  // the tuning is read now
+  (void)m_song->SetTuning(m_source.tuning());
+  m_song->SelectB(m_abButton->isChecked());
+  ShowLength(m_song->songFrames());
+  m_song->Seek(frame);
+  return true;
+}
+
+int64_t SongPreview::SliderFrame() const {
+  return int64_t{m_slider->value()} * Rate() / kSliderStepsPerSecond;
+}
+
+void SongPreview::ShowLength(int64_t frames) {
+  m_songFrames = frames;
+  m_showing = true;
+  m_slider->setRange(0, static_cast<int>(frames * kSliderStepsPerSecond / Rate()));
+  m_showing = false;
+}
+
 void SongPreview::OnSliderMoved() {
-  if (m_song) m_song->Seek(int64_t{m_slider->value()} * Rate() / kSliderStepsPerSecond);
+  if (m_song) m_song->Seek(SliderFrame());
   ShowPosition();
 }
 
@@ -212,16 +225,40 @@ void SongPreview::TuningChanged() {
 }
 
 void SongPreview::SourceChanged() {
+  const QString song = m_source.song();
+  const QString font = m_source.soundFont();
+  if (song == m_songPath && font == m_fontPath) return;
+  const bool sameSong = song == m_songPath;
+  m_songPath = song;
+  m_fontPath = font;
+  const int64_t at = m_song ? m_song->position() : 0;
+  const bool wasPlaying = m_song && m_song->playing();
   if (m_song && m_song->playing()) m_song->Pause();
   if (m_heard == m_song.get()) m_heard = nullptr;
   m_song.reset();
-  if (m_audition && m_auditionFont != m_source.soundFont()) {
+  if (m_audition && m_auditionFont != font) {
     if (m_heard == m_audition.get()) m_heard = nullptr;
     m_audition.reset();
   }
-  m_showing = true;
-  m_slider->setValue(0);
-  m_showing = false;
+  // Another SoundFont changes what Convert writes: the song goes on with it where it was.
+  // A name still being typed is taken once it names a file.
+  if (sameSong && wasPlaying && (font.isEmpty() || QFileInfo(font).isFile()) && OpenSong(at)) {
+    Hear(m_song.get());
+    m_song->Play();
+    UpdateButtons();
+    return;
+  }
+  if (!sameSong) {
+    // The song's length, from the song alone: the slider sets where Play starts. A song
+    // that cannot be read says why when Play opens it.
+    SilentReporter quiet;
+    const std::optional<int64_t> frames =
+        song.isEmpty() ? std::nullopt : PreviewSongFrames(song.toStdString(), Rate(), quiet);
+    ShowLength(frames.value_or(0));
+    m_showing = true;
+    m_slider->setValue(0);
+    m_showing = false;
+  }
   ShowPosition();
   UpdateButtons();
 }
@@ -284,24 +321,24 @@ void SongPreview::OnTick() {
 }
 
 void SongPreview::ShowPosition() {
-  const int64_t frame =
-      m_song ? m_song->position() : int64_t{m_slider->value()} * Rate() / kSliderStepsPerSecond;
+  const int64_t frame = m_song ? m_song->position() : SliderFrame();
   if (m_song && !m_slider->isSliderDown()) {
     m_showing = true;
     m_slider->setValue(static_cast<int>(frame * kSliderStepsPerSecond / Rate()));
     m_showing = false;
   }
   const QString total =
-      m_song ? QStringLiteral(" / ") + Clock(m_song->songFrames(), Rate()) : QString();
+      m_songFrames > 0 ? QStringLiteral(" / ") + Clock(m_songFrames, Rate()) : QString();
   m_timeLabel->setText(Clock(frame, Rate()) + total);
 }
 
 void SongPreview::UpdateButtons() {
   const bool playing = m_song && m_song->playing();
   m_playButton->setText(playing ? tr("一時停止") : tr("試聴"));
-  for (QWidget* w : std::initializer_list<QWidget*>{
-           m_playButton, m_slider, m_abButton, m_programSelector, m_majorButton, m_minorButton})
+  for (QWidget* w : std::initializer_list<QWidget*>{m_playButton, m_abButton, m_programSelector,
+                                                    m_majorButton, m_minorButton})
     w->setEnabled(!m_noOutput);
+  m_slider->setEnabled(!m_noOutput && m_songFrames > 0);
   if (m_noOutput) m_playButton->setToolTip(tr("音声の出力先が見つからないため再生できません。"));
 }
 

@@ -40,8 +40,8 @@ class SongPreview final : public QWidget {
 
   // The dialog's tuning changed: what plays takes it at the same position, crossfading.
   void TuningChanged();
-  // Another song was selected or another SoundFont chosen: what plays stops, and Play opens
-  // it afresh.
+  // The list or the SoundFont changed: another song selected shows its length, what played
+  // stops and Play opens it afresh; another SoundFont is heard at once where the song was.
   void SourceChanged();
   // Sounds the tuning's pitch class (0 = C) or a triad on it in the chosen program.
   void Audition(AuditionSound sound, int pitchClass);
@@ -66,6 +66,10 @@ class SongPreview final : public QWidget {
   // Gives the sink what it has room for, from the player heard (silence without one).
   void Feed();
   void OnTick();
+  // Opens the selected song, in the dialog's tuning, at `frame`; false when it cannot be.
+  [[nodiscard]] bool OpenSong(int64_t frame);
+  [[nodiscard]] int64_t SliderFrame() const;
+  void ShowLength(int64_t frames);
   void OnSliderMoved();
   void ShowPosition();
   void UpdateButtons();
@@ -86,6 +90,9 @@ class SongPreview final : public QWidget {
   bool m_noOutput = false;
   int m_chordKey = 0;
 
+  // The song and SoundFont shown, and the song's length (0: none known).
+  QString m_songPath, m_fontPath;
+  int64_t m_songFrames = 0;
   std::unique_ptr<PreviewPlayer> m_song;
   std::unique_ptr<PreviewPlayer> m_audition;
   QString m_auditionFont;

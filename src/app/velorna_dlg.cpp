@@ -364,6 +364,7 @@ void CVelornaDlg::OnInitDialog() {
   connect(m_presetSelector, &QComboBox::currentIndexChanged, this, tuningChanged);
   connect(m_a4Field, &QDoubleSpinBox::valueChanged, this, tuningChanged);
   connect(m_adaptiveBox, &QCheckBox::toggled, this, tuningChanged);
+  connect(m_exportPanel, &ExportPanel::tuningChanged, this, tuningChanged);
   connect(m_songList, &QTreeWidget::currentItemChanged, m_preview, &SongPreview::SourceChanged);
   connect(m_soundFontEdit, &QLineEdit::textChanged, m_preview, &SongPreview::SourceChanged);
 
@@ -1012,6 +1013,8 @@ QStringList CVelornaDlg::OpenSongs(const QStringList& named) {
     }
     ShowSongState(song, SongState::kWaiting);
   }
+  // The song previewed is the list's current one, else its first: the first added is it.
+  m_preview->SourceChanged();
   return songs;
 }
 

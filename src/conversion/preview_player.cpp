@@ -290,15 +290,42 @@ PreviewPlayer::~PreviewPlayer() {
   }
 }
 
+namespace {
+
+// Loads the song at `path` as a conversion does.
+auto SongFileLoad(const std::string& path) {
+  return [&path](MidiContext& ctx, std::unique_ptr<MidiFormat0Data>& song, int& seconds,
+                 PlayingTime& playing) {
+    return LoadAndPrepareSong(ctx, path, {}, song, seconds, &playing);
+  };
+}
+
+// The song by `load`, and the frames it spans.
+template <typename Load>
+bool LoadSpanning(const Load& load, MidiContext& ctx, int sampleRate,
+                  std::unique_ptr<MidiFormat0Data>& song, MixLength& length) {
+  int seconds = 0;
+  PlayingTime playing;
+  if (!load(ctx, song, seconds, playing)) return false;
+  length = MixLengthOf(seconds, playing, sampleRate);
+  return true;
+}
+
+}  // namespace
+
+std::optional<int64_t> PreviewSongFrames(const std::string& path, int sampleRate,
+                                         Reporter& reporter) {
+  MidiContext ctx(reporter);
+  std::unique_ptr<MidiFormat0Data> song;
+  MixLength length;
+  if (!LoadSpanning(SongFileLoad(path), ctx, sampleRate, song, length)) return std::nullopt;
+  return length.songFrames;
+}
+
 std::unique_ptr<PreviewPlayer> PreviewPlayer::Open(const std::string& songPath,
                                                    const std::string& soundFont, int sampleRate,
                                                    Reporter& reporter) {
-  return OpenWith(
-      [&](MidiContext& ctx, std::unique_ptr<MidiFormat0Data>& song, int& seconds,
-          PlayingTime& playing) {
-        return LoadAndPrepareSong(ctx, songPath, {}, song, seconds, &playing);
-      },
-      soundFont, sampleRate, reporter);
+  return OpenWith(SongFileLoad(songPath), soundFont, sampleRate, reporter);
 }
 
 std::unique_ptr<PreviewPlayer> PreviewPlayer::OpenBytes(std::span<const uint8_t> smf,
@@ -325,10 +352,8 @@ std::unique_ptr<PreviewPlayer> PreviewPlayer::OpenWith(const Load& load,
     return nullptr;
   }
   MidiContext ctx(state->reporter);
-  int seconds = 0;
-  PlayingTime playing;
-  if (!load(ctx, state->song, seconds, playing)) return nullptr;
-  const MixLength length = MixLengthOf(seconds, playing, sampleRate);
+  MixLength length;
+  if (!LoadSpanning(load, ctx, sampleRate, state->song, length)) return nullptr;
   state->songFrames = length.songFrames;
   state->endFrames = length.endFrames;
   std::unique_ptr<LoadedSoundFont> font = ResolveSoundFont(state->reporter, soundFont);

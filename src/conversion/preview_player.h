@@ -7,6 +7,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <span>
 #include <string>
 
@@ -29,6 +30,12 @@ struct PreviewTuning {
 inline constexpr double kPreviewAheadSeconds = 2.0;
 inline constexpr double kPreviewMixAheadSeconds = 1.0;
 inline constexpr double kCrossfadeSeconds = 0.03;
+
+// The frames a preview of the song at `path` spans (what songFrames() of a player of it
+// gives), from the song alone: a front end shows its length before anything plays. None
+// when the song cannot be loaded (the reporter has said why).
+[[nodiscard]] std::optional<int64_t> PreviewSongFrames(const std::string& path, int sampleRate,
+                                                       Reporter& reporter);
 
 class PreviewPlayer {
  public:

@@ -5,19 +5,24 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QCheckBox>
 #include <QComboBox>
 #include <QDoubleSpinBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QSlider>
 #include <QStandardPaths>
 #include <QTest>
 #include <chrono>
 #include <cmath>
 #include <cstdlib>
+#include <functional>
 #include <memory>
+#include <utility>
 
 #include "app/dialog_settings.h"
+#include "app/export_panel.h"
 #include "app/song_preview.h"
 #include "app/velorna_dlg.h"
 #include "support/audio_take.h"
@@ -35,6 +40,7 @@ constexpr double kChangeAt = 3.0;  // song seconds at which the offset is change
 constexpr int kPitchClassA = 9;
 constexpr double kFirstCents = 12.3, kSecondCents = -20.4;
 constexpr int kSpinA = 1021;  // the A field's id (see the dialog's key table)
+constexpr int kKeySelector = 1013;
 constexpr double kMarkerEvery = 0.5, kMarkerLength = 0.05;
 // A marker is looked for from this long before where the song's clock puts it.
 constexpr double kMarkerSearch = 0.2;
@@ -175,6 +181,80 @@ TEST_F(SongPreviewTest, AKeysNameSoundsItsPitchInTheTuning) {
   const std::vector<int16_t> song = OnSongClock(take.Stop(), 0);
   ASSERT_GT(song.size(), static_cast<size_t>(kAuditionToneSeconds * kTakeRate) * 2);
   EXPECT_NEAR(CentsAt(song, 0.15, kAuditionToneSeconds - 0.1, TargetHz(69, kFirstCents)), 0.0, 0.1);
+}
+
+}  // namespace
+}  // namespace velorna::test
+
+namespace velorna::test {
+namespace {
+
+// Before any Play the slider has the selected song's length and sets where Play starts; and
+// each setting that changes what Convert writes, changed while the song plays, is heard from
+// the position it was at: the tuning's fields, the parts' tunings, the song's own tuning
+// ignored, and the SoundFont (which takes a player of its own).
+TEST_F(SongPreviewTest, SliderBeforePlayAndEverySettingGoesOnWhereItWas) {
+  constexpr double kSongSeconds = 20.0;
+  TrackBytes t;
+  t.Tempo(0, 500000).NoteOn(0, 0, 69, 100);
+  t.NoteOff(static_cast<uint32_t>(kSongSeconds * 2 * kDivision), 0, 69).EndOfTrack(0);
+  WriteBytes(dir / "held.mid", SmfFile(0, kDivision, {t}));
+  ASSERT_TRUE(WriteToneFont(dir / "other.sf2"));
+  auto* slider = dialog->findChild<QSlider*>(QStringLiteral("previewPosition"));
+  auto* play = dialog->findChild<QPushButton*>(QStringLiteral("previewPlay"));
+  auto* preview = dialog->findChild<SongPreview*>(QStringLiteral("preview"));
+  auto* spinA = dialog->findChild<QDoubleSpinBox*>(QString::number(kSpinA));
+  auto* a4 = dialog->findChild<QDoubleSpinBox*>(QStringLiteral("a4"));
+  auto* key = dialog->findChild<QComboBox*>(QString::number(kKeySelector));
+  auto* adaptive = dialog->findChild<QCheckBox*>(QStringLiteral("adaptive"));
+  auto* parts = dialog->findChild<ExportPanel*>(QStringLiteral("exportPanel"));
+  auto* ignore = dialog->findChild<QCheckBox*>(QStringLiteral("ignoreSongTuning"));
+  auto* font = dialog->findChild<QLineEdit*>(QStringLiteral("soundFont"));
+  ASSERT_TRUE(slider && play && preview && spinA && a4 && key && adaptive && parts && ignore &&
+              font);
+  ASSERT_FALSE(slider->isEnabled());  // no song yet
+
+  dialog->OpenSongs({QString::fromStdString((dir / "held.mid").string())});
+  ASSERT_TRUE(slider->isEnabled());
+  const int length = slider->maximum();
+  EXPECT_GE(length, static_cast<int>(kSongSeconds * 10));
+  slider->setValue(length / 4);
+  QTest::mouseClick(play, Qt::LeftButton);
+  ASSERT_FALSE(preview->outputMissing());
+  PreviewPlayer* player = preview->songPlayer();
+  ASSERT_NE(player, nullptr);
+  const int rate = player->sampleRate();
+  EXPECT_EQ(slider->maximum(), player->songFrames() * 10 / rate);
+  EXPECT_EQ(player->position(), int64_t{length / 4} * rate / 10);
+
+  PartTunings pythagorean;
+  pythagorean[0] = QStringLiteral("pythagorean");
+  const std::pair<const char*, std::function<void()>> changes[] = {
+      {"offset", [&] { spinA->setValue(kSecondCents); }},
+      {"A4", [&] { a4->setValue(442.0); }},
+      {"tonic", [&] { key->setCurrentIndex((key->currentIndex() + 1) % key->count()); }},
+      {"adaptive", [&] { adaptive->setChecked(!adaptive->isChecked()); }},
+      {"part", [&] { parts->SetPartTunings(pythagorean); }},
+      {"song's own tuning", [&] { ignore->setChecked(!ignore->isChecked()); }},
+  };
+  for (const auto& [name, change] : changes) {
+    SCOPED_TRACE(name);
+    ASSERT_TRUE(Tend([&] { return player->position() > player->lastSwitchFrame() + rate / 2; }));
+    const int64_t asked = player->position();
+    const int64_t before = player->lastSwitchFrame();
+    change();
+    ASSERT_TRUE(Tend([&] { return player->lastSwitchFrame() != before; }));
+    EXPECT_GE(player->lastSwitchFrame(), asked);
+    EXPECT_TRUE(player->playing());
+  }
+  // Another SoundFont: a player of its own, from the very frame the first had reached.
+  const int64_t asked = player->position();
+  font->setText(QString::fromStdString((dir / "other.sf2").string()));
+  PreviewPlayer* reopened = preview->songPlayer();
+  ASSERT_NE(reopened, nullptr);
+  EXPECT_NE(reopened, player);
+  EXPECT_EQ(reopened->position(), asked);
+  EXPECT_TRUE(reopened->playing());
 }
 
 }  // namespace
