@@ -6,10 +6,6 @@
 //                                          target, the notes the export reported as sharing
 //                                          a channel counted apart; FORM `equal`: a
 //                                          rendering of SONG itself, equal temperament
-//   export_measure write SONG.mid FORM OUT.mid
-//                                          the export's bytes, even those velorna-cli refuses
-//                                          to write as larger than Velorna reads back (what
-//                                          another synthesizer would still play)
 //   export_measure onsets SONG.mid OUT.mid every note of SONG starting in its export where
 //                                          SONG starts it (seconds through each file's clock)
 // Pitch: a note is measured from 30 ms after its start for up to 500 ms (at least 80 ms and
@@ -115,17 +111,6 @@ std::vector<int32_t> ReportedCrowded(const char* songPath, ExportForm form) {
   (void)ExportSongBytes(ctx, loader, Tuning{}, ExportOptions{form, 0, false, false}, &summary);
   std::sort(summary.crowded.begin(), summary.crowded.end());
   return summary.crowded;
-}
-
-int Write(const char* songPath, ExportForm form, const char* outPath) {
-  SilentReporter quiet;
-  MidiContext ctx(quiet);
-  MidiLoader loader = LoadSmf(ctx, songPath);
-  const auto bytes = ExportSongBytes(ctx, loader, Tuning{}, ExportOptions{form, 0, false, false});
-  FILE* f = bytes ? std::fopen(outPath, "wb") : nullptr;
-  if (!f) return 1;
-  const bool whole = std::fwrite(bytes->data(), 1, bytes->size(), f) == bytes->size();
-  return std::fclose(f) == 0 && whole ? 0 : 1;
 }
 
 int Pitch(const char* songPath, const char* wavPath, const Rendered& rendered) {
@@ -288,13 +273,10 @@ int main(int argc, char** argv) {
   if (argc == 3 && std::strcmp(argv[1], "time") == 0) return Time(argv[2]);
   if (argc == 5 && std::strcmp(argv[1], "pitch") == 0)
     if (const auto rendered = RenderedOf(argv[4])) return Pitch(argv[2], argv[3], *rendered);
-  if (argc == 5 && std::strcmp(argv[1], "write") == 0)
-    if (const auto rendered = RenderedOf(argv[3]); rendered && rendered->form)
-      return Write(argv[2], *rendered->form, argv[4]);
   if (argc == 4 && std::strcmp(argv[1], "onsets") == 0) return CompareOnsets(argv[2], argv[3]);
   std::fprintf(stderr,
                "usage: export_measure font OUT.sf2 | time SONG.mid |"
-               " pitch SONG.mid RAW bends|mpe|mts|equal | write SONG.mid FORM OUT.mid |"
+               " pitch SONG.mid RAW bends|mpe|mts|equal |"
                " onsets SONG.mid EXPORTED.mid\n");
   return 2;
 }

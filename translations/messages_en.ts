@@ -304,12 +304,12 @@
         <translation>%1 pitch bends did not fit the bend range of %2 semitones and were held at its end (--bend-range widens it).</translation>
     </message>
     <message>
-        <source>書き出すファイルは %1 バイトで、Velorna が読み込める %2 バイトを超えるため、書き出しませんでした（--as bends や mts ならより小さくなります）。</source>
-        <translation>The file to export would be %1 bytes, more than the %2 bytes Velorna reads, so it was not written (--as bends or mts make it smaller).</translation>
+        <source>書き出したファイルは %1 バイトで、Velorna が読み込める %2 バイトを超えます。ほかのシンセサイザーや DAW では開けますが、Velorna では開けません（--as bends や mts ならより小さくなります）。</source>
+        <translation>The exported file is %1 bytes, more than the %2 bytes Velorna reads: other synthesizers and DAWs open it, Velorna does not (--as bends or mts make it smaller).</translation>
     </message>
     <message>
-        <source>書き出すファイルを読み込むと %1 個の音のうち %2 個しか残らない（1 曲に入るイベント数を超える）ため、書き出しませんでした。</source>
-        <translation>Read back, the file to export would keep only %2 of its %1 notes (more events than a song holds), so it was not written.</translation>
+        <source>書き出したファイルを Velorna で読み込むと %1 個の音のうち %2 個しか残りません（1 曲に入るイベント数を超えます）。ほかのシンセサイザーや DAW ではすべて鳴ります。</source>
+        <translation>Read by Velorna, the exported file keeps only %2 of its %1 notes (more events than a song holds); other synthesizers and DAWs play them all.</translation>
     </message>
     <message>
         <source>%1 個の音は、同じ鍵盤が別の音高で鳴っている間に始まりました。鳴っている音も新しい音高に合わせます。</source>

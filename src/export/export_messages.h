@@ -35,16 +35,20 @@ inline std::string SharedKey(int notes) {
          "せます。";
 }
 
-// An export Velorna could not read back whole is not written; the output's path goes before.
+// An export Velorna itself could not read back whole: written all the same, for the other
+// programs it is meant for; the output's path goes before.
 inline std::string LargerThanRead(int64_t bytes, int64_t most) {
-  return "書き出すファイルは " + std::to_string(bytes) + " バイトで、Velorna が読み込める " +
+  return "書き出したファイルは " + std::to_string(bytes) + " バイトで、Velorna が読み込める " +
          std::to_string(most) +
-         " バイトを超えるため、書き出しませんでした（--as bends や mts ならより小さくなります）。";
+         " バイトを超えます。ほかのシンセサイザーや DAW では開けますが、Velorna "
+         "では開けません（--as "
+         "bends や mts ならより小さくなります）。";
 }
 inline std::string NotesLostOnRead(int kept, int written) {
-  return "書き出すファイルを読み込むと " + std::to_string(written) + " 個の音のうち " +
+  return "書き出したファイルを Velorna で読み込むと " + std::to_string(written) + " 個の音のうち " +
          std::to_string(kept) +
-         " 個しか残らない（1 曲に入るイベント数を超える）ため、書き出しませんでした。";
+         " 個しか残りません（1 曲に入るイベント数を超えます）。ほかのシンセサイザーや DAW "
+         "ではすべて鳴ります。";
 }
 
 // The dialog's closing word on an export of `asked` songs; the paths follow, one a line.

@@ -827,15 +827,15 @@ bool ExportSong(const std::string& songPath, const std::string& outPath, const T
       ExportSongBytes(ctx, loader, tuning, options, &sum);
   if (summary) *summary = sum;
   if (!bytes) return false;
-  if (const std::optional<std::string> why = UnreadableBecause(*bytes, sum.noteOns)) {
-    ShowLibraryError(reporter, LibraryModule::EXPT, code::kExptUnreadable, outPath + ": " + *why);
-    return false;
-  }
   AtomicFile out(outPath);
   if (!out.Write(*bytes) || !out.Commit()) {
     reporter.ShowText(PathAndCause(outPath, out.error()));
     return false;
   }
+  // The file is for other synthesizers and DAWs, which take it whole; only Velorna's own
+  // reader has its limits, and the user is told so.
+  if (const std::optional<std::string> why = UnreadableBecause(*bytes, sum.noteOns))
+    ShowLibraryError(reporter, LibraryModule::EXPT, code::kExptUnreadable, outPath + ": " + *why);
   return true;
 }
 

@@ -58,9 +58,9 @@ struct ExportSummary {
                                                                   const ExportOptions& options,
                                                                   ExportSummary* summary = nullptr);
 
-// Loads `songPath`, exports it and writes `outPath` (replaced as what it is), unless Velorna
-// itself could not read the result back whole (too large a file, or more events than a song
-// holds). False when nothing was written; `reporter` has heard why.
+// Loads `songPath`, exports it and writes `outPath` (replaced as what it is); warns when
+// Velorna itself could not read the result back whole (too large a file, or more events than
+// a song holds). False when nothing was written; `reporter` has heard why.
 [[nodiscard]] bool ExportSong(const std::string& songPath, const std::string& outPath,
                               const Tuning& tuning, const ExportOptions& options,
                               Reporter& reporter, ExportSummary* summary = nullptr);
