@@ -3,60 +3,62 @@
 #include <algorithm>
 #include <span>
 
+#include "audio/effect_math.h"
+#include "audio/fixed_point.h"
+
 namespace velorna {
 
-namespace {
-
-// 32 fractional bits: far below a 16-bit step, with room for any number of renderings.
-constexpr double kFixedScale = 4294967296.0;
-constexpr double kFixedLimit = 1125899906842624.0;  // 2^50: |sample| below 2^18
-
-int64_t ToFixed(float x) {
-  const double v = static_cast<double>(x) * kFixedScale;
-  if (!(v > -kFixedLimit && v < kFixedLimit)) return 0;  // never reached by real voices
-  return static_cast<int64_t>(v);
+void BlockRun::Reserve(int64_t frames) {
+  if (frames <= static_cast<int64_t>(lanes_[0].size())) return;
+  for (auto& lane : lanes_) lane.resize(static_cast<size_t>(frames));
+  sounding_.resize(static_cast<size_t>((frames + kBlockFrames - 1) / kBlockFrames));
 }
-
-float FromFixed(int64_t v) {
-  return static_cast<float>(static_cast<double>(v) / kFixedScale);
-}
-
-int64_t FloorDiv(int64_t a, int64_t b) {
-  return a >= 0 ? a / b : -((-a + b - 1) / b);
-}
-
-}  // namespace
 
 bool BlockRun::Append(const DryBlock& block) {
-  if (frames() > 0 && block.frame != startFrame + frames()) return false;
-  if (frames() == 0) startFrame = block.frame;
-  const std::array<const float*, kSumLanes> from = {
-      block.left.data(), block.right.data(), block.reverbSend.data(), block.chorusSend.data()};
-  for (size_t lane = 0; lane < kSumLanes; ++lane) {
-    std::vector<float>& to = lanes[lane];
-    to.insert(to.end(), from[lane], from[lane] + kBlockFrames);
+  if (frames_ > 0 && block.frame != startFrame + frames_) return false;
+  if (frames_ == 0) startFrame = block.frame;
+  // Doubling keeps the growth of a run that was not reserved for amortised.
+  if (frames_ + kBlockFrames > static_cast<int64_t>(lanes_[0].size())) {
+    Reserve(std::max<int64_t>(2 * frames_, kSumChunkFrames));
   }
+  const std::array<std::span<const float>, kSumLanes> from = {block.left, block.right,
+                                                              block.reverbSend, block.chorusSend};
+  uint8_t sounding = 0;
+  for (size_t lane = 0; lane < kSumLanes; ++lane) {
+    const std::span<int64_t> to(lanes_[lane].data() + frames_, kBlockFrames);
+    if (ToFixedBlock(from[lane], to)) sounding |= static_cast<uint8_t>(1u << lane);
+  }
+  sounding_[static_cast<size_t>(frames_ / kBlockFrames)] = sounding;
+  frames_ += kBlockFrames;
   return true;
 }
 
 void SongSums::Add(const BlockRun& run) {
-  const int64_t count = run.frames();
-  int64_t j = 0;
-  while (j < count) {
-    const int64_t frame = run.startFrame + j;
-    const int64_t number = FloorDiv(frame, kSumChunkFrames);
-    const int64_t offset = frame - number * kSumChunkFrames;
-    const int64_t n = std::min(count - j, kSumChunkFrames - offset);
-    if (number >= takenBefore_) {
-      std::unique_ptr<Chunk>& chunk = chunks_[number];
-      if (!chunk) chunk = std::make_unique<Chunk>();
-      for (size_t lane = 0; lane < kSumLanes; ++lane) {
-        int64_t* to = chunk->lanes[lane].data() + offset;
-        const float* from = run.lanes[lane].data() + j;
-        for (int64_t k = 0; k < n; ++k) to[k] += ToFixed(from[k]);
+  const int64_t blocks = run.frames() / kBlockFrames;
+  int64_t heldNumber = -1;
+  Chunk* held = nullptr;
+  for (int64_t k = 0; k < blocks; ++k) {
+    // A block lies in one chunk when the renderings keep to the song's blocks; the split
+    // keeps any other start exact too.
+    for (int64_t j = 0; j < kBlockFrames;) {
+      const int64_t frame = run.startFrame + k * kBlockFrames + j;
+      const int64_t number = FloorDiv(frame, kSumChunkFrames);
+      const int64_t offset = frame - number * kSumChunkFrames;
+      const int64_t n = std::min(kBlockFrames - j, kSumChunkFrames - offset);
+      for (int lane = 0; lane < kSumLanes; ++lane) {
+        if (number < takenBefore_ || !run.Sounds(k, lane)) continue;
+        if (number != heldNumber) {
+          std::unique_ptr<Chunk>& chunk = chunks_[number];
+          if (!chunk) chunk = std::make_unique<Chunk>();
+          held = chunk.get();
+          heldNumber = number;
+        }
+        AddFixed(run.Samples(k, lane).subspan(static_cast<size_t>(j), static_cast<size_t>(n)),
+                 std::span(held->lanes[static_cast<size_t>(lane)].data() + offset,
+                           static_cast<size_t>(n)));
       }
+      j += n;
     }
-    j += n;
   }
 }
 

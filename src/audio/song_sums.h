@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <map>
 #include <memory>
+#include <span>
 #include <vector>
 
 #include "audio/chorus.h"
@@ -22,20 +23,32 @@ inline constexpr int kSumLanes = 4;  // dry left, dry right, reverb send, chorus
 inline constexpr int64_t kSumChunkFrames = 16384;
 static_assert(kSumChunkFrames % kBlockFrames == 0);
 
-// Consecutive blocks of one rendering, gathered before they are added.
-struct BlockRun {
+// Consecutive blocks of one rendering, gathered before they are added, already in fixed
+// point: the conversion runs on the rendering's thread, and only integer adds are left for
+// the turns taken at the sums.
+class BlockRun {
+ public:
   int64_t startFrame = 0;
-  std::array<std::vector<float>, kSumLanes> lanes;
 
-  int64_t frames() const { return static_cast<int64_t>(lanes[0].size()); }
-  void Clear() {
-    for (auto& lane : lanes) lane.clear();
-  }
-  void Reserve(int64_t frames) {
-    for (auto& lane : lanes) lane.reserve(static_cast<size_t>(frames));
-  }
+  int64_t frames() const { return frames_; }
+  void Clear() { frames_ = 0; }
+  void Reserve(int64_t frames);
   // False when the block does not follow on from the run (the run must be added first).
   bool Append(const DryBlock& block);
+
+  // Block `k`'s samples of `lane`.
+  std::span<const int64_t> Samples(int64_t k, int lane) const {
+    return {lanes_[static_cast<size_t>(lane)].data() + k * kBlockFrames, kBlockFrames};
+  }
+  // Whether block `k` holds a non-zero sample in `lane`: silent sends need no adding.
+  bool Sounds(int64_t k, int lane) const {
+    return (sounding_[static_cast<size_t>(k)] >> lane & 1) != 0;
+  }
+
+ private:
+  int64_t frames_ = 0;
+  std::array<std::vector<int64_t>, kSumLanes> lanes_;  // sized ahead: no zero fills per block
+  std::vector<uint8_t> sounding_;                      // a bit per lane, per block
 };
 
 class SongSums {

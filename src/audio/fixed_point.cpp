@@ -1,0 +1,127 @@
+#include "audio/fixed_point.h"
+
+#include <bit>
+#include <cstddef>
+
+#if defined(__x86_64__) || defined(__i386__)
+#include <immintrin.h>
+#define VELORNA_X86 1
+#endif
+
+namespace velorna {
+
+namespace {
+
+// ToFixed from the float's bits, so that no double conversion (which AVX2 lacks for int64)
+// is needed: x * 2^32 = significand * 2^(exponent - 118), truncated by the shift.
+constexpr uint32_t kExponentMask = 0xFF;
+constexpr int kSignificandBits = 23;
+constexpr uint32_t kFractionMask = (uint32_t{1} << kSignificandBits) - 1;
+constexpr uint32_t kImplicitOne = uint32_t{1} << kSignificandBits;
+constexpr int kUnitExponent = 118;   // biased exponent whose significand is already x * 2^32
+constexpr int kFirstTooLarge = 145;  // |x| >= 2^18: |x * 2^32| >= 2^50
+
+inline int64_t FixedFromBits(uint32_t bits) {
+  const int exponent = static_cast<int>((bits >> kSignificandBits) & kExponentMask);
+  const uint64_t significand = (bits & kFractionMask) | (exponent != 0 ? kImplicitOne : 0);
+  const int up = exponent - kUnitExponent;
+  // Shifts of 63 already clear a 24-bit significand (denormals and tiny values give 0).
+  uint64_t magnitude =
+      up >= 0 ? significand << (up < 63 ? up : 63) : significand >> (-up < 63 ? -up : 63);
+  if (exponent >= kFirstTooLarge) magnitude = 0;
+  const uint64_t negative = uint64_t{0} - (bits >> 31);
+  return static_cast<int64_t>((magnitude ^ negative) - negative);
+}
+
+bool ToFixedPortable(std::span<const float> from, std::span<int64_t> to) {
+  uint64_t any = 0;
+  for (size_t i = 0; i < from.size(); ++i) {
+    to[i] = FixedFromBits(std::bit_cast<uint32_t>(from[i]));
+    any |= static_cast<uint64_t>(to[i]);
+  }
+  return any != 0;
+}
+
+void AddPortable(std::span<const int64_t> from, std::span<int64_t> to) {
+  for (size_t i = 0; i < from.size(); ++i) to[i] += from[i];
+}
+
+#ifdef VELORNA_X86
+
+constexpr size_t kAvx2Lanes = 4;  // int64 per register
+
+// FixedFromBits on four floats at a time. Variable shifts by counts of 64 or more (a negative
+// count is a huge unsigned one) give 0, so both directions are taken and or-ed.
+__attribute__((target("avx2"))) bool ToFixedAvx2(std::span<const float> from,
+                                                 std::span<int64_t> to) {
+  const __m256i exponentMask = _mm256_set1_epi64x(kExponentMask);
+  const __m256i fractionMask = _mm256_set1_epi64x(kFractionMask);
+  const __m256i implicitOne = _mm256_set1_epi64x(kImplicitOne);
+  const __m256i unit = _mm256_set1_epi64x(kUnitExponent);
+  const __m256i lastFitting = _mm256_set1_epi64x(kFirstTooLarge - 1);
+  const __m256i zero = _mm256_setzero_si256();
+  __m256i any = zero;
+  size_t i = 0;
+  for (; i + kAvx2Lanes <= from.size(); i += kAvx2Lanes) {
+    const __m256i bits =
+        _mm256_cvtepu32_epi64(_mm_loadu_si128(reinterpret_cast<const __m128i*>(from.data() + i)));
+    const __m256i exponent =
+        _mm256_and_si256(_mm256_srli_epi64(bits, kSignificandBits), exponentMask);
+    const __m256i normal = _mm256_andnot_si256(_mm256_cmpeq_epi64(exponent, zero), implicitOne);
+    const __m256i significand = _mm256_or_si256(_mm256_and_si256(bits, fractionMask), normal);
+    __m256i magnitude =
+        _mm256_or_si256(_mm256_sllv_epi64(significand, _mm256_sub_epi64(exponent, unit)),
+                        _mm256_srlv_epi64(significand, _mm256_sub_epi64(unit, exponent)));
+    magnitude = _mm256_andnot_si256(_mm256_cmpgt_epi64(exponent, lastFitting), magnitude);
+    const __m256i negative = _mm256_sub_epi64(zero, _mm256_srli_epi64(bits, 31));
+    const __m256i fixed = _mm256_sub_epi64(_mm256_xor_si256(magnitude, negative), negative);
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(to.data() + i), fixed);
+    any = _mm256_or_si256(any, fixed);
+  }
+  const bool rest = ToFixedPortable(from.subspan(i), to.subspan(i));
+  return rest || !_mm256_testz_si256(any, any);
+}
+
+// The plain loop, which the compiler widens to AVX2 here.
+__attribute__((target("avx2"))) void AddAvx2(std::span<const int64_t> from, std::span<int64_t> to) {
+  for (size_t i = 0; i < from.size(); ++i) to[i] += from[i];
+}
+
+bool HasAvx2() {
+  static const bool has = __builtin_cpu_supports("avx2");
+  return has;
+}
+
+#else
+
+bool HasAvx2() {
+  return false;
+}
+
+#endif
+
+}  // namespace
+
+bool FixedPathRuns(FixedPath path) {
+  return path == FixedPath::kPortable || HasAvx2();
+}
+
+bool ToFixedBlockOn(FixedPath path, std::span<const float> from, std::span<int64_t> to) {
+#ifdef VELORNA_X86
+  if (path == FixedPath::kAvx2) return ToFixedAvx2(from, to);
+#endif
+  return ToFixedPortable(from, to);
+}
+
+bool ToFixedBlock(std::span<const float> from, std::span<int64_t> to) {
+  return ToFixedBlockOn(HasAvx2() ? FixedPath::kAvx2 : FixedPath::kPortable, from, to);
+}
+
+void AddFixed(std::span<const int64_t> from, std::span<int64_t> to) {
+#ifdef VELORNA_X86
+  if (HasAvx2()) return AddAvx2(from, to);
+#endif
+  AddPortable(from, to);
+}
+
+}  // namespace velorna
