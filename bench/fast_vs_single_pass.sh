@@ -30,9 +30,11 @@ measure() {
   awk '{ printf "%s %.2f %s\n", $1, $2 + $3, $4 }' "$work/time"
 }
 
-# Prints the instructions one command executes, threads included.
+# Prints the instructions one command executes, threads included. Children are traced: the
+# single pass starts through env, and valgrind would otherwise count env alone.
 instructions() {
-  valgrind --tool=callgrind --callgrind-out-file="$work/cg.%p" "$@" 2>&1 >/dev/null |
+  valgrind --tool=callgrind --trace-children=yes --callgrind-out-file="$work/cg.%p" "$@" \
+    2>&1 >/dev/null |
     awk '/Collected :/ { n += $NF } END { print n }'
   rm -f "$work"/cg.*
 }

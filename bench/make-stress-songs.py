@@ -16,6 +16,8 @@ import sys
 
 import mido
 
+from smf_bytes import smf, vlq
+
 OPENMSX = "/usr/share/games/openttd/baseset/openmsx"
 PLANETBLUPI = "/usr/share/planetblupi/music"
 DIVISION = 480
@@ -23,22 +25,6 @@ TICKS_PER_MINUTE = DIVISION * 2 * 60  # at the default 120 bpm
 TARGET_SECONDS = 3600
 # Events of the looped song's one track: well within the reader's 131,072.
 MAX_LOOP_EVENTS = 100_000
-
-
-def vlq(n):
-    out = [n & 0x7F]
-    n >>= 7
-    while n:
-        out.append(0x80 | (n & 0x7F))
-        n >>= 7
-    return bytes(reversed(out))
-
-
-def smf(format_, division, tracks):
-    out = b"MThd" + struct.pack(">IHHH", 6, format_, len(tracks), division)
-    for t in tracks:
-        out += b"MTrk" + struct.pack(">I", len(t)) + t
-    return out
 
 
 def held_note(minutes):
