@@ -54,6 +54,7 @@ Chorus::Chorus(const ChorusParams& params) {
     wetOther_ = static_cast<float>(-level);
   }
   interpolated_.assign(static_cast<size_t>(voices_), 0.0f);
+  taps_.resize(static_cast<size_t>(voices_));
   // The longest delay and the interpolator's second tap, plus the samples written ahead of a
   // step's reads.
   const int64_t size =
@@ -119,9 +120,7 @@ void Chorus::ProcessStep(int64_t step, int64_t from, int64_t to, const float* se
   zeroRun_ = anyInput ? 0 : zeroRun_ + n;
   if (IsSilent()) return;
 
-  constexpr int kMaxTaps = kMaxVoices;
-  Tap taps[kMaxTaps];
-  for (int v = 0; v < voices_; ++v) taps[v] = TapAt(v, step);
+  for (int v = 0; v < voices_; ++v) taps_[static_cast<size_t>(v)] = TapAt(v, step);
   // With an odd number of voices above one, the last voice feeds the odd side as well, so that
   // the two sides are balanced.
   const bool lastOnBoth = voices_ > 2 && voices_ % 2 == 1;
@@ -129,7 +128,7 @@ void Chorus::ProcessStep(int64_t step, int64_t from, int64_t to, const float* se
     const int64_t s = from + i;
     float even = 0.0f, odd = 0.0f, last = 0.0f;
     for (int v = 0; v < voices_; ++v) {
-      const Tap& tap = taps[v];
+      const Tap& tap = taps_[static_cast<size_t>(v)];
       const float near = ring_[static_cast<size_t>((s - tap.back) & mask_)];
       const float next = ring_[static_cast<size_t>((s - tap.back + 1) & mask_)];
       float& y = interpolated_[static_cast<size_t>(v)];

@@ -62,7 +62,10 @@ class Chorus {
   float wetSame_;                    // gain of a side into its own channel
   float wetOther_;                   // and into the other one
   std::vector<float> interpolated_;  // each voice's allpass state: its last output
-  std::vector<float> ring_;          // indexed by song sample & mask_
+  // Each voice's read at the current step; kept here, as clearing a local array for every
+  // possible voice at each step cost more than the reads.
+  std::vector<Tap> taps_;
+  std::vector<float> ring_;  // indexed by song sample & mask_
   int64_t mask_;
   int64_t zeroRun_;  // samples since a non-zero send was last written
 };

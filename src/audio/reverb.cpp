@@ -199,24 +199,46 @@ void Reverb::ProcessChunk(int64_t songSample, const float* send, float* left, fl
   }
 
   // Feedback through the matrix: each line takes the next line's output plus the input and
-  // -2/N of the sum of all outputs; the outputs also go to the two sides.
+  // -2/N of the sum of all outputs; the outputs also go to the two sides. Every sample's sums
+  // run over the lines in order; running the samples side by side lets them be vectorised.
+  std::array<float, kChunk> sum, sideL, sideR;
+  std::fill_n(sum.begin(), n, 0.0f);
+  std::fill_n(sideL.begin(), n, 0.0f);
+  std::fill_n(sideR.begin(), n, 0.0f);
+  for (size_t l = 0; l < kReverbLines; ++l) {
+    const float leftGain = lines_[l].leftGain;
+    const float rightGain = lines_[l].rightGain;
+    const float* o = out[l].data();
+    for (size_t j = 0; j < n; ++j) {
+      sum[j] += o[j];
+      sideL[j] += leftGain * o[j];
+      sideR[j] += rightGain * o[j];
+    }
+  }
+  std::array<float, kChunk> common;
+  for (size_t j = 0; j < n; ++j) common[j] = sum[j] * kMatrixFactor + input[j];
+  // The chunk's slots, split where the ring wraps.
+  const auto first = static_cast<size_t>(songSample & mask_);
+  const size_t beforeWrap = std::min(n, static_cast<size_t>(ringSize_) - first);
+  for (size_t l = 0; l < kReverbLines; ++l) {
+    const float* o = out[(l + 1) % kReverbLines].data();
+    float* ring = ring_.data() + l * static_cast<size_t>(ringSize_);
+    unsigned lineWritten = 0;
+    for (size_t j = 0; j < beforeWrap; ++j) {
+      const float w = Flush(o[j] + common[j]);
+      ring[first + j] = w;
+      lineWritten |= static_cast<unsigned>(w != 0.0f);
+    }
+    for (size_t j = beforeWrap; j < n; ++j) {
+      const float w = Flush(o[j] + common[j]);
+      ring[j - beforeWrap] = w;
+      lineWritten |= static_cast<unsigned>(w != 0.0f);
+    }
+    written |= lineWritten;
+  }
   for (size_t j = 0; j < n; ++j) {
-    float sum = 0.0f, sideL = 0.0f, sideR = 0.0f;
-    for (size_t l = 0; l < kReverbLines; ++l) {
-      const float o = out[l][j];
-      sum += o;
-      sideL += lines_[l].leftGain * o;
-      sideR += lines_[l].rightGain * o;
-    }
-    const float common = sum * kMatrixFactor + input[j];
-    const auto slot = static_cast<size_t>((songSample + static_cast<int64_t>(j)) & mask_);
-    for (size_t l = 0; l < kReverbLines; ++l) {
-      const float w = Flush(out[(l + 1) % kReverbLines][j] + common);
-      ring_[l * static_cast<size_t>(ringSize_) + slot] = w;
-      written |= static_cast<unsigned>(w != 0.0f);
-    }
-    left[j] += sideL + sideR * crossMix_;
-    right[j] += sideR + sideL * crossMix_;
+    left[j] += sideL[j] + sideR[j] * crossMix_;
+    right[j] += sideR[j] + sideL[j] * crossMix_;
   }
   zeroRun_ = written != 0 ? 0 : zeroRun_ + static_cast<int64_t>(n);
 }
