@@ -3,9 +3,10 @@
 #include <bit>
 #include <cstddef>
 
-#if defined(__x86_64__) || defined(__i386__)
+#include "audio/cpu_features.h"
+
+#ifdef VELORNA_X86
 #include <immintrin.h>
-#define VELORNA_X86 1
 #endif
 
 namespace velorna {
@@ -87,23 +88,12 @@ __attribute__((target("avx2"))) void AddAvx2(std::span<const int64_t> from, std:
   for (size_t i = 0; i < from.size(); ++i) to[i] += from[i];
 }
 
-bool HasAvx2() {
-  static const bool has = __builtin_cpu_supports("avx2");
-  return has;
-}
-
-#else
-
-bool HasAvx2() {
-  return false;
-}
-
 #endif
 
 }  // namespace
 
 bool FixedPathRuns(FixedPath path) {
-  return path == FixedPath::kPortable || HasAvx2();
+  return path == FixedPath::kPortable || CpuHasAvx2();
 }
 
 bool ToFixedBlockOn(FixedPath path, std::span<const float> from, std::span<int64_t> to) {
@@ -114,12 +104,12 @@ bool ToFixedBlockOn(FixedPath path, std::span<const float> from, std::span<int64
 }
 
 bool ToFixedBlock(std::span<const float> from, std::span<int64_t> to) {
-  return ToFixedBlockOn(HasAvx2() ? FixedPath::kAvx2 : FixedPath::kPortable, from, to);
+  return ToFixedBlockOn(CpuHasAvx2() ? FixedPath::kAvx2 : FixedPath::kPortable, from, to);
 }
 
 void AddFixed(std::span<const int64_t> from, std::span<int64_t> to) {
 #ifdef VELORNA_X86
-  if (HasAvx2()) return AddAvx2(from, to);
+  if (CpuHasAvx2()) return AddAvx2(from, to);
 #endif
   AddPortable(from, to);
 }

@@ -4,7 +4,12 @@
 #include <cmath>
 #include <numbers>
 
+#include "audio/cpu_features.h"
 #include "audio/effect_math.h"
+
+#ifdef VELORNA_X86
+#include <immintrin.h>
+#endif
 
 namespace velorna {
 namespace {
@@ -35,14 +40,130 @@ constexpr double kDecadesPer60Db = 3.0;
 constexpr double kDampingShape = 20.0 / 80.0;
 constexpr float kMatrixFactor = -2.0f / kReverbLines;
 
-// Chunks are shorter than any line, so that every read of a chunk comes from before it and all
-// of a chunk's reads can be done before its writes.
-constexpr size_t kChunk = 128;
+constexpr size_t kChunk = kReverbChunk;
 
 // How much longer than nominal lines and modulation are at `rate`.
 double RateCompensation(double rate) {
   return std::max(1.0, rate / kNominalRate);
 }
+
+// What reading the lines over a chunk takes: the lines are independent here, so they can run
+// side by side, one line per lane.
+struct LineReads {
+  const float* ring = nullptr;  // line l at ring + l * ringSize
+  int64_t ringSize = 0;
+  int64_t mask = 0;
+  int64_t songSample = 0;  // of the chunk's first sample
+  size_t n = 0;
+  std::array<float, kReverbLines> damping0{}, dampingFb{};
+  // The chunk's stretches of one modulation step each, with every line's read.
+  struct Step {
+    size_t from = 0, to = 0;
+    std::array<int64_t, kReverbLines> back{};
+    std::array<float, kReverbLines> fraction{};
+  };
+  std::array<Step, kChunk / kModInterval + 2> steps;
+  size_t stepCount = 0;
+};
+
+void ReadLinesPortable(const LineReads& r, std::array<float, kReverbLines>& y,
+                       std::array<float, kReverbLines>& low, ReverbLineOutputs& out) {
+  for (size_t k = 0; k < r.stepCount; ++k) {
+    const LineReads::Step& step = r.steps[k];
+    for (size_t j = step.from; j < step.to; ++j) {
+      const int64_t s = r.songSample + static_cast<int64_t>(j);
+      for (size_t l = 0; l < kReverbLines; ++l) {
+        const float* ring = r.ring + l * static_cast<size_t>(r.ringSize);
+        const int64_t at = s - step.back[l];
+        const float near = ring[at & r.mask];
+        const float next = ring[(at + 1) & r.mask];
+        y[l] = Flush(near + step.fraction[l] * (next - y[l]));
+        low[l] = Flush(y[l] * r.damping0[l] + low[l] * r.dampingFb[l]);
+        out[l][j] = low[l];
+      }
+    }
+  }
+}
+
+#ifdef VELORNA_X86
+
+__attribute__((target("avx2"))) inline __m256 FlushAvx2(__m256 x) {
+  const __m256 magnitude = _mm256_and_ps(x, _mm256_castsi256_ps(_mm256_set1_epi32(0x7FFFFFFF)));
+  return _mm256_andnot_ps(_mm256_cmp_ps(magnitude, _mm256_set1_ps(kEffectFlushBelow), _CMP_LT_OQ),
+                          x);
+}
+
+// The portable loop's operations, in its order, on the eight lines at once. The outputs are
+// kept sample by sample (a lane per line) and turned into line by line in 8x8 squares.
+__attribute__((target("avx2"))) void ReadLinesAvx2(const LineReads& r,
+                                                   std::array<float, kReverbLines>& y,
+                                                   std::array<float, kReverbLines>& low,
+                                                   ReverbLineOutputs& out) {
+  static_assert(kReverbLines == 8, "one line per lane of a 256-bit register");
+  const __m256i mask = _mm256_set1_epi32(static_cast<int32_t>(r.mask));
+  const __m256i one = _mm256_set1_epi32(1);
+  alignas(32) std::array<int32_t, kReverbLines> offsets;
+  for (size_t l = 0; l < kReverbLines; ++l) {
+    offsets[l] = static_cast<int32_t>(l * static_cast<size_t>(r.ringSize));
+  }
+  const __m256i offset = _mm256_load_si256(reinterpret_cast<const __m256i*>(offsets.data()));
+  const __m256 damping0 = _mm256_loadu_ps(r.damping0.data());
+  const __m256 dampingFb = _mm256_loadu_ps(r.dampingFb.data());
+  __m256 vy = _mm256_loadu_ps(y.data());
+  __m256 vlow = _mm256_loadu_ps(low.data());
+  alignas(32) std::array<std::array<float, kReverbLines>, kChunk> rows;
+  for (size_t k = 0; k < r.stepCount; ++k) {
+    const LineReads::Step& step = r.steps[k];
+    // Positions within the ring: wrapping in 32 bits keeps them exact, as the ring's size
+    // is a power of two.
+    alignas(32) std::array<int32_t, kReverbLines> start;
+    for (size_t l = 0; l < kReverbLines; ++l) {
+      start[l] = static_cast<int32_t>(
+          (r.songSample + static_cast<int64_t>(step.from) - step.back[l]) & r.mask);
+    }
+    __m256i at = _mm256_load_si256(reinterpret_cast<const __m256i*>(start.data()));
+    const __m256 fraction = _mm256_loadu_ps(step.fraction.data());
+    for (size_t j = step.from; j < step.to; ++j) {
+      const __m256i nearAt = _mm256_add_epi32(_mm256_and_si256(at, mask), offset);
+      const __m256i nextAt =
+          _mm256_add_epi32(_mm256_and_si256(_mm256_add_epi32(at, one), mask), offset);
+      const __m256 near = _mm256_i32gather_ps(r.ring, nearAt, sizeof(float));
+      const __m256 next = _mm256_i32gather_ps(r.ring, nextAt, sizeof(float));
+      vy = FlushAvx2(_mm256_add_ps(near, _mm256_mul_ps(fraction, _mm256_sub_ps(next, vy))));
+      vlow = FlushAvx2(_mm256_add_ps(_mm256_mul_ps(vy, damping0), _mm256_mul_ps(vlow, dampingFb)));
+      _mm256_store_ps(rows[j].data(), vlow);
+      at = _mm256_add_epi32(at, one);
+    }
+  }
+  _mm256_storeu_ps(y.data(), vy);
+  _mm256_storeu_ps(low.data(), vlow);
+
+  size_t j = 0;
+  for (; j + kReverbLines <= r.n; j += kReverbLines) {
+    __m256 v[kReverbLines];
+    for (size_t i = 0; i < kReverbLines; ++i) v[i] = _mm256_load_ps(rows[j + i].data());
+    __m256 t[kReverbLines], u[kReverbLines];
+    for (size_t i = 0; i < kReverbLines; i += 2) {
+      t[i] = _mm256_unpacklo_ps(v[i], v[i + 1]);
+      t[i + 1] = _mm256_unpackhi_ps(v[i], v[i + 1]);
+    }
+    for (size_t i = 0; i < kReverbLines; i += 4) {
+      u[i] = _mm256_shuffle_ps(t[i], t[i + 2], _MM_SHUFFLE(1, 0, 1, 0));
+      u[i + 1] = _mm256_shuffle_ps(t[i], t[i + 2], _MM_SHUFFLE(3, 2, 3, 2));
+      u[i + 2] = _mm256_shuffle_ps(t[i + 1], t[i + 3], _MM_SHUFFLE(1, 0, 1, 0));
+      u[i + 3] = _mm256_shuffle_ps(t[i + 1], t[i + 3], _MM_SHUFFLE(3, 2, 3, 2));
+    }
+    for (size_t l = 0; l < kReverbLines / 2; ++l) {
+      _mm256_storeu_ps(out[l].data() + j, _mm256_permute2f128_ps(u[l], u[l + 4], 0x20));
+      _mm256_storeu_ps(out[l + 4].data() + j, _mm256_permute2f128_ps(u[l], u[l + 4], 0x31));
+    }
+  }
+  for (; j < r.n; ++j) {
+    for (size_t l = 0; l < kReverbLines; ++l) out[l][j] = rows[j][l];
+  }
+}
+
+#endif
 
 }  // namespace
 
@@ -118,6 +239,7 @@ Reverb::Reverb(const ReverbParams& params) {
   mask_ = ringSize_ - 1;
   ring_.assign(static_cast<size_t>(ringSize_) * kReverbLines, 0.0f);
   zeroRun_ = ringSize_;
+  avx2_ = params.avx2 && CpuHasAvx2();
 }
 
 void Reverb::Clear() {
@@ -159,43 +281,11 @@ void Reverb::ProcessChunk(int64_t songSample, const float* send, float* left, fl
     written |= static_cast<unsigned>(toneState_ != 0.0f);
   }
 
-  // Every line's output over the chunk: the modulated read, then the absorbent lowpass. The
-  // lines are independent here; running them side by side keeps the recursions overlapped.
-  std::array<std::array<float, kChunk>, kReverbLines> out;
-  std::array<float, kReverbLines> y, low;
-  for (size_t l = 0; l < kReverbLines; ++l) {
-    y[l] = lines_[l].interpolated;
-    low[l] = lines_[l].lowpass;
-  }
-  size_t j = 0;
-  while (j < n) {
-    const int64_t s0 = songSample + static_cast<int64_t>(j);
-    const int64_t step = FloorDiv(s0, kModInterval);
-    const size_t stepEnd = std::min(n, j + static_cast<size_t>((step + 1) * kModInterval - s0));
-    std::array<int64_t, kReverbLines> back;
-    std::array<float, kReverbLines> fraction;
-    for (size_t l = 0; l < kReverbLines; ++l) {
-      const Tap& tap = TapAt(l, step);
-      back[l] = lines_[l].delay - tap.whole;
-      fraction[l] = tap.fraction;
-    }
-    for (; j < stepEnd; ++j) {
-      const int64_t s = songSample + static_cast<int64_t>(j);
-      for (size_t l = 0; l < kReverbLines; ++l) {
-        const float* ring = ring_.data() + l * static_cast<size_t>(ringSize_);
-        const int64_t at = s - back[l];
-        const float near = ring[at & mask_];
-        const float next = ring[(at + 1) & mask_];
-        y[l] = Flush(near + fraction[l] * (next - y[l]));
-        low[l] = Flush(y[l] * lines_[l].damping0 + low[l] * lines_[l].dampingFb);
-        out[l][j] = low[l];
-      }
-    }
-  }
-  for (size_t l = 0; l < kReverbLines; ++l) {
-    lines_[l].interpolated = y[l];
-    lines_[l].lowpass = low[l];
-    written |= static_cast<unsigned>(y[l] != 0.0f) | static_cast<unsigned>(low[l] != 0.0f);
+  ReverbLineOutputs out;
+  ReadLines(songSample, n, out);
+  for (const Line& line : lines_) {
+    written |= static_cast<unsigned>(line.interpolated != 0.0f) |
+               static_cast<unsigned>(line.lowpass != 0.0f);
   }
 
   // Feedback through the matrix: each line takes the next line's output plus the input and
@@ -241,6 +331,48 @@ void Reverb::ProcessChunk(int64_t songSample, const float* send, float* left, fl
     right[j] += sideR[j] + sideL[j] * crossMix_;
   }
   zeroRun_ = written != 0 ? 0 : zeroRun_ + static_cast<int64_t>(n);
+}
+
+void Reverb::ReadLines(int64_t songSample, size_t n, ReverbLineOutputs& out) {
+  LineReads r;
+  r.ring = ring_.data();
+  r.ringSize = ringSize_;
+  r.mask = mask_;
+  r.songSample = songSample;
+  r.n = n;
+  std::array<float, kReverbLines> y, low;
+  for (size_t l = 0; l < kReverbLines; ++l) {
+    r.damping0[l] = lines_[l].damping0;
+    r.dampingFb[l] = lines_[l].dampingFb;
+    y[l] = lines_[l].interpolated;
+    low[l] = lines_[l].lowpass;
+  }
+  for (size_t j = 0; j < n; ++r.stepCount) {
+    const int64_t s0 = songSample + static_cast<int64_t>(j);
+    const int64_t number = FloorDiv(s0, kModInterval);
+    LineReads::Step& step = r.steps[r.stepCount];
+    step.from = j;
+    step.to = std::min(n, j + static_cast<size_t>((number + 1) * kModInterval - s0));
+    for (size_t l = 0; l < kReverbLines; ++l) {
+      const Tap& tap = TapAt(l, number);
+      step.back[l] = lines_[l].delay - tap.whole;
+      step.fraction[l] = tap.fraction;
+    }
+    j = step.to;
+  }
+#ifdef VELORNA_X86
+  if (avx2_) {
+    ReadLinesAvx2(r, y, low, out);
+  } else {
+    ReadLinesPortable(r, y, low, out);
+  }
+#else
+  ReadLinesPortable(r, y, low, out);
+#endif
+  for (size_t l = 0; l < kReverbLines; ++l) {
+    lines_[l].interpolated = y[l];
+    lines_[l].lowpass = low[l];
+  }
 }
 
 }  // namespace velorna

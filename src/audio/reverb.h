@@ -28,9 +28,17 @@ struct ReverbParams {
   double width = 0.5;            // 0 mono .. 1 wide (larger values widen further)
   double level = 0.9;            // 0..1 output gain
   int sampleRate = kSampleRate;  // of the send and the output
+  // The lines read side by side in AVX2 where the CPU has it; false: the portable loops,
+  // which give the same bytes.
+  bool avx2 = true;
 };
 
 inline constexpr int kReverbLines = 8;
+// The reverb runs in chunks of this many samples. They are shorter than any line, so that
+// every read of a chunk comes from before it and all of a chunk's reads can be done before its
+// writes.
+inline constexpr size_t kReverbChunk = 128;
+using ReverbLineOutputs = std::array<std::array<float, kReverbChunk>, kReverbLines>;
 
 class Reverb {
  public:
@@ -69,11 +77,16 @@ class Reverb {
     int whole = 0;
     float fraction = 0.0f;
   };
+  // Steps before the song's start (negative) count back from the period's end.
   const Tap& TapAt(size_t line, int64_t step) const {
+    const int64_t phase = step % modPeriod_;
     return modulation_[line * static_cast<size_t>(modPeriod_) +
-                       static_cast<size_t>(step % modPeriod_)];
+                       static_cast<size_t>(phase < 0 ? phase + modPeriod_ : phase)];
   }
   void ProcessChunk(int64_t songSample, const float* send, float* left, float* right, size_t n);
+  // Every line's output over the chunk's first n samples, the modulated read and then the
+  // absorbent lowpass, into out[line][sample].
+  void ReadLines(int64_t songSample, size_t n, ReverbLineOutputs& out);
 
   std::array<Line, kReverbLines> lines_;
   std::vector<float> ring_;  // line l, song sample s at [l * ringSize_ + (s & mask_)]
@@ -88,6 +101,7 @@ class Reverb {
   // Every line's modulation over one period (modPeriod_ steps), line after line.
   std::vector<Tap> modulation_;
   int64_t modPeriod_ = 1;
+  bool avx2_ = false;
 };
 
 }  // namespace velorna

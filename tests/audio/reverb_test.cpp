@@ -4,8 +4,10 @@
 
 #include <cmath>
 #include <cstring>
+#include <random>
 #include <vector>
 
+#include "audio/cpu_features.h"
 #include "base/limits.h"
 
 namespace velorna {
@@ -93,6 +95,44 @@ TEST(ReverbTest, DampedTailAlsoEndsInExactSilence) {
   EXPECT_TRUE(reverb.IsSilent());
   reverb.Clear();
   EXPECT_TRUE(reverb.IsSilent());
+}
+
+// The lines read side by side give the portable loops' very bytes: over rooms, rates and
+// widths, calls of odd lengths at odd song positions (steps and the ring's end fall inside
+// chunks), loud and denormal sends, silences the tail dies away in, and a start before zero.
+TEST(ReverbTest, VectorPathGivesThePortableBytes) {
+  if (!CpuHasAvx2()) GTEST_SKIP() << "this CPU has no AVX2";
+  const ReverbParams cases[] = {
+      {},
+      {.roomSize = 1.0, .damping = 0.7, .width = 1.0},
+      {.roomSize = 0.6, .damping = 0.2, .width = 3.0, .sampleRate = 96000},
+      {.roomSize = 0.0, .damping = 1.0, .width = 0.0, .sampleRate = 22050},
+  };
+  for (const ReverbParams& params : cases) {
+    ReverbParams portableParams = params;
+    portableParams.avx2 = false;
+    Reverb vector(params), portable(portableParams);
+    std::mt19937 random(params.sampleRate);
+    std::uniform_real_distribution<float> level(-1.0f, 1.0f);
+    std::uniform_int_distribution<int> length(1, 700);
+    int64_t pos = -1234;
+    for (int call = 0; call < 400; ++call) {
+      const auto n = static_cast<size_t>(length(random));
+      std::vector<float> send(n, 0.0f);
+      // Sound, then denormals and quiet, then silence long enough to end the tail.
+      const int phase = call % 40;
+      for (float& x : send) {
+        x = phase < 10 ? level(random) : phase < 14 ? level(random) * 1e-39f : 0.0f;
+      }
+      std::vector<float> leftA(n, 0.5f), rightA(n, -0.5f), leftB = leftA, rightB = rightA;
+      vector.Process(pos, send, leftA, rightA);
+      portable.Process(pos, send, leftB, rightB);
+      ASSERT_EQ(std::memcmp(leftA.data(), leftB.data(), n * sizeof(float)), 0) << "at " << pos;
+      ASSERT_EQ(std::memcmp(rightA.data(), rightB.data(), n * sizeof(float)), 0) << "at " << pos;
+      ASSERT_EQ(vector.IsSilent(), portable.IsSilent());
+      pos += static_cast<int64_t>(n);
+    }
+  }
 }
 
 }  // namespace
