@@ -4,7 +4,11 @@ namespace velorna {
 
 bool CpuHasAvx2() {
 #ifdef VELORNA_X86
-  static const bool has = __builtin_cpu_supports("avx2");
+  // The features are read here, not by a constructor that may run after a caller's.
+  static const bool has = [] {
+    __builtin_cpu_init();
+    return __builtin_cpu_supports("avx2") != 0;
+  }();
   return has;
 #else
   return false;

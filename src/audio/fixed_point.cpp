@@ -49,35 +49,47 @@ void AddPortable(std::span<const int64_t> from, std::span<int64_t> to) {
 
 #ifdef VELORNA_X86
 
-constexpr size_t kAvx2Lanes = 4;  // int64 per register
+constexpr size_t kAvx2Floats = 8;  // per register; their results fill two
 
-// FixedFromBits on four floats at a time. Variable shifts by counts of 64 or more (a negative
-// count is a huge unsigned one) give 0, so both directions are taken and or-ed.
+// FixedFromBits on eight floats at a time: the fields in 32-bit lanes, then the shifts in
+// 64-bit ones, half by half. Variable shifts by counts of 64 or more (a negative 32-bit count
+// widened without its sign is one) give 0, so both directions are taken and or-ed.
 __attribute__((target("avx2"))) bool ToFixedAvx2(std::span<const float> from,
                                                  std::span<int64_t> to) {
-  const __m256i exponentMask = _mm256_set1_epi64x(kExponentMask);
-  const __m256i fractionMask = _mm256_set1_epi64x(kFractionMask);
-  const __m256i implicitOne = _mm256_set1_epi64x(kImplicitOne);
-  const __m256i unit = _mm256_set1_epi64x(kUnitExponent);
-  const __m256i lastFitting = _mm256_set1_epi64x(kFirstTooLarge - 1);
+  const __m256i exponentMask = _mm256_set1_epi32(kExponentMask);
+  const __m256i fractionMask = _mm256_set1_epi32(kFractionMask);
+  const __m256i implicitOne = _mm256_set1_epi32(kImplicitOne);
+  const __m256i unit = _mm256_set1_epi32(kUnitExponent);
+  const __m256i lastFitting = _mm256_set1_epi32(kFirstTooLarge - 1);
   const __m256i zero = _mm256_setzero_si256();
   __m256i any = zero;
   size_t i = 0;
-  for (; i + kAvx2Lanes <= from.size(); i += kAvx2Lanes) {
-    const __m256i bits =
-        _mm256_cvtepu32_epi64(_mm_loadu_si128(reinterpret_cast<const __m128i*>(from.data() + i)));
+  for (; i + kAvx2Floats <= from.size(); i += kAvx2Floats) {
+    const __m256i bits = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(from.data() + i));
     const __m256i exponent =
-        _mm256_and_si256(_mm256_srli_epi64(bits, kSignificandBits), exponentMask);
-    const __m256i normal = _mm256_andnot_si256(_mm256_cmpeq_epi64(exponent, zero), implicitOne);
-    const __m256i significand = _mm256_or_si256(_mm256_and_si256(bits, fractionMask), normal);
-    __m256i magnitude =
-        _mm256_or_si256(_mm256_sllv_epi64(significand, _mm256_sub_epi64(exponent, unit)),
-                        _mm256_srlv_epi64(significand, _mm256_sub_epi64(unit, exponent)));
-    magnitude = _mm256_andnot_si256(_mm256_cmpgt_epi64(exponent, lastFitting), magnitude);
-    const __m256i negative = _mm256_sub_epi64(zero, _mm256_srli_epi64(bits, 31));
-    const __m256i fixed = _mm256_sub_epi64(_mm256_xor_si256(magnitude, negative), negative);
-    _mm256_storeu_si256(reinterpret_cast<__m256i*>(to.data() + i), fixed);
-    any = _mm256_or_si256(any, fixed);
+        _mm256_and_si256(_mm256_srli_epi32(bits, kSignificandBits), exponentMask);
+    const __m256i normal = _mm256_andnot_si256(_mm256_cmpeq_epi32(exponent, zero), implicitOne);
+    __m256i significand = _mm256_or_si256(_mm256_and_si256(bits, fractionMask), normal);
+    significand = _mm256_andnot_si256(_mm256_cmpgt_epi32(exponent, lastFitting), significand);
+    const __m256i up = _mm256_sub_epi32(exponent, unit);
+    const __m256i down = _mm256_sub_epi32(unit, exponent);
+    const __m256i negative = _mm256_srai_epi32(bits, 31);
+    const __m128i halves[2][4] = {
+        {_mm256_castsi256_si128(significand), _mm256_castsi256_si128(up),
+         _mm256_castsi256_si128(down), _mm256_castsi256_si128(negative)},
+        {_mm256_extracti128_si256(significand, 1), _mm256_extracti128_si256(up, 1),
+         _mm256_extracti128_si256(down, 1), _mm256_extracti128_si256(negative, 1)},
+    };
+    for (size_t h = 0; h < 2; ++h) {
+      const __m256i wide = _mm256_cvtepu32_epi64(halves[h][0]);
+      const __m256i magnitude =
+          _mm256_or_si256(_mm256_sllv_epi64(wide, _mm256_cvtepu32_epi64(halves[h][1])),
+                          _mm256_srlv_epi64(wide, _mm256_cvtepu32_epi64(halves[h][2])));
+      const __m256i sign = _mm256_cvtepi32_epi64(halves[h][3]);
+      const __m256i fixed = _mm256_sub_epi64(_mm256_xor_si256(magnitude, sign), sign);
+      _mm256_storeu_si256(reinterpret_cast<__m256i*>(to.data() + i + h * kAvx2Floats / 2), fixed);
+      any = _mm256_or_si256(any, fixed);
+    }
   }
   const bool rest = ToFixedPortable(from.subspan(i), to.subspan(i));
   return rest || !_mm256_testz_si256(any, any);
@@ -90,6 +102,16 @@ __attribute__((target("avx2"))) void AddAvx2(std::span<const int64_t> from, std:
 
 #endif
 
+using ToFixedLoop = bool (*)(std::span<const float>, std::span<int64_t>);
+
+ToFixedLoop LoopOn(FixedPath path) {
+#ifdef VELORNA_X86
+  if (path == FixedPath::kAvx2) return ToFixedAvx2;
+#endif
+  (void)path;
+  return ToFixedPortable;
+}
+
 }  // namespace
 
 bool FixedPathRuns(FixedPath path) {
@@ -97,21 +119,23 @@ bool FixedPathRuns(FixedPath path) {
 }
 
 bool ToFixedBlockOn(FixedPath path, std::span<const float> from, std::span<int64_t> to) {
-#ifdef VELORNA_X86
-  if (path == FixedPath::kAvx2) return ToFixedAvx2(from, to);
-#endif
-  return ToFixedPortable(from, to);
+  return LoopOn(path)(from, to);
 }
 
 bool ToFixedBlock(std::span<const float> from, std::span<int64_t> to) {
-  return ToFixedBlockOn(CpuHasAvx2() ? FixedPath::kAvx2 : FixedPath::kPortable, from, to);
+  // Chosen once: this runs for every block of every rendering.
+  static const ToFixedLoop fastest = LoopOn(CpuHasAvx2() ? FixedPath::kAvx2 : FixedPath::kPortable);
+  return fastest(from, to);
 }
 
 void AddFixed(std::span<const int64_t> from, std::span<int64_t> to) {
+  using AddLoop = void (*)(std::span<const int64_t>, std::span<int64_t>);
 #ifdef VELORNA_X86
-  if (CpuHasAvx2()) return AddAvx2(from, to);
+  static const AddLoop fastest = CpuHasAvx2() ? AddAvx2 : AddPortable;
+#else
+  static const AddLoop fastest = AddPortable;
 #endif
-  AddPortable(from, to);
+  fastest(from, to);
 }
 
 }  // namespace velorna
