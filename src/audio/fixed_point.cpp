@@ -4,6 +4,7 @@
 #include <cstddef>
 
 #include "audio/cpu_features.h"
+#include "base/limits.h"
 
 #ifdef VELORNA_X86
 #include <immintrin.h>
@@ -97,6 +98,11 @@ __attribute__((target("avx2"))) bool ToFixedAvx2(std::span<const float> from,
 
 // The plain loop, which the compiler widens to AVX2 here.
 __attribute__((target("avx2"))) void AddAvx2(std::span<const int64_t> from, std::span<int64_t> to) {
+  // A whole synthesizer block, the usual case, with its length known: the loop is unrolled.
+  if (from.size() == kBlockFrames) {
+    for (size_t i = 0; i < kBlockFrames; ++i) to[i] += from[i];
+    return;
+  }
   for (size_t i = 0; i < from.size(); ++i) to[i] += from[i];
 }
 
