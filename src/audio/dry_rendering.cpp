@@ -35,6 +35,7 @@ bool DryRendering::Start(const LoadedSoundFont& font, fluid_settings_t* settings
   events_ = std::move(events);
   next_ = 0;
   pos_ = 0;
+  lastEvent_ = soundEnd_ = soundEndEvent_ = 0;
   ok_ = true;
   phase_ = Phase::kEvents;
   return true;
@@ -51,6 +52,10 @@ bool DryRendering::RenderUntil(int64_t limit, const std::function<void(const Dry
     block_.frame = pos_;
     sink(block_);
     pos_ += kBlockFrames;
+    // Only blocks that start with a voice sounding are rendered (or, for the drum pass,
+    // with the effects ringing).
+    soundEnd_ = pos_;
+    soundEndEvent_ = lastEvent_;
   };
   while (phase_ == Phase::kEvents) {
     if (next_ == events_.size()) {
@@ -73,6 +78,7 @@ bool DryRendering::RenderUntil(int64_t limit, const std::function<void(const Dry
       SendEvent(synth, events_[next_].message);
       ++next_;
     }
+    lastEvent_ = due;
     if (refuseFull_ &&
         fluid_synth_get_active_voice_count(synth) >= fluid_synth_get_polyphony(synth)) {
       full_ = true;  // a voice may have been refused or stolen

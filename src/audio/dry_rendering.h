@@ -55,6 +55,10 @@ class DryRendering {
   std::vector<TimedEvent> TakeEvents() { return std::move(events_); }
   // Nothing before this song frame is still to come.
   int64_t position() const { return pos_; }
+  // The end of the last block in which a voice sounded (0: none yet), and where the last
+  // event before it was given: past that event only the voices' own time ended them.
+  int64_t soundEnd() const { return soundEnd_; }
+  int64_t lastEventBeforeSoundEnd() const { return soundEndEvent_; }
 
  private:
   enum class Phase { kEvents, kVoiceTail, kDone };
@@ -64,6 +68,9 @@ class DryRendering {
   size_t next_ = 0;
   int64_t pos_ = 0;
   int64_t voiceLimit_ = 0;
+  int64_t lastEvent_ = 0;
+  int64_t soundEnd_ = 0;
+  int64_t soundEndEvent_ = 0;
   int outputRate_ = kSampleRate;
   Phase phase_ = Phase::kDone;
   bool ok_ = true;

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cmath>
 #include <condition_variable>
 #include <limits>
 #include <mutex>
@@ -19,6 +20,7 @@
 #include "base/address_space.h"
 #include "base/library_error.h"
 #include "conversion/memory_policy.h"
+#include "conversion/note_ends.h"
 #include "conversion/note_plan.h"
 
 namespace velorna {
@@ -78,6 +80,16 @@ int64_t ChunkEndAfter(int64_t frame) {
   return (frame / kSumChunkFrames + 1) * kSumChunkFrames;
 }
 
+// How long a note's effects must have rung after it fell silent before a rendering from a
+// later point may leave it out: until its reverb has decayed by 30 dB (half its decay by
+// 60), where the notes still sounding cover what is left of it; the chorus's delays are far
+// shorter. Only the effects' tails of what came before a start may differ anyway.
+constexpr double kEffectsTailShare = 0.5;
+int64_t EffectsRingFrames(int sampleRate) {
+  return static_cast<int64_t>(std::ceil(Reverb({.sampleRate = sampleRate}).DecayTime() *
+                                        kEffectsTailShare * static_cast<double>(sampleRate)));
+}
+
 // Playback from `startFrame`: a note released this long before it rings no more (the
 // voices' tail limit), so it is left out; 0 from the song's start.
 int64_t HeardFrom(int64_t startFrame, int sampleRate) {
@@ -115,7 +127,7 @@ class FastJob {
  public:
   FastJob(const MidiFormat0Data& song, const SongNoteIndex& index, const Tuning& tuning,
           JobControl& control, Reporter& reporter, int workers, int sampleRate, int64_t startFrame,
-          int64_t lookAheadFrames, int64_t eagerFrames)
+          int64_t lookAheadFrames, int64_t eagerFrames, NoteEnds* noteEnds)
       : song_(song),
         index_(index),
         control_(control),
@@ -124,6 +136,9 @@ class FastJob {
         heardFrom_(HeardFrom(startFrame, sampleRate)),
         lookAhead_(lookAheadFrames > 0 ? lookAheadFrames : kLookAheadSeconds * sampleRate),
         eagerUntil_(eagerFrames > 0 ? ChunkEndAfter(startFrame + eagerFrames) : 0),
+        startFrame_(startFrame),
+        noteEnds_(noteEnds),
+        effectsRing_(noteEnds ? EffectsRingFrames(sampleRate) : 0),
         workers_(workers),
         plannedWorkers_(workers),
         planner_(index, tuning, sampleRate) {
@@ -136,8 +151,8 @@ class FastJob {
   // without locks. The drum pass renders with `drums`, or, with `kits` of one thread, shares
   // that thread's: nobody else renders then.
   void LendKits(std::vector<WorkerKit> kits, WorkerKit drums);
-  // One of the SoundFonts once every thread has ended, for a caller that renders again.
-  std::unique_ptr<LoadedSoundFont> TakeBackFont() { return std::move(handedBack_); }
+  // The SoundFonts, once every thread has ended, for a caller that renders again.
+  std::vector<std::unique_ptr<LoadedSoundFont>> TakeBackFonts();
   // Writes finished sums to the output as the workers go, and shows progress; returns when
   // everything is written.
   void Coordinate(JobObserver& observer, MixSink& out);
@@ -180,6 +195,7 @@ class FastJob {
     size_t n = 0;
     RenderRates rates;
     std::unique_ptr<DryRendering> rendering;
+    NoteRerender sound;  // what the rendering's end depends on
   };
   // What one worker thread renders with.
   struct Worker : WorkerKit {
@@ -190,6 +206,11 @@ class FastJob {
   void StartDrums();
   // Takes the next note and its plan; under the lock, as the plans are made in song order.
   size_t TakeNote(NotePlan& plan);
+  // Whether a note planned so was seen to fall silent, effects' tails and all, before the
+  // start: it is left out.
+  bool SilentBeforeStart(const NotePlan& plan) const;
+  // Keeps where a note rendered to its end fell silent, for later renderings.
+  void RecordEnd(const OpenNote& note) const;
   // Starts the note's rendering among the thread's open notes; one that cannot start is
   // done at once.
   void StartNote(Worker& worker, size_t n, NotePlan& plan);
@@ -213,10 +234,13 @@ class FastJob {
   const int64_t heardFrom_;   // nothing released before this frame is rendered
   const int64_t lookAhead_;   // how far past what is mixed a rendering may go
   const int64_t eagerUntil_;  // before this frame the sums are mixed block by block
+  const int64_t startFrame_;
+  NoteEnds* const noteEnds_;   // null: none kept
+  const int64_t effectsRing_;  // how long the effects ring on after their sends fall silent
 
   mutable std::mutex mutex_;
   std::vector<WorkerKit> spareKits_;
-  std::unique_ptr<LoadedSoundFont> handedBack_;
+  std::vector<std::unique_ptr<LoadedSoundFont>> handedBack_;
   std::condition_variable changed_;
   std::vector<NoteTask> notes_;
   std::vector<char> done_;
@@ -305,6 +329,15 @@ void FastJob::LendKits(std::vector<WorkerKit> kits, WorkerKit drums) {
   drumSettings_ = kit.settings.get();
 }
 
+std::vector<std::unique_ptr<LoadedSoundFont>> FastJob::TakeBackFonts() {
+  std::lock_guard lock(mutex_);
+  std::vector<std::unique_ptr<LoadedSoundFont>> fonts = std::move(handedBack_);
+  for (WorkerKit& kit : spareKits_) fonts.push_back(std::move(kit.font));
+  fonts.push_back(std::move(drumKit_.font));
+  std::erase(fonts, nullptr);
+  return fonts;
+}
+
 void FastJob::StartDrums() {
   NotePlan plan = PlanDrums(index_, rate_);
   PassPoint(control_, JobPoint::kDrumPass);
@@ -353,6 +386,7 @@ FastJob::OpenNote* FastJob::NextToRender(Worker& worker) const {
 
 void FastJob::StartNote(Worker& worker, size_t n, NotePlan& plan) {
   auto rendering = std::make_unique<DryRendering>();
+  const NoteRerender sound{plan.rates.synth, plan.retuning.target, plan.retuning.keyShift};
   // Nothing is handed out before the note's voices start, so a note whose voices fill the
   // small synthesizer is simply rendered again with the full polyphony (RenderOpenNotes).
   if (!plan.sounds || !rendering->Start(*worker.font, worker.fewVoices.get(),
@@ -360,9 +394,26 @@ void FastJob::StartNote(Worker& worker, size_t n, NotePlan& plan) {
     CloseNote(n, kNever);
     return;
   }
-  worker.open.push_back(OpenNote{n, plan.rates, std::move(rendering)});
+  worker.open.push_back(OpenNote{n, plan.rates, std::move(rendering), sound});
   std::lock_guard lock(mutex_);
   ++openNotes_;
+}
+
+bool FastJob::SilentBeforeStart(const NotePlan& plan) const {
+  if (!noteEnds_ || startFrame_ == 0 || !plan.sounds) return false;
+  const std::optional<NoteEnd> seen = noteEnds_->Find(plan.note);
+  if (!seen) return false;
+  const std::optional<int64_t> end = LatestEnd(
+      *seen, NoteRerender{plan.rates.synth, plan.retuning.target, plan.retuning.keyShift});
+  return end && *end + effectsRing_ <= startFrame_;
+}
+
+void FastJob::RecordEnd(const OpenNote& note) const {
+  if (!noteEnds_) return;
+  const DryRendering& r = *note.rendering;
+  noteEnds_->Record(notes_[note.n].event,
+                    NoteEnd{r.lastEventBeforeSoundEnd(), r.soundEnd(), note.sound.synthRate,
+                            note.sound.target, note.sound.keyShift});
 }
 
 void FastJob::RenderOpenNotes(Worker& worker) {
@@ -421,6 +472,7 @@ void FastJob::RenderOpenNotes(Worker& worker) {
     // A refused start has handed nothing out: the note starts again with every voice.
     bool ended = rendering.full() && !rendering.Start(*worker.font, worker.settings.get(),
                                                       rendering.TakeEvents(), false, note->rates);
+    if (!ended && rendering.finished()) RecordEnd(*note);
     ended = ended || rendering.finished();
     if (ended) {
       const size_t n = note->n;
@@ -463,6 +515,7 @@ size_t FastJob::TakeNote(NotePlan& plan) {
   const size_t n = nextNote_++;
   inFlight_.emplace_back(n, notes_[n].startFrame);
   plan = planner_.Plan(reporter_, notes_[n].event);
+  if (SilentBeforeStart(plan)) plan.sounds = false;
   return n;
 }
 
@@ -484,7 +537,7 @@ void FastJob::Work() {
     drumsAt_ = kNever;  // complete, or nobody left to render it
   }
   // Every rendering of this thread has ended: its SoundFont may go back to the caller.
-  if (!handedBack_) handedBack_ = std::move(worker.font);
+  if (worker.font) handedBack_.push_back(std::move(worker.font));
   changed_.notify_all();
 }
 
@@ -624,6 +677,7 @@ bool FastEngine::MixAll(EngineTask& task, MixSink& out) {
   // the copies.
   std::vector<WorkerKit> kits;
   std::unique_ptr<LoadedSoundFont> font = std::move(task.font);
+  std::vector<std::unique_ptr<LoadedSoundFont>> given = std::move(task.spareFonts);
   bool outOfRoom = false;
   const int copies = SoundFontCopies(jobs);
   while (font) {
@@ -636,6 +690,11 @@ bool FastEngine::MixAll(EngineTask& task, MixSink& out) {
     if (!kit.font) break;
     kits.push_back(std::move(kit));
     if (static_cast<int>(kits.size()) >= copies || task.control.m_cancel.load() != 0) break;
+    if (!given.empty()) {
+      font = std::move(given.back());
+      given.pop_back();
+      continue;
+    }
     try {
       font = LoadSoundFont(soundFontPath);
     } catch (const std::bad_alloc&) {
@@ -654,7 +713,7 @@ bool FastEngine::MixAll(EngineTask& task, MixSink& out) {
   }
   jobs = static_cast<int>(kits.size());
   FastJob job(song, *index, task.tuning, task.control, task.reporter, jobs, task.sampleRate,
-              task.startFrame, task.lookAheadFrames, task.eagerFrames);
+              task.startFrame, task.lookAheadFrames, task.eagerFrames, task.noteEnds);
   job.LendKits(std::move(kits), std::move(drumKit));
   {
     std::vector<std::jthread> workers;
@@ -673,7 +732,14 @@ bool FastEngine::MixAll(EngineTask& task, MixSink& out) {
     }
     job.Coordinate(task.observer, out);
   }
-  task.font = job.TakeBackFont();
+  // Every copy goes back to the caller.
+  std::vector<std::unique_ptr<LoadedSoundFont>> fonts = job.TakeBackFonts();
+  for (auto& spare : given) fonts.push_back(std::move(spare));
+  if (!fonts.empty()) {
+    task.font = std::move(fonts.front());
+    fonts.erase(fonts.begin());
+  }
+  task.spareFonts = std::move(fonts);
   if (job.outputFailed()) return false;
   if (job.failed()) {
     task.reporter.ShowText(audio_msg::kOutOfMemory);

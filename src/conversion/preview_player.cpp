@@ -15,6 +15,8 @@
 #include "audio/rendering_service.h"
 #include "conversion/conversion_messages.h"
 #include "conversion/fast_conversion.h"
+#include "conversion/memory_policy.h"
+#include "conversion/note_ends.h"
 #include "conversion/song_loading.h"
 #include "tuning/adaptive.h"
 #include "tuning/played_tuning.h"
@@ -23,29 +25,41 @@ namespace velorna {
 
 namespace {
 
-// One thread renders a preview: the output is the same for any number, and a single
-// thread needs no SoundFont copies beyond its own, so a new rendering starts at once.
-constexpr int kPreviewWorkers = 1;
+// A rendering that must catch up with the output (a start, a seek, a change of tuning)
+// renders on two threads: the notes still sounding where it starts are rendered from their
+// onsets before anything is heard. The other tuning of A/B, rendered alongside at leisure,
+// takes one. The output is the same for any number.
+constexpr int kCatchUpWorkers = 2;
+constexpr int kAlongsideWorkers = 1;
 // How often a rendering waiting for a SoundFont looks at its Stop.
 constexpr auto kStopLook = std::chrono::milliseconds(20);
-// The copies a player keeps in turn: the one heard, the other tuning's alongside, and the
-// one the next change takes; a crossfade holds a fourth for its length. Below that a copy is loaded
-// at once; past it the shelf waits this long for a copy to come back before it loads one.
-constexpr int kCopiesInTurn = 3;
+// The copies a player keeps in turn: those of the rendering heard and of the other
+// tuning's alongside, with a rendering's worth ready on the shelf. A change takes the
+// shelf's, and the rendering it ends hands its own back as the crossfade ends. So past this
+// many the shelf waits that long for copies to come back before it loads one.
+constexpr int kShelfCopies = SoundFontCopies(kCatchUpWorkers);
+constexpr int kCopiesInTurn =
+    SoundFontCopies(kCatchUpWorkers) + SoundFontCopies(kAlongsideWorkers) + kShelfCopies;
 constexpr auto kReturnGrace = std::chrono::seconds(2);
+// Below it, the shelf still waits this long after copies were taken: the rendering that took
+// them is catching up with the output, and a load would take the processor from it.
+constexpr auto kCatchUpGrace = std::chrono::milliseconds(800);
 
 class QuietObserver final : public JobObserver {
  public:
   void ShowProgress(const JobProgress&) override {}
 };
 
-// Keeps a loaded copy of the SoundFont ready, loading the next one in the background as
-// soon as one is taken: a rendering owns its SoundFont for its run, and loading one costs
-// more than a seek may take.
+using FontCopies = std::vector<std::unique_ptr<LoadedSoundFont>>;
+
+// Keeps loaded copies of the SoundFont ready, loading the next in the background as soon as
+// one is taken: a rendering owns its copies for its run (one per thread), and loading one
+// costs more than a seek may take.
 class FontShelf {
  public:
   FontShelf(std::unique_ptr<LoadedSoundFont> first, Reporter& reporter)
-      : path_(first->path), reporter_(reporter), spare_(std::move(first)) {
+      : path_(first->path), reporter_(reporter) {
+    spares_.push_back(std::move(first));
     loader_ = std::jthread([this](std::stop_token stop) { Load(stop); });
   }
   ~FontShelf() {
@@ -57,45 +71,55 @@ class FontShelf {
     changed_.notify_all();
   }
 
-  // A copy a rendering no longer needs: the next spare, unless one is ready.
-  void Return(std::unique_ptr<LoadedSoundFont> font) {
-    if (!font) return;
+  // Copies a rendering no longer needs: spares up to a rendering's worth, the rest freed.
+  void Return(FontCopies fonts) {
+    FontCopies freed;
     std::unique_lock lock(mutex_);
-    if (spare_) {
-      --copies_;
-      lock.unlock();
-      return;  // the copy goes here, outside the lock
+    for (auto& font : fonts) {
+      if (!font) continue;
+      if (static_cast<int>(spares_.size()) < kShelfCopies) {
+        spares_.push_back(std::move(font));
+      } else {
+        --copies_;
+        freed.push_back(std::move(font));
+      }
     }
-    spare_ = std::move(font);
     changed_.notify_all();
+    lock.unlock();  // the copies go here, outside the lock
   }
 
-  // The spare copy, waiting for it while it loads; null after a Stop or when it cannot be
-  // loaded (the reporter has said why).
-  std::unique_ptr<LoadedSoundFont> Take(const std::atomic<int>& stop) {
+  // Up to `count` spare copies, waiting for the first while it loads; none after a Stop or
+  // when none can be loaded (the reporter has said why).
+  FontCopies Take(const std::atomic<int>& stop, int count) {
     std::unique_lock lock(mutex_);
     ++waiting_;
     changed_.notify_all();
-    while (!spare_ && !failed_ && stop.load() == 0) changed_.wait_for(lock, kStopLook);
+    while (spares_.empty() && !failed_ && stop.load() == 0) changed_.wait_for(lock, kStopLook);
     --waiting_;
-    std::unique_ptr<LoadedSoundFont> font = std::move(spare_);
+    FontCopies taken;
+    while (!spares_.empty() && static_cast<int>(taken.size()) < count) {
+      taken.push_back(std::move(spares_.back()));
+      spares_.pop_back();
+    }
+    takenAt_ = std::chrono::steady_clock::now();
     changed_.notify_all();
-    return font;
+    return taken;
   }
 
  private:
+  bool Full() const { return static_cast<int>(spares_.size()) >= kShelfCopies; }
+
   void Load(const std::stop_token& stop) {
     std::unique_lock lock(mutex_);
     while (!stop.stop_requested()) {
-      changed_.wait(lock, [&] { return stop.stop_requested() || (!spare_ && !failed_); });
-      // The rendering that ends with the one taken usually hands its copy back at once:
-      // a load then would only take the processor from the new rendering.
+      changed_.wait(lock, [&] { return stop.stop_requested() || (!Full() && !failed_); });
       // Unless a rendering waits for one.
-      if (copies_ >= kCopiesInTurn)
-        changed_.wait_for(lock, kReturnGrace,
-                          [&] { return stop.stop_requested() || spare_ || waiting_ > 0; });
+      const auto until = copies_ >= kCopiesInTurn ? std::chrono::steady_clock::now() + kReturnGrace
+                                                  : takenAt_ + kCatchUpGrace;
+      changed_.wait_until(lock, until,
+                          [&] { return stop.stop_requested() || Full() || waiting_ > 0; });
       if (stop.stop_requested()) break;
-      if (spare_) continue;
+      if (Full()) continue;
       lock.unlock();
       std::unique_ptr<LoadedSoundFont> font;
       try {
@@ -105,9 +129,11 @@ class FontShelf {
       }
       if (!font && !stop.stop_requested()) reporter_.ShowText(audio_msg::NoSynthesizer(path_));
       lock.lock();
-      copies_ += font ? 1 : 0;
       failed_ = !font;
-      spare_ = std::move(font);
+      if (font) {
+        ++copies_;
+        spares_.push_back(std::move(font));
+      }
       changed_.notify_all();
     }
   }
@@ -116,11 +142,12 @@ class FontShelf {
   Reporter& reporter_;
   std::mutex mutex_;
   std::condition_variable changed_;
-  std::unique_ptr<LoadedSoundFont> spare_;
+  FontCopies spares_;
   bool failed_ = false;
-  int waiting_ = 0;      // renderings waiting for a copy
-  int copies_ = 1;       // loaded and not yet freed
-  std::jthread loader_;  // last: stopped and joined before the rest goes
+  int waiting_ = 0;                                // renderings waiting for a copy
+  int copies_ = 1;                                 // loaded and not yet freed
+  std::chrono::steady_clock::time_point takenAt_;  // when copies were last taken
+  std::jthread loader_;                            // last: stopped and joined before the rest goes
 };
 
 // A tuning as asked, and as rendered: an adaptive one is chosen over the song once, by the
@@ -149,8 +176,8 @@ PreviewTuning EqualTemperament() {
 
 struct PreviewPlayer::Rendering {
   Rendering(int64_t start, int64_t songFrames, int64_t endFrames, int64_t capacity,
-            std::shared_ptr<TuningSlot> tuning)
-      : ring(start, songFrames, endFrames, capacity), slot(std::move(tuning)) {}
+            std::shared_ptr<TuningSlot> tuning, int threads)
+      : ring(start, songFrames, endFrames, capacity), slot(std::move(tuning)), workers(threads) {}
   ~Rendering() { Cancel(); }
   void Cancel() {
     control.m_cancel.store(1);
@@ -160,38 +187,49 @@ struct PreviewPlayer::Rendering {
   JobControl control;
   MixRing ring;
   const std::shared_ptr<TuningSlot> slot;  // the tuning it renders
-  std::jthread thread;                     // last: joined before the ring goes
+  const int workers;
+  std::jthread thread;  // last: joined before the ring goes
 };
 
 struct PreviewPlayer::State {
   State(Reporter& target, int sampleRate) : reporter(target), rate(sampleRate) {}
 
   // Under the mutex: a rendering from `start` in `slot`'s tuning.
-  std::unique_ptr<Rendering> Start(int64_t start, std::shared_ptr<TuningSlot> slot) {
-    auto rendering =
-        std::make_unique<Rendering>(start, songFrames, endFrames, aheadFrames(), std::move(slot));
+  std::unique_ptr<Rendering> Start(int64_t start, std::shared_ptr<TuningSlot> slot,
+                                   int workers = kCatchUpWorkers) {
+    auto rendering = std::make_unique<Rendering>(start, songFrames, endFrames, aheadFrames(),
+                                                 std::move(slot), workers);
     Rendering& r = *rendering;
     r.thread = std::jthread([this, &r] { Render(r, *r.slot); });
     return rendering;
   }
 
   void Render(Rendering& r, TuningSlot& slot) {
-    std::unique_ptr<LoadedSoundFont> font = shelf->Take(r.control.m_cancel);
+    FontCopies fonts = shelf->Take(r.control.m_cancel, SoundFontCopies(r.workers));
+    // Short of copies (right after opening), one thread starts at once: loading the rest
+    // would take longer than it gains.
+    const int workers =
+        static_cast<int>(fonts.size()) >= SoundFontCopies(r.workers) ? r.workers : 1;
     try {
-      if (font && r.control.m_cancel.load() == 0) {
+      if (!fonts.empty() && r.control.m_cancel.load() == 0) {
         QuietObserver observer;
-        EngineTask task{*song, slot.Resolve(*song), std::move(font), r.control, observer, reporter,
+        std::unique_ptr<LoadedSoundFont> first = std::move(fonts.front());
+        fonts.erase(fonts.begin());
+        EngineTask task{*song, slot.Resolve(*song), std::move(first), r.control, observer, reporter,
                         rate,  r.ring.startFrame()};
         task.lookAheadFrames = static_cast<int64_t>(kPreviewMixAheadSeconds * rate);
         task.eagerFrames = task.lookAheadFrames;
-        (void)MakeFastEngine(kPreviewWorkers)->MixAll(task, r.ring);
-        font = std::move(task.font);
+        task.noteEnds = &noteEnds;
+        task.spareFonts = std::move(fonts);
+        (void)MakeFastEngine(workers)->MixAll(task, r.ring);
+        fonts = std::move(task.spareFonts);
+        fonts.push_back(std::move(task.font));
       }
     } catch (const std::bad_alloc&) {
       reporter.ShowText(audio_msg::kOutOfMemory);
     }
     r.ring.Finish();
-    shelf->Return(std::move(font));
+    shelf->Return(std::move(fonts));
   }
 
   int64_t aheadFrames() const { return static_cast<int64_t>(kPreviewAheadSeconds * rate); }
@@ -252,6 +290,8 @@ struct PreviewPlayer::State {
   int64_t songFrames = 0;
   int64_t endFrames = 0;
   std::optional<FontShelf> shelf;
+  // What every rendering saw of where notes fell silent: a later start leaves those out.
+  NoteEnds noteEnds;
 
   mutable std::mutex mutex;
   std::shared_ptr<TuningSlot> slotA, slotB;
@@ -527,7 +567,8 @@ void PreviewPlayer::Collect() {
     ending.swap(s.retired);
     // A tuning B changed since, or none yet: the other tuning starts alongside.
     if (s.shadow && s.shadow->slot != s.other()) s.Retire(s.shadow);
-    if (!s.shadow && s.current && s.flowing && !s.next) s.shadow = s.Start(s.pos, s.other());
+    if (!s.shadow && s.current && s.flowing && !s.next)
+      s.shadow = s.Start(s.pos, s.other(), kAlongsideWorkers);
   }
 }
 

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <memory>
+#include <vector>
 
 #include "audio/mix_sink.h"
 #include "audio/sound_file_writer.h"
@@ -14,6 +15,8 @@
 #include "tuning/tuning.h"
 
 namespace velorna {
+
+class NoteEnds;
 
 struct EngineTask {
   const MidiFormat0Data& song;  // prepared, in note form
@@ -36,6 +39,15 @@ struct EngineTask {
   // as it completes, not in whole chunks: a preview's restart, which must catch up with the
   // output, is heard sooner. The bytes are the same either way.
   int64_t eagerFrames = 0;
+  // Where notes' voices were seen to end, shared by the renderings of one song and SoundFont
+  // (a preview's); null: none kept. The fast engine records every note it renders to its
+  // end, and from a startFrame leaves out the notes seen to fall silent, effects' tails and
+  // all, well before it (see note_ends.h).
+  NoteEnds* noteEnds = nullptr;
+  // Copies of the same SoundFont loaded beforehand, for the fast engine's other threads
+  // (each renders with its own): taken instead of loading them, and handed back with the
+  // rest when the engine ends.
+  std::vector<std::unique_ptr<LoadedSoundFont>> spareFonts = {};
 };
 
 class RenderEngine {
