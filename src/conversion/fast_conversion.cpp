@@ -96,6 +96,11 @@ int64_t HeardFrom(int64_t startFrame, int sampleRate) {
   return startFrame > 0 ? startFrame - TailLimitFrames(sampleRate) : 0;
 }
 
+// What a note's end depends on, as planned.
+NoteSound SoundOf(const NotePlan& plan) {
+  return {plan.rates.synth, plan.retuning.target, plan.retuning.keyShift};
+}
+
 // Pitched notes in song order with the block where each one's plan starts; without those
 // released before `heardFrom`.
 std::vector<NoteTask> NoteTasks(const MidiFormat0Data& song, const SongNoteIndex& index,
@@ -195,7 +200,7 @@ class FastJob {
     size_t n = 0;
     RenderRates rates;
     std::unique_ptr<DryRendering> rendering;
-    NoteRerender sound;  // what the rendering's end depends on
+    NoteSound sound;  // what the rendering's end depends on
   };
   // What one worker thread renders with.
   struct Worker : WorkerKit {
@@ -393,7 +398,7 @@ FastJob::OpenNote* FastJob::NextToRender(Worker& worker) const {
 
 void FastJob::StartNote(Worker& worker, size_t n, NotePlan& plan) {
   auto rendering = std::make_unique<DryRendering>();
-  const NoteRerender sound{plan.rates.synth, plan.retuning.target, plan.retuning.keyShift};
+  const NoteSound sound = SoundOf(plan);
   // Nothing is handed out before the note's voices start, so a note whose voices fill the
   // small synthesizer is simply rendered again with the full polyphony (RenderOpenNotes).
   if (!plan.sounds || !rendering->Start(*worker.font, worker.fewVoices.get(),
@@ -410,8 +415,7 @@ bool FastJob::SilentBeforeStart(const NotePlan& plan) const {
   if (!noteEnds_ || startFrame_ == 0 || !plan.sounds) return false;
   const std::optional<NoteEnd> seen = noteEnds_->Find(plan.note);
   if (!seen) return false;
-  const std::optional<int64_t> end = LatestEnd(
-      *seen, NoteRerender{plan.rates.synth, plan.retuning.target, plan.retuning.keyShift});
+  const std::optional<int64_t> end = LatestEnd(*seen, SoundOf(plan));
   return end && *end + effectsRing_ <= startFrame_;
 }
 
@@ -419,8 +423,7 @@ void FastJob::RecordEnd(const OpenNote& note) const {
   if (!noteEnds_) return;
   const DryRendering& r = *note.rendering;
   noteEnds_->Record(notes_[note.n].event,
-                    NoteEnd{r.lastEventBeforeSoundEnd(), r.soundEnd(), note.sound.synthRate,
-                            note.sound.target, note.sound.keyShift});
+                    NoteEnd{r.lastEventBeforeSoundEnd(), r.soundEnd(), note.sound});
 }
 
 void FastJob::RenderOpenNotes(Worker& worker) {

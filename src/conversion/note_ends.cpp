@@ -13,13 +13,13 @@ constexpr double kCentsPerOctave = 1200.0;
 constexpr int64_t kEndSlackFrames = 2 * kBlockFrames;
 }  // namespace
 
-std::optional<int64_t> LatestEnd(const NoteEnd& seen, const NoteRerender& again) {
-  if (again.keyShift != seen.keyShift || seen.synthRate <= 0) return std::nullopt;
+std::optional<int64_t> LatestEnd(const NoteEnd& seen, const NoteSound& again) {
+  if (again.keyShift != seen.sound.keyShift || seen.sound.synthRate <= 0) return std::nullopt;
   // The events come at the same frames in any tuning. After the last one only time-based things end
   // a voice: its envelopes, which run at the synthesizer's rate and so stretch with it in song
   // time, and a sample without a loop running out, which takes longer the lower the note sounds.
-  const double slower = std::max({1.0, again.synthRate / seen.synthRate,
-                                  std::exp2((seen.target - again.target) / kCentsPerOctave)});
+  const double slower = std::max({1.0, again.synthRate / seen.sound.synthRate,
+                                  std::exp2((seen.sound.target - again.target) / kCentsPerOctave)});
   const auto ringing = static_cast<int64_t>(
       std::ceil(static_cast<double>(std::max<int64_t>(seen.end - seen.lastEvent, 0)) * slower));
   return seen.lastEvent + ringing + kEndSlackFrames;

@@ -11,26 +11,24 @@
 
 namespace velorna {
 
+// What a note's end depends on besides its events, in one tuning.
+struct NoteSound {
+  double synthRate = 0;  // the rate its synthesizer runs at
+  double target = 0;     // its pitch, in cents from its key's equal-tempered pitch
+  int keyShift = 0;      // keys the rendering moves the key by
+};
+
 // One note's rendering, as it ended.
 struct NoteEnd {
   int64_t lastEvent = 0;  // the block of its last event before its voices fell silent
   int64_t end = 0;        // the end of the last block in which a voice sounded
-  double synthRate = 0;   // the rate its synthesizer ran at
-  double target = 0;      // its pitch, in cents from its key's equal-tempered pitch
-  int keyShift = 0;       // keys the rendering moved the key by
-};
-
-// The same note rendered again, in another tuning.
-struct NoteRerender {
-  double synthRate = 0;
-  double target = 0;
-  int keyShift = 0;
+  NoteSound sound;
 };
 
 // The last frame where the note rendered as `again` may still sound, from what `seen` showed;
 // nothing when that cannot be told (another key sounds, with a sample and envelopes of its
 // own).
-[[nodiscard]] std::optional<int64_t> LatestEnd(const NoteEnd& seen, const NoteRerender& again);
+[[nodiscard]] std::optional<int64_t> LatestEnd(const NoteEnd& seen, const NoteSound& again);
 
 // Thread-safe: every rendering of a preview records into one and reads from it.
 class NoteEnds {

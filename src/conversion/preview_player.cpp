@@ -113,7 +113,8 @@ class FontShelf {
     std::unique_lock lock(mutex_);
     while (!stop.stop_requested()) {
       changed_.wait(lock, [&] { return stop.stop_requested() || (!Full() && !failed_); });
-      // Unless a rendering waits for one.
+      // The load waits for copies coming back, or for a rendering to catch up, unless a
+      // rendering waits for one.
       const auto until = copies_ >= kCopiesInTurn ? std::chrono::steady_clock::now() + kReturnGrace
                                                   : takenAt_ + kCatchUpGrace;
       changed_.wait_until(lock, until,

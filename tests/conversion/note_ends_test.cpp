@@ -118,7 +118,7 @@ TEST_F(NoteEndsTest, WhatOneTuningSawBoundsEveryOther) {
       const auto before = seen.Find(note);
       const auto after = again.Find(note);
       if (!before || !after) continue;
-      const auto bound = LatestEnd(*before, {after->synthRate, after->target, after->keyShift});
+      const auto bound = LatestEnd(*before, after->sound);
       if (!bound) continue;  // another key: nothing can be told
       EXPECT_GE(*bound, after->end) << "note " << note;
       ++bounded;
