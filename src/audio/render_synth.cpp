@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <filesystem>
+#include <mutex>
 #include <new>
 
 #include "audio/sample_rounding.h"
@@ -31,7 +32,24 @@ void EnsureRoomToLoad(const std::string& path) {
     throw std::bad_alloc();
 }
 
+// FluidSynth shares a file's samples between all its loads in the process, and counts
+// them outside its own lock when a load finds them already there: a load racing another
+// load or an unload could count wrong, and an unload then frees samples a SoundFont still
+// plays (heard as a wrong sound, or a crash). Every load and unload of ours takes this
+// lock. Creating the owner under it also keeps the first synthesizers of two threads from
+// racing FluidSynth's one-time set-up of its default modulators.
+std::mutex& SampleCacheLock() {
+  static std::mutex lock;
+  return lock;
+}
+
 }  // namespace
+
+LoadedSoundFont::~LoadedSoundFont() {
+  const std::lock_guard lock(SampleCacheLock());
+  owner.synth.reset();  // before its settings
+  owner.settings.reset();
+}
 
 FluidSettingsPtr MakeRenderSettings(int polyphony) {
   FluidSettingsPtr settings = MakeDrySynthSettings();
@@ -56,12 +74,15 @@ std::unique_ptr<LoadedSoundFont> LoadSoundFont(const std::string& path) {
   EnsureRoomToLoad(path);
   auto font = std::make_unique<LoadedSoundFont>();
   font->path = path;
-  font->owner = MakeRenderSynth();
-  fluid_synth_t* owner = font->owner.synth.get();
-  if (owner == nullptr) return nullptr;
-  const int id = fluid_synth_sfload(owner, path.c_str(), 0);
-  if (id == FLUID_FAILED) return nullptr;
-  font->sfont = fluid_synth_get_sfont_by_id(owner, id);
+  {
+    // A failed load is let go of only once the lock is free again: letting go takes it.
+    const std::lock_guard lock(SampleCacheLock());
+    font->owner = MakeRenderSynth();
+    if (fluid_synth_t* owner = font->owner.synth.get()) {
+      const int id = fluid_synth_sfload(owner, path.c_str(), 0);
+      if (id != FLUID_FAILED) font->sfont = fluid_synth_get_sfont_by_id(owner, id);
+    }
+  }
   if (font->sfont == nullptr) return nullptr;
   return font;
 }

@@ -46,6 +46,11 @@ class SoundFontLoan {
 // A SoundFont loaded once and lent to every synthesizer of one thread. The owner
 // synthesizer holds it; it goes when the owner goes, so it must outlive every borrower.
 struct LoadedSoundFont {
+  LoadedSoundFont() = default;
+  LoadedSoundFont(const LoadedSoundFont&) = delete;
+  LoadedSoundFont& operator=(const LoadedSoundFont&) = delete;
+  ~LoadedSoundFont();  // unloads under the same lock as every load (see LoadSoundFont)
+
   DrySynth owner;
   fluid_sfont_t* sfont = nullptr;  // owned by `owner`
   std::string path;
@@ -53,6 +58,7 @@ struct LoadedSoundFont {
 
 // Nothing when the file can't be loaded as a SoundFont. Throws std::bad_alloc when there
 // is clearly no room for it: FluidSynth does not survive running out of memory mid-load.
+// Safe on any thread beside other loads and unloads.
 std::unique_ptr<LoadedSoundFont> LoadSoundFont(const std::string& path);
 
 // Seconds of sound allowed after the last event, for the voices and again for the effects.
