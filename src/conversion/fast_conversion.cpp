@@ -75,6 +75,13 @@ struct NoteTask {
   int64_t startFrame = 0;  // the block its rendering starts at: nothing of it comes before
 };
 
+// A rendering whose synthesizer could not be made (at a rate always inside FluidSynth's
+// range, from events in order) is one FluidSynth had no memory for: the job ends short of
+// memory, as it does anywhere else, rather than writing the song without it.
+void RequireStarted(bool started) {
+  if (!started) throw std::bad_alloc();
+}
+
 // The end of the sum chunk holding `frame`.
 int64_t ChunkEndAfter(int64_t frame) {
   return (frame / kSumChunkFrames + 1) * kSumChunkFrames;
@@ -356,6 +363,7 @@ void FastJob::StartDrums() {
   if (plan.sounds) DropStrokesBefore(plan.events, heardFrom_);
   const bool started = plan.sounds && drums_.Start(*drumFont_, drumSettings_,
                                                    std::move(plan.events), false, plan.rates);
+  RequireStarted(started || !plan.sounds);
   std::lock_guard lock(mutex_);
   drumsAt_ = started ? 0 : kNever;
   drumsBusy_ = false;
@@ -399,13 +407,14 @@ FastJob::OpenNote* FastJob::NextToRender(Worker& worker) const {
 void FastJob::StartNote(Worker& worker, size_t n, NotePlan& plan) {
   auto rendering = std::make_unique<DryRendering>();
   const NoteSound sound = SoundOf(plan);
-  // Nothing is handed out before the note's voices start, so a note whose voices fill the
-  // small synthesizer is simply rendered again with the full polyphony (RenderOpenNotes).
-  if (!plan.sounds || !rendering->Start(*worker.font, worker.fewVoices.get(),
-                                        std::move(plan.events), true, plan.rates)) {
+  if (!plan.sounds) {
     CloseNote(n, kNever);
     return;
   }
+  // Nothing is handed out before the note's voices start, so a note whose voices fill the
+  // small synthesizer is simply rendered again with the full polyphony (RenderOpenNotes).
+  RequireStarted(rendering->Start(*worker.font, worker.fewVoices.get(), std::move(plan.events),
+                                  true, plan.rates));
   worker.open.push_back(OpenNote{n, plan.rates, std::move(rendering), sound});
   std::lock_guard lock(mutex_);
   ++openNotes_;
@@ -483,11 +492,12 @@ void FastJob::RenderOpenNotes(Worker& worker) {
     const int64_t step = rendering.position() < eagerUntil_ ? kEagerStepFrames : kNoteStepFrames;
     Drain(worker, rendering, rendering.position() + step);
     // A refused start has handed nothing out: the note starts again with every voice.
-    bool ended = rendering.full() && !rendering.Start(*worker.font, worker.settings.get(),
-                                                      rendering.TakeEvents(), false, note->rates);
-    if (!ended && rendering.finished()) RecordEnd(*note);
-    ended = ended || rendering.finished();
-    if (ended) {
+    if (rendering.full()) {
+      RequireStarted(rendering.Start(*worker.font, worker.settings.get(), rendering.TakeEvents(),
+                                     false, note->rates));
+    }
+    if (rendering.finished()) {
+      RecordEnd(*note);
       const size_t n = note->n;
       worker.open.erase(worker.open.begin() + (note - worker.open.data()));
       CloseNote(n, kNever, true);

@@ -1,9 +1,12 @@
 // The in-memory engine end to end, against the file-based engine as the reference.
 #include "conversion/fast_conversion.h"
 
+#include <dlfcn.h>
+#include <fluidsynth.h>
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <cstring>
 #include <filesystem>
@@ -14,6 +17,22 @@
 #include "support/smf_bytes.h"
 #include "support/sound_files.h"
 #include "support/temp_dir.h"
+
+namespace {
+
+// While at 1 or more, counts synthesizers down: the one made at 1 fails, as FluidSynth's
+// does when it has no memory for it.
+std::atomic<int> g_synthsBeforeFailure{0};
+
+}  // namespace
+
+// Takes the place of FluidSynth's own for the whole test program.
+extern "C" fluid_synth_t* new_fluid_synth(fluid_settings_t* settings) {
+  using Make = fluid_synth_t* (*)(fluid_settings_t*);
+  static const auto real = reinterpret_cast<Make>(dlsym(RTLD_NEXT, "new_fluid_synth"));
+  if (g_synthsBeforeFailure > 0 && g_synthsBeforeFailure-- == 1) return nullptr;
+  return real(settings);
+}
 
 namespace velorna::test {
 namespace {
@@ -168,6 +187,35 @@ TEST_F(FastConversion, StopKeepsWhatWasRenderedAndWritesAValidWav) {
   ASSERT_GT(part.size(), 0u);
   EXPECT_TRUE(std::equal(part.begin(), part.end(), whole.begin()));
   EXPECT_EQ(messages.texts(), std::vector<std::string>(3, "変換が終了しました。"));
+}
+
+// A synthesizer that cannot be made, be it the SoundFont's, the drum pass's or any note's:
+// the song is written whole or not at all, and never said to be finished without a note.
+TEST_F(FastConversion, NoSynthesizerForAnyRenderingMeansNoSongRatherThanOneWithoutIt) {
+  WriteBytes(dir / "song.mid", TenSecondSong());
+  ASSERT_EQ(Convert(dir / "song.mid", Engine::kFast, 1, dir / "whole.wav"),
+            ConversionResult::kWritten);
+  const Bytes whole = ReadBytes(dir / "whole.wav");
+  int failed = 0;
+  for (const int failing : {1, 2, 3, 4, 6, 10, 20, 40}) {
+    SCOPED_TRACE("synthesizer " + std::to_string(failing));
+    messages.Clear();
+    const fs::path out = dir / ("out" + std::to_string(failing) + ".wav");
+    g_synthsBeforeFailure = failing;
+    const ConversionResult result = Convert(dir / "song.mid", Engine::kFast, 1, out);
+    g_synthsBeforeFailure = 0;
+    if (result == ConversionResult::kWritten) {
+      EXPECT_TRUE(ReadBytes(out) == whole) << "written without one of its renderings";
+    } else {
+      ++failed;
+      EXPECT_EQ(result, ConversionResult::kNotWritten);
+      EXPECT_FALSE(fs::exists(out));
+      EXPECT_FALSE(messages.texts().empty());
+      EXPECT_FALSE(messages.Contains("変換が終了しました。"));
+    }
+  }
+  // A failure past the first few synthesizers falls on a note: it must have been noticed.
+  EXPECT_GE(failed, 4);
 }
 
 }  // namespace
