@@ -5,7 +5,6 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QPixmap>
-#include <QStandardPaths>
 #include <QTest>
 #include <atomic>
 #include <chrono>
@@ -15,6 +14,7 @@
 #include "app/dialog_settings.h"
 #include "app/language_choice.h"
 #include "app/velorna_app.h"
+#include "own_settings.h"
 
 namespace {
 
@@ -59,7 +59,7 @@ int main(int argc, char** argv) {
     return 2;
   }
   // The initial values, whatever the user running this has remembered.
-  QStandardPaths::setTestModeEnabled(true);
+  test::UseOwnSettings();
   CVelornaApp app(argc, argv);
   ClearDialogSettings();
   const QDir folder(QString::fromLocal8Bit(argv[argc - 1]));

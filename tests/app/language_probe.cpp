@@ -5,7 +5,6 @@
 // wrong>" when the texts do not fit.
 #include <QAction>
 #include <QPushButton>
-#include <QStandardPaths>
 #include <cstdio>
 
 #include "app/dialog_settings.h"
@@ -13,10 +12,11 @@
 #include "app/velorna_app.h"
 #include "base/library_error.h"
 #include "language/message_translation.h"
+#include "own_settings.h"
 
 int main(int argc, char** argv) {
   using namespace velorna;
-  QStandardPaths::setTestModeEnabled(true);
+  test::UseOwnSettings();
   CVelornaApp app(argc, argv);
   ClearDialogSettings();
   if (argc < 2) {

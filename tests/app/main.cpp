@@ -1,5 +1,4 @@
 // Runs every GUI test class inside the program's own application object.
-#include <QStandardPaths>
 #include <QTest>
 
 #include "app/conversion_test.h"
@@ -8,10 +7,10 @@
 #include "app/help_page_test.h"
 #include "app/tuning_controls_test.h"
 #include "app/velorna_app.h"
+#include "own_settings.h"
 
 int main(int argc, char** argv) {
-  // Settings of the tests' own, so the user's remembered ones never reach them.
-  QStandardPaths::setTestModeEnabled(true);
+  velorna::test::UseOwnSettings();
   velorna::CVelornaApp app(argc, argv);
   int failures = 0;
   {

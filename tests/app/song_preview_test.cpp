@@ -12,7 +12,6 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QSlider>
-#include <QStandardPaths>
 #include <QTest>
 #include <chrono>
 #include <cmath>
@@ -25,6 +24,7 @@
 #include "app/export_panel.h"
 #include "app/song_preview.h"
 #include "app/velorna_dlg.h"
+#include "own_settings.h"
 #include "support/audio_take.h"
 #include "support/smf_bytes.h"
 #include "support/temp_dir.h"
@@ -63,7 +63,7 @@ void StartApplication() {
   static char name[] = "song_preview_test";
   static char* argv[] = {name, nullptr};
   setenv("QT_QPA_PLATFORM", "offscreen", 0);  // no display needed
-  QStandardPaths::setTestModeEnabled(true);
+  UseOwnSettings();
   // Never destroyed: Qt's own statics go at exit before it would.
   static auto* app = new QApplication(argc, argv);
   (void)app;
